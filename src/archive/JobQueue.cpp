@@ -1,0 +1,51 @@
+#include "JobQueue.h"
+
+#include "ZipAction.h"
+
+JobQueue::JobQueue(FolderChooser* chooser, QObject* parent)
+    : JobQueue([chooser] { return new ZipAction(chooser); }, parent)
+{
+}
+
+JobQueue::JobQueue(JobFactory factory, QObject* parent)
+    : QObject(parent)
+    , m_factory(std::move(factory))
+{
+}
+
+void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const SettingStatus& options)
+{
+    if (paths.empty())
+        return;
+    m_waiting.push_back({paths, destDir, options});
+    if (m_running)
+        emit changed();
+    else
+        startNext();
+}
+
+void JobQueue::startNext()
+{
+    if (m_running || m_waiting.empty())
+        return;
+    const Request request = m_waiting.front();
+    m_waiting.pop_front();
+    m_running = m_factory();
+    connect(m_running, &ZipAction::phaseChanged, this, &JobQueue::phaseChanged);
+    connect(m_running, &ZipAction::finished, this, &JobQueue::onJobFinished);
+    emit changed();
+    if (request.options.isSelectDir)
+        m_running->selectDirAndCreateZip(request.paths, request.destDir, request.options.isEncrypt,
+                                         request.options.password);
+    else
+        m_running->createZip(request.paths, request.destDir, request.options.isEncrypt, request.options.password);
+}
+
+void JobQueue::onJobFinished(const JobOutcome& outcome)
+{
+    disconnect(m_running, nullptr, this, nullptr);
+    m_running = nullptr;
+    emit jobFinished(outcome);
+    emit changed();
+    startNext();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "JobOutcome.h"
+#include "SettingStatus.h"
+
+#include <QObject>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class FolderChooser;
+class ZipAction;
+
+// Runs archive jobs one at a time, in arrival order. All jobs share one
+// staging folder, so a job that arrives while another is at work waits.
+class JobQueue : public QObject {
+    Q_OBJECT
+public:
+    using Paths = std::vector<std::string>;
+    using JobFactory = std::function<ZipAction*()>;
+
+    explicit JobQueue(FolderChooser* chooser, QObject* parent = nullptr);
+    // For tests: jobs come from factory instead of being real ZipActions.
+    JobQueue(JobFactory factory, QObject* parent = nullptr);
+
+    // Queues a job for the items at paths into destDir with the given
+    // options; a request without items starts nothing.
+    void enqueue(const Paths& paths, const std::string& destDir, const SettingStatus& options);
+
+    bool isBusy() const { return m_running != nullptr; }
+    int waitingCount() const { return static_cast<int>(m_waiting.size()); }
+
+signals:
+    void phaseChanged(JobPhase phase);
+    void jobFinished(const JobOutcome& outcome);
+    // Running state or number of waiting jobs changed.
+    void changed();
+
+private:
+    struct Request {
+        Paths paths;
+        std::string destDir;
+        SettingStatus options;
+    };
+
+    void startNext();
+    void onJobFinished(const JobOutcome& outcome);
+
+    JobFactory m_factory;
+    std::deque<Request> m_waiting;
+    ZipAction* m_running = nullptr;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "JobOutcome.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+class ChildProcess;
+class EncryptStep;
+class FolderChooser;
+
+// One archive job: stages the items under the home folder, builds the
+// Windows-safe tree, has php write the archive and delivers it into the
+// destination folder, encrypted when asked. Create it with new: the job
+// deletes itself once it has reported its end through finished().
+class ZipAction : public QObject {
+    Q_OBJECT
+public:
+    using Paths = std::vector<std::string>;
+
+    explicit ZipAction(FolderChooser* chooser = nullptr, QObject* parent = nullptr);
+    ~ZipAction() override;
+
+    // Runs the job into destDir (a folder path without a trailing "/").
+    virtual void createZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
+                           const std::string& password);
+    // Asks for the destination folder first; cancelling ends the job.
+    virtual void selectDirAndCreateZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
+                                       const std::string& password);
+
+    // The first free name of "archive.zip", "archive1.zip", ... in destDir.
+    static std::string freeArchiveName(const std::string& destDir);
+
+signals:
+    void phaseChanged(JobPhase phase);
+    void finished(const JobOutcome& outcome);
+
+private:
+    void stageItems(const Paths& paths);
+    void startWriter();
+    void waitForArchive();
+    void deliver();
+    void finish(const JobOutcome& outcome);
+
+    FolderChooser* m_chooser;
+    QTimer m_poll;
+    ChildProcess* m_writer = nullptr;
+    EncryptStep* m_encryptStep = nullptr;
+    bool m_found = false;
+    bool m_finished = false;
+    std::string m_tmpDirectory;
+    std::string m_archiveName;
+    std::string m_destDir;
+    bool m_isEncrypt = false;
+    std::string m_password;
+};

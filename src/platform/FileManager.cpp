@@ -1,0 +1,344 @@
+#include "FileManager.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Error = FileManager::Error;
+
+Error failure(int error, const std::string& path)
+{
+    return FileManager::describeErrno(error, path);
+}
+
+void keepFirst(Error& first, Error next)
+{
+    if (!first && next)
+        first = std::move(next);
+}
+
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Copies the bytes from one open file to another: a clone where the file
+// system offers one, else copy_file_range, else plain reads and writes.
+bool copyBytes(int in, int out)
+{
+    if (::ioctl(out, FICLONE, in) == 0)
+        return true;
+    bool rangeWorks = true;
+    for (;;) {
+        if (rangeWorks) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            if (n == 0)
+                return true;
+            if (n > 0)
+                continue;
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+                return false;
+            rangeWorks = false;
+        }
+        char buffer[1 << 16];
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (!writeAll(out, buffer, static_cast<size_t>(n)))
+            return false;
+    }
+}
+
+Error copyRegularFile(const std::string& source, const std::string& target, const struct stat& info,
+                      FileManager::FileData data)
+{
+    if (data == FileManager::FileData::LinkWherePossible && ::link(source.c_str(), target.c_str()) == 0)
+        return std::nullopt;
+    Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (in.fd < 0)
+        return failure(errno, source);
+    Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.fd < 0)
+        return failure(errno, target);
+    if (!copyBytes(in.fd, out.fd)) {
+        const int error = errno;
+        ::unlink(target.c_str());
+        return failure(error, source);
+    }
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (::fchmod(out.fd, info.st_mode & 07777) != 0 || ::futimens(out.fd, times) != 0)
+        return failure(errno, target);
+    return std::nullopt;
+}
+
+Error copySymlink(const std::string& source, const std::string& target, const struct stat& info)
+{
+    std::string destination(static_cast<size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t n = ::readlink(source.c_str(), destination.data(), destination.size());
+    if (n < 0)
+        return failure(errno, source);
+    destination.resize(static_cast<size_t>(n));
+    if (::symlink(destination.c_str(), target.c_str()) != 0)
+        return failure(errno, target);
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return std::nullopt;
+}
+
+std::vector<std::string> directoryEntries(const std::string& folder, int& error)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        error = errno;
+        return names;
+    }
+    error = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+Error copyAny(const std::string& source, const std::string& target, FileManager::FileData data);
+
+Error copyDirectory(const std::string& source, const std::string& target, const struct stat& info,
+                    FileManager::FileData data)
+{
+    // The copy stays writable for its owner: the staging tree must be
+    // filled and later removed even when the user's folder is read-only.
+    if (::mkdir(target.c_str(), 0700) != 0)
+        return failure(errno, target);
+    int error = 0;
+    const std::vector<std::string> names = directoryEntries(source, error);
+    Error first = error ? failure(error, source) : std::nullopt;
+    for (const std::string& name : names)
+        keepFirst(first, copyAny(FileManager::join(source, name), FileManager::join(target, name), data));
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (::chmod(target.c_str(), (info.st_mode & 07777) | S_IRWXU) != 0
+        || ::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
+        keepFirst(first, failure(errno, target));
+    return first;
+}
+
+Error copyAny(const std::string& source, const std::string& target, FileManager::FileData data)
+{
+    struct stat info {};
+    if (::lstat(source.c_str(), &info) != 0)
+        return failure(errno, source);
+    if (FileManager::exists(target))
+        return failure(EEXIST, target);
+    if (S_ISDIR(info.st_mode))
+        return copyDirectory(source, target, info, data);
+    if (S_ISREG(info.st_mode))
+        return copyRegularFile(source, target, info, data);
+    if (S_ISLNK(info.st_mode))
+        return copySymlink(source, target, info);
+    if (S_ISFIFO(info.st_mode)) {
+        if (::mkfifo(target.c_str(), info.st_mode & 07777) != 0)
+            return failure(errno, target);
+        return std::nullopt;
+    }
+    return "Unsupported file type: " + source;
+}
+
+Error removeAny(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return failure(errno, path);
+    if (!S_ISDIR(info.st_mode)) {
+        if (::unlink(path.c_str()) != 0)
+            return failure(errno, path);
+        return std::nullopt;
+    }
+    // Only folders are made accessible: a file may be a hard link to a
+    // user's file, whose permissions must stay as they are.
+    if ((info.st_mode & S_IRWXU) != S_IRWXU)
+        ::chmod(path.c_str(), (info.st_mode & 07777) | S_IRWXU);
+    int error = 0;
+    const std::vector<std::string> names = directoryEntries(path, error);
+    Error first = error ? failure(error, path) : std::nullopt;
+    for (const std::string& name : names)
+        keepFirst(first, removeAny(FileManager::join(path, name)));
+    if (::rmdir(path.c_str()) != 0)
+        keepFirst(first, failure(errno, path));
+    return first;
+}
+
+// Returns false when folder itself cannot be read.
+bool listBelow(const std::string& folder, const std::string& prefix, std::vector<std::string>& out)
+{
+    int error = 0;
+    const std::vector<std::string> names = directoryEntries(folder, error);
+    for (const std::string& name : names) {
+        const std::string relative = prefix.empty() ? name : prefix + "/" + name;
+        out.push_back(relative);
+        const std::string full = FileManager::join(folder, name);
+        struct stat info {};
+        if (::lstat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            listBelow(full, relative, out);
+    }
+    return error == 0;
+}
+
+std::string withoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+} // namespace
+
+std::string FileManager::describeErrno(int error, const std::string& path)
+{
+    return std::string(std::strerror(error)) + ": " + path;
+}
+
+bool FileManager::exists(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool FileManager::isDirectory(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+FileManager::Error FileManager::copyItem(const std::string& source, const std::string& target, FileData data)
+{
+    return copyAny(source, target, data);
+}
+
+FileManager::Error FileManager::moveItem(const std::string& source, const std::string& target)
+{
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return std::nullopt;
+    if (errno == EINVAL) { // the file system cannot refuse to replace by itself
+        if (exists(target))
+            return failure(EEXIST, target);
+        if (::rename(source.c_str(), target.c_str()) == 0)
+            return std::nullopt;
+    }
+    if (errno != EXDEV)
+        return failure(errno, errno == EEXIST ? target : source);
+    // Another file system: copy, then remove the source. A half-made copy
+    // is ours to take away again.
+    if (exists(target))
+        return failure(EEXIST, target);
+    if (Error copied = copyItem(source, target)) {
+        removeAny(target);
+        return copied;
+    }
+    return removeItem(source);
+}
+
+FileManager::Error FileManager::removeItem(const std::string& path)
+{
+    return removeAny(path);
+}
+
+FileManager::Error FileManager::createDirectory(const std::string& path, unsigned mode)
+{
+    if (path.empty())
+        return failure(ENOENT, path);
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
+            return failure(errno, part);
+        if (slash == std::string::npos)
+            break;
+    }
+    if (!isDirectory(path))
+        return failure(exists(path) ? EEXIST : ENOENT, path);
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> FileManager::subpaths(const std::string& folder)
+{
+    std::vector<std::string> out;
+    if (!listBelow(folder, "", out))
+        return std::nullopt;
+    return out;
+}
+
+std::string FileManager::homeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return withoutTrailingSlashes(home);
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+        return withoutTrailingSlashes(entry->pw_dir);
+    return "/";
+}
+
+std::string FileManager::join(const std::string& folder, const std::string& name)
+{
+    return folder + "/" + name;
+}
+
+std::string FileManager::lastComponent(const std::string& path)
+{
+    const std::string trimmed = withoutTrailingSlashes(path);
+    const size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos || trimmed == "/")
+        return trimmed;
+    return trimmed.substr(slash + 1);
+}
+
+std::string FileManager::parentFolder(const std::string& path)
+{
+    const std::string trimmed = withoutTrailingSlashes(path);
+    const size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return trimmed.substr(0, slash);
+}

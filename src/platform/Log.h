@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// Diagnostic and failure lines on standard output. Child processes write to
+// the same stream, so every line goes out whole with one write and nothing
+// is held back in a buffer.
+class Log {
+public:
+    static void line(const std::string& text);
+};

@@ -1,0 +1,186 @@
+#include "Util.h"
+
+#include "FileManager.h"
+#include "Log.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <limits>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kContentFolderName = "archive";
+const char* const kReplacement = "_";
+
+bool containsAny(const std::string& text, const std::vector<std::string>& needles)
+{
+    for (const std::string& needle : needles) {
+        if (text.find(needle) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+std::string contentFolder(const std::string& stagingPath, const std::string& outputDirName)
+{
+    return stagingPath + "/" + outputDirName + "/" + kContentFolderName;
+}
+
+uint64_t secureRandom64()
+{
+    uint64_t value = 0;
+    auto* bytes = reinterpret_cast<char*>(&value);
+    size_t filled = 0;
+    while (filled < sizeof value) {
+        const ssize_t n = ::getrandom(bytes + filled, sizeof value - filled, 0);
+        if (n > 0)
+            filled += static_cast<size_t>(n);
+        // EINTR: try again. getrandom blocks only until the pool is ready.
+    }
+    return value;
+}
+
+// Draws an index below n with every value equally likely: the few values at
+// the bottom of the 64-bit range that would favour small indexes are redrawn.
+uint64_t uniformBelow(uint64_t n)
+{
+    uint64_t threshold = std::numeric_limits<uint64_t>::max() % n + 1;
+    if (threshold == n)
+        threshold = 0;
+    uint64_t r = secureRandom64();
+    while (r < threshold)
+        r = secureRandom64();
+    return r % n;
+}
+
+// ~/.config/Quillmere/Quillmere.conf, or below $XDG_CONFIG_HOME.
+const char* const kOrganization = "Quillmere";
+const char* const kApplication = "Quillmere";
+
+std::optional<bool> storedBool(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString().trimmed().toLower();
+        if (text == "true")
+            return true;
+        if (text == "false")
+            return false;
+    }
+    return std::nullopt;
+}
+
+// The options file holds the password: it is created for its owner alone
+// before anything is written into it.
+void makeStorePrivate(const std::string& file)
+{
+    const std::string folder = FileManager::parentFolder(file);
+    if (!FileManager::exists(folder))
+        FileManager::createDirectory(folder, 0700);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+std::vector<std::string> Util::prohibitedCharacters()
+{
+    return {"\\", "<", ">", ":", "*", "?", "\"", "\xC2\xA5", "|"};
+}
+
+std::string Util::replaceProhibitedCharacters(const std::string& name)
+{
+    // The nine characters are ASCII or the two-byte sequence of "¥"; none of
+    // these bytes can stand inside another UTF-8 sequence, so a byte search
+    // replaces whole characters and leaves invalid UTF-8 untouched.
+    std::string result = name;
+    for (const std::string& character : prohibitedCharacters()) {
+        for (size_t at = result.find(character); at != std::string::npos;
+             at = result.find(character, at + 1))
+            result.replace(at, character.size(), kReplacement);
+    }
+    return result;
+}
+
+void Util::fixProhibitedCharacters(const std::string& stagingPath, const std::string& outputDirName)
+{
+    const std::vector<std::string> staged = FileManager::subpaths(stagingPath).value_or(std::vector<std::string>{});
+    const std::string content = contentFolder(stagingPath, outputDirName);
+    if (FileManager::Error error = FileManager::createDirectory(content))
+        Log::line("create dir error:" + *error);
+
+    for (const std::string& relative : staged) {
+        const std::string target = content + "/" + replaceProhibitedCharacters(relative);
+        if (FileManager::Error error = FileManager::copyItem(stagingPath + "/" + relative, target,
+                                                             FileManager::FileData::LinkWherePossible))
+            Log::line("on fixProhibitedCharacters error:" + *error + ", error fileName: " + relative);
+    }
+
+    const std::vector<std::string> prohibited = prohibitedCharacters();
+    if (const auto listed = FileManager::subpaths(content)) {
+        for (const std::string& relative : *listed)
+            removeUnnecessaryFile(relative, stagingPath, outputDirName, prohibited);
+    }
+}
+
+void Util::removeUnnecessaryFile(const std::string& relativePath, const std::string& stagingPath,
+                                 const std::string& outputDirName,
+                                 const std::vector<std::string>& prohibitedCharacters)
+{
+    // Only the part below the content folder decides: a home folder whose
+    // own name holds ":" or a quote must not empty the whole archive.
+    if (!containsAny(relativePath, prohibitedCharacters))
+        return;
+    const std::string fullPath = contentFolder(stagingPath, outputDirName) + "/" + relativePath;
+    if (FileManager::removeItem(fullPath))
+        Log::line("move unnecessary file error");
+}
+
+std::string Util::randomPassword(int length)
+{
+    static const std::string alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string password;
+    for (int position = 0; position < length; ++position)
+        password += alphabet[uniformBelow(alphabet.size())];
+    return password;
+}
+
+SettingStatus Util::loadSettingStatus()
+{
+    const QSettings settings(kOrganization, kApplication);
+    SettingStatus status;
+    status.isEncrypt = storedBool(settings.value("settings/isEncrypt")).value_or(false);
+    const QVariant password = settings.value("settings/password");
+    if (password.typeId() == QMetaType::QString)
+        status.password = password.toString().toStdString();
+    status.isSelectDir = storedBool(settings.value("settings/isSelectDir")).value_or(false);
+    return status;
+}
+
+bool Util::saveSettingStatus(const SettingStatus& status)
+{
+    QSettings settings(kOrganization, kApplication);
+    makeStorePrivate(QFile::encodeName(settings.fileName()).toStdString());
+    settings.remove("settings");
+    settings.beginGroup("settings");
+    settings.setValue("isEncrypt", status.isEncrypt);
+    settings.setValue("password", QString::fromStdString(status.password));
+    settings.setValue("isSelectDir", status.isSelectDir);
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
