@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <string>
+
+// A temporary folder set as $HOME (and XDG_CONFIG_HOME below it) while it
+// lives, so jobs and settings never touch the real home folder.
+class TestHome {
+public:
+    TestHome();
+    ~TestHome();
+    TestHome(const TestHome&) = delete;
+    TestHome& operator=(const TestHome&) = delete;
+
+    std::string path() const;
+    // A fresh folder below the temporary folder, for the user's items.
+    std::string makeFolder(const std::string& relative) const;
+    void writeFile(const std::string& relative, const std::string& content) const;
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_savedHome;
+    bool m_hadHome = false;
+};

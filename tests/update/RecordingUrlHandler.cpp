@@ -1,0 +1,6 @@
+#include "RecordingUrlHandler.h"
+
+void RecordingUrlHandler::handle(const QUrl& url)
+{
+    received.append(url);
+}
