@@ -10,7 +10,9 @@
 #include "WriterCommand.h"
 #include "ZipEntryFlags.h"
 
+#include <QFutureWatcher>
 #include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -26,7 +28,10 @@ ZipAction::ZipAction(FolderChooser* chooser, QObject* parent)
     connect(&m_poll, &QTimer::timeout, this, &ZipAction::waitForArchive);
 }
 
-ZipAction::~ZipAction() = default;
+ZipAction::~ZipAction()
+{
+    m_abandoned->store(true);
+}
 
 void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
                           const std::string& password)
@@ -37,8 +42,17 @@ void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool i
     m_tmpDirectory = WorkFolders::tmpDirectory(FileManager::homeDirectory());
     Log::line("tmpDirectory: " + m_tmpDirectory);
     emit phaseChanged(JobPhase::Copying);
-    stageItems(paths);
-    m_archiveName = freeArchiveName(destDir);
+    // Copying a large tree takes a while: it runs off the main thread so the
+    // window stays responsive; the writer, the polls and the encryption step
+    // stay on the main thread.
+    auto* staged = new QFutureWatcher<void>(this);
+    connect(staged, &QFutureWatcher<void>::finished, this, &ZipAction::onStaged);
+    staged->setFuture(QtConcurrent::run(&ZipAction::stageItems, paths, m_tmpDirectory, m_abandoned));
+}
+
+void ZipAction::onStaged()
+{
+    m_archiveName = freeArchiveName(m_destDir);
     startWriter();
 }
 
@@ -71,21 +85,26 @@ std::string ZipAction::freeArchiveName(const std::string& destDir)
     }
 }
 
-void ZipAction::stageItems(const Paths& paths)
+void ZipAction::stageItems(const Paths& paths, const std::string& tmpDirectory,
+                           const std::shared_ptr<std::atomic_bool>& abandoned)
 {
-    const std::string staging = WorkFolders::stagingFolder(m_tmpDirectory);
+    const std::string staging = WorkFolders::stagingFolder(tmpDirectory);
     if (FileManager::exists(staging) && FileManager::removeItem(staging))
         Log::line("move archive.zip error");
     // The work root is private: the staged files are the user's.
-    if (!FileManager::exists(m_tmpDirectory))
-        FileManager::createDirectory(m_tmpDirectory, 0700);
+    if (!FileManager::exists(tmpDirectory))
+        FileManager::createDirectory(tmpDirectory, 0700);
     if (auto error = FileManager::createDirectory(staging))
         Log::line("create dir error:" + *error);
     for (const std::string& path : paths) {
+        if (abandoned->load())
+            return;
         const std::string target = staging + "/" + FileManager::lastComponent(path);
         if (auto error = FileManager::copyItem(path, target, FileManager::FileData::LinkWherePossible))
             Log::line("copy file or directories error:" + *error + ", error file Path: " + path);
     }
+    if (abandoned->load())
+        return;
     Util::fixProhibitedCharacters(staging, WorkFolders::OUTPUT_DIR_NAME);
 }
 

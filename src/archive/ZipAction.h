@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,7 +41,11 @@ signals:
     void finished(const JobOutcome& outcome);
 
 private:
-    void stageItems(const Paths& paths);
+    // Copies the items into a fresh staging folder and builds the content
+    // folder. Runs on a worker thread, so it touches no member.
+    static void stageItems(const Paths& paths, const std::string& tmpDirectory,
+                           const std::shared_ptr<std::atomic_bool>& abandoned);
+    void onStaged();
     void startWriter();
     void waitForArchive();
     void deliver();
@@ -56,4 +62,6 @@ private:
     std::string m_destDir;
     bool m_isEncrypt = false;
     std::string m_password;
+    // Set when the job goes away while its items are still being copied.
+    std::shared_ptr<std::atomic_bool> m_abandoned = std::make_shared<std::atomic_bool>(false);
 };
