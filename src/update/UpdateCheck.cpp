@@ -1,0 +1,147 @@
+#include "UpdateCheck.h"
+
+#include "BuildNumber.h"
+#include "UpdateNotice.h"
+#include "UrlOpener.h"
+#include "Log.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <string>
+#include <utility>
+
+namespace {
+
+// An idle transfer is given up after a minute, so a silent server cannot keep
+// the check open for the whole session.
+constexpr int transferTimeoutMs = 60 * 1000;
+
+void logLine(const std::string& text)
+{
+    Log::line("update check: " + text);
+}
+
+} // namespace
+
+UpdateCheck::UpdateCheck(QNetworkAccessManager& network, UpdateNotice& notice, UrlOpener& opener,
+                         QUrl endpoint, QString buildNumber, QObject* parent)
+    : QObject(parent)
+    , m_network(network)
+    , m_notice(notice)
+    , m_opener(opener)
+    , m_endpoint(std::move(endpoint))
+    , m_buildNumber(std::move(buildNumber))
+{
+}
+
+UpdateCheck::~UpdateCheck()
+{
+    // A reply still under way would otherwise call back into a dead object.
+    for (const QPointer<QNetworkReply>& reply : std::as_const(m_pending)) {
+        if (!reply)
+            continue;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+QUrl UpdateCheck::defaultEndpoint()
+{
+    return QUrl(QStringLiteral(QUILLMERE_UPDATE_URL), QUrl::StrictMode);
+}
+
+QString UpdateCheck::defaultBuildNumber()
+{
+    return QStringLiteral(QUILLMERE_BUILD_NUMBER);
+}
+
+QNetworkRequest UpdateCheck::makeRequest(const QUrl& endpoint)
+{
+    QNetworkRequest request(endpoint);
+    request.setRawHeader("Content-Type", "text/plain");
+    request.setTransferTimeout(transferTimeoutMs);
+    return request;
+}
+
+void UpdateCheck::fetchAppInfo()
+{
+    QNetworkReply* reply = m_network.get(makeRequest(m_endpoint));
+    m_pending.append(reply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { onReplyFinished(reply); });
+}
+
+void UpdateCheck::onReplyFinished(QNetworkReply* reply)
+{
+    m_pending.removeAll(reply);
+    reply->deleteLater();
+    // Everything needed is taken from the reply here, before the notice runs
+    // its own event loop.
+    const std::optional<AppInfo> info = appInfoFrom(*reply);
+    const QPointer<UpdateCheck> alive(this);
+    if (info && isNewerThanRunning(*info))
+        showUpdateAlert(*info);
+    if (alive)
+        emit finished();
+}
+
+std::optional<AppInfo> UpdateCheck::appInfoFrom(QNetworkReply& reply) const
+{
+    // Qt reports an HTTP error status as a reply error as well; an answer that
+    // came with a status is a status problem, not a transfer problem.
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() != 200) {
+        logLine("unexpected HTTP status " + std::to_string(status.toInt()));
+        return std::nullopt;
+    }
+    if (reply.error() != QNetworkReply::NoError) {
+        Log::line("error:" + reply.errorString().toStdString());
+        return std::nullopt;
+    }
+    if (!status.isValid()) {
+        logLine("the answer carried no HTTP status");
+        return std::nullopt;
+    }
+    std::string problem;
+    std::optional<AppInfo> info = AppInfo::fromJson(reply.readAll(), problem);
+    if (!info)
+        logLine("the answer does not decode: " + problem);
+    return info;
+}
+
+bool UpdateCheck::isNewerThanRunning(const AppInfo& info) const
+{
+    const std::optional<qint64> running = BuildNumber::parse(m_buildNumber.toStdString());
+    if (!running) {
+        logLine("the running build number \"" + m_buildNumber.toStdString()
+                + "\" is not an integer");
+        return false;
+    }
+    return *running < info.versionCode;
+}
+
+void UpdateCheck::showUpdateAlert(const AppInfo& info)
+{
+    const QPointer<UpdateCheck> alive(this);
+    const bool confirmed = m_notice.confirm(QStringLiteral("更新があります"), info.message,
+                                            QStringLiteral("確認する"), QStringLiteral("閉じる"));
+    if (alive && confirmed)
+        openPage(info.url);
+}
+
+void UpdateCheck::openPage(const QString& address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    // The address comes from the network; only web pages are handed on, so an
+    // answer cannot make the desktop open local files or other handlers.
+    const bool isWebPage = url.isValid() && !url.host().isEmpty()
+        && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
+    if (!isWebPage) {
+        logLine("cannot open the address \"" + address.toStdString() + "\"");
+        return;
+    }
+    if (!m_opener.open(url))
+        logLine("the browser did not open " + url.toString().toStdString());
+}
