@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "UnicodeTableLimits.h"
+
+// Tables written at build time by quillmere_gconv_tablegen from the Unicode
+// character database and from glibc's own CP932 converter
+// (UnicodeTables.cpp and UnicodeTableLimits.h in the build folder).
+namespace UnicodeTables {
+
+// Pages of 256 code points: the index gives a page's number in the pages.
+constexpr size_t kPageCount = 0x110000 / 256;
+
+struct Composition {
+    char32_t first;
+    char32_t second;
+    char32_t composite;
+};
+
+// One level of a canonical decomposition; second is 0 for a singleton.
+struct Decomposition {
+    char32_t character;
+    char32_t first;
+    char32_t second;
+};
+
+extern const uint16_t kCombiningClassIndex[kPageCount];
+extern const uint8_t kCombiningClassPages[][256];
+
+// Every character whose canonical combining class is not 0, ascending, so
+// that a pending mark fits in the converter's state as its position here.
+extern const char32_t kMarks[];
+
+// Primary composites, ascending by (first, second).
+extern const Composition kCompositions[];
+
+// Primary composites and combining marks that decompose, ascending.
+extern const Decomposition kDecompositions[];
+
+// Cp932Entry values.
+extern const uint16_t kEncodeIndex[kPageCount];
+extern const uint32_t kEncodePages[][256];
+
+} // namespace UnicodeTables

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Everything the generator writes out, in the layout of UnicodeTables.h.
+struct GeneratedTables {
+    struct Composition {
+        char32_t first;
+        char32_t second;
+        char32_t composite;
+    };
+    struct Decomposition {
+        char32_t character;
+        char32_t first;
+        char32_t second;
+    };
+
+    std::vector<uint16_t> combiningClassIndex;
+    std::vector<std::array<uint8_t, 256>> combiningClassPages;
+    std::vector<char32_t> marks;
+    std::vector<Composition> compositions;
+    std::vector<Decomposition> decompositions;
+    size_t maxDecompositionLength = 0;
+    std::vector<uint16_t> encodeIndex;
+    std::vector<std::array<uint32_t, 256>> encodePages;
+};
