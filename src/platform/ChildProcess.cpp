@@ -1,6 +1,8 @@
 #include "ChildProcess.h"
 
 #include <csignal>
+#include <cstring>
+#include <memory>
 #include <unistd.h>
 
 ChildProcess::ChildProcess(QObject* parent)
@@ -8,7 +10,6 @@ ChildProcess::ChildProcess(QObject* parent)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    m_process.setChildProcessModifier([] { ::setpgid(0, 0); });
     connect(&m_process, &QProcess::finished, this, &ChildProcess::onFinished);
 }
 
@@ -21,6 +22,25 @@ ChildProcess::~ChildProcess()
 std::optional<std::string> ChildProcess::start(const std::string& program,
                                                const std::vector<std::string>& arguments)
 {
+    // QProcess passes its arguments through QString, which cannot carry
+    // names that are not valid UTF-8. The child therefore replaces itself
+    // with the program and the exact bytes, right before QProcess's own exec
+    // would run; should that fail, QProcess's exec reports the failure.
+    auto argv = std::make_shared<std::vector<std::string>>();
+    argv->push_back(program);
+    argv->insert(argv->end(), arguments.begin(), arguments.end());
+    m_process.setChildProcessModifier([argv] {
+        ::setpgid(0, 0);
+        std::vector<char*> pointers;
+        for (std::string& argument : *argv)
+            pointers.push_back(argument.data());
+        pointers.push_back(nullptr);
+        // execvp would hand a file that is not a program to /bin/sh.
+        if (std::strchr(pointers[0], '/'))
+            ::execv(pointers[0], pointers.data());
+        else
+            ::execvp(pointers[0], pointers.data());
+    });
     QStringList args;
     for (const std::string& argument : arguments)
         args << QString::fromStdString(argument);
@@ -52,7 +72,7 @@ std::string ChildProcess::exitDescription() const
     if (!m_ended)
         return "still running";
     if (m_process.exitStatus() == QProcess::CrashExit)
-        return "ended by a signal";
+        return "killed by signal " + std::to_string(m_process.exitCode());
     return "exit status " + std::to_string(m_process.exitCode());
 }
 

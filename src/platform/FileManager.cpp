@@ -143,47 +143,84 @@ std::vector<std::string> directoryEntries(const std::string& folder, int& error)
     return names;
 }
 
-Error copyAny(const std::string& source, const std::string& target, FileManager::FileData data);
+// Copies one tree. The folders it creates are remembered, so that a copy
+// made inside its own source (the home folder dropped onto the window, with
+// the staging folder below it) does not copy itself again and again.
+class TreeCopier {
+public:
+    explicit TreeCopier(FileManager::FileData data) : m_data(data) {}
 
-Error copyDirectory(const std::string& source, const std::string& target, const struct stat& info,
-                    FileManager::FileData data)
-{
-    // The copy stays writable for its owner: the staging tree must be
-    // filled and later removed even when the user's folder is read-only.
-    if (::mkdir(target.c_str(), 0700) != 0)
-        return failure(errno, target);
-    int error = 0;
-    const std::vector<std::string> names = directoryEntries(source, error);
-    Error first = error ? failure(error, source) : std::nullopt;
-    for (const std::string& name : names)
-        keepFirst(first, copyAny(FileManager::join(source, name), FileManager::join(target, name), data));
-    const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::chmod(target.c_str(), (info.st_mode & 07777) | S_IRWXU) != 0
-        || ::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
-        keepFirst(first, failure(errno, target));
-    return first;
-}
+    Error copy(const std::string& source, const std::string& target)
+    {
+        struct stat info {};
+        if (::lstat(source.c_str(), &info) != 0)
+            return failure(errno, source);
+        if (FileManager::exists(target))
+            return failure(EEXIST, target);
+        if (S_ISDIR(info.st_mode))
+            return copyDirectory(source, target, info);
+        if (S_ISREG(info.st_mode))
+            return copyRegularFile(source, target, info, m_data);
+        if (S_ISLNK(info.st_mode))
+            return copySymlink(source, target, info);
+        if (S_ISFIFO(info.st_mode))
+            return copyFifo(target, info);
+        return "Unsupported file type: " + source;
+    }
 
-Error copyAny(const std::string& source, const std::string& target, FileManager::FileData data)
-{
-    struct stat info {};
-    if (::lstat(source.c_str(), &info) != 0)
-        return failure(errno, source);
-    if (FileManager::exists(target))
-        return failure(EEXIST, target);
-    if (S_ISDIR(info.st_mode))
-        return copyDirectory(source, target, info, data);
-    if (S_ISREG(info.st_mode))
-        return copyRegularFile(source, target, info, data);
-    if (S_ISLNK(info.st_mode))
-        return copySymlink(source, target, info);
-    if (S_ISFIFO(info.st_mode)) {
-        if (::mkfifo(target.c_str(), info.st_mode & 07777) != 0)
+private:
+    Error copyDirectory(const std::string& source, const std::string& target, const struct stat& info)
+    {
+        // The copy stays writable for its owner: the staging tree must be
+        // filled and later removed even when the user's folder is read-only.
+        if (::mkdir(target.c_str(), 0700) != 0)
+            return failure(errno, target);
+        struct stat created {};
+        if (::lstat(target.c_str(), &created) == 0)
+            m_created.emplace_back(created.st_dev, created.st_ino);
+        int error = 0;
+        const std::vector<std::string> names = directoryEntries(source, error);
+        Error first = error ? failure(error, source) : std::nullopt;
+        for (const std::string& name : names) {
+            const std::string from = FileManager::join(source, name);
+            if (!isOwnCopy(from))
+                keepFirst(first, copy(from, FileManager::join(target, name)));
+        }
+        if (::chmod(target.c_str(), (info.st_mode & 07777) | S_IRWXU) != 0 || !keepTimes(target, info))
+            keepFirst(first, failure(errno, target));
+        return first;
+    }
+
+    static Error copyFifo(const std::string& target, const struct stat& info)
+    {
+        if (::mkfifo(target.c_str(), 0600) != 0)
+            return failure(errno, target);
+        if (::chmod(target.c_str(), info.st_mode & 07777) != 0 || !keepTimes(target, info))
             return failure(errno, target);
         return std::nullopt;
     }
-    return "Unsupported file type: " + source;
-}
+
+    static bool keepTimes(const std::string& target, const struct stat& info)
+    {
+        const struct timespec times[2] = {info.st_atim, info.st_mtim};
+        return ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
+    bool isOwnCopy(const std::string& path) const
+    {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            return false;
+        for (const auto& [device, inode] : m_created) {
+            if (device == info.st_dev && inode == info.st_ino)
+                return true;
+        }
+        return false;
+    }
+
+    FileManager::FileData m_data;
+    std::vector<std::pair<dev_t, ino_t>> m_created;
+};
 
 Error removeAny(const std::string& path)
 {
@@ -253,7 +290,7 @@ bool FileManager::isDirectory(const std::string& path)
 
 FileManager::Error FileManager::copyItem(const std::string& source, const std::string& target, FileData data)
 {
-    return copyAny(source, target, data);
+    return TreeCopier(data).copy(source, target);
 }
 
 FileManager::Error FileManager::moveItem(const std::string& source, const std::string& target)
