@@ -31,6 +31,10 @@ void JobQueue::startNext()
     const Request request = m_waiting.front();
     m_waiting.pop_front();
     m_running = m_factory();
+    // The queue owns the running job: when the application quits, the job
+    // and the programs it started go with the queue.
+    if (!m_running->parent())
+        m_running->setParent(this);
     connect(m_running, &ZipAction::phaseChanged, this, &JobQueue::phaseChanged);
     connect(m_running, &ZipAction::finished, this, &JobQueue::onJobFinished);
     emit changed();

@@ -1,0 +1,276 @@
+#include "SingleInstance.h"
+
+#include "FileManager.h"
+#include "Log.h"
+#include "WorkFolders.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
+#include <QtEndian>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kSocketName = "instance.sock";
+const char* const kLockName = "instance.lock";
+const QByteArray kMagic = QByteArrayLiteral("QMR1");
+const char kAcknowledgement = '\x01';
+
+// A running instance that holds the lock but is not yet listening gets this
+// long to start; one that took a message gets this long to confirm it.
+const int kClaimMilliseconds = 10000;
+const int kRetryMilliseconds = 50;
+const int kConnectMilliseconds = 2000;
+const int kAnswerMilliseconds = 10000;
+
+// Bounds for what a peer may send: a path is at most PATH_MAX bytes on
+// Linux; the whole message is kept far below what could hurt.
+const quint32 kMaxPathBytes = 4096;
+const qsizetype kMaxMessageBytes = 16 * 1024 * 1024;
+
+QString qtPath(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+bool readNumber(const QByteArray& message, qsizetype& position, quint32& number)
+{
+    if (message.size() - position < 4)
+        return false;
+    number = qFromBigEndian<quint32>(message.constData() + position);
+    position += 4;
+    return true;
+}
+
+void appendNumber(QByteArray& message, quint32 number)
+{
+    char bytes[4];
+    qToBigEndian(number, bytes);
+    message.append(bytes, 4);
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(std::string folder, QObject* parent)
+    : QObject(parent)
+    , m_folder(std::move(folder))
+{
+}
+
+SingleInstance::~SingleInstance()
+{
+    // Closing the server removes its socket file; the lock goes after it, so
+    // a start in between finds the lock still held and waits.
+    delete m_server;
+    releaseLock();
+}
+
+std::string SingleInstance::defaultFolder()
+{
+    return WorkFolders::tmpDirectory(FileManager::homeDirectory());
+}
+
+std::string SingleInstance::socketPath() const
+{
+    return m_folder + "/" + kSocketName;
+}
+
+SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths)
+{
+    if (!prepareFolder())
+        return Role::Alone;
+    const QDeadlineTimer deadline(kClaimMilliseconds);
+    for (;;) {
+        switch (tryLock()) {
+        case Lock::Taken:
+            return listen() ? Role::Primary : Role::Alone;
+        case Lock::Unavailable:
+            return Role::Alone;
+        case Lock::HeldElsewhere:
+            break;
+        }
+        switch (handOver(paths)) {
+        case HandOver::Confirmed:
+            return Role::HandedOver;
+        case HandOver::Unconfirmed:
+            // The message may have arrived: sending it again could make the
+            // same archive twice.
+            Log::line("the running Quillmere did not confirm the files: " + socketPath());
+            return Role::Failed;
+        case HandOver::NotReached:
+            break;
+        }
+        if (deadline.hasExpired()) {
+            Log::line("the running Quillmere could not be reached: " + socketPath());
+            return Role::Failed;
+        }
+        QThread::msleep(kRetryMilliseconds);
+    }
+}
+
+bool SingleInstance::prepareFolder() const
+{
+    if (FileManager::isDirectory(m_folder))
+        return true;
+    if (FileManager::Error error = FileManager::createDirectory(m_folder, 0700)) {
+        Log::line("single instance unavailable, create dir error:" + *error);
+        return false;
+    }
+    return true;
+}
+
+SingleInstance::Lock SingleInstance::tryLock()
+{
+    if (m_lockFd < 0) {
+        const std::string path = m_folder + "/" + kLockName;
+        // Close-on-exec: the archive writer and its helpers must never keep
+        // the lock alive after this instance has gone.
+        m_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_lockFd < 0) {
+            Log::line("single instance unavailable: " + FileManager::describeErrno(errno, path));
+            return Lock::Unavailable;
+        }
+    }
+    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0)
+        return Lock::Taken;
+    if (errno == EWOULDBLOCK || errno == EINTR)
+        return Lock::HeldElsewhere;
+    Log::line("single instance unavailable: " + FileManager::describeErrno(errno, m_folder + "/" + kLockName));
+    releaseLock();
+    return Lock::Unavailable;
+}
+
+void SingleInstance::releaseLock()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
+}
+
+bool SingleInstance::listen()
+{
+    // Holding the lock, whatever socket file is there was left by an
+    // instance that has ended.
+    const QString path = qtPath(socketPath());
+    QLocalServer::removeServer(path);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(path)) {
+        Log::line("single instance unavailable, cannot listen at " + socketPath() + ": "
+                  + m_server->errorString().toStdString());
+        delete m_server;
+        m_server = nullptr;
+        // Without a channel, later starts must not wait for this one.
+        releaseLock();
+        return false;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection())
+            serve(socket);
+    });
+    return true;
+}
+
+SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>& paths) const
+{
+    QLocalSocket socket;
+    socket.connectToServer(qtPath(socketPath()));
+    if (!socket.waitForConnected(kConnectMilliseconds))
+        return HandOver::NotReached;
+    socket.write(encode(paths));
+    const QDeadlineTimer deadline(kAnswerMilliseconds);
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
+            return HandOver::Unconfirmed;
+    }
+    while (socket.bytesAvailable() < 1) {
+        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
+            return HandOver::Unconfirmed;
+    }
+    char answer = 0;
+    socket.read(&answer, 1);
+    return answer == kAcknowledgement ? HandOver::Confirmed : HandOver::Unconfirmed;
+}
+
+void SingleInstance::serve(QLocalSocket* socket)
+{
+    auto received = std::make_shared<QByteArray>();
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, received] {
+        received->append(socket->readAll());
+        std::vector<std::string> paths;
+        switch (decode(*received, paths)) {
+        case Parse::Incomplete:
+            return;
+        case Parse::Invalid:
+            Log::line("ignored a malformed message on " + socketPath());
+            socket->disconnect(this);
+            socket->abort();
+            return;
+        case Parse::Complete:
+            break;
+        }
+        socket->disconnect(this);
+        // Confirmed before the work starts, so the other start can end at
+        // once however long the copying takes.
+        socket->write(&kAcknowledgement, 1);
+        socket->flush();
+        socket->disconnectFromServer();
+        deliver(paths);
+    });
+}
+
+void SingleInstance::deliver(const std::vector<std::string>& paths)
+{
+    if (paths.empty())
+        emit activationRequested();
+    else
+        emit filesReceived(paths);
+}
+
+QByteArray SingleInstance::encode(const std::vector<std::string>& paths)
+{
+    QByteArray message = kMagic;
+    appendNumber(message, quint32(paths.size()));
+    for (const std::string& path : paths) {
+        appendNumber(message, quint32(path.size()));
+        message.append(path.data(), qsizetype(path.size()));
+    }
+    return message;
+}
+
+SingleInstance::Parse SingleInstance::decode(const QByteArray& message, std::vector<std::string>& paths)
+{
+    if (message.size() > kMaxMessageBytes)
+        return Parse::Invalid;
+    if (message.size() < kMagic.size())
+        return kMagic.startsWith(message) ? Parse::Incomplete : Parse::Invalid;
+    if (!message.startsWith(kMagic))
+        return Parse::Invalid;
+    qsizetype position = kMagic.size();
+    quint32 count = 0;
+    if (!readNumber(message, position, count))
+        return Parse::Incomplete;
+    paths.clear();
+    for (quint32 index = 0; index < count; ++index) {
+        quint32 length = 0;
+        if (!readNumber(message, position, length))
+            return Parse::Incomplete;
+        if (length == 0 || length > kMaxPathBytes)
+            return Parse::Invalid;
+        if (message.size() - position < qsizetype(length))
+            return Parse::Incomplete;
+        paths.emplace_back(message.constData() + position, length);
+        position += length;
+    }
+    return position == message.size() ? Parse::Complete : Parse::Invalid;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "FolderChooser.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QFileDialog;
+
+// The destination folder chooser: Qt's own file dialog, folders only, one
+// folder, no way to create one, shown without blocking.
+class DialogFolderChooser : public FolderChooser {
+public:
+    explicit DialogFolderChooser(QWidget* parentWindow = nullptr);
+
+    // The window the dialog is shown over; may be set after construction,
+    // since the window is made after the job queue that uses the chooser.
+    void setParentWindow(QWidget* parentWindow) { m_parentWindow = parentWindow; }
+
+    void chooseFolder(Done done) override;
+
+private:
+    QFileDialog* makeDialog() const;
+    static void removeFolderCreation(QFileDialog& dialog);
+
+    QPointer<QWidget> m_parentWindow;
+};
