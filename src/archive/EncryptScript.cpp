@@ -12,13 +12,12 @@ std::string sendText(const std::string& password)
     return password.starts_with("-") ? "-- \"" + escaped : "\"" + escaped;
 }
 
-// After the second answer the script waits, without a time limit, for
-// zipcloak to end, and moves the archive only when zipcloak succeeded; a
-// failed move ends the script with its own status as well.
-std::string waitFor(int failureStatus)
+// A child that ended with a status other than 0, or was killed (wait then
+// reports more than four fields), failed.
+std::string exitUnlessSucceeded(int failureStatus)
 {
-    return "set result [wait]; if {[lindex $result 2] != 0 || [lindex $result 3] != 0} {exit "
-        + std::to_string(failureStatus) + "}; ";
+    return "set result [wait]; if {[llength $result] > 4 || [lindex $result 2] != 0 || [lindex $result 3] != 0} "
+           "{exit " + std::to_string(failureStatus) + "}; ";
 }
 
 } // namespace
@@ -29,11 +28,17 @@ std::string EncryptScript::text(const std::string& destDir, const std::string& p
 {
     const std::string archivePath = TclText::escape(tmpDirectory + "/" + WorkFolders::STAGING_DIR_NAME + "/"
                                                     + outputDirName + "/" + archiveName);
-    std::string script = "set timeout 10; spawn zipcloak " + archivePath;
+    // The children ignore the hangup that expect sends when their output
+    // closes, so the status wait reports is the one they ended with.
+    std::string script = "set timeout 10; spawn -ignore HUP zipcloak " + archivePath;
     script += "; expect \"Enter password:\"; sleep 1; send " + sendText(password) + "\n";
     script += "\"; expect \"Verify password:\"; sleep 1; send " + sendText(password) + "\n";
-    script += "\"; set timeout -1; expect eof; " + waitFor(kZipcloakFailed);
-    script += "spawn mv " + archivePath + " " + TclText::escape(destDir + "/");
-    script += "; expect eof; " + waitFor(kMoveFailed) + "exit 0;";
+    // zipcloak takes as long as the archive needs: no time limit, but a
+    // prompt that comes again means an answer was lost, and ends the script.
+    script += "\"; expect {\"Enter password:\" {exit " + std::to_string(kZipcloakFailed)
+        + "} \"Verify password:\" {exit " + std::to_string(kZipcloakFailed) + "} timeout exp_continue eof}; ";
+    script += exitUnlessSucceeded(kZipcloakFailed);
+    script += "set timeout -1; spawn -ignore HUP mv " + archivePath + " " + TclText::escape(destDir + "/");
+    script += "; expect eof; " + exitUnlessSucceeded(kMoveFailed) + "exit 0;";
     return script;
 }

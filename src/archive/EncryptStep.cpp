@@ -53,7 +53,7 @@ void EncryptStep::waitForMove()
         const std::string description = failureDescription();
         if (!m_startFailed)
             Log::line("grant password error:" + description);
-        emit finished(removeStagingFolder(JobOutcome::failed("encryption", description)));
+        emit finished(removeStagingFolder(JobOutcome::failed(JobPhase::Encrypting, description)));
         return;
     }
     emit finished(removeStagingFolder(JobOutcome::delivered(m_deliveredPath, true)));

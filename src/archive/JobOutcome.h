@@ -2,35 +2,37 @@
 
 #include <string>
 
+// The phases a running job goes through, for whoever shows its progress;
+// a failed job names the phase it failed in.
+enum class JobPhase {
+    ChoosingFolder,
+    Copying,
+    Writing,
+    Encrypting,
+    Delivering,
+};
+
 // What a job tells whoever started it when it has ended.
 struct JobOutcome {
     enum class Kind {
         Delivered, // archivePath holds the delivered archive
-        Failed,    // step and description say what went wrong
+        Failed,    // failedIn and description say what went wrong
         Cancelled, // the user cancelled the folder chooser
     };
 
     Kind kind = Kind::Failed;
     std::string archivePath;
     bool encrypted = false;
-    std::string step;
+    JobPhase failedIn = JobPhase::Writing;
     std::string description;
 
     static JobOutcome delivered(const std::string& path, bool encrypted)
     {
-        return {Kind::Delivered, path, encrypted, {}, {}};
+        return {Kind::Delivered, path, encrypted, JobPhase::Delivering, {}};
     }
-    static JobOutcome failed(const std::string& step, const std::string& description)
+    static JobOutcome failed(JobPhase phase, const std::string& description)
     {
-        return {Kind::Failed, {}, false, step, description};
+        return {Kind::Failed, {}, false, phase, description};
     }
-    static JobOutcome cancelled() { return {Kind::Cancelled, {}, false, {}, {}}; }
-};
-
-// The phases a running job goes through, for whoever shows its progress.
-enum class JobPhase {
-    ChoosingFolder,
-    Copying,
-    Writing,
-    Encrypting,
+    static JobOutcome cancelled() { return {Kind::Cancelled, {}, false, JobPhase::ChoosingFolder, {}}; }
 };

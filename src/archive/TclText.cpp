@@ -1,6 +1,7 @@
 #include "TclText.h"
 
 #include <cstdio>
+#include <string_view>
 
 std::string TclText::escape(const std::string& text)
 {
@@ -8,7 +9,9 @@ std::string TclText::escape(const std::string& text)
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (alphanumeric || byte >= 0x80) {
+        // None of these means anything to Tcl, and paths are full of them.
+        const bool plain = std::string_view("/._-+,@%=:").find(c) != std::string_view::npos;
+        if (alphanumeric || plain || byte >= 0x80) {
             escaped += c;
         } else if (byte < 0x20 || byte == 0x7F) {
             // A backslash before a line feed would join lines; octal keeps

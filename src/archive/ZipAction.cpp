@@ -61,7 +61,7 @@ void ZipAction::selectDirAndCreateZip(const Paths& paths, const std::string& des
 {
     emit phaseChanged(JobPhase::ChoosingFolder);
     if (!m_chooser) {
-        finish(JobOutcome::failed("folder chooser", "no folder chooser is available"));
+        finish(JobOutcome::failed(JobPhase::ChoosingFolder, "no folder chooser is available"));
         return;
     }
     QPointer<ZipAction> self(this);
@@ -136,7 +136,7 @@ void ZipAction::waitForArchive()
                 + " and wrote no archive";
             Log::line("convert charset and create zip error:" + description);
             m_poll.stop();
-            finish(JobOutcome::failed("writing the archive", description));
+            finish(JobOutcome::failed(JobPhase::Writing, description));
         }
         return;
     }
@@ -160,7 +160,7 @@ void ZipAction::deliver()
     const std::string destination = m_destDir + "/" + m_archiveName;
     if (auto error = FileManager::moveItem(archivePath, destination)) {
         Log::line("copy file or directories error:" + *error + ", error file Path: " + m_destDir);
-        finish(JobOutcome::failed("delivering the archive", *error));
+        finish(JobOutcome::failed(JobPhase::Delivering, *error));
         return;
     }
     finish(JobOutcome::delivered(destination, false));

@@ -1,9 +1,53 @@
 #include "ChildProcess.h"
 
+#include <QDir>
+
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <unistd.h>
+
+namespace {
+
+// Every process below root, read from /proc. expect starts its programs in
+// sessions of their own, so the process group alone does not reach them.
+std::vector<pid_t> descendantsOf(pid_t root)
+{
+    std::multimap<pid_t, pid_t> children;
+    const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        std::ifstream stat("/proc/" + entry.toStdString() + "/stat");
+        const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const size_t afterName = line.rfind(')');
+        if (afterName == std::string::npos)
+            continue;
+        char state = 0;
+        int parent = 0;
+        if (std::sscanf(line.c_str() + afterName + 1, " %c %d", &state, &parent) == 2)
+            children.emplace(parent, pid);
+    }
+    std::vector<pid_t> found;
+    std::vector<pid_t> pending{root};
+    while (!pending.empty()) {
+        const pid_t parent = pending.back();
+        pending.pop_back();
+        const auto [first, last] = children.equal_range(parent);
+        for (auto it = first; it != last; ++it) {
+            found.push_back(it->second);
+            pending.push_back(it->second);
+        }
+    }
+    return found;
+}
+
+} // namespace
 
 ChildProcess::ChildProcess(QObject* parent)
     : QObject(parent)
@@ -80,9 +124,13 @@ void ChildProcess::terminate()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    const qint64 pid = m_process.processId();
-    if (pid > 0)
-        ::kill(static_cast<pid_t>(-pid), SIGKILL);
+    const auto pid = static_cast<pid_t>(m_process.processId());
+    if (pid > 0) {
+        ::kill(-pid, SIGSTOP); // nothing new is started while we look
+        for (const pid_t descendant : descendantsOf(pid))
+            ::kill(descendant, SIGKILL);
+        ::kill(-pid, SIGKILL);
+    }
     m_process.waitForFinished(5000);
 }
 

@@ -15,6 +15,25 @@ QString JobStatusText::phase(JobPhase phase)
         return QStringLiteral("アーカイブを作成しています…");
     case JobPhase::Encrypting:
         return QStringLiteral("暗号化しています…");
+    case JobPhase::Delivering:
+        return QStringLiteral("保存しています…");
+    }
+    return {};
+}
+
+QString JobStatusText::failure(JobPhase phase)
+{
+    switch (phase) {
+    case JobPhase::ChoosingFolder:
+        return QStringLiteral("保存先を選べませんでした");
+    case JobPhase::Copying:
+        return QStringLiteral("ファイルをコピーできませんでした");
+    case JobPhase::Writing:
+        return QStringLiteral("アーカイブを作成できませんでした");
+    case JobPhase::Encrypting:
+        return QStringLiteral("暗号化できませんでした。暗号化されていないアーカイブは保存していません");
+    case JobPhase::Delivering:
+        return QStringLiteral("アーカイブを保存先に移動できませんでした");
     }
     return {};
 }
@@ -40,8 +59,8 @@ QString JobStatusText::outcome(const JobOutcome& outcome)
         return text;
     }
     case JobOutcome::Kind::Failed:
-        return QStringLiteral("作成できませんでした: ") + QString::fromStdString(outcome.step) + QStringLiteral(" — ")
-            + QString::fromStdString(outcome.description);
+        return failure(outcome.failedIn) + QStringLiteral("（") + QString::fromStdString(outcome.description)
+            + QStringLiteral("）");
     case JobOutcome::Kind::Cancelled:
         return {};
     }

@@ -9,6 +9,8 @@
 class JobStatusText {
 public:
     static QString phase(JobPhase phase);
+    // What did not happen, in plain words, for a job that failed in phase.
+    static QString failure(JobPhase phase);
     // No job is running.
     static QString ready();
     // "待機中: N 件".

@@ -123,9 +123,9 @@ void TestJobStatusView::lastResultIsShown_data()
         << JobOutcome::delivered("/data/archive.zip", false) << QStringLiteral("作成しました: archive.zip") << true;
     QTest::newRow("delivered encrypted") << JobOutcome::delivered("/data/out/archive3.zip", true)
                                          << QStringLiteral("作成しました: archive3.zip（暗号化済み）") << true;
-    QTest::newRow("failed") << JobOutcome::failed("delivering the archive", "Permission denied: /data/archive.zip")
-                            << QStringLiteral("作成できませんでした: delivering the archive — "
-                                              "Permission denied: /data/archive.zip")
+    QTest::newRow("failed") << JobOutcome::failed(JobPhase::Delivering, "Permission denied: /data/archive.zip")
+                            << QStringLiteral("アーカイブを保存先に移動できませんでした（"
+                                              "Permission denied: /data/archive.zip）")
                             << false;
 }
 
@@ -150,7 +150,7 @@ void TestJobStatusView::openFolderButtonOpensTheArchivesFolder()
 
     // A later failure takes the button away with the result it belonged to.
     start("b.txt");
-    job(1)->finishWith(JobOutcome::failed("writing the archive", "exit status 255"));
+    job(1)->finishWith(JobOutcome::failed(JobPhase::Writing, "exit status 255"));
     QVERIFY(m_view->openFolderButton->isHidden());
 }
 

@@ -493,7 +493,7 @@ void TestViewController::jobsEndingOutOfSightAreNotified_data()
     QTest::newRow("delivered")
         << int(JobOutcome::Kind::Delivered) << QStringList({"Quillmere: 作成しました: archive2.zip"});
     QTest::newRow("failed") << int(JobOutcome::Kind::Failed)
-                            << QStringList({"Quillmere: 作成できませんでした: writing the archive — exit status 1"});
+                            << QStringList({"Quillmere: アーカイブを作成できませんでした（exit status 1）"});
     QTest::newRow("cancelled") << int(JobOutcome::Kind::Cancelled) << QStringList();
 }
 
@@ -506,7 +506,7 @@ void TestViewController::jobsEndingOutOfSightAreNotified()
     window.jobs.enqueue({"/data/a.txt"}, "/data", SettingStatus());
     QVERIFY(window.job(0));
     const JobOutcome outcomes[] = {JobOutcome::delivered("/data/archive2.zip", false),
-                                   JobOutcome::failed("writing the archive", "exit status 1"),
+                                   JobOutcome::failed(JobPhase::Writing, "exit status 1"),
                                    JobOutcome::cancelled()};
     window.job(0)->finishWith(outcomes[kind]);
     QCOMPARE(window.notifier.shown, expected);
