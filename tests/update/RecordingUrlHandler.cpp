@@ -1,6 +1,0 @@
-#include "RecordingUrlHandler.h"
-
-void RecordingUrlHandler::handle(const QUrl& url)
-{
-    received.append(url);
-}
