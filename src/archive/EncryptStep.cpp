@@ -32,6 +32,7 @@ void EncryptStep::encryptZip(const std::string& destDir, const std::string& pass
     m_archivePath = WorkFolders::archivePath(tmpDirectory, outputDirName, archiveName);
     m_stagingFolder = WorkFolders::stagingFolder(tmpDirectory);
     m_deliveredPath = destDir + "/" + archiveName;
+    m_emptyPassword = password.empty();
     const std::string script = EncryptScript::text(destDir, password, tmpDirectory, archiveName, outputDirName);
     if (auto error = m_expect->start("/usr/bin/expect", {"-c", script})) {
         m_startFailed = true;
@@ -65,7 +66,8 @@ std::string EncryptStep::failureDescription() const
         return "the archive was left in the staging folder";
     switch (m_expect->exitCode()) {
     case EncryptScript::kZipcloakFailed:
-        return "zipcloak failed to encrypt the archive";
+        return m_emptyPassword ? "zipcloak does not accept an empty password"
+                               : "zipcloak failed to encrypt the archive";
     case EncryptScript::kMoveFailed:
         return "the encrypted archive could not be moved to the destination folder";
     default:

@@ -33,6 +33,7 @@ private:
     ChildProcess* m_expect = nullptr;
     bool m_pending = false;
     bool m_startFailed = false;
+    bool m_emptyPassword = false;
     std::string m_archivePath;
     std::string m_stagingFolder;
     std::string m_deliveredPath;
