@@ -4,8 +4,8 @@
 
 #include <string>
 
-// A temporary folder set as $HOME (and XDG_CONFIG_HOME below it) while it
-// lives, so jobs and settings never touch the real home folder.
+// A temporary folder set as $HOME while it lives, so jobs never touch the
+// real home folder. (Each test process gets XDG_CONFIG_HOME from CTest.)
 class TestHome {
 public:
     TestHome();
