@@ -28,9 +28,15 @@ void AppDelegate::openFiles(const std::vector<std::string>& paths)
     // Without items there is no first item to put the archive beside.
     if (paths.empty())
         return;
-    std::vector<std::string> absolute;
-    for (const std::string& path : paths)
-        absolute.push_back(absolutePath(path));
-    const std::string destDir = FileManager::parentFolder(absolute.front());
-    m_jobs.enqueue(absolute, destDir, Util::loadSettingStatus());
+    m_jobs.enqueue(paths, FileManager::parentFolder(paths.front()), Util::loadSettingStatus());
+}
+
+std::vector<std::string> AppDelegate::pathsFromArguments(int argc, char* argv[])
+{
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; ++i) {
+        if (*argv[i])
+            paths.push_back(absolutePath(argv[i]));
+    }
+    return paths;
 }

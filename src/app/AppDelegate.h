@@ -15,9 +15,15 @@ class AppDelegate : public QObject {
 public:
     explicit AppDelegate(JobQueue& jobs, QObject* parent = nullptr);
 
-    // The open-files handler. Relative paths are taken from the working
-    // folder; the archive goes beside the first item.
+    // The open-files handler, for absolute paths: the archive goes beside
+    // the first item.
     void openFiles(const std::vector<std::string>& paths);
+
+    // The files and folders named on the command line, made absolute from
+    // the working folder (a running instance that takes them over has a
+    // working folder of its own). Empty arguments, which would stand for the
+    // working folder, are left out.
+    static std::vector<std::string> pathsFromArguments(int argc, char* argv[]);
 
 private:
     JobQueue& m_jobs;

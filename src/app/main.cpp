@@ -13,30 +13,8 @@
 #include <QIcon>
 #include <QNetworkAccessManager>
 
-#include <filesystem>
 #include <string>
 #include <vector>
-
-namespace {
-
-// The files and folders named on the command line, made absolute here: a
-// running instance that takes them over has a working folder of its own.
-std::vector<std::string> commandLinePaths(int argc, char* argv[])
-{
-    std::vector<std::string> paths;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        // An empty argument would otherwise stand for the working folder.
-        if (argument.empty())
-            continue;
-        std::error_code error;
-        const std::filesystem::path absolute = std::filesystem::absolute(argument, error);
-        paths.push_back(error ? argument : absolute.string());
-    }
-    return paths;
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -47,7 +25,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName("quillmere");
     QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));
 
-    const std::vector<std::string> paths = commandLinePaths(argc, argv);
+    const std::vector<std::string> paths = AppDelegate::pathsFromArguments(argc, argv);
     SingleInstance instance(SingleInstance::defaultFolder());
     switch (instance.claim(paths)) {
     case SingleInstance::Role::HandedOver:
