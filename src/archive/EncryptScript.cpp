@@ -34,9 +34,15 @@ std::string EncryptScript::text(const std::string& destDir, const std::string& p
     script += "; expect \"Enter password:\"; sleep 1; send " + sendText(password) + "\n";
     script += "\"; expect \"Verify password:\"; sleep 1; send " + sendText(password) + "\n";
     // zipcloak takes as long as the archive needs: no time limit, but a
-    // prompt that comes again means an answer was lost, and ends the script.
-    script += "\"; expect {\"Enter password:\" {exit " + std::to_string(kZipcloakFailed)
-        + "} \"Verify password:\" {exit " + std::to_string(kZipcloakFailed) + "} timeout exp_continue eof}; ";
+    // prompt that comes again means an answer was lost or refused (zipcloak
+    // takes at most 80 characters). The script then ends the prompt's line in
+    // the transcript expect echoes, and ends zipcloak, which ignores the
+    // hangup and would wait for ever. (The pattern-action pairs stand as
+    // separate words: expect reads one braced word on one line as a pattern.)
+    const std::string givingUp = "{send_user \"\\r\\n\"; exec /bin/kill [exp_pid]; wait; exit "
+        + std::to_string(kZipcloakFailed) + "}";
+    script += "\"; expect \"Enter password:\" " + givingUp + " \"Verify password:\" " + givingUp
+        + " timeout exp_continue eof; ";
     script += exitUnlessSucceeded(kZipcloakFailed);
     script += "set timeout -1; spawn -ignore HUP mv " + archivePath + " " + TclText::escape(destDir + "/");
     script += "; expect eof; " + exitUnlessSucceeded(kMoveFailed) + "exit 0;";
