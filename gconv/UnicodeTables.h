@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "UnicodeRecords.h"
 #include "UnicodeTableLimits.h"
 
 // Tables written at build time by quillmere_gconv_tablegen from the Unicode
@@ -13,18 +14,8 @@ namespace UnicodeTables {
 // Pages of 256 code points: the index gives a page's number in the pages.
 constexpr size_t kPageCount = 0x110000 / 256;
 
-struct Composition {
-    char32_t first;
-    char32_t second;
-    char32_t composite;
-};
-
-// One level of a canonical decomposition; second is 0 for a singleton.
-struct Decomposition {
-    char32_t character;
-    char32_t first;
-    char32_t second;
-};
+using Composition = CompositionRecord;
+using Decomposition = DecompositionRecord;
 
 extern const uint16_t kCombiningClassIndex[kPageCount];
 extern const uint8_t kCombiningClassPages[][256];

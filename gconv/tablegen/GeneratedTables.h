@@ -5,18 +5,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "UnicodeRecords.h"
+
 // Everything the generator writes out, in the layout of UnicodeTables.h.
 struct GeneratedTables {
-    struct Composition {
-        char32_t first;
-        char32_t second;
-        char32_t composite;
-    };
-    struct Decomposition {
-        char32_t character;
-        char32_t first;
-        char32_t second;
-    };
+    using Composition = CompositionRecord;
+    using Decomposition = DecompositionRecord;
 
     std::vector<uint16_t> combiningClassIndex;
     std::vector<std::array<uint8_t, 256>> combiningClassPages;
