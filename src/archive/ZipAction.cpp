@@ -125,7 +125,7 @@ void ZipAction::waitForArchive()
 {
     if (m_found || m_finished)
         return;
-    const std::string archivePath = WorkFolders::archivePath(m_tmpDirectory, WorkFolders::OUTPUT_DIR_NAME, m_archiveName);
+    const std::string archivePath = outputArchivePath();
     Log::line("in scheduledTimer");
     Log::line(archivePath);
     if (!FileManager::exists(archivePath)) {
@@ -156,7 +156,7 @@ void ZipAction::deliver()
         m_encryptStep->encryptZip(m_destDir, m_password, m_tmpDirectory, m_archiveName, WorkFolders::OUTPUT_DIR_NAME);
         return;
     }
-    const std::string archivePath = WorkFolders::archivePath(m_tmpDirectory, WorkFolders::OUTPUT_DIR_NAME, m_archiveName);
+    const std::string archivePath = outputArchivePath();
     const std::string destination = m_destDir + "/" + m_archiveName;
     if (auto error = FileManager::moveItem(archivePath, destination)) {
         Log::line("copy file or directories error:" + *error + ", error file Path: " + m_destDir);
@@ -164,6 +164,11 @@ void ZipAction::deliver()
         return;
     }
     finish(JobOutcome::delivered(destination, false));
+}
+
+std::string ZipAction::outputArchivePath() const
+{
+    return WorkFolders::archivePath(m_tmpDirectory, WorkFolders::OUTPUT_DIR_NAME, m_archiveName);
 }
 
 void ZipAction::finish(const JobOutcome& outcome)

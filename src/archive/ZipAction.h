@@ -49,6 +49,8 @@ private:
     void startWriter();
     void waitForArchive();
     void deliver();
+    // Where the writer puts the archive, in the output folder.
+    std::string outputArchivePath() const;
     void finish(const JobOutcome& outcome);
 
     FolderChooser* m_chooser;
