@@ -1,5 +1,7 @@
 #pragma once
 
+#include "JobReport.h"
+
 #include <string>
 
 // The phases a running job goes through, for whoever shows its progress;
@@ -9,30 +11,77 @@ enum class JobPhase {
     Copying,
     Writing,
     Encrypting,
+    Verifying,
     Delivering,
+};
+
+// Why a job failed, as far as the user can do something about it; the
+// outcome's description carries the technical detail.
+enum class FailureCause {
+    Other,
+    WriterMissing,          // php, or its zip extension, is not installed
+    EncryptorMissing,       // expect or zipcloak is not installed
+    DestinationNotWritable, // the destination folder refuses new files, or is gone
+    DestinationFull,        // no space left in the destination folder
+    NothingToArchive,       // none of the items could be read
+    WorkFolderRefused,      // ~/.quillmere is a link or belongs to someone else
+    PasswordRefused,        // empty, longer than 80 characters, or with control characters
+    VerificationFailed,     // the written archive did not read back as expected
 };
 
 // What a job tells whoever started it when it has ended.
 struct JobOutcome {
     enum class Kind {
         Delivered, // archivePath holds the delivered archive
-        Failed,    // failedIn and description say what went wrong
-        Cancelled, // the user cancelled the folder chooser
+        Failed,    // failedIn, cause and description say what went wrong
+        Cancelled, // the user cancelled the folder chooser: nothing to say
+        Stopped,   // the user stopped the job: nothing was delivered
     };
 
     Kind kind = Kind::Failed;
     std::string archivePath;
     bool encrypted = false;
     JobPhase failedIn = JobPhase::Writing;
+    FailureCause cause = FailureCause::Other;
     std::string description;
+    // What went into the archive and what did not; filled as far as the
+    // job got.
+    JobReport report;
 
-    static JobOutcome delivered(const std::string& path, bool encrypted)
+    static JobOutcome delivered(const std::string& path, bool encrypted, JobReport report = {})
     {
-        return {Kind::Delivered, path, encrypted, JobPhase::Delivering, {}};
+        JobOutcome outcome;
+        outcome.kind = Kind::Delivered;
+        outcome.archivePath = path;
+        outcome.encrypted = encrypted;
+        outcome.failedIn = JobPhase::Delivering;
+        outcome.report = std::move(report);
+        return outcome;
     }
-    static JobOutcome failed(JobPhase phase, const std::string& description)
+    static JobOutcome failed(JobPhase phase, const std::string& description,
+                             FailureCause cause = FailureCause::Other)
     {
-        return {Kind::Failed, {}, false, phase, description};
+        JobOutcome outcome;
+        outcome.failedIn = phase;
+        outcome.cause = cause;
+        outcome.description = description;
+        return outcome;
     }
-    static JobOutcome cancelled() { return {Kind::Cancelled, {}, false, JobPhase::ChoosingFolder, {}}; }
+    static JobOutcome cancelled()
+    {
+        JobOutcome outcome;
+        outcome.kind = Kind::Cancelled;
+        outcome.failedIn = JobPhase::ChoosingFolder;
+        return outcome;
+    }
+    static JobOutcome stopped(JobPhase phase)
+    {
+        JobOutcome outcome;
+        outcome.kind = Kind::Stopped;
+        outcome.failedIn = phase;
+        return outcome;
+    }
+
+    // Delivered, but something the user gave is not in the archive.
+    bool lostSomething() const { return kind == Kind::Delivered && !report.leftOut.empty(); }
 };

@@ -1,5 +1,7 @@
 #include "JobQueue.h"
 
+#include "FileManager.h"
+#include "PasswordRule.h"
 #include "ZipAction.h"
 
 JobQueue::JobQueue(FolderChooser* chooser, QObject* parent)
@@ -17,6 +19,11 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
 {
     if (paths.empty())
         return;
+    if (options.isEncrypt && PasswordRule::check(options.password) != PasswordRule::Problem::None) {
+        emit jobFinished(JobOutcome::failed(JobPhase::Copying, "the password cannot be used for encryption",
+                                            FailureCause::PasswordRefused));
+        return;
+    }
     m_waiting.push_back({paths, destDir, options});
     if (m_running)
         emit changed();
@@ -36,6 +43,7 @@ void JobQueue::startNext()
     if (!m_running->parent())
         m_running->setParent(this);
     connect(m_running, &ZipAction::phaseChanged, this, &JobQueue::phaseChanged);
+    connect(m_running, &ZipAction::progressChanged, this, &JobQueue::progressChanged);
     connect(m_running, &ZipAction::finished, this, &JobQueue::onJobFinished);
     emit changed();
     if (request.options.isSelectDir)
@@ -52,4 +60,26 @@ void JobQueue::onJobFinished(const JobOutcome& outcome)
     emit jobFinished(outcome);
     emit changed();
     startNext();
+}
+
+std::vector<std::string> JobQueue::waitingNames() const
+{
+    std::vector<std::string> names;
+    for (const Request& request : m_waiting)
+        names.push_back(FileManager::lastComponent(request.paths.front()));
+    return names;
+}
+
+void JobQueue::cancelRunning()
+{
+    if (m_running)
+        m_running->stop();
+}
+
+void JobQueue::removeWaiting(int index)
+{
+    if (index < 0 || index >= waitingCount())
+        return;
+    m_waiting.erase(m_waiting.begin() + index);
+    emit changed();
 }

@@ -26,14 +26,26 @@ public:
     JobQueue(JobFactory factory, QObject* parent = nullptr);
 
     // Queues a job for the items at paths into destDir with the given
-    // options; a request without items starts nothing.
+    // options; a request without items starts nothing. A request to
+    // encrypt with a password zipcloak cannot take is refused at once:
+    // jobFinished reports it and nothing is copied.
     void enqueue(const Paths& paths, const std::string& destDir, const SettingStatus& options);
 
     bool isBusy() const { return m_running != nullptr; }
     int waitingCount() const { return static_cast<int>(m_waiting.size()); }
+    // The name of each waiting job's first item, in the order they will run.
+    std::vector<std::string> waitingNames() const;
+
+    // Stops the running job: its programs end, nothing is delivered, and
+    // jobFinished reports it as stopped. The next job then starts.
+    void cancelRunning();
+    // Drops the waiting job at index (0 runs next) before it starts.
+    void removeWaiting(int index);
 
 signals:
     void phaseChanged(JobPhase phase);
+    // How far the running job is, 0 to 100.
+    void progressChanged(int percent);
     void jobFinished(const JobOutcome& outcome);
     // Running state or number of waiting jobs changed.
     void changed();

@@ -76,6 +76,20 @@ void ZipAction::selectDirAndCreateZip(const Paths& paths, const std::string& des
     });
 }
 
+void ZipAction::stop()
+{
+    if (m_finished)
+        return;
+    m_abandoned->store(true);
+    delete m_writer;
+    m_writer = nullptr;
+    delete m_encryptStep;
+    m_encryptStep = nullptr;
+    if (!m_tmpDirectory.empty())
+        FileManager::removeItem(WorkFolders::stagingFolder(m_tmpDirectory));
+    finish(JobOutcome::stopped(JobPhase::Writing));
+}
+
 std::string ZipAction::freeArchiveName(const std::string& destDir)
 {
     for (int n = 0;; ++n) {

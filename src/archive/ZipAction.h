@@ -33,11 +33,18 @@ public:
     virtual void selectDirAndCreateZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
                                        const std::string& password);
 
+    // Ends the job where it is: its programs and everything they started
+    // end, the staging folder goes, nothing is delivered, and finished()
+    // reports it as stopped.
+    void stop();
+
     // The first free name of "archive.zip", "archive1.zip", ... in destDir.
     static std::string freeArchiveName(const std::string& destDir);
 
 signals:
     void phaseChanged(JobPhase phase);
+    // How far the job is, 0 to 100.
+    void progressChanged(int percent);
     void finished(const JobOutcome& outcome);
 
 private:

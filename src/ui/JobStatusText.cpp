@@ -15,6 +15,8 @@ QString JobStatusText::phase(JobPhase phase)
         return QStringLiteral("アーカイブを作成しています…");
     case JobPhase::Encrypting:
         return QStringLiteral("暗号化しています…");
+    case JobPhase::Verifying:
+        return QStringLiteral("確認しています…");
     case JobPhase::Delivering:
         return QStringLiteral("保存しています…");
     }
@@ -32,6 +34,8 @@ QString JobStatusText::failure(JobPhase phase)
         return QStringLiteral("アーカイブを作成できませんでした");
     case JobPhase::Encrypting:
         return QStringLiteral("暗号化できませんでした。暗号化されていないアーカイブは保存していません");
+    case JobPhase::Verifying:
+        return QStringLiteral("作成したアーカイブを確認できませんでした。保存していません");
     case JobPhase::Delivering:
         return QStringLiteral("アーカイブを保存先に移動できませんでした");
     }
@@ -63,6 +67,8 @@ QString JobStatusText::outcome(const JobOutcome& outcome)
             + QStringLiteral("）");
     case JobOutcome::Kind::Cancelled:
         return {};
+    case JobOutcome::Kind::Stopped:
+        return QStringLiteral("キャンセルしました");
     }
     return {};
 }

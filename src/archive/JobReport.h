@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// An item whose name in the archive differs from its own name.
+struct RenamedItem {
+    std::string original;  // its path below the staged items, as on disk
+    std::string inArchive; // its path below "archive/", as UTF-8 text
+    bool replacedCharacters = false; // characters Windows refuses became "_"
+    bool transliterated = false;     // characters outside code page 932 became look-alikes or "_"
+    bool numbered = false;           // " (2)", " (3)", ... keeps it apart from a sibling
+};
+
+enum class LeftOutReason {
+    Missing,     // the item is gone
+    Unreadable,  // no permission to read the file or folder
+    DanglingLink,
+    LinkLoop,
+    SpecialFile, // a device, socket or pipe: nothing to archive
+    CopyFailed,  // could not be staged (for example no space in the work folder)
+};
+
+// An item the user gave, or one inside a given folder, that is not in the
+// archive.
+struct LeftOutItem {
+    std::string path; // the user's path, as on disk
+    LeftOutReason reason = LeftOutReason::Unreadable;
+    std::string detail; // the system's description
+};
+
+enum class WindowsWarning {
+    DeviceName,         // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without extension
+    TrailingDotOrBlank, // Windows drops it when extracting
+    ControlCharacter,
+    PathTooLong,        // more than 260 characters once extracted
+};
+
+// A name kept as it is that Windows may not extract under that name.
+struct WarnedItem {
+    std::string inArchive; // as UTF-8 text
+    WindowsWarning warning = WindowsWarning::DeviceName;
+};
+
+// What a job put into the archive, and what it changed or left out.
+struct JobReport {
+    int fileCount = 0;
+    int folderCount = 0;
+    std::vector<RenamedItem> renamed;
+    std::vector<LeftOutItem> leftOut;
+    std::vector<WarnedItem> warnings;
+};
