@@ -43,7 +43,7 @@ int main(int argc, char* argv[])
     UpdateCheck updateCheck(network, updateNotice, urlOpener);
 
     DialogFolderChooser chooser;
-    JobQueue jobs(&chooser);
+    JobQueue jobs(JobQueue::archiveJobs([&chooser](FolderChosen done) { chooser.chooseFolder(std::move(done)); }));
     AppDelegate delegate(jobs);
 
     ViewServices services;

@@ -4,9 +4,9 @@
 #include "PasswordRule.h"
 #include "ZipAction.h"
 
-JobQueue::JobQueue(FolderChooser* chooser, QObject* parent)
-    : JobQueue([chooser] { return new ZipAction(chooser); }, parent)
+JobQueue::JobFactory JobQueue::archiveJobs(ChooseFolder chooseFolder)
 {
+    return [chooseFolder] { return new ZipAction(chooseFolder); };
 }
 
 JobQueue::JobQueue(JobFactory factory, QObject* parent)

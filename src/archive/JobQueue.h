@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderChooser.h"
 #include "JobOutcome.h"
 #include "SettingStatus.h"
 
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-class FolderChooser;
 class ZipAction;
 
 // Runs archive jobs one at a time, in arrival order. All jobs share one
@@ -21,9 +21,11 @@ public:
     using Paths = std::vector<std::string>;
     using JobFactory = std::function<ZipAction*()>;
 
-    explicit JobQueue(FolderChooser* chooser, QObject* parent = nullptr);
-    // For tests: jobs come from factory instead of being real ZipActions.
-    JobQueue(JobFactory factory, QObject* parent = nullptr);
+    // Each job is made by factory when its turn comes.
+    explicit JobQueue(JobFactory factory, QObject* parent = nullptr);
+
+    // Real archive jobs, asking for the destination with chooseFolder.
+    static JobFactory archiveJobs(ChooseFolder chooseFolder);
 
     // Queues a job for the items at paths into destDir with the given
     // options; a request without items starts nothing. A request to

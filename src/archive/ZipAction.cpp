@@ -3,7 +3,6 @@
 #include "ChildProcess.h"
 #include "EncryptStep.h"
 #include "FileManager.h"
-#include "FolderChooser.h"
 #include "Log.h"
 #include "Util.h"
 #include "WorkFolders.h"
@@ -20,9 +19,9 @@ const int kPollMilliseconds = 200;
 
 } // namespace
 
-ZipAction::ZipAction(FolderChooser* chooser, QObject* parent)
+ZipAction::ZipAction(ChooseFolder chooseFolder, QObject* parent)
     : QObject(parent)
-    , m_chooser(chooser)
+    , m_chooseFolder(std::move(chooseFolder))
 {
     m_poll.setInterval(kPollMilliseconds);
     connect(&m_poll, &QTimer::timeout, this, &ZipAction::waitForArchive);
@@ -60,12 +59,12 @@ void ZipAction::selectDirAndCreateZip(const Paths& paths, const std::string& des
                                       const std::string& password)
 {
     emit phaseChanged(JobPhase::ChoosingFolder);
-    if (!m_chooser) {
+    if (!m_chooseFolder) {
         finish(JobOutcome::failed(JobPhase::ChoosingFolder, "no folder chooser is available"));
         return;
     }
     QPointer<ZipAction> self(this);
-    m_chooser->chooseFolder([self, paths, destDir, isEncrypt, password](bool accepted, const std::string& folder) {
+    m_chooseFolder([self, paths, destDir, isEncrypt, password](bool accepted, const std::string& folder) {
         if (!self)
             return;
         if (!accepted) {

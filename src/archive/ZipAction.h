@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderChooser.h"
 #include "JobOutcome.h"
 
 #include <QObject>
@@ -12,7 +13,6 @@
 
 class ChildProcess;
 class EncryptStep;
-class FolderChooser;
 
 // One archive job: stages the items under the home folder, builds the
 // Windows-safe tree, has php write the archive and delivers it into the
@@ -23,7 +23,7 @@ class ZipAction : public QObject {
 public:
     using Paths = std::vector<std::string>;
 
-    explicit ZipAction(FolderChooser* chooser = nullptr, QObject* parent = nullptr);
+    explicit ZipAction(ChooseFolder chooseFolder = {}, QObject* parent = nullptr);
     ~ZipAction() override;
 
     // Runs the job into destDir (a folder path without a trailing "/").
@@ -60,7 +60,7 @@ private:
     std::string outputArchivePath() const;
     void finish(const JobOutcome& outcome);
 
-    FolderChooser* m_chooser;
+    ChooseFolder m_chooseFolder;
     QTimer m_poll;
     ChildProcess* m_writer = nullptr;
     EncryptStep* m_encryptStep = nullptr;

@@ -10,7 +10,7 @@ DialogFolderChooser::DialogFolderChooser(QWidget* parentWindow)
 {
 }
 
-void DialogFolderChooser::chooseFolder(Done done)
+void DialogFolderChooser::chooseFolder(FolderChosen done)
 {
     QFileDialog* dialog = makeDialog();
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {

@@ -9,7 +9,7 @@ class QFileDialog;
 
 // The destination folder chooser: Qt's own file dialog, folders only, one
 // folder, no way to create one, shown without blocking.
-class DialogFolderChooser : public FolderChooser {
+class DialogFolderChooser {
 public:
     explicit DialogFolderChooser(QWidget* parentWindow = nullptr);
 
@@ -17,7 +17,7 @@ public:
     // since the window is made after the job queue that uses the chooser.
     void setParentWindow(QWidget* parentWindow) { m_parentWindow = parentWindow; }
 
-    void chooseFolder(Done done) override;
+    void chooseFolder(FolderChosen done);
 
 private:
     QFileDialog* makeDialog() const;

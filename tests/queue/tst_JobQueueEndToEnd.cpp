@@ -19,9 +19,9 @@ namespace {
 
 // A chooser that answers at once with the next of its folders; an empty
 // one cancels.
-struct Chooser : FolderChooser {
+struct Chooser {
     std::deque<std::string> answers;
-    void chooseFolder(Done done) override
+    void chooseFolder(const FolderChosen& done)
     {
         const std::string folder = answers.front();
         answers.pop_front();
@@ -60,7 +60,7 @@ private slots:
         const std::string chosen = home.makeFolder("chosen");
         Chooser chooser;
         chooser.answers = {"", chosen};
-        JobQueue queue(&chooser);
+        JobQueue queue(JobQueue::archiveJobs([&chooser](FolderChosen done) { chooser.chooseFolder(done); }));
         QSignalSpy finished(&queue, &JobQueue::jobFinished);
         queue.enqueue({}, work, {});
         QVERIFY(!queue.isBusy());
@@ -68,12 +68,13 @@ private slots:
         queue.enqueue({work + "/second"}, work, {false, "", true});
         queue.enqueue({work + "/second"}, work, {true, "", false});
         queue.enqueue({work + "/second"}, work, {true, "secret", true});
-        QCOMPARE(queue.waitingCount(), 3);
+        QCOMPARE(queue.waitingCount(), 2);
         const std::vector<JobOutcome> ended = outcomes(finished, 4);
         QCOMPARE(ended.size(), size_t(4));
-        QCOMPARE(ended[0].archivePath, work + "/archive.zip"); // the first free name, as a plain job
-        QVERIFY(ended[1].kind == JobOutcome::Kind::Cancelled);
-        QVERIFY(ended[2].kind == JobOutcome::Kind::Failed && ended[2].failedIn == JobPhase::Encrypting);
+        // The empty password is refused before anything runs.
+        QVERIFY(ended[0].cause == FailureCause::PasswordRefused);
+        QCOMPARE(ended[1].archivePath, work + "/archive.zip"); // the first free name, as a plain job
+        QVERIFY(ended[2].kind == JobOutcome::Kind::Cancelled);
         QCOMPARE(ended[3].archivePath, chosen + "/archive.zip");
         QVERIFY(ZipReader(work + "/archive.zip").names() == std::vector<std::string>{"archive/first/report.txt"});
         QVERIFY(ZipReader(chosen + "/archive.zip").names() == std::vector<std::string>{"archive/second/notes.txt"});
@@ -93,7 +94,7 @@ private slots:
         for (int megabyte = 0; megabyte < 300; ++megabyte)
             std::ofstream(items.path().toStdString() + "/part" + std::to_string(megabyte / 50), std::ios::app) << std::string(1 << 20, 'q');
         home.writeFile("small/note.txt", "queued\n");
-        JobQueue queue(nullptr);
+        JobQueue queue(JobQueue::archiveJobs({}));
         QSignalSpy finished(&queue, &JobQueue::jobFinished);
         bool copying = false;
         int ticksWhileCopying = 0;

@@ -204,7 +204,7 @@ private slots:
     void cancelledFolderChooserStartsNothing()
     {
         DialogFolderChooser chooser;
-        JobQueue jobs(&chooser);
+        JobQueue jobs(JobQueue::archiveJobs([&chooser](FolderChosen done) { chooser.chooseFolder(std::move(done)); }));
         jobs.enqueue({m_home.path() + "/kept.txt"}, m_home.path(), {false, "", true});
         // enqueue has returned while the chooser is up: it does not block.
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
