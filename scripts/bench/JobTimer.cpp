@@ -1,6 +1,7 @@
 #include "JobTimer.h"
 
 #include "FileManager.h"
+#include "PathText.h"
 #include "ZipAction.h"
 
 #include <QEventLoop>
@@ -47,7 +48,7 @@ private:
 
 double JobTimer::runJob(const std::string& item, bool encrypt)
 {
-    const std::string destDir = FileManager::parentFolder(item);
+    const std::string destDir = PathText::parentFolder(item);
     QuietOutput quiet;
     QEventLoop loop;
     JobOutcome result;
@@ -68,12 +69,12 @@ double JobTimer::runJob(const std::string& item, bool encrypt)
 
 double JobTimer::runZip(const std::string& item, bool encrypt)
 {
-    const std::string folder = FileManager::parentFolder(item);
+    const std::string folder = PathText::parentFolder(item);
     const std::string archive = folder + "/reference.zip";
     QStringList arguments{"-qr"};
     if (encrypt)
         arguments << "-P" << "benchpassword1";
-    arguments << QString::fromStdString(archive) << QString::fromStdString(FileManager::lastComponent(item));
+    arguments << QString::fromStdString(archive) << QString::fromStdString(PathText::lastComponent(item));
     QProcess zip;
     zip.setWorkingDirectory(QString::fromStdString(folder));
     const auto start = Clock::now();

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "FileManager.h"
+#include "PathText.h"
 #include "JobQueue.h"
 #include "Util.h"
 
@@ -28,7 +29,7 @@ void AppDelegate::openFiles(const std::vector<std::string>& paths)
     // Without items there is no first item to put the archive beside.
     if (paths.empty())
         return;
-    m_jobs.enqueue(paths, FileManager::parentFolder(paths.front()), Util::loadSettingStatus());
+    m_jobs.enqueue(paths, PathText::parentFolder(paths.front()), Util::loadSettingStatus());
 }
 
 std::vector<std::string> AppDelegate::pathsFromArguments(int argc, char* argv[])

@@ -121,7 +121,7 @@ bool SingleInstance::prepareFolder() const
 {
     if (FileManager::isDirectory(m_folder))
         return true;
-    if (FileManager::Error error = FileManager::createDirectory(m_folder, 0700)) {
+    if (Failure error = FileManager::createDirectory(m_folder, 0700)) {
         Log::line("single instance unavailable, create dir error:" + *error);
         return false;
     }
@@ -136,7 +136,7 @@ SingleInstance::Lock SingleInstance::tryLock()
         // the lock alive after this instance has gone.
         m_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (m_lockFd < 0) {
-            Log::line("single instance unavailable: " + FileManager::describeErrno(errno, path));
+            Log::line("single instance unavailable: " + describeErrno(errno, path));
             return Lock::Unavailable;
         }
     }
@@ -144,7 +144,7 @@ SingleInstance::Lock SingleInstance::tryLock()
         return Lock::Taken;
     if (errno == EWOULDBLOCK || errno == EINTR)
         return Lock::HeldElsewhere;
-    Log::line("single instance unavailable: " + FileManager::describeErrno(errno, m_folder + "/" + kLockName));
+    Log::line("single instance unavailable: " + describeErrno(errno, m_folder + "/" + kLockName));
     releaseLock();
     return Lock::Unavailable;
 }

@@ -1,6 +1,7 @@
 #include "JobQueue.h"
 
 #include "FileManager.h"
+#include "PathText.h"
 #include "PasswordRule.h"
 #include "ZipAction.h"
 
@@ -66,7 +67,7 @@ std::vector<std::string> JobQueue::waitingNames() const
 {
     std::vector<std::string> names;
     for (const Request& request : m_waiting)
-        names.push_back(FileManager::lastComponent(request.paths.front()));
+        names.push_back(PathText::lastComponent(request.paths.front()));
     return names;
 }
 

@@ -1,21 +1,12 @@
 #include "ShellWord.h"
 
+#include "PlainCharacter.h"
+
 #include <algorithm>
-
-namespace {
-
-bool isSafe(char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    return std::string_view("/._-+,@%=:").find(c) != std::string_view::npos;
-}
-
-} // namespace
 
 std::string ShellWord::quoteIfNeeded(const std::string& word)
 {
-    if (!word.empty() && std::all_of(word.begin(), word.end(), isSafe))
+    if (!word.empty() && std::all_of(word.begin(), word.end(), PlainCharacter::is))
         return word;
     std::string quoted = "'";
     for (char c : word) {

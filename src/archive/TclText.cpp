@@ -1,5 +1,7 @@
 #include "TclText.h"
 
+#include "PlainCharacter.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -8,10 +10,7 @@ std::string TclText::escape(const std::string& text)
     std::string escaped;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        // None of these means anything to Tcl, and paths are full of them.
-        const bool plain = std::string_view("/._-+,@%=:").find(c) != std::string_view::npos;
-        if (alphanumeric || plain || byte >= 0x80) {
+        if (PlainCharacter::is(c) || byte >= 0x80) {
             escaped += c;
         } else if (byte < 0x20 || byte == 0x7F) {
             // A backslash before a line feed would join lines; octal keeps

@@ -3,6 +3,7 @@
 #include "ChildProcess.h"
 #include "EncryptStep.h"
 #include "FileManager.h"
+#include "PathText.h"
 #include "Log.h"
 #include "Util.h"
 #include "WorkFolders.h"
@@ -112,7 +113,7 @@ void ZipAction::stageItems(const Paths& paths, const std::string& tmpDirectory,
     for (const std::string& path : paths) {
         if (abandoned->load())
             return;
-        const std::string target = staging + "/" + FileManager::lastComponent(path);
+        const std::string target = staging + "/" + PathText::lastComponent(path);
         if (auto error = FileManager::copyItem(path, target, FileManager::FileData::LinkWherePossible))
             Log::line("copy file or directories error:" + *error + ", error file Path: " + path);
     }

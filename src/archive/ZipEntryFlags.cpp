@@ -1,5 +1,7 @@
 #include "ZipEntryFlags.h"
 
+#include "UniqueFd.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -30,37 +32,30 @@ struct CentralDirectory {
 
 class ArchiveFile {
 public:
-    ArchiveFile(const std::string& path) : m_path(path), m_fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
-    ~ArchiveFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    ArchiveFile(const ArchiveFile&) = delete;
-    ArchiveFile& operator=(const ArchiveFile&) = delete;
+    explicit ArchiveFile(const std::string& path) : m_path(path), m_fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
 
-    FileManager::Error openError() const
+    Failure openError() const
     {
-        return m_fd < 0 ? FileManager::describeErrno(errno, m_path) : FileManager::Error{};
+        return !m_fd.isOpen() ? describeErrno(errno, m_path) : Failure{};
     }
     bool read(uint64_t at, uint8_t* data, size_t size) const
     {
-        return ::pread(m_fd, data, size, static_cast<off_t>(at)) == static_cast<ssize_t>(size);
+        return ::pread(m_fd.get(), data, size, static_cast<off_t>(at)) == static_cast<ssize_t>(size);
     }
     bool write(uint64_t at, const uint8_t* data, size_t size) const
     {
-        return ::pwrite(m_fd, data, size, static_cast<off_t>(at)) == static_cast<ssize_t>(size);
+        return ::pwrite(m_fd.get(), data, size, static_cast<off_t>(at)) == static_cast<ssize_t>(size);
     }
     uint64_t size() const
     {
         struct stat info {};
-        return ::fstat(m_fd, &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+        return ::fstat(m_fd.get(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
     }
-    FileManager::Error broken(const std::string& what) const { return "not a readable ZIP file (" + what + "): " + m_path; }
+    Failure broken(const std::string& what) const { return "not a readable ZIP file (" + what + "): " + m_path; }
 
 private:
     std::string m_path;
-    int m_fd;
+    UniqueFd m_fd;
 };
 
 bool findEndRecord(const ArchiveFile& file, uint64_t& at)
@@ -129,10 +124,10 @@ uint64_t localHeaderOffset(const uint8_t* header, const uint8_t* extra, size_t e
 
 } // namespace
 
-FileManager::Error ZipEntryFlags::clearUtf8Names(const std::string& archivePath)
+Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath)
 {
     ArchiveFile file(archivePath);
-    if (FileManager::Error error = file.openError())
+    if (Failure error = file.openError())
         return error;
     CentralDirectory directory;
     if (!locateCentralDirectory(file, directory) || directory.offset + directory.size > file.size())
@@ -168,10 +163,10 @@ FileManager::Error ZipEntryFlags::clearUtf8Names(const std::string& archivePath)
         if (le16(local + 6) & kUtf8NameFlag) {
             local[7] = static_cast<uint8_t>(local[7] & ~(kUtf8NameFlag >> 8));
             if (!file.write(offset + 7, local + 7, 1))
-                return FileManager::describeErrno(errno, archivePath);
+                return describeErrno(errno, archivePath);
         }
     }
     if (changed && !file.write(directory.offset, central.data(), central.size()))
-        return FileManager::describeErrno(errno, archivePath);
+        return describeErrno(errno, archivePath);
     return std::nullopt;
 }

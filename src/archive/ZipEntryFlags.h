@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileManager.h"
+#include "Failure.h"
 
 #include <string>
 
@@ -12,5 +12,5 @@ public:
     // happen to be valid UTF-8 (half-width katakana pairs), and with the bit
     // set Windows would read them as UTF-8. Nothing else changes; the bit is
     // not covered by any checksum.
-    static FileManager::Error clearUtf8Names(const std::string& archivePath);
+    static Failure clearUtf8Names(const std::string& archivePath);
 };

@@ -1,5 +1,8 @@
 #include "FileManager.h"
 
+#include "PathText.h"
+#include "UniqueFd.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -15,44 +18,17 @@
 
 namespace {
 
-using Error = FileManager::Error;
+using Error = Failure;
 
 Error failure(int error, const std::string& path)
 {
-    return FileManager::describeErrno(error, path);
+    return describeErrno(error, path);
 }
 
 void keepFirst(Error& first, Error next)
 {
     if (!first && next)
         first = std::move(next);
-}
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Copies the bytes from one open file to another: a clone where the file
@@ -84,7 +60,7 @@ bool copyBytes(int in, int out)
                 continue;
             return false;
         }
-        if (!writeAll(out, buffer, static_cast<size_t>(n)))
+        if (!UniqueFd::writeAll(out, buffer, static_cast<size_t>(n)))
             return false;
     }
 }
@@ -94,19 +70,19 @@ Error copyRegularFile(const std::string& source, const std::string& target, cons
 {
     if (data == FileManager::FileData::LinkWherePossible && ::link(source.c_str(), target.c_str()) == 0)
         return std::nullopt;
-    Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (in.fd < 0)
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (in.get() < 0)
         return failure(errno, source);
-    Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.fd < 0)
+    UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.get() < 0)
         return failure(errno, target);
-    if (!copyBytes(in.fd, out.fd)) {
+    if (!copyBytes(in.get(), out.get())) {
         const int error = errno;
         ::unlink(target.c_str());
         return failure(error, source);
     }
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::fchmod(out.fd, info.st_mode & 07777) != 0 || ::futimens(out.fd, times) != 0)
+    if (::fchmod(out.get(), info.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0)
         return failure(errno, target);
     return std::nullopt;
 }
@@ -182,9 +158,9 @@ private:
         const std::vector<std::string> names = directoryEntries(source, error);
         Error first = error ? failure(error, source) : std::nullopt;
         for (const std::string& name : names) {
-            const std::string from = FileManager::join(source, name);
+            const std::string from = PathText::join(source, name);
             if (!isOwnCopy(from))
-                keepFirst(first, copy(from, FileManager::join(target, name)));
+                keepFirst(first, copy(from, PathText::join(target, name)));
         }
         if (::chmod(target.c_str(), (info.st_mode & 07777) | S_IRWXU) != 0 || !keepTimes(target, info))
             keepFirst(first, failure(errno, target));
@@ -240,7 +216,7 @@ Error removeAny(const std::string& path)
     const std::vector<std::string> names = directoryEntries(path, error);
     Error first = error ? failure(error, path) : std::nullopt;
     for (const std::string& name : names)
-        keepFirst(first, removeAny(FileManager::join(path, name)));
+        keepFirst(first, removeAny(PathText::join(path, name)));
     if (::rmdir(path.c_str()) != 0)
         keepFirst(first, failure(errno, path));
     return first;
@@ -254,7 +230,7 @@ bool listBelow(const std::string& folder, const std::string& prefix, std::vector
     for (const std::string& name : names) {
         const std::string relative = prefix.empty() ? name : prefix + "/" + name;
         out.push_back(relative);
-        const std::string full = FileManager::join(folder, name);
+        const std::string full = PathText::join(folder, name);
         struct stat info {};
         if (::lstat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
             listBelow(full, relative, out);
@@ -262,19 +238,7 @@ bool listBelow(const std::string& folder, const std::string& prefix, std::vector
     return error == 0;
 }
 
-std::string withoutTrailingSlashes(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 } // namespace
-
-std::string FileManager::describeErrno(int error, const std::string& path)
-{
-    return std::string(std::strerror(error)) + ": " + path;
-}
 
 bool FileManager::exists(const std::string& path)
 {
@@ -288,12 +252,12 @@ bool FileManager::isDirectory(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-FileManager::Error FileManager::copyItem(const std::string& source, const std::string& target, FileData data)
+Failure FileManager::copyItem(const std::string& source, const std::string& target, FileData data)
 {
     return TreeCopier(data).copy(source, target);
 }
 
-FileManager::Error FileManager::moveItem(const std::string& source, const std::string& target)
+Failure FileManager::moveItem(const std::string& source, const std::string& target)
 {
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
         return std::nullopt;
@@ -316,12 +280,12 @@ FileManager::Error FileManager::moveItem(const std::string& source, const std::s
     return removeItem(source);
 }
 
-FileManager::Error FileManager::removeItem(const std::string& path)
+Failure FileManager::removeItem(const std::string& path)
 {
     return removeAny(path);
 }
 
-FileManager::Error FileManager::createDirectory(const std::string& path, unsigned mode)
+Failure FileManager::createDirectory(const std::string& path, unsigned mode)
 {
     if (path.empty())
         return failure(ENOENT, path);
@@ -349,33 +313,8 @@ std::string FileManager::homeDirectory()
 {
     const char* home = std::getenv("HOME");
     if (home && *home)
-        return withoutTrailingSlashes(home);
+        return PathText::withoutTrailingSlashes(home);
     if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
-        return withoutTrailingSlashes(entry->pw_dir);
+        return PathText::withoutTrailingSlashes(entry->pw_dir);
     return "/";
-}
-
-std::string FileManager::join(const std::string& folder, const std::string& name)
-{
-    return folder + "/" + name;
-}
-
-std::string FileManager::lastComponent(const std::string& path)
-{
-    const std::string trimmed = withoutTrailingSlashes(path);
-    const size_t slash = trimmed.rfind('/');
-    if (slash == std::string::npos || trimmed == "/")
-        return trimmed;
-    return trimmed.substr(slash + 1);
-}
-
-std::string FileManager::parentFolder(const std::string& path)
-{
-    const std::string trimmed = withoutTrailingSlashes(path);
-    const size_t slash = trimmed.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return trimmed.substr(0, slash);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Failure.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,9 +11,6 @@
 // names the path concerned ("No such file or directory: /a/b").
 class FileManager {
 public:
-    // nullopt on success, the failure's description otherwise.
-    using Error = std::optional<std::string>;
-
     enum class FileData {
         Copy,              // every regular file gets its own copy of the data
         LinkWherePossible, // hard link (or clone) regular files, copy where refused
@@ -25,19 +24,19 @@ public:
     // contents, keeping permissions and modification times. Fails when
     // something already exists at target. A folder is copied as far as
     // possible; the first failure inside it is reported.
-    static Error copyItem(const std::string& source, const std::string& target,
+    static Failure copyItem(const std::string& source, const std::string& target,
                           FileData data = FileData::Copy);
 
     // Moves an item; fails when something already exists at target. Works
     // across file systems by copying and then removing the source.
-    static Error moveItem(const std::string& source, const std::string& target);
+    static Failure moveItem(const std::string& source, const std::string& target);
 
     // Removes a file, a link or a folder with all its contents; fails when
     // nothing is at path.
-    static Error removeItem(const std::string& path);
+    static Failure removeItem(const std::string& path);
 
     // Creates a folder and any missing folders above it.
-    static Error createDirectory(const std::string& path, unsigned mode = 0777);
+    static Failure createDirectory(const std::string& path, unsigned mode = 0777);
 
     // Relative paths of everything below folder, at every depth, each folder
     // before its contents, in the order the file system lists them. Links to
@@ -46,11 +45,4 @@ public:
 
     // The home folder from $HOME, without a trailing "/".
     static std::string homeDirectory();
-
-    // "path" + "/" + name, and the last component of a path that may end in "/".
-    static std::string join(const std::string& folder, const std::string& name);
-    static std::string lastComponent(const std::string& path);
-    static std::string parentFolder(const std::string& path);
-
-    static std::string describeErrno(int error, const std::string& path);
 };

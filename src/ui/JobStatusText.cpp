@@ -1,6 +1,7 @@
 #include "JobStatusText.h"
 
 #include "FileManager.h"
+#include "PathText.h"
 
 #include <QFile>
 
@@ -56,7 +57,7 @@ QString JobStatusText::outcome(const JobOutcome& outcome)
 {
     switch (outcome.kind) {
     case JobOutcome::Kind::Delivered: {
-        const std::string name = FileManager::lastComponent(outcome.archivePath);
+        const std::string name = PathText::lastComponent(outcome.archivePath);
         QString text = QStringLiteral("作成しました: ") + QFile::decodeName(QByteArray::fromStdString(name));
         if (outcome.encrypted)
             text += QStringLiteral("（暗号化済み）");

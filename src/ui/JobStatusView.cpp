@@ -1,6 +1,7 @@
 #include "JobStatusView.h"
 
 #include "FileManager.h"
+#include "PathText.h"
 #include "FolderOpener.h"
 #include "JobQueue.h"
 #include "JobStatusText.h"
@@ -94,7 +95,7 @@ void JobStatusView::onJobFinished(const JobOutcome& outcome)
     if (outcome.kind == JobOutcome::Kind::Cancelled)
         return;
     const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
-    m_resultFolder = delivered ? FileManager::parentFolder(outcome.archivePath) : std::string();
+    m_resultFolder = delivered ? PathText::parentFolder(outcome.archivePath) : std::string();
     showResult(JobStatusText::outcome(outcome), !delivered);
     openFolderButton->setVisible(delivered);
 }

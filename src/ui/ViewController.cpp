@@ -5,6 +5,7 @@
 #include "DroppedItems.h"
 #include "FileDragDropTopLayerView.h"
 #include "FileManager.h"
+#include "PathText.h"
 #include "JobQueue.h"
 #include "JobStatusText.h"
 #include "JobStatusView.h"
@@ -257,7 +258,7 @@ void ViewController::onDrop(const QMimeData* data)
         return;
     // The archive goes beside the first item; items from other folders do
     // not move it.
-    const std::string destination = FileManager::parentFolder(paths->front());
+    const std::string destination = PathText::parentFolder(paths->front());
     m_jobs.enqueue(*paths, destination, currentSettingStatus());
 }
 

@@ -1,6 +1,7 @@
 #include "Util.h"
 
 #include "FileManager.h"
+#include "PathText.h"
 #include "Log.h"
 
 #include <QFile>
@@ -85,7 +86,7 @@ std::optional<bool> storedBool(const QVariant& value)
 // before anything is written into it.
 void makeStorePrivate(const std::string& file)
 {
-    const std::string folder = FileManager::parentFolder(file);
+    const std::string folder = PathText::parentFolder(file);
     if (!FileManager::exists(folder))
         FileManager::createDirectory(folder, 0700);
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -120,12 +121,12 @@ void Util::fixProhibitedCharacters(const std::string& stagingPath, const std::st
 {
     const std::vector<std::string> staged = FileManager::subpaths(stagingPath).value_or(std::vector<std::string>{});
     const std::string content = contentFolder(stagingPath, outputDirName);
-    if (FileManager::Error error = FileManager::createDirectory(content))
+    if (Failure error = FileManager::createDirectory(content))
         Log::line("create dir error:" + *error);
 
     for (const std::string& relative : staged) {
         const std::string target = content + "/" + replaceProhibitedCharacters(relative);
-        if (FileManager::Error error = FileManager::copyItem(stagingPath + "/" + relative, target,
+        if (Failure error = FileManager::copyItem(stagingPath + "/" + relative, target,
                                                              FileManager::FileData::LinkWherePossible))
             Log::line("on fixProhibitedCharacters error:" + *error + ", error fileName: " + relative);
     }

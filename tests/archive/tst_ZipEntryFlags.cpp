@@ -66,7 +66,7 @@ private slots:
         marked.resize(marked.size() - (damage == 1 ? 5 : 0));
         marked[marked.size() - 3] |= static_cast<char>(damage == 2 ? 0x7F : 0); // the top byte of the directory's offset
         std::ofstream(m_zip, std::ios::binary) << marked;
-        const FileManager::Error error = ZipEntryFlags::clearUtf8Names(m_zip);
+        const Failure error = ZipEntryFlags::clearUtf8Names(m_zip);
         QVERIFY2(damage ? error && error->find(m_zip) != std::string::npos : !error, error.value_or("").c_str());
         QVERIFY(readFile(m_zip) == (damage ? marked : withUtf8Bits(original, reader, false)));
     }

@@ -24,7 +24,7 @@ static QByteArray tree(const std::string& top, bool inodes = false)
               + " %l ' -type f -exec sh -c 'md5sum < \"$0\"' {} \\; \\) -o -printf '\\n' 2>/dev/null | sort");
 }
 
-static QByteArray text(const FileManager::Error& error) { return error ? QByteArray::fromStdString(*error) : "(no error)"; }
+static QByteArray text(const Failure& error) { return error ? QByteArray::fromStdString(*error) : "(no error)"; }
 static QByteArray described(int error, const std::string& path) { return std::strerror(error) + (": " + QByteArray::fromStdString(path)); }
 static struct stat statOf(const std::string& path) { struct stat info {}; ::lstat(path.c_str(), &info); return info; }
 

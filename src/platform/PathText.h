@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+// Paths as byte strings, joined with "/".
+class PathText {
+public:
+    static std::string join(const std::string& folder, const std::string& name);
+    // The last component of a path that may end in "/"; "/" for "/".
+    static std::string lastComponent(const std::string& path);
+    // The folder that holds path: "." for a bare name, "/" at the top.
+    static std::string parentFolder(const std::string& path);
+    static std::string withoutTrailingSlashes(const std::string& path);
+    // name split at its last "." into stem and extension (with the dot);
+    // a leading dot starts no extension: ".profile" has none.
+    static std::pair<std::string, std::string> splitExtension(const std::string& name);
+};
