@@ -76,7 +76,7 @@ SingleInstance::~SingleInstance()
 
 std::string SingleInstance::defaultFolder()
 {
-    return WorkFolders::tmpDirectory(FileManager::homeDirectory());
+    return WorkFolders::ofCurrentUser().tmpDirectory();
 }
 
 std::string SingleInstance::socketPath() const
