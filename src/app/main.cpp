@@ -21,6 +21,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setOrganizationName("Quillmere");
     QApplication::setApplicationName("Quillmere");
+    QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
     ConverterPath::install(QFile::encodeName(QApplication::applicationDirPath()).toStdString());
     QGuiApplication::setDesktopFileName("quillmere");
     QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));
