@@ -3,6 +3,7 @@
 #include "FileManager.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #ifndef QUILLMERE_GCONV_RELATIVE_TO_BIN
 #define QUILLMERE_GCONV_RELATIVE_TO_BIN "../lib/quillmere/gconv"
@@ -26,4 +27,11 @@ void ConverterPath::install(const std::string& executableDir)
     const char* existing = std::getenv("GCONV_PATH");
     const std::string value = existing && *existing ? folder + ":" + existing : folder;
     ::setenv("GCONV_PATH", value.c_str(), 1);
+}
+
+std::string ConverterPath::executableFolder()
+{
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : executable.parent_path().string();
 }

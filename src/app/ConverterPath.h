@@ -12,4 +12,6 @@ public:
     // holds the module's configuration.
     static std::string moduleFolder(const std::string& executableDir);
     static void install(const std::string& executableDir);
+    // The folder of the running executable, from /proc/self/exe.
+    static std::string executableFolder();
 };

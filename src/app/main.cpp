@@ -18,11 +18,14 @@
 
 int main(int argc, char* argv[])
 {
+    // glibc reads the converter configuration once, at the first use of
+    // iconv, which Qt may make while it starts: the module's folder goes
+    // into GCONV_PATH before that.
+    ConverterPath::install(ConverterPath::executableFolder());
     QApplication application(argc, argv);
     QApplication::setOrganizationName("Quillmere");
     QApplication::setApplicationName("Quillmere");
     QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
-    ConverterPath::install(QFile::encodeName(QApplication::applicationDirPath()).toStdString());
     QGuiApplication::setDesktopFileName("quillmere");
     QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));
 

@@ -1,6 +1,7 @@
 #include "ZipAction.h"
 
 #include "ArchiveCheck.h"
+#include "Cp932Name.h"
 #include "Delivery.h"
 #include "EncryptStep.h"
 #include "FileManager.h"
@@ -237,6 +238,9 @@ Failure ZipAction::missingProgram(FailureCause& cause) const
     cause = FailureCause::WriterMissing;
     if (QStandardPaths::findExecutable("php").isEmpty())
         return "php is not installed";
+    // The names are checked with the same converter php uses.
+    if (!Cp932Name().isAvailable())
+        return "the UTF-8-MAC converter module is not installed";
     cause = FailureCause::EncryptorMissing;
     if (m_isEncrypt && !FileManager::exists("/usr/bin/expect"))
         return "expect is not installed: /usr/bin/expect";
