@@ -232,7 +232,9 @@ void ViewController::connectShortcuts()
 {
     auto* open = new QShortcut(QKeySequence::Open, this);
     connect(open, &QShortcut::activated, this, &ViewController::chooseFiles);
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    // Not QKeySequence::Quit: some desktops bind it to nothing, and the
+    // window promises Ctrl+Q everywhere.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
     auto* cancel = new QShortcut(Qt::Key_Escape, this);
     connect(cancel, &QShortcut::activated, &m_jobs, &JobQueue::cancelRunning);
