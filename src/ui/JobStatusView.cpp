@@ -64,6 +64,9 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     pages->addWidget(buildReadyPage());
     pages->addWidget(buildRunningPage());
     pages->addWidget(buildResultPage());
+    // Room for the tallest page (a headline, three lines of explanation and
+    // the buttons), so that no page makes the window jump when it appears.
+    pages->setMinimumHeight(5 * fontMetrics().lineSpacing() + showButton->sizeHint().height() + 3 * 6);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);

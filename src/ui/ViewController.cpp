@@ -32,7 +32,7 @@ namespace {
 const int kRandomPasswordLength = 16;
 // Wide enough for an 80-character password to scroll comfortably, narrow
 // enough not to stretch across a wide window.
-const int kPasswordFieldWidth = 200;
+const int kPasswordFieldWidth = 190;
 const QString kIdlePicture = QStringLiteral("drop");
 const QString kActivePicture = QStringLiteral("drop_active");
 
@@ -93,8 +93,8 @@ void ViewController::buildLayout()
     layout->addWidget(separator);
     layout->addWidget(jobStatusView);
     layout->addLayout(aboutRow);
-    resize(520, 640);
-    setMinimumSize(440, 560);
+    resize(580, 660);
+    setMinimumSize(540, 600);
 }
 
 QWidget* ViewController::buildDropArea()
