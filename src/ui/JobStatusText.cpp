@@ -3,6 +3,7 @@
 #include "FileManager.h"
 
 #include <QFile>
+#include <QStringList>
 
 QString JobStatusText::phase(JobPhase phase)
 {
@@ -63,12 +64,17 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
 {
     switch (outcome.kind) {
     case JobOutcome::Kind::Delivered: {
-        QString text = QStringLiteral("保存先: %1\nファイル %2 個、フォルダ %3 個")
-                           .arg(path(FileManager::parentFolder(outcome.archivePath)))
-                           .arg(outcome.report.fileCount)
-                           .arg(outcome.report.folderCount);
+        QString text = QStringLiteral("保存先: %1").arg(path(FileManager::parentFolder(outcome.archivePath)));
+        QStringList facts;
+        // A delivered archive holds something: no count means the job did
+        // not count, and "0 個" would mislead.
+        const JobReport& report = outcome.report;
+        if (report.fileCount + report.folderCount > 0)
+            facts << QStringLiteral("ファイル %1 個、フォルダ %2 個").arg(report.fileCount).arg(report.folderCount);
         if (outcome.encrypted)
-            text += QStringLiteral("（パスワードで暗号化済み）");
+            facts << QStringLiteral("パスワードで暗号化済み");
+        if (!facts.isEmpty())
+            text += QLatin1Char('\n') + facts.join(QStringLiteral("、"));
         if (outcome.lostSomething())
             text += QStringLiteral("\n入れられなかった項目は「詳細」で確認できます。");
         return text;

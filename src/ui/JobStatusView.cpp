@@ -64,8 +64,9 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     pages->addWidget(buildReadyPage());
     pages->addWidget(buildRunningPage());
     pages->addWidget(buildResultPage());
-    // Room for the tallest page (a headline, three lines of explanation and
-    // the buttons), so that no page makes the window jump when it appears.
+    // Room for the tallest page (a headline and three lines of explanation,
+    // one more for wrapping, and the buttons), so that no page makes the
+    // window jump when it appears.
     pages->setMinimumHeight(5 * fontMetrics().lineSpacing() + showButton->sizeHint().height() + 3 * 6);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -116,6 +117,7 @@ QWidget* JobStatusView::buildRunningPage()
     progressBar->setRange(0, 100);
     progressBar->setFormat(QStringLiteral("%p%"));
     progressBar->setTextVisible(true);
+    keepSpaceWhenHidden(progressBar);
     auto* barRow = new QHBoxLayout;
     barRow->addWidget(progressBar, 1);
     barRow->addWidget(cancelButton);
@@ -223,6 +225,7 @@ void JobStatusView::onQueueChanged()
         m_running = true;
         m_archive.clear();
         progressBar->setValue(0);
+        progressBar->show();
         phaseLabel->setText(QString());
         detailsButton->setChecked(false);
         pages->setCurrentIndex(Running);
@@ -240,6 +243,8 @@ void JobStatusView::onQueueChanged()
 void JobStatusView::onPhaseChanged(JobPhase phase)
 {
     phaseLabel->setText(JobStatusText::phase(phase));
+    // Nothing is measured while the user picks the folder.
+    progressBar->setVisible(phase != JobPhase::ChoosingFolder);
 }
 
 void JobStatusView::onProgressChanged(int percent)

@@ -423,11 +423,13 @@ private slots:
                "もう一度お試しください。繰り返すときは、保存先のディスクを確かめてください。");
         failed("other, while writing", FailureCause::Other, "アーカイブを作成できませんでした",
                "もう一度お試しください。繰り返すときは「詳細」の内容を管理者に伝えてください。");
+        QTest::newRow("delivered, not counted") << JobOutcome::delivered("/data/archive.zip", false)
+                                                << "archive.zip を作成しました" << "保存先: /data" << true;
         QTest::newRow("stopped") << JobOutcome::stopped(JobPhase::Encrypting) << "キャンセルしました"
                                  << "アーカイブは保存していません。" << false;
         JobOutcome lost = JobOutcome::delivered("/data/archive.zip", true, reportWithEverything());
         QTest::newRow("delivered, one item left out") << lost << "archive.zip を作成しましたが、1 個の項目を入れられませんでした"
-            << "保存先: /data\nファイル 12 個、フォルダ 3 個（パスワードで暗号化済み）\n入れられなかった項目は「詳細」で確認できます。"
+            << "保存先: /data\nファイル 12 個、フォルダ 3 個、パスワードで暗号化済み\n入れられなかった項目は「詳細」で確認できます。"
             << true;
     }
     void outcomesAreWordedInPlainJapanese()
