@@ -182,7 +182,8 @@ QWidget* JobStatusView::buildWaiting()
     waitingLabel->setParent(area);
     waitingList->setParent(area);
     removeWaitingButton->setParent(area);
-    waitingList->setMaximumHeight(80);
+    // Three names are visible; more scroll.
+    waitingList->setMaximumHeight(3 * waitingList->fontMetrics().lineSpacing() + 8);
     auto* row = new QHBoxLayout;
     row->addWidget(waitingList, 1);
     row->addWidget(removeWaitingButton, 0, Qt::AlignTop);

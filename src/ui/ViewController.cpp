@@ -93,8 +93,9 @@ void ViewController::buildLayout()
     layout->addWidget(separator);
     layout->addWidget(jobStatusView);
     layout->addLayout(aboutRow);
+    // No fixed minimum: the layout's own grows the window when the details
+    // or the waiting list open, instead of squeezing them.
     resize(580, 660);
-    setMinimumSize(540, 600);
 }
 
 QWidget* ViewController::buildDropArea()
