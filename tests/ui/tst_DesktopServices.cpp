@@ -7,7 +7,7 @@
 #include "JapaneseQtTexts.h"
 #include "PrivateBus.h"
 #include "QuitQuestion.h"
-#include "ScopedPath.h"
+#include "ScopedEnvironment.h"
 #include "ShowInFileManager.h"
 #include "StdoutCapture.h"
 
@@ -132,7 +132,7 @@ private slots:
         QFETCH(QString, how);
         QFETCH(Paths, lines);
         const QString fakes = QFileInfo(QFINDTESTDATA("fakes/notify-send")).absolutePath();
-        ScopedPath path(QFile::encodeName(notifySend ? fakes : QStringLiteral("/nonexistent")));
+        ScopedEnvironment path("PATH", QFile::encodeName(notifySend ? fakes : QStringLiteral("/nonexistent")));
         DesktopNotifier notifier(m_bus.connect(QStringLiteral("client")));
         QSignalSpy handed(&notifier, &DesktopNotifier::handed);
         Paths written;
