@@ -218,6 +218,16 @@ private slots:
         QCOMPARE(clipboardText(), w.view.passwordTextField->text());
     }
 
+    void passwordFieldKeepsItsWidthInAWideWindow()
+    {
+        Window w;
+        w.view.show();
+        const int narrow = w.view.passwordTextField->width();
+        w.view.resize(1400, w.view.height());
+        QTRY_COMPARE(w.view.width(), 1400);
+        QCOMPARE(w.view.passwordTextField->width(), narrow);
+    }
+
     void passwordNotesAppearAsItIsTyped_data()
     {
         QTest::addColumn<bool>("encrypt");
