@@ -205,6 +205,11 @@ void TestUpdate::check()
     const bool https = server.startsWith("https");
     const QSslConfiguration tls = https ? serverTls("IP:127.0.0.1") : QSslConfiguration();
     QVERIFY2(!https || (!tls.privateKey().isNull() && !tls.localCertificate().isNull()), "openssl made no certificate");
+    // The trust given to one row's certificate ends with the row, also when a check fails.
+    struct DefaultTlsRestored {
+        QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+        ~DefaultTlsRestored() { QSslConfiguration::setDefaultConfiguration(saved); }
+    } restored;
     if (server.contains("trusted")) {
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
         trusting.addCaCertificate(tls.localCertificate());
