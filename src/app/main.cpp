@@ -1,17 +1,23 @@
 #include "AppDelegate.h"
 #include "ConverterPath.h"
-#include "DesktopUrlOpener.h"
+#include "DesktopFolderOpener.h"
+#include "DesktopNotifier.h"
 #include "DialogFolderChooser.h"
+#include "JapaneseQtTexts.h"
 #include "JobQueue.h"
-#include "MessageBoxUpdateNotice.h"
+#include "QuitQuestion.h"
+#include "ShowInFileManager.h"
 #include "SingleInstance.h"
 #include "UpdateCheck.h"
+#include "UpdateNoticeDialog.h"
 #include "ViewController.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QIcon>
 #include <QNetworkAccessManager>
+#include <QTranslator>
 
 #include <string>
 #include <vector>
@@ -28,6 +34,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
     QGuiApplication::setDesktopFileName("quillmere");
     QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));
+    QTranslator qtTexts;
+    JapaneseQtTexts::install(application, qtTexts);
 
     const std::vector<std::string> paths = AppDelegate::pathsFromArguments(argc, argv);
     SingleInstance instance(SingleInstance::defaultFolder());
@@ -41,17 +49,22 @@ int main(int argc, char* argv[])
         break;
     }
 
+    // The desktop services, each a plain function, are all chosen here.
     QNetworkAccessManager network;
-    MessageBoxUpdateNotice updateNotice;
-    DesktopUrlOpener urlOpener;
-    UpdateCheck updateCheck(network, updateNotice, urlOpener);
+    UpdateCheck updateCheck(network, [](const QString& message) { return UpdateNoticeDialog::ask(message); },
+                            [](const QUrl& url) { return QDesktopServices::openUrl(url); });
+    ShowInFileManager fileManager(QDBusConnection::sessionBus(), &DesktopFolderOpener::openFolder);
+    DesktopNotifier notifier(QDBusConnection::sessionBus());
 
     DialogFolderChooser chooser;
     JobQueue jobs(JobQueue::archiveJobs([&chooser](FolderChosen done) { chooser.chooseFolder(std::move(done)); }));
     AppDelegate delegate(jobs);
 
     ViewServices services;
-    services.updateCheck = &updateCheck;
+    services.checkForUpdate = [&updateCheck] { updateCheck.fetchAppInfo(); };
+    services.showInFileManager = [&fileManager](const std::string& archive) { fileManager.showItem(archive); };
+    services.notify = [&notifier](const Notification& notification) { notifier.notify(notification); };
+    services.confirmQuit = &QuitQuestion::ask;
     ViewController window(jobs, services);
     chooser.setParentWindow(&window);
 

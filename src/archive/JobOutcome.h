@@ -2,6 +2,7 @@
 
 #include "JobReport.h"
 
+#include <algorithm>
 #include <string>
 
 // The phases a running job goes through, for whoever shows its progress;
@@ -82,6 +83,12 @@ struct JobOutcome {
         return outcome;
     }
 
-    // Delivered, but something the user gave is not in the archive.
-    bool lostSomething() const { return kind == Kind::Delivered && !report.leftOut.empty(); }
+    // Delivered, but something the user gave is not in the archive (an
+    // item given twice is in it once: nothing is lost).
+    bool lostSomething() const
+    {
+        return kind == Kind::Delivered
+            && std::any_of(report.leftOut.begin(), report.leftOut.end(),
+                           [](const LeftOutItem& item) { return item.reason != LeftOutReason::SameItem; });
+    }
 };

@@ -1,13 +1,14 @@
 #pragma once
 
-#include "FolderOpener.h"
+#include <string>
 
 class QUrl;
 
 // Opens folders with the desktop's file manager.
-class DesktopFolderOpener : public FolderOpener {
+class DesktopFolderOpener {
 public:
-    bool openFolder(const std::string& folder) override;
+    // False when the folder could not be handed to the file manager.
+    static bool openFolder(const std::string& folder);
 
     // The folder's file URL, built from its bytes so that names that are not
     // valid UTF-8 still lead to the right folder.

@@ -2,55 +2,113 @@
 
 #include "Log.h"
 
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QSystemTrayIcon>
+#include <QVariantMap>
 
 namespace {
 
-const int kMessageMilliseconds = 10000;
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kActionKey = QStringLiteral("show");
+const int kCallTimeoutMs = 5000;
+
+QDBusMessage methodCall(const QString& method)
+{
+    return QDBusMessage::createMethodCall(kService, kPath, kService, method);
+}
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(QIcon icon)
-    : m_icon(std::move(icon))
+DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
 {
+    if (!m_bus.isConnected())
+        return;
+    m_bus.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), this,
+                  SLOT(onActionInvoked(uint, QString)));
+    m_bus.connect(QString(), kPath, kService, QStringLiteral("NotificationClosed"), this, SLOT(onClosed(uint, uint)));
 }
 
-DesktopNotifier::~DesktopNotifier()
+void DesktopNotifier::notify(const Notification& notification)
 {
-    delete m_trayIcon;
-}
-
-void DesktopNotifier::notify(const QString& title, const QString& text)
-{
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        notifyInTray(title, text);
+    if (!m_bus.isConnected()) {
+        notifyWithCommand(notification);
         return;
     }
-    if (!notifyWithCommand(title, text))
-        Log::line("no desktop notification could be shown: " + text.toStdString());
+    // The capabilities decide whether the action can be offered and whether
+    // the body would be read as markup.
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(methodCall(QStringLiteral("GetCapabilities")),
+                                                                kCallTimeoutMs),
+                                                this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, notification] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QStringList> capabilities = *watcher;
+        if (capabilities.isError())
+            notifyWithCommand(notification);
+        else
+            notifyOnBus(notification, capabilities.value());
+    });
 }
 
-void DesktopNotifier::notifyInTray(const QString& title, const QString& text)
+void DesktopNotifier::notifyOnBus(const Notification& notification, const QStringList& capabilities)
 {
-    // A tray message needs a visible tray icon; it is made on first use and
-    // stays until the application ends.
-    if (!m_trayIcon) {
-        m_trayIcon = new QSystemTrayIcon(m_icon);
-        m_trayIcon->setToolTip(QStringLiteral("Quillmere"));
-    }
-    m_trayIcon->show();
-    m_trayIcon->showMessage(title, text, QSystemTrayIcon::Information, kMessageMilliseconds);
+    const bool withAction = notification.action && capabilities.contains(QStringLiteral("actions"));
+    QStringList actions;
+    if (withAction)
+        actions << QStringLiteral("default") << notification.actionLabel << kActionKey << notification.actionLabel;
+    // Folder names may hold "<" or "&": escaped where the server reads markup.
+    const QString body = capabilities.contains(QStringLiteral("body-markup")) ? notification.text.toHtmlEscaped()
+                                                                              : notification.text;
+    QDBusMessage call = methodCall(QStringLiteral("Notify"));
+    call << QStringLiteral("Quillmere") << uint(0) << QStringLiteral("quillmere") << notification.title << body
+         << actions << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("quillmere")}} << int(-1);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), this);
+    const std::function<void()> action = withAction ? notification.action : std::function<void()>();
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, notification, action] {
+        watcher->deleteLater();
+        const QDBusPendingReply<uint> id = *watcher;
+        if (id.isError()) {
+            Log::line("notification error:" + id.error().message().toStdString());
+            notifyWithCommand(notification);
+            return;
+        }
+        if (action)
+            m_actions[id.value()] = action;
+        emit handed(QStringLiteral("server"));
+    });
 }
 
-bool DesktopNotifier::notifyWithCommand(const QString& title, const QString& text)
+void DesktopNotifier::notifyWithCommand(const Notification& notification)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("notify-send"));
-    if (program.isEmpty())
-        return false;
     // The text goes in as one argument after "--": it can never be taken
     // for an option of notify-send.
-    return QProcess::startDetached(program, {QStringLiteral("--app-name=Quillmere"), QStringLiteral("--icon=quillmere"),
-                                             QStringLiteral("--"), title, text});
+    if (!program.isEmpty()
+        && QProcess::startDetached(program, {QStringLiteral("--app-name=Quillmere"), QStringLiteral("--icon=quillmere"),
+                                             QStringLiteral("--"), notification.title, notification.text})) {
+        emit handed(QStringLiteral("notify-send"));
+        return;
+    }
+    Log::line("no desktop notification could be shown: " + notification.title.toStdString() + " "
+              + notification.text.toStdString());
+    emit handed(QStringLiteral("none"));
+}
+
+void DesktopNotifier::onActionInvoked(uint id, const QString& key)
+{
+    const auto found = m_actions.find(id);
+    if (found == m_actions.end())
+        return;
+    if (key == kActionKey || key == QLatin1String("default"))
+        found->second();
+}
+
+void DesktopNotifier::onClosed(uint id, uint)
+{
+    m_actions.erase(id);
 }

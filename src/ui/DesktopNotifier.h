@@ -1,24 +1,38 @@
 #pragma once
 
-#include "Notifier.h"
+#include "Notification.h"
 
-#include <QIcon>
+#include <QDBusConnection>
+#include <QObject>
 
-class QSystemTrayIcon;
+#include <functional>
+#include <map>
 
-// Notifications through the system tray where there is one, otherwise
-// through notify-send where it is installed.
-class DesktopNotifier : public Notifier {
+// Desktop notifications: through the notification server on the session bus
+// (org.freedesktop.Notifications), with the notification's action as a
+// button where the server offers actions; without a server through
+// notify-send, without the action; otherwise a line on standard output.
+class DesktopNotifier : public QObject {
+    Q_OBJECT
 public:
-    explicit DesktopNotifier(QIcon icon);
-    ~DesktopNotifier() override;
+    explicit DesktopNotifier(QDBusConnection bus, QObject* parent = nullptr);
 
-    void notify(const QString& title, const QString& text) override;
+    // Returns at once; the server is asked in the background.
+    void notify(const Notification& notification);
+
+signals:
+    // The notification has been handed on: "server", "notify-send" or "none".
+    void handed(const QString& how);
+
+private slots:
+    void onActionInvoked(uint id, const QString& key);
+    void onClosed(uint id, uint reason);
 
 private:
-    void notifyInTray(const QString& title, const QString& text);
-    static bool notifyWithCommand(const QString& title, const QString& text);
+    void notifyOnBus(const Notification& notification, const QStringList& capabilities);
+    void notifyWithCommand(const Notification& notification);
 
-    QIcon m_icon;
-    QSystemTrayIcon* m_trayIcon = nullptr;
+    QDBusConnection m_bus;
+    // The actions of the notifications still shown, by the server's id.
+    std::map<uint, std::function<void()>> m_actions;
 };

@@ -4,29 +4,115 @@
 #include "PathText.h"
 
 #include <QFile>
+#include <QStringList>
 
 QString JobStatusText::phase(JobPhase phase)
 {
     switch (phase) {
     case JobPhase::ChoosingFolder:
-        return QStringLiteral("保存先を選択しています…");
+        return QStringLiteral("保存先を選択中");
     case JobPhase::Copying:
-        return QStringLiteral("コピーしています…");
+        return QStringLiteral("コピー中");
     case JobPhase::Writing:
-        return QStringLiteral("アーカイブを作成しています…");
+        return QStringLiteral("圧縮中");
     case JobPhase::Encrypting:
-        return QStringLiteral("暗号化しています…");
+        return QStringLiteral("暗号化中");
     case JobPhase::Verifying:
-        return QStringLiteral("確認しています…");
+        return QStringLiteral("確認中");
     case JobPhase::Delivering:
-        return QStringLiteral("保存しています…");
+        return QStringLiteral("保存中");
     }
     return {};
 }
 
-QString JobStatusText::failure(JobPhase phase)
+QString JobStatusText::ready()
 {
-    switch (phase) {
+    return QStringLiteral("準備完了: ファイルやフォルダをドロップするか、上のボタンで選んでください");
+}
+
+QString JobStatusText::waiting(int count)
+{
+    return QStringLiteral("待機中: %1 件").arg(count);
+}
+
+QString JobStatusText::path(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+QString JobStatusText::headline(const JobOutcome& outcome)
+{
+    switch (outcome.kind) {
+    case JobOutcome::Kind::Delivered: {
+        const QString name = path(PathText::lastComponent(outcome.archivePath));
+        if (outcome.lostSomething())
+            return QStringLiteral("%1 を作成しましたが、%2 個の項目を入れられませんでした")
+                .arg(name)
+                .arg(outcome.report.leftOut.size());
+        return QStringLiteral("%1 を作成しました").arg(name);
+    }
+    case JobOutcome::Kind::Failed:
+        return failureHeadline(outcome);
+    case JobOutcome::Kind::Cancelled:
+        return {};
+    case JobOutcome::Kind::Stopped:
+        return QStringLiteral("キャンセルしました");
+    }
+    return {};
+}
+
+QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem password)
+{
+    switch (outcome.kind) {
+    case JobOutcome::Kind::Delivered: {
+        QString text = QStringLiteral("保存先: %1").arg(path(PathText::parentFolder(outcome.archivePath)));
+        QStringList facts;
+        // A delivered archive holds something: no count means the job did
+        // not count, and "0 個" would mislead.
+        const JobReport& report = outcome.report;
+        if (report.fileCount + report.folderCount > 0)
+            facts << QStringLiteral("ファイル %1 個、フォルダ %2 個").arg(report.fileCount).arg(report.folderCount);
+        if (outcome.encrypted)
+            facts << QStringLiteral("パスワードで暗号化済み");
+        if (!facts.isEmpty())
+            text += QLatin1Char('\n') + facts.join(QStringLiteral("、"));
+        if (outcome.lostSomething())
+            text += QStringLiteral("\n入れられなかった項目は「詳細」で確認できます。");
+        return text;
+    }
+    case JobOutcome::Kind::Failed:
+        return failureRemedy(outcome, password);
+    case JobOutcome::Kind::Cancelled:
+        return {};
+    case JobOutcome::Kind::Stopped:
+        return QStringLiteral("アーカイブは保存していません。");
+    }
+    return {};
+}
+
+QString JobStatusText::failureHeadline(const JobOutcome& outcome)
+{
+    switch (outcome.cause) {
+    case FailureCause::WriterMissing:
+        return QStringLiteral("アーカイブを作成するための PHP（php-cli と php-zip）が見つかりません");
+    case FailureCause::EncryptorMissing:
+        return QStringLiteral("暗号化に使う expect または zipcloak が見つかりません");
+    case FailureCause::DestinationNotWritable:
+        return QStringLiteral("保存先のフォルダに書き込めませんでした");
+    case FailureCause::DestinationFull:
+        return QStringLiteral("保存先のディスクに空きがありません");
+    case FailureCause::NothingToArchive:
+        return QStringLiteral("アーカイブに入れられる項目がありませんでした");
+    case FailureCause::WorkFolderRefused:
+        return QStringLiteral("作業用フォルダ ~/.quillmere を安全に使えないため、作成しませんでした");
+    case FailureCause::PasswordRefused:
+        return QStringLiteral("このパスワードでは暗号化できないため、作成しませんでした");
+    case FailureCause::VerificationFailed:
+        return QStringLiteral("作成したアーカイブが正しく読めなかったため、保存しませんでした");
+    case FailureCause::Other:
+        break;
+    }
+    switch (outcome.failedIn) {
     case JobPhase::ChoosingFolder:
         return QStringLiteral("保存先を選べませんでした");
     case JobPhase::Copying:
@@ -43,33 +129,61 @@ QString JobStatusText::failure(JobPhase phase)
     return {};
 }
 
-QString JobStatusText::ready()
+QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Problem password)
 {
-    return QStringLiteral("準備完了");
-}
-
-QString JobStatusText::waiting(int count)
-{
-    return QStringLiteral("待機中: %1 件").arg(count);
-}
-
-QString JobStatusText::outcome(const JobOutcome& outcome)
-{
-    switch (outcome.kind) {
-    case JobOutcome::Kind::Delivered: {
-        const std::string name = PathText::lastComponent(outcome.archivePath);
-        QString text = QStringLiteral("作成しました: ") + QFile::decodeName(QByteArray::fromStdString(name));
-        if (outcome.encrypted)
-            text += QStringLiteral("（暗号化済み）");
-        return text;
+    switch (outcome.cause) {
+    case FailureCause::WriterMissing:
+        return QStringLiteral("php-cli と php-zip のパッケージをインストールしてから、もう一度お試しください。");
+    case FailureCause::EncryptorMissing:
+        return QStringLiteral("expect と zip のパッケージをインストールしてから、もう一度お試しください。");
+    case FailureCause::DestinationNotWritable:
+        return QStringLiteral("保存先のフォルダがあり、書き込みが許されているかを確かめるか、「保存先を選択する」で別のフォルダを選んでください。");
+    case FailureCause::DestinationFull:
+        return QStringLiteral("不要なファイルを削除して空きを作るか、「保存先を選択する」で別のディスクのフォルダを選んでください。");
+    case FailureCause::NothingToArchive:
+        return QStringLiteral("項目がまだその場所にあり、読み取りが許されているかを確かめてください。");
+    case FailureCause::WorkFolderRefused:
+        return QStringLiteral("ホームフォルダの .quillmere がシンボリックリンクでなく、自分のものであることを確かめてください。");
+    case FailureCause::PasswordRefused: {
+        const QString why = passwordProblem(password);
+        return why.isEmpty() ? QStringLiteral("パスワードを確かめてから、もう一度お試しください。") : why;
     }
-    case JobOutcome::Kind::Failed:
-        return failure(outcome.failedIn) + QStringLiteral("（") + QString::fromStdString(outcome.description)
-            + QStringLiteral("）");
-    case JobOutcome::Kind::Cancelled:
+    case FailureCause::VerificationFailed:
+        return QStringLiteral("もう一度お試しください。繰り返すときは、保存先のディスクを確かめてください。");
+    case FailureCause::Other:
+        break;
+    }
+    return QStringLiteral("もう一度お試しください。繰り返すときは「詳細」の内容を管理者に伝えてください。");
+}
+
+QString JobStatusText::technicalDetail(const JobOutcome& outcome)
+{
+    if (outcome.kind != JobOutcome::Kind::Failed)
         return {};
-    case JobOutcome::Kind::Stopped:
-        return QStringLiteral("キャンセルしました");
+    static const char* const phases[] = {"choosing the folder", "copying", "writing", "encrypting", "verifying",
+                                         "delivering"};
+    return QStringLiteral("phase: %1\n%2")
+        .arg(QLatin1String(phases[static_cast<int>(outcome.failedIn)]), QString::fromStdString(outcome.description));
+}
+
+QString JobStatusText::passwordProblem(PasswordRule::Problem problem)
+{
+    switch (problem) {
+    case PasswordRule::Problem::None:
+        return {};
+    case PasswordRule::Problem::Empty:
+        return QStringLiteral("パスワードが空です。入力するか「自動生成」を押してください。");
+    case PasswordRule::Problem::TooLong:
+        return QStringLiteral("パスワードが長すぎます。半角 %1 文字（日本語はおよそ %2 文字）までにしてください。")
+            .arg(PasswordRule::kMaxLength)
+            .arg(PasswordRule::kMaxLength / 3);
+    case PasswordRule::Problem::ControlCharacter:
+        return QStringLiteral("パスワードに改行やタブなどの制御文字は使えません。取り除いてください。");
     }
     return {};
+}
+
+QString JobStatusText::passwordWindowsWarning()
+{
+    return QStringLiteral("半角英数字と記号以外の文字が入っています。Windows の標準機能では開けないことがあります。");
 }

@@ -1,21 +1,43 @@
 #pragma once
 
 #include "JobOutcome.h"
+#include "PasswordRule.h"
 
 #include <QString>
 
-// The Japanese wording of what the jobs are doing, shared by the window and
-// the desktop notification.
+#include <string>
+
+// The Japanese wording of what the jobs are doing and how they ended, shared
+// by the window and the desktop notification. Nothing here is shown in
+// English: the system's own descriptions only go into the technical detail.
 class JobStatusText {
 public:
+    // "コピー中", "圧縮中", ...
     static QString phase(JobPhase phase);
-    // What did not happen, in plain words, for a job that failed in phase.
-    static QString failure(JobPhase phase);
     // No job is running.
     static QString ready();
     // "待機中: N 件".
     static QString waiting(int count);
-    // What a finished job made of the user's request; empty for a cancelled
-    // folder chooser, which needs no word.
-    static QString outcome(const JobOutcome& outcome);
+
+    // The first line of a finished job's result: what became of the
+    // request. Empty for a cancelled folder chooser, which needs no word.
+    static QString headline(const JobOutcome& outcome);
+    // What the user can do about a failure, or for a delivered job where it
+    // went and what it holds.
+    static QString remedy(const JobOutcome& outcome, PasswordRule::Problem password);
+    // The technical detail of a failure, for the expandable area: the phase
+    // and the system's own description.
+    static QString technicalDetail(const JobOutcome& outcome);
+
+    // Why a password cannot encrypt, with what to do; empty when it can.
+    static QString passwordProblem(PasswordRule::Problem problem);
+    // The warning for a password Windows' own extractor may not take.
+    static QString passwordWindowsWarning();
+
+    // A path as the file system's bytes, for display.
+    static QString path(const std::string& bytes);
+
+private:
+    static QString failureHeadline(const JobOutcome& outcome);
+    static QString failureRemedy(const JobOutcome& outcome, PasswordRule::Problem password);
 };

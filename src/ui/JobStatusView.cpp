@@ -1,118 +1,290 @@
 #include "JobStatusView.h"
 
-#include "FileManager.h"
-#include "PathText.h"
-#include "FolderOpener.h"
 #include "JobQueue.h"
+#include "JobReportText.h"
 #include "JobStatusText.h"
-#include "Log.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
-JobStatusView::JobStatusView(JobQueue& jobs, FolderOpener& folderOpener, QWidget* parent)
-    : QWidget(parent)
-    , phaseLabel(new QLabel(this))
-    , waitingLabel(new QLabel(this))
-    , busyIndicator(new QProgressBar(this))
-    , resultLabel(new QLabel(this))
-    , openFolderButton(new QPushButton(QStringLiteral("フォルダを開く"), this))
-    , m_jobs(jobs)
-    , m_folderOpener(folderOpener)
+namespace {
+
+enum Page { Ready, Running, Result };
+
+const char* const kFailureColour = "color: #b3261e;";
+const char* const kWarningColour = "color: #8a5300;";
+
+QLabel* plainLabel(QWidget* parent)
 {
-    buildLayout();
-    connect(&m_jobs, &JobQueue::phaseChanged, this, &JobStatusView::onPhaseChanged);
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return label;
+}
+
+// Keeps its place in the layout while hidden, so that nothing jumps.
+void keepSpaceWhenHidden(QWidget* widget)
+{
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+}
+
+} // namespace
+
+JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
+    : QWidget(parent)
+    , pages(new QStackedWidget(this))
+    , readyLabel(plainLabel(this))
+    , phaseLabel(plainLabel(this))
+    , progressBar(new QProgressBar(this))
+    , cancelButton(new QPushButton(QStringLiteral("キャンセル"), this))
+    , headlineLabel(plainLabel(this))
+    , remedyLabel(plainLabel(this))
+    , showButton(new QPushButton(QStringLiteral("ファイルマネージャで表示"), this))
+    , copyPathButton(new QPushButton(QStringLiteral("パスをコピー"), this))
+    , detailsButton(new QPushButton(QStringLiteral("詳細"), this))
+    , detailsText(new QPlainTextEdit(this))
+    , copyDetailsButton(new QPushButton(QStringLiteral("詳細をコピー"), this))
+    , waitingLabel(plainLabel(this))
+    , waitingList(new QListWidget(this))
+    , removeWaitingButton(new QPushButton(QStringLiteral("待機から外す"), this))
+    , m_jobs(jobs)
+{
+    pages->addWidget(buildReadyPage());
+    pages->addWidget(buildRunningPage());
+    pages->addWidget(buildResultPage());
+    // Room for the tallest page (a headline and three lines of explanation,
+    // one more for wrapping, and the buttons), so that no page makes the
+    // window jump when it appears.
+    pages->setMinimumHeight(5 * fontMetrics().lineSpacing() + showButton->sizeHint().height() + 3 * 6);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(pages);
+    layout->addWidget(buildDetails());
+    layout->addWidget(buildWaiting());
+    setAccessibility();
+
     connect(&m_jobs, &JobQueue::changed, this, &JobStatusView::onQueueChanged);
-    connect(&m_jobs, &JobQueue::jobFinished, this, &JobStatusView::onJobFinished);
-    connect(openFolderButton, &QPushButton::clicked, this, &JobStatusView::openResultFolder);
+    connect(&m_jobs, &JobQueue::phaseChanged, this, &JobStatusView::onPhaseChanged);
+    connect(&m_jobs, &JobQueue::progressChanged, this, &JobStatusView::onProgressChanged);
+    connect(cancelButton, &QPushButton::clicked, &m_jobs, &JobQueue::cancelRunning);
+    connect(showButton, &QPushButton::clicked, this, [this] {
+        if (!m_archive.empty())
+            emit showInFileManagerRequested(m_archive);
+    });
+    connect(copyPathButton, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(JobStatusText::path(m_archive)); });
+    connect(detailsButton, &QPushButton::toggled, detailsText->parentWidget(), &QWidget::setVisible);
+    connect(copyDetailsButton, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(detailsText->toPlainText()); });
+    connect(removeWaitingButton, &QPushButton::clicked, this, &JobStatusView::removeSelectedWaiting);
+    auto* removeKey = new QShortcut(QKeySequence::Delete, waitingList, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(removeKey, &QShortcut::activated, this, &JobStatusView::removeSelectedWaiting);
     onQueueChanged();
 }
 
-void JobStatusView::buildLayout()
+QWidget* JobStatusView::buildReadyPage()
 {
-    phaseLabel->setAccessibleName(QStringLiteral("処理の状況"));
-    waitingLabel->setAccessibleName(QStringLiteral("待機中の件数"));
-    resultLabel->setAccessibleName(QStringLiteral("結果"));
-    openFolderButton->setAccessibleName(QStringLiteral("フォルダを開く"));
-    openFolderButton->setAccessibleDescription(QStringLiteral("作成したアーカイブのあるフォルダをファイルマネージャで開きます"));
-    busyIndicator->setAccessibleName(QStringLiteral("処理中"));
-
-    // An indicator without a known end: the job reports phases, not amounts.
-    busyIndicator->setRange(0, 0);
-    busyIndicator->setTextVisible(false);
-    busyIndicator->setFixedHeight(6);
-    // Showing and hiding the indicator must not make the window jump.
-    QSizePolicy keepSpace = busyIndicator->sizePolicy();
-    keepSpace.setRetainSizeWhenHidden(true);
-    busyIndicator->setSizePolicy(keepSpace);
-    resultLabel->setWordWrap(true);
-    resultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    resultLabel->setTextFormat(Qt::PlainText);
-    phaseLabel->setTextFormat(Qt::PlainText);
-    openFolderButton->hide();
-    resultLabel->hide();
-
-    auto* progressRow = new QHBoxLayout;
-    progressRow->addWidget(phaseLabel, 1);
-    progressRow->addWidget(waitingLabel);
-    auto* resultRow = new QHBoxLayout;
-    resultRow->addWidget(resultLabel, 1);
-    resultRow->addWidget(openFolderButton, 0, Qt::AlignVCenter);
-
-    auto* layout = new QVBoxLayout(this);
+    auto* page = new QWidget(pages);
+    readyLabel->setParent(page);
+    readyLabel->setText(JobStatusText::ready());
+    readyLabel->setForegroundRole(QPalette::PlaceholderText);
+    auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(6);
-    layout->addLayout(progressRow);
-    layout->addWidget(busyIndicator);
-    layout->addLayout(resultRow);
+    layout->addWidget(readyLabel);
+    layout->addStretch(1);
+    return page;
 }
 
-void JobStatusView::onPhaseChanged(JobPhase phase)
+QWidget* JobStatusView::buildRunningPage()
 {
-    phaseLabel->setText(JobStatusText::phase(phase));
+    auto* page = new QWidget(pages);
+    phaseLabel->setParent(page);
+    progressBar->setParent(page);
+    cancelButton->setParent(page);
+    progressBar->setRange(0, 100);
+    progressBar->setFormat(QStringLiteral("%p%"));
+    progressBar->setTextVisible(true);
+    keepSpaceWhenHidden(progressBar);
+    auto* barRow = new QHBoxLayout;
+    barRow->addWidget(progressBar, 1);
+    barRow->addWidget(cancelButton);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(phaseLabel);
+    layout->addLayout(barRow);
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget* JobStatusView::buildResultPage()
+{
+    auto* page = new QWidget(pages);
+    for (QWidget* widget : std::initializer_list<QWidget*>{headlineLabel, remedyLabel, showButton, copyPathButton,
+                                                           detailsButton})
+        widget->setParent(page);
+    QFont bold = headlineLabel->font();
+    bold.setBold(true);
+    headlineLabel->setFont(bold);
+    detailsButton->setCheckable(true);
+    // A failure has no archive to show: the row keeps its height all the same.
+    for (QWidget* button : std::initializer_list<QWidget*>{showButton, copyPathButton, detailsButton})
+        keepSpaceWhenHidden(button);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(showButton);
+    buttons->addWidget(copyPathButton);
+    buttons->addStretch(1);
+    buttons->addWidget(detailsButton);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(headlineLabel);
+    layout->addWidget(remedyLabel);
+    layout->addLayout(buttons);
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget* JobStatusView::buildDetails()
+{
+    auto* area = new QWidget(this);
+    detailsText->setParent(area);
+    copyDetailsButton->setParent(area);
+    detailsText->setReadOnly(true);
+    detailsText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    detailsText->setMinimumHeight(90);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(copyDetailsButton);
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(detailsText);
+    layout->addLayout(row);
+    area->hide();
+    return area;
+}
+
+QWidget* JobStatusView::buildWaiting()
+{
+    auto* area = new QWidget(this);
+    area->setObjectName(QStringLiteral("waitingArea"));
+    waitingLabel->setParent(area);
+    waitingList->setParent(area);
+    removeWaitingButton->setParent(area);
+    // Three names are visible; more scroll.
+    waitingList->setMaximumHeight(3 * waitingList->fontMetrics().lineSpacing() + 8);
+    auto* row = new QHBoxLayout;
+    row->addWidget(waitingList, 1);
+    row->addWidget(removeWaitingButton, 0, Qt::AlignTop);
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(waitingLabel);
+    layout->addLayout(row);
+    return area;
+}
+
+void JobStatusView::setAccessibility()
+{
+    readyLabel->setAccessibleName(QStringLiteral("状況"));
+    phaseLabel->setAccessibleName(QStringLiteral("処理の段階"));
+    progressBar->setAccessibleName(QStringLiteral("進行状況"));
+    cancelButton->setAccessibleName(QStringLiteral("キャンセル"));
+    cancelButton->setAccessibleDescription(QStringLiteral("作成中のアーカイブを中止します（Esc）"));
+    cancelButton->setToolTip(cancelButton->accessibleDescription());
+    headlineLabel->setAccessibleName(QStringLiteral("結果"));
+    remedyLabel->setAccessibleName(QStringLiteral("結果の説明"));
+    showButton->setAccessibleName(QStringLiteral("ファイルマネージャで表示"));
+    showButton->setAccessibleDescription(QStringLiteral("作成したアーカイブを選んだ状態でファイルマネージャを開きます"));
+    copyPathButton->setAccessibleName(QStringLiteral("パスをコピー"));
+    copyPathButton->setAccessibleDescription(QStringLiteral("作成したアーカイブのパスをクリップボードにコピーします"));
+    detailsButton->setAccessibleName(QStringLiteral("詳細"));
+    detailsButton->setAccessibleDescription(QStringLiteral("詳細の表示と非表示を切り替えます"));
+    detailsText->setAccessibleName(QStringLiteral("詳細"));
+    copyDetailsButton->setAccessibleName(QStringLiteral("詳細をコピー"));
+    waitingLabel->setAccessibleName(QStringLiteral("待機中の件数"));
+    waitingList->setAccessibleName(QStringLiteral("待機中のアーカイブ"));
+    removeWaitingButton->setAccessibleName(QStringLiteral("待機から外す"));
+    removeWaitingButton->setAccessibleDescription(QStringLiteral("選んだ待機中のアーカイブを作成しないようにします（Delete）"));
 }
 
 void JobStatusView::onQueueChanged()
 {
     const bool busy = m_jobs.isBusy();
-    // Between jobs the line says, in a muted colour, that the window is
-    // ready for the next drop.
-    if (!busy)
-        phaseLabel->setText(JobStatusText::ready());
-    phaseLabel->setForegroundRole(busy ? QPalette::WindowText : QPalette::PlaceholderText);
-    busyIndicator->setVisible(busy);
-    const int waiting = m_jobs.waitingCount();
-    waitingLabel->setText(waiting > 0 ? JobStatusText::waiting(waiting) : QString());
-    waitingLabel->setVisible(waiting > 0);
+    if (busy && !m_running) {
+        // A new job: the previous result goes, the bar starts from nothing.
+        m_running = true;
+        m_archive.clear();
+        progressBar->setValue(0);
+        progressBar->show();
+        phaseLabel->setText(QString());
+        detailsButton->setChecked(false);
+        pages->setCurrentIndex(Running);
+    }
+    m_running = busy;
+    const std::vector<std::string> names = m_jobs.waitingNames();
+    waitingLabel->setText(JobStatusText::waiting(static_cast<int>(names.size())));
+    waitingList->clear();
+    for (const std::string& name : names)
+        waitingList->addItem(JobStatusText::path(name));
+    waitingList->setCurrentRow(0);
+    waitingList->parentWidget()->setVisible(!names.empty());
 }
 
-void JobStatusView::onJobFinished(const JobOutcome& outcome)
+void JobStatusView::onPhaseChanged(JobPhase phase)
 {
-    // A cancelled chooser leaves the last result as it was.
-    if (outcome.kind == JobOutcome::Kind::Cancelled)
+    phaseLabel->setText(JobStatusText::phase(phase));
+    // Nothing is measured while the user picks the folder.
+    progressBar->setVisible(phase != JobPhase::ChoosingFolder);
+}
+
+void JobStatusView::onProgressChanged(int percent)
+{
+    progressBar->setValue(std::clamp(percent, 0, 100));
+}
+
+void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem password)
+{
+    m_running = false;
+    detailsButton->setChecked(false);
+    if (outcome.kind == JobOutcome::Kind::Cancelled) {
+        pages->setCurrentIndex(Ready);
         return;
+    }
     const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
-    m_resultFolder = delivered ? PathText::parentFolder(outcome.archivePath) : std::string();
-    showResult(JobStatusText::outcome(outcome), !delivered);
-    openFolderButton->setVisible(delivered);
+    if (delivered)
+        progressBar->setValue(100);
+    m_archive = delivered ? outcome.archivePath : std::string();
+    headlineLabel->setText(JobStatusText::headline(outcome));
+    remedyLabel->setText(JobStatusText::remedy(outcome, password));
+    // The words carry the meaning; the colour only helps the eye.
+    const bool failed = outcome.kind == JobOutcome::Kind::Failed;
+    headlineLabel->setStyleSheet(failed ? kFailureColour : outcome.lostSomething() ? kWarningColour : "");
+    showButton->setVisible(delivered);
+    copyPathButton->setVisible(delivered);
+    setDetails(delivered ? JobReportText::details(outcome.report) : JobStatusText::technicalDetail(outcome));
+    pages->setCurrentIndex(Result);
 }
 
-void JobStatusView::showResult(const QString& text, bool failed)
+void JobStatusView::setDetails(const QString& details)
 {
-    resultLabel->setText(text);
-    // Failures in red, successes in the plain text colour: the words carry
-    // the meaning, the colour only helps the eye.
-    resultLabel->setStyleSheet(failed ? QStringLiteral("color: #c62828;") : QString());
-    resultLabel->show();
+    detailsText->setPlainText(details);
+    detailsButton->setVisible(!details.isEmpty());
 }
 
-void JobStatusView::openResultFolder()
+void JobStatusView::removeSelectedWaiting()
 {
-    if (m_resultFolder.empty())
-        return;
-    if (!m_folderOpener.openFolder(m_resultFolder))
-        Log::line("could not open the folder: " + m_resultFolder);
+    const int row = waitingList->currentRow();
+    if (row >= 0)
+        m_jobs.removeWaiting(row);
 }

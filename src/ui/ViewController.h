@@ -7,31 +7,25 @@
 
 #include <QWidget>
 
-#include <memory>
+#include <string>
+#include <vector>
 
 class FileDragDropTopLayerView;
 class JobQueue;
 class JobStatusView;
 class PictureView;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The application's only window: files dropped on its picture become archive
-// jobs with the options its controls show at that moment. The options are
-// loaded when the window is made and saved each time it disappears.
+// The application's only window: files dropped on its picture, or chosen
+// with its buttons, become archive jobs with the options its controls show
+// at that moment. The options are loaded when the window is made and stored
+// whenever a control changes, so a job that comes another way (opened with
+// the application) uses them too.
 class ViewController : public QWidget, public DragAndDropDelegate {
     Q_OBJECT
-
-    // Declared first so that they exist before the controls that use them.
-    struct OwnServices {
-        std::unique_ptr<FolderOpener> folderOpener;
-        std::unique_ptr<Notifier> notifier;
-        std::unique_ptr<QuitConfirmation> quitConfirmation;
-    };
-    JobQueue& m_jobs;
-    OwnServices m_own;
-    ViewServices m_services;
 
 public:
     // Builds the layout and then runs viewDidLoad().
@@ -40,11 +34,17 @@ public:
 
     FileDragDropTopLayerView* const fileDragDropTopLayerView;
     PictureView* const imageView;
+    QPushButton* const chooseFilesButton;
+    QPushButton* const chooseFolderButton;
     QCheckBox* const encryptCheckBox;
     QLineEdit* const passwordTextField;
-    QCheckBox* const selectDirCheckBox;
+    QPushButton* const showPasswordButton;
+    QPushButton* const copyPasswordButton;
     QPushButton* const randomButton;
+    QLabel* const passwordNoteLabel;
+    QCheckBox* const selectDirCheckBox;
     JobStatusView* const jobStatusView;
+    QPushButton* const aboutButton;
 
     void viewDidLoad();
     void viewDidDisappear();
@@ -72,15 +72,25 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    static ViewServices withDefaults(ViewServices services, OwnServices& own, QWidget* window);
     void buildLayout();
     QWidget* buildDropArea();
+    QLayout* buildChooseRow();
     QLayout* buildOptions();
+    QLayout* buildPasswordRow();
     void setAccessibility();
     void connectActions();
+    void connectShortcuts();
+    void storeOptions();
+    void updatePasswordNote();
+    void chooseFiles();
+    void chooseFolder();
+    void startJob(const std::vector<std::string>& paths);
     void onJobFinished(const JobOutcome& outcome);
+    void notifyOutcome(const JobOutcome& outcome);
     bool isInFront() const;
 
+    JobQueue& m_jobs;
+    ViewServices m_services;
     // True from each showing until the options were saved for its end.
     bool m_shownSinceSave = false;
 };

@@ -1,16 +1,21 @@
 #pragma once
 
-class FolderOpener;
-class Notifier;
-class QuitConfirmation;
-class UpdateCheck;
+#include "Notification.h"
 
-// What the window uses but does not decide. Services left empty get the
-// desktop's own (file manager, notifications, a message box); an empty
-// update check is not started.
+#include <functional>
+#include <string>
+
+class QWidget;
+
+// What the window uses but does not decide, filled in by main and by tests.
+// A service left empty does nothing: no update check, no notification, no
+// file manager; an empty quit question lets the window close.
 struct ViewServices {
-    UpdateCheck* updateCheck = nullptr;
-    FolderOpener* folderOpener = nullptr;
-    Notifier* notifier = nullptr;
-    QuitConfirmation* quitConfirmation = nullptr;
+    // Asks the update service once, when the window has loaded.
+    std::function<void()> checkForUpdate;
+    // Shows the delivered archive in the file manager.
+    std::function<void(const std::string& archivePath)> showInFileManager;
+    std::function<void(const Notification& notification)> notify;
+    // Asks over window whether to quit while jobs run; true to quit.
+    std::function<bool(QWidget* window)> confirmQuit;
 };

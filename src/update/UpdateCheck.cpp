@@ -1,8 +1,6 @@
 #include "UpdateCheck.h"
 
 #include "BuildNumber.h"
-#include "UpdateNotice.h"
-#include "UrlOpener.h"
 #include "Log.h"
 
 #include <QNetworkAccessManager>
@@ -25,12 +23,12 @@ void logLine(const std::string& text)
 
 } // namespace
 
-UpdateCheck::UpdateCheck(QNetworkAccessManager& network, UpdateNotice& notice, UrlOpener& opener,
+UpdateCheck::UpdateCheck(QNetworkAccessManager& network, AskToOpen askToOpen, OpenUrl openUrl,
                          QUrl endpoint, QString buildNumber, QObject* parent)
     : QObject(parent)
     , m_network(network)
-    , m_notice(notice)
-    , m_opener(opener)
+    , m_askToOpen(std::move(askToOpen))
+    , m_openUrl(std::move(openUrl))
     , m_endpoint(std::move(endpoint))
     , m_buildNumber(std::move(buildNumber))
 {
@@ -39,7 +37,8 @@ UpdateCheck::UpdateCheck(QNetworkAccessManager& network, UpdateNotice& notice, U
 UpdateCheck::~UpdateCheck()
 {
     // A reply still under way would otherwise call back into a dead object.
-    for (const QPointer<QNetworkReply>& reply : std::as_const(m_pending)) {
+    for (const Answer& answer : std::as_const(m_pending)) {
+        QNetworkReply* reply = answer.reply;
         if (!reply)
             continue;
         reply->disconnect(this);
@@ -69,17 +68,50 @@ QNetworkRequest UpdateCheck::makeRequest(const QUrl& endpoint)
 void UpdateCheck::fetchAppInfo()
 {
     QNetworkReply* reply = m_network.get(makeRequest(m_endpoint));
-    m_pending.append(reply);
+    m_pending.insert(reply, Answer{reply, {}, false});
+    // The answer is taken as it arrives, so that an endless one is cut off
+    // at the limit instead of filling the memory.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid())
+            refuseIfLarger(reply, length.toLongLong());
+    });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { collect(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onReplyFinished(reply); });
+}
+
+void UpdateCheck::collect(QNetworkReply* reply)
+{
+    auto answer = m_pending.find(reply);
+    if (answer == m_pending.end() || answer->tooLarge)
+        return;
+    answer->body += reply->read(kMaxAnswerBytes + 1 - answer->body.size());
+    refuseIfLarger(reply, answer->body.size());
+}
+
+void UpdateCheck::refuseIfLarger(QNetworkReply* reply, qint64 size)
+{
+    auto answer = m_pending.find(reply);
+    if (answer == m_pending.end() || answer->tooLarge || size <= kMaxAnswerBytes)
+        return;
+    answer->tooLarge = true;
+    answer->body.clear();
+    // abort() finishes the reply at once; the flag tells why.
+    reply->abort();
 }
 
 void UpdateCheck::onReplyFinished(QNetworkReply* reply)
 {
-    m_pending.removeAll(reply);
+    const auto pending = m_pending.find(reply);
+    if (pending == m_pending.end())
+        return;
+    collect(reply);
+    const Answer answer = *pending;
+    m_pending.erase(pending);
     reply->deleteLater();
     // Everything needed is taken from the reply here, before the notice runs
     // its own event loop.
-    const std::optional<AppInfo> info = appInfoFrom(*reply);
+    const std::optional<AppInfo> info = appInfoFrom(*reply, answer);
     const QPointer<UpdateCheck> alive(this);
     if (info && isNewerThanRunning(*info))
         showUpdateAlert(*info);
@@ -87,8 +119,12 @@ void UpdateCheck::onReplyFinished(QNetworkReply* reply)
         emit finished();
 }
 
-std::optional<AppInfo> UpdateCheck::appInfoFrom(QNetworkReply& reply) const
+std::optional<AppInfo> UpdateCheck::appInfoFrom(QNetworkReply& reply, const Answer& answer) const
 {
+    if (answer.tooLarge) {
+        Log::line("error:the answer is larger than " + std::to_string(kMaxAnswerBytes) + " bytes");
+        return std::nullopt;
+    }
     // Qt reports an HTTP error status as a reply error as well; an answer that
     // came with a status is a status problem, not a transfer problem.
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -105,7 +141,7 @@ std::optional<AppInfo> UpdateCheck::appInfoFrom(QNetworkReply& reply) const
         return std::nullopt;
     }
     std::string problem;
-    std::optional<AppInfo> info = AppInfo::fromJson(reply.readAll(), problem);
+    std::optional<AppInfo> info = AppInfo::fromJson(answer.body, problem);
     if (!info)
         logLine("the answer does not decode: " + problem);
     return info;
@@ -125,8 +161,7 @@ bool UpdateCheck::isNewerThanRunning(const AppInfo& info) const
 void UpdateCheck::showUpdateAlert(const AppInfo& info)
 {
     const QPointer<UpdateCheck> alive(this);
-    const bool confirmed = m_notice.confirm(QStringLiteral("更新があります"), info.message,
-                                            QStringLiteral("確認する"), QStringLiteral("閉じる"));
+    const bool confirmed = m_askToOpen && m_askToOpen(info.message);
     if (alive && confirmed)
         openPage(info.url);
 }
@@ -142,6 +177,6 @@ void UpdateCheck::openPage(const QString& address)
         logLine("cannot open the address \"" + address.toStdString() + "\"");
         return;
     }
-    if (!m_opener.open(url))
+    if (!m_openUrl || !m_openUrl(url))
         logLine("the browser did not open " + url.toString().toStdString());
 }

@@ -2,19 +2,18 @@
 
 #include "AppInfo.h"
 
-#include <QList>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
-class UpdateNotice;
-class UrlOpener;
 
 // Asks the update service once for the newest build and, when it is newer
 // than the running one, offers the update page. Lives on the GUI thread, like
@@ -24,9 +23,18 @@ class UpdateCheck : public QObject
     Q_OBJECT
 
 public:
+    // Shows the notice with the service's message and returns once it is
+    // closed: true when the user chose to open the page.
+    using AskToOpen = std::function<bool(const QString& message)>;
+    // Hands a web address to the browser; false when it could not.
+    using OpenUrl = std::function<bool(const QUrl& url)>;
+
+    // The largest answer read; a longer one is refused unread.
+    static constexpr qint64 kMaxAnswerBytes = 64 * 1024;
+
     // The endpoint and the running build number default to the values the
     // build was configured with; tests give a loopback server and chosen builds.
-    UpdateCheck(QNetworkAccessManager& network, UpdateNotice& notice, UrlOpener& opener,
+    UpdateCheck(QNetworkAccessManager& network, AskToOpen askToOpen, OpenUrl openUrl,
                 QUrl endpoint = defaultEndpoint(), QString buildNumber = defaultBuildNumber(),
                 QObject* parent = nullptr);
     ~UpdateCheck() override;
@@ -50,15 +58,25 @@ signals:
     void finished();
 
 private:
+    // What has arrived of one answer.
+    struct Answer {
+        QPointer<QNetworkReply> reply;
+        QByteArray body;
+        bool tooLarge = false;
+    };
+
     void onReplyFinished(QNetworkReply* reply);
-    std::optional<AppInfo> appInfoFrom(QNetworkReply& reply) const;
+    // Takes what arrived, or aborts the reply once it is over the limit.
+    void collect(QNetworkReply* reply);
+    void refuseIfLarger(QNetworkReply* reply, qint64 size);
+    std::optional<AppInfo> appInfoFrom(QNetworkReply& reply, const Answer& answer) const;
     bool isNewerThanRunning(const AppInfo& info) const;
     void openPage(const QString& address);
 
     QNetworkAccessManager& m_network;
-    UpdateNotice& m_notice;
-    UrlOpener& m_opener;
+    AskToOpen m_askToOpen;
+    OpenUrl m_openUrl;
     QUrl m_endpoint;
     QString m_buildNumber;
-    QList<QPointer<QNetworkReply>> m_pending;
+    QHash<QNetworkReply*, Answer> m_pending;
 };

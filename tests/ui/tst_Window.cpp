@@ -1,16 +1,14 @@
-// The window as a user meets it: options loaded at start and saved when it
-// closes, the password controls, drops turned into jobs with the options the
-// controls show, the pictures and log lines of a drag, the job status and
-// its notification, the folder chooser, the quit question, and the desktop
-// services behind them.
-#include "DesktopFolderOpener.h"
-#include "DesktopNotifier.h"
-#include "DialogFolderChooser.h"
+// The window as a user meets it: options loaded at start and stored as they
+// change, the password controls and their notes, drops and chosen files
+// turned into jobs with the options the controls show, the pictures and log
+// lines of a drag, progress, cancel, waiting jobs, results in plain Japanese
+// with their details, notifications, shortcuts and accessible names.
+#include "AboutBox.h"
 #include "FileDragDropTopLayerView.h"
 #include "JobQueue.h"
+#include "JobReportText.h"
 #include "JobStatusView.h"
 #include "PictureView.h"
-#include "QuitConfirmation.h"
 #include "StdoutCapture.h"
 #include "TestHome.h"
 #include "Util.h"
@@ -19,21 +17,25 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStackedWidget>
 #include <QTest>
 
 using Paths = std::vector<std::string>;
 Q_DECLARE_METATYPE(SettingStatus)
-Q_DECLARE_METATYPE(JobPhase)
 Q_DECLARE_METATYPE(JobOutcome)
 Q_DECLARE_METATYPE(Paths)
 Q_DECLARE_METATYPE(std::string)
@@ -56,20 +58,44 @@ struct FakeJob : ZipAction {
 
 // A window whose jobs are FakeJobs, owned by the queue, and whose desktop
 // services record instead of acting.
-struct Window : FolderOpener, Notifier, QuitConfirmation {
-    bool openFolder(const std::string& folder) override { opened.push_back(folder); return true; }
-    void notify(const QString& title, const QString& text) override { notes << title + ": " + text; }
-    bool confirmQuit() override { ++asked; return quit; }
-    std::vector<std::string> opened;
-    QStringList notes;
+struct Window {
+    std::vector<std::string> shownInFileManager;
+    std::vector<Notification> notes;
     int asked = 0;
     bool quit = false;
     std::vector<FakeJob*> made;
     JobQueue jobs{[this] { return made.emplace_back(new FakeJob); }};
-    ViewController view{jobs, {.folderOpener = this, .notifier = this, .quitConfirmation = this}};
+    ViewController view{jobs, services()};
     JobStatusView& status = *view.jobStatusView;
 
+    ViewServices services()
+    {
+        ViewServices s;
+        s.showInFileManager = [this](const std::string& archive) { shownInFileManager.push_back(archive); };
+        s.notify = [this](const Notification& note) { notes.push_back(note); };
+        s.confirmQuit = [this](QWidget*) { ++asked; return quit; };
+        return s;
+    }
     void start(const std::string& item) { jobs.enqueue({"/data/" + item}, "/data", SettingStatus()); }
+    // A drop of the items, taken with the options the window shows.
+    void drop(const Paths& items)
+    {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const std::string& item : items)
+            urls << QUrl::fromLocalFile(QString::fromStdString(item));
+        data.setUrls(urls);
+        view.onDrop(&data);
+    }
+    bool detailsShown() const { return status.detailsText->isVisibleTo(status.window()); }
+    void showInFront()
+    {
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+    }
+    FakeJob& running() { return *made.back(); }
+    QString page() const { return status.pages->currentWidget()->findChild<QLabel*>()->accessibleName(); }
 };
 
 // One step of a drag as Qt delivers it: the source offers copy and move and
@@ -84,6 +110,32 @@ Qt::DropAction send(QWidget* target, const QMimeData& data)
     return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
 }
 
+JobReport reportWithEverything()
+{
+    JobReport report;
+    report.fileCount = 12;
+    report.folderCount = 3;
+    report.renamed = {{"資料/a:b.txt", "資料/a_b.txt", true, false, false},
+                      {"写真🍣.jpg", "写真_ (2).jpg", false, true, true}};
+    report.leftOut = {{"/data/secret.txt", LeftOutReason::Unreadable, "Permission denied"}};
+    report.warnings = {{"CON.txt", WindowsWarning::DeviceName}};
+    return report;
+}
+
+// Qt Test writes Qt's own warnings to standard output as well; outside
+// tests they go to standard error.
+std::string withoutQtWarnings(const std::string& text)
+{
+    QString lines = QString::fromStdString(text);
+    lines.remove(QRegularExpression(QStringLiteral("^QWARN  : [^\\n]*\\n"), QRegularExpression::MultilineOption));
+    return lines.toStdString();
+}
+
+QString clipboardText()
+{
+    return QGuiApplication::clipboard()->text();
+}
+
 } // namespace
 
 class TestWindow : public QObject {
@@ -93,49 +145,139 @@ class TestWindow : public QObject {
 private slots:
     void init() { QFile::remove(QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName()); }
 
-    void optionsAreLoadedAndSavedWhenTheWindowCloses_data()
+    void storedOptionsAreLoaded_data()
     {
         QTest::addColumn<SettingStatus>("stored");
-        QTest::addColumn<bool>("busy"); // a job runs: closing asks first
-        QTest::addColumn<bool>("quit");
-        QTest::newRow("first run, idle") << SettingStatus() << false << false;
-        QTest::newRow("encryption off, password kept, idle") << SettingStatus{false, "secret", false} << false << false;
-        QTest::newRow("all on, Japanese password, busy, user stays") << SettingStatus{true, "パスワード", true} << true << false;
-        QTest::newRow("all on, busy, user quits") << SettingStatus{true, "パスワード", true} << true << true;
+        QTest::newRow("first run") << SettingStatus();
+        QTest::newRow("encryption off, password kept") << SettingStatus{false, "secret", false};
+        QTest::newRow("all on, Japanese password") << SettingStatus{true, "パスワード", true};
     }
-    void optionsAreLoadedAndSavedWhenTheWindowCloses()
+    void storedOptionsAreLoaded()
     {
         QFETCH(SettingStatus, stored);
-        QFETCH(bool, busy);
-        QFETCH(bool, quit);
-        if (stored != SettingStatus())
-            QVERIFY(Util::saveSettingStatus(stored));
+        QVERIFY(Util::saveSettingStatus(stored));
         Window w;
         QCOMPARE(w.view.currentSettingStatus(), stored);
+        QCOMPARE(w.view.passwordTextField->isEnabled(), stored.isEncrypt);
+    }
+
+    void everyChangeIsStoredAtOnce_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("encryption") << "encrypt";
+        QTest::newRow("folder chooser") << "selectDir";
+        QTest::newRow("typed password") << "type";
+        QTest::newRow("random password") << "random";
+    }
+    void everyChangeIsStoredAtOnce()
+    {
+        QFETCH(QString, control);
+        Window w;
+        w.view.show();
+        if (control == "encrypt") // on the box itself, at the left end
+            QTest::mouseClick(w.view.encryptCheckBox, Qt::LeftButton, {}, QPoint(8, w.view.encryptCheckBox->height() / 2));
+        if (control == "selectDir")
+            QTest::keyClick(w.view.selectDirCheckBox, Qt::Key_Space);
+        if (control == "type") {
+            w.view.encryptCheckBox->click();
+            QTest::keyClicks(w.view.passwordTextField, QStringLiteral("abc"));
+        }
+        if (control == "random")
+            w.view.randomButton->click();
+        QVERIFY(w.view.currentSettingStatus() != SettingStatus());
+        // Still shown: an open-files request now takes what the window shows.
+        QVERIFY(w.view.isVisible());
+        QCOMPARE(Util::loadSettingStatus(), w.view.currentSettingStatus());
+    }
+
+    void optionsAreStoredWhenTheWindowHides()
+    {
+        Window w;
         w.view.show();
         w.view.encryptCheckBox->click();
-        w.view.selectDirCheckBox->click();
-        // The checkbox switches the field and leaves the password alone.
-        QCOMPARE(w.view.passwordTextField->isEnabled(), !stored.isEncrypt);
-        QCOMPARE(w.view.currentSettingStatus().password, stored.password);
-        // The random button fills the field, even while it is disabled.
+        // Written behind the window's back; hiding writes the window's own.
+        QVERIFY(Util::saveSettingStatus(SettingStatus{false, "other", true}));
+        w.view.hide();
+        QCOMPARE(Util::loadSettingStatus(), (SettingStatus{true, "", false}));
+    }
+
+    void passwordControls()
+    {
+        Window w;
+        w.view.encryptCheckBox->click();
+        QCOMPARE(w.view.passwordTextField->echoMode(), QLineEdit::Password);
+        w.view.showPasswordButton->click();
+        QCOMPARE(w.view.passwordTextField->echoMode(), QLineEdit::Normal);
+        QCOMPARE(w.view.showPasswordButton->text(), QStringLiteral("隠す"));
         w.view.randomButton->click();
         const QString random = w.view.passwordTextField->text();
         QVERIFY2(QRegularExpression(QStringLiteral("^[a-z0-9]{16}$")).match(random).hasMatch(), qPrintable(random));
         w.view.randomButton->click();
-        const std::string password = w.view.passwordTextField->text().toStdString();
-        QVERIFY(QString::fromStdString(password) != random);
-        // Clicks write nothing; closing does, unless the user stays.
-        QCOMPARE(Util::loadSettingStatus(), stored);
-        w.quit = quit;
-        QSignalSpy quitConfirmed(&w.view, &ViewController::quitConfirmed);
-        if (busy)
-            w.start("a.txt");
-        QCOMPARE(w.view.close(), !busy || quit);
-        QCOMPARE(w.asked, busy ? 1 : 0);
-        QCOMPARE(quitConfirmed.count(), busy && quit ? 1 : 0);
-        const SettingStatus shown{!stored.isEncrypt, password, !stored.isSelectDir};
-        QCOMPARE(Window().view.currentSettingStatus(), !busy || quit ? shown : stored);
+        QVERIFY(w.view.passwordTextField->text() != random);
+        w.view.copyPasswordButton->click();
+        QCOMPARE(clipboardText(), w.view.passwordTextField->text());
+    }
+
+    void passwordFieldKeepsItsWidthInAWideWindow()
+    {
+        Window w;
+        w.view.show();
+        const int narrow = w.view.passwordTextField->width();
+        w.view.resize(1400, w.view.height());
+        QTRY_COMPARE(w.view.width(), 1400);
+        QCOMPARE(w.view.passwordTextField->width(), narrow);
+    }
+
+    void passwordNotesAppearAsItIsTyped_data()
+    {
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("note");
+        const QString empty = QStringLiteral("パスワードが空です。入力するか「自動生成」を押してください。");
+        const QString tooLong = QStringLiteral("パスワードが長すぎます。半角 80 文字（日本語はおよそ 26 文字）までにしてください。");
+        const QString control = QStringLiteral("パスワードに改行やタブなどの制御文字は使えません。取り除いてください。");
+        const QString windows = QStringLiteral("半角英数字と記号以外の文字が入っています。Windows の標準機能では開けないことがあります。");
+        QTest::newRow("encryption off, empty") << false << QString() << QString();
+        QTest::newRow("empty") << true << QString() << empty;
+        QTest::newRow("80 characters") << true << QString(80, 'a') << QString();
+        QTest::newRow("81 characters") << true << QString(81, 'a') << tooLong;
+        QTest::newRow("27 Japanese characters are 81 bytes") << true << QString(27, QChar(0x3042)) << tooLong;
+        QTest::newRow("tab") << true << QStringLiteral("a\tb") << control;
+        QTest::newRow("symbols") << true << QStringLiteral("\" \\ $ [ ] { } ; -x") << QString();
+        QTest::newRow("Japanese") << true << QStringLiteral("パスワード") << windows;
+    }
+    void passwordNotesAppearAsItIsTyped()
+    {
+        QFETCH(bool, encrypt);
+        QFETCH(QString, password);
+        QFETCH(QString, note);
+        Window w;
+        w.view.encryptCheckBox->setChecked(encrypt);
+        w.view.passwordTextField->setText(password);
+        QCOMPARE(w.view.passwordNoteLabel->text(), note);
+    }
+
+    void refusedPasswordIsExplainedAndNothingStarts_data()
+    {
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("window in front") << true;
+        QTest::newRow("window hidden") << false;
+    }
+    void refusedPasswordIsExplainedAndNothingStarts()
+    {
+        QFETCH(bool, shown);
+        Window w;
+        if (shown)
+            w.showInFront();
+        w.view.encryptCheckBox->click();
+        w.drop({"/data/a.txt"});
+        const QString headline = QStringLiteral("このパスワードでは暗号化できないため、作成しませんでした");
+        QCOMPARE(w.made.size(), size_t(0));
+        QCOMPARE(w.status.headlineLabel->text(), headline);
+        QCOMPARE(w.status.remedyLabel->text(), QStringLiteral("パスワードが空です。入力するか「自動生成」を押してください。"));
+        QCOMPARE(w.notes.size(), size_t(shown ? 0 : 1));
+        if (!shown)
+            QCOMPARE(w.notes.front().title, headline);
     }
 
     void dragsOfLocalFilesStartOneJobAndAllOthersAreRefused_data()
@@ -165,9 +307,10 @@ private slots:
         QFETCH(QList<QUrl>, urls);
         QFETCH(Paths, job);
         QFETCH(std::string, log);
-        StdoutCapture out;
         Window w;
         w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        StdoutCapture out;
         // Drops on the picture reach the drop layer lying on top of it.
         QWidget* target = w.view.fileDragDropTopLayerView;
         QCOMPARE(w.view.childAt(w.view.imageView->mapTo(&w.view, w.view.imageView->rect().center())), target);
@@ -196,110 +339,301 @@ private slots:
         QCOMPARE(w.view.imageView->imageName(), QStringLiteral("drop"));
         w.view.imageView->setImageNamed(QStringLiteral("missing"));
         // No "off" after a drop; both pictures loaded, or they had a line too.
-        QCOMPARE(out.text(), log + "picture not found: missing\n");
+        QCOMPARE(withoutQtWarnings(out.text()), log + "picture not found: missing\n");
         QCOMPARE(w.made.size(), size_t(job.empty() ? 0 : 1));
         QVERIFY(job.empty() || (w.made[0]->calls == std::vector<FakeJob::Call>{{job, "/to", {true, "typed", true}}}));
     }
 
-    void cancelledFolderChooserStartsNothing()
+    void chosenFilesStartAJobLikeADrop_data()
     {
-        DialogFolderChooser chooser;
-        JobQueue jobs(JobQueue::archiveJobs([&chooser](FolderChosen done) { chooser.chooseFolder(std::move(done)); }));
-        jobs.enqueue({m_home.path() + "/kept.txt"}, m_home.path(), {false, "", true});
-        // enqueue has returned while the chooser is up: it does not block.
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
-        // Qt's own dialog: a native one would offer to make folders.
-        QVERIFY(dialog->options().testFlags(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly
-                                            | QFileDialog::DontUseNativeDialog));
-        dialog->reject();
-        QVERIFY(!jobs.isBusy());
-        QVERIFY(!QDir::home().exists(QStringLiteral(".quillmere")));
+        QTest::addColumn<QString>("how"); // the button, or the shortcut
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("file button") << "files" << "fileChooser";
+        QTest::newRow("Ctrl+O") << "Ctrl+O" << "fileChooser";
+        QTest::newRow("folder button") << "folder" << "folderItemChooser";
+    }
+    void chosenFilesStartAJobLikeADrop()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, dialog);
+        const std::string folder = m_home.makeFolder("items/資料");
+        m_home.writeFile("items/a.txt", "a");
+        Window w;
+        w.showInFront();
+        if (how == "files")
+            w.view.chooseFilesButton->click();
+        if (how == "folder")
+            w.view.chooseFolderButton->click();
+        if (how == "Ctrl+O")
+            QTest::keyClick(&w.view, Qt::Key_O, Qt::ControlModifier);
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(chooser);
+        QCOMPARE(chooser->objectName(), dialog);
+        const std::string item = how == "folder" ? folder : m_home.path() + "/items/a.txt";
+        chooser->selectFile(QFile::decodeName(QByteArray::fromStdString(item)));
+        QMetaObject::invokeMethod(chooser, "accept");
+        QCOMPARE(w.made.size(), size_t(1));
+        QCOMPARE(w.running().calls, (std::vector<FakeJob::Call>{{{item}, m_home.path() + "/items", SettingStatus()}}));
     }
 
-    void jobEndsAreWordedAndNotified_data()
+    void progressRisesAndTheResultNamesTheFolder()
     {
-        QTest::addColumn<JobPhase>("phase");
-        QTest::addColumn<QString>("doing");
-        QTest::addColumn<JobOutcome>("outcome");
-        QTest::addColumn<bool>("inFront");
-        QTest::addColumn<QString>("result");
-        const auto failed = [](const char* name, JobPhase phase, const char* doing, const QString& failure) {
-            QTest::newRow(name) << phase << QString(doing) << JobOutcome::failed(phase, "exit status 1") << false
-                                << failure + QStringLiteral("（exit status 1）");
-        };
-        failed("choosing", JobPhase::ChoosingFolder, "保存先を選択しています…", "保存先を選べませんでした");
-        failed("copying", JobPhase::Copying, "コピーしています…", "ファイルをコピーできませんでした");
-        failed("writing", JobPhase::Writing, "アーカイブを作成しています…", "アーカイブを作成できませんでした");
-        failed("encrypting", JobPhase::Encrypting, "暗号化しています…",
-               "暗号化できませんでした。暗号化されていないアーカイブは保存していません");
-        failed("delivering", JobPhase::Delivering, "保存しています…", "アーカイブを保存先に移動できませんでした");
-        const std::string archive = "/data/out/\xff/archive.zip";
-        QTest::newRow("delivered, window out of sight") << JobPhase::Delivering << "保存しています…"
-            << JobOutcome::delivered(archive, false) << false << "作成しました: archive.zip";
-        QTest::newRow("delivered encrypted, window in front") << JobPhase::Delivering << "保存しています…"
-            << JobOutcome::delivered(archive, true) << true << "作成しました: archive.zip（暗号化済み）";
-    }
-    void jobEndsAreWordedAndNotified()
-    {
-        QFETCH(JobPhase, phase);
-        QFETCH(QString, doing);
-        QFETCH(JobOutcome, outcome);
-        QFETCH(bool, inFront);
-        QFETCH(QString, result);
         Window w;
-        if (inFront) {
-            w.view.show();
-            w.view.activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(&w.view));
-        }
-        const QStringList notes = inFront ? QStringList() : QStringList(QStringLiteral("Quillmere: ") + result);
+        w.start("a.txt");
+        QCOMPARE(w.page(), QStringLiteral("処理の段階"));
+        emit w.running().phaseChanged(JobPhase::Writing);
+        emit w.running().progressChanged(40);
+        QCOMPARE(w.status.phaseLabel->text(), QStringLiteral("圧縮中"));
+        QCOMPARE(w.status.progressBar->value(), 40);
+        QCOMPARE(w.status.progressBar->text(), QStringLiteral("40%"));
+        emit w.running().finished(JobOutcome::delivered("/data/out/archive3.zip", false, JobReport{.fileCount = 2, .folderCount = 1, .renamed = {}, .leftOut = {}, .warnings = {}}));
+        QCOMPARE(w.status.progressBar->value(), 100);
+        QCOMPARE(w.page(), QStringLiteral("結果"));
+        QCOMPARE(w.status.headlineLabel->text(), QStringLiteral("archive3.zip を作成しました"));
+        QCOMPARE(w.status.remedyLabel->text(), QStringLiteral("保存先: /data/out\nファイル 2 個、フォルダ 1 個"));
+        // The next job starts from nothing and the old result goes.
+        w.start("b.txt");
+        QCOMPARE(w.page(), QStringLiteral("処理の段階"));
+        QCOMPARE(w.status.progressBar->value(), 0);
+    }
+
+    void resultButtonsFindTheArchive()
+    {
+        Window w;
+        w.start("a.txt");
+        const std::string archive = "/data/out \xe8\xb3\x87/archive.zip";
+        emit w.running().finished(JobOutcome::delivered(archive, true, reportWithEverything()));
+        w.status.showButton->click();
+        QCOMPARE(w.shownInFileManager, Paths{archive});
+        w.status.copyPathButton->click();
+        QCOMPARE(clipboardText(), QStringLiteral("/data/out 資/archive.zip"));
+        QVERIFY(!w.detailsShown());
+        w.status.detailsButton->click();
+        QVERIFY(w.detailsShown());
+        w.status.copyDetailsButton->click();
+        QCOMPARE(clipboardText(), JobReportText::details(reportWithEverything()));
+    }
+
+    void outcomesAreWordedInPlainJapanese_data()
+    {
+        QTest::addColumn<JobOutcome>("outcome");
+        QTest::addColumn<QString>("headline");
+        QTest::addColumn<QString>("remedy");
+        QTest::addColumn<bool>("archiveButtons");
+        const auto failed = [](const char* name, FailureCause cause, const char* headline, const char* remedy) {
+            QTest::newRow(name) << JobOutcome::failed(JobPhase::Writing, "php: command not found", cause)
+                                << QString(headline) << QString(remedy) << false;
+        };
+        failed("writer missing", FailureCause::WriterMissing,
+               "アーカイブを作成するための PHP（php-cli と php-zip）が見つかりません",
+               "php-cli と php-zip のパッケージをインストールしてから、もう一度お試しください。");
+        failed("encryptor missing", FailureCause::EncryptorMissing, "暗号化に使う expect または zipcloak が見つかりません",
+               "expect と zip のパッケージをインストールしてから、もう一度お試しください。");
+        failed("destination not writable", FailureCause::DestinationNotWritable, "保存先のフォルダに書き込めませんでした",
+               "保存先のフォルダがあり、書き込みが許されているかを確かめるか、「保存先を選択する」で別のフォルダを選んでください。");
+        failed("destination full", FailureCause::DestinationFull, "保存先のディスクに空きがありません",
+               "不要なファイルを削除して空きを作るか、「保存先を選択する」で別のディスクのフォルダを選んでください。");
+        failed("nothing to archive", FailureCause::NothingToArchive, "アーカイブに入れられる項目がありませんでした",
+               "項目がまだその場所にあり、読み取りが許されているかを確かめてください。");
+        failed("work folder refused", FailureCause::WorkFolderRefused,
+               "作業用フォルダ ~/.quillmere を安全に使えないため、作成しませんでした",
+               "ホームフォルダの .quillmere がシンボリックリンクでなく、自分のものであることを確かめてください。");
+        failed("verification failed", FailureCause::VerificationFailed,
+               "作成したアーカイブが正しく読めなかったため、保存しませんでした",
+               "もう一度お試しください。繰り返すときは、保存先のディスクを確かめてください。");
+        failed("other, while writing", FailureCause::Other, "アーカイブを作成できませんでした",
+               "もう一度お試しください。繰り返すときは「詳細」の内容を管理者に伝えてください。");
+        QTest::newRow("delivered, not counted") << JobOutcome::delivered("/data/archive.zip", false)
+                                                << "archive.zip を作成しました" << "保存先: /data" << true;
+        QTest::newRow("stopped") << JobOutcome::stopped(JobPhase::Encrypting) << "キャンセルしました"
+                                 << "アーカイブは保存していません。" << false;
+        JobOutcome lost = JobOutcome::delivered("/data/archive.zip", true, reportWithEverything());
+        QTest::newRow("delivered, one item left out") << lost << "archive.zip を作成しましたが、1 個の項目を入れられませんでした"
+            << "保存先: /data\nファイル 12 個、フォルダ 3 個、パスワードで暗号化済み\n入れられなかった項目は「詳細」で確認できます。"
+            << true;
+    }
+    void outcomesAreWordedInPlainJapanese()
+    {
+        QFETCH(JobOutcome, outcome);
+        QFETCH(QString, headline);
+        QFETCH(QString, remedy);
+        QFETCH(bool, archiveButtons);
+        Window w;
+        w.start("a.txt");
+        emit w.running().finished(outcome);
+        QCOMPARE(w.status.headlineLabel->text(), headline);
+        QCOMPARE(w.status.remedyLabel->text(), remedy);
+        QCOMPARE(w.status.showButton->isHidden(), !archiveButtons);
+    }
+
+    void failureDetailIsTechnicalAndTucked()
+    {
+        Window w;
+        w.start("a.txt");
+        emit w.running().finished(JobOutcome::failed(JobPhase::Writing, "php: command not found",
+                                                     FailureCause::WriterMissing));
+        QVERIFY(!w.status.headlineLabel->text().contains(QStringLiteral("php: command")));
+        QCOMPARE(w.status.detailsText->toPlainText(), QStringLiteral("phase: writing\nphp: command not found"));
+        QVERIFY(!w.detailsShown());
+    }
+
+    void reportDetailsListEveryItem()
+    {
+        QCOMPARE(JobReportText::details(reportWithEverything()),
+                 QStringLiteral("入れられなかった項目: 1 件\n"
+                                "  /data/secret.txt — 読み取りが許されていません（Permission denied）\n\n"
+                                "名前を変えた項目: 2 件\n"
+                                "  資料/a:b.txt → 資料/a_b.txt（Windows で使えない文字を「_」に置き換え）\n"
+                                "  写真🍣.jpg → 写真_ (2).jpg（Windows の文字コードにない文字を置き換え、同じ名前と区別するため番号を追加）\n\n"
+                                "Windows で展開できないおそれのある名前: 1 件\n"
+                                "  CON.txt — CON や NUL など、Windows が予約している名前です"));
+        QCOMPARE(JobReportText::details(JobReport()), QStringLiteral("すべての項目を元の名前のまま入れました。"));
+    }
+
+    void cancelStopsTheRunningJobAndTheNextOneRuns_data()
+    {
+        QTest::addColumn<bool>("withEscape");
+        QTest::newRow("cancel button") << false;
+        QTest::newRow("Escape") << true;
+    }
+    void cancelStopsTheRunningJobAndTheNextOneRuns()
+    {
+        QFETCH(bool, withEscape);
+        Window w;
+        w.showInFront();
         w.start("a.txt");
         w.start("b.txt");
-        QCOMPARE(w.status.waitingLabel->text(), QStringLiteral("待機中: 1 件"));
-        emit w.made[0]->phaseChanged(phase);
-        QCOMPARE(w.status.phaseLabel->text(), doing);
-        emit w.made[0]->finished(outcome);
-        QVERIFY(w.status.waitingLabel->isHidden());
-        QCOMPARE(w.status.resultLabel->text(), result);
-        QCOMPARE(w.notes, notes);
-        const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
-        QCOMPARE(w.status.openFolderButton->isHidden(), !delivered);
-        if (delivered)
-            w.status.openFolderButton->click();
-        QCOMPARE(w.opened, delivered ? Paths{"/data/out/\xff"} : Paths());
-        // A cancelled chooser leaves the result as it was, unannounced.
-        emit w.made[1]->finished(JobOutcome::cancelled());
-        QCOMPARE(w.status.phaseLabel->text(), QStringLiteral("準備完了"));
-        QCOMPARE(w.status.resultLabel->text(), result);
-        QCOMPARE(w.notes, notes);
+        emit w.made[0]->phaseChanged(JobPhase::Encrypting);
+        if (withEscape)
+            QTest::keyClick(&w.view, Qt::Key_Escape);
+        else
+            w.status.cancelButton->click();
+        QCOMPARE(w.made.size(), size_t(2));
+        QCOMPARE(w.made[1]->calls.size(), size_t(1));
+        emit w.made[1]->finished(JobOutcome::delivered("/data/archive.zip", false));
+        QCOMPARE(w.status.headlineLabel->text(), QStringLiteral("archive.zip を作成しました"));
     }
 
-    void folderAddressKeepsTheBytes()
+    void stoppedJobSaysSo()
     {
-        const QByteArray folder("/home/a b#c%41/保存先/\x82\xa0\xff");
-        const QUrl url = DesktopFolderOpener::urlFor(folder.toStdString());
-        QVERIFY(url.isLocalFile());
-        QCOMPARE(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()), folder);
+        Window w;
+        w.start("a.txt");
+        w.status.cancelButton->click();
+        QCOMPARE(w.status.headlineLabel->text(), QStringLiteral("キャンセルしました"));
     }
 
-    void withoutTrayNotifySendOrALogLineTellsTheUser()
+    void waitingJobsAreListedAndRemovable()
     {
-        const QByteArray path = qgetenv("PATH");
-        const QString bin = QFile::decodeName(m_home.makeFolder("bin").c_str());
-        qputenv("PATH", QFile::encodeName(bin));
-        StdoutCapture log;
-        DesktopNotifier(QIcon()).notify(QStringLiteral("Quillmere"), QStringLiteral("作成しました"));
-        // A stand-in notify-send that prints its arguments, one a line.
-        m_home.writeFile("bin/notify-send", "#!/bin/sh\nprintf '%s\\n' \"$@\"\n");
-        QVERIFY(QFile::setPermissions(bin + "/notify-send", QFile::ReadOwner | QFile::ExeOwner));
-        DesktopNotifier(QIcon()).notify(QStringLiteral("Quillmere"), QStringLiteral("-作成しました"));
-        qputenv("PATH", path);
-        // The text can never be taken for an option: it comes after "--".
-        QTRY_COMPARE(log.lines(), (std::vector<std::string>{"no desktop notification could be shown: 作成しました",
-                                                            "--app-name=Quillmere", "--icon=quillmere", "--",
-                                                            "Quillmere", "-作成しました"}));
+        Window w;
+        w.start("a.txt");
+        w.start("b.txt");
+        w.start("c.txt");
+        QCOMPARE(w.status.waitingLabel->text(), QStringLiteral("待機中: 2 件"));
+        QCOMPARE(w.status.waitingList->item(0)->text(), QStringLiteral("b.txt"));
+        w.status.waitingList->setCurrentRow(0);
+        w.status.removeWaitingButton->click();
+        QCOMPARE(w.status.waitingList->count(), 1);
+        emit w.running().finished(JobOutcome::delivered("/data/archive.zip", false));
+        QCOMPARE(w.running().calls, (std::vector<FakeJob::Call>{{{"/data/c.txt"}, "/data", SettingStatus()}}));
+        QVERIFY(w.status.waitingList->parentWidget()->isHidden());
+    }
+
+    void deleteKeyRemovesTheChosenWaitingJob()
+    {
+        Window w;
+        w.showInFront();
+        w.start("a.txt");
+        w.start("b.txt");
+        w.start("c.txt");
+        w.status.waitingList->setFocus();
+        QTest::keyClick(w.status.waitingList, Qt::Key_Down);
+        QTest::keyClick(w.status.waitingList, Qt::Key_Delete);
+        QCOMPARE(w.jobs.waitingNames(), Paths{"b.txt"});
+    }
+
+    void cancelledFolderChooserSaysNothing()
+    {
+        Window w;
+        w.start("a.txt");
+        emit w.running().finished(JobOutcome::cancelled());
+        QCOMPARE(w.page(), QStringLiteral("状況"));
+        QCOMPARE(w.notes.size(), size_t(0));
+    }
+
+    void notificationNamesTheArchiveAndShowsIt()
+    {
+        Window w; // never shown: the notification tells
+        w.start("a.txt");
+        emit w.running().finished(JobOutcome::delivered("/data/out/archive.zip", false, JobReport{.fileCount = 1, .folderCount = 0, .renamed = {}, .leftOut = {}, .warnings = {}}));
+        QCOMPARE(w.notes.size(), size_t(1));
+        QCOMPARE(w.notes[0].title, QStringLiteral("archive.zip を作成しました"));
+        QCOMPARE(w.notes[0].text, QStringLiteral("保存先: /data/out\nファイル 1 個、フォルダ 0 個"));
+        QCOMPARE(w.notes[0].actionLabel, QStringLiteral("表示"));
+        w.notes[0].action();
+        QCOMPARE(w.shownInFileManager, Paths{"/data/out/archive.zip"});
+    }
+
+    void quitAsksOnlyWhileJobsRun_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<bool>("quit");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<int>("asked");
+        QTest::newRow("idle") << false << false << true << 0;
+        QTest::newRow("busy, user stays") << true << false << false << 1;
+        QTest::newRow("busy, user quits") << true << true << true << 1;
+    }
+    void quitAsksOnlyWhileJobsRun()
+    {
+        QFETCH(bool, busy);
+        QFETCH(bool, quit);
+        QFETCH(bool, closed);
+        QFETCH(int, asked);
+        Window w;
+        w.showInFront();
+        w.quit = quit;
+        QSignalSpy quitConfirmed(&w.view, &ViewController::quitConfirmed);
+        if (busy)
+            w.start("a.txt");
+        QTest::keyClick(&w.view, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(w.view.isHidden(), closed);
+        QCOMPARE(w.asked, asked);
+        QCOMPARE(quitConfirmed.count(), busy && quit ? 1 : 0);
+    }
+
+    void everyControlIsNamedAndReachableByKeyboard()
+    {
+        Window w;
+        QStringList unnamed;
+        QStringList unreachable;
+        const QList<QWidget*> controls = w.view.findChildren<QWidget*>();
+        for (QWidget* control : controls) {
+            const bool isControl = qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control)
+                || qobject_cast<QProgressBar*>(control) || qobject_cast<QAbstractItemView*>(control)
+                || qobject_cast<QPlainTextEdit*>(control);
+            if (!isControl)
+                continue;
+            if (control->accessibleName().isEmpty())
+                unnamed << control->metaObject()->className();
+            if (!qobject_cast<QProgressBar*>(control) && !(control->focusPolicy() & Qt::TabFocus))
+                unreachable << control->accessibleName();
+        }
+        QCOMPARE(unnamed, QStringList());
+        QCOMPARE(unreachable, QStringList());
+    }
+
+    void aboutNamesVersionAndBuild_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("set") << "1.2.3" << "Quillmere バージョン 1.2.3（ビルド 45）";
+        QTest::newRow("not set") << "" << "Quillmere バージョン 不明（ビルド 45）";
+    }
+    void aboutNamesVersionAndBuild()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, firstLine);
+        QCOMPARE(AboutBox::text(version, QStringLiteral("45")).section(QLatin1Char('\n'), 0, 0), firstLine);
     }
 };
 

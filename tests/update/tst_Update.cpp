@@ -1,15 +1,14 @@
 // The update check end to end: a loopback HTTP(S) server answers, the real
-// message box is clicked, and a recording opener stands in for the browser.
+// notice is clicked, and a recording function stands in for the browser.
 
 #include "BuildNumber.h"
-#include "MessageBoxUpdateNotice.h"
 #include "StdoutCapture.h"
 #include "UpdateCheck.h"
-#include "UrlOpener.h"
+#include "UpdateNoticeDialog.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QNetworkAccessManager>
 #include <QProcess>
 #include <QRegularExpression>
@@ -25,17 +24,30 @@ namespace {
 
 const QString kPage = QStringLiteral("https://quillmere.test/dl?a=1&b=2");
 const QString kFailing = QStringLiteral("https://quillmere.test/failing");
+const QString kMessage = QStringLiteral("新しい版が出ました");
+const QString kRichMessage = QStringLiteral("<b>新版</b> <a href=\"file:///etc/passwd\">ここ</a>");
 
-QByteArray body(const QByteArray& versionCode, const QString& url = kPage)
+QByteArray body(const QByteArray& versionCode, const QString& url = kPage, const QString& message = kMessage)
 {
-    return R"({"versionCode": )" + versionCode + R"(, "versionName": "9.9", "message": "新しい版が出ました", "url": ")"
-        + url.toUtf8() + "\"}";
+    QByteArray quotedMessage = message.toUtf8();
+    quotedMessage.replace("\"", "\\\"");
+    return R"({"versionCode": )" + versionCode + R"(, "versionName": "9.9", "message": ")" + quotedMessage
+        + R"(", "url": ")" + url.toUtf8() + "\"}";
+}
+
+// A valid answer made exactly size bytes long with blanks JSON ignores.
+QByteArray paddedTo(qsizetype size)
+{
+    QByteArray answer = body("2");
+    answer.insert(answer.size() - 1, QByteArray(size - answer.size(), ' '));
+    return answer;
 }
 
 // Answers every request on 127.0.0.1 with one canned reply and keeps the
 // request heads.
 struct LocalServer {
-    LocalServer(const QSslConfiguration* tls, int status, const QByteArray& reply)
+    // Without sized, the answer carries no length and ends with the connection.
+    LocalServer(const QSslConfiguration* tls, int status, const QByteArray& reply, bool sized = true)
         : tcp(tls ? new QSslServer : new QTcpServer)
     {
         if (tls)
@@ -47,8 +59,9 @@ struct LocalServer {
                     if (end < 0)
                         return;
                     heads.append(socket->read(end + 4));
-                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: "
-                                  + QByteArray::number(reply.size()) + "\r\nConnection: close\r\n\r\n" + reply);
+                    const QByteArray length = sized ? "Content-Length: " + QByteArray::number(reply.size()) + "\r\n" : "";
+                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + length
+                                  + "Connection: close\r\n\r\n" + reply);
                     socket->disconnectFromHost();
                 };
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, serve);
@@ -80,14 +93,11 @@ QSslConfiguration serverTls(const QString& subjectAltName)
     return tls;
 }
 
-struct RecordingOpener : UrlOpener {
-    bool open(const QUrl& url) override
-    {
-        opened.append(url);
-        return url != QUrl(kFailing);
-    }
-    QList<QUrl> opened;
-};
+// The notice as the user sees it, in the order it reads.
+QStringList texts(const UpdateNoticeDialog& notice)
+{
+    return {notice.headingLabel->text(), notice.messageLabel->text()};
+}
 
 } // namespace
 
@@ -122,17 +132,21 @@ private slots:
 
 void TestUpdate::check_data()
 {
-    QTest::addColumn<QString>("server"); // "http", "closed", "https" or "https trusted"
+    QTest::addColumn<QString>("server"); // "http", "http without length", "closed", "https" or "https trusted"
     QTest::addColumn<QString>("running");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("click"); // the notice's button, or "Escape"
     QTest::addColumn<QString>("opened"); // the address handed to the browser; "-" when no notice is shown
     QTest::addColumn<QByteArray>("log"); // without a line end: the start of Qt's own error text
+    QTest::addColumn<QString>("message"); // as the notice shows it
     const auto row = [](const char* name, const char* server, const char* running, int status, const QByteArray& reply,
-                        const char* click, const QString& opened, const QByteArray& log = {}) {
-        QTest::newRow(name) << QString(server) << QString(running) << status << reply << QString(click) << opened << log;
+                        const char* click, const QString& opened, const QByteArray& log = {},
+                        const QString& message = kMessage) {
+        QTest::newRow(name) << QString(server) << QString(running) << status << reply << QString(click) << opened << log
+                            << message;
     };
+    const QByteArray tooLarge = "error:the answer is larger than 65536 bytes\n";
     const QByteArray undecodable = "update check: the answer does not decode: ";
     const QByteArray notInteger = undecodable + "\"versionCode\" is missing or not an integer\n";
     const QByteArray refused = "update check: cannot open the address \"";
@@ -150,6 +164,13 @@ void TestUpdate::check_data()
     row("versionCode above 64 bits", "http", "1", 200, body("9223372036854775808"), yes, "-", notInteger);
     row("not an object", "http", "1", 200, "[2]", yes, "-", undecodable + "not a JSON object\n");
     row("cut short", "http", "1", 200, body("2").chopped(2), yes, "-", undecodable + "not JSON (");
+    row("invalid JSON", "http", "1", 200, "{versionCode: 2}", yes, "-", undecodable + "not JSON (");
+    // Markup and links stay text: nothing in the message can be clicked.
+    row("rich text with a link", "http", "1", 200, body("2", kPage, kRichMessage), yes, kPage, {}, kRichMessage);
+    row("64 KB exactly", "http", "1", 200, paddedTo(64 * 1024), yes, kPage);
+    row("one byte over 64 KB", "http", "1", 200, paddedTo(64 * 1024 + 1), yes, "-", tooLarge);
+    row("10 MB", "http", "1", 200, paddedTo(10 * 1024 * 1024), yes, "-", tooLarge);
+    row("10 MB without a length", "http without length", "1", 200, paddedTo(10 * 1024 * 1024), yes, "-", tooLarge);
     row("status 500", "http", "1", 500, body("2"), yes, "-", "update check: unexpected HTTP status 500\n");
     // A success Qt reports no error for, but not the service's answer.
     row("status 201", "http", "1", 201, body("2"), yes, "-", "update check: unexpected HTTP status 201\n");
@@ -178,43 +199,55 @@ void TestUpdate::check()
     QFETCH(QString, click);
     QFETCH(QString, opened);
     QFETCH(QByteArray, log);
+    QFETCH(QString, message);
 
     // The certificates trusted here are throw-away ones, made for one row each.
     const bool https = server.startsWith("https");
     const QSslConfiguration tls = https ? serverTls("IP:127.0.0.1") : QSslConfiguration();
     QVERIFY2(!https || (!tls.privateKey().isNull() && !tls.localCertificate().isNull()), "openssl made no certificate");
+    // The trust given to one row's certificate ends with the row, also when a check fails.
+    struct DefaultTlsRestored {
+        QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+        ~DefaultTlsRestored() { QSslConfiguration::setDefaultConfiguration(saved); }
+    } restored;
     if (server.contains("trusted")) {
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
         trusting.addCaCertificate(tls.localCertificate());
         QSslConfiguration::setDefaultConfiguration(trusting);
     }
-    auto local = std::make_unique<LocalServer>(https ? &tls : nullptr, status, reply);
+    auto local = std::make_unique<LocalServer>(https ? &tls : nullptr, status, reply, server != "http without length");
     const QUrl url = local->url;
     if (server == "closed")
         local.reset(); // the port, free a moment ago, refuses the connection
 
-    // Answers the real message box once it is open.
+    // Answers the real notice once it is open.
     QStringList seen;
+    QList<Qt::TextFormat> formats;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
+        auto* notice = qobject_cast<UpdateNoticeDialog*>(QApplication::activeModalWidget());
+        if (!notice || !notice->isVisible())
             return;
-        seen << box->text() << box->informativeText();
+        seen << texts(*notice);
+        formats << notice->messageLabel->textFormat();
         if (click == "Escape")
-            return QTest::keyClick(box, Qt::Key_Escape);
-        for (QAbstractButton* button : box->buttons())
+            return QTest::keyClick(notice, Qt::Key_Escape);
+        for (QPushButton* button : {notice->confirmButton, notice->closeButton})
             if (button->text() == click)
                 return QTest::mouseClick(button, Qt::LeftButton);
         seen << "no button " + click;
-        box->reject();
+        notice->reject();
     });
     poll.start(10);
 
     QNetworkAccessManager network;
-    MessageBoxUpdateNotice notice;
-    RecordingOpener opener;
-    UpdateCheck check(network, notice, opener, url, running);
+    QList<QUrl> handed;
+    const auto openUrl = [&handed](const QUrl& address) {
+        handed.append(address);
+        return address != QUrl(kFailing); // the browser is stubbed to fail for this one
+    };
+    UpdateCheck check(network, [](const QString& text) { return UpdateNoticeDialog::ask(text); }, openUrl, url,
+                      running);
     QSignalSpy finished(&check, &UpdateCheck::finished);
     QString output;
     bool answered = false;
@@ -236,8 +269,10 @@ void TestUpdate::check()
         QCOMPARE(output.toUtf8(), log);
     else
         QVERIFY2(output.startsWith(log) && output.endsWith('\n') && output.count('\n') == 1, qPrintable(output));
-    QCOMPARE(seen, (opened != "-" ? QStringList{"更新があります", "新しい版が出ました"} : QStringList()));
-    QCOMPARE(opener.opened, opened.isEmpty() || opened == "-" ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+    const bool noticeShown = opened != "-";
+    QCOMPARE(seen, (noticeShown ? QStringList{"更新があります", message} : QStringList()));
+    QCOMPARE(formats, (noticeShown ? QList<Qt::TextFormat>{Qt::PlainText} : QList<Qt::TextFormat>()));
+    QCOMPARE(handed, opened.isEmpty() || opened == "-" ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
     // Nothing goes over a connection the client does not trust; otherwise
     // one plain GET of /appinfo whose only added header is the content type.
     const QList<QByteArray> heads = local ? local->heads : QList<QByteArray>();

@@ -1,0 +1,49 @@
+#include "ItemChooser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+
+void ItemChooser::chooseFiles(QWidget* window, Chosen chosen)
+{
+    QFileDialog* dialog = makeDialog(window, QStringLiteral("アーカイブに入れるファイルを選択"));
+    dialog->setObjectName(QStringLiteral("fileChooser"));
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    openWith(dialog, std::move(chosen));
+}
+
+void ItemChooser::chooseFolder(QWidget* window, Chosen chosen)
+{
+    QFileDialog* dialog = makeDialog(window, QStringLiteral("アーカイブに入れるフォルダを選択"));
+    dialog->setObjectName(QStringLiteral("folderItemChooser"));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    openWith(dialog, std::move(chosen));
+}
+
+QFileDialog* ItemChooser::makeDialog(QWidget* window, const QString& title)
+{
+    auto* dialog = new QFileDialog(window, title, QDir::homePath());
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt's own dialog, translated with the rest of Qt's texts; the items
+    // are only read, so no folder is made from here.
+    dialog->setOptions(dialog->options() | QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
+    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("選択"));
+    dialog->setLabelText(QFileDialog::Reject, QStringLiteral("キャンセル"));
+    return dialog;
+}
+
+void ItemChooser::openWith(QFileDialog* dialog, Chosen chosen)
+{
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, chosen](int result) {
+        dialog->deleteLater();
+        if (result != QDialog::Accepted)
+            return;
+        std::vector<std::string> paths;
+        for (const QString& file : dialog->selectedFiles())
+            paths.push_back(QFile::encodeName(QDir::cleanPath(file)).toStdString());
+        if (!paths.empty())
+            chosen(paths);
+    });
+    dialog->open();
+}

@@ -1,0 +1,107 @@
+#include "JobReportText.h"
+
+#include "JobStatusText.h"
+
+#include <QStringList>
+
+namespace {
+
+QString heading(const char* title, std::size_t count)
+{
+    return QStringLiteral("%1: %2 件").arg(QString::fromUtf8(title)).arg(count);
+}
+
+} // namespace
+
+QString JobReportText::details(const JobReport& report)
+{
+    QStringList sections;
+    if (!report.leftOut.empty())
+        sections << leftOutSection(report);
+    if (!report.renamed.empty())
+        sections << renamedSection(report);
+    if (!report.warnings.empty())
+        sections << warningSection(report);
+    if (sections.isEmpty())
+        return QStringLiteral("すべての項目を元の名前のまま入れました。");
+    return sections.join(QStringLiteral("\n\n"));
+}
+
+QString JobReportText::leftOutSection(const JobReport& report)
+{
+    QStringList lines{heading("入れられなかった項目", report.leftOut.size())};
+    for (const LeftOutItem& item : report.leftOut) {
+        QString line = QStringLiteral("  %1 — %2").arg(JobStatusText::path(item.path), reason(item.reason));
+        if (!item.detail.empty())
+            line += QStringLiteral("（%1）").arg(QString::fromStdString(item.detail));
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString JobReportText::renamedSection(const JobReport& report)
+{
+    QStringList lines{heading("名前を変えた項目", report.renamed.size())};
+    for (const RenamedItem& item : report.renamed)
+        lines << QStringLiteral("  %1 → %2（%3）")
+                     .arg(JobStatusText::path(item.original), QString::fromStdString(item.inArchive), renaming(item));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString JobReportText::warningSection(const JobReport& report)
+{
+    QStringList lines{heading("Windows で展開できないおそれのある名前", report.warnings.size())};
+    for (const WarnedItem& item : report.warnings)
+        lines << QStringLiteral("  %1 — %2").arg(QString::fromStdString(item.inArchive), warning(item.warning));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString JobReportText::reason(LeftOutReason reason)
+{
+    switch (reason) {
+    case LeftOutReason::Missing:
+        return QStringLiteral("見つかりません");
+    case LeftOutReason::Unreadable:
+        return QStringLiteral("読み取りが許されていません");
+    case LeftOutReason::DanglingLink:
+        return QStringLiteral("リンク先がありません");
+    case LeftOutReason::LinkLoop:
+        return QStringLiteral("リンクが循環しています");
+    case LeftOutReason::SpecialFile:
+        return QStringLiteral("デバイスやソケットなど、アーカイブに入れられない種類です");
+    case LeftOutReason::CopyFailed:
+        return QStringLiteral("作業用フォルダにコピーできませんでした");
+    case LeftOutReason::ExcludedName:
+        return QStringLiteral("名前に「.DS_Store」を含むため、アーカイブには入りません");
+    case LeftOutReason::SameItem:
+        return QStringLiteral("同じ項目が二度指定されました（一つだけ入れています）");
+    }
+    return {};
+}
+
+QString JobReportText::warning(WindowsWarning warning)
+{
+    switch (warning) {
+    case WindowsWarning::DeviceName:
+        return QStringLiteral("CON や NUL など、Windows が予約している名前です");
+    case WindowsWarning::TrailingDotOrBlank:
+        return QStringLiteral("末尾の点や空白は Windows で取り除かれます");
+    case WindowsWarning::ControlCharacter:
+        return QStringLiteral("制御文字が入っています");
+    case WindowsWarning::PathTooLong:
+        return QStringLiteral("展開すると 260 文字を超えます");
+    }
+    return {};
+}
+
+QString JobReportText::renaming(const RenamedItem& item)
+{
+    QStringList why;
+    if (item.replacedCharacters)
+        why << QStringLiteral("Windows で使えない文字を「_」に置き換え");
+    if (item.transliterated)
+        why << QStringLiteral("Windows の文字コードにない文字を置き換え");
+    if (item.numbered)
+        why << QStringLiteral("同じ名前と区別するため番号を追加");
+    return why.join(QStringLiteral("、"));
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+class QMessageBox;
+class QWidget;
+
+// Asks whether to quit while an archive is being made.
+class QuitQuestion {
+public:
+    // Shows the question over window; true when the user chose to quit.
+    // Enter, Escape and the close button keep the work going.
+    static bool ask(QWidget* window);
+
+    // The question as a box: the button named "quit" quits, "stay" stays.
+    static QMessageBox* make(QWidget* window);
+};

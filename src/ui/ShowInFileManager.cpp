@@ -1,0 +1,59 @@
+#include "ShowInFileManager.h"
+
+#include "DesktopFolderOpener.h"
+#include "FileManager.h"
+#include "PathText.h"
+#include "Log.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QUrl>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.FileManager1");
+const QString kPath = QStringLiteral("/org/freedesktop/FileManager1");
+const int kCallTimeoutMs = 5000;
+
+} // namespace
+
+ShowInFileManager::ShowInFileManager(QDBusConnection bus, OpenFolder openFolder, QObject* parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+    , m_openFolder(std::move(openFolder))
+{
+}
+
+void ShowInFileManager::showItem(const std::string& path)
+{
+    if (!m_bus.isConnected()) {
+        fallBack(path, QStringLiteral("no session bus"));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("ShowItems"));
+    // The file's URL from its bytes, as for folders; the empty startup id
+    // lets the file manager come forward on its own.
+    const QString uri = QString::fromLatin1(DesktopFolderOpener::urlFor(path).toEncoded());
+    call << QStringList{uri} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        const QDBusPendingReply<> reply = *watcher;
+        if (reply.isError()) {
+            fallBack(path, reply.error().message());
+            return;
+        }
+        emit shown(true, false);
+    });
+}
+
+void ShowInFileManager::fallBack(const std::string& path, const QString& why)
+{
+    Log::line("show in file manager error:" + why.toStdString() + ", error file Path: " + path);
+    const std::string folder = PathText::parentFolder(path);
+    const bool opened = m_openFolder && m_openFolder(folder);
+    if (!opened)
+        Log::line("could not open the folder: " + folder);
+    emit shown(false, opened);
+}

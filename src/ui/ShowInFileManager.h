@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <functional>
+#include <string>
+
+// Shows a file selected in the desktop's file manager, through the
+// org.freedesktop.FileManager1 ShowItems call on the session bus; where no
+// file manager answers it, opens the file's folder instead. Never blocks:
+// the call's answer arrives later.
+class ShowInFileManager : public QObject {
+    Q_OBJECT
+public:
+    using OpenFolder = std::function<bool(const std::string& folder)>;
+
+    ShowInFileManager(QDBusConnection bus, OpenFolder openFolder, QObject* parent = nullptr);
+
+    void showItem(const std::string& path);
+
+signals:
+    // The request has been dealt with: selected by the file manager, or
+    // handed to openFolder (opened tells whether that worked).
+    void shown(bool selected, bool opened);
+
+private:
+    void fallBack(const std::string& path, const QString& why);
+
+    QDBusConnection m_bus;
+    OpenFolder m_openFolder;
+};

@@ -1,0 +1,63 @@
+#include "UpdateNoticeDialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+UpdateNoticeDialog::UpdateNoticeDialog(const QString& message, QWidget* parent)
+    : QDialog(parent)
+    , headingLabel(new QLabel(QStringLiteral("更新があります"), this))
+    , messageLabel(new QLabel(this))
+    , confirmButton(new QPushButton(QStringLiteral("確認する"), this))
+    , closeButton(new QPushButton(QStringLiteral("閉じる"), this))
+{
+    setWindowTitle(QStringLiteral("Quillmere"));
+    setWindowModality(Qt::ApplicationModal);
+
+    QFont heading = headingLabel->font();
+    heading.setBold(true);
+    headingLabel->setFont(heading);
+    headingLabel->setTextFormat(Qt::PlainText);
+    // Set before the text, so the text is never parsed as markup.
+    messageLabel->setTextFormat(Qt::PlainText);
+    messageLabel->setOpenExternalLinks(false);
+    messageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    messageLabel->setWordWrap(true);
+    messageLabel->setText(message);
+    messageLabel->setAccessibleName(QStringLiteral("更新のお知らせ"));
+    confirmButton->setAccessibleName(QStringLiteral("確認する"));
+    confirmButton->setAccessibleDescription(QStringLiteral("更新のページをブラウザで開きます"));
+    closeButton->setAccessibleName(QStringLiteral("閉じる"));
+    confirmButton->setDefault(true);
+    connect(confirmButton, &QPushButton::clicked, this, &QDialog::accept);
+    // Escape and the window's close button reject as well: "close", never "open".
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* icon = new QLabel(this);
+    const int side = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation, nullptr, this).pixmap(side, side));
+    icon->setAlignment(Qt::AlignTop);
+
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(headingLabel);
+    texts->addWidget(messageLabel);
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon);
+    top->addLayout(texts, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(confirmButton);
+    buttons->addWidget(closeButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(buttons);
+    setMinimumWidth(360);
+}
+
+bool UpdateNoticeDialog::ask(const QString& message, QWidget* parent)
+{
+    UpdateNoticeDialog dialog(message, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
