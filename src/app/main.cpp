@@ -4,6 +4,7 @@
 #include "DialogFolderChooser.h"
 #include "JobQueue.h"
 #include "MessageBoxUpdateNotice.h"
+#include "QuitOnSignal.h"
 #include "SingleInstance.h"
 #include "UpdateCheck.h"
 #include "ViewController.h"
@@ -19,6 +20,9 @@
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    // Made first so that it goes last: a second signal while the job is
+    // being ended must not cut that short.
+    QuitOnSignal quitOnSignal;
     QApplication::setOrganizationName("Quillmere");
     QApplication::setApplicationName("Quillmere");
     ConverterPath::install(QFile::encodeName(QApplication::applicationDirPath()).toStdString());
@@ -26,7 +30,7 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));
 
     const std::vector<std::string> paths = AppDelegate::pathsFromArguments(argc, argv);
-    SingleInstance instance(SingleInstance::defaultFolder());
+    SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
     switch (instance.claim(paths)) {
     case SingleInstance::Role::HandedOver:
         return 0;
