@@ -88,7 +88,8 @@ private slots:
         QCOMPARE(app.exitCode(), 0);
         QTRY_VERIFY2(programs.living().empty(), ("still running: " + joined(programs.names())).c_str());
         QVERIFY(!fs::exists(folders.items() + "/archive.zip"));
-        QVERIFY2(leftovers(folders.workFolder()).empty(), ("left behind: " + joined(leftovers(folders.workFolder()))).c_str());
+        const std::vector<std::string> left = leftovers(folders.workFolder());
+        QVERIFY2(left.empty(), ("left behind: " + joined(left)).c_str());
     }
 
     void aSignalWithoutAJobEndsTheProgram()

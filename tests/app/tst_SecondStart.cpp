@@ -40,12 +40,13 @@ Names namesInArchives(const std::string& folder)
 class TestSecondStart : public QObject {
     Q_OBJECT
 
-    // Runs a later start to its end; true when it ended with status 0.
-    static bool handsOver(const AppFolders& folders, const std::string& workingFolder, const Names& arguments)
+    // Runs a later start to its end: its exit status, or -1 when it did not
+    // end by itself.
+    static int runToEnd(const AppFolders& folders, const std::string& workingFolder, const Names& arguments)
     {
         AppProcess later(QUILLMERE_BINARY, folders.setting());
         later.start(workingFolder, arguments);
-        return later.waitForEnd(kStartMilliseconds) && later.endedNormally() && later.exitCode() == 0;
+        return later.waitForEnd(kStartMilliseconds) && later.endedNormally() ? later.exitCode() : -1;
     }
 
 private slots:
@@ -58,10 +59,10 @@ private slots:
         first.start(folders.home(), {});
         QTRY_VERIFY_WITH_TIMEOUT(folders.channelIsOpen(), kStartMilliseconds);
         // Relative paths, from two different working folders.
-        QVERIFY(handsOver(folders, folders.items(), {"first.txt"}));
-        QVERIFY(handsOver(folders, folders.items() + "/..", {"items/second.txt"}));
+        QCOMPARE(runToEnd(folders, folders.items(), {"first.txt"}), 0);
+        QCOMPARE(runToEnd(folders, folders.items() + "/..", {"items/second.txt"}), 0);
         // Without files the window only comes to the front.
-        QVERIFY(handsOver(folders, folders.home(), {}));
+        QCOMPARE(runToEnd(folders, folders.home(), {}), 0);
 
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(folders.items() + "/archive1.zip"), kJobMilliseconds);
         QCOMPARE(ZipReader(folders.items() + "/archive.zip").names(), Names{"archive/first.txt"});
