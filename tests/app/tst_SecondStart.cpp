@@ -7,6 +7,8 @@
 #include "AppProcess.h"
 #include "ZipReader.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -105,8 +107,9 @@ private slots:
         AppProcess first(QUILLMERE_BINARY, folders.setting());
         first.start(folders.home(), {});
         QTRY_VERIFY_WITH_TIMEOUT(folders.channelIsOpen(), kStartMilliseconds);
+        const QTemporaryDir otherSession;
         AppProcess::Setting elsewhere = folders.setting();
-        elsewhere.runtimeFolder = folders.marks();
+        elsewhere.runtimeFolder = QFile::encodeName(otherSession.path()).toStdString();
         AppProcess later(QUILLMERE_BINARY, elsewhere);
         later.start(folders.home(), {item});
 
