@@ -141,7 +141,8 @@ SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths
             break;
         }
         if (deadline.hasExpired()) {
-            Log::line("the running Quillmere could not be reached: " + m_socketPath);
+            Log::line("the running Quillmere could not be reached: "
+                      + (m_socketPath.empty() ? "no channel for " + m_workFolder : m_socketPath));
             return Role::Failed;
         }
         QThread::msleep(kRetryMilliseconds);
