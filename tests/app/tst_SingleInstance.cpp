@@ -26,6 +26,7 @@
 using Paths = std::vector<std::string>;
 using Folders = std::vector<std::string>;
 using Role = SingleInstance::Role;
+Q_DECLARE_METATYPE(SingleInstance::Role)
 namespace fs = std::filesystem;
 
 namespace {
@@ -69,11 +70,11 @@ private:
     int m_fd;
 };
 
-// Puts what the row names where the channel folder goes below runtime;
-// returns the channel folder's path, empty when the entry cannot be made.
-std::string placeRuntimeEntry(const QString& entry, const std::string& runtime, const std::string& elsewhere)
+// Puts what the row names where a private folder goes below parent;
+// returns the folder's path, empty when the entry cannot be made.
+std::string placeEntry(const QString& entry, const std::string& parent, const std::string& elsewhere)
 {
-    const std::string channel = runtime + "/quillmere";
+    const std::string channel = parent + "/quillmere";
     if (entry == "open folder") {
         fs::create_directory(channel);
         fs::permissions(channel, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
@@ -86,7 +87,7 @@ std::string placeRuntimeEntry(const QString& entry, const std::string& runtime, 
         if (::geteuid() != 0 || ::chown(channel.c_str(), 65534, 65534) != 0)
             return {};
     } else if (entry == "long path") {
-        const std::string longChannel = runtime + "/" + std::string(100, 'r');
+        const std::string longChannel = parent + "/" + std::string(100, 'r');
         fs::create_directory(longChannel);
         return longChannel;
     }
@@ -198,7 +199,7 @@ private slots:
         const std::string elsewhere = base("elsewhere");
         fs::create_directories(elsewhere);
         const std::string channel
-            = placeRuntimeEntry(runtimeEntry, QFile::encodeName(runtime.path()).toStdString(), elsewhere);
+            = placeEntry(runtimeEntry, QFile::encodeName(runtime.path()).toStdString(), elsewhere);
         if (channel.empty())
             QSKIP("only root can make a folder for another user");
         const Folders channels{channel, base("fallback")};
@@ -236,6 +237,45 @@ private slots:
         QCOMPARE(startElsewhere(m_work, m_channels, {"/data/a.txt"}), Role::Failed);
         QCOMPARE(log.lines().size(), size_t(1));
         QVERIFY2(log.text().starts_with("the running Quillmere could not be reached"), log.text().c_str());
+    }
+
+    void workFolderMustBeTheUsersOwn_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<Role>("role");
+        QTest::newRow("nothing yet") << "none" << Role::Primary;
+        QTest::newRow("a folder open to others") << "open folder" << Role::Primary;
+        // Another user could read what is staged there, or hold the lock.
+        QTest::newRow("a symbolic link to a folder") << "link" << Role::Alone;
+        QTest::newRow("a folder of another user") << "foreign folder" << Role::Alone;
+    }
+    void workFolderMustBeTheUsersOwn()
+    {
+        QFETCH(QString, entry);
+        QFETCH(Role, role);
+        const QTemporaryDir home;
+        const std::string elsewhere = base("elsewhere-work");
+        fs::create_directories(elsewhere);
+        const std::string work = placeEntry(entry, QFile::encodeName(home.path()).toStdString(), elsewhere);
+        if (work.empty())
+            QSKIP("only root can make a folder for another user");
+        const StdoutCapture log;
+        SingleInstance instance(work, m_channels);
+        QCOMPARE(instance.claim({}), role);
+        if (role == Role::Primary)
+            QCOMPARE(fs::status(work).permissions(), fs::perms::owner_all);
+        QVERIFY(fs::is_empty(elsewhere));
+    }
+
+    void withoutAPrivateChannelFolderTheInstanceStillHoldsTheLock()
+    {
+        const StdoutCapture log;
+        SingleInstance running(m_work, {"/dev/null/quillmere"});
+        QCOMPARE(running.claim({}), Role::Primary);
+        QCOMPARE(running.socketPath(), std::string());
+        const int fd = ::open((m_work + "/instance.lock").c_str(), O_RDWR | O_CLOEXEC);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), -1);
+        ::close(fd);
     }
 
     void anUnusableWorkFolderRunsAloneWithALogLine()
