@@ -20,9 +20,6 @@
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    // Made first so that it goes last: a second signal while the job is
-    // being ended must not cut that short.
-    QuitOnSignal quitOnSignal;
     QApplication::setOrganizationName("Quillmere");
     QApplication::setApplicationName("Quillmere");
     ConverterPath::install(QFile::encodeName(QApplication::applicationDirPath()).toStdString());
@@ -40,6 +37,10 @@ int main(int argc, char* argv[])
     case SingleInstance::Role::Alone:
         break;
     }
+    // Only now: a start that is still waiting for the running instance has
+    // nothing to end and may simply die. Made before the job queue so that
+    // it goes after it: a second signal must not cut the ending short.
+    QuitOnSignal quitOnSignal;
 
     QNetworkAccessManager network;
     MessageBoxUpdateNotice updateNotice;
