@@ -19,9 +19,11 @@ const int kStartMilliseconds = 20000;
 // Quitting ends the job's programs and removes its folder: a few seconds.
 const int kEndMilliseconds = 10000;
 
-std::string standIns(const char* step)
+// The folder of the stand-in that holds a job at step.
+std::string standInsFor(const QString& step)
 {
-    return std::string(QUILLMERE_STANDINS) + "/" + step;
+    const char* folder = step == "writing" ? "slow-writer" : step == "encrypting" ? "slow-encryption" : "slow-move";
+    return std::string(QUILLMERE_STANDINS) + "/" + folder;
 }
 
 std::string joined(const std::vector<std::string>& names)
@@ -63,6 +65,9 @@ private slots:
         // Encrypting: the real writer has made the archive; expect and the
         // zipcloak it started in a session of its own are at work.
         QTest::newRow("SIGTERM while encrypting") << int(SIGTERM) << "encrypting" << true;
+        // Moving: the real writer and zipcloak are done; expect and the mv
+        // it started are at work.
+        QTest::newRow("SIGTERM while moving") << int(SIGTERM) << "moving" << true;
     }
     void aSignalEndsTheJobAndItsPrograms()
     {
@@ -72,8 +77,7 @@ private slots:
         const AppFolders folders;
         folders.storeOptions(isEncrypt, "secret12");
         const std::string item = folders.writeItem("report.txt", "report\n");
-        const char* standInFolder = isEncrypt ? "slow-encryption" : "slow-writer";
-        const AppProcess::Setting setting = folders.setting(standIns(standInFolder));
+        const AppProcess::Setting setting = folders.setting(standInsFor(step));
         const TaggedProcesses programs(setting.tag);
         AppProcess app(QUILLMERE_BINARY, setting);
 
