@@ -96,7 +96,7 @@ SingleInstance::~SingleInstance()
 
 std::string SingleInstance::defaultFolder()
 {
-    return WorkFolders::tmpDirectory(FileManager::homeDirectory());
+    return WorkFolders::ofCurrentUser().tmpDirectory();
 }
 
 std::vector<std::string> SingleInstance::defaultChannelFolders()

@@ -1,16 +1,8 @@
 #include "EncryptScript.h"
 
 #include "TclText.h"
-#include "WorkFolders.h"
 
 namespace {
-
-// send takes a text starting with "-" for an option unless told otherwise.
-std::string sendText(const std::string& password)
-{
-    const std::string escaped = TclText::escape(password);
-    return password.starts_with("-") ? "-- \"" + escaped : "\"" + escaped;
-}
 
 // A child that ended with a status other than 0, or was killed (wait then
 // reports more than four fields), failed.
@@ -22,17 +14,17 @@ std::string exitUnlessSucceeded(int failureStatus)
 
 } // namespace
 
-std::string EncryptScript::text(const std::string& destDir, const std::string& password,
-                                const std::string& tmpDirectory, const std::string& archiveName,
-                                const std::string& outputDirName)
+std::string EncryptScript::text(const std::string& archivePath, const std::string& target)
 {
-    const std::string archivePath = TclText::escape(tmpDirectory + "/" + WorkFolders::STAGING_DIR_NAME + "/"
-                                                    + outputDirName + "/" + archiveName);
+    const std::string archive = TclText::escape(archivePath);
+    const std::string password = std::string("$env(") + kPasswordVariable + ")";
+    std::string script = "set timeout 10; set password " + password + "; unset " + password.substr(1) + "; ";
     // The children ignore the hangup that expect sends when their output
     // closes, so the status wait reports is the one they ended with.
-    std::string script = "set timeout 10; spawn -ignore HUP zipcloak " + archivePath;
-    script += "; expect \"Enter password:\"; sleep 1; send " + sendText(password) + "\n";
-    script += "\"; expect \"Verify password:\"; sleep 1; send " + sendText(password) + "\n";
+    script += "spawn -ignore HUP zipcloak " + archive;
+    // "--": a password starting with "-" is typed, not taken for an option.
+    script += "; expect \"Enter password:\"; sleep 1; send -- \"$password\n";
+    script += "\"; expect \"Verify password:\"; sleep 1; send -- \"$password\n";
     // zipcloak takes as long as the archive needs: no time limit, but a
     // prompt that comes again means an answer was lost or refused (zipcloak
     // takes at most 80 characters). The script then ends the prompt's line in
@@ -44,7 +36,9 @@ std::string EncryptScript::text(const std::string& destDir, const std::string& p
     script += "\"; expect \"Enter password:\" " + givingUp + " \"Verify password:\" " + givingUp
         + " timeout exp_continue eof; ";
     script += exitUnlessSucceeded(kZipcloakFailed);
-    script += "set timeout -1; spawn -ignore HUP mv " + archivePath + " " + TclText::escape(destDir + "/");
+    // -n: mv never replaces a file, and never asks whether to (it runs on a
+    // terminal here, where it would).
+    script += "set timeout -1; spawn -ignore HUP mv -n " + archive + " " + TclText::escape(target);
     script += "; expect eof; " + exitUnlessSucceeded(kMoveFailed) + "exit 0;";
     return script;
 }

@@ -3,15 +3,18 @@
 #include <string>
 
 // The expect script that encrypts the finished archive with zipcloak,
-// answering its two password prompts, and then moves it into the
-// destination folder. Given to "/usr/bin/expect -c".
+// answering its two password prompts, and then moves it with mv to
+// target in the destination folder. Given to "/usr/bin/expect -c".
 class EncryptScript {
 public:
-    // Exit statuses of the script besides 0 (encrypted and delivered).
+    // Exit statuses of the script besides 0 (encrypted and moved).
     static constexpr int kZipcloakFailed = 1;
     static constexpr int kMoveFailed = 2;
 
-    static std::string text(const std::string& destDir, const std::string& password,
-                            const std::string& tmpDirectory, const std::string& archiveName,
-                            const std::string& outputDirName);
+    // The script reads the password from this variable of its environment
+    // and takes it out before it starts anything: an argument list can be
+    // read by every user of the machine, an environment only by its owner.
+    static constexpr const char* kPasswordVariable = "QUILLMERE_PASSWORD";
+
+    static std::string text(const std::string& archivePath, const std::string& target);
 };

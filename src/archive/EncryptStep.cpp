@@ -4,11 +4,22 @@
 #include "EncryptScript.h"
 #include "FileManager.h"
 #include "Log.h"
-#include "WorkFolders.h"
+#include "LogPrefix.h"
+
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
 const int kPollMilliseconds = 2000;
+
+uint64_t sizeOf(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
 
 } // namespace
 
@@ -25,18 +36,17 @@ EncryptStep::EncryptStep(QObject* parent)
 
 EncryptStep::~EncryptStep() = default;
 
-void EncryptStep::encryptZip(const std::string& destDir, const std::string& password,
-                             const std::string& tmpDirectory, const std::string& archiveName,
-                             const std::string& outputDirName)
+void EncryptStep::encryptZip(const std::string& archivePath, const std::string& target, const std::string& password)
 {
-    m_archivePath = WorkFolders::archivePath(tmpDirectory, outputDirName, archiveName);
-    m_stagingFolder = WorkFolders::stagingFolder(tmpDirectory);
-    m_deliveredPath = destDir + "/" + archiveName;
-    m_emptyPassword = password.empty();
-    const std::string script = EncryptScript::text(destDir, password, tmpDirectory, archiveName, outputDirName);
-    if (auto error = m_expect->start("/usr/bin/expect", {"-c", script})) {
+    m_archivePath = archivePath;
+    m_target = target;
+    m_archiveBytes = sizeOf(archivePath);
+    emit progressChanged(0);
+    const std::string script = EncryptScript::text(archivePath, target);
+    if (auto error = m_expect->start("/usr/bin/expect", {"-c", script},
+                                     {std::string(EncryptScript::kPasswordVariable) + "=" + password})) {
         m_startFailed = true;
-        Log::line("grant password error:" + *error);
+        Log::line(LogPrefix::kEncrypt + *error);
     }
     m_pending = true;
     m_poll.start();
@@ -46,28 +56,38 @@ void EncryptStep::waitForMove()
 {
     if (!m_pending)
         return;
-    if (FileManager::exists(m_archivePath)) {
-        if (!m_expect->hasEnded())
-            return;
-        // The script has given up: the archive was not encrypted, or not
-        // moved. Nothing unencrypted leaves the staging folder.
-        const std::string description = failureDescription();
-        if (!m_startFailed)
-            Log::line("grant password error:" + description);
-        emit finished(removeStagingFolder(JobOutcome::failed(JobPhase::Encrypting, description)));
+    if (!m_expect->hasEnded()) {
+        // zipcloak reads the archive once, and mv reads it again when it
+        // copies to another file system.
+        if (m_archiveBytes > 0)
+            emit progressChanged(static_cast<int>(std::min<uint64_t>(99, m_expect->bytesRead() * 100 / m_archiveBytes)));
         return;
     }
-    emit finished(removeStagingFolder(JobOutcome::delivered(m_deliveredPath, true)));
+    m_pending = false;
+    m_poll.stop();
+    // The archive having left the output folder proves nothing: zipcloak
+    // itself replaces it while it works. Only expect's own word, and the
+    // archive at its target, do.
+    if (m_expect->succeeded() && FileManager::exists(m_target) && !FileManager::exists(m_archivePath)) {
+        emit progressChanged(100);
+        emit succeeded();
+        return;
+    }
+    const std::string description = failureDescription();
+    if (!m_startFailed)
+        Log::line(LogPrefix::kEncrypt + description);
+    emit failed(JobOutcome::failed(JobPhase::Encrypting, description, failureCause()));
 }
 
 std::string EncryptStep::failureDescription() const
 {
+    if (m_startFailed)
+        return "expect " + m_expect->exitDescription();
     if (m_expect->succeeded())
-        return "the archive was left in the staging folder";
+        return "the archive could not be moved to the destination folder under a free name";
     switch (m_expect->exitCode()) {
     case EncryptScript::kZipcloakFailed:
-        return m_emptyPassword ? "zipcloak does not accept an empty password"
-                               : "zipcloak failed to encrypt the archive";
+        return "zipcloak failed to encrypt the archive";
     case EncryptScript::kMoveFailed:
         return "the encrypted archive could not be moved to the destination folder";
     default:
@@ -75,11 +95,9 @@ std::string EncryptStep::failureDescription() const
     }
 }
 
-JobOutcome EncryptStep::removeStagingFolder(JobOutcome outcome)
+FailureCause EncryptStep::failureCause() const
 {
-    m_pending = false;
-    m_poll.stop();
-    if (auto error = FileManager::removeItem(m_stagingFolder))
-        Log::line(*error);
-    return outcome;
+    if (m_startFailed || QStandardPaths::findExecutable("zipcloak").isEmpty())
+        return FailureCause::EncryptorMissing;
+    return FailureCause::Other;
 }

@@ -5,36 +5,40 @@
 #include <QObject>
 #include <QTimer>
 
+#include <cstdint>
 #include <string>
 
 class ChildProcess;
 
-// Protects the finished archive with the job's password and delivers it:
-// expect drives zipcloak and mv, and a 2-second poll clears the staging
-// folder once the archive has left the output folder.
+// Protects the finished archive with the job's password and moves it out
+// of the output folder: expect drives zipcloak and then mv. The step has
+// succeeded only when expect has ended with status 0 and the archive is at
+// its target; a 2-second poll, and the end of expect, look.
 class EncryptStep : public QObject {
     Q_OBJECT
 public:
     explicit EncryptStep(QObject* parent = nullptr);
     ~EncryptStep() override;
 
-    void encryptZip(const std::string& destDir, const std::string& password, const std::string& tmpDirectory,
-                    const std::string& archiveName, const std::string& outputDirName);
+    // Encrypts the archive at archivePath and moves it to target, a name
+    // that is free in the destination folder.
+    void encryptZip(const std::string& archivePath, const std::string& target, const std::string& password);
 
 signals:
-    void finished(const JobOutcome& outcome);
+    void progressChanged(int percent);
+    void succeeded();
+    void failed(const JobOutcome& outcome);
 
 private:
     void waitForMove();
     std::string failureDescription() const;
-    JobOutcome removeStagingFolder(JobOutcome outcome);
+    FailureCause failureCause() const;
 
     QTimer m_poll;
     ChildProcess* m_expect = nullptr;
     bool m_pending = false;
     bool m_startFailed = false;
-    bool m_emptyPassword = false;
     std::string m_archivePath;
-    std::string m_stagingFolder;
-    std::string m_deliveredPath;
+    std::string m_target;
+    uint64_t m_archiveBytes = 0;
 };

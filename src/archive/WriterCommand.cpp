@@ -17,16 +17,10 @@ const char* const kProgramAfterArchiveName =
 
 } // namespace
 
-std::string WriterCommand::text(const std::string& tmpDirectory, const std::string& archiveName)
+std::string WriterCommand::text(const WorkFolders& folders, const std::string& archiveName)
 {
-    std::string command = "cd ";
-    command += ShellWord::quoteIfNeeded(tmpDirectory);
-    command += "/";
-    command += WorkFolders::STAGING_DIR_NAME;
-    command += "/";
-    command += WorkFolders::OUTPUT_DIR_NAME;
-    command += kProgramBeforeArchiveName;
-    command += archiveName;
-    command += kProgramAfterArchiveName;
-    return command;
+    // The work folders' names are plain; only a home folder path with
+    // characters the shell reads needs quoting.
+    return "cd " + ShellWord::quoteIfNeeded(folders.outputFolder()) + kProgramBeforeArchiveName + archiveName
+        + kProgramAfterArchiveName;
 }

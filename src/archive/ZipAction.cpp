@@ -1,36 +1,41 @@
 #include "ZipAction.h"
 
-#include "ChildProcess.h"
+#include "ArchiveCheck.h"
+#include "Delivery.h"
 #include "EncryptStep.h"
 #include "FileManager.h"
-#include "PathText.h"
 #include "Log.h"
+#include "LogPrefix.h"
+#include "ReportLines.h"
 #include "Util.h"
-#include "WorkFolders.h"
-#include "WriterCommand.h"
-#include "ZipEntryFlags.h"
+#include "WorkLock.h"
+#include "WriterStep.h"
 
 #include <QFutureWatcher>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
-namespace {
+#include <sys/stat.h>
 
-const int kPollMilliseconds = 200;
-
-} // namespace
+struct ZipAction::Staged {
+    Failure refused;
+    std::shared_ptr<WorkLock> lock;
+    StagedContent content;
+};
 
 ZipAction::ZipAction(ChooseFolder chooseFolder, QObject* parent)
     : QObject(parent)
     , m_chooseFolder(std::move(chooseFolder))
+    , m_folders(WorkFolders::ofCurrentUser())
 {
-    m_poll.setInterval(kPollMilliseconds);
-    connect(&m_poll, &QTimer::timeout, this, &ZipAction::waitForArchive);
 }
 
 ZipAction::~ZipAction()
 {
-    m_abandoned->store(true);
+    // Quitting, or a signal, ends a running job as stopping it does.
+    if (!m_finished)
+        cleanUp();
 }
 
 void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
@@ -39,34 +44,27 @@ void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool i
     m_destDir = destDir;
     m_isEncrypt = isEncrypt;
     m_password = password;
-    m_tmpDirectory = WorkFolders::tmpDirectory(FileManager::homeDirectory());
-    Log::line("tmpDirectory: " + m_tmpDirectory);
-    emit phaseChanged(JobPhase::Copying);
-    // Copying a large tree takes a while: it runs off the main thread so the
-    // window stays responsive; the writer, the polls and the encryption step
-    // stay on the main thread.
-    auto* staged = new QFutureWatcher<void>(this);
-    connect(staged, &QFutureWatcher<void>::finished, this, &ZipAction::onStaged);
-    staged->setFuture(QtConcurrent::run(&ZipAction::stageItems, paths, m_tmpDirectory, m_abandoned));
-}
-
-void ZipAction::onStaged()
-{
-    m_archiveName = freeArchiveName(m_destDir);
-    startWriter();
+    m_folders = WorkFolders::ofCurrentUser();
+    Log::line(LogPrefix::kWorkRoot + m_folders.tmpDirectory());
+    FailureCause cause = FailureCause::Other;
+    if (Failure missing = missingProgram(cause)) {
+        fail(JobOutcome::failed(JobPhase::Copying, *missing, cause));
+        return;
+    }
+    stage(paths);
 }
 
 void ZipAction::selectDirAndCreateZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
                                       const std::string& password)
 {
-    emit phaseChanged(JobPhase::ChoosingFolder);
+    enterPhase(JobPhase::ChoosingFolder);
     if (!m_chooseFolder) {
-        finish(JobOutcome::failed(JobPhase::ChoosingFolder, "no folder chooser is available"));
+        fail(JobOutcome::failed(JobPhase::ChoosingFolder, "no folder chooser is available"));
         return;
     }
     QPointer<ZipAction> self(this);
     m_chooseFolder([self, paths, destDir, isEncrypt, password](bool accepted, const std::string& folder) {
-        if (!self)
+        if (!self || self->m_finished)
             return;
         if (!accepted) {
             self->finish(JobOutcome::cancelled());
@@ -80,117 +78,213 @@ void ZipAction::stop()
 {
     if (m_finished)
         return;
-    m_abandoned->store(true);
-    delete m_writer;
-    m_writer = nullptr;
-    delete m_encryptStep;
-    m_encryptStep = nullptr;
-    if (!m_tmpDirectory.empty())
-        FileManager::removeItem(WorkFolders::stagingFolder(m_tmpDirectory));
-    finish(JobOutcome::stopped(JobPhase::Writing));
+    Log::line(LogPrefix::kStopped);
+    finish(JobOutcome::stopped(m_phase));
 }
 
-std::string ZipAction::freeArchiveName(const std::string& destDir)
+// Step 1: the content folder. Linking a large tree takes a while: it runs
+// off the main thread so the window stays responsive.
+void ZipAction::stage(const Paths& paths)
 {
-    for (int n = 0;; ++n) {
-        const std::string candidate = "archive" + (n == 0 ? std::string() : std::to_string(n)) + ".zip";
-        if (!FileManager::exists(destDir + "/" + candidate))
-            return candidate;
+    enterPhase(JobPhase::Copying);
+    m_staging = new QFutureWatcher<std::shared_ptr<Staged>>(this);
+    connect(m_staging, &QFutureWatcher<std::shared_ptr<Staged>>::finished, this, &ZipAction::onStaged);
+    m_staging->setFuture(QtConcurrent::run([paths, folders = m_folders, abandoned = m_abandoned] {
+        return std::make_shared<Staged>(stageItems(paths, folders, abandoned));
+    }));
+}
+
+ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& folders,
+                                        const std::shared_ptr<std::atomic_bool>& abandoned)
+{
+    Staged staged;
+    if ((staged.refused = folders.makePrivate()))
+        return staged;
+    staged.lock = std::make_shared<WorkLock>(folders.tmpDirectory(), [abandoned] { return abandoned->load(); });
+    if (!staged.lock->isHeld()) {
+        if (!abandoned->load())
+            staged.refused = "the work folder could not be locked: " + folders.tmpDirectory();
+        return staged;
     }
-}
-
-void ZipAction::stageItems(const Paths& paths, const std::string& tmpDirectory,
-                           const std::shared_ptr<std::atomic_bool>& abandoned)
-{
-    const std::string staging = WorkFolders::stagingFolder(tmpDirectory);
+    const std::string staging = folders.stagingFolder();
     if (FileManager::exists(staging) && FileManager::removeItem(staging))
-        Log::line("move archive.zip error");
-    // The work root is private: the staged files are the user's.
-    if (!FileManager::exists(tmpDirectory))
-        FileManager::createDirectory(tmpDirectory, 0700);
-    if (auto error = FileManager::createDirectory(staging))
-        Log::line("create dir error:" + *error);
-    for (const std::string& path : paths) {
-        if (abandoned->load())
-            return;
-        const std::string target = staging + "/" + PathText::lastComponent(path);
-        if (auto error = FileManager::copyItem(path, target, FileManager::FileData::LinkWherePossible))
-            Log::line("copy file or directories error:" + *error + ", error file Path: " + path);
-    }
-    if (abandoned->load())
-        return;
-    Util::fixProhibitedCharacters(staging, WorkFolders::OUTPUT_DIR_NAME);
+        Log::line(LogPrefix::kStagingNotRemoved);
+    if (Failure error = FileManager::createDirectory(staging, 0700))
+        Log::line(LogPrefix::kCreateDir + *error);
+    staged.content = Util::fixProhibitedCharacters(folders, paths, [abandoned] { return abandoned->load(); });
+    return staged;
 }
 
-void ZipAction::startWriter()
+void ZipAction::onStaged()
 {
-    emit phaseChanged(JobPhase::Writing);
-    m_writer = new ChildProcess(this);
-    // When the writer ends the poll looks at once instead of at its next
-    // firing.
-    connect(m_writer, &ChildProcess::ended, this, &ZipAction::waitForArchive);
-    if (auto error = m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_tmpDirectory, m_archiveName)}))
-        Log::line("convert charset and create zip error:" + *error);
-    m_found = false;
-    m_poll.start();
-}
-
-void ZipAction::waitForArchive()
-{
-    if (m_found || m_finished)
+    const std::shared_ptr<Staged> staged = m_staging->result();
+    if (m_finished)
         return;
-    const std::string archivePath = outputArchivePath();
-    Log::line("in scheduledTimer");
-    Log::line(archivePath);
-    if (!FileManager::exists(archivePath)) {
-        if (m_writer->hasEnded()) {
-            // php writes the archive before it exits: no archive now means
-            // none will come.
-            const std::string description = "the writer ended with " + m_writer->exitDescription()
-                + " and wrote no archive";
-            Log::line("convert charset and create zip error:" + description);
-            m_poll.stop();
-            finish(JobOutcome::failed(JobPhase::Writing, description));
-        }
+    m_lock = staged->lock;
+    m_content = staged->content;
+    if (staged->refused) {
+        Log::line(LogPrefix::kWorkFolder + *staged->refused);
+        fail(JobOutcome::failed(JobPhase::Copying, *staged->refused, FailureCause::WorkFolderRefused));
         return;
     }
-    m_found = true;
-    m_poll.stop();
-    if (auto error = ZipEntryFlags::clearUtf8Names(archivePath))
-        Log::line("convert charset and create zip error:" + *error);
+    if (m_content.report.fileCount + m_content.report.folderCount == 0) {
+        fail(JobOutcome::failed(JobPhase::Copying, "none of the items could be read", FailureCause::NothingToArchive));
+        return;
+    }
+    write();
+}
+
+// Step 2: php writes the archive into the output folder.
+void ZipAction::write()
+{
+    enterPhase(JobPhase::Writing);
+    m_archiveName = Delivery::freeArchiveName(m_destDir);
+    m_writer = new WriterStep(m_folders, this);
+    connect(m_writer, &WriterStep::progressChanged, this, &ZipAction::progressChanged);
+    connect(m_writer, &WriterStep::failed, this, &ZipAction::fail);
+    connect(m_writer, &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
+    m_writer->start(m_archiveName, m_content.totalBytes);
+}
+
+// Step 3, when asked: zipcloak encrypts, and mv moves the archive into the
+// destination folder under its hidden name.
+void ZipAction::encrypt()
+{
+    enterPhase(JobPhase::Encrypting);
+    m_partPath = m_destDir + "/" + Delivery::partName(m_destDir);
+    m_encryptStep = new EncryptStep(this);
+    connect(m_encryptStep, &EncryptStep::progressChanged, this, &ZipAction::progressChanged);
+    connect(m_encryptStep, &EncryptStep::failed, this, [this](JobOutcome outcome) {
+        if (outcome.cause == FailureCause::Other)
+            outcome.cause = Delivery::destinationCause(m_destDir, 0);
+        fail(outcome);
+    });
+    connect(m_encryptStep, &EncryptStep::succeeded, this, &ZipAction::verify);
+    m_encryptStep->encryptZip(m_folders.archiveInOutput(m_archiveName), m_partPath, m_password);
+}
+
+// Step 3 otherwise: the application moves the archive itself.
+void ZipAction::moveToDestination()
+{
+    enterPhase(JobPhase::Delivering);
+    const std::string archive = m_folders.archiveInOutput(m_archiveName);
+    m_partPath = m_destDir + "/" + Delivery::partName(m_destDir);
+    if (Failure error = FileManager::moveItem(archive, m_partPath)) {
+        Log::line(LogPrefix::kCopy + *error + LogPrefix::kErrorFilePath + m_destDir);
+        struct stat info {};
+        const uint64_t size = ::stat(archive.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+        fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, size)));
+        return;
+    }
+    verify();
+}
+
+// Step 4: the archive in the destination folder reads back as it must.
+void ZipAction::verify()
+{
+    enterPhase(JobPhase::Verifying);
+    m_checking = new QFutureWatcher<Failure>(this);
+    connect(m_checking, &QFutureWatcher<Failure>::finished, this, &ZipAction::onVerified);
+    const std::optional<std::string> password = m_isEncrypt ? std::optional(m_password) : std::nullopt;
+    m_checking->setFuture(QtConcurrent::run(&ArchiveCheck::verify, m_partPath, m_content.expectedEntries, password));
+}
+
+void ZipAction::onVerified()
+{
+    if (m_finished)
+        return;
+    if (const Failure failure = m_checking->result()) {
+        Log::line(LogPrefix::kVerify + *failure);
+        fail(JobOutcome::failed(JobPhase::Verifying, *failure, FailureCause::VerificationFailed));
+        return;
+    }
     deliver();
 }
 
+// Step 5: the archive takes the first free archive name; one taken while
+// the job ran is passed over, never replaced.
 void ZipAction::deliver()
 {
-    if (m_isEncrypt) {
-        emit phaseChanged(JobPhase::Encrypting);
-        m_encryptStep = new EncryptStep(this);
-        connect(m_encryptStep, &EncryptStep::finished, this, &ZipAction::finish);
-        m_encryptStep->encryptZip(m_destDir, m_password, m_tmpDirectory, m_archiveName, WorkFolders::OUTPUT_DIR_NAME);
+    enterPhase(JobPhase::Delivering);
+    std::string finalPath;
+    if (Failure error = Delivery::placeUnderFreeName(m_partPath, m_destDir, finalPath)) {
+        Log::line(LogPrefix::kDeliver + *error);
+        fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, 0)));
         return;
     }
-    const std::string archivePath = outputArchivePath();
-    const std::string destination = m_destDir + "/" + m_archiveName;
-    if (auto error = FileManager::moveItem(archivePath, destination)) {
-        Log::line("copy file or directories error:" + *error + ", error file Path: " + m_destDir);
-        finish(JobOutcome::failed(JobPhase::Delivering, *error));
-        return;
-    }
-    finish(JobOutcome::delivered(destination, false));
+    m_partPath.clear();
+    report(finalPath);
 }
 
-std::string ZipAction::outputArchivePath() const
+// Step 6: what went in, what was renamed and what was left out.
+void ZipAction::report(const std::string& archivePath)
 {
-    return WorkFolders::archivePath(m_tmpDirectory, WorkFolders::OUTPUT_DIR_NAME, m_archiveName);
+    for (const std::string& line : ReportLines::of(archivePath, m_content.report))
+        Log::line(line);
+    finish(JobOutcome::delivered(archivePath, m_isEncrypt, m_content.report));
+}
+
+Failure ZipAction::missingProgram(FailureCause& cause) const
+{
+    cause = FailureCause::WriterMissing;
+    if (QStandardPaths::findExecutable("php").isEmpty())
+        return "php is not installed";
+    cause = FailureCause::EncryptorMissing;
+    if (m_isEncrypt && !FileManager::exists("/usr/bin/expect"))
+        return "expect is not installed: /usr/bin/expect";
+    if (m_isEncrypt && QStandardPaths::findExecutable("zipcloak").isEmpty())
+        return "zipcloak is not installed";
+    return std::nullopt;
+}
+
+void ZipAction::enterPhase(JobPhase phase)
+{
+    m_phase = phase;
+    emit phaseChanged(phase);
+}
+
+void ZipAction::fail(const JobOutcome& outcome)
+{
+    JobOutcome failed = outcome;
+    failed.report = m_content.report;
+    finish(failed);
 }
 
 void ZipAction::finish(const JobOutcome& outcome)
 {
     if (m_finished)
         return;
+    cleanUp();
     m_finished = true;
-    m_poll.stop();
     emit finished(outcome);
     deleteLater();
+}
+
+void ZipAction::cleanUp()
+{
+    m_abandoned->store(true);
+    // The programs end first, so nothing writes into what is removed.
+    delete m_writer;
+    m_writer = nullptr;
+    delete m_encryptStep;
+    m_encryptStep = nullptr;
+    if (m_staging && m_staging->isRunning())
+        m_staging->waitForFinished();
+    if (m_checking && m_checking->isRunning())
+        m_checking->waitForFinished();
+    if (!m_lock && m_staging && m_staging->isFinished() && m_staging->future().resultCount() > 0)
+        m_lock = m_staging->result()->lock;
+    // The part file has a name no one else uses: what is there is ours.
+    if (!m_partPath.empty() && FileManager::exists(m_partPath))
+        FileManager::removeItem(m_partPath);
+    // Only a job that holds the work folder's lock staged anything: the
+    // staging folder may otherwise be another process's, or lie in a work
+    // folder that was refused.
+    if (m_lock && m_lock->isHeld()) {
+        const std::string staging = m_folders.stagingFolder();
+        if (FileManager::exists(staging))
+            if (Failure error = FileManager::removeItem(staging))
+                Log::line(LogPrefix::kCleanup + *error);
+    }
+    m_lock.reset();
 }

@@ -2,22 +2,27 @@
 
 #include "FolderChooser.h"
 #include "JobOutcome.h"
+#include "StagedContent.h"
+#include "WorkFolders.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
-class ChildProcess;
 class EncryptStep;
+class WorkLock;
+class WriterStep;
+template <typename T> class QFutureWatcher;
 
-// One archive job: stages the items under the home folder, builds the
-// Windows-safe tree, has php write the archive and delivers it into the
-// destination folder, encrypted when asked. Create it with new: the job
-// deletes itself once it has reported its end through finished().
+// One archive job, in the order of its steps: stage the items into the
+// content folder under Windows-safe names, have php write the archive,
+// encrypt it when asked, move it into the destination folder under a
+// hidden name, verify it there, give it its free archive name, and report.
+// Nothing is delivered unless every step succeeded. Create it with new: the
+// job deletes itself once it has reported its end through finished().
 class ZipAction : public QObject {
     Q_OBJECT
 public:
@@ -36,41 +41,52 @@ public:
     // Ends the job where it is: its programs and everything they started
     // end, the staging folder goes, nothing is delivered, and finished()
     // reports it as stopped.
-    void stop();
-
-    // The first free name of "archive.zip", "archive1.zip", ... in destDir.
-    static std::string freeArchiveName(const std::string& destDir);
+    virtual void stop();
 
 signals:
     void phaseChanged(JobPhase phase);
-    // How far the job is, 0 to 100.
+    // How far the current phase is, 0 to 100.
     void progressChanged(int percent);
     void finished(const JobOutcome& outcome);
 
 private:
-    // Copies the items into a fresh staging folder and builds the content
-    // folder. Runs on a worker thread, so it touches no member.
-    static void stageItems(const Paths& paths, const std::string& tmpDirectory,
-                           const std::shared_ptr<std::atomic_bool>& abandoned);
-    void onStaged();
-    void startWriter();
-    void waitForArchive();
+    struct Staged;
+
+    // The steps, in order.
+    void stage(const Paths& paths);
+    void write();
+    void encrypt();
+    void moveToDestination();
+    void verify();
     void deliver();
-    // Where the writer puts the archive, in the output folder.
-    std::string outputArchivePath() const;
+    void report(const std::string& archivePath);
+
+    // Runs on a worker thread, so it touches no member.
+    static Staged stageItems(const Paths& paths, const WorkFolders& folders,
+                             const std::shared_ptr<std::atomic_bool>& abandoned);
+    void onStaged();
+    void onVerified();
+    Failure missingProgram(FailureCause& cause) const;
+    void enterPhase(JobPhase phase);
+    void fail(const JobOutcome& outcome);
     void finish(const JobOutcome& outcome);
+    void cleanUp();
 
     ChooseFolder m_chooseFolder;
-    QTimer m_poll;
-    ChildProcess* m_writer = nullptr;
-    EncryptStep* m_encryptStep = nullptr;
-    bool m_found = false;
-    bool m_finished = false;
-    std::string m_tmpDirectory;
-    std::string m_archiveName;
+    WorkFolders m_folders;
     std::string m_destDir;
     bool m_isEncrypt = false;
     std::string m_password;
-    // Set when the job goes away while its items are still being copied.
+    JobPhase m_phase = JobPhase::Copying;
+    std::shared_ptr<WorkLock> m_lock;
+    StagedContent m_content;
+    std::string m_archiveName;
+    std::string m_partPath; // the archive on its way into the destination folder
+    WriterStep* m_writer = nullptr;
+    EncryptStep* m_encryptStep = nullptr;
+    QFutureWatcher<std::shared_ptr<Staged>>* m_staging = nullptr;
+    QFutureWatcher<Failure>* m_checking = nullptr;
+    bool m_finished = false;
+    // Set when the job goes away while a worker thread still works for it.
     std::shared_ptr<std::atomic_bool> m_abandoned = std::make_shared<std::atomic_bool>(false);
 };

@@ -32,7 +32,7 @@ struct CentralDirectory {
 
 class ArchiveFile {
 public:
-    explicit ArchiveFile(const std::string& path) : m_path(path), m_fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
+    ArchiveFile(const std::string& path, int mode) : m_path(path), m_fd(::open(path.c_str(), mode | O_CLOEXEC)) {}
 
     Failure openError() const
     {
@@ -126,7 +126,17 @@ uint64_t localHeaderOffset(const uint8_t* header, const uint8_t* extra, size_t e
 
 Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath)
 {
-    ArchiveFile file(archivePath);
+    return visitUtf8Names(archivePath, true);
+}
+
+Failure ZipEntryFlags::checkNoUtf8Names(const std::string& archivePath)
+{
+    return visitUtf8Names(archivePath, false);
+}
+
+Failure ZipEntryFlags::visitUtf8Names(const std::string& archivePath, bool clear)
+{
+    ArchiveFile file(archivePath, clear ? O_RDWR : O_RDONLY);
     if (Failure error = file.openError())
         return error;
     CentralDirectory directory;
@@ -148,6 +158,8 @@ Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath)
         if (at + kCentralHeaderSize + nameSize + extraSize + commentSize > central.size())
             return file.broken("central header cut short");
         const uint16_t flags = le16(header + 8);
+        if ((flags & kUtf8NameFlag) && !clear)
+            return "an entry name is marked as UTF-8: " + archivePath;
         if (flags & kUtf8NameFlag) {
             header[8] = static_cast<uint8_t>(header[8] & ~(kUtf8NameFlag & 0xFF));
             header[9] = static_cast<uint8_t>(header[9] & ~(kUtf8NameFlag >> 8));
@@ -160,6 +172,8 @@ Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath)
         uint8_t local[8];
         if (!file.read(offset, local, sizeof local) || le32(local) != kLocalHeader)
             return file.broken("bad local header");
+        if ((le16(local + 6) & kUtf8NameFlag) && !clear)
+            return "an entry name is marked as UTF-8: " + archivePath;
         if (le16(local + 6) & kUtf8NameFlag) {
             local[7] = static_cast<uint8_t>(local[7] & ~(kUtf8NameFlag >> 8));
             if (!file.write(offset + 7, local + 7, 1))

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +49,45 @@ std::vector<pid_t> descendantsOf(pid_t root)
     return found;
 }
 
+// "rchar" of /proc/PID/io: every byte the process has read.
+uint64_t bytesReadBy(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:")
+            return value;
+    }
+    return 0;
+}
+
+// The application's environment with the given "NAME=value" texts in
+// place of any of the same names.
+std::vector<std::string> environmentWith(const std::vector<std::string>& overrides)
+{
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        const bool replaced = std::any_of(overrides.begin(), overrides.end(),
+                                          [&](const std::string& o) { return o.starts_with(name); });
+        if (!replaced)
+            result.push_back(text);
+    }
+    result.insert(result.end(), overrides.begin(), overrides.end());
+    return result;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 } // namespace
 
 ChildProcess::ChildProcess(QObject* parent)
@@ -64,7 +105,8 @@ ChildProcess::~ChildProcess()
 }
 
 std::optional<std::string> ChildProcess::start(const std::string& program,
-                                               const std::vector<std::string>& arguments)
+                                               const std::vector<std::string>& arguments,
+                                               const std::vector<std::string>& environment)
 {
     // QProcess passes its arguments through QString, which cannot carry
     // names that are not valid UTF-8. The child therefore replaces itself
@@ -73,17 +115,19 @@ std::optional<std::string> ChildProcess::start(const std::string& program,
     auto argv = std::make_shared<std::vector<std::string>>();
     argv->push_back(program);
     argv->insert(argv->end(), arguments.begin(), arguments.end());
-    m_process.setChildProcessModifier([argv] {
+    // Everything the child needs is made before the fork: after it, in a
+    // process with other threads, nothing may allocate.
+    auto envp = std::make_shared<std::vector<std::string>>(environmentWith(environment));
+    auto argPointers = std::make_shared<std::vector<char*>>(pointersTo(*argv));
+    auto envPointers = std::make_shared<std::vector<char*>>(pointersTo(*envp));
+    m_process.setChildProcessModifier([argv, envp, argPointers, envPointers] {
         ::setpgid(0, 0);
-        std::vector<char*> pointers;
-        for (std::string& argument : *argv)
-            pointers.push_back(argument.data());
-        pointers.push_back(nullptr);
-        // execvp would hand a file that is not a program to /bin/sh.
-        if (std::strchr(pointers[0], '/'))
-            ::execv(pointers[0], pointers.data());
+        char* const* args = argPointers->data();
+        // execvpe would hand a file that is not a program to /bin/sh.
+        if (std::strchr(args[0], '/'))
+            ::execve(args[0], args, envPointers->data());
         else
-            ::execvp(pointers[0], pointers.data());
+            ::execvpe(args[0], args, envPointers->data());
     });
     QStringList args;
     for (const std::string& argument : arguments)
@@ -118,6 +162,17 @@ std::string ChildProcess::exitDescription() const
     if (m_process.exitStatus() == QProcess::CrashExit)
         return "killed by signal " + std::to_string(m_process.exitCode());
     return "exit status " + std::to_string(m_process.exitCode());
+}
+
+uint64_t ChildProcess::bytesRead() const
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return 0;
+    const auto pid = static_cast<pid_t>(m_process.processId());
+    uint64_t total = bytesReadBy(pid);
+    for (const pid_t descendant : descendantsOf(pid))
+        total += bytesReadBy(descendant);
+    return total;
 }
 
 void ChildProcess::terminate()

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QProcess>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +19,11 @@ public:
     ~ChildProcess() override;
 
     // Returns the failure's description when the program cannot be started.
-    std::optional<std::string> start(const std::string& program, const std::vector<std::string>& arguments);
+    // environment holds "NAME=value" texts added to (or replacing in) the
+    // application's environment for this child alone: a value handed this
+    // way stays out of the argument list that every user can read.
+    std::optional<std::string> start(const std::string& program, const std::vector<std::string>& arguments,
+                                     const std::vector<std::string>& environment = {});
 
     bool hasEnded() const { return m_ended; }
     bool succeeded() const;
@@ -26,6 +31,10 @@ public:
     int exitCode() const;
     // "exit status 3", "killed by signal 9", "could not be started: ...".
     std::string exitDescription() const;
+
+    // The bytes the child and everything it started have read so far: a
+    // measure of progress for programs that read their input once.
+    uint64_t bytesRead() const;
 
     // Ends the child and everything it started.
     void terminate();

@@ -65,12 +65,11 @@ bool copyBytes(int in, int out)
     }
 }
 
-Error copyRegularFile(const std::string& source, const std::string& target, const struct stat& info,
-                      FileManager::FileData data)
+// A new file at target with the data, permissions and times of source.
+// openFlags says whether a link at source is followed.
+Error copyFileData(const std::string& source, const std::string& target, const struct stat& info, int openFlags)
 {
-    if (data == FileManager::FileData::LinkWherePossible && ::link(source.c_str(), target.c_str()) == 0)
-        return std::nullopt;
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
     if (in.get() < 0)
         return failure(errno, source);
     UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
@@ -85,6 +84,14 @@ Error copyRegularFile(const std::string& source, const std::string& target, cons
     if (::fchmod(out.get(), info.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0)
         return failure(errno, target);
     return std::nullopt;
+}
+
+Error copyRegularFile(const std::string& source, const std::string& target, const struct stat& info,
+                      FileManager::FileData data)
+{
+    if (data == FileManager::FileData::LinkWherePossible && ::link(source.c_str(), target.c_str()) == 0)
+        return std::nullopt;
+    return copyFileData(source, target, info, O_NOFOLLOW);
 }
 
 Error copySymlink(const std::string& source, const std::string& target, const struct stat& info)
@@ -255,6 +262,18 @@ bool FileManager::isDirectory(const std::string& path)
 Failure FileManager::copyItem(const std::string& source, const std::string& target, FileData data)
 {
     return TreeCopier(data).copy(source, target);
+}
+
+Failure FileManager::linkOrCopyFile(const std::string& source, const std::string& target)
+{
+    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return std::nullopt;
+    if (errno == EEXIST)
+        return failure(EEXIST, target);
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0)
+        return failure(errno, source);
+    return copyFileData(source, target, info, 0);
 }
 
 Failure FileManager::moveItem(const std::string& source, const std::string& target)

@@ -27,6 +27,11 @@ public:
     static Failure copyItem(const std::string& source, const std::string& target,
                           FileData data = FileData::Copy);
 
+    // The content of the file at source, links followed, placed at target:
+    // a hard link where the file system allows one, otherwise a copy with
+    // the file's permissions and times. Fails when something is at target.
+    static Failure linkOrCopyFile(const std::string& source, const std::string& target);
+
     // Moves an item; fails when something already exists at target. Works
     // across file systems by copying and then removing the source.
     static Failure moveItem(const std::string& source, const std::string& target);

@@ -1,8 +1,8 @@
 #include "Util.h"
 
+#include "ContentBuilder.h"
 #include "FileManager.h"
 #include "PathText.h"
-#include "Log.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -20,22 +21,7 @@
 
 namespace {
 
-const char* const kContentFolderName = "archive";
 const char* const kReplacement = "_";
-
-bool containsAny(const std::string& text, const std::vector<std::string>& needles)
-{
-    for (const std::string& needle : needles) {
-        if (text.find(needle) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
-std::string contentFolder(const std::string& stagingPath, const std::string& outputDirName)
-{
-    return stagingPath + "/" + outputDirName + "/" + kContentFolderName;
-}
 
 uint64_t secureRandom64()
 {
@@ -108,47 +94,26 @@ std::string Util::replaceProhibitedCharacters(const std::string& name)
     // The nine characters are ASCII or the two-byte sequence of "¥"; none of
     // these bytes can stand inside another UTF-8 sequence, so a byte search
     // replaces whole characters and leaves invalid UTF-8 untouched.
-    std::string result = name;
-    for (const std::string& character : prohibitedCharacters()) {
-        for (size_t at = result.find(character); at != std::string::npos;
-             at = result.find(character, at + 1))
-            result.replace(at, character.size(), kReplacement);
+    const std::vector<std::string> prohibited = prohibitedCharacters();
+    std::string result;
+    for (size_t at = 0; at < name.size();) {
+        const auto match = std::find_if(prohibited.begin(), prohibited.end(), [&](const std::string& character) {
+            return name.compare(at, character.size(), character) == 0;
+        });
+        if (match == prohibited.end()) {
+            result += name[at++];
+        } else {
+            result += kReplacement;
+            at += match->size();
+        }
     }
     return result;
 }
 
-void Util::fixProhibitedCharacters(const std::string& stagingPath, const std::string& outputDirName)
+StagedContent Util::fixProhibitedCharacters(const WorkFolders& folders, const std::vector<std::string>& items,
+                                           const std::function<bool()>& abandoned)
 {
-    const std::vector<std::string> staged = FileManager::subpaths(stagingPath).value_or(std::vector<std::string>{});
-    const std::string content = contentFolder(stagingPath, outputDirName);
-    if (Failure error = FileManager::createDirectory(content))
-        Log::line("create dir error:" + *error);
-
-    for (const std::string& relative : staged) {
-        const std::string target = content + "/" + replaceProhibitedCharacters(relative);
-        if (Failure error = FileManager::copyItem(stagingPath + "/" + relative, target,
-                                                             FileManager::FileData::LinkWherePossible))
-            Log::line("on fixProhibitedCharacters error:" + *error + ", error fileName: " + relative);
-    }
-
-    const std::vector<std::string> prohibited = prohibitedCharacters();
-    if (const auto listed = FileManager::subpaths(content)) {
-        for (const std::string& relative : *listed)
-            removeUnnecessaryFile(relative, stagingPath, outputDirName, prohibited);
-    }
-}
-
-void Util::removeUnnecessaryFile(const std::string& relativePath, const std::string& stagingPath,
-                                 const std::string& outputDirName,
-                                 const std::vector<std::string>& prohibitedCharacters)
-{
-    // Only the part below the content folder decides: a home folder whose
-    // own name holds ":" or a quote must not empty the whole archive.
-    if (!containsAny(relativePath, prohibitedCharacters))
-        return;
-    const std::string fullPath = contentFolder(stagingPath, outputDirName) + "/" + relativePath;
-    if (FileManager::removeItem(fullPath))
-        Log::line("move unnecessary file error");
+    return ContentBuilder(folders, abandoned).build(items);
 }
 
 std::string Util::randomPassword(int length)

@@ -1,26 +1,25 @@
 #pragma once
 
 #include "SettingStatus.h"
+#include "StagedContent.h"
 
+#include <functional>
 #include <string>
 #include <vector>
+
+class WorkFolders;
 
 // Stateless operations shared by the window, the application and the job.
 class Util {
 public:
-    // Builds, inside the staging folder, the content folder
-    // stagingPath/outputDirName/archive holding the staged tree with
-    // Windows-safe names.
-    static void fixProhibitedCharacters(const std::string& stagingPath, const std::string& outputDirName);
+    // Builds the content folder of folders from the items (absolute paths,
+    // in the user's order) with Windows-safe names, and tells what it holds.
+    // Stops early when abandoned says so.
+    static StagedContent fixProhibitedCharacters(const WorkFolders& folders, const std::vector<std::string>& items,
+                                                 const std::function<bool()>& abandoned);
 
     // name with every prohibited character replaced by "_".
     static std::string replaceProhibitedCharacters(const std::string& name);
-
-    // Removes the item at relativePath below the content folder when its
-    // path still holds a prohibited character.
-    static void removeUnnecessaryFile(const std::string& relativePath, const std::string& stagingPath,
-                                      const std::string& outputDirName,
-                                      const std::vector<std::string>& prohibitedCharacters);
 
     // The nine characters Windows refuses in names, as UTF-8 byte sequences.
     static std::vector<std::string> prohibitedCharacters();

@@ -19,6 +19,8 @@ enum class LeftOutReason {
     LinkLoop,
     SpecialFile, // a device, socket or pipe: nothing to archive
     CopyFailed,  // could not be staged (for example no space in the work folder)
+    ExcludedName, // its path holds ".DS_Store", which the archive leaves out
+    SameItem,     // given twice: it is in the archive once
 };
 
 // An item the user gave, or one inside a given folder, that is not in the

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "Failure.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Reads a finished archive back before the user is told it is made: the
+// entries are exactly the expected ones (raw code page 932 names, none
+// marked as UTF-8), every file's data reads back with a correct checksum,
+// and for an encrypted archive every file is encrypted and opens with the
+// password.
+class ArchiveCheck {
+public:
+    static Failure verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
+                          const std::optional<std::string>& password);
+};

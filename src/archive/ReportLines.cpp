@@ -1,0 +1,55 @@
+#include "ReportLines.h"
+
+#include "LogPrefix.h"
+
+const char* ReportLines::reasonText(LeftOutReason reason)
+{
+    switch (reason) {
+    case LeftOutReason::Missing:
+        return "missing";
+    case LeftOutReason::Unreadable:
+        return "unreadable";
+    case LeftOutReason::DanglingLink:
+        return "link to nothing";
+    case LeftOutReason::LinkLoop:
+        return "link loop";
+    case LeftOutReason::SpecialFile:
+        return "not a regular file";
+    case LeftOutReason::CopyFailed:
+        return "could not be staged";
+    case LeftOutReason::ExcludedName:
+        return "name holds .DS_Store";
+    case LeftOutReason::SameItem:
+        return "given twice, archived once";
+    }
+    return "";
+}
+
+const char* ReportLines::warningText(WindowsWarning warning)
+{
+    switch (warning) {
+    case WindowsWarning::DeviceName:
+        return "device name";
+    case WindowsWarning::TrailingDotOrBlank:
+        return "ends in a dot or blank";
+    case WindowsWarning::ControlCharacter:
+        return "control character";
+    case WindowsWarning::PathTooLong:
+        return "path longer than 260 characters";
+    }
+    return "";
+}
+
+std::vector<std::string> ReportLines::of(const std::string& archivePath, const JobReport& report)
+{
+    std::vector<std::string> lines;
+    lines.push_back(LogPrefix::kDelivered + archivePath + " (" + std::to_string(report.fileCount) + " files, "
+                    + std::to_string(report.folderCount) + " folders)");
+    for (const RenamedItem& item : report.renamed)
+        lines.push_back(LogPrefix::kRenamed + item.original + " -> " + item.inArchive);
+    for (const LeftOutItem& item : report.leftOut)
+        lines.push_back(LogPrefix::kLeftOut + item.path + " (" + reasonText(item.reason) + "): " + item.detail);
+    for (const WarnedItem& item : report.warnings)
+        lines.push_back(LogPrefix::kWindowsWarning + item.inArchive + " (" + warningText(item.warning) + ")");
+    return lines;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "JobReport.h"
+
+#include <string>
+#include <vector>
+
+// The report of a delivered archive as lines for standard output: one for
+// the archive, then one per renamed, left-out or warned item.
+class ReportLines {
+public:
+    static std::vector<std::string> of(const std::string& archivePath, const JobReport& report);
+
+    static const char* reasonText(LeftOutReason reason);
+    static const char* warningText(WindowsWarning warning);
+};

@@ -1,0 +1,95 @@
+#include "WriterStep.h"
+
+#include "ChildProcess.h"
+#include "FileManager.h"
+#include "Log.h"
+#include "LogPrefix.h"
+#include "WriterCommand.h"
+#include "ZipEntryFlags.h"
+
+#include <QProcess>
+
+#include <algorithm>
+
+namespace {
+
+const int kPollMilliseconds = 200;
+// The shell's status for a command it cannot find.
+const int kCommandNotFound = 127;
+
+} // namespace
+
+WriterStep::WriterStep(const WorkFolders& folders, QObject* parent)
+    : QObject(parent)
+    , m_folders(folders)
+    , m_writer(new ChildProcess(this))
+{
+    m_poll.setInterval(kPollMilliseconds);
+    connect(&m_poll, &QTimer::timeout, this, &WriterStep::waitForArchive);
+    // When the writer ends the poll looks at once instead of at its next
+    // firing.
+    connect(m_writer, &ChildProcess::ended, this, &WriterStep::waitForArchive);
+}
+
+WriterStep::~WriterStep() = default;
+
+std::vector<std::string> WriterStep::environment()
+{
+    // php's archive library allocates and frees a buffer for every file it
+    // adds, and glibc hands that memory back to the kernel each time only
+    // to ask for it again for the next file: on trees of small files the
+    // writer then spends more time in the kernel than compressing. A 64 MB
+    // pad above the heap keeps the memory in the process between files.
+    return {"GLIBC_TUNABLES=glibc.malloc.top_pad=67108864"};
+}
+
+void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes)
+{
+    m_archivePath = m_folders.archiveInOutput(archiveName);
+    m_stagedBytes = stagedBytes;
+    emit progressChanged(0);
+    if (auto error = m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment()))
+        Log::line(LogPrefix::kWriter + *error);
+    m_poll.start();
+}
+
+void WriterStep::waitForArchive()
+{
+    if (m_done)
+        return;
+    Log::line(LogPrefix::kPollTick);
+    Log::line(m_archivePath);
+    if (!FileManager::exists(m_archivePath)) {
+        // php writes the archive before it exits: no archive now means
+        // none will come.
+        if (m_writer->hasEnded())
+            fail("the writer ended with " + m_writer->exitDescription() + " and wrote no archive");
+        else if (m_stagedBytes > 0)
+            emit progressChanged(static_cast<int>(std::min<uint64_t>(99, m_writer->bytesRead() * 100 / m_stagedBytes)));
+        return;
+    }
+    m_done = true;
+    m_poll.stop();
+    if (Failure error = ZipEntryFlags::clearUtf8Names(m_archivePath)) {
+        fail(*error);
+        return;
+    }
+    emit progressChanged(100);
+    emit succeeded();
+}
+
+void WriterStep::fail(const std::string& description)
+{
+    m_done = true;
+    m_poll.stop();
+    Log::line(LogPrefix::kWriter + description);
+    const bool missing = m_writer->exitCode() == kCommandNotFound || !phpCanWriteArchives();
+    emit failed(JobOutcome::failed(JobPhase::Writing, description,
+                                   missing ? FailureCause::WriterMissing : FailureCause::Other));
+}
+
+bool WriterStep::phpCanWriteArchives()
+{
+    // Without php-zip, php runs but knows no ZipArchive.
+    return QProcess::execute("php", {"-r", "exit(class_exists('ZipArchive') ? 0 : 3);"}) == 0;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "JobOutcome.h"
+#include "WorkFolders.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <string>
+
+class ChildProcess;
+
+// Has php write the archive of the content folder into the output folder:
+// starts the writer command, polls every 0.2 seconds for the archive, and
+// reports how far the writer has read and how it ended.
+class WriterStep : public QObject {
+    Q_OBJECT
+public:
+    WriterStep(const WorkFolders& folders, QObject* parent = nullptr);
+    ~WriterStep() override;
+
+    // stagedBytes is what the writer has to read, for the progress.
+    void start(const std::string& archiveName, uint64_t stagedBytes);
+
+    // The environment the writer runs with besides the application's.
+    static std::vector<std::string> environment();
+
+signals:
+    void progressChanged(int percent);
+    // The archive is complete in the output folder.
+    void succeeded();
+    void failed(const JobOutcome& outcome);
+
+private:
+    void waitForArchive();
+    void fail(const std::string& description);
+    static bool phpCanWriteArchives();
+
+    WorkFolders m_folders;
+    QTimer m_poll;
+    ChildProcess* m_writer = nullptr;
+    std::string m_archivePath;
+    uint64_t m_stagedBytes = 0;
+    bool m_done = false;
+};

@@ -1,0 +1,60 @@
+#include "Cp932Name.h"
+
+#include <cerrno>
+#include <vector>
+
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// The whole of text through converter; nullopt on any refusal.
+std::optional<std::string> convert(iconv_t converter, const std::string& text)
+{
+    if (converter == kNoConverter)
+        return std::nullopt;
+    ::iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    std::string input = text;
+    char* in = input.data();
+    size_t inLeft = input.size();
+    std::vector<char> buffer(text.size() * 4 + 16);
+    char* out = buffer.data();
+    size_t outLeft = buffer.size();
+    if (::iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
+        return std::nullopt;
+    if (::iconv(converter, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
+        return std::nullopt;
+    return std::string(buffer.data(), out);
+}
+
+} // namespace
+
+Cp932Name::Cp932Name()
+    : m_toCp932(::iconv_open("CP932//TRANSLIT", "UTF-8-MAC"))
+    , m_toUtf8(::iconv_open("UTF-8", "CP932"))
+{
+}
+
+Cp932Name::~Cp932Name()
+{
+    if (m_toCp932 != kNoConverter)
+        ::iconv_close(m_toCp932);
+    if (m_toUtf8 != kNoConverter)
+        ::iconv_close(m_toUtf8);
+}
+
+bool Cp932Name::isAvailable() const
+{
+    return m_toCp932 != kNoConverter && m_toUtf8 != kNoConverter;
+}
+
+std::optional<std::string> Cp932Name::fromFileName(const std::string& name) const
+{
+    return convert(m_toCp932, name);
+}
+
+std::string Cp932Name::toUtf8(const std::string& cp932) const
+{
+    // Every byte sequence our converter writes reads back; anything else is
+    // shown as it is.
+    return convert(m_toUtf8, cp932).value_or(cp932);
+}

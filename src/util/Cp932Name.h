@@ -1,0 +1,32 @@
+#pragma once
+
+#include <iconv.h>
+
+#include <optional>
+#include <string>
+
+// Converts names exactly as the archive writer does: from the decomposed
+// UTF-8 of file names ("UTF-8-MAC") to code page 932 with transliteration,
+// through the same iconv converter module. Also reads code page 932 back
+// as UTF-8, to show the user the name Windows will show. One instance per
+// thread.
+class Cp932Name {
+public:
+    Cp932Name();
+    ~Cp932Name();
+    Cp932Name(const Cp932Name&) = delete;
+    Cp932Name& operator=(const Cp932Name&) = delete;
+
+    // False when the converter module cannot be found.
+    bool isAvailable() const;
+
+    // The code page 932 bytes of name; nullopt when the converter refuses
+    // it (a name cut in the middle of a character).
+    std::optional<std::string> fromFileName(const std::string& name) const;
+    // The UTF-8 text of code page 932 bytes.
+    std::string toUtf8(const std::string& cp932) const;
+
+private:
+    iconv_t m_toCp932;
+    iconv_t m_toUtf8;
+};

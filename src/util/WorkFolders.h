@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Failure.h"
+
+#include <string>
+
+// Every folder and file a job works in, formed in this one place: the work
+// root (home + "/.quillmere"), the staging folder inside it, the output
+// folder inside that, the content folder "archive" inside the output
+// folder, and the archive the writer makes beside the content folder.
+class WorkFolders {
+public:
+    static constexpr const char* STAGING_DIR_NAME = "34a928f190f714d60756129ad55f14f51de0867b22344d7bf3d6f77805b31225";
+    static constexpr const char* OUTPUT_DIR_NAME = "17A83E501F804A8551D27619DA0CF23C04474FC6946073962B915FFE86421A56";
+    static constexpr const char* CONTENT_DIR_NAME = "archive";
+
+    explicit WorkFolders(const std::string& homeDirectory);
+    // The folders below the current user's home folder.
+    static WorkFolders ofCurrentUser();
+
+    const std::string& tmpDirectory() const { return m_tmpDirectory; }
+    std::string stagingFolder() const;
+    std::string outputFolder() const;
+    std::string contentFolder() const;
+    std::string archiveInOutput(const std::string& archiveName) const;
+
+    // Makes sure the work root is a folder of the user's own that no one
+    // else can read, creating it when missing. The staged files are hard
+    // links to the user's files, so a root that is a symbolic link or
+    // belongs to someone else is refused rather than used.
+    Failure makePrivate() const;
+
+private:
+    std::string m_tmpDirectory;
+};
