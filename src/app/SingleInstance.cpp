@@ -1,6 +1,5 @@
 #include "SingleInstance.h"
 
-#include "FileManager.h"
 #include "Log.h"
 #include "PrivateFolder.h"
 #include "WorkFolders.h"
