@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +68,15 @@ QuitOnSignal::~QuitOnSignal()
     // us; the descriptors close after this body.
     handleSignals(SIG_DFL);
     writeEndForHandler = -1;
+}
+
+bool QuitOnSignal::hasSignalled() const
+{
+    if (!m_readEnd.isOpen())
+        return false;
+    // The byte stays in the pipe for the event loop.
+    pollfd waiting{m_readEnd.get(), POLLIN, 0};
+    return ::poll(&waiting, 1, 0) == 1;
 }
 
 void QuitOnSignal::onSignalled()

@@ -23,6 +23,10 @@ public:
     explicit QuitOnSignal(QObject* parent = nullptr);
     ~QuitOnSignal() override;
 
+    // True once a signal has come that the event loop has not yet seen:
+    // for waits that run before the loop does.
+    bool hasSignalled() const;
+
 private:
     void onSignalled();
 

@@ -108,7 +108,8 @@ std::vector<std::string> SingleInstance::defaultChannelFolders()
     return folders;
 }
 
-SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths)
+SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths,
+                                           const std::function<bool()>& giveUp)
 {
     if (Failure error = PrivateFolder::make(m_workFolder)) {
         Log::line("single instance unavailable, work folder: " + *error);
@@ -138,6 +139,10 @@ SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths
             return Role::Failed;
         case HandOver::NotReached:
             break;
+        }
+        if (giveUp && giveUp()) {
+            Log::line("stopped waiting for the running Quillmere: " + m_workFolder);
+            return Role::Failed;
         }
         if (deadline.hasExpired()) {
             Log::line("the running Quillmere could not be reached: "

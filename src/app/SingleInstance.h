@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,9 @@ public:
 
     // Becomes the running instance, or hands paths (absolute, as bytes) to
     // the one that runs; an empty list asks it to come to the front. Waits
-    // a few seconds at most for an instance that is still starting.
-    Role claim(const std::vector<std::string>& paths);
+    // a few seconds at most for an instance that is still starting, and
+    // stops waiting as soon as giveUp says so.
+    Role claim(const std::vector<std::string>& paths, const std::function<bool()>& giveUp = {});
 
 signals:
     // Paths from a later start, in the order that start gave them.

@@ -20,6 +20,9 @@
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    // Made before everything it must end, so that it goes after them: a
+    // second signal must not cut the ending short.
+    QuitOnSignal quitOnSignal;
     QApplication::setOrganizationName("Quillmere");
     QApplication::setApplicationName("Quillmere");
     ConverterPath::install(QFile::encodeName(QApplication::applicationDirPath()).toStdString());
@@ -28,7 +31,7 @@ int main(int argc, char* argv[])
 
     const std::vector<std::string> paths = AppDelegate::pathsFromArguments(argc, argv);
     SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
-    switch (instance.claim(paths)) {
+    switch (instance.claim(paths, [&quitOnSignal] { return quitOnSignal.hasSignalled(); })) {
     case SingleInstance::Role::HandedOver:
         return 0;
     case SingleInstance::Role::Failed:
@@ -37,10 +40,6 @@ int main(int argc, char* argv[])
     case SingleInstance::Role::Alone:
         break;
     }
-    // Only now: a start that is still waiting for the running instance has
-    // nothing to end and may simply die. Made before the job queue so that
-    // it goes after it: a second signal must not cut the ending short.
-    QuitOnSignal quitOnSignal;
 
     QNetworkAccessManager network;
     MessageBoxUpdateNotice updateNotice;

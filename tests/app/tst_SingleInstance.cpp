@@ -60,13 +60,19 @@ void leaveDeadSocket(const std::string& path)
 class HeldLock {
 public:
     explicit HeldLock(const std::string& workFolder)
-        : m_fd(::open((workFolder + "/instance.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+        : m_fd(openLockIn(workFolder))
     {
         ::flock(m_fd, LOCK_EX);
     }
     ~HeldLock() { ::close(m_fd); }
 
 private:
+    static int openLockIn(const std::string& workFolder)
+    {
+        fs::create_directories(workFolder);
+        return ::open((workFolder + "/instance.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    }
+
     int m_fd;
 };
 
@@ -276,6 +282,15 @@ private slots:
         const int fd = ::open((m_work + "/instance.lock").c_str(), O_RDWR | O_CLOEXEC);
         QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), -1);
         ::close(fd);
+    }
+
+    // A start ended by a signal while it waits stops waiting.
+    void aWaitingStartStopsWhenToldTo()
+    {
+        const HeldLock unreachable(m_work);
+        StdoutCapture log;
+        QCOMPARE(SingleInstance(m_work, m_channels).claim({"/data/a.txt"}, [] { return true; }), Role::Failed);
+        QCOMPARE(log.text(), "stopped waiting for the running Quillmere: " + m_work + "\n");
     }
 
     void anUnusableWorkFolderRunsAloneWithALogLine()
