@@ -25,6 +25,7 @@ int main(int argc, char* argv[])
     QuitOnSignal quitOnSignal;
     QApplication::setOrganizationName("Quillmere");
     QApplication::setApplicationName("Quillmere");
+    QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
     ConverterPath::install(QFile::encodeName(QApplication::applicationDirPath()).toStdString());
     QGuiApplication::setDesktopFileName("quillmere");
     QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));

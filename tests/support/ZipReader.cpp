@@ -44,8 +44,12 @@ std::string ZipReader::read(const std::string& data)
     for (uint64_t i = 0; i < count; ++i) {
         if (field(data, at, 4) != 0x02014b50 || at + 46 > data.size())
             return "bad central header " + std::to_string(i);
-        Entry entry{data.substr(at + 46, field(data, at + 28, 2)), static_cast<uint16_t>(field(data, at + 8, 2)), 0,
-                    static_cast<uint32_t>(field(data, at + 16, 4)), at + 8, 0};
+        Entry entry;
+        entry.name = data.substr(at + 46, field(data, at + 28, 2));
+        entry.flags = static_cast<uint16_t>(field(data, at + 8, 2));
+        entry.crc32 = static_cast<uint32_t>(field(data, at + 16, 4));
+        entry.size = field(data, at + 24, 4);
+        entry.centralFlagsAt = at + 8;
         const uint64_t local = field(data, at + 42, 4);
         if (field(data, local, 4) != 0x04034b50)
             return "no local header for " + entry.name;

@@ -18,6 +18,7 @@ public:
         uint16_t flags = 0;
         uint16_t localFlags = 0;
         uint32_t crc32 = 0;
+        uint64_t size = 0; // uncompressed
         uint64_t centralFlagsAt = 0; // byte offsets of the flag fields
         uint64_t localFlagsAt = 0;
     };

@@ -1,0 +1,42 @@
+#include "JobRun.h"
+
+#include "StdoutCapture.h"
+#include "ZipAction.h"
+
+#include <QPointer>
+#include <QTest>
+
+namespace {
+
+const int kLongestJobMs = 120000;
+
+} // namespace
+
+JobRun JobRun::of(const std::vector<std::string>& paths, const std::string& destDir,
+                  const std::optional<std::string>& password, const std::function<void(JobPhase)>& onPhase)
+{
+    JobRun run;
+    StdoutCapture capture;
+    QPointer<ZipAction> job = new ZipAction;
+    QObject::connect(job, &ZipAction::phaseChanged, job, [&run, &onPhase](JobPhase phase) {
+        run.phases.push_back(phase);
+        if (onPhase)
+            onPhase(phase);
+    });
+    QObject::connect(job, &ZipAction::finished, job, [&run](const JobOutcome& outcome) { run.outcome = outcome; });
+    job->createZip(paths, destDir, password.has_value(), password.value_or(""));
+    run.ended = QTest::qWaitFor([&] { return job.isNull(); }, kLongestJobMs);
+    // A job that never ends must not run on into the next test.
+    delete job.data();
+    run.lines = capture.lines();
+    return run;
+}
+
+bool JobRun::logged(const std::string& start) const
+{
+    for (const std::string& line : lines) {
+        if (line.starts_with(start))
+            return true;
+    }
+    return false;
+}
