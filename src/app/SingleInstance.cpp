@@ -1,10 +1,12 @@
 #include "SingleInstance.h"
 
-#include "FileManager.h"
 #include "Log.h"
+#include "PrivateFolder.h"
 #include "WorkFolders.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLocalServer>
@@ -13,15 +15,17 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-const char* const kSocketName = "instance.sock";
 const char* const kLockName = "instance.lock";
+const char* const kChannelFolderName = "quillmere";
 const QByteArray kMagic = QByteArrayLiteral("QMR1");
 const char kAcknowledgement = '\x01';
 
@@ -42,6 +46,21 @@ QString qtPath(const std::string& path)
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
+// The socket's name within the channel folder. Each work folder has its
+// own, so instances for different home folders of one user neither meet nor
+// remove each other's sockets.
+std::string socketName(const std::string& workFolder)
+{
+    const QByteArray digest
+        = QCryptographicHash::hash(QByteArray::fromStdString(workFolder), QCryptographicHash::Sha256);
+    return "instance-" + digest.left(8).toHex().toStdString() + ".sock";
+}
+
+bool fitsSocketAddress(const std::string& path)
+{
+    return path.size() < sizeof(sockaddr_un::sun_path);
+}
+
 bool readNumber(const QByteArray& message, qsizetype& position, quint32& number)
 {
     if (message.size() - position < 4)
@@ -60,18 +79,18 @@ void appendNumber(QByteArray& message, quint32 number)
 
 } // namespace
 
-SingleInstance::SingleInstance(std::string folder, QObject* parent)
+SingleInstance::SingleInstance(std::string workFolder, std::vector<std::string> channelFolders, QObject* parent)
     : QObject(parent)
-    , m_folder(std::move(folder))
+    , m_workFolder(std::move(workFolder))
+    , m_channelFolders(std::move(channelFolders))
 {
 }
 
 SingleInstance::~SingleInstance()
 {
-    // Closing the server removes its socket file; the lock goes after it, so
-    // a start in between finds the lock still held and waits.
-    delete m_server;
-    releaseLock();
+    // The socket goes before the lock, so a start in between finds the lock
+    // still held and waits.
+    stopListening();
 }
 
 std::string SingleInstance::defaultFolder()
@@ -79,105 +98,134 @@ std::string SingleInstance::defaultFolder()
     return WorkFolders::ofCurrentUser().tmpDirectory();
 }
 
-std::string SingleInstance::socketPath() const
+std::vector<std::string> SingleInstance::defaultChannelFolders()
 {
-    return m_folder + "/" + kSocketName;
+    std::vector<std::string> folders;
+    // Only an absolute path is a runtime folder the desktop session made.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
+        folders.push_back(std::string(runtime) + "/" + kChannelFolderName);
+    folders.push_back("/tmp/" + std::string(kChannelFolderName) + "-" + std::to_string(::geteuid()));
+    return folders;
 }
 
-SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths)
+SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths,
+                                           const std::function<bool()>& giveUp)
 {
-    if (!prepareFolder())
+    if (Failure error = PrivateFolder::make(m_workFolder)) {
+        Log::line("single instance unavailable, work folder: " + *error);
         return Role::Alone;
+    }
+    m_socketPath = chooseSocketPath();
     const QDeadlineTimer deadline(kClaimMilliseconds);
     for (;;) {
         switch (tryLock()) {
         case Lock::Taken:
-            return listen() ? Role::Primary : Role::Alone;
+            // Without a channel this instance still runs, and later starts
+            // say that they cannot reach it rather than stage beside it.
+            listen();
+            return Role::Primary;
         case Lock::Unavailable:
             return Role::Alone;
         case Lock::HeldElsewhere:
             break;
         }
-        switch (handOver(paths)) {
+        switch (m_socketPath.empty() ? HandOver::NotReached : handOver(paths)) {
         case HandOver::Confirmed:
             return Role::HandedOver;
         case HandOver::Unconfirmed:
             // The message may have arrived: sending it again could make the
             // same archive twice.
-            Log::line("the running Quillmere did not confirm the files: " + socketPath());
+            Log::line("the running Quillmere did not confirm the files: " + m_socketPath);
             return Role::Failed;
         case HandOver::NotReached:
             break;
         }
+        if (giveUp && giveUp()) {
+            Log::line("stopped waiting for the running Quillmere: " + m_workFolder);
+            return Role::Failed;
+        }
         if (deadline.hasExpired()) {
-            Log::line("the running Quillmere could not be reached: " + socketPath());
+            Log::line("the running Quillmere could not be reached: "
+                      + (m_socketPath.empty() ? "no channel for " + m_workFolder : m_socketPath));
             return Role::Failed;
         }
         QThread::msleep(kRetryMilliseconds);
     }
 }
 
-bool SingleInstance::prepareFolder() const
+std::string SingleInstance::chooseSocketPath() const
 {
-    if (FileManager::isDirectory(m_folder))
-        return true;
-    if (Failure error = FileManager::createDirectory(m_folder, 0700)) {
-        Log::line("single instance unavailable, create dir error:" + *error);
-        return false;
+    const std::string name = socketName(m_workFolder);
+    for (const std::string& folder : m_channelFolders) {
+        const std::string path = folder + "/" + name;
+        if (!fitsSocketAddress(path)) {
+            Log::line("single instance channel not used, path too long: " + path);
+            continue;
+        }
+        if (Failure error = PrivateFolder::make(folder)) {
+            Log::line("single instance channel not used: " + *error);
+            continue;
+        }
+        return path;
     }
-    return true;
+    Log::line("single instance unavailable: no private folder for its channel");
+    return {};
 }
 
 SingleInstance::Lock SingleInstance::tryLock()
 {
-    if (m_lockFd < 0) {
-        const std::string path = m_folder + "/" + kLockName;
+    const std::string path = m_workFolder + "/" + kLockName;
+    if (!m_lock.isOpen()) {
         // Close-on-exec: the archive writer and its helpers must never keep
         // the lock alive after this instance has gone.
-        m_lockFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_lockFd < 0) {
+        m_lock = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!m_lock.isOpen()) {
             Log::line("single instance unavailable: " + describeErrno(errno, path));
             return Lock::Unavailable;
         }
     }
-    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0)
+    if (::flock(m_lock.get(), LOCK_EX | LOCK_NB) == 0)
         return Lock::Taken;
     if (errno == EWOULDBLOCK || errno == EINTR)
         return Lock::HeldElsewhere;
-    Log::line("single instance unavailable: " + describeErrno(errno, m_folder + "/" + kLockName));
-    releaseLock();
+    Log::line("single instance unavailable: " + describeErrno(errno, path));
+    m_lock = UniqueFd();
     return Lock::Unavailable;
-}
-
-void SingleInstance::releaseLock()
-{
-    if (m_lockFd >= 0)
-        ::close(m_lockFd);
-    m_lockFd = -1;
 }
 
 bool SingleInstance::listen()
 {
+    if (m_socketPath.empty())
+        return false;
     // Holding the lock, whatever socket file is there was left by an
     // instance that has ended.
-    const QString path = qtPath(socketPath());
+    const QString path = qtPath(m_socketPath);
     QLocalServer::removeServer(path);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(path)) {
-        Log::line("single instance unavailable, cannot listen at " + socketPath() + ": "
+        Log::line("single instance unavailable, cannot listen at " + m_socketPath + ": "
                   + m_server->errorString().toStdString());
         delete m_server;
         m_server = nullptr;
-        // Without a channel, later starts must not wait for this one.
-        releaseLock();
         return false;
     }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection())
             serve(socket);
     });
+    // Once the application is ending no message would be served: later
+    // starts wait for the lock instead, and then run on their own.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &SingleInstance::stopListening);
     return true;
+}
+
+void SingleInstance::stopListening()
+{
+    // Closing the server removes its socket file.
+    delete m_server;
+    m_server = nullptr;
 }
 
 SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>& paths) const
@@ -212,7 +260,7 @@ void SingleInstance::serve(QLocalSocket* socket)
         case Parse::Incomplete:
             return;
         case Parse::Invalid:
-            Log::line("ignored a malformed message on " + socketPath());
+            Log::line("ignored a malformed message on " + m_socketPath);
             socket->disconnect(this);
             socket->abort();
             return;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "UniqueFd.h"
+
 #include <QObject>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,34 +12,43 @@ class QByteArray;
 class QLocalServer;
 class QLocalSocket;
 
-// Keeps Quillmere to one running instance per user: all archive jobs share
-// one staging folder, so a second start hands its paths to the instance that
-// runs and ends. The channel is a local socket in the user's private work
-// folder; a lock file held for the instance's life tells who runs, so a
-// socket file left by a crashed instance is recognised and replaced.
+// Keeps Quillmere to one running instance per work folder: all archive jobs
+// stage in one folder inside it, so a second start hands its paths to the
+// instance that runs and ends. The running instance holds a lock on a file
+// in the work folder for its whole life, so no second process ever stages
+// beside it, whether or not it can reach it. The channel is a local socket
+// in a private folder with a short path ($XDG_RUNTIME_DIR, else one under
+// /tmp named with the user id): socket addresses are limited to about a
+// hundred bytes, which a long home folder path alone would exceed.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
     enum class Role {
-        Primary,    // this process runs and listens for later starts
+        Primary,    // this process holds the lock: it runs (and listens, when it can)
         HandedOver, // the running instance took the paths: end now
-        Alone,      // no channel could be set up: run without one
-        Failed,     // an instance runs but did not confirm the paths
+        Alone,      // the work folder can hold no lock: run without one
+        Failed,     // an instance runs but did not take the paths: end with a failure
     };
 
-    // folder holds the lock and the socket; it is created for the user
-    // alone (mode 0700) when missing.
-    explicit SingleInstance(std::string folder, QObject* parent = nullptr);
+    // workFolder holds the lock (it is created for the user alone, mode
+    // 0700, when missing); the socket goes into the first of channelFolders
+    // that can be made private and gives a short enough address.
+    SingleInstance(std::string workFolder, std::vector<std::string> channelFolders, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // The application's work folder, $HOME/.quillmere.
     static std::string defaultFolder();
-    std::string socketPath() const;
+    // $XDG_RUNTIME_DIR/quillmere when it is set, then /tmp/quillmere-<uid>.
+    static std::vector<std::string> defaultChannelFolders();
+
+    // Where the channel is, once claim has chosen it; empty without one.
+    std::string socketPath() const { return m_socketPath; }
 
     // Becomes the running instance, or hands paths (absolute, as bytes) to
-    // the one that runs; an empty list asks it to come to the front. Blocks
-    // for a few seconds at most.
-    Role claim(const std::vector<std::string>& paths);
+    // the one that runs; an empty list asks it to come to the front. Waits
+    // a few seconds at most for an instance that is still starting, and
+    // stops waiting as soon as giveUp says so.
+    Role claim(const std::vector<std::string>& paths, const std::function<bool()>& giveUp = {});
 
 signals:
     // Paths from a later start, in the order that start gave them.
@@ -49,10 +61,10 @@ private:
     enum class HandOver { NotReached, Confirmed, Unconfirmed };
     enum class Parse { Incomplete, Invalid, Complete };
 
-    bool prepareFolder() const;
+    std::string chooseSocketPath() const;
     Lock tryLock();
-    void releaseLock();
     bool listen();
+    void stopListening();
     HandOver handOver(const std::vector<std::string>& paths) const;
     void serve(QLocalSocket* socket);
     void deliver(const std::vector<std::string>& paths);
@@ -62,7 +74,9 @@ private:
     static QByteArray encode(const std::vector<std::string>& paths);
     static Parse decode(const QByteArray& message, std::vector<std::string>& paths);
 
-    std::string m_folder;
-    int m_lockFd = -1;
+    std::string m_workFolder;
+    std::vector<std::string> m_channelFolders;
+    std::string m_socketPath;
+    UniqueFd m_lock;
     QLocalServer* m_server = nullptr;
 };

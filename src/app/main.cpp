@@ -5,6 +5,7 @@
 #include "DialogFolderChooser.h"
 #include "JapaneseQtTexts.h"
 #include "JobQueue.h"
+#include "QuitOnSignal.h"
 #include "QuitQuestion.h"
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
@@ -29,6 +30,9 @@ int main(int argc, char* argv[])
     // into GCONV_PATH before that.
     ConverterPath::install(ConverterPath::executableFolder());
     QApplication application(argc, argv);
+    // Made before everything it must end, so that it goes after them: a
+    // second signal must not cut the ending short.
+    QuitOnSignal quitOnSignal;
     QApplication::setOrganizationName("Quillmere");
     QApplication::setApplicationName("Quillmere");
     QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
@@ -38,8 +42,8 @@ int main(int argc, char* argv[])
     JapaneseQtTexts::install(application, qtTexts);
 
     const std::vector<std::string> paths = AppDelegate::pathsFromArguments(argc, argv);
-    SingleInstance instance(SingleInstance::defaultFolder());
-    switch (instance.claim(paths)) {
+    SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
+    switch (instance.claim(paths, [&quitOnSignal] { return quitOnSignal.hasSignalled(); })) {
     case SingleInstance::Role::HandedOver:
         return 0;
     case SingleInstance::Role::Failed:

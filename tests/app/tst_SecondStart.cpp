@@ -1,64 +1,124 @@
-// The real program, started four times under a private home folder: later
-// starts hand their files to the first and end at once with status 0, and
-// the first makes their archives in the order they were started.
-#include "TestHome.h"
+// The real program, started several times under a home folder whose path is
+// long and holds blanks and quotes: later starts hand their files to the one
+// instance that runs and end at once with status 0, however quickly they
+// follow each other, and that instance makes all their archives. A start
+// that cannot reach the running instance says so and makes nothing.
+#include "AppFolders.h"
+#include "AppProcess.h"
 #include "ZipReader.h"
 
 #include <QFile>
-#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
 
+namespace {
+
+const int kStartMilliseconds = 20000;
+const int kJobMilliseconds = 30000;
+// A start waits this long for an instance it cannot reach, then gives up.
+const int kGiveUpMilliseconds = 30000;
+
+// The entry names of every archive in folder, sorted.
+Names namesInArchives(const std::string& folder)
+{
+    Names names;
+    for (const char* archive : {"archive.zip", "archive1.zip", "archive2.zip"}) {
+        const Names inside = ZipReader(folder + "/" + archive).names();
+        names.insert(names.end(), inside.begin(), inside.end());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
 class TestSecondStart : public QObject {
     Q_OBJECT
-    TestHome m_home;
-    // The first instance; QProcess kills it when the test object goes.
-    QProcess m_first;
 
-    void start(QProcess& process, const std::string& folder, const QStringList& arguments)
+    // Runs a later start to its end: its exit status, or -1 when it did not
+    // end by itself.
+    static int runToEnd(const AppFolders& folders, const std::string& workingFolder, const Names& arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QFile::decodeName(m_home.makeFolder(".config").c_str()));
-        // The program has to find its name converter on its own.
-        environment.remove(QStringLiteral("GCONV_PATH"));
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(QFile::decodeName(folder.c_str()));
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(QStringLiteral(QUILLMERE_BINARY), arguments);
-    }
-    void runToEnd(const std::string& folder, const QStringList& arguments)
-    {
-        QProcess later;
-        start(later, folder, arguments);
-        QVERIFY(later.waitForFinished(15000));
-        QVERIFY(later.exitStatus() == QProcess::NormalExit && later.exitCode() == 0);
+        AppProcess later(QUILLMERE_BINARY, folders.setting());
+        later.start(workingFolder, arguments);
+        return later.waitForEnd(kStartMilliseconds) && later.endedNormally() ? later.exitCode() : -1;
     }
 
 private slots:
     void laterStartsReachTheFirstInstanceInOrder()
     {
-        // Items in the home folder: the archive is renamed into place on one
-        // file system, so it is complete as soon as it can be seen.
-        m_home.writeFile("items/first.txt", "first\n");
-        m_home.writeFile("items/second.txt", "second\n");
-        const std::string items = m_home.path() + "/items";
-        start(m_first, m_home.path(), {});
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(m_home.path() + "/.quillmere/instance.sock"), 10000);
+        const AppFolders folders;
+        folders.writeItem("first.txt", "first\n");
+        folders.writeItem("second.txt", "second\n");
+        AppProcess first(QUILLMERE_BINARY, folders.setting());
+        first.start(folders.home(), {});
+        QTRY_VERIFY_WITH_TIMEOUT(folders.channelIsOpen(), kStartMilliseconds);
         // Relative paths, from two different working folders.
-        runToEnd(items, {QStringLiteral("first.txt")});
-        runToEnd(m_home.path(), {QStringLiteral("items/second.txt")});
+        QCOMPARE(runToEnd(folders, folders.items(), {"first.txt"}), 0);
+        QCOMPARE(runToEnd(folders, folders.items() + "/..", {"items/second.txt"}), 0);
         // Without files the window only comes to the front.
-        runToEnd(m_home.path(), {});
+        QCOMPARE(runToEnd(folders, folders.home(), {}), 0);
 
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/archive1.zip"), 20000);
-        QCOMPARE(ZipReader(items + "/archive.zip").names(), Names{"archive/first.txt"});
-        QCOMPARE(ZipReader(items + "/archive1.zip").names(), Names{"archive/second.txt"});
-        QCOMPARE(m_first.state(), QProcess::Running);
-        QVERIFY(!fs::exists(items + "/archive2.zip"));
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(folders.items() + "/archive1.zip"), kJobMilliseconds);
+        QCOMPARE(ZipReader(folders.items() + "/archive.zip").names(), Names{"archive/first.txt"});
+        QCOMPARE(ZipReader(folders.items() + "/archive1.zip").names(), Names{"archive/second.txt"});
+        QVERIFY(!fs::exists(folders.items() + "/archive2.zip"));
+        QVERIFY(first.isRunning());
+    }
+
+    void quickStartsMeetOneInstance()
+    {
+        const AppFolders folders;
+        const std::array<std::string, 3> items{folders.writeItem("a.txt", "a\n"), folders.writeItem("b.txt", "b\n"),
+                                               folders.writeItem("c.txt", "c\n")};
+        std::array<std::unique_ptr<AppProcess>, 3> starts;
+        for (size_t i = 0; i < starts.size(); ++i) {
+            starts[i] = std::make_unique<AppProcess>(QUILLMERE_BINARY, folders.setting());
+            starts[i]->start(folders.home(), {items[i]});
+        }
+        const auto running = [&] {
+            return std::count_if(starts.begin(), starts.end(), [](const auto& start) { return start->isRunning(); });
+        };
+        const auto handedOver = [&] {
+            return std::count_if(starts.begin(), starts.end(),
+                                 [](const auto& start) { return start->endedNormally() && start->exitCode() == 0; });
+        };
+
+        QTRY_VERIFY_WITH_TIMEOUT(running() == 1, kStartMilliseconds);
+        QCOMPARE(handedOver(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(folders.items() + "/archive2.zip"), kJobMilliseconds);
+        QCOMPARE(namesInArchives(folders.items()), (Names{"archive/a.txt", "archive/b.txt", "archive/c.txt"}));
+        QVERIFY(!fs::exists(folders.items() + "/archive3.zip"));
+    }
+
+    // A start from a session with another runtime folder finds the lock
+    // held but not the socket.
+    void aStartThatCannotReachTheInstanceSaysSoAndMakesNothing()
+    {
+        const AppFolders folders;
+        const std::string item = folders.writeItem("a.txt", "a\n");
+        AppProcess first(QUILLMERE_BINARY, folders.setting());
+        first.start(folders.home(), {});
+        QTRY_VERIFY_WITH_TIMEOUT(folders.channelIsOpen(), kStartMilliseconds);
+        const QTemporaryDir otherSession;
+        AppProcess::Setting elsewhere = folders.setting();
+        elsewhere.runtimeFolder = QFile::encodeName(otherSession.path()).toStdString();
+        AppProcess later(QUILLMERE_BINARY, elsewhere);
+        later.start(folders.home(), {item});
+
+        QVERIFY(later.waitForEnd(kGiveUpMilliseconds));
+        QCOMPARE(later.exitCode(), 1);
+        QVERIFY2(later.output().find("the running Quillmere could not be reached") != std::string::npos,
+                 later.output().c_str());
+        QVERIFY(!fs::exists(folders.items() + "/archive.zip"));
+        QVERIFY(first.isRunning());
     }
 };
 

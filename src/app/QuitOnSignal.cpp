@@ -1,0 +1,94 @@
+#include "QuitOnSignal.h"
+
+#include "Log.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+const int kSignals[] = {SIGHUP, SIGINT, SIGTERM};
+
+// The one thing a signal handler can reach is a variable of the program's
+// own: the pipe's write end, set while a QuitOnSignal lives.
+volatile std::sig_atomic_t writeEndForHandler = -1;
+
+void onSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const int fd = writeEndForHandler;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    // A full pipe already holds a byte that will end the loop.
+    if (fd >= 0 && ::write(fd, &byte, 1) < 0) {
+    }
+    errno = savedErrno;
+}
+
+void handleSignals(void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signalNumber : kSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+} // namespace
+
+QuitOnSignal::QuitOnSignal(QObject* parent)
+    : QObject(parent)
+{
+    int ends[2];
+    // Close-on-exec: the programs a job starts must not hold the pipe.
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        Log::line(std::string("signal handling unavailable: ") + std::strerror(errno));
+        return;
+    }
+    m_readEnd = UniqueFd(ends[0]);
+    m_writeEnd = UniqueFd(ends[1]);
+    writeEndForHandler = m_writeEnd.get();
+    m_notifier = new QSocketNotifier(m_readEnd.get(), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &QuitOnSignal::onSignalled);
+    handleSignals(onSignal);
+}
+
+QuitOnSignal::~QuitOnSignal()
+{
+    if (!m_writeEnd.isOpen())
+        return;
+    // From here on a signal ends the process at once, as it would without
+    // us; the descriptors close after this body.
+    handleSignals(SIG_DFL);
+    writeEndForHandler = -1;
+}
+
+bool QuitOnSignal::hasSignalled() const
+{
+    if (!m_readEnd.isOpen())
+        return false;
+    // The byte stays in the pipe for the event loop.
+    pollfd waiting{m_readEnd.get(), POLLIN, 0};
+    return ::poll(&waiting, 1, 0) == 1;
+}
+
+void QuitOnSignal::onSignalled()
+{
+    unsigned char byte = 0;
+    int last = 0;
+    while (::read(m_readEnd.get(), &byte, 1) == 1)
+        last = byte;
+    if (last == 0)
+        return;
+    Log::line("ending on signal " + std::to_string(last) + " (" + sigdescr_np(last) + ")");
+    // exit, not quit: quit first asks every window to close, and the main
+    // window would ask the user whether to stop the running job.
+    QCoreApplication::exit(0);
+}
