@@ -151,7 +151,9 @@ private slots:
         m_instance.setProcessEnvironment(sessionEnvironment());
         m_instance.setProcessChannelMode(QProcess::ForwardedChannels);
         m_instance.start(qs(root() + "/usr/bin/quillmere"), {});
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(m_home.path() + "/.quillmere/instance.sock"), 10000);
+        // The running instance listens in the private runtime folder.
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(qs(m_home.path() + "/runtime/quillmere")).entryList({"*.sock"}, QDir::System).isEmpty(),
+                                 10000);
     }
 
     void cleanupTestCase()
