@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -72,7 +73,7 @@ pid_t spawn(const ProcessTimer::Command& command)
     std::vector<std::string> environment = environmentFor(command);
     std::vector<char*> argv = pointersTo(arguments);
     std::vector<char*> envp = pointersTo(environment);
-    const int log = ::open(command.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int log = ::open(command.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -137,6 +138,31 @@ bool fileEventArrived(int watch, const std::string& fileName)
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
+}
+
+// True while any thread of the process has a child, a zombie not yet
+// collected included.
+bool hasChildren(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream children(task.path() / "children");
+        std::string first;
+        if (children >> first)
+            return true;
+    }
+    return false;
+}
+
+// Lets the process collect the programs it started, so that wait4's figures
+// cover them, without counting the wait: the measured time ended when the
+// file arrived.
+void awaitChildrenCollected(pid_t pid, double timeoutSeconds)
+{
+    const auto start = Clock::now();
+    while (hasChildren(pid) && secondsSince(start) < timeoutSeconds)
+        ::usleep(5000);
 }
 
 // Ends a process that is still running and collects its usage.
@@ -206,6 +232,8 @@ ProcessTimer::Result ProcessTimer::runUntilFileArrives(const Command& command, c
         }
     }
     ::close(watch);
+    if (arrived && !exited)
+        awaitChildrenCollected(pid, 10);
     if (!exited)
         endProcess(pid, status, usage);
     takeUsage(usage, result);

@@ -13,7 +13,7 @@ public:
         std::string workingFolder;
         // "NAME=value" entries put over the benchmark's own environment.
         std::vector<std::string> environment;
-        // Standard output and error go here (appended), never to the table.
+        // Standard output and error of this run go here, never to the table.
         std::string logFile = "/dev/null";
     };
 
@@ -35,8 +35,9 @@ public:
     static Result run(const Command& command);
 
     // Runs the command until a file named fileName is moved or written into
-    // folder, which is the end of the measured time; then ends the process
-    // (SIGTERM, SIGKILL after five seconds). ok when the file came.
+    // folder, which is the end of the measured time; then lets the process
+    // collect its children (ten seconds at most) and ends it (SIGTERM,
+    // SIGKILL after five seconds). ok when the file came.
     static Result runUntilFileArrives(const Command& command, const std::string& folder,
                                       const std::string& fileName, double timeoutSeconds);
 };

@@ -1,7 +1,9 @@
 #include "ReportTable.h"
 
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +26,15 @@ std::string ratio(const Series& numerator, const Series& denominator)
     char text[32];
     std::snprintf(text, sizeof text, "%.2f", numerator.medianSeconds() / denominator.medianSeconds());
     return text;
+}
+
+// The machine's load over the last minute, from /proc/loadavg.
+std::string loadAverage()
+{
+    std::ifstream file("/proc/loadavg");
+    std::string oneMinute;
+    file >> oneMinute;
+    return oneMinute.empty() ? "unknown" : oneMinute;
 }
 
 std::string verdict(bool known, bool met)
@@ -53,6 +64,7 @@ void ReportTable::print(const std::vector<ShapeFigures>& shapes, const Series& s
 {
     std::printf("\nQuillmere benchmark%s: medians of %d interleaved runs, warm file cache.\n",
                 quick ? " (quick: small trees, a smoke test; the targets are for the full trees)" : "", runs);
+    printLoad("at the end");
     std::printf("app = the whole application (build/quillmere, headless, item as argument) from its start to the\n"
                 "archive in place; writer = php's writer command alone on the same staged tree; seconds.\n\n");
     std::printf("%-48s %7s %7s %7s %7s %8s %9s  %-17s %s\n", "Shape", "app", "writer", "zip", "zip -9", "app/zip",
@@ -71,6 +83,13 @@ void ReportTable::print(const std::vector<ShapeFigures>& shapes, const Series& s
     }
     printProcessorTime(shapes);
     printFailures(shapes, singleFile);
+    std::fflush(stdout);
+}
+
+void ReportTable::printLoad(const char* when)
+{
+    std::printf("Load average of the machine %s: %s (%ld processors).\n", when, loadAverage().c_str(),
+                ::sysconf(_SC_NPROCESSORS_ONLN));
     std::fflush(stdout);
 }
 
@@ -132,14 +151,24 @@ void ReportTable::printEncrypted(const ShapeFigures& figures)
 
 void ReportTable::printProcessorTime(const std::vector<ShapeFigures>& shapes)
 {
-    std::printf("\nProcessor time, user / system seconds (medians; the app's include its writer):\n");
-    std::printf("%-48s %-15s %-15s %-15s %-15s %s\n", "Shape", "app", "writer", "zip", "zip -9", "app peak MB");
+    // Processor time moves less than wall time on a busy machine: its ratio
+    // tells whether a change in the ratios above is the program's or the
+    // machine's.
+    std::printf("\nProcessor time, user / system seconds (medians; the app's include the programs it ran):\n");
+    std::printf("%-48s %-15s %-15s %-15s %-15s %-12s %s\n", "Shape", "app", "writer", "zip", "zip -9", "cpu app/zip",
+                "app peak MB");
     for (const ShapeFigures& figures : shapes) {
         char peak[32] = "-";
         if (!figures.application.empty())
             std::snprintf(peak, sizeof peak, "%.0f", figures.application.peakOwnMegabytes());
-        std::printf("%-48s %-15s %-15s %-15s %-15s %s\n", figures.shape.title.c_str(), cpu(figures.application).c_str(),
-                    cpu(figures.writer).c_str(), cpu(figures.zip).c_str(), cpu(figures.zip9).c_str(), peak);
+        char cpuRatio[32] = "-";
+        if (!figures.application.empty() && !figures.zip.empty())
+            std::snprintf(cpuRatio, sizeof cpuRatio, "%.2f",
+                          (figures.application.medianUserSeconds() + figures.application.medianSystemSeconds())
+                              / (figures.zip.medianUserSeconds() + figures.zip.medianSystemSeconds()));
+        std::printf("%-48s %-15s %-15s %-15s %-15s %-12s %s\n", figures.shape.title.c_str(),
+                    cpu(figures.application).c_str(), cpu(figures.writer).c_str(), cpu(figures.zip).c_str(),
+                    cpu(figures.zip9).c_str(), cpuRatio, peak);
     }
 }
 

@@ -12,6 +12,9 @@ class ReportTable {
 public:
     static void print(const std::vector<ShapeFigures>& shapes, const Series& singleFile, int runs, bool quick);
 
+    // The machine's load: the figures of a busy machine are slower and noisier.
+    static void printLoad(const char* when);
+
 private:
     static void printShapeRow(const ShapeFigures& figures);
     static void printSingleFile(const Series& singleFile);

@@ -140,6 +140,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     const JobTimer timer(root, applicationPath);
+    ReportTable::printLoad("at the start");
 
     if (options.allocator) {
         const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
