@@ -45,7 +45,7 @@ const Shape* findShape(const std::vector<Shape>& shapes, const std::string& key)
 
 void printHeader(const char* what)
 {
-    std::printf("%-76s %8s %8s %8s  %s\n", what, "wall s", "user s", "sys s", "archive");
+    std::printf("%-76s %8s %8s %8s %8s  %s\n", what, "wall s", "user s", "sys s", "peak MB", "archive");
 }
 
 void printRow(const std::string& variant, const Series& series, const std::string& archiveNote)
@@ -54,8 +54,9 @@ void printRow(const std::string& variant, const Series& series, const std::strin
         std::printf("%-76s failed: %s\n", label(variant).c_str(), series.firstFailure().c_str());
         return;
     }
-    std::printf("%-76s %8.2f %8.2f %8.2f  %s\n", label(variant).c_str(), series.medianSeconds(),
-                series.medianUserSeconds(), series.medianSystemSeconds(), archiveNote.c_str());
+    std::printf("%-76s %8.2f %8.2f %8.2f %8.0f  %s\n", label(variant).c_str(), series.medianSeconds(),
+                series.medianUserSeconds(), series.medianSystemSeconds(), series.peakWithChildrenMegabytes(),
+                archiveNote.c_str());
     std::fflush(stdout);
 }
 
@@ -77,13 +78,17 @@ std::vector<std::string> AllocatorStudy::defaultVariants()
 }
 
 void AllocatorStudy::run(const JobTimer& timer, const std::string& root, bool quick, int runs,
-                         const std::vector<std::string>& variants)
+                         const std::vector<std::string>& variants, const std::vector<std::string>& shapeKeys)
 {
     const std::vector<Shape> shapes = ShapeCatalog::all(quick);
     std::printf("Allocator settings for the writer and the encryption script: medians of %d interleaved runs\n",
                 runs);
-    for (const char* key : {"small", "incompressible"}) {
+    for (const std::string& key : shapeKeys) {
         const Shape* shape = findShape(shapes, key);
+        if (!shape) {
+            std::printf("no shape named %s\n", key.c_str());
+            continue;
+        }
         std::fprintf(stderr, "building %s\n", shape->title.c_str());
         const std::string item = ShapeCatalog::build(*shape, root + "/" + shape->key);
         timer.stageForWriter(item);

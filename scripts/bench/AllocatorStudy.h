@@ -14,8 +14,10 @@ public:
     // The settings tried when none are given; "" is glibc's defaults.
     static std::vector<std::string> defaultVariants();
 
+    // Studies the writer on each shape named in shapeKeys, and on the
+    // "incompressible" shape the encryption script too.
     static void run(const JobTimer& timer, const std::string& root, bool quick, int runs,
-                    const std::vector<std::string>& variants);
+                    const std::vector<std::string>& variants, const std::vector<std::string>& shapeKeys);
 
 private:
     static void studyWriter(const JobTimer& timer, const std::string& root, const std::string& title,

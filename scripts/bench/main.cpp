@@ -3,7 +3,7 @@
 // hand after a build and read the figures (see README.md beside this file).
 //
 //   build/quillmere-bench [--quick] [--runs N] [--only SHAPE,...]
-//   build/quillmere-bench --allocator [--quick] [--runs N] [--variant TUNABLES]...
+//   build/quillmere-bench --allocator [--quick] [--runs N] [--only SHAPE,...] [--variant TUNABLES]...
 
 #include "AllocatorStudy.h"
 #include "FileManager.h"
@@ -37,7 +37,8 @@ struct Options {
 
 const char* const kUsage =
     "usage: quillmere-bench [--quick] [--runs N] [--only SHAPE,...]\n"
-    "       quillmere-bench --allocator [--quick] [--runs N] [--variant GLIBC_TUNABLES]...\n"
+    "       quillmere-bench --allocator [--quick] [--runs N] [--only small,incompressible]\n"
+    "                       [--variant GLIBC_TUNABLES]...\n"
     "shapes: incompressible, text, small, large, names, single\n";
 
 std::vector<std::string> splitList(const std::string& text)
@@ -145,7 +146,9 @@ int main(int argc, char* argv[])
     if (options.allocator) {
         const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
         AllocatorStudy::run(timer, root, options.quick, runs,
-                            options.variants.empty() ? AllocatorStudy::defaultVariants() : options.variants);
+                            options.variants.empty() ? AllocatorStudy::defaultVariants() : options.variants,
+                            options.only.empty() ? std::vector<std::string>{"small", "incompressible"}
+                                                 : options.only);
         return 0;
     }
 
