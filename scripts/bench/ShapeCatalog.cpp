@@ -83,7 +83,8 @@ std::string ShapeCatalog::build(const Shape& shape, const std::string& folder)
     std::filesystem::create_directories(folder);
     switch (shape.layout) {
     case Shape::Layout::OneFile: {
-        const std::string item = folder + "/" + (shape.content == TreeMaker::Content::Random ? "video.bin" : "notes.txt");
+        const char* name = shape.content == TreeMaker::Content::Random ? "video.bin" : "notes.txt";
+        const std::string item = folder + "/" + name;
         std::mt19937_64 random(44);
         TreeMaker::makeFile(item, shape.minBytes, shape.content, random);
         return item;

@@ -11,12 +11,13 @@ namespace {
 // frequent than the last, so that deflate finds what it finds in prose.
 class Vocabulary {
 public:
-    explicit Vocabulary(std::mt19937_64& random)
+    Vocabulary()
     {
+        std::mt19937_64 random(7);
         static const char* const syllables[] = {"ka", "shi", "to", "ne", "ma", "ri", "so", "un", "de", "ra",
                                                 "mo", "ti", "ve", "lo", "pe", "an", "er", "is", "or", "ba"};
-        static const char* const japanese[] = {"見積書", "会議", "資料", "ファイル", "名前", "確認", "予定",
-                                               "報告", "デザイン", "お願いします"};
+        static const char* const japanese[] = {"見積書", "会議", "資料", "ファイル", "名前",
+                                               "確認", "予定", "報告", "デザイン", "お願いします"};
         for (const char* word : japanese)
             m_words.emplace_back(word);
         while (m_words.size() < 1500) {
@@ -76,8 +77,7 @@ std::string numbered(const std::string& stem, int number, int width)
 
 void TreeMaker::makeFile(const std::string& path, uint64_t bytes, Content content, std::mt19937_64& random)
 {
-    static std::mt19937_64 vocabularySeed(7);
-    static const Vocabulary words(vocabularySeed);
+    static const Vocabulary words;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::vector<char> block(1 << 20);
     int wordsOnLine = 0;
@@ -122,11 +122,13 @@ void TreeMaker::makeJapaneseTree(const std::string& root, int files, int folders
     for (int i = 0; i < files; ++i) {
         const int folderIndex = folders > 0 ? i % folders : 0;
         const char* const* folderWords = folderIndex % 2 ? decomposed : composed;
-        const std::string folder = root + "/" + numbered(std::string(folderWords[folderIndex % words]) + "_", folderIndex, 2);
+        const std::string folderName = std::string(folderWords[folderIndex % words]) + "_";
+        const std::string folder = root + "/" + numbered(folderName, folderIndex, 2);
         std::filesystem::create_directories(folder);
         const char* const* fileWords = i % 2 ? decomposed : composed;
         const std::string name = numbered(std::string(fileWords[(i / 2) % words]) + "_", i, 4) + ".txt";
-        makeFile(folder + "/" + name, sizeBetween(meanBytes / 2, meanBytes * 3 / 2, random), Content::Text, random);
+        makeFile(folder + "/" + name, sizeBetween(meanBytes / 2, meanBytes * 3 / 2, random), Content::Text,
+                 random);
     }
     std::filesystem::create_directories(root + "/空のフォルダ");
 }
