@@ -1,11 +1,56 @@
 #pragma once
 
-#include <string>
+#include "WorkFolders.h"
 
-// Times complete archive jobs and the reference `zip -qr` on the same tree.
+#include "ProcessTimer.h"
+
+#include <string>
+#include <vector>
+
+// Times what the user waits for and what it is compared with, on one item
+// (a folder or a file): the whole application, started with the item as its
+// argument the way a file manager starts it, until the archive is in place
+// beside the item; php's writer alone on the same staged tree, started
+// exactly as the application starts it; and zip on the item.
+//
+// The application runs headless with the benchmark's temporary home folder
+// and runtime folder (set up by the caller in this process's environment)
+// and reads its options from that home, as a real start does.
 class JobTimer {
 public:
-    // Seconds from the call to the delivered archive; negative on failure.
-    static double runJob(const std::string& item, bool encrypt);
-    static double runZip(const std::string& item, bool encrypt);
+    static constexpr const char* kPassword = "benchpassword1";
+
+    JobTimer(const std::string& workRoot, const std::string& applicationPath);
+
+    // The application from its start to the archive in the item's folder.
+    // The archive and the staging folder left behind are removed afterwards,
+    // outside the measured time, so every run starts alike.
+    ProcessTimer::Result runApplication(const std::string& item, bool encrypt) const;
+
+    // Builds the content folder of a job for item in a home folder of the
+    // writer's own (linked, as the application links), for runWriter.
+    void stageForWriter(const std::string& item) const;
+    // The writer command on the staged tree, with environment entries
+    // ("NAME=value") added; its archive stays at writerArchivePath() when
+    // keepArchive is set, and is removed otherwise.
+    ProcessTimer::Result runWriter(const std::vector<std::string>& environment = {}, bool keepArchive = false) const;
+    std::string writerArchivePath() const;
+
+    // The encryption script as the application runs it, on a copy of
+    // plainArchive put where the writer leaves its archive; the encrypted
+    // archive is removed afterwards.
+    ProcessTimer::Result runEncryptScript(const std::string& plainArchive,
+                                          const std::vector<std::string>& environment = {}) const;
+
+    // zip with options (for example {"-qr"}) on the item, from its folder.
+    ProcessTimer::Result runZip(const std::string& item, const std::vector<std::string>& options) const;
+
+private:
+    WorkFolders writerFolders() const;
+    std::vector<std::string> writerEnvironment(const std::vector<std::string>& extra) const;
+    void removeIfPresent(const std::string& path) const;
+
+    std::string m_root;
+    std::string m_application;
+    std::string m_converterFolder;
 };

@@ -3,52 +3,132 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <vector>
 
 namespace {
 
-void writeFile(const std::filesystem::path& file, uint64_t size, TreeMaker::Content content, std::mt19937_64& random)
-{
-    static const char* const words[] = {"archive ", "名前 ", "window ", "ファイル ", "folder ", "data\n"};
-    std::ofstream out(file, std::ios::binary);
-    std::vector<char> block(1 << 16);
-    for (uint64_t written = 0; written < size;) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(block.size(), size - written));
-        if (content == TreeMaker::Content::Random) {
-            for (size_t i = 0; i + 8 <= chunk; i += 8) {
-                const uint64_t value = random();
-                std::memcpy(&block[i], &value, 8);
-            }
-        } else {
-            size_t i = 0;
-            while (i < chunk) {
-                const char* word = words[random() % 6];
-                for (; *word && i < chunk; ++word)
-                    block[i++] = *word;
-            }
+// Words of the text files: a fixed vocabulary, the first words far more
+// frequent than the last, so that deflate finds what it finds in prose.
+class Vocabulary {
+public:
+    Vocabulary()
+    {
+        std::mt19937_64 random(7);
+        static const char* const syllables[] = {"ka", "shi", "to", "ne", "ma", "ri", "so", "un", "de", "ra",
+                                                "mo", "ti", "ve", "lo", "pe", "an", "er", "is", "or", "ba"};
+        static const char* const japanese[] = {"見積書", "会議", "資料", "ファイル", "名前",
+                                               "確認", "予定", "報告", "デザイン", "お願いします"};
+        for (const char* word : japanese)
+            m_words.emplace_back(word);
+        while (m_words.size() < 1500) {
+            std::string word;
+            const int length = 1 + static_cast<int>(random() % 4);
+            for (int i = 0; i < length; ++i)
+                word += syllables[random() % 20];
+            m_words.push_back(word);
         }
+    }
+
+    const std::string& pick(std::mt19937_64& random) const
+    {
+        // The cube of a uniform number favours the low indexes.
+        const double u = static_cast<double>(random() % 1000000) / 1000000.0;
+        return m_words[static_cast<size_t>(u * u * u * static_cast<double>(m_words.size()))];
+    }
+
+private:
+    std::vector<std::string> m_words;
+};
+
+void fillRandom(std::vector<char>& block, size_t length, std::mt19937_64& random)
+{
+    for (size_t i = 0; i < length; i += 8) {
+        const uint64_t value = random();
+        std::memcpy(&block[i], &value, std::min<size_t>(8, length - i));
+    }
+}
+
+void fillText(std::vector<char>& block, size_t length, std::mt19937_64& random, const Vocabulary& words,
+              int& wordsOnLine)
+{
+    for (size_t i = 0; i < length;) {
+        std::string word = words.pick(random);
+        word += ++wordsOnLine % 12 == 0 ? '\n' : ' ';
+        const size_t take = std::min(word.size(), length - i);
+        std::memcpy(&block[i], word.data(), take);
+        i += take;
+    }
+}
+
+uint64_t sizeBetween(uint64_t minBytes, uint64_t maxBytes, std::mt19937_64& random)
+{
+    return maxBytes > minBytes ? minBytes + random() % (maxBytes - minBytes + 1) : minBytes;
+}
+
+std::string numbered(const std::string& stem, int number, int width)
+{
+    std::string digits = std::to_string(number);
+    if (static_cast<int>(digits.size()) < width)
+        digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+    return stem + digits;
+}
+
+} // namespace
+
+void TreeMaker::makeFile(const std::string& path, uint64_t bytes, Content content, std::mt19937_64& random)
+{
+    static const Vocabulary words;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<char> block(1 << 20);
+    int wordsOnLine = 0;
+    for (uint64_t written = 0; written < bytes;) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(block.size(), bytes - written));
+        if (content == Content::Random)
+            fillRandom(block, chunk, random);
+        else
+            fillText(block, chunk, random, words, wordsOnLine);
         out.write(block.data(), static_cast<std::streamsize>(chunk));
         written += chunk;
     }
 }
 
-} // namespace
-
-void TreeMaker::make(const std::string& root, int count, uint64_t totalBytes, Content content, int depth, int fanOut)
+void TreeMaker::makeTree(const std::string& root, int files, int folders, uint64_t minBytes, uint64_t maxBytes,
+                         Content content)
 {
     std::mt19937_64 random(42);
-    const uint64_t each = count > 0 ? totalBytes / static_cast<uint64_t>(count) : 0;
-    for (int i = 0; i < count; ++i) {
-        std::filesystem::path folder = root;
-        int index = i;
-        for (int level = 0; level < depth; ++level) {
-            folder /= "d" + std::to_string(index % fanOut);
-            index /= fanOut;
-        }
+    std::filesystem::create_directories(root);
+    for (int i = 0; i < files; ++i) {
+        std::string folder = root;
+        if (folders > 0)
+            folder += "/" + numbered("folder", i % folders, 3);
         std::filesystem::create_directories(folder);
-        // Sizes vary around the mean, as real folders do.
-        const uint64_t size = each / 2 + (each > 0 ? random() % each : 0);
-        writeFile(folder / ("file" + std::to_string(i) + ".dat"), size, content, random);
+        const char* extension = content == Content::Random ? ".bin" : ".txt";
+        makeFile(folder + "/" + numbered("file", i, 5) + extension, sizeBetween(minBytes, maxBytes, random), content,
+                 random);
     }
+}
+
+void TreeMaker::makeJapaneseTree(const std::string& root, int files, int folders, uint64_t meanBytes)
+{
+    // Composed and decomposed spellings of the same words, side by side.
+    static const char* const composed[] = {"見積書", "ガイド", "データ", "パンフレット", "議事録", "ブログ",
+                                           "写真", "café", "レポート", "予算"};
+    static const char* const decomposed[] = {"見積書", "カ\u3099イト\u3099", "テ\u3099ータ",
+                                             "ハ\u309Aンフレット", "議事録", "フ\u3099ロク\u3099",
+                                             "写真", "cafe\u0301", "レホ\u309Aート", "予算"};
+    const int words = 10;
+    std::mt19937_64 random(43);
+    std::filesystem::create_directories(root);
+    for (int i = 0; i < files; ++i) {
+        const int folderIndex = folders > 0 ? i % folders : 0;
+        const char* const* folderWords = folderIndex % 2 ? decomposed : composed;
+        const std::string folderName = std::string(folderWords[folderIndex % words]) + "_";
+        const std::string folder = root + "/" + numbered(folderName, folderIndex, 2);
+        std::filesystem::create_directories(folder);
+        const char* const* fileWords = i % 2 ? decomposed : composed;
+        const std::string name = numbered(std::string(fileWords[(i / 2) % words]) + "_", i, 4) + ".txt";
+        makeFile(folder + "/" + name, sizeBetween(meanBytes / 2, meanBytes * 3 / 2, random), Content::Text,
+                 random);
+    }
+    std::filesystem::create_directories(root + "/空のフォルダ");
 }

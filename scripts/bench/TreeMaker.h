@@ -1,15 +1,29 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 
-// Generates the trees the benchmark archives.
+// Generates the trees the benchmark archives. Every tree is the same from
+// run to run (fixed seeds), so figures of different builds compare.
 class TreeMaker {
 public:
-    enum class Content { Random, Text };
+    enum class Content {
+        Random, // incompressible, like photos, videos and archives
+        Text,   // prose-like lines of Latin and Japanese words
+    };
 
-    // count files spread over folders of fanOut entries, nested depth deep,
-    // together about totalBytes.
-    static void make(const std::string& root, int count, uint64_t totalBytes, Content content, int depth = 2,
-                     int fanOut = 40);
+    // files files spread evenly over folders folders directly below root
+    // (none: all directly in root), each of a size between minBytes and
+    // maxBytes.
+    static void makeTree(const std::string& root, int files, int folders, uint64_t minBytes, uint64_t maxBytes,
+                         Content content);
+
+    // files text files with Japanese names in folders with Japanese names;
+    // every second name is in decomposed form (a voiced kana as the kana and
+    // a combining mark, an accented letter as the letter and its accent),
+    // as names copied from a Mac are. One folder is left empty.
+    static void makeJapaneseTree(const std::string& root, int files, int folders, uint64_t meanBytes);
+
+    static void makeFile(const std::string& path, uint64_t bytes, Content content, std::mt19937_64& random);
 };

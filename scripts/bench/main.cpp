@@ -1,119 +1,171 @@
-// Benchmark of complete archive jobs against `zip -qr` of the same trees.
-// Not a test: run it by hand after scripts/build and read the figures.
+// Benchmark of complete archive jobs against zip on the same trees, and of
+// the allocator settings of the programs a job runs. Not a test: run it by
+// hand after a build and read the figures (see README.md beside this file).
 //
-//   build/quillmere-bench [--quick] [--runs N] [--shapes small,large,text,deep]
+//   build/quillmere-bench [--quick] [--runs N] [--only SHAPE,...]
+//   build/quillmere-bench --allocator [--quick] [--runs N] [--only SHAPE,...] [--variant TUNABLES]...
 
-#include "ConverterPath.h"
+#include "AllocatorStudy.h"
 #include "FileManager.h"
 #include "JobTimer.h"
-#include "TreeMaker.h"
+#include "ReportTable.h"
+#include "ShapeBench.h"
+#include "ShapeCatalog.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
-#include <vector>
+#include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
-struct Shape {
-    const char* name;
-    const char* description;
-    int files;
-    uint64_t bytes;
-    TreeMaker::Content content;
-    int depth;
+struct Options {
+    bool quick = false;
+    bool allocator = false;
+    int runs = 0; // 0: the mode's default
+    std::vector<std::string> only;
+    std::vector<std::string> variants;
+    bool help = false;
+    std::string error;
 };
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
+const char* const kUsage =
+    "usage: quillmere-bench [--quick] [--runs N] [--only SHAPE,...]\n"
+    "       quillmere-bench --allocator [--quick] [--runs N] [--only small,incompressible]\n"
+    "                       [--variant GLIBC_TUNABLES]...\n"
+    "shapes: incompressible, text, small, large, names, single\n";
 
-long peakMemoryMegabytes()
+std::vector<std::string> splitList(const std::string& text)
 {
-    rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
-
-void measure(const std::string& tree, const Shape& shape, int runs, bool encrypt)
-{
-    std::vector<double> job;
-    std::vector<double> zip;
-    for (int run = 0; run < runs; ++run) {
-        // Alternating, so that a change in the machine's load hits both.
-        job.push_back(JobTimer::runJob(tree, encrypt));
-        zip.push_back(JobTimer::runZip(tree, encrypt));
+    std::vector<std::string> items;
+    std::stringstream stream(text);
+    for (std::string item; std::getline(stream, item, ',');) {
+        if (!item.empty())
+            items.push_back(item);
     }
-    const double jobMedian = median(job);
-    const double zipMedian = median(zip);
-    std::printf("%-6s %-38s %-9s job %8.3f s   zip -qr %8.3f s   job/zip %5.2f\n", shape.name, shape.description,
-                encrypt ? "encrypted" : "plain", jobMedian, zipMedian, jobMedian / zipMedian);
-    std::fflush(stdout);
+    return items;
+}
+
+Options parse(int argc, char* argv[])
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "--quick")
+            options.quick = true;
+        else if (argument == "--allocator")
+            options.allocator = true;
+        else if (argument == "--runs" && hasValue)
+            options.runs = std::max(1, std::atoi(argv[++i]));
+        else if (argument == "--only" && hasValue)
+            options.only = splitList(argv[++i]);
+        else if (argument == "--variant" && hasValue)
+            options.variants.push_back(argv[++i]);
+        else if (argument == "--help" || argument == "-h")
+            options.help = true;
+        else
+            options.error = "unknown or incomplete option: " + argument;
+    }
+    return options;
+}
+
+bool selected(const Options& options, const std::string& key)
+{
+    return options.only.empty() || std::find(options.only.begin(), options.only.end(), key) != options.only.end();
+}
+
+// The application and its programs see a home and a runtime folder of
+// their own, made for this run, and no configuration folder of the user's.
+void useTemporaryHome(const std::string& root)
+{
+    FileManager::createDirectory(root + "/home");
+    FileManager::createDirectory(root + "/runtime", 0700);
+    ::setenv("HOME", (root + "/home").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        ::unsetenv(name);
+}
+
+Series timeSingleFile(const JobTimer& timer, const std::string& root, int runs)
+{
+    const std::string folder = root + "/single";
+    FileManager::createDirectory(folder);
+    const std::string item = folder + "/メモ.txt";
+    QFile file(QFile::decodeName(item.c_str()));
+    file.open(QIODevice::WriteOnly);
+    file.write("a small note\n");
+    file.close();
+    Series series;
+    for (int run = 0; run < runs; ++run) {
+        const ProcessTimer::Result result = timer.runApplication(item, false);
+        std::fprintf(stderr, "  single run %d/%d: %s\n", run + 1, runs,
+                     result.ok ? (std::to_string(result.seconds) + " s").c_str() : result.failure.c_str());
+        series.add(result);
+    }
+    FileManager::removeItem(folder);
+    return series;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication application(argc, argv);
-    ConverterPath::install(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
-    int runs = 3;
-    bool quick = false;
-    std::string shapes = "small,large,text,deep";
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--quick")
-            quick = true;
-        else if (argument == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else if (argument == "--shapes" && i + 1 < argc)
-            shapes = argv[++i];
+    const Options options = parse(argc, argv);
+    if (options.help || !options.error.empty()) {
+        if (!options.error.empty())
+            std::fprintf(stderr, "%s\n", options.error.c_str());
+        std::fputs(kUsage, options.help ? stdout : stderr);
+        return options.help ? 0 : 2;
     }
-    const uint64_t mb = 1024 * 1024;
-    const uint64_t scale = quick ? 10 : 1;
-    const std::vector<Shape> all = {
-        {"small", "2,000 files, 150 MB, random and text", 2000, 150 * mb / scale, TreeMaker::Content::Random, 2},
-        {"large", "4 files, 1 GB, random", 4, 1024 * mb / scale, TreeMaker::Content::Random, 0},
-        {"text", "500 files, 100 MB, text", 500, 100 * mb / scale, TreeMaker::Content::Text, 2},
-        {"deep", "1,000 files, 20 MB, 12 levels deep", 1000, 20 * mb / scale, TreeMaker::Content::Text, 12},
-    };
-
-    // The home folder and the trees share one file system, as a user's do.
+    // The trees, the home folder and the archives share one file system, as
+    // a user's files and home usually do.
     QTemporaryDir work(QDir::tempPath() + "/quillmere-bench-XXXXXX");
+    if (!work.isValid()) {
+        std::fprintf(stderr, "cannot create a work folder in %s\n", qPrintable(QDir::tempPath()));
+        return 1;
+    }
     const std::string root = QFile::encodeName(work.path()).toStdString();
-    FileManager::createDirectory(root + "/home");
-    ::setenv("HOME", (root + "/home").c_str(), 1);
+    useTemporaryHome(root);
+    QCoreApplication application(argc, argv);
+    const std::string applicationPath =
+        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/quillmere";
+    if (!FileManager::exists(applicationPath)) {
+        std::fprintf(stderr, "%s is missing: build the application first\n", applicationPath.c_str());
+        return 1;
+    }
+    const JobTimer timer(root, applicationPath);
+    ReportTable::printLoad("at the start");
 
-    std::printf("Quillmere benchmark: medians of %d runs, job and zip alternating%s\n", runs,
-                quick ? " (quick: trees a tenth of the size)" : "");
-    for (const Shape& shape : all) {
-        if (shapes.find(shape.name) == std::string::npos)
-            continue;
-        const std::string tree = root + "/" + shape.name + "/tree";
-        TreeMaker::make(tree, shape.files, shape.bytes, shape.content, shape.depth,
-                        shape.depth > 2 ? 2 : 40);
-        measure(tree, shape, runs, false);
-        measure(tree, shape, runs, true);
-        FileManager::removeItem(root + "/" + shape.name);
+    if (options.allocator) {
+        const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
+        AllocatorStudy::run(timer, root, options.quick, runs,
+                            options.variants.empty() ? AllocatorStudy::defaultVariants() : options.variants,
+                            options.only.empty() ? std::vector<std::string>{"small", "incompressible"}
+                                                 : options.only);
+        return 0;
     }
 
-    const std::string single = root + "/single/note.txt";
-    FileManager::createDirectory(root + "/single");
-    QFile file(QString::fromStdString(single));
-    file.open(QIODevice::WriteOnly);
-    file.write("a small note\n");
-    file.close();
-    std::vector<double> latency;
-    for (int run = 0; run < std::max(runs, 5); ++run)
-        latency.push_back(JobTimer::runJob(single, false));
-    std::printf("single small file: call to delivered archive %.3f s (median)\n", median(latency));
-    std::printf("peak memory of this process: %ld MB\n", peakMemoryMegabytes());
+    const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
+    std::vector<ShapeFigures> figures;
+    for (const Shape& shape : ShapeCatalog::all(options.quick)) {
+        if (!selected(options, shape.key))
+            continue;
+        std::fprintf(stderr, "building %s\n", shape.title.c_str());
+        const std::string folder = root + "/" + shape.key;
+        const std::string item = ShapeCatalog::build(shape, folder);
+        figures.push_back(ShapeBench::measure(timer, shape, item, runs));
+        FileManager::removeItem(folder);
+    }
+    Series singleFile;
+    if (selected(options, "single"))
+        singleFile = timeSingleFile(timer, root, std::max(runs, 5));
+    ReportTable::print(figures, singleFile, runs, options.quick);
     return 0;
 }

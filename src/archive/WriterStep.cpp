@@ -10,6 +10,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -35,12 +36,17 @@ WriterStep::~WriterStep() = default;
 
 std::vector<std::string> WriterStep::environment()
 {
-    // php's archive library allocates and frees a buffer for every file it
-    // adds, and glibc hands that memory back to the kernel each time only
-    // to ask for it again for the next file: on trees of small files the
-    // writer then spends more time in the kernel than compressing. A 64 MB
-    // pad above the heap keeps the memory in the process between files.
-    return {"GLIBC_TUNABLES=glibc.malloc.top_pad=67108864"};
+    // php's archive library allocates and frees its compression state for
+    // every file it adds, and glibc hands that memory back to the kernel
+    // each time only to ask for it again for the next file (three brk calls
+    // a file): on trees of small files the writer then spends more time in
+    // the kernel than compressing. A pad above the heap keeps the memory in
+    // the process. Measured on 20,000 files of 1-4 KB: 1 MiB made it worse,
+    // 4 MiB and more cut the writer's time from 14 s to 2.5 s; 16 MiB leaves
+    // room. The archive comes out byte for byte the same.
+    const char* existing = std::getenv("GLIBC_TUNABLES");
+    const std::string pad = "glibc.malloc.top_pad=16777216";
+    return {"GLIBC_TUNABLES=" + (existing && *existing ? std::string(existing) + ":" + pad : pad)};
 }
 
 void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes)

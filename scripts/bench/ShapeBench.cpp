@@ -1,0 +1,67 @@
+#include "ShapeBench.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct Step {
+    const char* name;
+    std::function<ProcessTimer::Result()> run;
+    Series* series;
+};
+
+void readWhole(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> buffer(1 << 20);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    }
+}
+
+} // namespace
+
+void ShapeBench::warmCache(const std::string& item)
+{
+    if (!std::filesystem::is_directory(item)) {
+        readWhole(item);
+        return;
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(item)) {
+        if (entry.is_regular_file())
+            readWhole(entry.path());
+    }
+}
+
+ShapeFigures ShapeBench::measure(const JobTimer& timer, const Shape& shape, const std::string& item, int runs)
+{
+    ShapeFigures figures;
+    figures.shape = shape;
+    std::vector<Step> steps = {
+        {"application", [&] { return timer.runApplication(item, false); }, &figures.application},
+        {"writer", [&] { return timer.runWriter(); }, &figures.writer},
+        {"zip -qr", [&] { return timer.runZip(item, {"-qr"}); }, &figures.zip},
+        {"zip -9 -qr", [&] { return timer.runZip(item, {"-9", "-qr"}); }, &figures.zip9},
+    };
+    if (shape.encryptedToo) {
+        steps.push_back({"application, encrypted", [&] { return timer.runApplication(item, true); },
+                         &figures.encrypted});
+        steps.push_back({"zip -qr -P", [&] { return timer.runZip(item, {"-qr", "-P", JobTimer::kPassword}); },
+                         &figures.zipEncrypted});
+    }
+    timer.stageForWriter(item);
+    warmCache(item);
+    for (int run = 0; run < runs; ++run) {
+        for (size_t i = 0; i < steps.size(); ++i) {
+            const Step& step = steps[(i + static_cast<size_t>(run)) % steps.size()];
+            const ProcessTimer::Result result = step.run();
+            std::fprintf(stderr, "  %s run %d/%d, %s: %s\n", shape.key.c_str(), run + 1, runs, step.name,
+                         result.ok ? (std::to_string(result.seconds) + " s").c_str() : result.failure.c_str());
+            step.series->add(result);
+        }
+    }
+    return figures;
+}
