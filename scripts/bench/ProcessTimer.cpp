@@ -1,5 +1,7 @@
 #include "ProcessTimer.h"
 
+#include "ProcessText.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -39,40 +41,15 @@ std::string findProgram(const std::string& name)
     return name;
 }
 
-// The benchmark's environment with the command's entries put over it.
-std::vector<std::string> environmentFor(const ProcessTimer::Command& command)
-{
-    std::vector<std::string> result;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        const std::string key = text.substr(0, text.find('=') + 1);
-        const bool replaced = std::any_of(command.environment.begin(), command.environment.end(),
-                                          [&key](const std::string& own) { return own.starts_with(key); });
-        if (!replaced)
-            result.push_back(text);
-    }
-    result.insert(result.end(), command.environment.begin(), command.environment.end());
-    return result;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts)
-{
-    std::vector<char*> pointers;
-    for (std::string& text : texts)
-        pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 // Everything is prepared before fork: between fork and exec the child makes
 // only async-signal-safe calls.
 pid_t spawn(const ProcessTimer::Command& command)
 {
     const std::string program = findProgram(command.arguments.front());
     std::vector<std::string> arguments = command.arguments;
-    std::vector<std::string> environment = environmentFor(command);
-    std::vector<char*> argv = pointersTo(arguments);
-    std::vector<char*> envp = pointersTo(environment);
+    std::vector<std::string> environment = ProcessText::environmentWith(command.environment);
+    std::vector<char*> argv = ProcessText::pointersTo(arguments);
+    std::vector<char*> envp = ProcessText::pointersTo(environment);
     const int log = ::open(command.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = ::fork();

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "ProcessText.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -62,32 +64,6 @@ uint64_t bytesReadBy(pid_t pid)
     return 0;
 }
 
-// The application's environment with the given "NAME=value" texts in
-// place of any of the same names.
-std::vector<std::string> environmentWith(const std::vector<std::string>& overrides)
-{
-    std::vector<std::string> result;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        const std::string name = text.substr(0, text.find('=') + 1);
-        const bool replaced = std::any_of(overrides.begin(), overrides.end(),
-                                          [&](const std::string& o) { return o.starts_with(name); });
-        if (!replaced)
-            result.push_back(text);
-    }
-    result.insert(result.end(), overrides.begin(), overrides.end());
-    return result;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts)
-{
-    std::vector<char*> pointers;
-    for (std::string& text : texts)
-        pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 } // namespace
 
 ChildProcess::ChildProcess(QObject* parent)
@@ -117,9 +93,9 @@ std::optional<std::string> ChildProcess::start(const std::string& program,
     argv->insert(argv->end(), arguments.begin(), arguments.end());
     // Everything the child needs is made before the fork: after it, in a
     // process with other threads, nothing may allocate.
-    auto envp = std::make_shared<std::vector<std::string>>(environmentWith(environment));
-    auto argPointers = std::make_shared<std::vector<char*>>(pointersTo(*argv));
-    auto envPointers = std::make_shared<std::vector<char*>>(pointersTo(*envp));
+    auto envp = std::make_shared<std::vector<std::string>>(ProcessText::environmentWith(environment));
+    auto argPointers = std::make_shared<std::vector<char*>>(ProcessText::pointersTo(*argv));
+    auto envPointers = std::make_shared<std::vector<char*>>(ProcessText::pointersTo(*envp));
     m_process.setChildProcessModifier([argv, envp, argPointers, envPointers] {
         ::setpgid(0, 0);
         char* const* args = argPointers->data();

@@ -1,10 +1,8 @@
 #include "WorkFolders.h"
 
 #include "FileManager.h"
+#include "PrivateFolder.h"
 
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 WorkFolders::WorkFolders(const std::string& homeDirectory)
     : m_tmpDirectory(homeDirectory + "/.quillmere")
@@ -38,18 +36,5 @@ std::string WorkFolders::archiveInOutput(const std::string& archiveName) const
 
 Failure WorkFolders::makePrivate() const
 {
-    if (::mkdir(m_tmpDirectory.c_str(), 0700) != 0 && errno != EEXIST)
-        return describeErrno(errno, m_tmpDirectory);
-    struct stat info {};
-    if (::lstat(m_tmpDirectory.c_str(), &info) != 0)
-        return describeErrno(errno, m_tmpDirectory);
-    if (S_ISLNK(info.st_mode))
-        return "the work folder is a symbolic link, not a folder of the user's own: " + m_tmpDirectory;
-    if (!S_ISDIR(info.st_mode))
-        return "the work folder is not a folder: " + m_tmpDirectory;
-    if (info.st_uid != ::getuid())
-        return "the work folder belongs to another user: " + m_tmpDirectory;
-    if ((info.st_mode & 07777) != 0700 && ::chmod(m_tmpDirectory.c_str(), 0700) != 0)
-        return describeErrno(errno, m_tmpDirectory);
-    return std::nullopt;
+    return PrivateFolder::make(m_tmpDirectory);
 }

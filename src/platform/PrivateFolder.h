@@ -4,9 +4,9 @@
 
 #include <string>
 
-// A folder only this user can enter, for the instance lock and its socket:
-// anyone who could enter it could take the user's place in the channel, or
-// hand the user's instance files to archive where others can read the result.
+// A folder only this user can enter: the work folder, which holds links to
+// the user's files, and the instance channel, where anyone who could enter
+// could take the user's place or hand the instance files to archive.
 class PrivateFolder {
 public:
     // Creates the folder (its parent must exist) with mode 0700, or checks
