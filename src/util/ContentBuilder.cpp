@@ -109,6 +109,11 @@ std::optional<ContentBuilder::Item> ContentBuilder::examine(const std::string& s
         leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
         return std::nullopt;
     }
+    // The work folder itself is met when the home folder is given: it holds
+    // the very tree being built, which would otherwise copy itself for ever.
+    if (item.isFolder && isWorkFolder(info)) {
+        return std::nullopt;
+    }
     if (item.isFolder && ancestors.count({info.st_dev, info.st_ino})) {
         leaveOut(source, LeftOutReason::LinkLoop, "leads back into a folder above it: " + source);
         return std::nullopt;
@@ -120,6 +125,13 @@ std::optional<ContentBuilder::Item> ContentBuilder::examine(const std::string& s
         return std::nullopt;
     }
     return item;
+}
+
+bool ContentBuilder::isWorkFolder(const struct stat& info) const
+{
+    struct stat work {};
+    return ::stat(m_folders.tmpDirectory().c_str(), &work) == 0 && work.st_dev == info.st_dev
+        && work.st_ino == info.st_ino;
 }
 
 std::vector<ContentBuilder::Item> ContentBuilder::listFolder(const Item& folder, const FolderIds& ancestors)

@@ -4,6 +4,7 @@
 #include "StagedContent.h"
 #include "WorkFolders.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -43,6 +44,7 @@ private:
 
     std::optional<Item> examine(const std::string& source, const std::string& original,
                                 const std::string& ownName, const FolderIds& ancestors);
+    bool isWorkFolder(const struct stat& info) const;
     std::vector<Item> listFolder(const Item& folder, const FolderIds& ancestors);
     std::vector<Placed> placeNames(const std::vector<Item>& siblings) const;
     // relative is the folder's path below the content folder as staged,

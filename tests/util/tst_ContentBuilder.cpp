@@ -196,6 +196,18 @@ private slots:
         QCOMPARE(content.report.leftOut.at(1).reason, LeftOutReason::Unreadable);
     }
 
+    // The home folder given whole holds the work folder, where the content
+    // is built: that folder stays out, or the tree would copy itself.
+    void homeFolderLeavesTheWorkFolderOut()
+    {
+        makeTree({"note.txt=n"});
+        const WorkFolders folders(m_home->path());
+        fs::create_directories(folders.stagingFolder());
+        const StagedContent content = Util::fixProhibitedCharacters(folders, {m_home->path()}, [] { return false; });
+        QCOMPARE(content.report.fileCount, 1);
+        QVERIFY(shownUpper(content).front().endsWith("/SRC/NOTE.TXT"));
+    }
+
     void sameItemGivenTwiceGoesInOnce()
     {
         makeTree({"a.txt=1"});
