@@ -148,9 +148,9 @@ def nautilus(path, paths):
         return (True, 0, None, None, None)
 
     GLib.spawn_async = record_spawn
-    spec = importlib.util.spec_from_file_location("quillmere_extension", path)
-    extension = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(extension)
+    found = importlib.util.spec_from_file_location("quillmere_extension", path)
+    extension = importlib.util.module_from_spec(found)
+    found.loader.exec_module(extension)
     providers = [value for value in vars(extension).values()
                  if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider)]
     if len(providers) != 1:
