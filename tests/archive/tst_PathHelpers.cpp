@@ -66,6 +66,7 @@ private slots:
         QTest::newRow("free name after two") << "freeArchiveName" << "archive.zip,archive1.zip" << "archive2.zip";
         QTest::newRow("free name in a gap") << "freeArchiveName" << "archive1.zip" << "archive.zip";
         QTest::newRow("absolute argument kept") << "pathsFromArguments" << "/tmp/a b" << "/tmp/a b";
+        QTest::newRow("trailing slash kept") << "pathsFromArguments" << "/tmp/folder/" << "/tmp/folder/";
         QTest::newRow("empty argument dropped") << "pathsFromArguments" << "" << "(none)";
         QTest::newRow("relative argument made absolute")
             << "pathsFromArguments" << "rel/x" << QDir::currentPath() + "/rel/x";

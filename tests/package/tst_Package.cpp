@@ -162,22 +162,6 @@ private slots:
         m_instance.waitForFinished();
     }
 
-    void controlFields_data()
-    {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("package") << "Package" << "quillmere";
-        QTest::newRow("version") << "Version" << QUILLMERE_VERSION;
-        QTest::newRow("architecture") << "Architecture"
-                                      << QString::fromUtf8(run("dpkg", {"--print-architecture"}).out).trimmed();
-    }
-    void controlFields()
-    {
-        QFETCH(QString, field);
-        QFETCH(QString, value);
-        QCOMPARE(QString::fromUtf8(run("dpkg-deb", {"-f", QUILLMERE_PACKAGE_FILE, field}).out).trimmed(), value);
-    }
-
     void dependencies_data()
     {
         QTest::addColumn<QString>("package");
@@ -246,21 +230,6 @@ private slots:
         }
         QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
         QCOMPARE(releases, QStringList{QUILLMERE_VERSION});
-    }
-
-    void iconsHaveTheirSizes_data()
-    {
-        QTest::addColumn<int>("size");
-        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-            QTest::newRow(qPrintable(QString::number(size))) << size;
-    }
-    void iconsHaveTheirSizes()
-    {
-        QFETCH(int, size);
-        const QString icon = QStringLiteral("%1/icons/hicolor/%2x%2/apps/quillmere.png").arg(qs(share())).arg(size);
-        QImageReader reader(icon);
-        QCOMPARE(reader.format(), QByteArray("png"));
-        QCOMPARE(reader.size(), QSize(size, size));
     }
 
     // Installing never changes which application opens a folder or a

@@ -149,18 +149,6 @@ private slots:
         QCOMPARE(written, lines);
     }
 
-    void quitQuestionSaysWhatItsButtonsDo()
-    {
-        std::unique_ptr<QMessageBox> box(QuitQuestion::make(nullptr));
-        QStringList texts;
-        for (QAbstractButton* button : box->buttons())
-            texts << button->text();
-        texts.sort();
-        QCOMPARE(texts, (QStringList{"作成を続ける", "終了する"}));
-        QCOMPARE(box->defaultButton()->text(), QStringLiteral("作成を続ける"));
-        QCOMPARE(box->escapeButton()->text(), QStringLiteral("作成を続ける"));
-    }
-
     void quitQuestionAnswersWithTheButtonChosen_data()
     {
         QTest::addColumn<QString>("button");

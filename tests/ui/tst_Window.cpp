@@ -3,7 +3,6 @@
 // turned into jobs with the options the controls show, the pictures and log
 // lines of a drag, progress, cancel, waiting jobs, results in plain Japanese
 // with their details, notifications, shortcuts and accessible names.
-#include "AboutBox.h"
 #include "FileDragDropTopLayerView.h"
 #include "JobQueue.h"
 #include "JobReportText.h"
@@ -190,17 +189,6 @@ private slots:
         QCOMPARE(Util::loadSettingStatus(), w.view.currentSettingStatus());
     }
 
-    void optionsAreStoredWhenTheWindowHides()
-    {
-        Window w;
-        w.view.show();
-        w.view.encryptCheckBox->click();
-        // Written behind the window's back; hiding writes the window's own.
-        QVERIFY(Util::saveSettingStatus(SettingStatus{false, "other", true}));
-        w.view.hide();
-        QCOMPARE(Util::loadSettingStatus(), (SettingStatus{true, "", false}));
-    }
-
     void passwordControls()
     {
         Window w;
@@ -216,16 +204,6 @@ private slots:
         QVERIFY(w.view.passwordTextField->text() != random);
         w.view.copyPasswordButton->click();
         QCOMPARE(clipboardText(), w.view.passwordTextField->text());
-    }
-
-    void passwordFieldKeepsItsWidthInAWideWindow()
-    {
-        Window w;
-        w.view.show();
-        const int narrow = w.view.passwordTextField->width();
-        w.view.resize(1400, w.view.height());
-        QTRY_COMPARE(w.view.width(), 1400);
-        QCOMPARE(w.view.passwordTextField->width(), narrow);
     }
 
     void passwordNotesAppearAsItIsTyped_data()
@@ -514,14 +492,6 @@ private slots:
         QCOMPARE(w.status.headlineLabel->text(), QStringLiteral("archive.zip を作成しました"));
     }
 
-    void stoppedJobSaysSo()
-    {
-        Window w;
-        w.start("a.txt");
-        w.status.cancelButton->click();
-        QCOMPARE(w.status.headlineLabel->text(), QStringLiteral("キャンセルしました"));
-    }
-
     void waitingJobsAreListedAndRemovable()
     {
         Window w;
@@ -620,20 +590,6 @@ private slots:
         }
         QCOMPARE(unnamed, QStringList());
         QCOMPARE(unreachable, QStringList());
-    }
-
-    void aboutNamesVersionAndBuild_data()
-    {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("firstLine");
-        QTest::newRow("set") << "1.2.3" << "Quillmere バージョン 1.2.3（ビルド 45）";
-        QTest::newRow("not set") << "" << "Quillmere バージョン 不明（ビルド 45）";
-    }
-    void aboutNamesVersionAndBuild()
-    {
-        QFETCH(QString, version);
-        QFETCH(QString, firstLine);
-        QCOMPARE(AboutBox::text(version, QStringLiteral("45")).section(QLatin1Char('\n'), 0, 0), firstLine);
     }
 };
 
