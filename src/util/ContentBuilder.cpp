@@ -68,6 +68,9 @@ ContentBuilder::ContentBuilder(const WorkFolders& folders, std::function<bool()>
 StagedContent ContentBuilder::build(const std::vector<std::string>& items)
 {
     m_content = {};
+    struct stat work {};
+    if (::stat(m_folders.tmpDirectory().c_str(), &work) == 0)
+        m_workFolder = {work.st_dev, work.st_ino};
     if (Failure error = FileManager::createDirectory(m_folders.contentFolder(), 0700))
         Log::line(LogPrefix::kCreateDir + *error);
     std::vector<Item> topLevel;
@@ -129,9 +132,7 @@ std::optional<ContentBuilder::Item> ContentBuilder::examine(const std::string& s
 
 bool ContentBuilder::isWorkFolder(const struct stat& info) const
 {
-    struct stat work {};
-    return ::stat(m_folders.tmpDirectory().c_str(), &work) == 0 && work.st_dev == info.st_dev
-        && work.st_ino == info.st_ino;
+    return m_workFolder == std::pair(info.st_dev, info.st_ino);
 }
 
 std::vector<ContentBuilder::Item> ContentBuilder::listFolder(const Item& folder, const FolderIds& ancestors)
@@ -244,12 +245,12 @@ void ContentBuilder::noteName(const Item& item, const Placed& placed, const std:
 {
     JobReport& report = m_content.report;
     if (placed.shownName != composed(item.ownName)) {
+        const std::string fixedName = Util::replaceProhibitedCharacters(item.ownName);
         RenamedItem renamed;
         renamed.original = item.original;
         renamed.inArchive = pathShown;
-        renamed.replacedCharacters = Util::replaceProhibitedCharacters(item.ownName) != item.ownName;
-        renamed.transliterated = shown(Util::replaceProhibitedCharacters(item.ownName))
-            != composed(Util::replaceProhibitedCharacters(item.ownName));
+        renamed.replacedCharacters = fixedName != item.ownName;
+        renamed.transliterated = shown(fixedName) != composed(fixedName);
         renamed.numbered = placed.number > 1;
         report.renamed.push_back(renamed);
     }

@@ -62,4 +62,6 @@ private:
     std::function<bool()> m_abandoned;
     Cp932Name m_converter;
     StagedContent m_content;
+    // The work folder's identity, taken once per build.
+    std::pair<dev_t, ino_t> m_workFolder{};
 };
