@@ -1,83 +1,30 @@
 #include "ArchiveCheck.h"
 
-#include "ZipEntryFlags.h"
-
-#include <zip.h>
+#include "EntryCheck.h"
+#include "UniqueFd.h"
+#include "ZipDirectory.h"
 
 #include <algorithm>
-#include <memory>
+#include <cerrno>
+#include <fcntl.h>
+#include <thread>
 
 namespace {
 
-struct ArchiveCloser {
-    void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-using Archive = std::unique_ptr<zip_t, ArchiveCloser>;
+using Entry = ZipDirectory::Entry;
 
-std::string libzipError(zip_t* archive)
+// Below this much data one reader is quicker than starting more.
+constexpr uint64_t kBytesPerReader = 4 << 20;
+constexpr unsigned kMostReaders = 4;
+
+Failure checkNames(const std::vector<Entry>& entries, const std::vector<std::string>& expectedEntries,
+                   const std::string& archivePath)
 {
-    return zip_strerror(archive);
-}
-
-// Reads the entry's data to its end: libzip compares the checksum there.
-Failure readWhole(zip_t* archive, zip_uint64_t index, const std::optional<std::string>& password,
-                  const std::string& name)
-{
-    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, index, 0, password->c_str())
-                                : zip_fopen_index(archive, index, 0);
-    if (!file)
-        return "cannot open entry " + name + ": " + libzipError(archive);
-    static thread_local std::vector<char> buffer(1 << 20);
-    zip_int64_t n = 0;
-    while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
-    }
-    Failure failure;
-    if (n < 0)
-        failure = "entry " + name + " does not read back: " + zip_file_strerror(file);
-    zip_fclose(file);
-    return failure;
-}
-
-Failure checkEntry(zip_t* archive, zip_uint64_t index, const std::optional<std::string>& password,
-                   std::vector<std::string>& names)
-{
-    const char* raw = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
-    if (!raw)
-        return "unnamed entry: " + libzipError(archive);
-    const std::string name = raw;
-    names.push_back(name);
-    if (name.ends_with('/'))
-        return std::nullopt;
-    zip_stat_t info;
-    zip_stat_init(&info);
-    if (zip_stat_index(archive, index, 0, &info) != 0)
-        return "cannot read entry " + name + ": " + libzipError(archive);
-    if (password && info.encryption_method == ZIP_EM_NONE)
-        return "entry " + name + " is not encrypted";
-    return readWhole(archive, index, password, name);
-}
-
-} // namespace
-
-Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
-                             const std::optional<std::string>& password)
-{
-    int error = 0;
-    Archive archive(zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
-    if (!archive) {
-        zip_error_t description;
-        zip_error_init_with_code(&description, error);
-        const std::string text = "not a readable archive: " + archivePath + ": " + zip_error_strerror(&description);
-        zip_error_fini(&description);
-        return text;
-    }
-    if (Failure flags = ZipEntryFlags::checkNoUtf8Names(archivePath))
-        return flags;
     std::vector<std::string> names;
-    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
-        if (Failure failure = checkEntry(archive.get(), static_cast<zip_uint64_t>(i), password, names))
-            return failure;
+    for (const Entry& entry : entries) {
+        if (entry.flags & ZipDirectory::kUtf8NameFlag)
+            return "an entry name is marked as UTF-8: " + entry.name;
+        names.push_back(entry.name);
     }
     std::vector<std::string> expected = expectedEntries;
     std::sort(expected.begin(), expected.end());
@@ -85,5 +32,77 @@ Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<s
     if (names != expected)
         return "the archive holds " + std::to_string(names.size()) + " entries where " + std::to_string(expected.size())
             + " were expected, or under other names: " + archivePath;
+    return std::nullopt;
+}
+
+Failure checkEncrypted(const std::vector<Entry>& entries, const std::string& archivePath)
+{
+    for (const Entry& entry : entries)
+        if (!entry.name.ends_with('/') && !(entry.flags & ZipDirectory::kEncryptedFlag))
+            return "entry " + entry.name + " is not encrypted: " + archivePath;
+    return std::nullopt;
+}
+
+// Splits the entries, in the order of their data, into runs of about equal
+// size, one for each reader.
+std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries)
+{
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.localHeaderAt < b.localHeaderAt; });
+    uint64_t total = 0;
+    for (const Entry& entry : entries)
+        total += entry.compressedSize;
+    const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    const uint64_t readers = std::clamp<uint64_t>(total / kBytesPerReader, 1, std::min(processors, kMostReaders));
+    std::vector<std::vector<Entry>> runs(1);
+    uint64_t inRun = 0;
+    for (Entry& entry : entries) {
+        if (inRun * readers >= total && runs.size() < readers) {
+            runs.emplace_back();
+            inRun = 0;
+        }
+        inRun += entry.compressedSize;
+        runs.back().push_back(std::move(entry));
+    }
+    return runs;
+}
+
+Failure checkRun(int fd, const std::string& archivePath, const std::optional<std::string>& password,
+                 const std::vector<Entry>& run)
+{
+    EntryCheck reader(fd, archivePath, password);
+    for (const Entry& entry : run)
+        if (Failure failure = reader.check(entry))
+            return failure;
+    return std::nullopt;
+}
+
+} // namespace
+
+Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
+                             const std::optional<std::string>& password)
+{
+    const UniqueFd file(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.isOpen())
+        return describeErrno(errno, archivePath);
+    std::vector<Entry> entries;
+    if (Failure broken = ZipDirectory::read(file.get(), archivePath, entries))
+        return broken;
+    if (Failure names = checkNames(entries, expectedEntries, archivePath))
+        return names;
+    if (password)
+        if (Failure plain = checkEncrypted(entries, archivePath))
+            return plain;
+    const std::vector<std::vector<Entry>> runs = runsOf(std::move(entries));
+    std::vector<Failure> failures(runs.size());
+    {
+        std::vector<std::jthread> readers;
+        for (size_t i = 1; i < runs.size(); ++i)
+            readers.emplace_back([&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i]); });
+        failures[0] = checkRun(file.get(), archivePath, password, runs[0]);
+    }
+    for (const Failure& failure : failures)
+        if (failure)
+            return failure;
     return std::nullopt;
 }

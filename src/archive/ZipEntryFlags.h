@@ -13,9 +13,4 @@ public:
     // set Windows would read them as UTF-8. Nothing else changes; the bit is
     // not covered by any checksum.
     static Failure clearUtf8Names(const std::string& archivePath);
-    // Fails when any header still has bit 11 set.
-    static Failure checkNoUtf8Names(const std::string& archivePath);
-
-private:
-    static Failure visitUtf8Names(const std::string& archivePath, bool clear);
 };

@@ -120,7 +120,7 @@ class TestArchiveJob : public QObject {
     // has no name marked as UTF-8, and leaves no staging folder behind.
     void checkDelivered(const JobRun& job, const std::string& archive, const std::string& password = {})
     {
-        QVERIFY(job.delivered());
+        QVERIFY2(job.delivered(), job.outcome.description.c_str());
         QCOMPARE(job.outcome.archivePath, archive);
         QVERIFY(unzipTestPasses(archive, password));
         if (!password.empty())

@@ -1,0 +1,151 @@
+#include "EntryCheck.h"
+
+#include "ZipDecryptor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kBufferSize = 1 << 20;
+constexpr size_t kOutputSize = 1 << 16;
+constexpr size_t kEncryptionHeaderSize = 12;
+constexpr uint16_t kStored = 0;
+constexpr uint16_t kDeflated = 8;
+// Raw deflate data, without zlib's header.
+constexpr int kRawDeflateWindow = -15;
+
+} // namespace
+
+EntryCheck::EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password)
+    : m_fd(fd)
+    , m_path(archivePath)
+    , m_password(password)
+    , m_buffer(kBufferSize)
+    , m_output(kOutputSize)
+{
+    m_inflaterReady = inflateInit2(&m_inflater, kRawDeflateWindow) == Z_OK;
+}
+
+EntryCheck::~EntryCheck()
+{
+    if (m_inflaterReady)
+        inflateEnd(&m_inflater);
+}
+
+Failure EntryCheck::check(const ZipDirectory::Entry& entry)
+{
+    const std::span<const uint8_t> header = bytesAt(entry.localHeaderAt, ZipDirectory::kLocalHeaderSize);
+    if (header.size() != ZipDirectory::kLocalHeaderSize || ZipDirectory::le32(header.data()) != ZipDirectory::kLocalHeader)
+        return broken(entry, "no local header");
+    const uint16_t flags = ZipDirectory::le16(header.data() + 6);
+    const size_t nameSize = ZipDirectory::le16(header.data() + 26);
+    const size_t extraSize = ZipDirectory::le16(header.data() + 28);
+    if (flags & ZipDirectory::kUtf8NameFlag)
+        return "an entry name is marked as UTF-8: " + entry.name;
+    if ((flags ^ entry.flags) & ZipDirectory::kEncryptedFlag)
+        return broken(entry, "local and central headers disagree on encryption");
+    const uint64_t nameAt = entry.localHeaderAt + ZipDirectory::kLocalHeaderSize;
+    const std::span<const uint8_t> name = bytesAt(nameAt, nameSize);
+    if (std::string_view(reinterpret_cast<const char*>(name.data()), name.size()) != entry.name)
+        return broken(entry, "local header under another name");
+    return checkData(entry, nameAt + nameSize + extraSize);
+}
+
+Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
+{
+    if (entry.method != kStored && entry.method != kDeflated)
+        return broken(entry, "compression method " + std::to_string(entry.method) + " is not one the writer uses");
+    if (entry.method == kDeflated && (!m_inflaterReady || inflateReset(&m_inflater) != Z_OK))
+        return "the decompressor cannot start: " + m_path;
+    std::optional<ZipDecryptor> decryptor;
+    uint64_t remaining = entry.compressedSize;
+    if (entry.flags & ZipDirectory::kEncryptedFlag) {
+        if (!m_password)
+            return "entry " + entry.name + " is encrypted: " + m_path;
+        const std::span<const uint8_t> head = bytesAt(dataAt, kEncryptionHeaderSize);
+        if (remaining < kEncryptionHeaderSize || head.size() != kEncryptionHeaderSize)
+            return broken(entry, "encryption header cut short");
+        decryptor.emplace(*m_password);
+        uint8_t plainHead[kEncryptionHeaderSize];
+        std::copy(head.begin(), head.end(), plainHead);
+        decryptor->decrypt(plainHead, sizeof plainHead);
+        dataAt += kEncryptionHeaderSize;
+        remaining -= kEncryptionHeaderSize;
+    }
+    m_crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    m_produced = 0;
+    m_streamEnded = entry.method == kStored;
+    while (remaining > 0) {
+        const std::span<const uint8_t> piece = bytesAt(dataAt, static_cast<size_t>(std::min<uint64_t>(remaining, kBufferSize)));
+        if (piece.empty())
+            return broken(entry, "data cut short");
+        const uint8_t* data = piece.data();
+        if (decryptor) {
+            m_plain.assign(piece.begin(), piece.end());
+            decryptor->decrypt(m_plain.data(), m_plain.size());
+            data = m_plain.data();
+        }
+        if (!take(entry, data, piece.size()))
+            return "entry " + entry.name + " does not read back: its data is damaged, or the password does not open it: "
+                + m_path;
+        dataAt += piece.size();
+        remaining -= piece.size();
+    }
+    if (!m_streamEnded || m_produced != entry.size || m_crc != entry.crc)
+        return "entry " + entry.name + " does not read back: its checksum or size is wrong: " + m_path;
+    return std::nullopt;
+}
+
+bool EntryCheck::take(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size)
+{
+    if (entry.method == kStored) {
+        m_crc = static_cast<uint32_t>(crc32(m_crc, data, static_cast<uInt>(size)));
+        m_produced += size;
+        return true;
+    }
+    if (m_streamEnded) // data after the end of the deflate stream
+        return false;
+    m_inflater.next_in = const_cast<Bytef*>(data);
+    m_inflater.avail_in = static_cast<uInt>(size);
+    do {
+        m_inflater.next_out = m_output.data();
+        m_inflater.avail_out = static_cast<uInt>(m_output.size());
+        const int result = inflate(&m_inflater, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+            return false;
+        const size_t produced = m_output.size() - m_inflater.avail_out;
+        m_crc = static_cast<uint32_t>(crc32(m_crc, m_output.data(), static_cast<uInt>(produced)));
+        m_produced += produced;
+        if (m_produced > entry.size)
+            return false;
+        if (result == Z_STREAM_END) {
+            m_streamEnded = true;
+            return m_inflater.avail_in == 0;
+        }
+    } while (m_inflater.avail_out == 0);
+    return true;
+}
+
+std::span<const uint8_t> EntryCheck::bytesAt(uint64_t at, size_t want)
+{
+    want = std::min(want, m_buffer.size());
+    const bool inBuffer = at >= m_bufferAt && at - m_bufferAt + want <= m_bufferSize;
+    if (!inBuffer) {
+        ssize_t got = -1;
+        do
+            got = ::pread(m_fd, m_buffer.data(), m_buffer.size(), static_cast<off_t>(at));
+        while (got < 0 && errno == EINTR);
+        m_bufferAt = at;
+        m_bufferSize = got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    const size_t offset = static_cast<size_t>(at - m_bufferAt);
+    return {m_buffer.data() + offset, std::min(want, m_bufferSize - offset)};
+}
+
+Failure EntryCheck::broken(const ZipDirectory::Entry& entry, const std::string& what) const
+{
+    return "entry " + entry.name + " is not readable (" + what + "): " + m_path;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Failure.h"
+#include "ZipDirectory.h"
+
+#include <zlib.h>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// Reads entries of an open archive back, one after the other: the local
+// header agrees with the central one, and the data (decrypted with the
+// password when the entry is encrypted) inflates to the size and checksum
+// the directory gives. Entries taken in the order of their offsets are read
+// through one buffer, a few large reads for many small files.
+class EntryCheck {
+public:
+    EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password);
+    ~EntryCheck();
+    EntryCheck(const EntryCheck&) = delete;
+    EntryCheck& operator=(const EntryCheck&) = delete;
+
+    Failure check(const ZipDirectory::Entry& entry);
+
+private:
+    Failure checkData(const ZipDirectory::Entry& entry, uint64_t dataAt);
+    // Feeds one piece of the entry's data on; false when it is not sound.
+    bool take(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
+    // Up to want bytes from offset at; fewer only at the end of the buffer's
+    // reach, none at the end of the file or when the file cannot be read.
+    std::span<const uint8_t> bytesAt(uint64_t at, size_t want);
+    Failure broken(const ZipDirectory::Entry& entry, const std::string& what) const;
+
+    int m_fd;
+    std::string m_path;
+    std::optional<std::string> m_password;
+    std::vector<uint8_t> m_buffer;
+    uint64_t m_bufferAt = 0;
+    size_t m_bufferSize = 0;
+    std::vector<uint8_t> m_plain;
+    std::vector<uint8_t> m_output;
+    z_stream m_inflater{};
+    bool m_inflaterReady = false;
+    // The entry being read.
+    uint32_t m_crc = 0;
+    uint64_t m_produced = 0;
+    bool m_streamEnded = false;
+};

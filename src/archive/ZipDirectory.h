@@ -1,0 +1,36 @@
+#pragma once
+
+#include "Failure.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The central directory of a ZIP file, read with the ZIP64 fields where the
+// 32-bit ones say so.
+class ZipDirectory {
+public:
+    struct Entry {
+        std::string name; // raw bytes, as stored
+        uint16_t flags = 0;
+        uint16_t method = 0;
+        uint32_t crc = 0;
+        uint64_t compressedSize = 0;
+        uint64_t size = 0;
+        uint64_t localHeaderAt = 0;
+        uint64_t centralHeaderAt = 0;
+    };
+
+    static constexpr uint32_t kLocalHeader = 0x04034b50;
+    static constexpr size_t kLocalHeaderSize = 30;
+    static constexpr uint16_t kEncryptedFlag = 1u << 0;
+    static constexpr uint16_t kUtf8NameFlag = 1u << 11;
+
+    // Reads the directory of the open file fd; path only names it in the
+    // failure.
+    static Failure read(int fd, const std::string& path, std::vector<Entry>& entries);
+
+    static uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+    static uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
+    static uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
+};
