@@ -264,14 +264,17 @@ Failure FileManager::copyItem(const std::string& source, const std::string& targ
     return TreeCopier(data).copy(source, target);
 }
 
-Failure FileManager::linkOrCopyFile(const std::string& source, const std::string& target)
+Failure FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
+                                    const OpenFolder& targetFolder, const std::string& targetName)
 {
-    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(sourceFolder.fd(), sourceName.c_str(), targetFolder.fd(), targetName.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return std::nullopt;
+    const std::string source = sourceFolder.pathOf(sourceName);
+    const std::string target = targetFolder.pathOf(targetName);
     if (errno == EEXIST)
         return failure(EEXIST, target);
     struct stat info {};
-    if (::stat(source.c_str(), &info) != 0)
+    if (::fstatat(sourceFolder.fd(), sourceName.c_str(), &info, 0) != 0)
         return failure(errno, source);
     return copyFileData(source, target, info, 0);
 }

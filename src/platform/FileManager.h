@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Failure.h"
+#include "OpenFolder.h"
 
 #include <optional>
 #include <string>
@@ -27,10 +28,12 @@ public:
     static Failure copyItem(const std::string& source, const std::string& target,
                           FileData data = FileData::Copy);
 
-    // The content of the file at source, links followed, placed at target:
-    // a hard link where the file system allows one, otherwise a copy with
-    // the file's permissions and times. Fails when something is at target.
-    static Failure linkOrCopyFile(const std::string& source, const std::string& target);
+    // The content of the file sourceName in sourceFolder, links followed,
+    // placed as targetName in targetFolder: a hard link where the file
+    // system allows one, otherwise a copy with the file's permissions and
+    // times. Fails when something is at the target.
+    static Failure linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
+                                  const OpenFolder& targetFolder, const std::string& targetName);
 
     // Moves an item; fails when something already exists at target. Works
     // across file systems by copying and then removing the source.

@@ -3,58 +3,20 @@
 #include "FileManager.h"
 #include "Log.h"
 #include "LogPrefix.h"
-#include "PathText.h"
-#include "Util.h"
-#include "WindowsName.h"
 
-#include <QString>
-
+#include <algorithm>
 #include <cerrno>
-#include <dirent.h>
-#include <glob.h>
-#include <map>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <thread>
 
 namespace {
 
-const char* const kDsStore = ".DS_Store";
+constexpr unsigned kMostStagers = 4;
 
-LeftOutReason reasonFor(int error)
+template <typename T, typename Key>
+void sortBy(std::vector<T>& items, Key key)
 {
-    switch (error) {
-    case ENOENT:
-        return LeftOutReason::Missing;
-    case ELOOP:
-        return LeftOutReason::LinkLoop;
-    default:
-        return LeftOutReason::Unreadable;
-    }
-}
-
-// The writer asks glob() whether a folder holds visible names; the same
-// question gives the same answer, odd names with "[" included.
-std::string globEscaped(const std::string& path)
-{
-    std::string escaped;
-    for (char c : path) {
-        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
-            escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
-}
-
-std::string composed(const std::string& utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
-        .normalized(QString::NormalizationForm_C)
-        .toStdString();
-}
-
-std::string below(const std::string& folder, const std::string& name)
-{
-    return folder.empty() ? name : folder + "/" + name;
+    std::stable_sort(items.begin(), items.end(), [&](const T& a, const T& b) { return key(a) < key(b); });
 }
 
 } // namespace
@@ -67,212 +29,84 @@ ContentBuilder::ContentBuilder(const WorkFolders& folders, std::function<bool()>
 
 StagedContent ContentBuilder::build(const std::vector<std::string>& items)
 {
-    m_content = {};
-    struct stat work {};
-    if (::stat(m_folders.tmpDirectory().c_str(), &work) == 0)
-        m_workFolder = {work.st_dev, work.st_ino};
-    if (Failure error = FileManager::createDirectory(m_folders.contentFolder(), 0700))
+    // The work folder's identity, taken once: it is left out when met.
+    std::pair<dev_t, ino_t> workFolder{};
+    struct stat info {};
+    if (::stat(m_folders.tmpDirectory().c_str(), &info) == 0)
+        workFolder = {info.st_dev, info.st_ino};
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMostStagers);
+    std::vector<std::unique_ptr<FolderStager>> stagers;
+    for (unsigned i = 0; i < count; ++i)
+        stagers.push_back(std::make_unique<FolderStager>(m_folders, workFolder, m_abandoned,
+                                                         [this](FolderTask task) { schedule(std::move(task)); }));
+
+    const std::string contentPath = m_folders.contentFolder();
+    if (Failure error = FileManager::createDirectory(contentPath, 0700))
         Log::line(LogPrefix::kCreateDir + *error);
-    std::vector<Item> topLevel;
-    std::set<std::pair<dev_t, ino_t>> given;
-    for (const std::string& path : items) {
-        const std::string name = PathText::lastComponent(path);
-        std::optional<Item> item = examine(path, name, name, {});
-        if (!item)
-            continue;
-        if (!given.emplace(item->device, item->inode).second) {
-            leaveOut(path, LeftOutReason::SameItem, "given more than once");
-            continue;
-        }
-        topLevel.push_back(*item);
+    const std::shared_ptr<const OpenFolder> content = OpenFolder::open(*OpenFolder::working(), contentPath, contentPath);
+    if (!content) {
+        const std::string error = describeErrno(errno, contentPath);
+        Log::line(LogPrefix::kCreateDir + error);
+        stagers.front()->leaveOutAll(items, error);
+        return merged(stagers);
     }
-    stageAll(topLevel, {}, {}, {});
-    expectEmptyFolderEntry({});
-    return m_content;
+    stagers.front()->stageGiven(items, *content);
+    {
+        std::vector<std::jthread> helpers;
+        for (size_t i = 1; i < stagers.size(); ++i)
+            helpers.emplace_back([this, &stager = *stagers[i]] { work(stager); });
+        work(*stagers.front());
+    }
+    return merged(stagers);
 }
 
-std::optional<ContentBuilder::Item> ContentBuilder::examine(const std::string& source, const std::string& original,
-                                                            const std::string& ownName, const FolderIds& ancestors)
+void ContentBuilder::schedule(FolderTask task)
 {
-    struct stat link {};
-    if (::lstat(source.c_str(), &link) != 0) {
-        leaveOut(source, reasonFor(errno), describeErrno(errno, source));
-        return std::nullopt;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_waiting.push_back(std::move(task));
     }
-    struct stat info = link;
-    if (S_ISLNK(link.st_mode) && ::stat(source.c_str(), &info) != 0) {
-        // A link is archived as what it leads to; one that leads nowhere
-        // has nothing to give.
-        const LeftOutReason reason = errno == ENOENT ? LeftOutReason::DanglingLink : reasonFor(errno);
-        leaveOut(source, reason, describeErrno(errno, source));
-        return std::nullopt;
-    }
-    Item item{source, original, ownName, S_ISDIR(info.st_mode), info.st_dev, info.st_ino, info.st_size};
-    if (!item.isFolder && !S_ISREG(info.st_mode)) {
-        leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
-        return std::nullopt;
-    }
-    // The work folder itself is met when the home folder is given: it holds
-    // the very tree being built, which would otherwise copy itself for ever.
-    if (item.isFolder && isWorkFolder(info)) {
-        return std::nullopt;
-    }
-    if (item.isFolder && ancestors.count({info.st_dev, info.st_ino})) {
-        leaveOut(source, LeftOutReason::LinkLoop, "leads back into a folder above it: " + source);
-        return std::nullopt;
-    }
-    // php opens every file when it closes the archive: one it cannot read
-    // would spoil the whole archive, so it stays out.
-    if (::access(source.c_str(), item.isFolder ? R_OK | X_OK : R_OK) != 0) {
-        leaveOut(source, LeftOutReason::Unreadable, describeErrno(errno, source));
-        return std::nullopt;
-    }
-    return item;
+    m_changed.notify_one();
 }
 
-bool ContentBuilder::isWorkFolder(const struct stat& info) const
+void ContentBuilder::work(FolderStager& stager)
 {
-    return m_workFolder == std::pair(info.st_dev, info.st_ino);
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return !m_waiting.empty() || m_busy == 0; });
+        if (m_waiting.empty())
+            break;
+        const FolderTask task = std::move(m_waiting.back());
+        m_waiting.pop_back();
+        ++m_busy;
+        lock.unlock();
+        if (!m_abandoned())
+            stager.stageContent(task);
+        lock.lock();
+        --m_busy;
+    }
+    // The last to find nothing to do lets the others end too.
+    m_changed.notify_all();
 }
 
-std::vector<ContentBuilder::Item> ContentBuilder::listFolder(const Item& folder, const FolderIds& ancestors)
+// The stagers' accounts as one; the report's lists in the order of their
+// paths, whichever stager met them.
+StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderStager>>& stagers) const
 {
-    std::vector<Item> children;
-    DIR* dir = ::opendir(folder.source.c_str());
-    if (!dir) {
-        leaveOut(folder.source, reasonFor(errno), describeErrno(errno, folder.source));
-        return children;
+    StagedContent all;
+    for (const std::unique_ptr<FolderStager>& stager : stagers) {
+        const StagedContent& part = stager->content();
+        all.report.fileCount += part.report.fileCount;
+        all.report.folderCount += part.report.folderCount;
+        all.totalBytes += part.totalBytes;
+        auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
+        append(all.expectedEntries, part.expectedEntries);
+        append(all.report.renamed, part.report.renamed);
+        append(all.report.leftOut, part.report.leftOut);
+        append(all.report.warnings, part.report.warnings);
     }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        const std::string source = PathText::join(folder.source, name);
-        if (std::optional<Item> child = examine(source, folder.original + "/" + name, name, ancestors))
-            children.push_back(*child);
-    }
-    ::closedir(dir);
-    return children;
-}
-
-std::string ContentBuilder::shown(const std::string& name) const
-{
-    return m_converter.toUtf8(m_converter.fromFileName(name).value_or(name));
-}
-
-std::vector<ContentBuilder::Placed> ContentBuilder::placeNames(const std::vector<Item>& siblings) const
-{
-    std::vector<Placed> placed;
-    std::set<std::string> taken;
-    std::vector<bool> first;
-    for (const Item& item : siblings) {
-        const std::string fixedName = Util::replaceProhibitedCharacters(item.ownName);
-        placed.push_back({fixedName, shown(fixedName), 1});
-        // The first of the names Windows takes for one keeps it.
-        first.push_back(taken.insert(WindowsName::sameFileKey(placed.back().shownName)).second);
-    }
-    for (size_t i = 0; i < siblings.size(); ++i) {
-        if (first[i])
-            continue;
-        Placed& name = placed[i];
-        const std::string fixedName = name.fixedName;
-        const std::string shownName = name.shownName;
-        for (int n = 2;; ++n) {
-            const std::string candidate = WindowsName::numbered(shownName, n, siblings[i].isFolder);
-            if (taken.insert(WindowsName::sameFileKey(candidate)).second) {
-                name = {WindowsName::numbered(fixedName, n, siblings[i].isFolder), candidate, n};
-                break;
-            }
-        }
-    }
-    return placed;
-}
-
-void ContentBuilder::stageAll(const std::vector<Item>& siblings, const std::string& relative,
-                              const std::string& relativeShown, const FolderIds& ancestors)
-{
-    std::vector<Item> kept;
-    for (const Item& item : siblings) {
-        // The files the system leaves in folders are not the user's and
-        // never go into the archive.
-        if (!item.isFolder && item.ownName == kDsStore)
-            continue;
-        kept.push_back(item);
-    }
-    const std::vector<Placed> names = placeNames(kept);
-    for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i)
-        stageOne(kept[i], names[i], relative, relativeShown, ancestors);
-}
-
-void ContentBuilder::stageOne(const Item& item, const Placed& placed, const std::string& relative,
-                              const std::string& relativeShown, const FolderIds& ancestors)
-{
-    const std::string path = below(relative, placed.fixedName);
-    const std::string pathShown = below(relativeShown, placed.shownName);
-    const std::string entry = std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + path;
-    const std::string target = m_folders.contentFolder() + "/" + path;
-    if (item.isFolder) {
-        if (Failure error = FileManager::createDirectory(target, 0700)) {
-            Log::line(LogPrefix::kFixNames + *error + LogPrefix::kErrorFileName + item.original);
-            leaveOut(item.source, LeftOutReason::CopyFailed, *error);
-            return;
-        }
-        ++m_content.report.folderCount;
-        noteName(item, placed, pathShown);
-        FolderIds inside = ancestors;
-        inside.emplace(item.device, item.inode);
-        stageAll(listFolder(item, inside), path, pathShown, inside);
-        expectEmptyFolderEntry(path);
-        return;
-    }
-    // The writer leaves out every file whose path holds ".DS_Store".
-    if (entry.find(kDsStore) != std::string::npos) {
-        leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
-        return;
-    }
-    if (Failure error = FileManager::linkOrCopyFile(item.source, target)) {
-        Log::line(LogPrefix::kFixNames + *error + LogPrefix::kErrorFileName + item.original);
-        leaveOut(item.source, LeftOutReason::CopyFailed, *error);
-        return;
-    }
-    ++m_content.report.fileCount;
-    m_content.totalBytes += static_cast<uint64_t>(item.size);
-    m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
-    noteName(item, placed, pathShown);
-}
-
-void ContentBuilder::noteName(const Item& item, const Placed& placed, const std::string& pathShown)
-{
-    JobReport& report = m_content.report;
-    if (placed.shownName != composed(item.ownName)) {
-        const std::string fixedName = Util::replaceProhibitedCharacters(item.ownName);
-        RenamedItem renamed;
-        renamed.original = item.original;
-        renamed.inArchive = pathShown;
-        renamed.replacedCharacters = fixedName != item.ownName;
-        renamed.transliterated = shown(fixedName) != composed(fixedName);
-        renamed.numbered = placed.number > 1;
-        report.renamed.push_back(renamed);
-    }
-    if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))
-        report.warnings.push_back({pathShown, *warning});
-    else if (WindowsName::isTooLong(std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + pathShown))
-        report.warnings.push_back({pathShown, WindowsWarning::PathTooLong});
-}
-
-void ContentBuilder::expectEmptyFolderEntry(const std::string& relative)
-{
-    const std::string entry = std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + (relative.empty() ? "" : relative + "/");
-    const std::string pattern = globEscaped(m_folders.outputFolder()) + "/" + entry + "/*";
-    glob_t found {};
-    const int result = ::glob(pattern.c_str(), 0, nullptr, &found);
-    const size_t visible = result == 0 ? found.gl_pathc : 0;
-    ::globfree(&found);
-    if (visible == 0)
-        m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
-}
-
-void ContentBuilder::leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail)
-{
-    m_content.report.leftOut.push_back({path, reason, detail});
+    sortBy(all.report.renamed, [](const RenamedItem& item) { return item.original; });
+    sortBy(all.report.leftOut, [](const LeftOutItem& item) { return item.path; });
+    sortBy(all.report.warnings, [](const WarnedItem& item) { return item.inArchive; });
+    return all;
 }

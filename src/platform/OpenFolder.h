@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Failure.h"
+#include "UniqueFd.h"
+
+#include <memory>
+#include <string>
+
+// A folder held open, so that names in it are reached without walking its
+// whole path again: fstatat, linkat and mkdirat take it with a plain name.
+// The working folder stands for "no folder": names in it are whole paths.
+class OpenFolder {
+public:
+    // Holds no descriptor; names given with it are paths on their own.
+    static std::shared_ptr<const OpenFolder> working();
+    // Opens the folder called name in parent, following a link; nullptr
+    // with errno set when it cannot be opened.
+    static std::shared_ptr<const OpenFolder> open(const OpenFolder& parent, const std::string& name,
+                                                  const std::string& path);
+
+    int fd() const;
+    const std::string& path() const { return m_path; }
+    // Where name in this folder is, for messages and the slow paths.
+    std::string pathOf(const std::string& name) const;
+
+private:
+    OpenFolder(UniqueFd fd, std::string path) : m_fd(std::move(fd)), m_path(std::move(path)) {}
+
+    UniqueFd m_fd;
+    std::string m_path;
+};

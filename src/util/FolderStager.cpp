@@ -1,0 +1,301 @@
+#include "FolderStager.h"
+
+#include "FileManager.h"
+#include "Log.h"
+#include "LogPrefix.h"
+#include "PathText.h"
+#include "Util.h"
+#include "WindowsName.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <glob.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kDsStore = ".DS_Store";
+
+LeftOutReason reasonFor(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return LeftOutReason::Missing;
+    case ELOOP:
+        return LeftOutReason::LinkLoop;
+    default:
+        return LeftOutReason::Unreadable;
+    }
+}
+
+// The writer asks glob() whether a folder holds visible names; the same
+// question gives the same answer, odd names with "[" included.
+std::string globEscaped(const std::string& path)
+{
+    std::string escaped;
+    for (char c : path) {
+        if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+std::string composed(const std::string& utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
+        .normalized(QString::NormalizationForm_C)
+        .toStdString();
+}
+
+std::string below(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+} // namespace
+
+FolderStager::FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder,
+                           std::function<bool()> abandoned, Schedule schedule)
+    : m_folders(folders)
+    , m_workFolder(workFolder)
+    , m_abandoned(std::move(abandoned))
+    , m_schedule(std::move(schedule))
+{
+}
+
+void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenFolder& content)
+{
+    const std::shared_ptr<const OpenFolder> working = OpenFolder::working();
+    std::vector<Item> topLevel;
+    FolderIds given;
+    for (const std::string& path : items) {
+        const std::string name = PathText::lastComponent(path);
+        std::optional<Item> item = examine({working, path, path, name, name}, {});
+        if (!item)
+            continue;
+        if (!given.emplace(item->device, item->inode).second) {
+            leaveOut(path, LeftOutReason::SameItem, "given more than once");
+            continue;
+        }
+        topLevel.push_back(*item);
+    }
+    stageAll(topLevel, content, {}, {}, {});
+    expectEmptyFolderEntry({});
+}
+
+void FolderStager::stageContent(const FolderTask& task)
+{
+    const std::shared_ptr<const OpenFolder> target = OpenFolder::open(*OpenFolder::working(), task.target, task.target);
+    if (!target) {
+        leaveOut(task.source, LeftOutReason::CopyFailed, describeErrno(errno, task.target));
+        return;
+    }
+    stageAll(listFolder(task), *target, task.relative, task.relativeShown, task.inside);
+    expectEmptyFolderEntry(task.relative);
+}
+
+void FolderStager::leaveOutAll(const std::vector<std::string>& items, const std::string& error)
+{
+    for (const std::string& path : items)
+        leaveOut(path, LeftOutReason::CopyFailed, error);
+}
+
+std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderIds& ancestors)
+{
+    const int folder = item.parent->fd();
+    const char* const name = item.at.c_str();
+    const std::string& source = item.source;
+    struct stat link {};
+    if (::fstatat(folder, name, &link, AT_SYMLINK_NOFOLLOW) != 0) {
+        leaveOut(source, reasonFor(errno), describeErrno(errno, source));
+        return std::nullopt;
+    }
+    struct stat info = link;
+    if (S_ISLNK(link.st_mode) && ::fstatat(folder, name, &info, 0) != 0) {
+        // A link is archived as what it leads to; one that leads nowhere
+        // has nothing to give.
+        const LeftOutReason reason = errno == ENOENT ? LeftOutReason::DanglingLink : reasonFor(errno);
+        leaveOut(source, reason, describeErrno(errno, source));
+        return std::nullopt;
+    }
+    item.isFolder = S_ISDIR(info.st_mode);
+    item.device = info.st_dev;
+    item.inode = info.st_ino;
+    item.size = info.st_size;
+    if (!item.isFolder && !S_ISREG(info.st_mode)) {
+        leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
+        return std::nullopt;
+    }
+    // The work folder itself is met when the home folder is given: it holds
+    // the very tree being built, which would otherwise copy itself for ever.
+    if (item.isFolder && m_workFolder == std::pair(info.st_dev, info.st_ino)) {
+        return std::nullopt;
+    }
+    if (item.isFolder && ancestors.count({info.st_dev, info.st_ino})) {
+        leaveOut(source, LeftOutReason::LinkLoop, "leads back into a folder above it: " + source);
+        return std::nullopt;
+    }
+    // php opens every file when it closes the archive: one it cannot read
+    // would spoil the whole archive, so it stays out.
+    if (::faccessat(folder, name, item.isFolder ? R_OK | X_OK : R_OK, 0) != 0) {
+        leaveOut(source, LeftOutReason::Unreadable, describeErrno(errno, source));
+        return std::nullopt;
+    }
+    return item;
+}
+
+std::vector<FolderStager::Item> FolderStager::listFolder(const FolderTask& task)
+{
+    std::vector<Item> children;
+    const std::shared_ptr<const OpenFolder> opened = OpenFolder::open(*OpenFolder::working(), task.source, task.source);
+    const int listing = opened ? ::fcntl(opened->fd(), F_DUPFD_CLOEXEC, 0) : -1;
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        leaveOut(task.source, reasonFor(errno), describeErrno(errno, task.source));
+        if (listing >= 0)
+            ::close(listing);
+        return children;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        Item child{opened, name, PathText::join(task.source, name), task.original + "/" + name, name};
+        if (std::optional<Item> examined = examine(std::move(child), task.inside))
+            children.push_back(std::move(*examined));
+    }
+    ::closedir(dir);
+    return children;
+}
+
+std::string FolderStager::shown(const std::string& name) const
+{
+    return m_converter.toUtf8(m_converter.fromFileName(name).value_or(name));
+}
+
+std::vector<FolderStager::Placed> FolderStager::placeNames(const std::vector<Item>& siblings) const
+{
+    std::vector<Placed> placed;
+    std::set<std::string> taken;
+    std::vector<bool> first;
+    for (const Item& item : siblings) {
+        const std::string fixedName = Util::replaceProhibitedCharacters(item.ownName);
+        placed.push_back({fixedName, shown(fixedName), 1});
+        // The first of the names Windows takes for one keeps it.
+        first.push_back(taken.insert(WindowsName::sameFileKey(placed.back().shownName)).second);
+    }
+    for (size_t i = 0; i < siblings.size(); ++i) {
+        if (first[i])
+            continue;
+        Placed& name = placed[i];
+        const std::string fixedName = name.fixedName;
+        const std::string shownName = name.shownName;
+        for (int n = 2;; ++n) {
+            const std::string candidate = WindowsName::numbered(shownName, n, siblings[i].isFolder);
+            if (taken.insert(WindowsName::sameFileKey(candidate)).second) {
+                name = {WindowsName::numbered(fixedName, n, siblings[i].isFolder), candidate, n};
+                break;
+            }
+        }
+    }
+    return placed;
+}
+
+void FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder& target, const std::string& relative,
+                              const std::string& relativeShown, const FolderIds& ancestors)
+{
+    std::vector<Item> kept;
+    for (const Item& item : siblings) {
+        // The files the system leaves in folders are not the user's and
+        // never go into the archive.
+        if (!item.isFolder && item.ownName == kDsStore)
+            continue;
+        kept.push_back(item);
+    }
+    const std::vector<Placed> names = placeNames(kept);
+    for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i) {
+        const std::string path = below(relative, names[i].fixedName);
+        const std::string pathShown = below(relativeShown, names[i].shownName);
+        if (kept[i].isFolder)
+            stageFolder(kept[i], names[i], target, path, pathShown, ancestors);
+        else
+            stageFile(kept[i], names[i], target, path, pathShown);
+    }
+}
+
+void FolderStager::stageFolder(const Item& item, const Placed& placed, const OpenFolder& target,
+                                 const std::string& path, const std::string& pathShown, const FolderIds& ancestors)
+{
+    const std::string targetPath = target.pathOf(placed.fixedName);
+    if (::mkdirat(target.fd(), placed.fixedName.c_str(), 0700) != 0) {
+        const std::string error = describeErrno(errno, targetPath);
+        Log::line(LogPrefix::kFixNames + error + LogPrefix::kErrorFileName + item.original);
+        leaveOut(item.source, LeftOutReason::CopyFailed, error);
+        return;
+    }
+    ++m_content.report.folderCount;
+    noteName(item, placed, pathShown);
+    FolderIds inside = ancestors;
+    inside.emplace(item.device, item.inode);
+    m_schedule({item.source, item.original, targetPath, path, pathShown, std::move(inside)});
+}
+
+void FolderStager::stageFile(const Item& item, const Placed& placed, const OpenFolder& target,
+                               const std::string& path, const std::string& pathShown)
+{
+    const std::string entry = std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + path;
+    // The writer leaves out every file whose path holds ".DS_Store".
+    if (entry.find(kDsStore) != std::string::npos) {
+        leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
+        return;
+    }
+    if (Failure error = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName)) {
+        Log::line(LogPrefix::kFixNames + *error + LogPrefix::kErrorFileName + item.original);
+        leaveOut(item.source, LeftOutReason::CopyFailed, *error);
+        return;
+    }
+    ++m_content.report.fileCount;
+    m_content.totalBytes += static_cast<uint64_t>(item.size);
+    m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
+    noteName(item, placed, pathShown);
+}
+
+void FolderStager::noteName(const Item& item, const Placed& placed, const std::string& pathShown)
+{
+    JobReport& report = m_content.report;
+    if (placed.shownName != composed(item.ownName)) {
+        const std::string fixedName = Util::replaceProhibitedCharacters(item.ownName);
+        RenamedItem renamed;
+        renamed.original = item.original;
+        renamed.inArchive = pathShown;
+        renamed.replacedCharacters = fixedName != item.ownName;
+        renamed.transliterated = shown(fixedName) != composed(fixedName);
+        renamed.numbered = placed.number > 1;
+        report.renamed.push_back(renamed);
+    }
+    if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))
+        report.warnings.push_back({pathShown, *warning});
+    else if (WindowsName::isTooLong(std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + pathShown))
+        report.warnings.push_back({pathShown, WindowsWarning::PathTooLong});
+}
+
+void FolderStager::expectEmptyFolderEntry(const std::string& relative)
+{
+    const std::string entry = std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + (relative.empty() ? "" : relative + "/");
+    const std::string pattern = globEscaped(m_folders.outputFolder()) + "/" + entry + "/*";
+    glob_t found {};
+    const int result = ::glob(pattern.c_str(), 0, nullptr, &found);
+    const size_t visible = result == 0 ? found.gl_pathc : 0;
+    ::globfree(&found);
+    if (visible == 0)
+        m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
+}
+
+void FolderStager::leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail)
+{
+    m_content.report.leftOut.push_back({path, reason, detail});
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Cp932Name.h"
+#include "OpenFolder.h"
+#include "StagedContent.h"
+#include "WorkFolders.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// Stages items into the content folder under the names they will have in
+// the archive, one folder's worth at a time. Each folder it makes is handed
+// on as a FolderTask, so that several stagers can fill the tree side by
+// side; each keeps its own account of what it staged.
+class FolderStager {
+public:
+    using FolderIds = std::set<std::pair<dev_t, ino_t>>;
+    // A folder made in the content folder whose content is still to come.
+    // It holds paths, not open folders, so that waiting tasks hold no
+    // descriptors.
+    struct FolderTask {
+        std::string source;   // the user's folder
+        std::string original; // its path below the folder of the dropped item
+        std::string target;   // the folder made for it in the content folder
+        std::string relative; // target below the content folder
+        std::string relativeShown; // the same as Windows will show it
+        FolderIds inside;     // the folders above it, itself included
+    };
+    using Schedule = std::function<void(FolderTask)>;
+
+    FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder, std::function<bool()> abandoned,
+                 Schedule schedule);
+
+    // The items the user gave (absolute paths, in the user's order) go
+    // into content, the open content folder.
+    void stageGiven(const std::vector<std::string>& items, const OpenFolder& content);
+    // The content of a folder made before.
+    void stageContent(const FolderTask& task);
+    // Nothing could be staged: every item given is left out for error.
+    void leaveOutAll(const std::vector<std::string>& items, const std::string& error);
+
+    const StagedContent& content() const { return m_content; }
+
+private:
+    struct Item {
+        std::shared_ptr<const OpenFolder> parent; // the folder it is in
+        std::string at;       // its name in parent (a whole path for a given item)
+        std::string source;   // the user's path
+        std::string original; // path below the folder of the dropped item, for the report
+        std::string ownName;
+        bool isFolder = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+    };
+    struct Placed {
+        std::string fixedName;   // on disk in the content folder
+        std::string shownName;   // as Windows will show it
+        int number = 1;          // > 1 when numbered apart from a sibling
+    };
+
+    std::optional<Item> examine(Item item, const FolderIds& ancestors);
+    std::vector<Item> listFolder(const FolderTask& task);
+    std::vector<Placed> placeNames(const std::vector<Item>& siblings) const;
+    // target is the folder in the content folder they go to.
+    void stageAll(const std::vector<Item>& siblings, const OpenFolder& target, const std::string& relative,
+                  const std::string& relativeShown, const FolderIds& ancestors);
+    void stageFolder(const Item& item, const Placed& placed, const OpenFolder& target, const std::string& path,
+                     const std::string& pathShown, const FolderIds& ancestors);
+    void stageFile(const Item& item, const Placed& placed, const OpenFolder& target, const std::string& path,
+                   const std::string& pathShown);
+    void noteName(const Item& item, const Placed& placed, const std::string& pathShown);
+    void expectEmptyFolderEntry(const std::string& relative);
+    void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
+    std::string shown(const std::string& name) const;
+
+    WorkFolders m_folders;
+    std::pair<dev_t, ino_t> m_workFolder;
+    std::function<bool()> m_abandoned;
+    Schedule m_schedule;
+    Cp932Name m_converter;
+    StagedContent m_content;
+};
