@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -151,6 +153,32 @@ private slots:
         QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), 1000);
         QVERIFY(names.contains("ARCHIVE/D/_.TXT"));
         QVERIFY(names.contains("ARCHIVE/D/_ (1000).TXT"));
+    }
+
+    // Many folders, filled by several stagers at once: every file and
+    // folder is counted once, each folder's pair of names that meet is
+    // kept apart, and the report lists come out in the order of their
+    // paths whichever stager met them.
+    void manyFoldersFilledSideBySide()
+    {
+        QStringList tree;
+        const int folders = 60;
+        for (int i = 0; i < folders; ++i) {
+            const QString folder = QString("d/f%1/g/").arg(i, 2, 10, QChar('0'));
+            tree << folder + "a.txt=1" << folder + "A.TXT=2" << folder + "b.txt=3" << folder + "gone->nowhere";
+        }
+        makeTree(tree);
+        const StagedContent content = build({"d"});
+        QCOMPARE(content.report.fileCount, 3 * folders);
+        QCOMPARE(content.report.folderCount, 1 + 2 * folders);
+        const QStringList names = shownUpper(content);
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+        QCOMPARE(int(content.report.renamed.size()), folders);
+        QCOMPARE(int(content.report.leftOut.size()), folders);
+        QVERIFY(std::is_sorted(content.report.renamed.begin(), content.report.renamed.end(),
+                               [](const RenamedItem& a, const RenamedItem& b) { return a.original < b.original; }));
+        QVERIFY(std::is_sorted(content.report.leftOut.begin(), content.report.leftOut.end(),
+                               [](const LeftOutItem& a, const LeftOutItem& b) { return a.path < b.path; }));
     }
 
     void leftOut_data()
