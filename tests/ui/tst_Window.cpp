@@ -187,11 +187,9 @@ private slots:
         QCOMPARE(w.view.passwordTextField->echoMode(), QLineEdit::Password);
         w.view.showPasswordButton->click();
         QCOMPARE(w.view.passwordTextField->echoMode(), QLineEdit::Normal);
+        // The letters drawn and their spread are tested with Util::randomPassword.
         w.view.randomButton->click();
-        const QString random = w.view.passwordTextField->text();
-        QVERIFY2(QRegularExpression(QStringLiteral("^[a-z0-9]{16}$")).match(random).hasMatch(), qPrintable(random));
-        w.view.randomButton->click();
-        QVERIFY(w.view.passwordTextField->text() != random);
+        QCOMPARE(w.view.passwordTextField->text().size(), 16);
         w.view.copyPasswordButton->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), w.view.passwordTextField->text());
     }
