@@ -169,21 +169,17 @@ private slots:
     }
 
     // The installed binary finds the packaged converter module by itself:
-    // decomposed names come out composed, in code page 932.
+    // decomposed names come out composed, in code page 932. (The actions'
+    // archives below hold composed Japanese names and a name with a space.)
     void archivesJapaneseNamesWithThePackagedConverter()
     {
         const std::string items = m_home.makeFolder("converter");
         const std::string folder = items + "/\xE8\xA6\x8B\xE7\xA9\x8D\xE6\x9B\xB8"; // 見積書
         // が and ぱ decomposed, as macOS writes them: か + U+3099, は + U+309A.
         writeFile(folder + "/\xE3\x81\x8B\xE3\x82\x99\xE3\x81\xAF\xE3\x82\x9A\xE3\x81\xAE\xE8\xB3\x87\xE6\x96\x99.txt", "a\n");
-        writeFile(folder + "/\xE3\x83\xA1\xE3\x83\xA2 \xE7\xA2\xBA\xE8\xAA\x8D.txt", "b\n"); // メモ 確認.txt
-        fs::create_directories(folder + "/\xE5\x86\x99\xE7\x9C\x9F"); // 写真, empty
 
         handOver({"quillmere", qs(folder)});
-        const std::string dir = "archive/\x8C\xA9\x90\xCF\x8F\x91/";
-        expectArchive(items, {dir + "\x82\xAA\x82\xCF\x82\xCC\x8E\x91\x97\xBF.txt",
-                              dir + "\x83\x81\x83\x82 \x8A\x6D\x94\x46.txt",
-                              dir + "\x8E\xCA\x90\x5E/"});
+        expectArchive(items, {"archive/\x8C\xA9\x90\xCF\x8F\x91/\x82\xAA\x82\xCF\x82\xCC\x8E\x91\x97\xBF.txt"});
     }
 
     // Installing never changes which application opens a folder (here a
