@@ -56,26 +56,24 @@ private slots:
     {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QString>("step");
-        QTest::addColumn<bool>("isEncrypt");
         // Writing: the writer's shell, the writer and a helper the writer
         // started in a session of its own.
-        QTest::newRow("SIGTERM while writing") << int(SIGTERM) << "writing" << false;
-        QTest::newRow("SIGINT while writing") << int(SIGINT) << "writing" << false;
-        QTest::newRow("SIGHUP while writing") << int(SIGHUP) << "writing" << false;
+        QTest::newRow("SIGTERM while writing") << int(SIGTERM) << "writing";
+        QTest::newRow("SIGINT while writing") << int(SIGINT) << "writing";
+        QTest::newRow("SIGHUP while writing") << int(SIGHUP) << "writing";
         // Encrypting: the real writer has made the archive; expect and the
         // zipcloak it started in a session of its own are at work.
-        QTest::newRow("SIGTERM while encrypting") << int(SIGTERM) << "encrypting" << true;
+        QTest::newRow("SIGTERM while encrypting") << int(SIGTERM) << "encrypting";
         // Moving: the real writer and zipcloak are done; expect and the mv
         // it started are at work.
-        QTest::newRow("SIGTERM while moving") << int(SIGTERM) << "moving" << true;
+        QTest::newRow("SIGTERM while moving") << int(SIGTERM) << "moving";
     }
     void aSignalEndsTheJobAndItsPrograms()
     {
         QFETCH(int, signalNumber);
         QFETCH(QString, step);
-        QFETCH(bool, isEncrypt);
         const AppFolders folders;
-        folders.storeOptions(isEncrypt, "secret12");
+        folders.storeOptions(step != "writing", "secret12");
         const std::string item = folders.writeItem("report.txt", "report\n");
         const AppProcess::Setting setting = folders.setting(standInsFor(step));
         const TaggedProcesses programs(setting.tag);

@@ -1,7 +1,7 @@
 """Reads one file-manager action file the way its file manager does and
-prints, as JSON, its label, its icon and the command line it runs for the
-selected paths given after the file. Exits with 1 and a reason when the
-file is not valid for its format.
+prints, as a JSON list, the command line it runs for the selected paths
+given after the file. Exits with 1 and a reason when the file manager would
+not offer the action for files and folders alike.
 
     action_command.py FORMAT FILE PATH...
 
@@ -28,110 +28,61 @@ def key_file(path):
     return parser
 
 
-def require(group, key):
-    if key not in group or not group[key].strip():
-        raise Invalid(f'[{group.name}] lacks "{key}"')
-    return group[key]
-
-
-def string_list(value):
-    return [item for item in value.split(";") if item]
+def expect(condition, reason):
+    if not condition:
+        raise Invalid(reason)
 
 
 def expand_field_codes(exec_line, paths):
     """Desktop entry Exec: %F stands alone and becomes one argument per
     path; %f, %u and %U would hand over only one item or URIs."""
     words = shlex.split(exec_line)
-    if "%F" not in words:
-        raise Invalid(f'Exec "{exec_line}" does not take the selected paths as %F')
-    result = []
-    for word in words:
-        result.extend(paths if word == "%F" else [word])
-    return result
+    expect("%F" in words, f'Exec "{exec_line}" does not take the selected paths as %F')
+    return [argument for word in words for argument in (paths if word == "%F" else [word])]
 
 
 def kio(path, paths):
     parser = key_file(path)
     entry = parser["Desktop Entry"]
-    if require(entry, "Type") != "Service":
-        raise Invalid("a service menu has Type=Service")
-    if "all/all" not in string_list(require(entry, "MimeType")):
-        raise Invalid("the menu must be offered for files and folders alike (all/all)")
-    actions = string_list(require(entry, "Actions"))
-    if len(actions) != 1:
-        raise Invalid("one action expected")
-    action = parser[f"Desktop Action {actions[0]}"]
-    return require(action, "Name"), require(action, "Icon"), expand_field_codes(require(action, "Exec"), paths)
+    expect("all/all" in entry["MimeType"].split(";"), "not offered for files and folders alike (all/all)")
+    return expand_field_codes(parser[f"Desktop Action {entry['Actions'].split(';')[0]}"]["Exec"], paths)
 
 
 def file_manager(path, paths):
     parser = key_file(path)
-    entry = parser["Desktop Entry"]
-    if require(entry, "Type") != "Action":
-        raise Invalid("a file-manager action has Type=Action")
-    profiles = string_list(require(entry, "Profiles"))
-    if len(profiles) != 1:
-        raise Invalid("one profile expected")
-    profile = parser[f"X-Action-Profile {profiles[0]}"]
-    if "all/all" not in string_list(require(profile, "MimeTypes")):
-        raise Invalid("the action must be offered for files and folders alike (all/all)")
-    if require(profile, "SelectionCount") != ">0":
-        raise Invalid("the action must be offered for any number of selected items")
-    return require(entry, "Name"), require(entry, "Icon"), expand_field_codes(require(profile, "Exec"), paths)
+    profile = parser[f"X-Action-Profile {parser['Desktop Entry']['Profiles'].split(';')[0]}"]
+    expect("all/all" in profile["MimeTypes"].split(";"), "not offered for files and folders alike (all/all)")
+    expect(profile["SelectionCount"] == ">0", "not offered for any number of selected items")
+    return expand_field_codes(profile["Exec"], paths)
 
 
 def nemo(path, paths):
     action = key_file(path)["Nemo Action"]
-    if require(action, "Selection").lower() != "notnone":
-        raise Invalid("the action must be offered for any number of selected items")
-    if string_list(require(action, "Extensions")) != ["any"]:
-        raise Invalid("the action must be offered for files and folders alike (Extensions=any)")
-    if action.get("Quote") != "double":
-        raise Invalid("paths must be quoted, or a space in a name splits it")
-    # Nemo escapes double quotes in each path, wraps it in the quote, joins
-    # the paths with spaces and parses the result as a shell command line.
-    quoted = " ".join('"' + p.replace('"', '\\"') + '"' for p in paths)
-    command = require(action, "Exec")
-    if "%F" not in command:
-        raise Invalid("Exec does not take the selected paths as %F")
-    return require(action, "Name"), require(action, "Icon-Name"), shlex.split(command.replace("%F", quoted))
+    expect(action["Selection"].lower() == "notnone", "not offered for any number of selected items")
+    expect(action["Extensions"].split(";")[0] == "any", "not offered for files and folders alike")
+    # Nemo wraps each path in the quote it is told (escaping that quote),
+    # joins the paths with spaces and parses the result as a shell command
+    # line: without a quote a space in a name splits it.
+    quote = '"' if action.get("Quote") == "double" else ""
+    quoted = " ".join(quote + p.replace('"', '\\"') + quote for p in paths)
+    return shlex.split(action["Exec"].replace("%F", quoted))
 
 
 def desktop(path, paths):
     entry = key_file(path)["Desktop Entry"]
-    if require(entry, "Type") != "Application":
-        raise Invalid("a Send To entry has Type=Application")
-    if "MimeType" in entry:
-        raise Invalid("without MimeType Thunar offers the entry for files and folders alike")
-    return require(entry, "Name"), require(entry, "Icon"), expand_field_codes(require(entry, "Exec"), paths)
+    # Thunar offers an entry with a MimeType for those types only.
+    expect("MimeType" not in entry, "not offered for files and folders alike")
+    return expand_field_codes(entry["Exec"], paths)
 
 
 def thunar_uca(path, paths):
-    root = ElementTree.parse(path).getroot()
-    if root.tag != "actions":
-        raise Invalid("the document's root is <actions>")
-    actions = root.findall("action")
-    if len(actions) != 1:
-        raise Invalid("one <action> expected")
-    action = actions[0]
-
-    def text(tag):
-        element = action.find(tag)
-        if element is None or not (element.text or "").strip():
-            raise Invalid(f"<action> lacks <{tag}>")
-        return element.text.strip()
-
-    if text("patterns") != "*":
-        raise Invalid("the action must be offered for every name (<patterns>*</patterns>)")
+    action = ElementTree.parse(path).getroot().find("action")
+    expect(action.findtext("patterns").strip() == "*", "not offered for every name")
     for kind in ("directories", "audio-files", "image-files", "other-files", "text-files", "video-files"):
-        if action.find(kind) is None:
-            raise Invalid(f"the action must be offered for <{kind}/>")
+        expect(action.find(kind) is not None, f"not offered for <{kind}/>")
     # Thunar quotes each path for the shell and parses the command line.
-    command = text("command")
-    if "%F" not in command:
-        raise Invalid("<command> does not take the selected paths as %F")
     quoted = " ".join(shlex.quote(p) for p in paths)
-    return text("name"), text("icon"), shlex.split(command.replace("%F", quoted))
+    return shlex.split(action.findtext("command").replace("%F", quoted))
 
 
 def nautilus(path, paths):
@@ -142,30 +93,21 @@ def nautilus(path, paths):
     spawned = []
 
     def record_spawn(argv, *args, **kwargs):
-        if not kwargs.get("flags", 0) & GLib.SpawnFlags.SEARCH_PATH:
-            raise Invalid("the extension must look the program up in PATH")
+        expect(kwargs.get("flags", 0) & GLib.SpawnFlags.SEARCH_PATH, "the program is not looked up in PATH")
         spawned.append(list(argv))
-        return (True, 0, None, None, None)
 
     GLib.spawn_async = record_spawn
     found = importlib.util.spec_from_file_location("quillmere_extension", path)
     extension = importlib.util.module_from_spec(found)
     found.loader.exec_module(extension)
-    providers = [value for value in vars(extension).values()
-                 if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider)]
-    if len(providers) != 1:
-        raise Invalid("one menu provider expected")
-    files = [Nautilus.FileInfo(Gio.File.new_for_path(p)) for p in paths]
-    items = providers[0]().get_file_items(files)
-    if len(items) != 1:
-        raise Invalid("one menu item expected for a local selection")
+    provider = next(value for value in vars(extension).values()
+                    if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider))()
     remote = [Nautilus.FileInfo(Gio.File.new_for_uri("sftp://host.invalid/file"))]
-    if providers[0]().get_file_items(remote):
-        raise Invalid("no menu item expected for items without a local path")
-    items[0].activate()
-    if len(spawned) != 1:
-        raise Invalid("activating the item must start one program")
-    return items[0].label, items[0].icon, spawned[0]
+    expect(not provider.get_file_items(remote), "offered for items without a local path")
+    for item in provider.get_file_items([Nautilus.FileInfo(Gio.File.new_for_path(p)) for p in paths]):
+        item.emit("activate")
+    expect(len(spawned) == 1, "activating the menu must start one program")
+    return spawned[0]
 
 
 FORMATS = {"kio": kio, "file-manager": file_manager, "nemo": nemo, "desktop": desktop,
@@ -175,11 +117,11 @@ FORMATS = {"kio": kio, "file-manager": file_manager, "nemo": nemo, "desktop": de
 def main():
     form, path, paths = sys.argv[1], sys.argv[2], sys.argv[3:]
     try:
-        label, icon, argv = FORMATS[form](path, paths)
+        argv = FORMATS[form](path, paths)
     except (Invalid, KeyError, configparser.Error, ElementTree.ParseError) as error:
         print(f"{path}: {error}", file=sys.stderr)
         return 1
-    json.dump({"label": label, "icon": icon, "argv": argv}, sys.stdout, ensure_ascii=False)
+    json.dump(argv, sys.stdout, ensure_ascii=False)
     return 0
 
 

@@ -7,15 +7,12 @@
 #include "ZipReader.h"
 
 #include <QFile>
-#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,8 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const QString kLabel = QStringLiteral("Windows 用 ZIP に圧縮");
 
 struct Run {
     int exitCode = -1;
@@ -58,14 +53,6 @@ void writeFile(const std::string& path, const std::string& content)
 {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << content;
-}
-
-// The archive's entry names under "archive/", sorted, as raw bytes.
-std::vector<std::string> sortedNames(const std::string& archive)
-{
-    std::vector<std::string> names = ZipReader(archive).names();
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace
@@ -111,23 +98,21 @@ class TestPackage : public QObject {
         // The archive is renamed into place on the same file system, so it
         // is complete once it can be seen.
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(archive), 30000);
-        QCOMPARE(sortedNames(archive), names);
+        std::vector<std::string> inside = ZipReader(archive).names();
+        std::sort(inside.begin(), inside.end());
+        QCOMPARE(inside, names);
     }
 
     // The default application for a type, as xdg-mime and as GIO (which the
-    // GTK file managers use) see it, with the desktop's data folders only.
+    // GTK file managers use) see it, with the given data folders only.
     QString defaultFor(const QString& tool, const QString& mimeType, const QStringList& dataDirs) const
     {
         // GIO passes over entries whose program it cannot find: the
         // installed binary is in PATH as it would be in /usr/bin.
-        QProcessEnvironment environment;
-        environment.insert("PATH", qs(root() + "/usr/bin") + ":/usr/bin:/bin");
-        environment.insert("HOME", qs(m_home.path()));
+        QProcessEnvironment environment = sessionEnvironment();
         environment.insert("XDG_DATA_HOME", qs(m_home.path() + "/.local/share"));
-        environment.insert("XDG_CONFIG_HOME", qs(m_home.path() + "/.config"));
         environment.insert("XDG_CONFIG_DIRS", qs(m_home.path() + "/etc-xdg"));
         environment.insert("XDG_DATA_DIRS", dataDirs.join(':'));
-        environment.insert("LANG", "C.UTF-8");
         if (tool == "xdg-mime")
             return QString::fromUtf8(run("xdg-mime", {"query", "default", mimeType}, environment).out).trimmed();
         // "Default application for “TYPE”: ENTRY" on the first line, or none.
@@ -162,121 +147,72 @@ private slots:
         m_instance.waitForFinished();
     }
 
-    void dependencies_data()
+    // The tools that read the package and its desktop files find no error.
+    void toolsFindNoError_data()
     {
-        QTest::addColumn<QString>("package");
-        for (const char* name : {"php-cli", "php-zip", "expect", "zip", "libqt6widgets6", "libqt6network6", "libc6"})
-            QTest::newRow(name) << name;
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("silent"); // warnings count too
+        QTest::newRow("lintian") << "lintian" << QStringList{"--fail-on", "error", QUILLMERE_PACKAGE_FILE} << false;
+        for (const char* entry : {"applications/quillmere.desktop", "Thunar/sendto/quillmere-zip.desktop"})
+            QTest::newRow(entry) << "desktop-file-validate" << QStringList{qs(share()) + "/" + entry} << true;
+        QTest::newRow("appstreamcli") << "appstreamcli" << QStringList{"validate", "--no-net",
+            qs(share()) + "/metainfo/org.quillmere.quillmere.metainfo.xml"} << false;
     }
-    void dependencies()
+    void toolsFindNoError()
     {
-        QFETCH(QString, package);
-        QStringList names;
-        for (const QString& item : QString::fromUtf8(run("dpkg-deb", {"-f", QUILLMERE_PACKAGE_FILE, "Depends"}).out).split(','))
-            names << item.trimmed().section(' ', 0, 0);
-        QVERIFY2(names.contains(package), qPrintable(names.join(", ")));
-    }
-
-    void lintianFindsNoError()
-    {
-        const Run lintian = run("lintian", {"--fail-on", "error", QUILLMERE_PACKAGE_FILE});
-        QVERIFY2(lintian.exitCode == 0, lintian.out.constData());
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, silent);
+        const Run tool = run(program, arguments);
+        QVERIFY2(tool.exitCode == 0 && (!silent || tool.out.isEmpty()), tool.out.constData());
     }
 
     // The installed binary finds the packaged converter module by itself:
-    // decomposed names come out composed, in code page 932.
+    // decomposed names come out composed, in code page 932. (The actions'
+    // archives below hold composed Japanese names and a name with a space.)
     void archivesJapaneseNamesWithThePackagedConverter()
     {
         const std::string items = m_home.makeFolder("converter");
         const std::string folder = items + "/\xE8\xA6\x8B\xE7\xA9\x8D\xE6\x9B\xB8"; // 見積書
         // が and ぱ decomposed, as macOS writes them: か + U+3099, は + U+309A.
         writeFile(folder + "/\xE3\x81\x8B\xE3\x82\x99\xE3\x81\xAF\xE3\x82\x9A\xE3\x81\xAE\xE8\xB3\x87\xE6\x96\x99.txt", "a\n");
-        writeFile(folder + "/\xE3\x83\xA1\xE3\x83\xA2 \xE7\xA2\xBA\xE8\xAA\x8D.txt", "b\n"); // メモ 確認.txt
-        fs::create_directories(folder + "/\xE5\x86\x99\xE7\x9C\x9F"); // 写真, empty
 
         handOver({"quillmere", qs(folder)});
-        const std::string dir = "archive/\x8C\xA9\x90\xCF\x8F\x91/";
-        expectArchive(items, {dir + "\x82\xAA\x82\xCF\x82\xCC\x8E\x91\x97\xBF.txt",
-                              dir + "\x83\x81\x83\x82 \x8A\x6D\x94\x46.txt",
-                              dir + "\x8E\xCA\x90\x5E/"});
+        expectArchive(items, {"archive/\x8C\xA9\x90\xCF\x8F\x91/\x82\xAA\x82\xCF\x82\xCC\x8E\x91\x97\xBF.txt"});
     }
 
-    void desktopEntriesAreValid_data()
-    {
-        QTest::addColumn<QString>("entry");
-        QTest::newRow("application") << "applications/quillmere.desktop";
-        QTest::newRow("Thunar Send To") << "Thunar/sendto/quillmere-zip.desktop";
-    }
-    void desktopEntriesAreValid()
-    {
-        QFETCH(QString, entry);
-        const Run validate = run("desktop-file-validate", {qs(share()) + "/" + entry});
-        QVERIFY2(validate.exitCode == 0 && validate.out.isEmpty(), validate.out.constData());
-    }
-
-    void metainfoIsValid()
-    {
-        const QString file = qs(share()) + "/metainfo/org.quillmere.quillmere.metainfo.xml";
-        const Run validate = run("appstreamcli", {"validate", "--no-net", file});
-        QVERIFY2(validate.exitCode == 0, validate.out.constData());
-
-        QFile xml(file);
-        QVERIFY(xml.open(QIODevice::ReadOnly));
-        QXmlStreamReader reader(&xml);
-        QStringList releases;
-        while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == QStringLiteral("release"))
-                releases << reader.attributes().value("version").toString();
-        }
-        QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
-        QCOMPARE(releases, QStringList{QUILLMERE_VERSION});
-    }
-
-    // Installing never changes which application opens a folder or a
-    // document, in a bare desktop or beside a file manager.
+    // Installing never changes which application opens a folder (here a
+    // stand-in file manager's) or a document (none yet), as xdg-mime and GIO
+    // see it: the package's data folder comes first, so a claim would win.
     void noDefaultIsTaken_data()
     {
         QTest::addColumn<QString>("tool");
-        QTest::addColumn<bool>("withFileManager");
         QTest::addColumn<QString>("mimeType");
+        QTest::addColumn<QString>("owner");
         for (const char* tool : {"xdg-mime", "gio"}) {
-            for (bool withFileManager : {false, true}) {
-                for (const char* type : {"inode/directory", "application/pdf", "text/plain", "image/jpeg",
-                                         "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
-                                         "application/octet-stream"}) {
-                    QTest::addRow("%s %s %s", tool, withFileManager ? "file manager" : "bare", type)
-                        << tool << withFileManager << type;
-                }
-            }
+            QTest::addRow("%s folder", tool) << tool << "inode/directory" << "standin-files.desktop";
+            for (const char* type : {"application/pdf", "text/plain", "application/octet-stream"})
+                QTest::addRow("%s %s", tool, type) << tool << type << "";
         }
     }
     void noDefaultIsTaken()
     {
         QFETCH(QString, tool);
-        QFETCH(bool, withFileManager);
         QFETCH(QString, mimeType);
-        // The desktop's own folders: empty, or with a stand-in file manager
-        // that opens folders. dpkg's trigger runs update-desktop-database
-        // on installation; it is run here on the unpacked tree.
-        const std::string desktop = m_home.makeFolder(withFileManager ? "desktop-fm/share" : "desktop-bare/share");
-        if (withFileManager) {
-            fs::create_directories(desktop + "/applications");
-            fs::copy_file(QUILLMERE_STANDIN_FILE_MANAGER, desktop + "/applications/standin-files.desktop",
-                          fs::copy_options::overwrite_existing);
-            QCOMPARE(run("update-desktop-database", {qs(desktop + "/applications")}).exitCode, 0);
-        }
+        QFETCH(QString, owner);
+        // dpkg's trigger runs update-desktop-database on installation; it
+        // is run here on the unpacked tree and on the desktop's own folder.
+        const std::string desktop = m_home.makeFolder("desktop/share/applications");
+        fs::copy_file(QUILLMERE_STANDIN_FILE_MANAGER, desktop + "/standin-files.desktop",
+                      fs::copy_options::overwrite_existing);
+        QCOMPARE(run("update-desktop-database", {qs(desktop)}).exitCode, 0);
         QCOMPARE(run("update-desktop-database", {qs(share() + "/applications")}).exitCode, 0);
-
-        const QString before = defaultFor(tool, mimeType, {qs(desktop)});
-        const QString after = defaultFor(tool, mimeType, {qs(share()), qs(desktop)});
-        QCOMPARE(after, before);
-        if (withFileManager && mimeType == "inode/directory")
-            QCOMPARE(after, QStringLiteral("standin-files.desktop"));
+        QCOMPARE(defaultFor(tool, mimeType, {qs(share()), qs(m_home.path() + "/desktop/share")}), owner);
     }
 
-    // Each file manager's action, read as its file manager reads it, is
-    // labelled and drawn as Quillmere and hands the selected items to the
-    // running instance through the installed binary.
+    // Each file manager's action, read as its file manager reads it, hands
+    // the selected items to the running instance through the installed binary.
     void actionsArchiveTheSelection_data()
     {
         QTest::addColumn<QString>("format");
@@ -301,11 +237,8 @@ private slots:
 
         const Run read = run("/usr/bin/python3", QStringList{QUILLMERE_ACTION_COMMAND, format, qs(share()) + "/" + file} + selection);
         QVERIFY2(read.exitCode == 0, read.err.constData());
-        const QJsonObject action = QJsonDocument::fromJson(read.out).object();
-        QCOMPARE(action.value("label").toString(), kLabel);
-        QCOMPARE(action.value("icon").toString(), QStringLiteral("quillmere"));
         QStringList command;
-        for (const auto& word : action.value("argv").toArray())
+        for (const auto& word : QJsonDocument::fromJson(read.out).array())
             command << word.toString();
         QCOMPARE(command.mid(1), selection);
 
