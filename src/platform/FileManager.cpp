@@ -229,22 +229,6 @@ Error removeAny(const std::string& path)
     return first;
 }
 
-// Returns false when folder itself cannot be read.
-bool listBelow(const std::string& folder, const std::string& prefix, std::vector<std::string>& out)
-{
-    int error = 0;
-    const std::vector<std::string> names = directoryEntries(folder, error);
-    for (const std::string& name : names) {
-        const std::string relative = prefix.empty() ? name : prefix + "/" + name;
-        out.push_back(relative);
-        const std::string full = PathText::join(folder, name);
-        struct stat info {};
-        if (::lstat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            listBelow(full, relative, out);
-    }
-    return error == 0;
-}
-
 } // namespace
 
 bool FileManager::exists(const std::string& path)
@@ -321,14 +305,6 @@ Failure FileManager::createDirectory(const std::string& path, unsigned mode)
     if (!isDirectory(path))
         return failure(exists(path) ? EEXIST : ENOENT, path);
     return std::nullopt;
-}
-
-std::optional<std::vector<std::string>> FileManager::subpaths(const std::string& folder)
-{
-    std::vector<std::string> out;
-    if (!listBelow(folder, "", out))
-        return std::nullopt;
-    return out;
 }
 
 std::string FileManager::homeDirectory()

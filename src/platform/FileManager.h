@@ -46,11 +46,6 @@ public:
     // Creates a folder and any missing folders above it.
     static Failure createDirectory(const std::string& path, unsigned mode = 0777);
 
-    // Relative paths of everything below folder, at every depth, each folder
-    // before its contents, in the order the file system lists them. Links to
-    // folders are listed, not followed. nullopt when folder cannot be read.
-    static std::optional<std::vector<std::string>> subpaths(const std::string& folder);
-
     // The home folder from $HOME, without a trailing "/".
     static std::string homeDirectory();
 };
