@@ -9,17 +9,10 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace {
 
 const int kPollMilliseconds = 2000;
-
-uint64_t sizeOf(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
-}
 
 } // namespace
 
@@ -40,7 +33,7 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
 {
     m_archivePath = archivePath;
     m_target = target;
-    m_archiveBytes = sizeOf(archivePath);
+    m_archiveBytes = FileManager::sizeOf(archivePath);
     emit progressChanged(0);
     const std::string script = EncryptScript::text(archivePath, target);
     if (auto error = m_expect->start("/usr/bin/expect", {"-c", script},

@@ -17,17 +17,6 @@
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <sys/stat.h>
-
-namespace {
-
-uint64_t sizeOf(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
-}
-
-} // namespace
 
 struct ZipAction::Staged {
     Failure refused;
@@ -167,7 +156,7 @@ void ZipAction::encrypt()
     connect(m_encryptStep, &EncryptStep::progressChanged, this, &ZipAction::progressChanged);
     connect(m_encryptStep, &EncryptStep::failed, this, [this](JobOutcome outcome) {
         if (outcome.cause == FailureCause::Other)
-            outcome.cause = Delivery::destinationCause(m_destDir, sizeOf(m_folders.archiveInOutput(m_archiveName)));
+            outcome.cause = Delivery::destinationCause(m_destDir, FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName)));
         fail(outcome);
     });
     connect(m_encryptStep, &EncryptStep::succeeded, this, &ZipAction::verify);
@@ -182,7 +171,7 @@ void ZipAction::moveToDestination()
     m_partPath = m_destDir + "/" + Delivery::partName(m_destDir);
     if (Failure error = FileManager::moveItem(archive, m_partPath)) {
         Log::line(LogPrefix::kCopy + *error + LogPrefix::kErrorFilePath + m_destDir);
-        fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, sizeOf(archive))));
+        fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, FileManager::sizeOf(archive))));
         return;
     }
     verify();

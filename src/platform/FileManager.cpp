@@ -243,6 +243,12 @@ bool FileManager::isDirectory(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+uint64_t FileManager::sizeOf(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
 Failure FileManager::copyItem(const std::string& source, const std::string& target, FileData data)
 {
     return TreeCopier(data).copy(source, target);

@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "OpenFolder.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ public:
     // True when anything, a dangling symbolic link included, is at path.
     static bool exists(const std::string& path);
     static bool isDirectory(const std::string& path);
+    // The size of the file at path, links followed; 0 when there is none.
+    static uint64_t sizeOf(const std::string& path);
 
     // Copies a file, a symbolic link (as a link) or a folder with all its
     // contents, keeping permissions and modification times. Fails when
