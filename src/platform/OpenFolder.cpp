@@ -25,5 +25,5 @@ int OpenFolder::fd() const
 
 std::string OpenFolder::pathOf(const std::string& name) const
 {
-    return m_path.empty() ? name : PathText::join(m_path, name);
+    return PathText::below(m_path, name);
 }

@@ -5,6 +5,11 @@ std::string PathText::join(const std::string& folder, const std::string& name)
     return folder + "/" + name;
 }
 
+std::string PathText::below(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? name : join(folder, name);
+}
+
 std::string PathText::withoutTrailingSlashes(const std::string& path)
 {
     std::string trimmed = path;

@@ -6,6 +6,8 @@
 class PathText {
 public:
     static std::string join(const std::string& folder, const std::string& name);
+    // The same, where an empty folder stands for "no folder": name alone.
+    static std::string below(const std::string& folder, const std::string& name);
     // The last component of a path that may end in "/"; "/" for "/".
     static std::string lastComponent(const std::string& path);
     // The folder that holds path: "." for a bare name, "/" at the top.

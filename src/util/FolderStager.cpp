@@ -51,11 +51,6 @@ std::string composed(const std::string& utf8)
         .toStdString();
 }
 
-std::string below(const std::string& folder, const std::string& name)
-{
-    return folder.empty() ? name : folder + "/" + name;
-}
-
 } // namespace
 
 FolderStager::FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder,
@@ -218,8 +213,8 @@ void FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
     }
     const std::vector<Placed> names = placeNames(kept);
     for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i) {
-        const std::string path = below(relative, names[i].fixedName);
-        const std::string pathShown = below(relativeShown, names[i].shownName);
+        const std::string path = PathText::below(relative, names[i].fixedName);
+        const std::string pathShown = PathText::below(relativeShown, names[i].shownName);
         if (kept[i].isFolder)
             stageFolder(kept[i], names[i], target, path, pathShown, ancestors);
         else
