@@ -21,10 +21,10 @@ namespace {
 const QString kPage = QStringLiteral("https://quillmere.test/dl?a=1&b=2");
 const QString kMessage = QStringLiteral("新しい版が出ました");
 
-QByteArray body(const QByteArray& versionCode)
+QByteArray body(const QByteArray& versionCode, const QString& url = kPage)
 {
     return R"({"versionCode": )" + versionCode + R"(, "versionName": "9.9", "message": ")" + kMessage.toUtf8()
-        + R"(", "url": ")" + kPage.toUtf8() + "\"}";
+        + R"(", "url": ")" + url.toUtf8() + "\"}";
 }
 
 // Answers every request on 127.0.0.1 with one canned reply.
@@ -64,23 +64,28 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("notice");
+        QTest::addColumn<QString>("opened"); // handed to the browser once the notice is confirmed
         QTest::addColumn<QByteArray>("log");
         QByteArray oversized = body("2");
         oversized.insert(oversized.size() - 1, QByteArray(UpdateCheck::kMaxAnswerBytes, ' '));
-        QTest::newRow("newer") << 200 << body("2") << true << QByteArray();
-        QTest::newRow("same") << 200 << body("1") << false << QByteArray();
-        QTest::newRow("failed") << 500 << body("2") << false
+        QTest::newRow("newer") << 200 << body("2") << true << kPage << QByteArray();
+        QTest::newRow("same") << 200 << body("1") << false << QString() << QByteArray();
+        QTest::newRow("failed") << 500 << body("2") << false << QString()
                                 << QByteArray("update check: unexpected HTTP status 500\n");
-        QTest::newRow("oversized") << 200 << oversized << false
+        QTest::newRow("oversized") << 200 << oversized << false << QString()
                                    << QByteArray("error:the answer is larger than 65536 bytes\n");
-        QTest::newRow("malformed") << 200 << body("\"2\"") << false
+        QTest::newRow("malformed") << 200 << body("\"2\"") << false << QString()
             << QByteArray("update check: the answer does not decode: \"versionCode\" is missing or not an integer\n");
+        // The answer comes from the network: only web pages are handed to the browser.
+        QTest::newRow("local file address") << 200 << body("2", "file:///etc/passwd") << true << QString()
+            << QByteArray("update check: cannot open the address \"file:///etc/passwd\"\n");
     }
     void check()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, reply);
         QFETCH(bool, notice);
+        QFETCH(QString, opened);
         QFETCH(QByteArray, log);
         LocalServer server(status, reply);
 
@@ -97,9 +102,9 @@ private slots:
         poll.start(10);
 
         QNetworkAccessManager network;
-        QList<QUrl> opened;
-        const auto openUrl = [&opened](const QUrl& address) {
-            opened.append(address);
+        QList<QUrl> handed;
+        const auto openUrl = [&handed](const QUrl& address) {
+            handed.append(address);
             return true;
         };
         UpdateCheck check(network, [](const QString& text) { return UpdateNoticeDialog::ask(text); }, openUrl,
@@ -119,7 +124,7 @@ private slots:
         QCOMPARE(finished.size(), 1);
         QCOMPARE(output.toUtf8(), log);
         QCOMPARE(seen, notice ? QStringList{kMessage} : QStringList());
-        QCOMPARE(opened, notice ? QList<QUrl>{QUrl(kPage)} : QList<QUrl>());
+        QCOMPARE(handed, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
     }
 };
 
