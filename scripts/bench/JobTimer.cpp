@@ -58,13 +58,13 @@ std::string JobTimer::writerArchivePath() const
     return writerFolders().archiveInOutput(kArchiveName);
 }
 
+// The writer alone reads the tree the application would stage, staged the
+// same way.
 void JobTimer::stageForWriter(const std::string& item) const
 {
     removeIfPresent(writerFolders().stagingFolder());
-    const std::string content = writerFolders().contentFolder();
-    FileManager::createDirectory(content);
-    FileManager::copyItem(item, content + "/" + PathText::lastComponent(item),
-                          FileManager::FileData::LinkWherePossible);
+    FileManager::createDirectory(writerFolders().stagingFolder(), 0700);
+    Util::fixProhibitedCharacters(writerFolders(), {item}, [] { return false; });
 }
 
 std::vector<std::string> JobTimer::writerEnvironment(const std::vector<std::string>& extra) const

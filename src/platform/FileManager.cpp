@@ -4,7 +4,6 @@
 #include "UniqueFd.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,28 +85,6 @@ Error copyFileData(const std::string& source, const std::string& target, const s
     return std::nullopt;
 }
 
-Error copyRegularFile(const std::string& source, const std::string& target, const struct stat& info,
-                      FileManager::FileData data)
-{
-    if (data == FileManager::FileData::LinkWherePossible && ::link(source.c_str(), target.c_str()) == 0)
-        return std::nullopt;
-    return copyFileData(source, target, info, O_NOFOLLOW);
-}
-
-Error copySymlink(const std::string& source, const std::string& target, const struct stat& info)
-{
-    std::string destination(static_cast<size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
-    const ssize_t n = ::readlink(source.c_str(), destination.data(), destination.size());
-    if (n < 0)
-        return failure(errno, source);
-    destination.resize(static_cast<size_t>(n));
-    if (::symlink(destination.c_str(), target.c_str()) != 0)
-        return failure(errno, target);
-    const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return std::nullopt;
-}
-
 std::vector<std::string> directoryEntries(const std::string& folder, int& error)
 {
     std::vector<std::string> names;
@@ -125,85 +102,6 @@ std::vector<std::string> directoryEntries(const std::string& folder, int& error)
     ::closedir(dir);
     return names;
 }
-
-// Copies one tree. The folders it creates are remembered, so that a copy
-// made inside its own source (the home folder dropped onto the window, with
-// the staging folder below it) does not copy itself again and again.
-class TreeCopier {
-public:
-    explicit TreeCopier(FileManager::FileData data) : m_data(data) {}
-
-    Error copy(const std::string& source, const std::string& target)
-    {
-        struct stat info {};
-        if (::lstat(source.c_str(), &info) != 0)
-            return failure(errno, source);
-        if (FileManager::exists(target))
-            return failure(EEXIST, target);
-        if (S_ISDIR(info.st_mode))
-            return copyDirectory(source, target, info);
-        if (S_ISREG(info.st_mode))
-            return copyRegularFile(source, target, info, m_data);
-        if (S_ISLNK(info.st_mode))
-            return copySymlink(source, target, info);
-        if (S_ISFIFO(info.st_mode))
-            return copyFifo(target, info);
-        return "Unsupported file type: " + source;
-    }
-
-private:
-    Error copyDirectory(const std::string& source, const std::string& target, const struct stat& info)
-    {
-        // The copy stays writable for its owner: the staging tree must be
-        // filled and later removed even when the user's folder is read-only.
-        if (::mkdir(target.c_str(), 0700) != 0)
-            return failure(errno, target);
-        struct stat created {};
-        if (::lstat(target.c_str(), &created) == 0)
-            m_created.emplace_back(created.st_dev, created.st_ino);
-        int error = 0;
-        const std::vector<std::string> names = directoryEntries(source, error);
-        Error first = error ? failure(error, source) : std::nullopt;
-        for (const std::string& name : names) {
-            const std::string from = PathText::join(source, name);
-            if (!isOwnCopy(from))
-                keepFirst(first, copy(from, PathText::join(target, name)));
-        }
-        if (::chmod(target.c_str(), (info.st_mode & 07777) | S_IRWXU) != 0 || !keepTimes(target, info))
-            keepFirst(first, failure(errno, target));
-        return first;
-    }
-
-    static Error copyFifo(const std::string& target, const struct stat& info)
-    {
-        if (::mkfifo(target.c_str(), 0600) != 0)
-            return failure(errno, target);
-        if (::chmod(target.c_str(), info.st_mode & 07777) != 0 || !keepTimes(target, info))
-            return failure(errno, target);
-        return std::nullopt;
-    }
-
-    static bool keepTimes(const std::string& target, const struct stat& info)
-    {
-        const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        return ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
-    }
-
-    bool isOwnCopy(const std::string& path) const
-    {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-            return false;
-        for (const auto& [device, inode] : m_created) {
-            if (device == info.st_dev && inode == info.st_ino)
-                return true;
-        }
-        return false;
-    }
-
-    FileManager::FileData m_data;
-    std::vector<std::pair<dev_t, ino_t>> m_created;
-};
 
 Error removeAny(const std::string& path)
 {
@@ -249,11 +147,6 @@ uint64_t FileManager::sizeOf(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-Failure FileManager::copyItem(const std::string& source, const std::string& target, FileData data)
-{
-    return TreeCopier(data).copy(source, target);
-}
-
 Failure FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
                                     const OpenFolder& targetFolder, const std::string& targetName)
 {
@@ -285,7 +178,12 @@ Failure FileManager::moveItem(const std::string& source, const std::string& targ
     // is ours to take away again.
     if (exists(target))
         return failure(EEXIST, target);
-    if (Error copied = copyItem(source, target)) {
+    struct stat info {};
+    if (::lstat(source.c_str(), &info) != 0)
+        return failure(errno, source);
+    if (!S_ISREG(info.st_mode))
+        return failure(EXDEV, source);
+    if (Error copied = copyFileData(source, target, info, O_NOFOLLOW)) {
         removeAny(target);
         return copied;
     }

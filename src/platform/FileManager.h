@@ -13,23 +13,11 @@
 // names the path concerned ("No such file or directory: /a/b").
 class FileManager {
 public:
-    enum class FileData {
-        Copy,              // every regular file gets its own copy of the data
-        LinkWherePossible, // hard link (or clone) regular files, copy where refused
-    };
-
     // True when anything, a dangling symbolic link included, is at path.
     static bool exists(const std::string& path);
     static bool isDirectory(const std::string& path);
     // The size of the file at path, links followed; 0 when there is none.
     static uint64_t sizeOf(const std::string& path);
-
-    // Copies a file, a symbolic link (as a link) or a folder with all its
-    // contents, keeping permissions and modification times. Fails when
-    // something already exists at target. A folder is copied as far as
-    // possible; the first failure inside it is reported.
-    static Failure copyItem(const std::string& source, const std::string& target,
-                          FileData data = FileData::Copy);
 
     // The content of the file sourceName in sourceFolder, links followed,
     // placed as targetName in targetFolder: a hard link where the file
@@ -38,8 +26,9 @@ public:
     static Failure linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
                                   const OpenFolder& targetFolder, const std::string& targetName);
 
-    // Moves an item; fails when something already exists at target. Works
-    // across file systems by copying and then removing the source.
+    // Moves an item; fails when something already exists at target. A
+    // file also moves across file systems, copied with its permissions and
+    // times and then removed.
     static Failure moveItem(const std::string& source, const std::string& target);
 
     // Removes a file, a link or a folder with all its contents; fails when
