@@ -127,8 +127,7 @@ private slots:
         QFETCH(int, megabytes);
         if (!homeName.isEmpty()) // TestHome restores it
             qputenv("HOME", QByteArray::fromStdString(m_home->makeFolder(homeName.toStdString())));
-        // Unique to this run: other test runs on the machine may use the
-        // same rows.
+        // Unique to this run: other runs on the machine may use the same rows.
         const QString unique = QUuid::createUuid().toString(QUuid::Id128).left(8);
         const std::optional<std::string> typed =
             password.isEmpty() ? std::nullopt : std::optional((password + " " + unique.toUtf8()).toStdString());

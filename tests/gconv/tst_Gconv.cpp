@@ -103,8 +103,7 @@ private slots:
                 QVERIFY2(base != c && ours.output == convertWhole(glibc, utf8(base)).output, where.constData());
             }
         }
-        // glibc's CP932 holds some 9,000 characters; far fewer means the sweep
-        // compared the wrong thing.
+        // glibc's CP932 holds some 9,000 characters: far fewer means a sweep gone wrong.
         QVERIFY2(mapped > 9000, QByteArray::number(mapped).constData());
     }
 };

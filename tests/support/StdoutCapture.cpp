@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
-#include <sys/mman.h>
 #include <unistd.h>
 
 StdoutCapture::StdoutCapture()
 {
     std::fflush(stdout);
-    m_fileFd = ::memfd_create("quillmere-stdout", 0);
+    char name[] = "/tmp/quillmere-stdout-XXXXXX";
+    m_fileFd = ::mkstemp(name);
+    ::unlink(name);
     m_savedFd = ::dup(STDOUT_FILENO);
     ::dup2(m_fileFd, STDOUT_FILENO);
 }
