@@ -7,21 +7,13 @@
 #include <iterator>
 #include <zlib.h>
 
-std::map<std::string, FileDigest> ArchiveContent::entries(const std::string& archive)
-{
-    std::map<std::string, FileDigest> result;
-    for (const ZipReader::Entry& entry : ZipReader(archive).entries) {
-        if (!entry.name.ends_with('/'))
-            result[entry.name] = {entry.crc32, entry.size};
-    }
-    return result;
-}
-
 std::map<FileDigest, int> ArchiveContent::digestCounts(const std::string& archive)
 {
     std::map<FileDigest, int> counts;
-    for (const auto& [name, digest] : entries(archive))
-        ++counts[digest];
+    for (const ZipReader::Entry& entry : ZipReader(archive).entries) {
+        if (!entry.name.ends_with('/'))
+            ++counts[{entry.crc32, entry.size}];
+    }
     return counts;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <compare>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -11,18 +12,12 @@
 struct FileDigest {
     uint32_t crc32 = 0;
     uint64_t size = 0;
-    bool operator<(const FileDigest& other) const
-    {
-        return crc32 != other.crc32 ? crc32 < other.crc32 : size < other.size;
-    }
-    bool operator==(const FileDigest&) const = default;
+    auto operator<=>(const FileDigest&) const = default;
 };
 
 class ArchiveContent {
 public:
-    // Entry name (raw bytes) -> digest, for the file entries of archive.
-    static std::map<std::string, FileDigest> entries(const std::string& archive);
-    // How many entries of archive have each digest.
+    // How many file entries of archive have each digest.
     static std::map<FileDigest, int> digestCounts(const std::string& archive);
     static FileDigest ofFile(const std::string& path);
     // An entry name as Windows shows it, read with glibc's own code page

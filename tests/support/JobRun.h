@@ -13,10 +13,8 @@ struct JobRun {
     JobOutcome outcome;
     bool ended = false;
     std::vector<std::string> lines; // what the job wrote to standard output
-    std::vector<JobPhase> phases;
 
-    // Encrypted when a password is given.
-    // onPhase runs as each phase begins.
+    // Encrypted when a password is given; onPhase runs as each phase begins.
     static JobRun of(const std::vector<std::string>& paths, const std::string& destDir,
                      const std::optional<std::string>& password = {},
                      const std::function<void(JobPhase)>& onPhase = {});

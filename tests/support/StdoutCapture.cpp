@@ -1,5 +1,6 @@
 #include "StdoutCapture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -26,15 +27,8 @@ StdoutCapture::~StdoutCapture()
 std::string StdoutCapture::text() const
 {
     std::fflush(stdout);
-    std::string content;
-    char buffer[8192];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(m_fileFd, buffer, sizeof buffer, at);
-        if (n <= 0)
-            break;
-        content.append(buffer, static_cast<size_t>(n));
-        at += n;
-    }
+    std::string content(static_cast<size_t>(::lseek(m_fileFd, 0, SEEK_END)), '\0');
+    content.resize(static_cast<size_t>(std::max<ssize_t>(0, ::pread(m_fileFd, content.data(), content.size(), 0))));
     return content;
 }
 

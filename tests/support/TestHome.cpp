@@ -8,17 +8,15 @@
 
 TestHome::TestHome()
 {
-    if (const char* home = std::getenv("HOME")) {
-        m_hadHome = true;
+    if (const char* home = std::getenv("HOME"))
         m_savedHome = home;
-    }
     ::setenv("HOME", path().c_str(), 1);
 }
 
 TestHome::~TestHome()
 {
-    if (m_hadHome)
-        ::setenv("HOME", m_savedHome.c_str(), 1);
+    if (m_savedHome)
+        ::setenv("HOME", m_savedHome->c_str(), 1);
     else
         ::unsetenv("HOME");
 }

@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 
+#include <optional>
 #include <string>
 
 // A temporary folder set as $HOME while it lives, so jobs never touch the
@@ -20,6 +21,5 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    std::string m_savedHome;
-    bool m_hadHome = false;
+    std::optional<std::string> m_savedHome;
 };

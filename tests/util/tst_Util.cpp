@@ -1,9 +1,17 @@
+// Util's shared rules on real trees and stores: the content folder built
+// with the names the archive will show on Windows and what is left out and
+// why, the names and passwords Windows and zipcloak accept, and the stored
+// options.
+#include "ArchiveContent.h"
+#include "PasswordRule.h"
+#include "TestHome.h"
 #include "Util.h"
+#include "WorkFolders.h"
 
 #include <QSettings>
 #include <QtTest>
 
-#include <clocale>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -11,85 +19,258 @@
 
 namespace fs = std::filesystem;
 
-Q_DECLARE_METATYPE(SettingStatus)
+using Reasons = std::vector<LeftOutReason>;
+Q_DECLARE_METATYPE(Reasons)
+Q_DECLARE_METATYPE(PasswordRule::Problem)
 
-static QByteArray shown(const SettingStatus& s) { return QByteArray(s.isEncrypt ? "(true, \"" : "(false, \"") + s.password.c_str() + (s.isSelectDir ? "\", true)" : "\", false)"); }
+namespace {
+
+// Rows where the number of renamed items depends on which sibling the file
+// system lists first.
+constexpr int kDepends = -1;
+
+} // namespace
 
 class TestUtil : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
+    std::optional<TestHome> m_home; // where the trees are built, one for each test
     const std::string m_store = QFile::encodeName(m_dir.path()).toStdString() + "/config/Quillmere/Quillmere.conf";
-    long m_writes = 0; // each store written gets a time of its own, so that Qt's cache never takes it for the one before
+    // Each store written gets a time of its own, so that Qt's cache never
+    // takes it for the one before.
+    int m_writes = 0;
+
+    // The store as another program might have written it.
+    void writeStore(const QByteArray& text)
+    {
+        fs::create_directories(fs::path(m_store).parent_path());
+        std::ofstream(m_store, std::ios::binary) << text.toStdString();
+        fs::last_write_time(m_store, fs::file_time_type::clock::now() + std::chrono::seconds(++m_writes));
+    }
+
+    std::string source(const QString& relative) const { return m_home->path() + "/src/" + relative.toStdString(); }
+
+    // "path=content" makes a file, "path/" a folder, "path->target" a link.
+    void makeTree(const QStringList& items) const
+    {
+        for (const QString& item : items) {
+            if (item.contains("->")) {
+                fs::create_directories(fs::path(source(item.section("->", 0, 0))).parent_path());
+                fs::create_symlink(item.section("->", 1).toStdString(), source(item.section("->", 0, 0)));
+            } else if (item.endsWith('/')) {
+                fs::create_directories(source(item));
+            } else {
+                m_home->writeFile("src/" + item.section('=', 0, 0).toStdString(), item.section('=', 1).toStdString());
+            }
+        }
+    }
+
+    // dropped: paths below the tree's folder, or absolute.
+    StagedContent build(const QStringList& dropped) const
+    {
+        const WorkFolders folders(m_home->path());
+        fs::create_directories(folders.stagingFolder());
+        std::vector<std::string> items;
+        for (const QString& item : dropped)
+            items.push_back(item.startsWith('/') ? item.toStdString() : source(item));
+        return Util::fixProhibitedCharacters(folders, items, [] { return false; });
+    }
+
+    // The archive's entries as Windows shows them, in upper case: which of
+    // two names that differ in case keeps it depends on the listing order.
+    static QStringList shownUpper(const StagedContent& content)
+    {
+        QStringList names;
+        for (const std::string& entry : content.expectedEntries)
+            names << ArchiveContent::shownOnWindows(entry).toUpper();
+        names.sort();
+        return names;
+    }
 
 private slots:
-    // Failures are written in the system's words: English here. The options
-    // live below the temporary folder, never in the user's.
-    void initTestCase() {
-        std::setlocale(LC_MESSAGES, "C");
+    // The options live below the temporary folder, never in the user's.
+    void initTestCase()
+    {
         ::umask(0); // a store open to others would show: its 0600 must come from the code
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()) + "/config");
     }
-    void cleanup() { fs::remove_all(fs::path(m_store).parent_path()); }
+    void init() { m_home.emplace(); }
 
-    void replacesProhibitedCharacters_data() {
+    void replacesProhibitedCharacters_data()
+    {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QByteArray>("fixed");
-        QTest::newRow("all nine") << QByteArray("\\<>:*?\"¥|") << QByteArray("_________");
-        QTest::newRow("repeated") << QByteArray("??a¥¥") << QByteArray("__a__");
-        QTest::newRow("in a Japanese name") << QByteArray("メモ: 確認?.txt") << QByteArray("メモ_ 確認_.txt");
-        QTest::newRow("full-width look-alikes stay") << QByteArray("＼＜＞：＊？＂￥｜") << QByteArray("＼＜＞：＊？＂￥｜");
-        // "ュ", "å", "Â" and U+00A0 hold the bytes A5 or C2 without being "¥".
-        QTest::newRow("bytes of other characters") << QByteArray("ュåÂ\xC2\xA0") << QByteArray("ュåÂ\xC2\xA0");
-        QTest::newRow("invalid UTF-8 kept") << QByteArray("\xff\xfe?\x80 x\xA5y x\xC2") << QByteArray("\xff\xfe_\x80 x\xA5y x\xC2");
-        QTest::newRow("slash stays") << QByteArray("a/b:c") << QByteArray("a/b_c");
+        QTest::newRow("all nine, slash kept") << QByteArray("a/\\<>:*?\"¥|") << QByteArray("a/_________");
+        // Full-width look-alikes; "ュ", "å", "Â" and U+00A0 hold the bytes A5
+        // or C2 without being "¥".
+        QTest::newRow("other characters kept") << QByteArray("＼＜＞：＊？＂￥｜ュåÂ\xC2\xA0")
+                                               << QByteArray("＼＜＞：＊？＂￥｜ュåÂ\xC2\xA0");
+        QTest::newRow("invalid UTF-8 kept")
+            << QByteArray("\xff\xfe?\x80 x\xA5y x\xC2") << QByteArray("\xff\xfe_\x80 x\xA5y x\xC2");
     }
-    void replacesProhibitedCharacters() {
+    void replacesProhibitedCharacters()
+    {
         QFETCH(QByteArray, name);
         QFETCH(QByteArray, fixed);
         QCOMPARE(QByteArray::fromStdString(Util::replaceProhibitedCharacters(name.toStdString())), fixed);
     }
 
-    // Length as asked, a-z and 0-9 only, and every pair of neighbours equally
-    // likely: each character alike and independent of the one before.
-    // Chi-square with 1295 degrees of freedom exceeds 1600 with probability
-    // about 1e-8; a missing character, a doubled weight, a biased position or
-    // a repeated draw gives thousands.
-    void randomPasswordIsUniform() {
+    void passwordRule_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<PasswordRule::Problem>("problem");
+        QTest::addColumn<bool>("mayFailOnWindows");
+        QTest::newRow("empty") << QByteArray() << PasswordRule::Problem::Empty << false;
+        QTest::newRow("delete") << QByteArray("a\x7f") << PasswordRule::Problem::ControlCharacter << false;
+        // zipcloak counts bytes: 26 Japanese characters are 78 of them.
+        const QByteArray japanese = QString(26, QChar(0x79D8)).toUtf8();
+        QTest::newRow("80 bytes, Japanese") << japanese + "ab" << PasswordRule::Problem::None << true;
+        QTest::newRow("81 bytes, Japanese") << japanese + "abc" << PasswordRule::Problem::TooLong << true;
+    }
+    void passwordRule()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(PasswordRule::Problem, problem);
+        QFETCH(bool, mayFailOnWindows);
+        QCOMPARE(PasswordRule::check(password.toStdString()), problem);
+        QCOMPARE(PasswordRule::mayFailOnWindows(password.toStdString()), mayFailOnWindows);
+    }
+
+    // Length as asked, a-z and 0-9 only, every pair of neighbours equally
+    // likely. Chi-square with 1295 degrees of freedom exceeds 1600 with
+    // probability about 1e-8; a missing character, a doubled weight, a biased
+    // position or a repeated draw gives thousands.
+    void randomPasswordIsUniform()
+    {
         const std::string alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-        double pairs[36 * 36] {}, expected = 0;
+        double pairs[36 * 36] {};
+        double expected = 0;
         for (int i = 0; i < 9000; ++i) {
             const std::string password = Util::randomPassword(1 + i % 31);
-            QVERIFY2(password.size() == size_t(1 + i % 31) && password.find_first_not_of(alphabet) == std::string::npos, password.c_str());
+            QCOMPARE(password.size(), size_t(1 + i % 31));
+            QVERIFY2(password.find_first_not_of(alphabet) == std::string::npos, password.c_str());
             for (size_t at = 1; at < password.size(); ++at, expected += 1 / 1296.0)
-                ++pairs[36 * (alphabet.find(password[at - 1]) % 36) + alphabet.find(password[at]) % 36];
+                ++pairs[36 * alphabet.find(password[at - 1]) + alphabet.find(password[at])];
         }
-        const double chiSquare = std::accumulate(std::begin(pairs), std::end(pairs), 0.0, [&](double sum, double n) { return sum + (n - expected) * (n - expected) / expected; });
+        const double chiSquare = std::accumulate(std::begin(pairs), std::end(pairs), 0.0, [&](double sum, double n) {
+            return sum + (n - expected) * (n - expected) / expected;
+        });
         QVERIFY2(chiSquare < 1600, qPrintable(QString("chi-square %1").arg(chiSquare)));
     }
 
-    void storesOptions_data() {
-        QTest::addColumn<QByteArray>("stored"); // the store's text before, "" for no store
-        QTest::addColumn<bool>("save");
-        QTest::addColumn<SettingStatus>("status"); // saved when save, and read back
-        // A field of another type than saved gives its default, never a crash or a made-up value.
-        QTest::newRow("words and numbers") << QByteArray("[settings]\nisEncrypt=maybe\npassword=pw\nisSelectDir=7\n") << false << SettingStatus {false, "pw", false};
-        QTest::newRow("variants, other group, binary garbage") << QByteArray("[settings]\nisEncrypt=@Rect(1 2 3 4)\npassword=@ByteArray(pw)\nisSelectDir=@Variant(\\0\\0)\n[other]\nisSelectDir=true\n")
-                + QByteArray("\0\xff\xfe[\x01\n=\x80", 8) << false << SettingStatus {false, "", false};
-        QTest::newRow("saved over others' keys") << QByteArray("[settings]\nisEncrypt=true\nextra=1\nmore\\nested=2\n") << true << SettingStatus {false, "k3x9q0z7m2c5v8b1", true};
-        QTest::newRow("saved new, file format characters, non-ASCII") << QByteArray() << true << SettingStatus {true, " a,b \"q\" k=v;#\\n [settings] @Variant(x) パス¥ü ", false};
+    // Fields of other types than saved, or unreadable bytes, give the
+    // defaults, never a crash or a made-up value.
+    void readsOddStoresAsDefaults()
+    {
+        writeStore("[settings]\nisEncrypt=maybe\npassword=@ByteArray(pw)\nisSelectDir=7\n[other]\nisSelectDir=true\n"
+                   + QByteArray("\0\xff\xfe[\x01\n=\x80", 8));
+        QCOMPARE(Util::loadSettingStatus(), SettingStatus());
     }
+
     // A save writes the group whole (others' keys go), the password as a
     // string, into a file for its owner alone: the password is plain text.
     // A save that never reaches the disk is no success.
-    void storesOptions() {
-        QFETCH(QByteArray, stored); QFETCH(bool, save); QFETCH(SettingStatus, status);
-        if (!stored.isEmpty()) // as another program might have written it
-            fs::create_directories(fs::path(m_store).parent_path()), std::ofstream(m_store, std::ios::binary) << stored.toStdString(), fs::last_write_time(m_store, fs::file_time_type::clock::now() + std::chrono::seconds(++m_writes));
-        QVERIFY(!save || Util::saveSettingStatus(status));
-        QCOMPARE(shown(Util::loadSettingStatus()), shown(status));
-        QVERIFY(!save || (QSettings(QString::fromStdString(m_store), QSettings::IniFormat).allKeys() == QStringList {"settings/isEncrypt", "settings/isSelectDir", "settings/password"}
-                          && fs::status(m_store).permissions() == (fs::perms::owner_read | fs::perms::owner_write)
-                          && fs::remove(m_store) && fs::create_directory(m_store) && !Util::saveSettingStatus(status)));
+    void savesTheGroupWholeForItsOwnerAlone()
+    {
+        writeStore("[settings]\nisEncrypt=false\nextra=1\nmore\\nested=2\n");
+        const SettingStatus status{true, " a,b \"q\" k=v;#\\n [settings] @Variant(x) パス¥ü ", true};
+        QVERIFY(Util::saveSettingStatus(status));
+        QCOMPARE(Util::loadSettingStatus(), status);
+        QCOMPARE(QSettings(QString::fromStdString(m_store), QSettings::IniFormat).allKeys(),
+                 (QStringList{"settings/isEncrypt", "settings/isSelectDir", "settings/password"}));
+        QCOMPARE(fs::status(m_store).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        fs::remove(m_store);
+        fs::create_directory(m_store);
+        QVERIFY(!Util::saveSettingStatus(status));
+    }
+
+    // The entries as Windows shows them, how many items were renamed and
+    // why items were left out.
+    void stagesTheTree_data()
+    {
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<int>("renamed");
+        QTest::addColumn<Reasons>("leftOut");
+        const auto row = [](const char* name, const QStringList& tree, const QStringList& dropped,
+                            const QStringList& entries, int renamed, const Reasons& leftOut = {}) {
+            QTest::newRow(name) << tree << dropped << entries << renamed << leftOut;
+        };
+        row("characters outside code page 932", {"d/写真🍣.jpg=1", "d/写真🍜.jpg=2", "d/写真_.jpg=3"}, {"d"},
+            {"ARCHIVE/D/写真_ (2).JPG", "ARCHIVE/D/写真_ (3).JPG", "ARCHIVE/D/写真_.JPG"}, kDepends);
+        row("prohibited characters meet a name", {"a:b.txt=1", "a_b.txt=2"}, {"a:b.txt", "a_b.txt"},
+            {"ARCHIVE/A_B (2).TXT", "ARCHIVE/A_B.TXT"}, kDepends);
+        row("letter case, full-width too", {"d/Report.txt=1", "d/report.TXT=2", "d/ａ.txt=3", "d/Ａ.txt=4"}, {"d"},
+            {"ARCHIVE/D/REPORT (2).TXT", "ARCHIVE/D/REPORT.TXT", "ARCHIVE/D/Ａ (2).TXT", "ARCHIVE/D/Ａ.TXT"}, 2);
+        row("composed and decomposed", {"d/が.txt=1", QString("d/か") + QChar(0x3099) + ".txt=2"}, {"d"},
+            {"ARCHIVE/D/が (2).TXT", "ARCHIVE/D/が.TXT"}, 1);
+        row("wave dashes", {"d/〜.txt=1", "d/～.txt=2"}, {"d"}, {"ARCHIVE/D/～ (2).TXT", "ARCHIVE/D/～.TXT"}, kDepends);
+        row("accent transliterated", {"d/café.txt=1", "d/cafe.txt=2"}, {"d"},
+            {"ARCHIVE/D/CAFE (2).TXT", "ARCHIVE/D/CAFE.TXT"}, kDepends);
+        row("folders and files meet at two depths", {"t/s?/x?=1", "t/s?/x*=2", "t/s*/x?=3", "t/s*/x*=4"}, {"t"},
+            {"ARCHIVE/T/S_ (2)/X_", "ARCHIVE/T/S_ (2)/X_ (2)", "ARCHIVE/T/S_/X_", "ARCHIVE/T/S_/X_ (2)"}, 6);
+        row("links archived as what they lead to",
+            {"d/real.txt=data", "d/link.txt->real.txt", "outside/o.txt=o", "d/out->../outside"}, {"d"},
+            {"ARCHIVE/D/LINK.TXT", "ARCHIVE/D/OUT/O.TXT", "ARCHIVE/D/REAL.TXT"}, 0);
+        row("dangling link", {"d/ok=1", "d/gone->nowhere"}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::DanglingLink});
+        row("link loop", {"d/ok=1", "d/loop->."}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::LinkLoop});
+        row("missing item", {}, {"nothing"}, {"ARCHIVE/"}, 0, {LeftOutReason::Missing});
+        row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
+            {LeftOutReason::ExcludedName});
+        row("same item given twice", {"ok=1"}, {"ok", "ok"}, {"ARCHIVE/OK"}, 0, {LeftOutReason::SameItem});
+    }
+
+    void stagesTheTree()
+    {
+        QFETCH(QStringList, tree);
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, entries);
+        QFETCH(int, renamed);
+        QFETCH(Reasons, leftOut);
+        makeTree(tree);
+        const StagedContent content = build(dropped);
+        QCOMPARE(shownUpper(content), entries);
+        if (renamed != kDepends)
+            QCOMPARE(int(content.report.renamed.size()), renamed);
+        Reasons reasons;
+        for (const LeftOutItem& item : content.report.leftOut)
+            reasons.push_back(item.reason);
+        QVERIFY(reasons == leftOut);
+    }
+
+    // Many folders, filled by several stagers at once: every file and
+    // folder is counted once, each folder's pair of names that meet is
+    // kept apart, and the report lists come out in the order of their
+    // paths whichever stager met them.
+    void manyFoldersFilledSideBySide()
+    {
+        QStringList tree;
+        const int folders = 60;
+        for (int i = 0; i < folders; ++i) {
+            const QString folder = QString("d/f%1/g/").arg(i, 2, 10, QChar('0'));
+            tree << folder + "a.txt=1" << folder + "A.TXT=2" << folder + "b.txt=3" << folder + "gone->nowhere";
+        }
+        makeTree(tree);
+        const StagedContent content = build({"d"});
+        QCOMPARE(content.report.fileCount, 3 * folders);
+        QCOMPARE(content.report.folderCount, 1 + 2 * folders);
+        const QStringList names = shownUpper(content);
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+        QCOMPARE(int(content.report.renamed.size()), folders);
+        QCOMPARE(int(content.report.leftOut.size()), folders);
+        QVERIFY(std::ranges::is_sorted(content.report.renamed, {}, &RenamedItem::original));
+        QVERIFY(std::ranges::is_sorted(content.report.leftOut, {}, &LeftOutItem::path));
+    }
+
+    // The home folder given whole holds the work folder, where the content
+    // is built: that folder stays out, or the tree would copy itself.
+    void homeFolderLeavesTheWorkFolderOut()
+    {
+        makeTree({"note.txt=n"});
+        const StagedContent content = build({QString::fromStdString(m_home->path())});
+        QCOMPARE(content.report.fileCount, 1);
+        QVERIFY(shownUpper(content).front().endsWith("/SRC/NOTE.TXT"));
     }
 };
 
