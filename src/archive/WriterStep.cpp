@@ -30,6 +30,9 @@ WriterStep::WriterStep(const WorkFolders& folders, QObject* parent)
     // When the writer ends the poll looks at once instead of at its next
     // firing.
     connect(m_writer, &ChildProcess::ended, this, &WriterStep::waitForArchive);
+    // php renames its finished archive into place some 50 ms before it has
+    // freed its memory and ended: the check can use that time.
+    connect(&m_outputWatch, &QFileSystemWatcher::directoryChanged, this, &WriterStep::takeArchiveIfPresent);
 }
 
 WriterStep::~WriterStep() = default;
@@ -54,6 +57,7 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes)
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
     emit progressChanged(0);
+    m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
     if (auto error = m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment()))
         Log::line(LogPrefix::kWriter + *error);
     m_poll.start();
@@ -74,8 +78,22 @@ void WriterStep::waitForArchive()
             emit progressChanged(static_cast<int>(std::min<uint64_t>(99, m_writer->bytesRead() * 100 / m_stagedBytes)));
         return;
     }
+    takeArchive();
+}
+
+void WriterStep::takeArchiveIfPresent()
+{
+    if (!m_done && FileManager::exists(m_archivePath))
+        takeArchive();
+}
+
+// php writes the archive under a temporary name and renames it when it is
+// complete: once it is there under its own name, nothing more is written.
+void WriterStep::takeArchive()
+{
     m_done = true;
     m_poll.stop();
+    m_outputWatch.removePaths(m_outputWatch.directories());
     if (Failure error = ZipEntryFlags::clearUtf8Names(m_archivePath)) {
         fail(*error);
         return;
@@ -88,6 +106,7 @@ void WriterStep::fail(const std::string& description)
 {
     m_done = true;
     m_poll.stop();
+    m_outputWatch.removePaths(m_outputWatch.directories());
     Log::line(LogPrefix::kWriter + description);
     const bool missing = m_writer->exitCode() == kCommandNotFound || !phpCanWriteArchives();
     emit failed(JobOutcome::failed(JobPhase::Writing, description,

@@ -3,6 +3,7 @@
 #include "JobOutcome.h"
 #include "WorkFolders.h"
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 
@@ -13,7 +14,8 @@ class ChildProcess;
 
 // Has php write the archive of the content folder into the output folder:
 // starts the writer command, polls every 0.2 seconds for the archive, and
-// reports how far the writer has read and how it ended.
+// reports how far the writer has read and how it ended. The output folder
+// is also watched, so the archive is taken the moment php puts it in place.
 class WriterStep : public QObject {
     Q_OBJECT
 public:
@@ -34,11 +36,14 @@ signals:
 
 private:
     void waitForArchive();
+    void takeArchiveIfPresent();
+    void takeArchive();
     void fail(const std::string& description);
     static bool phpCanWriteArchives();
 
     WorkFolders m_folders;
     QTimer m_poll;
+    QFileSystemWatcher m_outputWatch;
     ChildProcess* m_writer = nullptr;
     std::string m_archivePath;
     uint64_t m_stagedBytes = 0;
