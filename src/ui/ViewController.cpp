@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -259,8 +260,10 @@ void ViewController::viewDidLoad()
     if (stored.isSelectDir)
         selectDirCheckBox->setChecked(true);
     updatePasswordNote();
+    // The question waits for the event loop: a job given at the start then
+    // begins first, instead of after the secure connection has been set up.
     if (m_services.checkForUpdate)
-        m_services.checkForUpdate();
+        QTimer::singleShot(0, this, [this] { m_services.checkForUpdate(); });
 }
 
 void ViewController::viewDidDisappear()

@@ -45,20 +45,23 @@ struct FakeJob : ZipAction {
     std::vector<Call> calls;
 };
 
-// A window whose jobs are FakeJobs, owned by the queue, and whose quit
-// question answers with quit and counts how often it was asked.
+// A window whose jobs are FakeJobs, owned by the queue, whose quit question
+// answers with quit and counts how often it was asked, and whose update
+// check notes whether a job was running when it was asked.
 struct Window {
     int asked = 0;
     bool quit = false;
+    std::vector<bool> busyAtUpdateCheck;
     std::vector<FakeJob*> made;
     JobQueue jobs{[this] { return made.emplace_back(new FakeJob); }};
-    ViewController view{jobs, quitQuestion()};
+    ViewController view{jobs, services()};
     JobStatusView& status = *view.jobStatusView;
 
-    ViewServices quitQuestion()
+    ViewServices services()
     {
         ViewServices services;
         services.confirmQuit = [this](QWidget*) { ++asked; return quit; };
+        services.checkForUpdate = [this] { busyAtUpdateCheck.push_back(jobs.isBusy()); };
         return services;
     }
 
@@ -116,6 +119,16 @@ private slots:
         QCOMPARE(w.made.size(), size_t(job.empty() ? 0 : 1));
         if (!job.empty())
             QCOMPARE(w.running().calls, (std::vector<FakeJob::Call>{{job, "/to", {true, "typed", false}}}));
+    }
+
+    // Files given at the start are handed over right after the window is
+    // built: their job starts before the update question is sent.
+    void updateCheckFollowsTheJobGivenAtTheStart()
+    {
+        Window w;
+        w.start("a.txt");
+        QTRY_COMPARE(w.busyAtUpdateCheck.size(), size_t(1));
+        QVERIFY(w.busyAtUpdateCheck.front());
     }
 
     void refusedPasswordIsExplainedAndNothingStarts()
