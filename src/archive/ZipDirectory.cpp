@@ -42,6 +42,7 @@ private:
 struct Location {
     uint64_t offset = 0;
     uint64_t size = 0;
+    uint64_t entries = 0;
 };
 
 bool findEndRecord(const DirectoryFile& file, uint64_t& at)
@@ -70,6 +71,7 @@ bool locate(const DirectoryFile& file, Location& directory)
         return false;
     directory.size = ZipDirectory::le32(record + 12);
     directory.offset = ZipDirectory::le32(record + 16);
+    directory.entries = ZipDirectory::le16(record + 10);
     if (directory.offset != kUse64 && directory.size != kUse64 && ZipDirectory::le16(record + 10) != 0xFFFF)
         return true;
     uint8_t locator[20];
@@ -81,6 +83,7 @@ bool locate(const DirectoryFile& file, Location& directory)
         return false;
     directory.size = ZipDirectory::le64(zip64 + 40);
     directory.offset = ZipDirectory::le64(zip64 + 48);
+    directory.entries = ZipDirectory::le64(zip64 + 32);
     return true;
 }
 
@@ -121,6 +124,8 @@ Failure ZipDirectory::read(int fd, const std::string& path, std::vector<Entry>& 
     if (!file.read(directory.offset, central.data(), central.size()))
         return file.broken("central directory cut short");
     entries.clear();
+    // The count the end record gives, as far as the directory can hold it.
+    entries.reserve(std::min<uint64_t>(directory.entries, central.size() / kCentralHeaderSize));
     for (size_t at = 0; at + kCentralHeaderSize <= central.size();) {
         const uint8_t* header = &central[at];
         if (le32(header) != kCentralHeader)
