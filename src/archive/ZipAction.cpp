@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <utility>
 
 struct ZipAction::Staged {
     Failure refused;
@@ -121,7 +122,7 @@ void ZipAction::onStaged()
     if (m_finished)
         return;
     m_lock = staged->lock;
-    m_content = staged->content;
+    m_content = std::move(staged->content);
     if (staged->refused) {
         Log::line(LogPrefix::kWorkFolder + *staged->refused);
         fail(JobOutcome::failed(JobPhase::Copying, *staged->refused, FailureCause::WorkFolderRefused));
