@@ -30,8 +30,8 @@ WriterStep::WriterStep(const WorkFolders& folders, QObject* parent)
     // When the writer ends the poll looks at once instead of at its next
     // firing.
     connect(m_writer, &ChildProcess::ended, this, &WriterStep::waitForArchive);
-    // php renames its finished archive into place some 50 ms before it has
-    // freed its memory and ended: the check can use that time.
+    // php renames its finished archive into place some tens of milliseconds
+    // before it has freed its memory and ended: the check can use that time.
     connect(&m_outputWatch, &QFileSystemWatcher::directoryChanged, this, &WriterStep::takeArchiveIfPresent);
 }
 

@@ -72,7 +72,7 @@ bool locate(const DirectoryFile& file, Location& directory)
     directory.size = ZipDirectory::le32(record + 12);
     directory.offset = ZipDirectory::le32(record + 16);
     directory.entries = ZipDirectory::le16(record + 10);
-    if (directory.offset != kUse64 && directory.size != kUse64 && ZipDirectory::le16(record + 10) != 0xFFFF)
+    if (directory.offset != kUse64 && directory.size != kUse64 && directory.entries != 0xFFFF)
         return true;
     uint8_t locator[20];
     if (end < sizeof locator || !file.read(end - sizeof locator, locator, sizeof locator)
