@@ -44,6 +44,12 @@ std::string globEscaped(const std::string& path)
     return escaped;
 }
 
+// The name the writer gives what lies at path in the content folder.
+std::string entryName(const std::string& path)
+{
+    return std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + path;
+}
+
 std::string composed(const std::string& utf8)
 {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
@@ -242,7 +248,7 @@ void FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
 void FolderStager::stageFile(const Item& item, const Placed& placed, const OpenFolder& target,
                                const std::string& path, const std::string& pathShown)
 {
-    const std::string entry = std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + path;
+    const std::string entry = entryName(path);
     // The writer leaves out every file whose path holds ".DS_Store".
     if (entry.find(kDsStore) != std::string::npos) {
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
@@ -274,13 +280,13 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
     }
     if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))
         report.warnings.push_back({pathShown, *warning});
-    else if (WindowsName::isTooLong(std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + pathShown))
+    else if (WindowsName::isTooLong(entryName(pathShown)))
         report.warnings.push_back({pathShown, WindowsWarning::PathTooLong});
 }
 
 void FolderStager::expectEmptyFolderEntry(const std::string& relative)
 {
-    const std::string entry = std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + (relative.empty() ? "" : relative + "/");
+    const std::string entry = entryName(relative.empty() ? "" : relative + "/");
     const std::string pattern = globEscaped(m_folders.outputFolder()) + "/" + entry + "/*";
     glob_t found {};
     const int result = ::glob(pattern.c_str(), 0, nullptr, &found);
