@@ -1,7 +1,5 @@
 #include "EntryCheck.h"
 
-#include "ZipDecryptor.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <string_view>
@@ -11,6 +9,9 @@ namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
 constexpr size_t kOutputSize = 1 << 16;
+// The most an entry inflated in one call may give: its output buffer stays
+// with the reader.
+constexpr uint64_t kWholeEntryLimit = 4 << 20;
 constexpr size_t kEncryptionHeaderSize = 12;
 constexpr uint16_t kStored = 0;
 constexpr uint16_t kDeflated = 8;
@@ -27,12 +28,15 @@ EntryCheck::EntryCheck(int fd, const std::string& archivePath, const std::option
     , m_output(kOutputSize)
 {
     m_inflaterReady = inflateInit2(&m_inflater, kRawDeflateWindow) == Z_OK;
+    m_wholeInflater = libdeflate_alloc_decompressor();
 }
 
 EntryCheck::~EntryCheck()
 {
     if (m_inflaterReady)
         inflateEnd(&m_inflater);
+    if (m_wholeInflater)
+        libdeflate_free_decompressor(m_wholeInflater);
 }
 
 Failure EntryCheck::check(const ZipDirectory::Entry& entry)
@@ -58,8 +62,6 @@ Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
 {
     if (entry.method != kStored && entry.method != kDeflated)
         return broken(entry, "compression method " + std::to_string(entry.method) + " is not one the writer uses");
-    if (entry.method == kDeflated && (!m_inflaterReady || inflateReset(&m_inflater) != Z_OK))
-        return "the decompressor cannot start: " + m_path;
     std::optional<ZipDecryptor> decryptor;
     uint64_t remaining = entry.compressedSize;
     if (entry.flags & ZipDirectory::kEncryptedFlag) {
@@ -75,34 +77,66 @@ Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
         dataAt += kEncryptionHeaderSize;
         remaining -= kEncryptionHeaderSize;
     }
-    m_crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    if (entry.method == kDeflated && remaining <= m_buffer.size() && entry.size <= kWholeEntryLimit) {
+        const std::span<const uint8_t> piece = bytesAt(dataAt, static_cast<size_t>(remaining));
+        if (piece.size() != remaining)
+            return broken(entry, "data cut short");
+        return checkWhole(entry, plain(decryptor, piece), piece.size());
+    }
+    if (entry.method == kDeflated && (!m_inflaterReady || inflateReset(&m_inflater) != Z_OK))
+        return "the decompressor cannot start: " + m_path;
+    m_crc = 0;
     m_produced = 0;
     m_streamEnded = entry.method == kStored;
     while (remaining > 0) {
         const std::span<const uint8_t> piece = bytesAt(dataAt, static_cast<size_t>(std::min<uint64_t>(remaining, kBufferSize)));
         if (piece.empty())
             return broken(entry, "data cut short");
-        const uint8_t* data = piece.data();
-        if (decryptor) {
-            m_plain.assign(piece.begin(), piece.end());
-            decryptor->decrypt(m_plain.data(), m_plain.size());
-            data = m_plain.data();
-        }
-        if (!take(entry, data, piece.size()))
-            return "entry " + entry.name + " does not read back: its data is damaged, or the password does not open it: "
-                + m_path;
+        if (!take(entry, plain(decryptor, piece), piece.size()))
+            return damaged(entry);
         dataAt += piece.size();
         remaining -= piece.size();
     }
     if (!m_streamEnded || m_produced != entry.size || m_crc != entry.crc)
-        return "entry " + entry.name + " does not read back: its checksum or size is wrong: " + m_path;
+        return wrongSize(entry);
     return std::nullopt;
+}
+
+Failure EntryCheck::checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size)
+{
+    if (!m_wholeInflater)
+        return "the decompressor cannot start: " + m_path;
+    const size_t expected = static_cast<size_t>(entry.size);
+    if (m_output.size() < expected)
+        m_output.resize(expected);
+    size_t used = 0;
+    size_t produced = 0;
+    const libdeflate_result result
+        = libdeflate_deflate_decompress_ex(m_wholeInflater, data, size, m_output.data(), expected, &used, &produced);
+    if (result == LIBDEFLATE_INSUFFICIENT_SPACE)
+        return wrongSize(entry);
+    // Data after the end of the deflate stream is as damaged as data that
+    // does not inflate.
+    if (result != LIBDEFLATE_SUCCESS || used != size)
+        return damaged(entry);
+    if (produced != expected || libdeflate_crc32(0, m_output.data(), produced) != entry.crc)
+        return wrongSize(entry);
+    return std::nullopt;
+}
+
+const uint8_t* EntryCheck::plain(std::optional<ZipDecryptor>& decryptor, std::span<const uint8_t> piece)
+{
+    if (!decryptor)
+        return piece.data();
+    m_plain.assign(piece.begin(), piece.end());
+    decryptor->decrypt(m_plain.data(), m_plain.size());
+    return m_plain.data();
 }
 
 bool EntryCheck::take(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size)
 {
     if (entry.method == kStored) {
-        m_crc = static_cast<uint32_t>(crc32(m_crc, data, static_cast<uInt>(size)));
+        m_crc = libdeflate_crc32(m_crc, data, size);
         m_produced += size;
         return true;
     }
@@ -117,7 +151,7 @@ bool EntryCheck::take(const ZipDirectory::Entry& entry, const uint8_t* data, siz
         if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
             return false;
         const size_t produced = m_output.size() - m_inflater.avail_out;
-        m_crc = static_cast<uint32_t>(crc32(m_crc, m_output.data(), static_cast<uInt>(produced)));
+        m_crc = libdeflate_crc32(m_crc, m_output.data(), produced);
         m_produced += produced;
         if (m_produced > entry.size)
             return false;
@@ -148,4 +182,14 @@ std::span<const uint8_t> EntryCheck::bytesAt(uint64_t at, size_t want)
 Failure EntryCheck::broken(const ZipDirectory::Entry& entry, const std::string& what) const
 {
     return "entry " + entry.name + " is not readable (" + what + "): " + m_path;
+}
+
+Failure EntryCheck::damaged(const ZipDirectory::Entry& entry) const
+{
+    return "entry " + entry.name + " does not read back: its data is damaged, or the password does not open it: " + m_path;
+}
+
+Failure EntryCheck::wrongSize(const ZipDirectory::Entry& entry) const
+{
+    return "entry " + entry.name + " does not read back: its checksum or size is wrong: " + m_path;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "Failure.h"
+#include "ZipDecryptor.h"
 #include "ZipDirectory.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <optional>
@@ -14,7 +16,10 @@
 // header agrees with the central one, and the data (decrypted with the
 // password when the entry is encrypted) inflates to the size and checksum
 // the directory gives. Entries taken in the order of their offsets are read
-// through one buffer, a few large reads for many small files.
+// through one buffer, a few large reads for many small files. An entry whose
+// data lies whole in that buffer and inflates to a few megabytes is inflated
+// in one call with libdeflate, twice as fast as zlib on the small files most
+// archives hold; larger ones stream through zlib in pieces.
 class EntryCheck {
 public:
     EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password);
@@ -26,12 +31,18 @@ public:
 
 private:
     Failure checkData(const ZipDirectory::Entry& entry, uint64_t dataAt);
+    // Checks the deflated data of an entry that lies whole in data.
+    Failure checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
+    // The piece as it reads without encryption.
+    const uint8_t* plain(std::optional<ZipDecryptor>& decryptor, std::span<const uint8_t> piece);
     // Feeds one piece of the entry's data on; false when it is not sound.
     bool take(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
     // Up to want bytes from offset at; fewer only at the end of the buffer's
     // reach, none at the end of the file or when the file cannot be read.
     std::span<const uint8_t> bytesAt(uint64_t at, size_t want);
     Failure broken(const ZipDirectory::Entry& entry, const std::string& what) const;
+    Failure damaged(const ZipDirectory::Entry& entry) const;
+    Failure wrongSize(const ZipDirectory::Entry& entry) const;
 
     int m_fd;
     std::string m_path;
@@ -43,6 +54,7 @@ private:
     std::vector<uint8_t> m_output;
     z_stream m_inflater{};
     bool m_inflaterReady = false;
+    libdeflate_decompressor* m_wholeInflater = nullptr;
     // The entry being read.
     uint32_t m_crc = 0;
     uint64_t m_produced = 0;

@@ -19,6 +19,26 @@ std::string withUtf8Bits(std::string bytes, const ZipReader& reader)
     return bytes;
 }
 
+// Where the data of entry begins: after its local header, name and extra field.
+uint64_t dataAt(const std::string& bytes, const ZipReader::Entry& entry)
+{
+    auto le16 = [&](uint64_t at) { return static_cast<uint8_t>(bytes.at(at)) | static_cast<uint8_t>(bytes.at(at + 1)) << 8; };
+    const uint64_t header = entry.localFlagsAt - 6;
+    return header + 30 + le16(header + 26) + le16(header + 28);
+}
+
+// Changes the uncompressed size the central directory gives entry by delta.
+void changeCentralSize(std::string& bytes, const ZipReader::Entry& entry, int delta)
+{
+    const uint64_t at = entry.centralFlagsAt + 16;
+    uint32_t size = 0;
+    for (int i = 3; i >= 0; --i)
+        size = size << 8 | static_cast<uint8_t>(bytes.at(at + i));
+    size += static_cast<uint32_t>(delta);
+    for (int i = 0; i < 4; ++i)
+        bytes.at(at + i) = static_cast<char>(size >> (8 * i));
+}
+
 } // namespace
 
 class TestArchiveCheck : public QObject {
@@ -40,6 +60,16 @@ private slots:
         // Large files, read in several runs at once.
         QTest::newRow("encrypted, large") << QStringList{"-P", "secret"} << "secret" << "large" << true;
         QTest::newRow("data changed in a later run") << stored << "" << "large, changed" << false;
+        // Small entries inflate in one call, one larger than a few
+        // megabytes in pieces: each way must see damage and wrong sizes.
+        const QStringList deflated{"-9"};
+        QTest::newRow("deflated data damaged") << deflated << "" << "damaged" << false;
+        QTest::newRow("deflated, directory says one byte less") << deflated << "" << "size -1" << false;
+        QTest::newRow("deflated, directory says one byte more") << deflated << "" << "size +1" << false;
+        QTest::newRow("deflated in pieces") << deflated << "" << "text" << true;
+        QTest::newRow("deflated in pieces, damaged") << deflated << "" << "text, damaged" << false;
+        QTest::newRow("deflated in pieces, one byte less") << deflated << "" << "text, size -1" << false;
+        QTest::newRow("encrypted, deflated in pieces") << QStringList{"-9", "-P", "secret"} << "secret" << "text" << true;
         QTest::newRow("an entry missing") << stored << "" << "missing" << false;
         QTest::newRow("a name marked as UTF-8") << stored << "" << "utf8" << false;
         QTest::newRow("directory past the end") << stored << "" << "directory" << false;
@@ -48,7 +78,8 @@ private slots:
     }
     // An archive of archive/a.txt, archive/sub/b.txt and a name whose bytes
     // lie above 0x7F (two half-width katakana in code page 932), and for
-    // "large" incompressible files enough for several runs. Clearing bit 11
+    // "large" incompressible files enough for several runs, for "text" a
+    // text too large to inflate in one call. Clearing bit 11
     // set in every header gives a sound one back byte for byte; a broken one
     // is reported and left alone.
     void verify()
@@ -59,14 +90,25 @@ private slots:
         QFETCH(bool, accepted);
         const std::string source = m_folder + "/" + QTest::currentDataTag();
         std::vector<std::string> expected = {"archive/a.txt", "archive/sub/b.txt", "archive/\xc3\xa9.txt"};
-        for (const std::string& entry : expected)
-            writeFile(source + "/" + entry, "the data of " + entry);
+        for (const std::string& entry : expected) { // a few lines, enough for deflate to shrink
+            std::string lines;
+            for (int line = 0; line < 20; ++line)
+                lines += "line " + std::to_string(line) + " of " + entry + "\n";
+            writeFile(source + "/" + entry, lines);
+        }
         std::vector<std::string> large;
         for (int i = 0; spoil.startsWith("large") && i < 6; ++i) {
             expected.push_back("archive/large" + std::to_string(i) + ".bin");
             large.push_back(std::string(3 << 20, '\0'));
             std::ifstream("/dev/urandom", std::ios::binary).read(large.back().data(), 3 << 20);
             writeFile(source + "/" + expected.back(), large.back());
+        }
+        if (spoil.startsWith("text")) { // 6 MB that deflate to far less
+            expected.push_back("archive/text.txt");
+            std::string text;
+            for (int line = 0; text.size() < (6u << 20); ++line)
+                text += "line " + std::to_string(line * 7919 % 100003) + " of a long text\n";
+            writeFile(source + "/" + expected.back(), text);
         }
         const std::string archive = source + ".zip";
         QProcess zip;
@@ -88,6 +130,15 @@ private slots:
                 last = std::max<uint64_t>(last, data.find(content.substr(1 << 20, 64)));
             data.at(last) ^= 0x55;
         }
+        const ZipReader spoiled(archive);
+        const std::string targetName = spoil.startsWith("text") ? "archive/text.txt" : "archive/a.txt";
+        const auto target = std::find_if(spoiled.entries.begin(), spoiled.entries.end(),
+                                         [&](const ZipReader::Entry& entry) { return entry.name == targetName; });
+        QVERIFY(target != spoiled.entries.end());
+        if (spoil.endsWith("damaged"))
+            data.at(dataAt(data, *target) + (spoil.startsWith("text") ? 50000 : 2)) ^= 0x55;
+        if (spoil.endsWith("size -1") || spoil.endsWith("size +1"))
+            changeCentralSize(data, *target, spoil.endsWith("-1") ? -1 : 1);
         if (spoil == "missing")
             expected.push_back("archive/c.txt");
         if (spoil == "utf8")
