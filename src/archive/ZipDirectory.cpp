@@ -1,6 +1,7 @@
 #include "ZipDirectory.h"
 
 #include <algorithm>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,27 +117,36 @@ bool readZip64Fields(const uint8_t* extra, size_t extraSize, Entry& entry)
 
 Failure ZipDirectory::read(int fd, const std::string& path, std::vector<Entry>& entries)
 {
+    entries.clear();
+    return forEach(fd, path, [&entries](const Header& header) {
+        if (entries.empty())
+            entries.reserve(header.count);
+        header.entry.name = header.name;
+        entries.push_back(std::move(header.entry));
+    });
+}
+
+Failure ZipDirectory::forEach(int fd, const std::string& path, const std::function<void(const Header&)>& take)
+{
     const DirectoryFile file(fd, path);
     Location directory;
     if (!locate(file, directory) || directory.offset > file.size() || directory.size > file.size() - directory.offset)
         return file.broken("no end of central directory");
-    std::vector<uint8_t> central(directory.size);
-    if (!file.read(directory.offset, central.data(), central.size()))
+    // Read over at once, so left uninitialised.
+    const std::unique_ptr<uint8_t[]> central(new uint8_t[directory.size]);
+    if (!file.read(directory.offset, central.get(), directory.size))
         return file.broken("central directory cut short");
-    entries.clear();
-    // The count the end record gives, as far as the directory can hold it.
-    entries.reserve(std::min<uint64_t>(directory.entries, central.size() / kCentralHeaderSize));
-    for (size_t at = 0; at + kCentralHeaderSize <= central.size();) {
+    const uint64_t count = std::min<uint64_t>(directory.entries, directory.size / kCentralHeaderSize);
+    for (size_t at = 0; at + kCentralHeaderSize <= directory.size;) {
         const uint8_t* header = &central[at];
         if (le32(header) != kCentralHeader)
             return file.broken("bad central header");
         const size_t nameSize = le16(header + 28);
         const size_t extraSize = le16(header + 30);
         const size_t commentSize = le16(header + 32);
-        if (at + kCentralHeaderSize + nameSize + extraSize + commentSize > central.size())
+        if (at + kCentralHeaderSize + nameSize + extraSize + commentSize > directory.size)
             return file.broken("central header cut short");
         Entry entry;
-        entry.name.assign(reinterpret_cast<const char*>(header + kCentralHeaderSize), nameSize);
         entry.flags = le16(header + 8);
         entry.method = le16(header + 10);
         entry.crc = le32(header + 16);
@@ -146,7 +156,7 @@ Failure ZipDirectory::read(int fd, const std::string& path, std::vector<Entry>& 
         entry.centralHeaderAt = directory.offset + at;
         if (!readZip64Fields(header + kCentralHeaderSize + nameSize, extraSize, entry))
             return file.broken("ZIP64 field cut short");
-        entries.push_back(std::move(entry));
+        take({entry, std::string_view(reinterpret_cast<const char*>(header + kCentralHeaderSize), nameSize), count});
         at += kCentralHeaderSize + nameSize + extraSize + commentSize;
     }
     return std::nullopt;

@@ -31,16 +31,21 @@ Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath)
     const UniqueFd file(::open(archivePath.c_str(), O_RDWR | O_CLOEXEC));
     if (!file.isOpen())
         return describeErrno(errno, archivePath);
-    std::vector<ZipDirectory::Entry> entries;
-    if (Failure broken = ZipDirectory::read(file.get(), archivePath, entries))
-        return broken;
     // php's archive library writes an entry's flags alike in both headers:
     // when no central header has the bit, no local one has it either, and
     // the reading of 20,000 local headers is spared. The check after
-    // writing reads every local header and refuses a stray bit.
-    if (std::none_of(entries.begin(), entries.end(),
-                     [](const ZipDirectory::Entry& entry) { return entry.flags & ZipDirectory::kUtf8NameFlag; }))
+    // writing reads every local header and refuses a stray bit. Most
+    // archives have no bit set: one pass that keeps nothing tells.
+    bool anyMarked = false;
+    if (Failure broken = ZipDirectory::forEach(file.get(), archivePath, [&anyMarked](const ZipDirectory::Header& header) {
+            anyMarked = anyMarked || (header.entry.flags & ZipDirectory::kUtf8NameFlag);
+        }))
+        return broken;
+    if (!anyMarked)
         return std::nullopt;
+    std::vector<ZipDirectory::Entry> entries;
+    if (Failure broken = ZipDirectory::read(file.get(), archivePath, entries))
+        return broken;
     for (const ZipDirectory::Entry& entry : entries) {
         uint8_t local[8];
         if (::pread(file.get(), local, sizeof local, static_cast<off_t>(entry.localHeaderAt)) != sizeof local
