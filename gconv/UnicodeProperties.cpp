@@ -53,6 +53,9 @@ char32_t UnicodeProperties::compose(char32_t first, char32_t second)
 {
     if (const char32_t hangul = composeHangul(first, second))
         return hangul;
+    // Most text is letters after letters that never compose.
+    if (second < UnicodeTables::kSmallestCompositionSecond)
+        return 0;
     const auto* begin = UnicodeTables::kCompositions;
     const auto* end = begin + UnicodeTables::kCompositionCount;
     const auto* found = std::lower_bound(begin, end, first, [second](const auto& entry, char32_t key) {

@@ -18,6 +18,8 @@ struct GeneratedTables {
     std::vector<Composition> compositions;
     std::vector<Decomposition> decompositions;
     size_t maxDecompositionLength = 0;
+    // The lowest second character of any composition.
+    char32_t smallestCompositionSecond = 0;
     std::vector<uint16_t> encodeIndex;
     std::vector<std::array<uint32_t, 256>> encodePages;
 };

@@ -45,7 +45,10 @@ std::string SourceWriter::header(const GeneratedTables& tables)
         << "constexpr size_t kCompositionCount = " << tables.compositions.size() << ";\n"
         << "constexpr size_t kDecompositionCount = " << tables.decompositions.size() << ";\n"
         << "// The most characters one listed decomposition expands to.\n"
-        << "constexpr size_t kMaxDecompositionLength = " << tables.maxDecompositionLength << ";\n\n"
+        << "constexpr size_t kMaxDecompositionLength = " << tables.maxDecompositionLength << ";\n"
+        << "// No composition has a second character below this one.\n"
+        << "constexpr char32_t kSmallestCompositionSecond = 0x" << std::hex
+        << static_cast<uint32_t>(tables.smallestCompositionSecond) << std::dec << ";\n\n"
         << "} // namespace UnicodeTables\n";
     return out.str();
 }

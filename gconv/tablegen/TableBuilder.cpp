@@ -101,6 +101,11 @@ void TableBuilder::addCompositions(const UnicodeDatabase& database, GeneratedTab
     std::sort(tables.compositions.begin(), tables.compositions.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : a.second < b.second;
     });
+    if (tables.compositions.empty())
+        throw std::runtime_error("the character database gives no compositions");
+    tables.smallestCompositionSecond = std::min_element(tables.compositions.begin(), tables.compositions.end(),
+                                                        [](const auto& a, const auto& b) { return a.second < b.second; })
+                                           ->second;
     for (const GeneratedTables::Decomposition& entry : tables.decompositions)
         tables.maxDecompositionLength =
             std::max(tables.maxDecompositionLength, runtimeDecompositionLength(database, entry.character));
