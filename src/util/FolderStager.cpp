@@ -84,8 +84,7 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
         }
         topLevel.push_back(*item);
     }
-    stageAll(topLevel, content, {}, {}, {});
-    expectEmptyFolderEntry({});
+    expectEmptyFolderEntry({}, stageAll(topLevel, content, {}, {}, {}));
 }
 
 void FolderStager::stageContent(const FolderTask& task)
@@ -95,8 +94,8 @@ void FolderStager::stageContent(const FolderTask& task)
         leaveOut(task.source, LeftOutReason::CopyFailed, describeErrno(errno, task.target));
         return;
     }
-    stageAll(listFolder(task), *target, task.relative, task.relativeShown, task.inside);
-    expectEmptyFolderEntry(task.relative);
+    expectEmptyFolderEntry(task.relative,
+                           stageAll(listFolder(task), *target, task.relative, task.relativeShown, task.inside));
 }
 
 void FolderStager::leaveOutAll(const std::vector<std::string>& items, const std::string& error)
@@ -206,7 +205,7 @@ std::vector<FolderStager::Placed> FolderStager::placeNames(const std::vector<Ite
     return placed;
 }
 
-void FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder& target, const std::string& relative,
+bool FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder& target, const std::string& relative,
                               const std::string& relativeShown, const FolderIds& ancestors)
 {
     std::vector<Item> kept;
@@ -218,17 +217,18 @@ void FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
         kept.push_back(item);
     }
     const std::vector<Placed> names = placeNames(kept);
+    bool placedVisible = false;
     for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i) {
         const std::string path = PathText::below(relative, names[i].fixedName);
         const std::string pathShown = PathText::below(relativeShown, names[i].shownName);
-        if (kept[i].isFolder)
-            stageFolder(kept[i], names[i], target, path, pathShown, ancestors);
-        else
-            stageFile(kept[i], names[i], target, path, pathShown);
+        const bool placed = kept[i].isFolder ? stageFolder(kept[i], names[i], target, path, pathShown, ancestors)
+                                             : stageFile(kept[i], names[i], target, path, pathShown);
+        placedVisible = placedVisible || (placed && !names[i].fixedName.starts_with('.'));
     }
+    return placedVisible;
 }
 
-void FolderStager::stageFolder(const Item& item, const Placed& placed, const OpenFolder& target,
+bool FolderStager::stageFolder(const Item& item, const Placed& placed, const OpenFolder& target,
                                  const std::string& path, const std::string& pathShown, const FolderIds& ancestors)
 {
     const std::string targetPath = target.pathOf(placed.fixedName);
@@ -236,33 +236,35 @@ void FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
         const std::string error = describeErrno(errno, targetPath);
         Log::line(LogPrefix::kFixNames + error + LogPrefix::kErrorFileName + item.original);
         leaveOut(item.source, LeftOutReason::CopyFailed, error);
-        return;
+        return false;
     }
     ++m_content.report.folderCount;
     noteName(item, placed, pathShown);
     FolderIds inside = ancestors;
     inside.emplace(item.device, item.inode);
     m_schedule({item.source, item.original, targetPath, path, pathShown, std::move(inside)});
+    return true;
 }
 
-void FolderStager::stageFile(const Item& item, const Placed& placed, const OpenFolder& target,
+bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenFolder& target,
                                const std::string& path, const std::string& pathShown)
 {
     const std::string entry = entryName(path);
     // The writer leaves out every file whose path holds ".DS_Store".
     if (entry.find(kDsStore) != std::string::npos) {
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
-        return;
+        return false;
     }
     if (Failure error = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName)) {
         Log::line(LogPrefix::kFixNames + *error + LogPrefix::kErrorFileName + item.original);
         leaveOut(item.source, LeftOutReason::CopyFailed, *error);
-        return;
+        return false;
     }
     ++m_content.report.fileCount;
     m_content.totalBytes += static_cast<uint64_t>(item.size);
     m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
     noteName(item, placed, pathShown);
+    return true;
 }
 
 void FolderStager::noteName(const Item& item, const Placed& placed, const std::string& pathShown)
@@ -284,8 +286,11 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
         report.warnings.push_back({pathShown, WindowsWarning::PathTooLong});
 }
 
-void FolderStager::expectEmptyFolderEntry(const std::string& relative)
+void FolderStager::expectEmptyFolderEntry(const std::string& relative, bool hasVisible)
 {
+    // What was placed under a visible name is what glob() finds.
+    if (hasVisible)
+        return;
     const std::string entry = entryName(relative.empty() ? "" : relative + "/");
     const std::string pattern = globEscaped(m_folders.outputFolder()) + "/" + entry + "/*";
     glob_t found {};

@@ -69,15 +69,19 @@ private:
     std::optional<Item> examine(Item item, const FolderIds& ancestors);
     std::vector<Item> listFolder(const FolderTask& task);
     std::vector<Placed> placeNames(const std::vector<Item>& siblings) const;
-    // target is the folder in the content folder they go to.
-    void stageAll(const std::vector<Item>& siblings, const OpenFolder& target, const std::string& relative,
+    // target is the folder in the content folder they go to. True when one
+    // of them was placed under a name that does not begin with ".".
+    bool stageAll(const std::vector<Item>& siblings, const OpenFolder& target, const std::string& relative,
                   const std::string& relativeShown, const FolderIds& ancestors);
-    void stageFolder(const Item& item, const Placed& placed, const OpenFolder& target, const std::string& path,
+    // Each true when the item was placed.
+    bool stageFolder(const Item& item, const Placed& placed, const OpenFolder& target, const std::string& path,
                      const std::string& pathShown, const FolderIds& ancestors);
-    void stageFile(const Item& item, const Placed& placed, const OpenFolder& target, const std::string& path,
+    bool stageFile(const Item& item, const Placed& placed, const OpenFolder& target, const std::string& path,
                    const std::string& pathShown);
     void noteName(const Item& item, const Placed& placed, const std::string& pathShown);
-    void expectEmptyFolderEntry(const std::string& relative);
+    // The folder gets an entry of its own when the writer will find no
+    // visible name in it; hasVisible says a visible name was placed there.
+    void expectEmptyFolderEntry(const std::string& relative, bool hasVisible);
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
     std::string shown(const std::string& name) const;
 
