@@ -2,7 +2,34 @@
 
 #include "PathText.h"
 
+#include <algorithm>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
+
+namespace {
+
+// File systems whose permission checks are the kernel's generic ones.
+constexpr decltype(statfs::f_type) kLocalFileSystems[] = {
+    EXT4_SUPER_MAGIC, BTRFS_SUPER_MAGIC, XFS_SUPER_MAGIC, F2FS_SUPER_MAGIC, TMPFS_MAGIC,
+};
+
+bool hasLocalPermissions(int fd)
+{
+    struct statfs info {};
+    return ::fstatfs(fd, &info) == 0
+        && std::find(std::begin(kLocalFileSystems), std::end(kLocalFileSystems), info.f_type)
+        != std::end(kLocalFileSystems);
+}
+
+} // namespace
+
+OpenFolder::OpenFolder(UniqueFd fd, std::string path)
+    : m_fd(std::move(fd))
+    , m_path(std::move(path))
+    , m_localPermissions(m_fd.isOpen() && ::hasLocalPermissions(m_fd.get()))
+{
+}
 
 std::shared_ptr<const OpenFolder> OpenFolder::working()
 {

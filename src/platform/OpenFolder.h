@@ -19,13 +19,19 @@ public:
                                                   const std::string& path);
 
     int fd() const;
+    // True when the kernel alone decides from the mode bits and ACLs who may
+    // read what in this folder, as on ext4, btrfs, xfs, f2fs and tmpfs; not
+    // for network and FUSE file systems, whose servers may refuse what the
+    // bits allow, nor for the working folder.
+    bool hasLocalPermissions() const { return m_localPermissions; }
     const std::string& path() const { return m_path; }
     // Where name in this folder is, for messages and the slow paths.
     std::string pathOf(const std::string& name) const;
 
 private:
-    OpenFolder(UniqueFd fd, std::string path) : m_fd(std::move(fd)), m_path(std::move(path)) {}
+    OpenFolder(UniqueFd fd, std::string path);
 
     UniqueFd m_fd;
     std::string m_path;
+    bool m_localPermissions = false;
 };

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -67,6 +68,9 @@ private:
     };
 
     std::optional<Item> examine(Item item, const FolderIds& ancestors);
+    // True when info's mode alone shows that this process may use the item
+    // in folder as access (R_OK, X_OK) asks; false when the kernel must say.
+    bool ownerMayRead(const OpenFolder& folder, const struct stat& info, int access) const;
     std::vector<Item> listFolder(const FolderTask& task);
     std::vector<Placed> placeNames(const std::vector<Item>& siblings) const;
     // target is the folder in the content folder they go to. True when one
@@ -90,5 +94,6 @@ private:
     std::function<bool()> m_abandoned;
     Schedule m_schedule;
     Cp932Name m_converter;
+    uid_t m_user = ::geteuid();
     StagedContent m_content;
 };

@@ -149,6 +149,27 @@ private slots:
         QCOMPARE(text(FileManager::linkOrCopyFile(*from, "readonly.txt", *to, "staged")),
                  described(EEXIST, staging + "/staged"));
     }
+
+    void localPermissions_data()
+    {
+        QTest::addColumn<QString>("folder"); // "" for the working folder
+        QTest::addColumn<bool>("local");
+        QTest::newRow("tmpfs") << "/dev/shm" << true;
+        QTest::newRow("proc") << "/proc" << false;
+        QTest::newRow("sysfs") << "/sys" << false;
+        QTest::newRow("the working folder, whose names are whole paths") << "" << false;
+    }
+    // Staging trusts a file's mode for its owner only where the kernel's
+    // generic check is the whole check.
+    void localPermissions()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, local);
+        const std::string path = folder.toStdString();
+        const auto opened = path.empty() ? OpenFolder::working() : OpenFolder::open(*OpenFolder::working(), path, path);
+        QVERIFY(opened);
+        QCOMPARE(opened->hasLocalPermissions(), local);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFileManager)
