@@ -1,21 +1,27 @@
 #pragma once
 
 #include <QObject>
-#include <QProcess>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+class SupervisorProcess;
+
 // One external program run for the application. The child shares the
-// application's environment, working folder and standard streams, and runs
-// in a process group of its own, so that everything it started goes away
-// with it when the application gives it up.
+// application's environment, working folder and standard streams. A
+// supervisor process stands between the application and the program (see
+// ProcessSupervisor), so that everything the program started goes away with
+// it when the application gives it up, or ends in any way at all.
+//
+// Start it on the window's thread: the kernel ends the job when the thread
+// that started it ends.
 class ChildProcess : public QObject {
     Q_OBJECT
 public:
     explicit ChildProcess(QObject* parent = nullptr);
+    // Ends a running child as terminate() does, without waiting for it.
     ~ChildProcess() override;
 
     // Returns the failure's description when the program cannot be started.
@@ -36,16 +42,23 @@ public:
     // measure of progress for programs that read their input once.
     uint64_t bytesRead() const;
 
-    // Ends the child and everything it started.
+    // Has the child and everything it started ended, which takes some
+    // milliseconds; ended() follows. Returns at once.
     void terminate();
+    // Blocks until the child and everything it started have ended, at most
+    // milliseconds: for an application that is ending and must know its
+    // programs gone before it removes their files. True when they have.
+    bool waitForEnded(int milliseconds);
 
 signals:
     void ended();
 
 private:
-    void onFinished(int exitCode, QProcess::ExitStatus status);
+    void onExited(int waitStatus);
+    bool exitedNormally() const;
 
-    QProcess m_process;
+    SupervisorProcess* m_process;
     bool m_ended = false;
+    int m_waitStatus = 0;
     std::string m_startError;
 };

@@ -1,10 +1,44 @@
-// A child process gets its arguments and environment as bytes and reports
-// how it ended.
+// A child process gets its arguments and environment as bytes, reports how
+// it ended, and takes everything it started with it when it ends or is
+// ended, even what runs in a session of its own.
 #include "ChildProcess.h"
 #include "StdoutCapture.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Alive, and not merely waiting for its parent to reap it.
+bool isRunning(const QByteArray& pid)
+{
+    QFile stat("/proc/" + QString::fromLatin1(pid) + "/stat");
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return !text.isEmpty() && !text.contains(") Z ");
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+// A shell that starts a sleep in a session of its own, names it in
+// pidFile, and then does what tail says.
+std::vector<std::string> shellWithOrphanable(const QString& pidFile, const std::string& tail)
+{
+    return {"-c", "setsid sleep 600 & echo $! > \"$0.part\" && mv \"$0.part\" \"$0\"; " + tail,
+            QFile::encodeName(pidFile).toStdString()};
+}
+
+} // namespace
 
 class TestChildProcess : public QObject {
     Q_OBJECT
@@ -40,6 +74,10 @@ private slots:
         QTest::newRow("success") << "exit 0" << 0 << QByteArray("exit status 0");
         QTest::newRow("failure") << "exit 3" << 3 << QByteArray("exit status 3");
         QTest::newRow("killed") << "kill -9 $$" << -1 << QByteArray("killed by signal 9");
+        // The signal the supervisor itself takes as the word to end.
+        QTest::newRow("terminated") << "kill -TERM $$" << -1 << QByteArray("killed by signal 15");
+        // One whose default action dumps core.
+        QTest::newRow("crashed") << "kill -SEGV $$" << -1 << QByteArray("killed by signal 11");
     }
     void reportsHowItEnded()
     {
@@ -55,14 +93,118 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(child.exitDescription()), description);
     }
 
+    void reportsAProgramThatCannotStart_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("missing path") << "/nonexistent/quillmere-no-such-program";
+        QTest::newRow("missing from PATH") << "quillmere-no-such-program";
+        QTest::newRow("not executable") << "/etc/passwd";
+        QTest::newRow("a folder") << "/tmp";
+    }
     void reportsAProgramThatCannotStart()
     {
+        QFETCH(QString, program);
         ChildProcess child;
-        const auto error = child.start("/nonexistent/quillmere-no-such-program", {});
+        QSignalSpy ended(&child, &ChildProcess::ended);
+        const auto error = child.start(program.toStdString(), {});
         QVERIFY(error.has_value());
+        QVERIFY(error->ends_with(": " + program.toStdString()));
         QVERIFY(child.hasEnded());
         QVERIFY(!child.succeeded());
+        QCOMPARE(child.exitCode(), -1);
         QCOMPARE(child.exitDescription(), "could not be started: " + *error);
+        QTest::qWait(0);
+        QCOMPARE(ended.count(), 0);
+    }
+
+    void endingEndsEverythingItStarted_data()
+    {
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("terminate") << false;
+        // The way a job gives its programs up.
+        QTest::newRow("destroy") << true;
+    }
+    // sleep runs in a session of its own, out of reach of the shell's
+    // process group, as expect's programs do.
+    void endingEndsEverythingItStarted()
+    {
+        QFETCH(bool, destroy);
+        const QTemporaryDir folder;
+        const QString pidFile = folder.filePath("orphanable");
+        auto child = std::make_unique<ChildProcess>();
+        QSignalSpy ended(child.get(), &ChildProcess::ended);
+        QVERIFY(!child->start("/bin/sh", shellWithOrphanable(pidFile, "echo $$ > \"$0.shell\"; wait")));
+        QTRY_VERIFY(QFile::exists(pidFile));
+        QTRY_VERIFY(QFile::exists(pidFile + ".shell"));
+        const QByteArray orphanable = contentOf(pidFile);
+        const QByteArray shell = contentOf(pidFile + ".shell");
+        QVERIFY(isRunning(orphanable));
+        QVERIFY(isRunning(shell));
+
+        if (destroy) {
+            child.reset();
+        } else {
+            child->terminate();
+            QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 2000);
+            QCOMPARE(child->exitDescription(), "killed by signal 9");
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(orphanable) && !isRunning(shell), 2000);
+    }
+
+    // What a program leaves running when it ends does not outlive it.
+    void whatTheProgramLeavesBehindEndsWithIt()
+    {
+        const QTemporaryDir folder;
+        const QString pidFile = folder.filePath("orphanable");
+        ChildProcess child;
+        QVERIFY(!child.start("/bin/sh", shellWithOrphanable(pidFile, "exit 4")));
+        QTRY_VERIFY(child.hasEnded());
+        QCOMPARE(child.exitCode(), 4);
+        const QByteArray orphanable = contentOf(pidFile);
+        QVERIFY(!orphanable.isEmpty());
+        QVERIFY(!isRunning(orphanable));
+    }
+
+    // The bytes read count over the whole tree, down to a process in a
+    // session of its own: the shell's subshell reads 8 MB from head, which
+    // read them before, and then waits. head's reads stay counted in the
+    // subshell that reaped it.
+    void countsTheBytesTheTreeHasRead()
+    {
+        const QTemporaryDir folder;
+        const QString ready = folder.filePath("ready");
+        ChildProcess child;
+        QCOMPARE(child.bytesRead(), uint64_t(0));
+        QVERIFY(!child.start("/bin/sh", {"-c",
+                                         "setsid sh -c 'x=$(head -c 8000000 /dev/zero); : > \"$0\"; exec sleep 600' "
+                                         "\"$0\" & wait",
+                                         QFile::encodeName(ready).toStdString()}));
+        QTRY_VERIFY(QFile::exists(ready));
+        const uint64_t bytes = child.bytesRead();
+        QVERIFY2(bytes >= 16000000 && bytes < 17000000, std::to_string(bytes).c_str());
+        child.terminate();
+        QTRY_VERIFY(child.hasEnded());
+        QCOMPARE(child.bytesRead(), uint64_t(0));
+    }
+
+    // Processes end between the listing of a tree and the reading of their
+    // files: the count goes on, what is gone counts nothing, nothing throws.
+    void bytesReadSurvivesProcessesEndingWhileItLooks()
+    {
+        ChildProcess child;
+        QVERIFY(!child.start("/bin/sh", {"-c", "i=0; while [ $i -lt 20000 ]; do /bin/true & /bin/true & /bin/true; "
+                                               "wait; i=$((i + 1)); done"}));
+        uint64_t largest = 0;
+        for (int call = 0; call < 4000; ++call) {
+            uint64_t bytes = 0;
+            QVERIFY_THROWS_NO_EXCEPTION(bytes = child.bytesRead());
+            // A few /bin/true at a time have each read a few kilobytes.
+            QVERIFY2(bytes < 1000000, std::to_string(bytes).c_str());
+            largest = std::max(largest, bytes);
+        }
+        QVERIFY(largest > 0);
+        child.terminate();
+        QTRY_VERIFY(child.hasEnded());
     }
 };
 
