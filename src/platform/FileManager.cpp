@@ -1,13 +1,13 @@
 #include "FileManager.h"
 
 #include "PathText.h"
+#include "TreeRemover.h"
 #include "UniqueFd.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <pwd.h>
@@ -24,107 +24,88 @@ Error failure(int error, const std::string& path)
     return describeErrno(error, path);
 }
 
-void keepFirst(Error& first, Error next)
+FileManager::CopyFailure copyFailure(int error, const std::string& path, bool atTarget)
 {
-    if (!first && next)
-        first = std::move(next);
+    return {describeErrno(error, path), atTarget, error};
+}
+
+enum class Copied { All, ReadFailed, WriteFailed, Stopped };
+
+bool isOutOfSpace(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
 // Copies the bytes from one open file to another: a clone where the file
-// system offers one, else copy_file_range, else plain reads and writes.
-bool copyBytes(int in, int out)
+// system offers one, else copy_file_range, else plain reads and writes. A
+// large file goes in pieces, so that stop is asked every few megabytes.
+Copied copyBytes(int in, int out, const std::function<bool()>& stop)
 {
     if (::ioctl(out, FICLONE, in) == 0)
-        return true;
+        return Copied::All;
+    constexpr size_t kPiece = 8 << 20;
     bool rangeWorks = true;
     for (;;) {
+        if (stop && stop())
+            return Copied::Stopped;
         if (rangeWorks) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kPiece, 0);
             if (n == 0)
-                return true;
-            if (n > 0)
+                return Copied::All;
+            if (n > 0 || errno == EINTR)
                 continue;
-            if (errno == EINTR)
-                continue;
-            if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
-                return false;
+            if (isOutOfSpace(errno))
+                return Copied::WriteFailed;
+            // Anything else is told apart by plain reads and writes, which
+            // go on from where the range copy stopped.
             rangeWorks = false;
         }
         char buffer[1 << 16];
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0)
-            return true;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+        for (size_t piece = 0; piece < kPiece;) {
+            const ssize_t n = ::read(in, buffer, sizeof buffer);
+            if (n == 0)
+                return Copied::All;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return Copied::ReadFailed;
+            }
+            if (!UniqueFd::writeAll(out, buffer, static_cast<size_t>(n)))
+                return Copied::WriteFailed;
+            piece += static_cast<size_t>(n);
         }
-        if (!UniqueFd::writeAll(out, buffer, static_cast<size_t>(n)))
-            return false;
     }
 }
 
 // A new file at target with the data, permissions and times of source.
 // openFlags says whether a link at source is followed.
-Error copyFileData(const std::string& source, const std::string& target, const struct stat& info, int openFlags)
+std::optional<FileManager::CopyFailure> copyFileData(const std::string& source, const std::string& target,
+                                                     const struct stat& info, int openFlags,
+                                                     const std::function<bool()>& stop = {})
 {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
     if (in.get() < 0)
-        return failure(errno, source);
+        return copyFailure(errno, source, false);
     UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0)
-        return failure(errno, target);
-    if (!copyBytes(in.get(), out.get())) {
-        const int error = errno;
+        return copyFailure(errno, target, true);
+    const Copied copied = copyBytes(in.get(), out.get(), stop);
+    if (copied != Copied::All) {
+        const int error = copied == Copied::Stopped ? ECANCELED : errno;
         ::unlink(target.c_str());
-        return failure(error, source);
+        const bool atTarget = copied != Copied::ReadFailed;
+        return copyFailure(error, atTarget ? target : source, atTarget);
     }
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     if (::fchmod(out.get(), info.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0)
-        return failure(errno, target);
+        return copyFailure(errno, target, true);
+    // Space the file system promised but could not give shows up here.
+    if (::close(out.release()) != 0) {
+        const int error = errno;
+        ::unlink(target.c_str());
+        return copyFailure(error, target, true);
+    }
     return std::nullopt;
-}
-
-std::vector<std::string> directoryEntries(const std::string& folder, int& error)
-{
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        error = errno;
-        return names;
-    }
-    error = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-Error removeAny(const std::string& path)
-{
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
-        return failure(errno, path);
-    if (!S_ISDIR(info.st_mode)) {
-        if (::unlink(path.c_str()) != 0)
-            return failure(errno, path);
-        return std::nullopt;
-    }
-    // Only folders are made accessible: a file may be a hard link to a
-    // user's file, whose permissions must stay as they are.
-    if ((info.st_mode & S_IRWXU) != S_IRWXU)
-        ::chmod(path.c_str(), (info.st_mode & 07777) | S_IRWXU);
-    int error = 0;
-    const std::vector<std::string> names = directoryEntries(path, error);
-    Error first = error ? failure(error, path) : std::nullopt;
-    for (const std::string& name : names)
-        keepFirst(first, removeAny(PathText::join(path, name)));
-    if (::rmdir(path.c_str()) != 0)
-        keepFirst(first, failure(errno, path));
-    return first;
 }
 
 } // namespace
@@ -147,19 +128,22 @@ uint64_t FileManager::sizeOf(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-Failure FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
-                                    const OpenFolder& targetFolder, const std::string& targetName)
+std::optional<FileManager::CopyFailure> FileManager::linkOrCopyFile(const OpenFolder& sourceFolder,
+                                                                   const std::string& sourceName,
+                                                                   const OpenFolder& targetFolder,
+                                                                   const std::string& targetName,
+                                                                   const std::function<bool()>& stop)
 {
     if (::linkat(sourceFolder.fd(), sourceName.c_str(), targetFolder.fd(), targetName.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return std::nullopt;
     const std::string source = sourceFolder.pathOf(sourceName);
     const std::string target = targetFolder.pathOf(targetName);
-    if (errno == EEXIST)
-        return failure(EEXIST, target);
+    if (errno == EEXIST || isOutOfSpace(errno) || errno == EROFS || errno == EIO)
+        return copyFailure(errno, target, true);
     struct stat info {};
     if (::fstatat(sourceFolder.fd(), sourceName.c_str(), &info, 0) != 0)
-        return failure(errno, source);
-    return copyFileData(source, target, info, 0);
+        return copyFailure(errno, source, false);
+    return copyFileData(source, target, info, 0, stop);
 }
 
 Failure FileManager::moveItem(const std::string& source, const std::string& target)
@@ -183,16 +167,19 @@ Failure FileManager::moveItem(const std::string& source, const std::string& targ
         return failure(errno, source);
     if (!S_ISREG(info.st_mode))
         return failure(EXDEV, source);
-    if (Error copied = copyFileData(source, target, info, O_NOFOLLOW)) {
-        removeAny(target);
-        return copied;
+    if (const std::optional<CopyFailure> copied = copyFileData(source, target, info, O_NOFOLLOW)) {
+        removeItem(target);
+        return copied->description;
     }
     return removeItem(source);
 }
 
 Failure FileManager::removeItem(const std::string& path)
 {
-    return removeAny(path);
+    const UniqueFd parent(::open(PathText::parentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.isOpen())
+        return failure(errno, path);
+    return TreeRemover::remove(parent.get(), PathText::lastComponent(path), path);
 }
 
 Failure FileManager::createDirectory(const std::string& path, unsigned mode)

@@ -4,6 +4,7 @@
 #include "OpenFolder.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,20 +20,30 @@ public:
     // The size of the file at path, links followed; 0 when there is none.
     static uint64_t sizeOf(const std::string& path);
 
+    // Why a copy failed, and on which side: the source is the user's file,
+    // the target lies in the application's own folder.
+    struct CopyFailure {
+        std::string description;
+        bool atTarget = false;
+        int error = 0; // the system's error number
+    };
+
     // The content of the file sourceName in sourceFolder, links followed,
     // placed as targetName in targetFolder: a hard link where the file
     // system allows one, otherwise a copy with the file's permissions and
-    // times. Fails when something is at the target.
-    static Failure linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
-                                  const OpenFolder& targetFolder, const std::string& targetName);
+    // times. Fails when something is at the target. A copy asks stop every
+    // few megabytes and gives up when it says so.
+    static std::optional<CopyFailure> linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
+                                                     const OpenFolder& targetFolder, const std::string& targetName,
+                                                     const std::function<bool()>& stop = {});
 
     // Moves an item; fails when something already exists at target. A
     // file also moves across file systems, copied with its permissions and
     // times and then removed.
     static Failure moveItem(const std::string& source, const std::string& target);
 
-    // Removes a file, a link or a folder with all its contents; fails when
-    // nothing is at path.
+    // Removes a file, a link or a folder with all its contents, at any
+    // depth; fails when nothing is at path.
     static Failure removeItem(const std::string& path);
 
     // Creates a folder and any missing folders above it.

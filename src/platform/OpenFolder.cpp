@@ -14,12 +14,16 @@ constexpr decltype(statfs::f_type) kLocalFileSystems[] = {
     EXT4_SUPER_MAGIC, BTRFS_SUPER_MAGIC, XFS_SUPER_MAGIC, F2FS_SUPER_MAGIC, TMPFS_MAGIC,
 };
 
-bool hasLocalPermissions(int fd)
+// File systems that show the running system.
+constexpr decltype(statfs::f_type) kSystemFileSystems[] = {
+    PROC_SUPER_MAGIC, SYSFS_MAGIC, DEBUGFS_MAGIC, TRACEFS_MAGIC, SECURITYFS_MAGIC, CGROUP_SUPER_MAGIC,
+    CGROUP2_SUPER_MAGIC, DEVPTS_SUPER_MAGIC, BPF_FS_MAGIC, PSTOREFS_MAGIC, EFIVARFS_MAGIC,
+};
+
+template <typename List>
+bool holds(const List& list, decltype(statfs::f_type) type)
 {
-    struct statfs info {};
-    return ::fstatfs(fd, &info) == 0
-        && std::find(std::begin(kLocalFileSystems), std::end(kLocalFileSystems), info.f_type)
-        != std::end(kLocalFileSystems);
+    return std::find(std::begin(list), std::end(list), type) != std::end(list);
 }
 
 } // namespace
@@ -27,9 +31,14 @@ bool hasLocalPermissions(int fd)
 OpenFolder::OpenFolder(UniqueFd fd, std::string path)
     : m_fd(std::move(fd))
     , m_path(std::move(path))
-    , m_localPermissions(m_fd.isOpen() && ::hasLocalPermissions(m_fd.get()))
 {
+    struct statfs info {};
+    if (m_fd.isOpen() && ::fstatfs(m_fd.get(), &info) == 0) {
+        m_localPermissions = holds(kLocalFileSystems, info.f_type);
+        m_systemFileSystem = holds(kSystemFileSystems, info.f_type);
+    }
 }
+
 
 std::shared_ptr<const OpenFolder> OpenFolder::working()
 {

@@ -24,6 +24,9 @@ public:
     // for network and FUSE file systems, whose servers may refuse what the
     // bits allow, nor for the working folder.
     bool hasLocalPermissions() const { return m_localPermissions; }
+    // True on the kernel's own file systems (proc, sysfs and the like),
+    // which show the running system, not anyone's files.
+    bool isSystemFileSystem() const { return m_systemFileSystem; }
     const std::string& path() const { return m_path; }
     // Where name in this folder is, for messages and the slow paths.
     std::string pathOf(const std::string& name) const;
@@ -34,4 +37,5 @@ private:
     UniqueFd m_fd;
     std::string m_path;
     bool m_localPermissions = false;
+    bool m_systemFileSystem = false;
 };

@@ -7,12 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Failure PrivateFolder::make(const std::string& path)
+namespace {
+
+// Everything is checked on the folder that was opened, so the path cannot be
+// swapped for a link between the check and the use. repair takes access for
+// others away instead of refusing the folder for it.
+Failure checkOpened(const std::string& path, bool repair)
 {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return describeErrno(errno, path);
-    // Everything below is checked on the folder that was opened, so the path
-    // cannot be swapped for a link between the check and the use.
     const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.isOpen()) {
         if (errno == ELOOP || errno == ENOTDIR)
@@ -24,7 +25,25 @@ Failure PrivateFolder::make(const std::string& path)
         return describeErrno(errno, path);
     if (status.st_uid != ::geteuid())
         return "belongs to another user: " + path;
-    if ((status.st_mode & 077) != 0 && ::fchmod(folder.get(), 0700) != 0)
+    if ((status.st_mode & 077) == 0)
+        return std::nullopt;
+    if (!repair)
+        return "open to other users: " + path;
+    if (::fchmod(folder.get(), 0700) != 0)
         return describeErrno(errno, path);
     return std::nullopt;
+}
+
+} // namespace
+
+Failure PrivateFolder::make(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return describeErrno(errno, path);
+    return checkOpened(path, true);
+}
+
+Failure PrivateFolder::check(const std::string& path)
+{
+    return checkOpened(path, false);
 }

@@ -14,4 +14,7 @@ public:
     // and belong to this user; access for others is taken away. Returns the
     // reason when the folder cannot be used.
     static Failure make(const std::string& path);
+    // The same checks on the folder that is there, changing nothing: a
+    // folder open to others is refused.
+    static Failure check(const std::string& path);
 };

@@ -2,6 +2,7 @@
 // what is already there, and work across file systems.
 #include "FileManager.h"
 #include "OpenFolder.h"
+#include "TestFiles.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -11,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
@@ -19,6 +22,10 @@ namespace fs = std::filesystem;
 namespace {
 
 QByteArray text(const Failure& error) { return error ? QByteArray::fromStdString(*error) : "(no error)"; }
+QByteArray text(const std::optional<FileManager::CopyFailure>& error)
+{
+    return text(error ? Failure(error->description) : std::nullopt);
+}
 QByteArray described(int error, const std::string& path)
 {
     return QByteArray::fromStdString(describeErrno(error, path));
@@ -148,6 +155,52 @@ private slots:
         QCOMPARE(look(staging + "/staged"), look(item));
         QCOMPARE(text(FileManager::linkOrCopyFile(*from, "readonly.txt", *to, "staged")),
                  described(EEXIST, staging + "/staged"));
+    }
+
+    void aCopyTellsWhichSideFailed_data()
+    {
+        QTest::addColumn<bool>("targetFull");
+        QTest::newRow("the target's file system is full: ours") << true;
+        QTest::newRow("the source cannot be read: the user's") << false;
+    }
+    // Staging fails the job for a failure of its own folder, and leaves the
+    // item out for a failure of the user's file: the copy must say which.
+    void aCopyTellsWhichSideFailed()
+    {
+        QFETCH(bool, targetFull);
+        const std::string full = top() + "/full";
+        fs::create_directories(full);
+        if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("no permission to mount a small file system");
+        std::ofstream(user() + "/large.bin") << std::string(1 << 20, 'x');
+        if (!targetFull)
+            fs::permissions(user() + "/large.bin", fs::perms::none);
+        const auto from = OpenFolder::open(*OpenFolder::working(), user(), user());
+        const auto to = OpenFolder::open(*OpenFolder::working(), full, full);
+
+        const auto failure = FileManager::linkOrCopyFile(*from, "large.bin", *to, "staged");
+        ::umount2(full.c_str(), MNT_DETACH);
+        QVERIFY(failure);
+        QCOMPARE(failure->atTarget, targetFull);
+        QCOMPARE(failure->error, targetFull ? ENOSPC : EACCES);
+    }
+
+    // A tree deeper than the longest path the system takes, with folders
+    // that refuse their owner, goes whole: nothing of it is left.
+    void removesTreesOfAnyDepth()
+    {
+        const std::string root = top() + "/deep";
+        const std::string name(200, 'd');
+        QVERIFY(makeDeepTree(root, name, 40)); // 8,000 bytes deep
+        // Folders that refuse their owner on the way.
+        std::string path = root;
+        for (int depth = 0; depth < 3; ++depth)
+            path += "/" + name;
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_exec);
+        fs::permissions(root, fs::perms::owner_read | fs::perms::owner_exec);
+
+        QCOMPARE(text(FileManager::removeItem(root)), "(no error)");
+        QVERIFY(!fs::exists(root));
     }
 
     void localPermissions_data()
