@@ -1,6 +1,9 @@
 #include "SingleInstance.h"
 
+#include "ChannelFolder.h"
+#include "ChannelRecord.h"
 #include "Log.h"
+#include "LogPrefix.h"
 #include "PrivateFolder.h"
 #include "WorkFolders.h"
 
@@ -19,7 +22,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
-#include <sys/un.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -56,9 +59,18 @@ std::string socketName(const std::string& workFolder)
     return "instance-" + digest.left(8).toHex().toStdString() + ".sock";
 }
 
-bool fitsSocketAddress(const std::string& path)
+// The recorded folder is checked before connecting, yet whoever managed to
+// swap it in between would be the one answering: paths go only to a process
+// of this user.
+Failure checkPeer(const QLocalSocket& socket, const std::string& path)
 {
-    return path.size() < sizeof(sockaddr_un::sun_path);
+    ucred peer {};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return describeErrno(errno, path);
+    if (peer.uid != ::geteuid())
+        return "answered by another user: " + path;
+    return std::nullopt;
 }
 
 bool readNumber(const QByteArray& message, qsizetype& position, quint32& number)
@@ -112,64 +124,41 @@ SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths
                                            const std::function<bool()>& giveUp)
 {
     if (Failure error = PrivateFolder::make(m_workFolder)) {
-        Log::line("single instance unavailable, work folder: " + *error);
+        Log::line(LogPrefix::kInstanceWorkFolder + *error);
         return Role::Alone;
     }
-    m_socketPath = chooseSocketPath();
     const QDeadlineTimer deadline(kClaimMilliseconds);
     for (;;) {
         switch (tryLock()) {
         case Lock::Taken:
-            // Without a channel this instance still runs, and later starts
-            // say that they cannot reach it rather than stage beside it.
-            listen();
+            openChannel();
             return Role::Primary;
         case Lock::Unavailable:
             return Role::Alone;
         case Lock::HeldElsewhere:
             break;
         }
-        switch (m_socketPath.empty() ? HandOver::NotReached : handOver(paths)) {
+        switch (handOverToRecorded(paths)) {
         case HandOver::Confirmed:
             return Role::HandedOver;
         case HandOver::Unconfirmed:
             // The message may have arrived: sending it again could make the
             // same archive twice.
-            Log::line("the running Quillmere did not confirm the files: " + m_socketPath);
+            Log::line(LogPrefix::kNotConfirmed + m_socketPath);
             return Role::Failed;
         case HandOver::NotReached:
             break;
         }
         if (giveUp && giveUp()) {
-            Log::line("stopped waiting for the running Quillmere: " + m_workFolder);
+            Log::line(LogPrefix::kStoppedWaiting + m_workFolder);
             return Role::Failed;
         }
         if (deadline.hasExpired()) {
-            Log::line("the running Quillmere could not be reached: "
-                      + (m_socketPath.empty() ? "no channel for " + m_workFolder : m_socketPath));
+            Log::line(LogPrefix::kNotReached + m_unreachable);
             return Role::Failed;
         }
         QThread::msleep(kRetryMilliseconds);
     }
-}
-
-std::string SingleInstance::chooseSocketPath() const
-{
-    const std::string name = socketName(m_workFolder);
-    for (const std::string& folder : m_channelFolders) {
-        const std::string path = folder + "/" + name;
-        if (!fitsSocketAddress(path)) {
-            Log::line("single instance channel not used, path too long: " + path);
-            continue;
-        }
-        if (Failure error = PrivateFolder::make(folder)) {
-            Log::line("single instance channel not used: " + *error);
-            continue;
-        }
-        return path;
-    }
-    Log::line("single instance unavailable: no private folder for its channel");
-    return {};
 }
 
 SingleInstance::Lock SingleInstance::tryLock()
@@ -180,7 +169,7 @@ SingleInstance::Lock SingleInstance::tryLock()
         // the lock alive after this instance has gone.
         m_lock = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!m_lock.isOpen()) {
-            Log::line("single instance unavailable: " + describeErrno(errno, path));
+            Log::line(LogPrefix::kInstanceUnavailable + describeErrno(errno, path));
             return Lock::Unavailable;
         }
     }
@@ -188,9 +177,29 @@ SingleInstance::Lock SingleInstance::tryLock()
         return Lock::Taken;
     if (errno == EWOULDBLOCK || errno == EINTR)
         return Lock::HeldElsewhere;
-    Log::line("single instance unavailable: " + describeErrno(errno, path));
+    Log::line(LogPrefix::kInstanceUnavailable + describeErrno(errno, path));
     m_lock = UniqueFd();
     return Lock::Unavailable;
+}
+
+void SingleInstance::openChannel()
+{
+    const ChannelRecord record(m_workFolder);
+    m_channel = std::make_unique<ChannelFolder>(m_channelFolders, socketName(m_workFolder));
+    m_socketPath = m_channel->socketPath();
+    if (!listen()) {
+        // Without a channel this instance still runs, and later starts say
+        // that they cannot reach it rather than stage beside it; a record
+        // left by an instance that died must not send them elsewhere.
+        record.remove();
+        m_channel.reset();
+        m_socketPath.clear();
+        return;
+    }
+    if (Failure error = record.write(m_socketPath)) {
+        Log::line(LogPrefix::kInstanceNotRecorded + *error);
+        record.remove();
+    }
 }
 
 bool SingleInstance::listen()
@@ -204,7 +213,7 @@ bool SingleInstance::listen()
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(path)) {
-        Log::line("single instance unavailable, cannot listen at " + m_socketPath + ": "
+        Log::line(LogPrefix::kInstanceCannotListen + m_socketPath + ": "
                   + m_server->errorString().toStdString());
         delete m_server;
         m_server = nullptr;
@@ -223,17 +232,44 @@ bool SingleInstance::listen()
 
 void SingleInstance::stopListening()
 {
-    // Closing the server removes its socket file.
+    if (!m_server)
+        return;
+    // Closing the server removes its socket file, which must be gone before
+    // a fresh folder can go.
     delete m_server;
     m_server = nullptr;
+    ChannelRecord(m_workFolder).remove();
+    m_channel.reset();
 }
 
-SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>& paths) const
+SingleInstance::HandOver SingleInstance::handOverToRecorded(const std::vector<std::string>& paths)
+{
+    // Read again on every attempt: the running instance records its channel
+    // only once it listens.
+    std::string socketPath;
+    Failure refused = ChannelRecord(m_workFolder).read(socketPath);
+    if (!refused)
+        refused = ChannelFolder::checkStillPrivate(socketPath);
+    if (refused) {
+        m_unreachable = *refused;
+        return HandOver::NotReached;
+    }
+    m_socketPath = socketPath;
+    return handOver(paths);
+}
+
+SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>& paths)
 {
     QLocalSocket socket;
-    socket.connectToServer(qtPath(socketPath()));
-    if (!socket.waitForConnected(kConnectMilliseconds))
+    socket.connectToServer(qtPath(m_socketPath));
+    if (!socket.waitForConnected(kConnectMilliseconds)) {
+        m_unreachable = "no answer at " + m_socketPath;
         return HandOver::NotReached;
+    }
+    if (Failure refused = checkPeer(socket, m_socketPath)) {
+        m_unreachable = *refused;
+        return HandOver::NotReached;
+    }
     socket.write(encode(paths));
     const QDeadlineTimer deadline(kAnswerMilliseconds);
     while (socket.bytesToWrite() > 0) {
@@ -260,7 +296,7 @@ void SingleInstance::serve(QLocalSocket* socket)
         case Parse::Incomplete:
             return;
         case Parse::Invalid:
-            Log::line("ignored a malformed message on " + m_socketPath);
+            Log::line(LogPrefix::kMalformedMessage + m_socketPath);
             socket->disconnect(this);
             socket->abort();
             return;

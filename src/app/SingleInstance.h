@@ -5,9 +5,11 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+class ChannelFolder;
 class QByteArray;
 class QLocalServer;
 class QLocalSocket;
@@ -18,8 +20,10 @@ class QLocalSocket;
 // in the work folder for its whole life, so no second process ever stages
 // beside it, whether or not it can reach it. The channel is a local socket
 // in a private folder with a short path ($XDG_RUNTIME_DIR, else one under
-// /tmp named with the user id): socket addresses are limited to about a
-// hundred bytes, which a long home folder path alone would exceed.
+// /tmp named with the user id, else a fresh one beside that): socket
+// addresses are limited to about a hundred bytes, which a long home folder
+// path alone would exceed. The running instance records where it listens in
+// the work folder, and later starts go by that record alone.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -30,18 +34,22 @@ public:
         Failed,     // an instance runs but did not take the paths: end with a failure
     };
 
-    // workFolder holds the lock (it is created for the user alone, mode
-    // 0700, when missing); the socket goes into the first of channelFolders
-    // that can be made private and gives a short enough address.
+    // workFolder holds the lock and the channel's record (it is created
+    // for the user alone, mode 0700, when missing). The running instance's
+    // socket goes into the first of channelFolders that can be made private
+    // and gives a short enough address; when none can, into a fresh private
+    // folder beside the last, named after it with a random suffix.
     SingleInstance(std::string workFolder, std::vector<std::string> channelFolders, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // The application's work folder, $HOME/.quillmere.
     static std::string defaultFolder();
-    // $XDG_RUNTIME_DIR/quillmere when it is set, then /tmp/quillmere-<uid>.
+    // $XDG_RUNTIME_DIR/quillmere when it is set, then /tmp/quillmere-<uid>
+    // (so a fresh folder is /tmp/quillmere-<uid>-XXXXXX).
     static std::vector<std::string> defaultChannelFolders();
 
-    // Where the channel is, once claim has chosen it; empty without one.
+    // Where the running instance listens, or where this later start found
+    // it recorded; empty without a channel.
     std::string socketPath() const { return m_socketPath; }
 
     // Becomes the running instance, or hands paths (absolute, as bytes) to
@@ -61,11 +69,12 @@ private:
     enum class HandOver { NotReached, Confirmed, Unconfirmed };
     enum class Parse { Incomplete, Invalid, Complete };
 
-    std::string chooseSocketPath() const;
     Lock tryLock();
+    void openChannel();
     bool listen();
     void stopListening();
-    HandOver handOver(const std::vector<std::string>& paths) const;
+    HandOver handOverToRecorded(const std::vector<std::string>& paths);
+    HandOver handOver(const std::vector<std::string>& paths);
     void serve(QLocalSocket* socket);
     void deliver(const std::vector<std::string>& paths);
 
@@ -77,6 +86,9 @@ private:
     std::string m_workFolder;
     std::vector<std::string> m_channelFolders;
     std::string m_socketPath;
+    // Why the last attempt did not reach the running instance.
+    std::string m_unreachable;
     UniqueFd m_lock;
+    std::unique_ptr<ChannelFolder> m_channel;
     QLocalServer* m_server = nullptr;
 };

@@ -1,10 +1,13 @@
 // The single-instance channel: its socket goes into a private folder, never
-// through a link or into a folder of another user, and a malformed message
-// is refused without breaking the channel. (Handing paths over is tested with
-// the real program.)
+// through a link or into a folder of another user; whatever someone else put
+// at the shared fallback, a later start still reaches the running instance,
+// and hands paths to nobody else; a malformed message is refused without
+// breaking the channel. (Handing paths over between two processes is tested
+// with the real program.)
 #include "SingleInstance.h"
 #include "StdoutCapture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocalSocket>
 #include <QSignalSpy>
@@ -12,10 +15,17 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using Folders = std::vector<std::string>;
+using Paths = std::vector<std::string>;
 using Role = SingleInstance::Role;
 namespace fs = std::filesystem;
 
@@ -23,17 +33,140 @@ namespace {
 
 // A later start, in a thread of its own as another process would be, while
 // this thread's event loop serves the running instance.
-Role startElsewhere(const std::string& workFolder, const Folders& channels, const std::vector<std::string>& paths)
+Role startElsewhere(const std::string& workFolder, const Folders& channels, const Paths& paths,
+                    const std::function<bool()>& giveUp = {})
 {
     Role role = Role::Alone;
     std::unique_ptr<QThread> thread(
-        QThread::create([&] { role = SingleInstance(workFolder, channels).claim(paths); }));
+        QThread::create([&] { role = SingleInstance(workFolder, channels).claim(paths, giveUp); }));
     QSignalSpy finished(thread.get(), &QThread::finished);
     thread->start();
     finished.wait(30000);
     thread->wait();
     return role;
 }
+
+// The lines action writes to standard output. Assertions stay outside,
+// where their messages are not captured along with them.
+template <typename Action>
+std::vector<std::string> linesOf(Action&& action)
+{
+    const StdoutCapture log;
+    action();
+    return log.lines();
+}
+
+std::string bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+bool skipUnlessRoot()
+{
+    if (::geteuid() == 0)
+        return false;
+    QTest::qSkip("only root can act as another user", __FILE__, __LINE__);
+    return true;
+}
+
+// What someone else may have put where the fallback channel folder goes
+// before this user's first start.
+enum class Squatter { ForeignFolder, File, LinkToFolder, DanglingLink, OwnFolderOpenToAll };
+
+bool squat(Squatter squatter, const std::string& path, const std::string& elsewhere)
+{
+    switch (squatter) {
+    case Squatter::ForeignFolder:
+        return fs::create_directory(path) && ::chown(path.c_str(), 65534, 65534) == 0;
+    case Squatter::File:
+        return bool(std::ofstream(path) << "squatted\n");
+    case Squatter::LinkToFolder:
+        fs::create_directory_symlink(elsewhere, path);
+        return true;
+    case Squatter::DanglingLink:
+        fs::create_directory_symlink(elsewhere + "/later", path);
+        return true;
+    case Squatter::OwnFolderOpenToAll:
+        fs::create_directory(path);
+        fs::permissions(path, fs::perms::all);
+        return true;
+    }
+    return false;
+}
+
+// A process listening at socketPath as user uid (root binds the socket,
+// then becomes that user before it listens, which is whose the connection
+// is). Through a pipe it says when it listens, then, after one connection,
+// how many bytes came on it.
+class Listener {
+public:
+    Listener(const std::string& socketPath, uid_t uid)
+    {
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return;
+        m_report = ends[0];
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ends[0]);
+            serve(socketPath, uid, ends[1]);
+        }
+        ::close(ends[1]);
+    }
+    ~Listener()
+    {
+        // Never -1, which would stand for every process.
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_report >= 0)
+            ::close(m_report);
+    }
+    // Waits until it listens; false when it cannot.
+    bool isListening() const
+    {
+        char ready = 0;
+        return ::read(m_report, &ready, 1) == 1;
+    }
+    // Waits for the first connection to end: the bytes it brought, or
+    // nothing when the listener could not serve.
+    std::optional<long> bytesReceived() const
+    {
+        long count = 0;
+        if (::read(m_report, &count, sizeof(count)) != ssize_t(sizeof(count)))
+            return std::nullopt;
+        return count;
+    }
+
+private:
+    // Only system calls in the child of a threaded process.
+    [[noreturn]] static void serve(const std::string& socketPath, uid_t uid, int report)
+    {
+        ::alarm(30);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        socketPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
+            || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0
+            || ::listen(server, 8) != 0 || ::write(report, "r", 1) != 1)
+            ::_exit(1);
+        const int connection = ::accept(server, nullptr, nullptr);
+        long count = 0;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(connection, buffer, sizeof(buffer))) > 0;)
+            count += got;
+        (void)!::write(report, &count, sizeof(count));
+        ::_exit(0);
+    }
+
+    pid_t m_pid = -1;
+    int m_report = -1;
+};
 
 } // namespace
 
@@ -84,6 +217,142 @@ private slots:
         QCOMPARE(log.lines().size(), size_t(1));
         // Nothing was put where the link led.
         QVERIFY(fs::is_empty(elsewhere));
+    }
+
+    // A first start with no runtime folder to use ($XDG_RUNTIME_DIR names a
+    // missing one) finds the fallback taken by someone else: it listens in
+    // a fresh folder beside it, and a later start, which can predict no such
+    // name, finds it through the record and hands its paths over. A folder
+    // of this user's own, only too open, is made private and used.
+    void aLaterStartReachesPastASquattedFallback_data()
+    {
+        QTest::addColumn<int>("squatter");
+        QTest::addColumn<bool>("isPassedOver");
+        QTest::newRow("a folder of another user") << int(Squatter::ForeignFolder) << true;
+        QTest::newRow("a file") << int(Squatter::File) << true;
+        QTest::newRow("a symbolic link to a folder") << int(Squatter::LinkToFolder) << true;
+        QTest::newRow("a dangling symbolic link") << int(Squatter::DanglingLink) << true;
+        QTest::newRow("a folder of ours open to all") << int(Squatter::OwnFolderOpenToAll) << false;
+    }
+    void aLaterStartReachesPastASquattedFallback()
+    {
+        QFETCH(int, squatter);
+        QFETCH(bool, isPassedOver);
+        if (Squatter(squatter) == Squatter::ForeignFolder && skipUnlessRoot())
+            return;
+        // Stands in for /tmp, and is as open.
+        const QTemporaryDir tmp;
+        fs::permissions(bytes(tmp.path()), fs::perms::all | fs::perms::sticky_bit);
+        const std::string fallback = bytes(tmp.path()) + "/quillmere-" + std::to_string(::geteuid());
+        const std::string elsewhere = bytes(tmp.path()) + "/elsewhere";
+        fs::create_directory(elsewhere);
+        QVERIFY(squat(Squatter(squatter), fallback, elsewhere));
+        const Folders channels{bytes(tmp.path()) + "/no-runtime/quillmere", fallback};
+        const std::string work = bytes(tmp.path()) + "/.quillmere";
+
+        std::optional<SingleInstance> running(std::in_place, work, channels);
+        QSignalSpy received(&*running, &SingleInstance::filesReceived);
+        Role role = Role::Alone;
+        // One line for the missing runtime folder, one for the fallback.
+        QCOMPARE(linesOf([&] { role = running->claim({}); }).size(), size_t(isPassedOver ? 2 : 1));
+        QCOMPARE(role, Role::Primary);
+        const std::string folder = fs::path(running->socketPath()).parent_path().string();
+        if (isPassedOver) {
+            QVERIFY(folder.starts_with(fallback + "-"));
+            QCOMPARE(folder.size(), fallback.size() + 7);
+        } else {
+            QCOMPARE(folder, fallback);
+        }
+        QCOMPARE(fs::symlink_status(folder).type(), fs::file_type::directory);
+        QCOMPARE(fs::status(folder).permissions(), fs::perms::owner_all);
+        QVERIFY(fs::is_empty(elsewhere));
+
+        QCOMPARE(linesOf([&] { role = startElsewhere(work, channels, {"/data/a b.txt", "/data/c"}); }),
+                 std::vector<std::string>{});
+        QCOMPARE(role, Role::HandedOver);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.at(0).at(0).value<Paths>(), Paths({"/data/a b.txt", "/data/c"}));
+
+        // The fresh folder and the record go with the instance.
+        QCOMPARE(linesOf([&] { running.reset(); }), std::vector<std::string>{});
+        QCOMPARE(fs::exists(folder), !isPassedOver);
+        QCOMPARE(QDir(QString::fromStdString(work)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"instance.lock"});
+    }
+
+    // A later start goes where the running instance says it listens, not
+    // where its own environment would put the channel, and makes no folder.
+    void aLaterStartFollowsTheRecordWhateverItsEnvironment()
+    {
+        SingleInstance running(m_work, m_channels);
+        QSignalSpy received(&running, &SingleInstance::filesReceived);
+        QCOMPARE(running.claim({}), Role::Primary);
+        QCOMPARE(readAll(m_work + "/instance.channel"), running.socketPath());
+
+        // As if $XDG_RUNTIME_DIR were unset where the later start runs.
+        const Folders withoutRuntimeFolder{base("other-tmp/quillmere-0")};
+        QVERIFY(fs::create_directory(base("other-tmp")));
+        QCOMPARE(startElsewhere(m_work, withoutRuntimeFolder, {"/data/a.txt"}), Role::HandedOver);
+        QTRY_COMPARE(received.count(), 1);
+        QVERIFY(fs::is_empty(base("other-tmp")));
+    }
+
+    // A record left by an instance that died is replaced by the next
+    // running instance, which later starts then reach.
+    void aRecordLeftBehindIsReplaced()
+    {
+        fs::create_directories(m_work);
+        std::ofstream(m_work + "/instance.channel") << base("gone/instance.sock");
+        SingleInstance running(m_work, m_channels);
+        QSignalSpy activated(&running, &SingleInstance::activationRequested);
+        QCOMPARE(running.claim({}), Role::Primary);
+        QCOMPARE(readAll(m_work + "/instance.channel"), running.socketPath());
+        QCOMPARE(startElsewhere(m_work, m_channels, {}), Role::HandedOver);
+        QTRY_COMPARE(activated.count(), 1);
+    }
+
+    // Where the record leads must still be a private folder of this user,
+    // and whoever answers there must be this user: else no path is sent.
+    void pathsGoToNoOtherUser_data()
+    {
+        QTest::addColumn<bool>("folderIsForeign"); // else the listener is
+        QTest::newRow("our listener in a folder now another user's") << true;
+        QTest::newRow("another user's listener in our folder") << false;
+    }
+    void pathsGoToNoOtherUser()
+    {
+        QFETCH(bool, folderIsForeign);
+        if (skipUnlessRoot())
+            return;
+        const QTemporaryDir tmp;
+        const std::string folder = bytes(tmp.path()) + "/channel";
+        fs::create_directory(folder);
+        fs::permissions(folder, fs::perms::owner_all);
+        const std::string socketPath = folder + "/instance.sock";
+        const Listener listener(socketPath, folderIsForeign ? ::geteuid() : 65534);
+        QVERIFY(listener.isListening());
+        if (folderIsForeign)
+            QVERIFY(::chown(folder.c_str(), 65534, 65534) == 0);
+
+        SingleInstance running(m_work, m_channels);
+        QCOMPARE(running.claim({}), Role::Primary);
+        std::ofstream(m_work + "/instance.channel") << socketPath;
+        int attempts = 0;
+        Role role = Role::Alone;
+        QCOMPARE(linesOf([&] {
+                     role = startElsewhere(m_work, m_channels, {"/data/secret.txt"},
+                                           [&attempts] { return ++attempts == 3; });
+                 }),
+                 std::vector<std::string>{"stopped waiting for the running Quillmere: " + m_work});
+        QCOMPARE(role, Role::Failed);
+        // The listener's first connection was the later start's, or else
+        // this one, which finds it still waiting when the later start never
+        // came: either way it was told nothing.
+        QLocalSocket probe;
+        probe.connectToServer(QFile::decodeName(QByteArray::fromStdString(socketPath)));
+        probe.waitForConnected(5000);
+        probe.abort();
+        QCOMPARE(listener.bytesReceived(), std::optional<long>(0));
     }
 
     // Counts and lengths are 32-bit big-endian numbers.
