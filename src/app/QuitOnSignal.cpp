@@ -1,6 +1,7 @@
 #include "QuitOnSignal.h"
 
 #include "Log.h"
+#include "LogPrefix.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -49,7 +50,7 @@ QuitOnSignal::QuitOnSignal(QObject* parent)
     int ends[2];
     // Close-on-exec: the programs a job starts must not hold the pipe.
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
-        Log::line(std::string("signal handling unavailable: ") + std::strerror(errno));
+        Log::line(LogPrefix::kSignalHandling + std::string(std::strerror(errno)));
         return;
     }
     m_readEnd = UniqueFd(ends[0]);
@@ -87,7 +88,7 @@ void QuitOnSignal::onSignalled()
         last = byte;
     if (last == 0)
         return;
-    Log::line("ending on signal " + std::to_string(last) + " (" + sigdescr_np(last) + ")");
+    Log::line(LogPrefix::kEndingOnSignal + std::to_string(last) + " (" + sigdescr_np(last) + ")");
     // exit, not quit: quit first asks every window to close, and the main
     // window would ask the user whether to stop the running job.
     QCoreApplication::exit(0);

@@ -10,6 +10,7 @@ inline constexpr const char* kWorkRoot = "tmpDirectory: ";
 inline constexpr const char* kPollTick = "in scheduledTimer";
 
 // Failures of a job's steps.
+inline constexpr const char* kProcessEnd = "the end of process ";
 inline constexpr const char* kStagingNotRemoved = "move archive.zip error";
 inline constexpr const char* kCreateDir = "create dir error:";
 inline constexpr const char* kCopy = "copy file or directories error:";
@@ -29,8 +30,44 @@ inline constexpr const char* kRenamed = "renamed: ";
 inline constexpr const char* kLeftOut = "left out: ";
 inline constexpr const char* kWindowsWarning = "windows warning: ";
 inline constexpr const char* kStopped = "job stopped";
+// A job that ended before any work, followed by why: "job refused: nothing
+// to archive: ...".
+inline constexpr const char* kRefused = "job refused: ";
+
+// The window and the desktop.
+inline constexpr const char* kDragOn = "on drag before drop";
+inline constexpr const char* kDragOff = "off drag before drop";
+inline constexpr const char* kDroppedMissing = "dropped files do not exist.";
+inline constexpr const char* kSaveOptions = "save options error:";
+inline constexpr const char* kTranslations = "load Qt translations error:";
+inline constexpr const char* kPictureMissing = "picture not found: ";
+inline constexpr const char* kNotification = "notification error:";
+inline constexpr const char* kNoNotification = "no desktop notification could be shown: ";
+inline constexpr const char* kShowInFileManager = "show in file manager error:";
+inline constexpr const char* kOpenFolder = "could not open the folder: ";
+
+// The single running instance and its channel.
+inline constexpr const char* kInstanceUnavailable = "single instance unavailable: ";
+inline constexpr const char* kInstanceWorkFolder = "single instance unavailable, work folder: ";
+inline constexpr const char* kInstanceNotRecorded = "single instance unavailable, channel not recorded: ";
+inline constexpr const char* kInstanceCannotListen = "single instance unavailable, cannot listen at ";
+inline constexpr const char* kChannelLeftBehind = "single instance channel folder left behind: ";
+inline constexpr const char* kChannelTooLong = "single instance channel not used, path too long: ";
+inline constexpr const char* kChannelNotUsed = "single instance channel not used: ";
+inline constexpr const char* kChannelNotMadeTooLong = "single instance channel not made, path too long: ";
+inline constexpr const char* kChannelNotMade = "single instance channel not made: ";
+inline constexpr const char* kRecordLeftBehind = "single instance record left behind: ";
+inline constexpr const char* kNotConfirmed = "the running Quillmere did not confirm the files: ";
+inline constexpr const char* kStoppedWaiting = "stopped waiting for the running Quillmere: ";
+inline constexpr const char* kNotReached = "the running Quillmere could not be reached: ";
+inline constexpr const char* kMalformedMessage = "ignored a malformed message on ";
+
+// The application's life.
+inline constexpr const char* kSignalHandling = "signal handling unavailable: ";
+inline constexpr const char* kEndingOnSignal = "ending on signal ";
 
 // The update check.
-inline constexpr const char* kUpdate = "error:";
+inline constexpr const char* kUpdateCheck = "update check: ";
+inline constexpr const char* kUpdateError = "error:";
 
 } // namespace LogPrefix

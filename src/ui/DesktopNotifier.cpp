@@ -1,6 +1,7 @@
 #include "DesktopNotifier.h"
 
 #include "Log.h"
+#include "LogPrefix.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -73,7 +74,7 @@ void DesktopNotifier::notifyOnBus(const Notification& notification, const QStrin
         watcher->deleteLater();
         const QDBusPendingReply<uint> id = *watcher;
         if (id.isError()) {
-            Log::line("notification error:" + id.error().message().toStdString());
+            Log::line(LogPrefix::kNotification + id.error().message().toStdString());
             notifyWithCommand(notification);
             return;
         }
@@ -94,7 +95,7 @@ void DesktopNotifier::notifyWithCommand(const Notification& notification)
         emit handed(QStringLiteral("notify-send"));
         return;
     }
-    Log::line("no desktop notification could be shown: " + notification.title.toStdString() + " "
+    Log::line(LogPrefix::kNoNotification + notification.title.toStdString() + " "
               + notification.text.toStdString());
     emit handed(QStringLiteral("none"));
 }

@@ -3,6 +3,7 @@
 #include "DragAndDropDelegate.h"
 #include "DroppedItems.h"
 #include "Log.h"
+#include "LogPrefix.h"
 
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
@@ -49,7 +50,7 @@ void FileDragDropTopLayerView::dragLeaveEvent(QDragLeaveEvent* event)
     if (!m_dragTaken)
         return;
     m_dragTaken = false;
-    Log::line("off drag before drop");
+    Log::line(LogPrefix::kDragOff);
     if (DragAndDropDelegate* delegate = m_delegate)
         delegate->offDragBeforeDrop();
 }
@@ -65,7 +66,7 @@ void FileDragDropTopLayerView::dropEvent(QDropEvent* event)
 
 void FileDragDropTopLayerView::updateDraggingItems()
 {
-    Log::line("on drag before drop");
+    Log::line(LogPrefix::kDragOn);
     if (DragAndDropDelegate* delegate = m_delegate)
         delegate->onDragBeforeDrop();
 }

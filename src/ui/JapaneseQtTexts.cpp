@@ -1,6 +1,7 @@
 #include "JapaneseQtTexts.h"
 
 #include "Log.h"
+#include "LogPrefix.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -12,7 +13,7 @@ bool JapaneseQtTexts::install(QCoreApplication& application, QTranslator& transl
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     // "qt" is the catalogue that pulls in qtbase and the other modules'.
     if (!translator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qt"), QStringLiteral("_"), folder)) {
-        Log::line("load Qt translations error:no Japanese catalogue in " + folder.toStdString());
+        Log::line(LogPrefix::kTranslations + std::string("no Japanese catalogue in ") + folder.toStdString());
         return false;
     }
     application.installTranslator(&translator);

@@ -1,6 +1,7 @@
 #include "PictureView.h"
 
 #include "Log.h"
+#include "LogPrefix.h"
 
 #include <QFile>
 #include <QPainter>
@@ -34,7 +35,7 @@ void PictureView::setImageNamed(const QString& name)
     // A missing picture leaves the view empty rather than showing the last.
     m_loaded = QFile::exists(file) && m_renderer.load(file);
     if (!m_loaded)
-        Log::line("picture not found: " + name.toStdString());
+        Log::line(LogPrefix::kPictureMissing + name.toStdString());
     m_name = name;
     update();
 }

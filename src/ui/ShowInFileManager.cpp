@@ -4,6 +4,7 @@
 #include "FileManager.h"
 #include "PathText.h"
 #include "Log.h"
+#include "LogPrefix.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -50,10 +51,10 @@ void ShowInFileManager::showItem(const std::string& path)
 
 void ShowInFileManager::fallBack(const std::string& path, const QString& why)
 {
-    Log::line("show in file manager error:" + why.toStdString() + ", error file Path: " + path);
+    Log::line(LogPrefix::kShowInFileManager + why.toStdString() + LogPrefix::kErrorFilePath + path);
     const std::string folder = PathText::parentFolder(path);
     const bool opened = m_openFolder && m_openFolder(folder);
     if (!opened)
-        Log::line("could not open the folder: " + folder);
+        Log::line(LogPrefix::kOpenFolder + folder);
     emit shown(false, opened);
 }

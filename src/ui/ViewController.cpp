@@ -10,6 +10,7 @@
 #include "JobStatusText.h"
 #include "JobStatusView.h"
 #include "Log.h"
+#include "LogPrefix.h"
 #include "PasswordRule.h"
 #include "PictureView.h"
 #include "Util.h"
@@ -274,7 +275,7 @@ void ViewController::viewDidDisappear()
 void ViewController::storeOptions()
 {
     if (!saveSettingStatus(currentSettingStatus()))
-        Log::line("save options error:the options could not be written");
+        Log::line(LogPrefix::kSaveOptions + std::string("the options could not be written"));
 }
 
 void ViewController::showEvent(QShowEvent* event)
@@ -372,7 +373,7 @@ void ViewController::onDrop(const QMimeData* data)
     imageView->setImageNamed(kIdlePicture);
     const std::optional<std::vector<std::string>> paths = DroppedItems::localPaths(data);
     if (!paths) {
-        Log::line("dropped files do not exist.");
+        Log::line(LogPrefix::kDroppedMissing);
         return;
     }
     startJob(*paths);

@@ -2,6 +2,7 @@
 
 #include "BuildNumber.h"
 #include "Log.h"
+#include "LogPrefix.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -18,7 +19,7 @@ constexpr int transferTimeoutMs = 60 * 1000;
 
 void logLine(const std::string& text)
 {
-    Log::line("update check: " + text);
+    Log::line(LogPrefix::kUpdateCheck + text);
 }
 
 } // namespace
@@ -122,7 +123,7 @@ void UpdateCheck::onReplyFinished(QNetworkReply* reply)
 std::optional<AppInfo> UpdateCheck::appInfoFrom(QNetworkReply& reply, const Answer& answer) const
 {
     if (answer.tooLarge) {
-        Log::line("error:the answer is larger than " + std::to_string(kMaxAnswerBytes) + " bytes");
+        Log::line(LogPrefix::kUpdateError + std::string("the answer is larger than ") + std::to_string(kMaxAnswerBytes) + " bytes");
         return std::nullopt;
     }
     // Qt reports an HTTP error status as a reply error as well; an answer that
@@ -133,7 +134,7 @@ std::optional<AppInfo> UpdateCheck::appInfoFrom(QNetworkReply& reply, const Answ
         return std::nullopt;
     }
     if (reply.error() != QNetworkReply::NoError) {
-        Log::line("error:" + reply.errorString().toStdString());
+        Log::line(LogPrefix::kUpdateError + reply.errorString().toStdString());
         return std::nullopt;
     }
     if (!status.isValid()) {
