@@ -12,6 +12,8 @@
 #include "UpdateCheck.h"
 #include "UpdateNoticeDialog.h"
 #include "ViewController.h"
+#include "WorkFolders.h"
+#include "WorkJournal.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -19,6 +21,7 @@
 #include <QIcon>
 #include <QNetworkAccessManager>
 #include <QTranslator>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <string>
 #include <vector>
@@ -53,6 +56,14 @@ int main(int argc, char* argv[])
         break;
     }
 
+    // What jobs of an earlier run left behind when they were killed goes,
+    // off the window's thread.
+    QFuture<void> leftovers = QtConcurrent::run([] {
+        const WorkFolders folders = WorkFolders::ofCurrentUser();
+        if (!folders.makePrivate())
+            WorkJournal::removeLeftovers(folders);
+    });
+
     // The desktop services, each a plain function, are all chosen here.
     QNetworkAccessManager network;
     UpdateCheck updateCheck(network, [](const QString& message) { return UpdateNoticeDialog::ask(message); },
@@ -79,5 +90,7 @@ int main(int argc, char* argv[])
 
     window.show();
     delegate.openFiles(paths);
-    return application.exec();
+    const int status = application.exec();
+    leftovers.waitForFinished();
+    return status;
 }

@@ -71,19 +71,23 @@ std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries)
 }
 
 Failure checkRun(int fd, const std::string& archivePath, const std::optional<std::string>& password,
-                 const std::vector<Entry>& run)
+                 const std::vector<Entry>& run, const std::atomic_bool& abandoned)
 {
-    EntryCheck reader(fd, archivePath, password);
-    for (const Entry& entry : run)
+    EntryCheck reader(fd, archivePath, password, abandoned);
+    for (const Entry& entry : run) {
+        if (abandoned)
+            return "the check was stopped: " + archivePath;
         if (Failure failure = reader.check(entry))
             return failure;
+    }
     return std::nullopt;
 }
 
 } // namespace
 
 Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
-                             const std::optional<std::string>& password)
+                             const std::optional<std::string>& password,
+                             const std::shared_ptr<std::atomic_bool>& abandoned)
 {
     const UniqueFd file(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.isOpen())
@@ -101,8 +105,9 @@ Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<s
     {
         std::vector<std::jthread> readers;
         for (size_t i = 1; i < runs.size(); ++i)
-            readers.emplace_back([&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i]); });
-        failures[0] = checkRun(file.get(), archivePath, password, runs[0]);
+            readers.emplace_back(
+                [&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i], *abandoned); });
+        failures[0] = checkRun(file.get(), archivePath, password, runs[0], *abandoned);
     }
     for (const Failure& failure : failures)
         if (failure)

@@ -2,6 +2,8 @@
 
 #include "Failure.h"
 
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +15,8 @@
 // password.
 class ArchiveCheck {
 public:
+    // Gives up, with a failure, as soon as abandoned is set.
     static Failure verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
-                          const std::optional<std::string>& password);
+                          const std::optional<std::string>& password,
+                          const std::shared_ptr<std::atomic_bool>& abandoned);
 };

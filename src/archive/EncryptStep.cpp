@@ -25,6 +25,7 @@ EncryptStep::EncryptStep(QObject* parent)
     // The poll also looks at once when the script ends, so the job does not
     // sit idle until the next firing.
     connect(m_expect, &ChildProcess::ended, this, &EncryptStep::waitForMove);
+    connect(m_expect, &ChildProcess::ended, this, &EncryptStep::programEnded, Qt::QueuedConnection);
 }
 
 EncryptStep::~EncryptStep() = default;
@@ -34,6 +35,7 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
     m_archivePath = archivePath;
     m_target = target;
     m_archiveBytes = FileManager::sizeOf(archivePath);
+    m_started = true;
     emit progressChanged(0);
     const std::string script = EncryptScript::text(archivePath, target);
     if (auto error = m_expect->start("/usr/bin/expect", {"-c", script},
@@ -43,6 +45,18 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
     }
     m_pending = true;
     m_poll.start();
+}
+
+void EncryptStep::stopProgram()
+{
+    m_pending = false;
+    m_poll.stop();
+    m_expect->terminate();
+}
+
+bool EncryptStep::isProgramRunning() const
+{
+    return m_started && !m_expect->hasEnded();
 }
 
 void EncryptStep::waitForMove()
@@ -93,4 +107,9 @@ FailureCause EncryptStep::failureCause() const
     if (m_startFailed || QStandardPaths::findExecutable("zipcloak").isEmpty())
         return FailureCause::EncryptorMissing;
     return FailureCause::Other;
+}
+
+void EncryptStep::waitForProgram(int milliseconds)
+{
+    m_expect->waitForEnded(milliseconds);
 }

@@ -24,10 +24,19 @@ public:
     // that is free in the destination folder.
     void encryptZip(const std::string& archivePath, const std::string& target, const std::string& password);
 
+    // Ends expect and everything it started; programEnded() follows.
+    void stopProgram();
+    bool isProgramRunning() const;
+    // Blocks until the program has ended, at most milliseconds: for a job
+    // that goes with the ending application.
+    void waitForProgram(int milliseconds);
+
 signals:
     void progressChanged(int percent);
     void succeeded();
     void failed(const JobOutcome& outcome);
+    // expect has ended, whether it succeeded, failed or was stopped.
+    void programEnded();
 
 private:
     void waitForMove();
@@ -37,6 +46,7 @@ private:
     QTimer m_poll;
     ChildProcess* m_expect = nullptr;
     bool m_pending = false;
+    bool m_started = false;
     bool m_startFailed = false;
     std::string m_archivePath;
     std::string m_target;

@@ -20,9 +20,11 @@ constexpr int kRawDeflateWindow = -15;
 
 } // namespace
 
-EntryCheck::EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password)
+EntryCheck::EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password,
+                       const std::atomic_bool& abandoned)
     : m_fd(fd)
     , m_path(archivePath)
+    , m_abandoned(abandoned)
     , m_password(password)
     , m_buffer(kBufferSize)
     , m_output(kOutputSize)
@@ -89,6 +91,8 @@ Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
     m_produced = 0;
     m_streamEnded = entry.method == kStored;
     while (remaining > 0) {
+        if (m_abandoned)
+            return "the check was stopped: " + m_path;
         const std::span<const uint8_t> piece = bytesAt(dataAt, static_cast<size_t>(std::min<uint64_t>(remaining, kBufferSize)));
         if (piece.empty())
             return broken(entry, "data cut short");

@@ -7,6 +7,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,7 +23,9 @@
 // archives hold; larger ones stream through zlib in pieces.
 class EntryCheck {
 public:
-    EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password);
+    // A large entry is read in pieces: abandoned is asked between them.
+    EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password,
+               const std::atomic_bool& abandoned);
     ~EntryCheck();
     EntryCheck(const EntryCheck&) = delete;
     EntryCheck& operator=(const EntryCheck&) = delete;
@@ -46,6 +49,7 @@ private:
 
     int m_fd;
     std::string m_path;
+    const std::atomic_bool& m_abandoned;
     std::optional<std::string> m_password;
     std::vector<uint8_t> m_buffer;
     uint64_t m_bufferAt = 0;

@@ -3,6 +3,7 @@
 #include "JobReport.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 // The phases a running job goes through, for whoever shows its progress;
@@ -28,6 +29,8 @@ enum class FailureCause {
     WorkFolderRefused,      // ~/.quillmere is a link or belongs to someone else
     PasswordRefused,        // empty, longer than 80 characters, or with control characters
     VerificationFailed,     // the written archive did not read back as expected
+    WorkFolderFull,         // no space left in ~/.quillmere for the staged copies or the archive
+    WorkFolderFailed,       // ~/.quillmere failed otherwise (an input/output error, read-only)
 };
 
 // What a job tells whoever started it when it has ended.
@@ -45,6 +48,10 @@ struct JobOutcome {
     JobPhase failedIn = JobPhase::Writing;
     FailureCause cause = FailureCause::Other;
     std::string description;
+    // For a shortage of space: the folder that lacks it and how much more
+    // the job needs (0 when unknown).
+    std::string spaceFolder;
+    uint64_t bytesMissing = 0;
     // What went into the archive and what did not; filled as far as the
     // job got.
     JobReport report;

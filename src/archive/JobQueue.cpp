@@ -1,6 +1,9 @@
 #include "JobQueue.h"
 
 #include "FileManager.h"
+#include "Log.h"
+#include "LogPrefix.h"
+#include "ReportLines.h"
 #include "PathText.h"
 #include "PasswordRule.h"
 #include "ZipAction.h"
@@ -21,8 +24,10 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
     if (paths.empty())
         return;
     if (options.isEncrypt && PasswordRule::check(options.password) != PasswordRule::Problem::None) {
-        emit jobFinished(JobOutcome::failed(JobPhase::Copying, "the password cannot be used for encryption",
-                                            FailureCause::PasswordRefused));
+        const JobOutcome refused = JobOutcome::failed(JobPhase::Copying, "the password cannot be used for encryption",
+                                                      FailureCause::PasswordRefused);
+        Log::line(std::string(LogPrefix::kRefused) + ReportLines::causeText(refused.cause) + ": " + refused.description);
+        emit jobFinished(refused);
         return;
     }
     m_waiting.push_back({paths, destDir, options});

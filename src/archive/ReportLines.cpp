@@ -21,6 +21,41 @@ const char* ReportLines::reasonText(LeftOutReason reason)
         return "name holds .DS_Store";
     case LeftOutReason::SameItem:
         return "given twice, archived once";
+    case LeftOutReason::LinkToFolder:
+        return "link to a folder";
+    case LeftOutReason::SystemItem:
+        return "part of the running system";
+    case LeftOutReason::PathTooLong:
+        return "path too long";
+    }
+    return "";
+}
+
+const char* ReportLines::causeText(FailureCause cause)
+{
+    switch (cause) {
+    case FailureCause::Other:
+        return "failed";
+    case FailureCause::WriterMissing:
+        return "php or its zip extension is missing";
+    case FailureCause::EncryptorMissing:
+        return "expect or zipcloak is missing";
+    case FailureCause::DestinationNotWritable:
+        return "the destination folder cannot be written";
+    case FailureCause::DestinationFull:
+        return "no space in the destination folder";
+    case FailureCause::NothingToArchive:
+        return "nothing to archive";
+    case FailureCause::WorkFolderRefused:
+        return "the work folder cannot be used safely";
+    case FailureCause::PasswordRefused:
+        return "the password cannot be used";
+    case FailureCause::VerificationFailed:
+        return "the archive did not read back";
+    case FailureCause::WorkFolderFull:
+        return "no space in the work folder";
+    case FailureCause::WorkFolderFailed:
+        return "the work folder failed";
     }
     return "";
 }

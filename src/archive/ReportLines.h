@@ -1,6 +1,6 @@
 #pragma once
 
-#include "JobReport.h"
+#include "JobOutcome.h"
 
 #include <string>
 #include <vector>
@@ -12,5 +12,7 @@ public:
     static std::vector<std::string> of(const std::string& archivePath, const JobReport& report);
 
     static const char* reasonText(LeftOutReason reason);
+    // Why a job failed, as the start of its line: "nothing to archive", ...
+    static const char* causeText(FailureCause cause);
     static const char* warningText(WindowsWarning warning);
 };

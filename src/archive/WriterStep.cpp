@@ -7,7 +7,9 @@
 #include "WriterCommand.h"
 #include "ZipEntryFlags.h"
 
+#include <QFutureWatcher>
 #include <QProcess>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <cstdlib>
@@ -30,6 +32,7 @@ WriterStep::WriterStep(const WorkFolders& folders, QObject* parent)
     // When the writer ends the poll looks at once instead of at its next
     // firing.
     connect(m_writer, &ChildProcess::ended, this, &WriterStep::waitForArchive);
+    connect(m_writer, &ChildProcess::ended, this, &WriterStep::programEnded, Qt::QueuedConnection);
     // php renames its finished archive into place some tens of milliseconds
     // before it has freed its memory and ended: the check can use that time.
     connect(&m_outputWatch, &QFileSystemWatcher::directoryChanged, this, &WriterStep::takeArchiveIfPresent);
@@ -56,6 +59,7 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes)
 {
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
+    m_started = true;
     emit progressChanged(0);
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
     if (auto error = m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment()))
@@ -91,9 +95,7 @@ void WriterStep::takeArchiveIfPresent()
 // complete: once it is there under its own name, nothing more is written.
 void WriterStep::takeArchive()
 {
-    m_done = true;
-    m_poll.stop();
-    m_outputWatch.removePaths(m_outputWatch.directories());
+    stopWaiting();
     if (Failure error = ZipEntryFlags::clearUtf8Names(m_archivePath)) {
         fail(*error);
         return;
@@ -104,17 +106,54 @@ void WriterStep::takeArchive()
 
 void WriterStep::fail(const std::string& description)
 {
-    m_done = true;
-    m_poll.stop();
-    m_outputWatch.removePaths(m_outputWatch.directories());
+    stopWaiting();
     Log::line(LogPrefix::kWriter + description);
-    const bool missing = m_writer->exitCode() == kCommandNotFound || !phpCanWriteArchives();
-    emit failed(JobOutcome::failed(JobPhase::Writing, description,
-                                   missing ? FailureCause::WriterMissing : FailureCause::Other));
+    if (m_writer->exitCode() == kCommandNotFound) {
+        emitFailure(description, FailureCause::WriterMissing);
+        return;
+    }
+    // Asking php takes as long as php needs to start: not on the window's
+    // thread. The watcher goes with this step, and with it the answer.
+    auto* check = new QFutureWatcher<bool>(this);
+    connect(check, &QFutureWatcher<bool>::finished, this, [this, check, description] {
+        check->deleteLater();
+        emitFailure(description, check->result() ? FailureCause::Other : FailureCause::WriterMissing);
+    });
+    check->setFuture(QtConcurrent::run(&WriterStep::phpCanWriteArchives));
+}
+
+void WriterStep::emitFailure(const std::string& description, FailureCause cause)
+{
+    emit failed(JobOutcome::failed(JobPhase::Writing, description, cause));
 }
 
 bool WriterStep::phpCanWriteArchives()
 {
     // Without php-zip, php runs but knows no ZipArchive.
     return QProcess::execute("php", {"-r", "exit(class_exists('ZipArchive') ? 0 : 3);"}) == 0;
+}
+
+// Whatever comes next, the archive is no longer waited for.
+void WriterStep::stopWaiting()
+{
+    m_done = true;
+    m_poll.stop();
+    if (!m_outputWatch.directories().isEmpty())
+        m_outputWatch.removePaths(m_outputWatch.directories());
+}
+
+void WriterStep::stopProgram()
+{
+    stopWaiting();
+    m_writer->terminate();
+}
+
+bool WriterStep::isProgramRunning() const
+{
+    return m_started && !m_writer->hasEnded();
+}
+
+void WriterStep::waitForProgram(int milliseconds)
+{
+    m_writer->waitForEnded(milliseconds);
 }

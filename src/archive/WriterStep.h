@@ -25,6 +25,13 @@ public:
     // stagedBytes is what the writer has to read, for the progress.
     void start(const std::string& archiveName, uint64_t stagedBytes);
 
+    // Ends php and everything it started; programEnded() follows.
+    void stopProgram();
+    bool isProgramRunning() const;
+    // Blocks until the program has ended, at most milliseconds: for a job
+    // that goes with the ending application.
+    void waitForProgram(int milliseconds);
+
     // The environment the writer runs with besides the application's.
     static std::vector<std::string> environment();
 
@@ -33,12 +40,20 @@ signals:
     // The archive is complete in the output folder.
     void succeeded();
     void failed(const JobOutcome& outcome);
+    // The writer's shell has ended, whether it succeeded, failed or was
+    // stopped.
+    void programEnded();
 
 private:
     void waitForArchive();
     void takeArchiveIfPresent();
     void takeArchive();
+    void stopWaiting();
+    // Emits failed once it is known whether php is missing, or lacks its
+    // archive library.
     void fail(const std::string& description);
+    void emitFailure(const std::string& description, FailureCause cause);
+    // Runs php: call it off the window's thread.
     static bool phpCanWriteArchives();
 
     WorkFolders m_folders;
@@ -48,4 +63,5 @@ private:
     std::string m_archivePath;
     uint64_t m_stagedBytes = 0;
     bool m_done = false;
+    bool m_started = false;
 };

@@ -8,8 +8,9 @@
 #include "Log.h"
 #include "LogPrefix.h"
 #include "ReportLines.h"
+#include "SpaceCheck.h"
 #include "Util.h"
-#include "WorkLock.h"
+#include "WorkJournal.h"
 #include "WriterStep.h"
 
 #include <QFutureWatcher>
@@ -17,13 +18,36 @@
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 struct ZipAction::Staged {
-    Failure refused;
-    std::shared_ptr<WorkLock> lock;
+    std::optional<JobOutcome> refused;
+    std::shared_ptr<WorkJournal> journal;
     StagedContent content;
 };
+
+namespace {
+
+FailureCause workFolderCause(int error)
+{
+    return error == ENOSPC || error == EDQUOT ? FailureCause::WorkFolderFull : FailureCause::WorkFolderFailed;
+}
+
+JobOutcome shortageOutcome(const SpaceCheck::Shortage& shortage, FailureCause cause)
+{
+    JobOutcome outcome = JobOutcome::failed(JobPhase::Copying,
+                                            "not enough free space: " + std::to_string(shortage.missing)
+                                                + " more bytes are needed in " + shortage.folder,
+                                            cause);
+    outcome.spaceFolder = shortage.folder;
+    outcome.bytesMissing = shortage.missing;
+    return outcome;
+}
+
+} // namespace
 
 ZipAction::ZipAction(ChooseFolder chooseFolder, QObject* parent)
     : QObject(parent)
@@ -32,11 +56,31 @@ ZipAction::ZipAction(ChooseFolder chooseFolder, QObject* parent)
 {
 }
 
+// Quitting, or a signal, ends a running job as stopping it does; the
+// application is ending, so here it waits for what still works.
 ZipAction::~ZipAction()
 {
-    // Quitting, or a signal, ends a running job as stopping it does.
-    if (!m_finished)
-        cleanUp();
+    m_abandoned->store(true);
+    // The programs end first, so nothing writes into what is removed; their
+    // supervisors end them within milliseconds.
+    constexpr int kProgramEndMilliseconds = 2000;
+    if (m_writer) {
+        m_writer->stopProgram();
+        m_writer->waitForProgram(kProgramEndMilliseconds);
+    }
+    if (m_encryptStep) {
+        m_encryptStep->stopProgram();
+        m_encryptStep->waitForProgram(kProgramEndMilliseconds);
+    }
+    m_writer.reset();
+    m_encryptStep.reset();
+    for (QFutureWatcherBase* watcher : std::initializer_list<QFutureWatcherBase*>{m_staging.get(), m_checking.get(), m_cleaning.get()})
+        if (watcher)
+            watcher->waitForFinished();
+    if (m_staging && !m_journal && m_staging->future().resultCount() > 0)
+        m_journal = m_staging->result()->journal;
+    if (m_journal && !m_cleaning)
+        m_journal->removeAll();
 }
 
 void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
@@ -45,11 +89,15 @@ void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool i
     m_destDir = destDir;
     m_isEncrypt = isEncrypt;
     m_password = password;
-    m_folders = WorkFolders::ofCurrentUser();
+    m_folders = WorkFolders::ofCurrentUser().forNewJob();
     Log::line(LogPrefix::kWorkRoot + m_folders.tmpDirectory());
     FailureCause cause = FailureCause::Other;
     if (Failure missing = missingProgram(cause)) {
-        fail(JobOutcome::failed(JobPhase::Copying, *missing, cause));
+        refuse(JobOutcome::failed(JobPhase::Copying, *missing, cause));
+        return;
+    }
+    if (std::optional<JobOutcome> refused = refusedDestination()) {
+        refuse(*refused);
         return;
     }
     stage(paths);
@@ -60,7 +108,7 @@ void ZipAction::selectDirAndCreateZip(const Paths& paths, const std::string& des
 {
     enterPhase(JobPhase::ChoosingFolder);
     if (!m_chooseFolder) {
-        fail(JobOutcome::failed(JobPhase::ChoosingFolder, "no folder chooser is available"));
+        refuse(JobOutcome::failed(JobPhase::ChoosingFolder, "no folder chooser is available"));
         return;
     }
     QPointer<ZipAction> self(this);
@@ -88,8 +136,8 @@ void ZipAction::stop()
 void ZipAction::stage(const Paths& paths)
 {
     enterPhase(JobPhase::Copying);
-    m_staging = new QFutureWatcher<std::shared_ptr<Staged>>(this);
-    connect(m_staging, &QFutureWatcher<std::shared_ptr<Staged>>::finished, this, &ZipAction::onStaged);
+    m_staging = std::make_unique<QFutureWatcher<std::shared_ptr<Staged>>>();
+    connect(m_staging.get(), &QFutureWatcher<std::shared_ptr<Staged>>::finished, this, &ZipAction::onStaged);
     m_staging->setFuture(QtConcurrent::run([paths, folders = m_folders, abandoned = m_abandoned] {
         return std::make_shared<Staged>(stageItems(paths, folders, abandoned));
     }));
@@ -99,37 +147,62 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
                                         const std::shared_ptr<std::atomic_bool>& abandoned)
 {
     Staged staged;
-    if ((staged.refused = folders.makePrivate()))
+    if (Failure refused = folders.makePrivate()) {
+        staged.refused = JobOutcome::failed(JobPhase::Copying, *refused, FailureCause::WorkFolderRefused);
         return staged;
-    staged.lock = std::make_shared<WorkLock>(folders.tmpDirectory(), [abandoned] { return abandoned->load(); });
-    if (!staged.lock->isHeld()) {
-        if (!abandoned->load())
-            staged.refused = "the work folder could not be locked: " + folders.tmpDirectory();
+    }
+    // What killed jobs left behind goes first: its space may be needed.
+    WorkJournal::removeLeftovers(folders);
+    const auto isAbandoned = [abandoned] { return abandoned->load(); };
+    const uint64_t copies = SpaceCheck::bytesToCopy(paths, SpaceCheck::deviceOf(folders.tmpDirectory()), isAbandoned);
+    if (const auto shortage = SpaceCheck::shortageFor(folders.tmpDirectory(), copies)) {
+        staged.refused = shortageOutcome(*shortage, FailureCause::WorkFolderFull);
         return staged;
     }
     const std::string staging = folders.stagingFolder();
-    if (FileManager::exists(staging) && FileManager::removeItem(staging))
-        Log::line(LogPrefix::kStagingNotRemoved);
-    if (Failure error = FileManager::createDirectory(staging, 0700))
-        Log::line(LogPrefix::kCreateDir + *error);
-    staged.content = Util::fixProhibitedCharacters(folders, paths, [abandoned] { return abandoned->load(); });
+    staged.journal = std::make_shared<WorkJournal>(folders);
+    if (Failure error = staged.journal->intend(WorkJournal::Kind::Staging, staging)) {
+        staged.refused = JobOutcome::failed(JobPhase::Copying, *error, FailureCause::WorkFolderFailed);
+        return staged;
+    }
+    if (::mkdir(staging.c_str(), 0700) != 0) {
+        const int error = errno;
+        Log::line(LogPrefix::kCreateDir + describeErrno(error, staging));
+        staged.refused = JobOutcome::failed(JobPhase::Copying, describeErrno(error, staging), workFolderCause(error));
+        return staged;
+    }
+    staged.journal->made(staging);
+    staged.content = Util::fixProhibitedCharacters(folders, paths, isAbandoned);
     return staged;
 }
 
 void ZipAction::onStaged()
 {
     const std::shared_ptr<Staged> staged = m_staging->result();
-    if (m_finished)
+    m_journal = staged->journal;
+    if (m_finished) {
+        cleanUpWhenIdle();
         return;
-    m_lock = staged->lock;
+    }
     m_content = std::move(staged->content);
     if (staged->refused) {
-        Log::line(LogPrefix::kWorkFolder + *staged->refused);
-        fail(JobOutcome::failed(JobPhase::Copying, *staged->refused, FailureCause::WorkFolderRefused));
+        refuse(*staged->refused);
+        return;
+    }
+    if (m_content.workFolderError != 0) {
+        JobOutcome outcome = JobOutcome::failed(JobPhase::Copying, m_content.workFolderFailure,
+                                                workFolderCause(m_content.workFolderError));
+        outcome.spaceFolder = m_folders.tmpDirectory();
+        Log::line(LogPrefix::kWorkFolder + m_content.workFolderFailure);
+        fail(outcome);
         return;
     }
     if (m_content.report.fileCount + m_content.report.folderCount == 0) {
-        fail(JobOutcome::failed(JobPhase::Copying, "none of the items could be read", FailureCause::NothingToArchive));
+        refuse(JobOutcome::failed(JobPhase::Copying, "none of the items could be read", FailureCause::NothingToArchive));
+        return;
+    }
+    if (std::optional<JobOutcome> shortage = spaceShortage()) {
+        refuse(*shortage);
         return;
     }
     write();
@@ -140,10 +213,18 @@ void ZipAction::write()
 {
     enterPhase(JobPhase::Writing);
     m_archiveName = Delivery::freeArchiveName(m_destDir);
-    m_writer = new WriterStep(m_folders, this);
-    connect(m_writer, &WriterStep::progressChanged, this, &ZipAction::progressChanged);
-    connect(m_writer, &WriterStep::failed, this, &ZipAction::fail);
-    connect(m_writer, &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
+    m_writer = std::make_unique<WriterStep>(m_folders);
+    connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::progressChanged);
+    connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {
+        if (outcome.cause == FailureCause::Other
+            && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))) {
+            outcome.cause = FailureCause::WorkFolderFull;
+            outcome.spaceFolder = m_folders.tmpDirectory();
+        }
+        fail(outcome);
+    });
+    connect(m_writer.get(), &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
+    connect(m_writer.get(), &WriterStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
     m_writer->start(m_archiveName, m_content.totalBytes);
 }
 
@@ -152,15 +233,19 @@ void ZipAction::write()
 void ZipAction::encrypt()
 {
     enterPhase(JobPhase::Encrypting);
-    m_partPath = m_destDir + "/" + Delivery::partName(m_destDir);
-    m_encryptStep = new EncryptStep(this);
-    connect(m_encryptStep, &EncryptStep::progressChanged, this, &ZipAction::progressChanged);
-    connect(m_encryptStep, &EncryptStep::failed, this, [this](JobOutcome outcome) {
+    m_partPath = newPartPath();
+    m_encryptStep = std::make_unique<EncryptStep>();
+    connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, &ZipAction::progressChanged);
+    connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
         if (outcome.cause == FailureCause::Other)
             outcome.cause = Delivery::destinationCause(m_destDir, FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName)));
         fail(outcome);
     });
-    connect(m_encryptStep, &EncryptStep::succeeded, this, &ZipAction::verify);
+    connect(m_encryptStep.get(), &EncryptStep::succeeded, this, [this] {
+        m_journal->made(m_partPath);
+        verify();
+    });
+    connect(m_encryptStep.get(), &EncryptStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
     m_encryptStep->encryptZip(m_folders.archiveInOutput(m_archiveName), m_partPath, m_password);
 }
 
@@ -169,29 +254,42 @@ void ZipAction::moveToDestination()
 {
     enterPhase(JobPhase::Delivering);
     const std::string archive = m_folders.archiveInOutput(m_archiveName);
-    m_partPath = m_destDir + "/" + Delivery::partName(m_destDir);
+    m_partPath = newPartPath();
     if (Failure error = FileManager::moveItem(archive, m_partPath)) {
         Log::line(LogPrefix::kCopy + *error + LogPrefix::kErrorFilePath + m_destDir);
         fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, FileManager::sizeOf(archive))));
         return;
     }
+    m_journal->made(m_partPath);
     verify();
+}
+
+// The hidden name the archive arrives under, written down before anything
+// is there, so that a job killed on the way leaves nothing behind for good.
+std::string ZipAction::newPartPath()
+{
+    const std::string part = m_destDir + "/" + Delivery::partName(m_destDir);
+    m_journal->intend(WorkJournal::Kind::Part, part);
+    return part;
 }
 
 // Step 4: the archive in the destination folder reads back as it must.
 void ZipAction::verify()
 {
     enterPhase(JobPhase::Verifying);
-    m_checking = new QFutureWatcher<Failure>(this);
-    connect(m_checking, &QFutureWatcher<Failure>::finished, this, &ZipAction::onVerified);
+    m_checking = std::make_unique<QFutureWatcher<Failure>>();
+    connect(m_checking.get(), &QFutureWatcher<Failure>::finished, this, &ZipAction::onVerified);
     const std::optional<std::string> password = m_isEncrypt ? std::optional(m_password) : std::nullopt;
-    m_checking->setFuture(QtConcurrent::run(&ArchiveCheck::verify, m_partPath, m_content.expectedEntries, password));
+    m_checking->setFuture(QtConcurrent::run(&ArchiveCheck::verify, m_partPath, m_content.expectedEntries, password,
+                                            m_abandoned));
 }
 
 void ZipAction::onVerified()
 {
-    if (m_finished)
+    if (m_finished) {
+        cleanUpWhenIdle();
         return;
+    }
     if (const Failure failure = m_checking->result()) {
         Log::line(LogPrefix::kVerify + *failure);
         fail(JobOutcome::failed(JobPhase::Verifying, *failure, FailureCause::VerificationFailed));
@@ -239,10 +337,43 @@ Failure ZipAction::missingProgram(FailureCause& cause) const
     return std::nullopt;
 }
 
+// A destination that cannot take the archive is told before anything is
+// copied.
+std::optional<JobOutcome> ZipAction::refusedDestination() const
+{
+    if (FileManager::isDirectory(m_destDir) && ::access(m_destDir.c_str(), W_OK | X_OK) == 0)
+        return std::nullopt;
+    const int error = FileManager::isDirectory(m_destDir) ? errno : ENOTDIR;
+    return JobOutcome::failed(JobPhase::Copying, describeErrno(FileManager::exists(m_destDir) ? error : ENOENT, m_destDir),
+                              FailureCause::DestinationNotWritable);
+}
+
+// The archive is written in the work folder (encryption makes a second copy
+// beside it) and then goes to the destination: both must have room for the
+// largest archive the staged files can give.
+std::optional<JobOutcome> ZipAction::spaceShortage() const
+{
+    const int entries = m_content.report.fileCount + m_content.report.folderCount;
+    const uint64_t archive = SpaceCheck::archiveBound(m_content.totalBytes, entries);
+    if (auto shortage = SpaceCheck::shortageFor(m_folders.tmpDirectory(), archive * (m_isEncrypt ? 2 : 1)))
+        return shortageOutcome(*shortage, FailureCause::WorkFolderFull);
+    if (SpaceCheck::deviceOf(m_destDir) != SpaceCheck::deviceOf(m_folders.tmpDirectory()))
+        if (auto shortage = SpaceCheck::shortageFor(m_destDir, archive))
+            return shortageOutcome(*shortage, FailureCause::DestinationFull);
+    return std::nullopt;
+}
+
 void ZipAction::enterPhase(JobPhase phase)
 {
     m_phase = phase;
     emit phaseChanged(phase);
+}
+
+// A job that ends before any work, with one line that starts with why.
+void ZipAction::refuse(const JobOutcome& outcome)
+{
+    Log::line(std::string(LogPrefix::kRefused) + ReportLines::causeText(outcome.cause) + ": " + outcome.description);
+    fail(outcome);
 }
 
 void ZipAction::fail(const JobOutcome& outcome)
@@ -256,37 +387,32 @@ void ZipAction::finish(const JobOutcome& outcome)
 {
     if (m_finished)
         return;
-    cleanUp();
     m_finished = true;
-    emit finished(outcome);
-    deleteLater();
-}
-
-void ZipAction::cleanUp()
-{
     m_abandoned->store(true);
     // The programs end first, so nothing writes into what is removed.
-    delete m_writer;
-    m_writer = nullptr;
-    delete m_encryptStep;
-    m_encryptStep = nullptr;
-    if (m_staging && m_staging->isRunning())
-        m_staging->waitForFinished();
-    if (m_checking && m_checking->isRunning())
-        m_checking->waitForFinished();
-    if (!m_lock && m_staging && m_staging->isFinished() && m_staging->future().resultCount() > 0)
-        m_lock = m_staging->result()->lock;
-    // The part file has a name no one else uses: what is there is ours.
-    if (!m_partPath.empty() && FileManager::exists(m_partPath))
-        FileManager::removeItem(m_partPath);
-    // Only a job that holds the work folder's lock staged anything: the
-    // staging folder may otherwise be another process's, or lie in a work
-    // folder that was refused.
-    if (m_lock && m_lock->isHeld()) {
-        const std::string staging = m_folders.stagingFolder();
-        if (FileManager::exists(staging))
-            if (Failure error = FileManager::removeItem(staging))
-                Log::line(LogPrefix::kCleanup + *error);
+    if (m_writer)
+        m_writer->stopProgram();
+    if (m_encryptStep)
+        m_encryptStep->stopProgram();
+    emit finished(outcome);
+    cleanUpWhenIdle();
+}
+
+bool ZipAction::isIdle() const
+{
+    return !(m_writer && m_writer->isProgramRunning()) && !(m_encryptStep && m_encryptStep->isProgramRunning())
+        && !(m_staging && m_staging->isRunning()) && !(m_checking && m_checking->isRunning());
+}
+
+void ZipAction::cleanUpWhenIdle()
+{
+    if (!m_finished || m_cleaning || !isIdle())
+        return;
+    if (!m_journal) {
+        deleteLater();
+        return;
     }
-    m_lock.reset();
+    m_cleaning = std::make_unique<QFutureWatcher<void>>();
+    connect(m_cleaning.get(), &QFutureWatcher<void>::finished, this, &QObject::deleteLater);
+    m_cleaning->setFuture(QtConcurrent::run([journal = m_journal] { journal->removeAll(); }));
 }

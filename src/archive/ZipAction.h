@@ -13,16 +13,17 @@
 #include <vector>
 
 class EncryptStep;
-class WorkLock;
+class WorkJournal;
 class WriterStep;
 template <typename T> class QFutureWatcher;
 
 // One archive job, in the order of its steps: stage the items into the
-// content folder under Windows-safe names, have php write the archive,
-// encrypt it when asked, move it into the destination folder under a
-// hidden name, verify it there, give it its free archive name, and report.
-// Nothing is delivered unless every step succeeded. Create it with new: the
-// job deletes itself once it has reported its end through finished().
+// job's own content folder under Windows-safe names, have php write the
+// archive, encrypt it when asked, move it into the destination folder under
+// a hidden name, verify it there, give it its free archive name, and report.
+// Nothing is delivered unless every step succeeded. Create it with new: once
+// it has reported its end through finished(), it waits for its programs and
+// threads to end, removes what it made, and deletes itself.
 class ZipAction : public QObject {
     Q_OBJECT
 public:
@@ -39,8 +40,7 @@ public:
                                        const std::string& password);
 
     // Ends the job where it is: its programs and everything they started
-    // end, the staging folder goes, nothing is delivered, and finished()
-    // reports it as stopped.
+    // end, nothing is delivered, and finished() reports it as stopped.
     virtual void stop();
 
 signals:
@@ -67,10 +67,17 @@ private:
     void onStaged();
     void onVerified();
     Failure missingProgram(FailureCause& cause) const;
+    std::optional<JobOutcome> refusedDestination() const;
+    std::optional<JobOutcome> spaceShortage() const;
+    std::string newPartPath();
     void enterPhase(JobPhase phase);
+    void refuse(const JobOutcome& outcome);
     void fail(const JobOutcome& outcome);
     void finish(const JobOutcome& outcome);
-    void cleanUp();
+    // Once no program and no thread of the job works any more, what the
+    // job made goes, on a worker thread, and then the job itself.
+    void cleanUpWhenIdle();
+    bool isIdle() const;
 
     ChooseFolder m_chooseFolder;
     WorkFolders m_folders;
@@ -78,15 +85,16 @@ private:
     bool m_isEncrypt = false;
     std::string m_password;
     JobPhase m_phase = JobPhase::Copying;
-    std::shared_ptr<WorkLock> m_lock;
+    std::shared_ptr<WorkJournal> m_journal;
     StagedContent m_content;
     std::string m_archiveName;
     std::string m_partPath; // the archive on its way into the destination folder
-    WriterStep* m_writer = nullptr;
-    EncryptStep* m_encryptStep = nullptr;
-    QFutureWatcher<std::shared_ptr<Staged>>* m_staging = nullptr;
-    QFutureWatcher<Failure>* m_checking = nullptr;
+    std::unique_ptr<WriterStep> m_writer;
+    std::unique_ptr<EncryptStep> m_encryptStep;
+    std::unique_ptr<QFutureWatcher<std::shared_ptr<Staged>>> m_staging;
+    std::unique_ptr<QFutureWatcher<Failure>> m_checking;
+    std::unique_ptr<QFutureWatcher<void>> m_cleaning;
     bool m_finished = false;
-    // Set when the job goes away while a worker thread still works for it.
+    // Set when the job ends while a worker thread still works for it.
     std::shared_ptr<std::atomic_bool> m_abandoned = std::make_shared<std::atomic_bool>(false);
 };

@@ -75,6 +75,12 @@ QString JobReportText::reason(LeftOutReason reason)
         return QStringLiteral("名前に「.DS_Store」を含むため、アーカイブには入りません");
     case LeftOutReason::SameItem:
         return QStringLiteral("同じ項目が二度指定されました（一つだけ入れています）");
+    case LeftOutReason::LinkToFolder:
+        return QStringLiteral("フォルダへのリンクです（リンク先はアーカイブに入れません）");
+    case LeftOutReason::SystemItem:
+        return QStringLiteral("/proc、/sys、/dev の中はシステムの一部のため、アーカイブに入れません");
+    case LeftOutReason::PathTooLong:
+        return QStringLiteral("アーカイブの中のパスが長すぎます");
     }
     return {};
 }

@@ -4,6 +4,7 @@
 #include "PathText.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QStringList>
 
 QString JobStatusText::phase(JobPhase phase)
@@ -109,6 +110,10 @@ QString JobStatusText::failureHeadline(const JobOutcome& outcome)
         return QStringLiteral("このパスワードでは暗号化できないため、作成しませんでした");
     case FailureCause::VerificationFailed:
         return QStringLiteral("作成したアーカイブが正しく読めなかったため、保存しませんでした");
+    case FailureCause::WorkFolderFull:
+        return QStringLiteral("作業用フォルダ ~/.quillmere のディスクに空きが足りないため、作成しませんでした");
+    case FailureCause::WorkFolderFailed:
+        return QStringLiteral("作業用フォルダ ~/.quillmere に書き込めなかったため、作成しませんでした");
     case FailureCause::Other:
         break;
     }
@@ -139,7 +144,12 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
     case FailureCause::DestinationNotWritable:
         return QStringLiteral("保存先のフォルダがあり、書き込みが許されているかを確かめるか、「保存先を選択する」で別のフォルダを選んでください。");
     case FailureCause::DestinationFull:
-        return QStringLiteral("不要なファイルを削除して空きを作るか、「保存先を選択する」で別のディスクのフォルダを選んでください。");
+        return shortage(outcome)
+            + QStringLiteral("不要なファイルを削除して空きを作るか、「保存先を選択する」で別のディスクのフォルダを選んでください。");
+    case FailureCause::WorkFolderFull:
+        return shortage(outcome) + QStringLiteral("ホームフォルダのディスクに空きを作ってから、もう一度お試しください。");
+    case FailureCause::WorkFolderFailed:
+        return QStringLiteral("ホームフォルダのディスクに書き込めるかを確かめてから、もう一度お試しください。");
     case FailureCause::NothingToArchive:
         return QStringLiteral("項目がまだその場所にあり、読み取りが許されているかを確かめてください。");
     case FailureCause::WorkFolderRefused:
@@ -154,6 +164,17 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
         break;
     }
     return QStringLiteral("もう一度お試しください。繰り返すときは「詳細」の内容を管理者に伝えてください。");
+}
+
+QString JobStatusText::shortage(const JobOutcome& outcome)
+{
+    if (outcome.spaceFolder.empty())
+        return {};
+    const QString folder = path(outcome.spaceFolder);
+    if (outcome.bytesMissing == 0)
+        return QStringLiteral("%1 のディスクに空きがありません。").arg(folder);
+    return QStringLiteral("%1 のディスクにあと %2 の空きが必要です。")
+        .arg(folder, QLocale(QLocale::Japanese).formattedDataSize(qint64(outcome.bytesMissing)));
 }
 
 QString JobStatusText::technicalDetail(const JobOutcome& outcome)

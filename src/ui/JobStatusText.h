@@ -40,4 +40,6 @@ public:
 private:
     static QString failureHeadline(const JobOutcome& outcome);
     static QString failureRemedy(const JobOutcome& outcome, PasswordRule::Problem password);
+    // Which folder lacks how much space, as a sentence; empty when unknown.
+    static QString shortage(const JobOutcome& outcome);
 };

@@ -37,18 +37,22 @@ StagedContent ContentBuilder::build(const std::vector<std::string>& items)
     const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMostStagers);
     std::vector<std::unique_ptr<FolderStager>> stagers;
     for (unsigned i = 0; i < count; ++i)
-        stagers.push_back(std::make_unique<FolderStager>(m_folders, workFolder, m_abandoned,
-                                                         [this](FolderTask task) { schedule(std::move(task)); }));
+        stagers.push_back(std::make_unique<FolderStager>(
+            m_folders, workFolder, [this] { return m_workFolderFailed || m_abandoned(); },
+            [this](FolderTask task) { schedule(std::move(task)); }, [this] { m_workFolderFailed = true; }));
 
     const std::string contentPath = m_folders.contentFolder();
     if (Failure error = FileManager::createDirectory(contentPath, 0700))
         Log::line(LogPrefix::kCreateDir + *error);
     const std::shared_ptr<const OpenFolder> content = OpenFolder::open(*OpenFolder::working(), contentPath, contentPath);
     if (!content) {
-        const std::string error = describeErrno(errno, contentPath);
-        Log::line(LogPrefix::kCreateDir + error);
-        stagers.front()->leaveOutAll(items, error);
-        return merged(stagers);
+        const int error = errno;
+        const std::string description = describeErrno(error, contentPath);
+        Log::line(LogPrefix::kCreateDir + description);
+        StagedContent failed;
+        failed.workFolderError = error;
+        failed.workFolderFailure = description;
+        return failed;
     }
     stagers.front()->stageGiven(items, *content);
     {
@@ -80,7 +84,7 @@ void ContentBuilder::work(FolderStager& stager)
         m_waiting.pop_back();
         ++m_busy;
         lock.unlock();
-        if (!m_abandoned())
+        if (!m_abandoned() && !m_workFolderFailed)
             stager.stageContent(task);
         lock.lock();
         --m_busy;
@@ -99,6 +103,10 @@ StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderSta
         all.report.fileCount += part.report.fileCount;
         all.report.folderCount += part.report.folderCount;
         all.totalBytes += part.totalBytes;
+        if (all.workFolderError == 0) {
+            all.workFolderError = part.workFolderError;
+            all.workFolderFailure = part.workFolderFailure;
+        }
         auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
         append(all.expectedEntries, part.expectedEntries);
         append(all.report.renamed, part.report.renamed);

@@ -4,6 +4,7 @@
 #include "StagedContent.h"
 #include "WorkFolders.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -34,6 +35,8 @@ private:
 
     WorkFolders m_folders;
     std::function<bool()> m_abandoned;
+    // Set by the first stager whose writing into the content folder failed.
+    std::atomic_bool m_workFolderFailed = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     // Last in, first out: the tree fills depth first.

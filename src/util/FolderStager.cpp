@@ -10,6 +10,8 @@
 #include <QString>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
@@ -60,11 +62,12 @@ std::string composed(const std::string& utf8)
 } // namespace
 
 FolderStager::FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder,
-                           std::function<bool()> abandoned, Schedule schedule)
+                           std::function<bool()> abandoned, Schedule schedule, std::function<void()> workFolderFailed)
     : m_folders(folders)
     , m_workFolder(workFolder)
     , m_abandoned(std::move(abandoned))
     , m_schedule(std::move(schedule))
+    , m_workFolderFailed(std::move(workFolderFailed))
 {
 }
 
@@ -75,7 +78,11 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
     FolderIds given;
     for (const std::string& path : items) {
         const std::string name = PathText::lastComponent(path);
-        std::optional<Item> item = examine({working, path, path, name, name}, {});
+        if (isSystemItem(path)) {
+            leaveOut(path, LeftOutReason::SystemItem, "part of the running system, not a user's file: " + path);
+            continue;
+        }
+        std::optional<Item> item = examine({working, path, path, name, name}, {}, true);
         if (!item)
             continue;
         if (!given.emplace(item->device, item->inode).second) {
@@ -91,20 +98,14 @@ void FolderStager::stageContent(const FolderTask& task)
 {
     const std::shared_ptr<const OpenFolder> target = OpenFolder::open(*OpenFolder::working(), task.target, task.target);
     if (!target) {
-        leaveOut(task.source, LeftOutReason::CopyFailed, describeErrno(errno, task.target));
+        failWorkFolder(errno, describeErrno(errno, task.target));
         return;
     }
     expectEmptyFolderEntry(task.relative,
                            stageAll(listFolder(task), *target, task.relative, task.relativeShown, task.inside));
 }
 
-void FolderStager::leaveOutAll(const std::vector<std::string>& items, const std::string& error)
-{
-    for (const std::string& path : items)
-        leaveOut(path, LeftOutReason::CopyFailed, error);
-}
-
-std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderIds& ancestors)
+std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderIds& ancestors, bool given)
 {
     const int folder = item.parent->fd();
     const char* const name = item.at.c_str();
@@ -123,6 +124,13 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
         return std::nullopt;
     }
     item.isFolder = S_ISDIR(info.st_mode);
+    // The archive holds no links. A link to a folder would bring in a tree
+    // from anywhere (a link to "/" brings the whole system): only a link the
+    // user gave is followed, once.
+    if (item.isFolder && S_ISLNK(link.st_mode) && !given) {
+        leaveOut(source, LeftOutReason::LinkToFolder, "a link to a folder: " + source);
+        return std::nullopt;
+    }
     item.device = info.st_dev;
     item.inode = info.st_ino;
     item.size = info.st_size;
@@ -170,12 +178,21 @@ std::vector<FolderStager::Item> FolderStager::listFolder(const FolderTask& task)
             ::close(listing);
         return children;
     }
+    // The running system's own file systems are not the user's files, and
+    // some of their files never end.
+    if (opened->isSystemFileSystem()) {
+        ::closedir(dir);
+        leaveOut(task.source, LeftOutReason::SystemItem, "part of the running system: " + task.source);
+        return children;
+    }
     while (const dirent* entry = ::readdir(dir)) {
+        if (m_abandoned())
+            break;
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
         Item child{opened, name, PathText::join(task.source, name), task.original + "/" + name, name};
-        if (std::optional<Item> examined = examine(std::move(child), task.inside))
+        if (std::optional<Item> examined = examine(std::move(child), task.inside, false))
             children.push_back(std::move(*examined));
     }
     ::closedir(dir);
@@ -231,6 +248,11 @@ bool FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
     for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i) {
         const std::string path = PathText::below(relative, names[i].fixedName);
         const std::string pathShown = PathText::below(relativeShown, names[i].shownName);
+        if (isTooLongForWriter(path)) {
+            leaveOut(kept[i].source, LeftOutReason::PathTooLong,
+                     "its path in the archive has " + std::to_string(entryName(path).size()) + " bytes: " + kept[i].source);
+            continue;
+        }
         const bool placed = kept[i].isFolder ? stageFolder(kept[i], names[i], target, path, pathShown, ancestors)
                                              : stageFile(kept[i], names[i], target, path, pathShown);
         placedVisible = placedVisible || (placed && !names[i].fixedName.starts_with('.'));
@@ -243,9 +265,13 @@ bool FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
 {
     const std::string targetPath = target.pathOf(placed.fixedName);
     if (::mkdirat(target.fd(), placed.fixedName.c_str(), 0700) != 0) {
-        const std::string error = describeErrno(errno, targetPath);
-        Log::line(LogPrefix::kFixNames + error + LogPrefix::kErrorFileName + item.original);
-        leaveOut(item.source, LeftOutReason::CopyFailed, error);
+        const int error = errno;
+        const std::string description = describeErrno(error, targetPath);
+        Log::line(LogPrefix::kFixNames + description + LogPrefix::kErrorFileName + item.original);
+        if (error == EEXIST)
+            leaveOut(item.source, LeftOutReason::CopyFailed, description);
+        else
+            failWorkFolder(error, description);
         return false;
     }
     ++m_content.report.folderCount;
@@ -265,9 +291,17 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
         return false;
     }
-    if (Failure error = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName)) {
-        Log::line(LogPrefix::kFixNames + *error + LogPrefix::kErrorFileName + item.original);
-        leaveOut(item.source, LeftOutReason::CopyFailed, *error);
+    if (auto error = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName, m_abandoned)) {
+        const int code = error->error;
+        if (m_abandoned())
+            return false;
+        Log::line(LogPrefix::kFixNames + error->description + LogPrefix::kErrorFileName + item.original);
+        // Only what lies in the user's file leaves it out; a failure of our
+        // own folder (no space, an input/output error) fails the job.
+        if (error->atTarget && code != EEXIST)
+            failWorkFolder(code, error->description);
+        else
+            leaveOut(item.source, error->atTarget ? LeftOutReason::CopyFailed : reasonFor(code), error->description);
         return false;
     }
     ++m_content.report.fileCount;
@@ -314,4 +348,34 @@ void FolderStager::expectEmptyFolderEntry(const std::string& relative, bool hasV
 void FolderStager::leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail)
 {
     m_content.report.leftOut.push_back({path, reason, detail});
+}
+
+void FolderStager::failWorkFolder(int error, const std::string& description)
+{
+    if (m_content.workFolderError == 0) {
+        m_content.workFolderError = error;
+        m_content.workFolderFailure = description;
+    }
+    m_workFolderFailed();
+}
+
+bool FolderStager::isSystemItem(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return false;
+    const std::string real = resolved;
+    std::free(resolved);
+    for (const char* top : {"/proc", "/sys", "/dev"})
+        if (real == top || real.starts_with(std::string(top) + "/"))
+            return true;
+    return false;
+}
+
+bool FolderStager::isTooLongForWriter(const std::string& path) const
+{
+    // The writer opens "archive/..." from the output folder, and php makes
+    // every path absolute before it opens it: the whole must fit in
+    // PATH_MAX with its terminating null.
+    return m_folders.outputFolder().size() + 1 + entryName(path).size() >= PATH_MAX;
 }

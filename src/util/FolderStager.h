@@ -36,16 +36,16 @@ public:
     };
     using Schedule = std::function<void(FolderTask)>;
 
+    // abandoned says when to stop; workFolderFailed is called when the
+    // content folder itself fails, which ends the building for every stager.
     FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder, std::function<bool()> abandoned,
-                 Schedule schedule);
+                 Schedule schedule, std::function<void()> workFolderFailed);
 
     // The items the user gave (absolute paths, in the user's order) go
     // into content, the open content folder.
     void stageGiven(const std::vector<std::string>& items, const OpenFolder& content);
     // The content of a folder made before.
     void stageContent(const FolderTask& task);
-    // Nothing could be staged: every item given is left out for error.
-    void leaveOutAll(const std::vector<std::string>& items, const std::string& error);
 
     const StagedContent& content() const { return m_content; }
 
@@ -67,7 +67,14 @@ private:
         int number = 1;          // > 1 when numbered apart from a sibling
     };
 
-    std::optional<Item> examine(Item item, const FolderIds& ancestors);
+    // given: the user named the item itself, so a link there is followed;
+    // inside a folder, a link to a folder is not.
+    std::optional<Item> examine(Item item, const FolderIds& ancestors, bool given);
+    // True for an item the user gave from /proc, /sys or /dev.
+    static bool isSystemItem(const std::string& path);
+    // True when path, below the content folder, is too long for the writer
+    // to open once it is joined to the folder the writer works in.
+    bool isTooLongForWriter(const std::string& path) const;
     // True when info's mode alone shows that this process may use the item
     // in folder as access (R_OK, X_OK) asks; false when the kernel must say.
     bool ownerMayRead(const OpenFolder& folder, const struct stat& info, int access) const;
@@ -87,12 +94,15 @@ private:
     // visible name in it; hasVisible says a visible name was placed there.
     void expectEmptyFolderEntry(const std::string& relative, bool hasVisible);
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
+    // The content folder refused something: the job cannot go on.
+    void failWorkFolder(int error, const std::string& description);
     std::string shown(const std::string& name) const;
 
     WorkFolders m_folders;
     std::pair<dev_t, ino_t> m_workFolder;
     std::function<bool()> m_abandoned;
     Schedule m_schedule;
+    std::function<void()> m_workFolderFailed;
     Cp932Name m_converter;
     uid_t m_user = ::geteuid();
     StagedContent m_content;

@@ -21,6 +21,9 @@ enum class LeftOutReason {
     CopyFailed,  // could not be staged (for example no space in the work folder)
     ExcludedName, // its path holds ".DS_Store", which the archive leaves out
     SameItem,     // given twice: it is in the archive once
+    LinkToFolder, // a link to a folder inside a given folder: the archive holds no links
+    SystemItem,   // below /proc, /sys or /dev: the running system, not the user's files
+    PathTooLong,  // its path in the archive is longer than the writer can open
 };
 
 // An item the user gave, or one inside a given folder, that is not in the

@@ -14,4 +14,9 @@ struct StagedContent {
     std::vector<std::string> expectedEntries;
     // The bytes of all staged files, what the writer has to read.
     uint64_t totalBytes = 0;
+    // Set when the work folder itself failed while the tree was built (no
+    // space, an input/output error): the staged tree is incomplete and the
+    // job cannot go on. The system's error number, and its description.
+    int workFolderError = 0;
+    std::string workFolderFailure;
 };

@@ -5,20 +5,30 @@
 #include <string>
 
 // Every folder and file a job works in, formed in this one place: the work
-// root (home + "/.quillmere"), the staging folder inside it, the output
-// folder inside that, the content folder "archive" inside the output
-// folder, and the archive the writer makes beside the content folder.
+// root (home + "/.quillmere"), the job's own staging folder inside it, the
+// output folder inside that, the content folder "archive" inside the output
+// folder, and the archive the writer makes beside the content folder. Each
+// job stages in a folder of its own ("<STAGING_DIR_NAME>-<job>"), so that
+// nothing left running by an earlier job can touch a later one's files.
 class WorkFolders {
 public:
     static constexpr const char* STAGING_DIR_NAME = "34a928f190f714d60756129ad55f14f51de0867b22344d7bf3d6f77805b31225";
     static constexpr const char* OUTPUT_DIR_NAME = "17A83E501F804A8551D27619DA0CF23C04474FC6946073962B915FFE86421A56";
     static constexpr const char* CONTENT_DIR_NAME = "archive";
 
-    explicit WorkFolders(const std::string& homeDirectory);
+    explicit WorkFolders(const std::string& homeDirectory, std::string job = {});
     // The folders below the current user's home folder.
     static WorkFolders ofCurrentUser();
+    // The same work root, for a new job with a name of its own.
+    WorkFolders forNewJob() const;
 
     const std::string& tmpDirectory() const { return m_tmpDirectory; }
+    const std::string& job() const { return m_job; }
+    // Where the records of what each job made are kept.
+    std::string journalFolder() const;
+    // True for the name of a staging folder in the work root, of any job
+    // (and the one folder all jobs shared in earlier versions).
+    static bool isStagingName(const std::string& name);
     std::string stagingFolder() const;
     std::string outputFolder() const;
     std::string contentFolder() const;
@@ -32,4 +42,5 @@ public:
 
 private:
     std::string m_tmpDirectory;
+    std::string m_job;
 };

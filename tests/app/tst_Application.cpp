@@ -4,6 +4,8 @@
 #include "ZipReader.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -20,15 +23,70 @@ namespace {
 
 const int kStartMilliseconds = 20000;
 const int kJobMilliseconds = 30000;
+const int kEncryptingMilliseconds = 40000;
+// How long the programs of a job may outlive the application.
+const int kOrphanMilliseconds = 2000;
+// How long the program may take to end on a signal while it stages.
+const int kStagingEndMilliseconds = 1000;
+// Incompressible, so that zipcloak has a while to work on it.
+const qint64 kLargeFileBytes = 300'000'000;
 
 QString qs(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+// A file of /proc, read without iostreams: a process that ends while it is
+// read makes an empty text, not an exception.
+QByteArray procFile(const std::string& pid, const char* name)
+{
+    QFile file(qs("/proc/" + pid + "/" + name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Alive, and not merely waiting for init to reap it.
 bool isRunning(const std::string& pid)
 {
-    std::ifstream stat("/proc/" + pid + "/stat");
-    const std::string text{std::istreambuf_iterator<char>(stat), {}};
-    return !text.empty() && text.find(") Z ") == std::string::npos;
+    const QByteArray text = procFile(pid, "stat");
+    return !text.isEmpty() && !text.contains(") Z ");
+}
+
+std::string parentOf(const std::string& pid)
+{
+    const QByteArray text = procFile(pid, "stat");
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 ? fields[1].toStdString() : std::string();
+}
+
+// The running processes of the given programs (by the name they were
+// started with) that run with home as $HOME: the session's own. (expect's
+// command line holds the home's path only as Tcl text.)
+std::set<std::string> processesOf(const std::set<QByteArray>& programs, const std::string& home)
+{
+    std::set<std::string> found;
+    const QByteArray homeEntry = QByteArray::fromStdString("HOME=" + home);
+    const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        const std::string pid = entry.toStdString();
+        const QByteArray commandLine = procFile(pid, "cmdline");
+        const QByteArray program = commandLine.left(commandLine.indexOf('\0'));
+        if (programs.count(program.mid(program.lastIndexOf('/') + 1))
+            && procFile(pid, "environ").split('\0').contains(homeEntry) && isRunning(pid))
+            found.insert(pid);
+    }
+    return found;
+}
+
+bool writeRandomFile(const std::string& path, qint64 size)
+{
+    QFile random("/dev/urandom");
+    QFile file(qs(path));
+    if (!random.open(QIODevice::ReadOnly) || !file.open(QIODevice::WriteOnly))
+        return false;
+    for (qint64 written = 0; written < size;) {
+        const QByteArray block = random.read(std::min<qint64>(size - written, 1 << 20));
+        if (block.isEmpty() || file.write(block) != block.size())
+            return false;
+        written += block.size();
+    }
+    return true;
 }
 
 // Folders for the program below one temporary folder, and the programs
@@ -55,6 +113,37 @@ public:
         return QFile::encodeName(m_base.path()).toStdString() + "/" + name;
     }
     std::string home() const { return path("home with \"quotes\" and 'apostrophes' " + std::string(80, 'x')); }
+    // The options a job takes from the settings file, as the window would
+    // have stored them.
+    void storeEncryption(const std::string& password) const
+    {
+        fs::create_directories(path("config/Quillmere"));
+        std::ofstream(path("config/Quillmere/Quillmere.conf"))
+            << "[settings]\nisEncrypt=true\npassword=" << password << "\nisSelectDir=false\n";
+    }
+    // What the work folder holds, with the journal's records: a job that
+    // has ended leaves its journal folder empty.
+    QStringList leftInWorkFolder() const
+    {
+        const QString work = qs(home() + "/.quillmere");
+        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
+        QStringList left = QDir(work).entryList(all);
+        left.removeAll("journal");
+        for (const QString& record : QDir(work + "/journal").entryList(all))
+            left << "journal/" + record;
+        return left;
+    }
+    // True once a job's content folder holds something.
+    bool isStaging() const
+    {
+        const QDir work(qs(home() + "/.quillmere"));
+        for (const QString& staging : work.entryList({"34a928*"}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QDir content(work.filePath(staging) + "/17A83E501F804A8551D27619DA0CF23C04474FC6946073962B915FFE86421A56/archive");
+            if (!content.isEmpty())
+                return true;
+        }
+        return false;
+    }
     // True once the running instance listens in the private runtime folder.
     bool channelIsOpen() const
     {
@@ -144,9 +233,84 @@ private slots:
         QTRY_VERIFY(!isRunning(writer));
         QTRY_VERIFY(!isRunning(helper));
         QVERIFY(!fs::exists(items + "/archive.zip"));
-        const QDir work(qs(session.home() + "/.quillmere"));
-        QCOMPARE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
-                 QStringList{"instance.lock"});
+        QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
+    }
+
+    // A signal while a huge tree is being staged (a link the user gave to
+    // a system folder) ends the program at once: the stagers stop between
+    // two files, and what they staged goes.
+    void aSignalEndsStagingAtOnce()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        fs::create_directory_symlink("/usr/share", items + "/shared");
+        QProcess& app = session.start(items, {items + "/shared"});
+        QTRY_VERIFY_WITH_TIMEOUT(session.isStaging(), kStartMilliseconds);
+
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        QElapsedTimer ending;
+        ending.start();
+        QVERIFY(app.waitForFinished(kJobMilliseconds));
+        qInfo("ended %lld ms after the signal", ending.elapsed());
+        QVERIFY(ending.elapsed() < kStagingEndMilliseconds);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+        QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
+    }
+
+    // Killed outright, the program cannot end its job; the job's programs,
+    // even the helper in a session of its own, end all the same.
+    void killingTheProgramEndsTheWriter()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        std::ofstream(items + "/report.txt") << "report\n";
+        QProcess& app = session.start(items, {items + "/report.txt"}, QUILLMERE_STANDINS);
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
+        std::string writer, helper;
+        std::ifstream(session.path("marks/writing")) >> helper >> writer;
+        const std::string shell = parentOf(writer);
+        QVERIFY(isRunning(writer));
+        QVERIFY(isRunning(helper));
+        QVERIFY(isRunning(shell));
+        QCOMPARE(QByteArray(procFile(shell, "cmdline").left(7)), QByteArray("/bin/sh"));
+
+        app.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(writer) && !isRunning(shell) && !isRunning(helper), kOrphanMilliseconds);
+    }
+
+    // The same with expect and zipcloak, which expect starts in a session of
+    // its own, in the middle of encrypting a large archive.
+    void killingTheProgramEndsTheEncryption()
+    {
+        Session session;
+        session.storeEncryption("some-password");
+        const std::string items = session.path("items");
+        QVERIFY(writeRandomFile(items + "/large.bin", kLargeFileBytes));
+        QProcess& app = session.start(items, {items + "/large.bin"});
+        std::set<std::string> zipcloak;
+        QTRY_VERIFY_WITH_TIMEOUT(!(zipcloak = processesOf({"zipcloak"}, session.home())).empty(),
+                                 kEncryptingMilliseconds);
+        QCOMPARE(zipcloak.size(), size_t(1));
+        const std::string& encryptor = *zipcloak.begin();
+        QVERIFY(procFile(encryptor, "cmdline").contains(QByteArray::fromStdString(session.home())));
+        QCOMPARE(processesOf({"expect"}, session.home()), std::set<std::string>{parentOf(encryptor)});
+
+        app.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(processesOf({"expect", "zipcloak"}, session.home()).empty(), kOrphanMilliseconds);
+
+        // The next start's job is untouched by what the killed one left, and
+        // what that one left is gone.
+        std::ofstream(items + "/next.txt") << "next\n";
+        QProcess& next = session.start(items, {items + "/next.txt"});
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/archive.zip"), kJobMilliseconds);
+        QCOMPARE(ZipReader(items + "/archive.zip").names(), Names{"archive/next.txt"});
+        QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-Psome-password", qs(items + "/archive.zip")}), 0);
+        QVERIFY(QProcess::execute("unzip", {"-qq", "-t", "-Pwrong", qs(items + "/archive.zip")}) != 0);
+        ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
+        QVERIFY(next.waitForFinished(kJobMilliseconds));
+        QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
+        QCOMPARE(QDir(qs(items)).entryList(QDir::Files | QDir::Hidden), (QStringList{"archive.zip", "large.bin", "next.txt"}));
     }
 };
 

@@ -1,5 +1,6 @@
 // The queue of archive jobs, with stand-in jobs that end when told to.
 #include "JobQueue.h"
+#include "StdoutCapture.h"
 #include "ZipAction.h"
 
 #include <QtTest>
@@ -78,15 +79,21 @@ private slots:
         QCOMPARE(m_started, (std::vector<std::string>{"/a/running", "/a/next"}));
     }
 
+    // A refused job says so on standard output too, in one line that
+    // starts with why, for whoever runs Quillmere from a script.
     void refusesUnusablePasswordsBeforeAnyWork()
     {
         for (const char* password : {"", "pass\nword"}) {
             JobQueue queue(fakes());
             QSignalSpy finished(&queue, &JobQueue::jobFinished);
+            StdoutCapture output;
             queue.enqueue({"/a/item"}, "/a", {true, password, false});
+            const std::vector<std::string> lines = output.lines();
             QVERIFY(m_started.empty());
             QCOMPARE(finished.count(), 1);
             QVERIFY(finished.at(0).at(0).value<JobOutcome>().cause == FailureCause::PasswordRefused);
+            QCOMPARE(lines.size(), size_t(1));
+            QVERIFY(lines.front().starts_with("job refused: the password cannot be used"));
         }
     }
 };

@@ -73,11 +73,25 @@ WorkFolders workFolders()
     return WorkFolders(qgetenv("HOME").toStdString());
 }
 
+// What the work root holds besides the journal folder, and what the journal
+// holds: nothing, once every job has ended.
+QStringList leftInWorkRoot()
+{
+    const QString root = QString::fromStdString(workFolders().tmpDirectory());
+    const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
+    QStringList left = QDir(root).entryList(all);
+    left.removeAll("journal");
+    for (const QString& record : QDir(root + "/journal").entryList(all))
+        left << "journal/" + record;
+    return left;
+}
+
 } // namespace
 
 class TestArchiveJob : public QObject {
     Q_OBJECT
     std::optional<TestHome> m_home;
+    std::string m_mounted; // a small disk of the test's own
 
     std::string user(const std::string& relative) const { return m_home->path() + "/user/" + relative; }
 
@@ -93,6 +107,9 @@ private slots:
     void cleanup()
     {
         ::umount(user("dest").c_str()); // where a job's destination filled up
+        if (!m_mounted.empty())
+            ::umount2(m_mounted.c_str(), MNT_DETACH);
+        m_mounted.clear();
         shell("chmod -R u+rwx " + ShellWord::quoteIfNeeded(m_home->path()));
         m_home.reset();
     }
@@ -194,7 +211,7 @@ private slots:
         QVERIFY(!typed || !unzipTestPasses(archive, *typed + "x"));
         for (const ZipReader::Entry& entry : ZipReader(archive).entries)
             QCOMPARE((entry.flags | entry.localFlags) & 0x0800, 0);
-        QVERIFY(!fs::exists(workFolders().stagingFolder()));
+        QCOMPARE(leftInWorkRoot(), QStringList());
         QVERIFY(!passwordSeen);
         QCOMPARE(readFile(dest + "/archive.zip"), std::string("the user's own file"));
         QCOMPARE(userFiles(user("")), before);
@@ -247,8 +264,126 @@ private slots:
         QCOMPARE(job.outcome.kind, JobOutcome::Kind::Failed);
         QCOMPARE(job.outcome.cause, expected);
         QVERIFY(fs::is_empty(dest));
-        QVERIFY(!fs::exists(workFolders().stagingFolder()));
-        QCOMPARE(shell("pgrep -f -- " + workFolders().stagingFolder() + " || true"), QByteArray());
+        QCOMPARE(leftInWorkRoot(), QStringList());
+        QCOMPARE(shell("pgrep -f -- " + workFolders().tmpDirectory() + " || true"), QByteArray());
+    }
+
+    void hardEdges_data()
+    {
+        QTest::addColumn<QString>("edge");
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<QString>("line"); // a line of the output holds it
+        QTest::newRow("a link to / inside a folder") << "root link" << true << "left out: %1items/sysroot (link to a folder)";
+        QTest::newRow("a path deeper than the writer can open") << "deep" << true << "(path too long)";
+        QTest::newRow("a name that holds control characters") << "line break" << true
+                                                               << "forged\\narchive delivered: FAKE\\x01.zip";
+        QTest::newRow("the work folder's disk too small for the copies")
+            << "full, copies" << false << "job refused: no space in the work folder: ";
+        QTest::newRow("the work folder's disk too small for the archive")
+            << "full, archive" << false << "job refused: no space in the work folder: ";
+        QTest::newRow("/dev/null alone") << "system" << false << "job refused: nothing to archive: ";
+        QTest::newRow("a destination that cannot be written") << "read-only" << false
+                                                                << "job refused: the destination folder cannot be written: ";
+    }
+    // Hostile trees and full disks: the job takes only what the user meant,
+    // fails with the cause that is really there, prints one line for it,
+    // leaves nothing in the work folder, and the next job works.
+    void hardEdges()
+    {
+        QFETCH(QString, edge);
+        QFETCH(bool, delivered);
+        QFETCH(QString, line);
+        const std::string items = user("items"), dest = user("dest");
+        writeFile(items + "/ok.txt", "ok");
+        fs::create_directories(dest);
+        std::vector<std::string> given{items};
+        if (edge == "root link") // as a prefix of another system links its drive
+            fs::create_symlink("/", items + "/sysroot");
+        if (edge == "deep")
+            QVERIFY(makeDeepTree(items, std::string(200, 'd'), 21)); // 4,200 bytes
+        if (edge == "line break")
+            writeFile(items + "/forged\narchive delivered: FAKE\x01.zip", "x");
+        if (edge.startsWith("full")) {
+            // A home of its own on a small disk; the items lie elsewhere
+            // (copied) or on that disk too (linked, but no room to write).
+            const std::string small = m_home->makeFolder("small");
+            if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+                QSKIP("no permission to mount a small file system");
+            m_mounted = small;
+            qputenv("HOME", QByteArray::fromStdString(small));
+            if (edge == "full, archive") {
+                writeFile(small + "/mine/big.bin", randomBytes(700 << 10));
+                given = {small + "/mine"};
+            } else {
+                writeFile(items + "/big.bin", randomBytes(3 << 20));
+            }
+        }
+        if (edge == "system")
+            given = {"/dev/null"};
+        if (edge == "read-only")
+            fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_exec);
+        const QByteArray before = userFiles(user("items"));
+
+        const JobRun job = JobRun::of(given, dest);
+
+        QVERIFY(job.ended);
+        QCOMPARE(job.delivered(), delivered);
+        const std::string expected = line.arg(QString::fromStdString(user(""))).toStdString();
+        QVERIFY2(std::ranges::any_of(job.lines, [&](const std::string& l) { return l.find(expected) != l.npos; }),
+                 expected.c_str());
+        QCOMPARE(job.logged("job refused: "), !delivered);
+        // One line is one event: no name starts a line of its own.
+        QVERIFY(!job.logged("archive delivered: FAKE"));
+        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& l) { return l.starts_with("archive delivered: "); }),
+                 delivered ? 1 : 0);
+        if (delivered) {
+            QVERIFY(unzipTestPasses(dest + "/archive.zip", std::nullopt));
+            const std::vector<std::string> names = ZipReader(dest + "/archive.zip").names();
+            QVERIFY(std::ranges::count(names, "archive/items/ok.txt") == 1);
+        } else {
+            QCOMPARE(QDir(QString::fromStdString(dest)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList());
+        }
+        if (edge.startsWith("full")) {
+            QCOMPARE(job.outcome.cause, FailureCause::WorkFolderFull);
+            QCOMPARE(job.outcome.spaceFolder, workFolders().tmpDirectory());
+            QVERIFY(job.outcome.bytesMissing > 0);
+        }
+        QCOMPARE(userFiles(user("items")), before);
+        QCOMPARE(leftInWorkRoot(), QStringList());
+        // Nothing of this job stands in the next one's way.
+        fs::permissions(dest, fs::perms::owner_all);
+        writeFile(user("next/n.txt"), "n");
+        QVERIFY(JobRun::of({user("next/n.txt")}, user("next")).delivered());
+    }
+
+    // A job killed on its way leaves its staging folder and its hidden part
+    // file behind; the next job removes both, and only what that job made.
+    void whatAKilledJobLeftIsRemoved()
+    {
+        const std::string dest = user("dest");
+        writeFile(dest + "/.archive-killedjob1234.zip.part", "the dead job's part");
+        writeFile(dest + "/.archive-usersown.zip.part", "the user's own file");
+        const WorkFolders dead = workFolders().forNewJob();
+        writeFile(dead.contentFolder() + "/half.txt", "half staged");
+        struct stat part {};
+        QCOMPARE(::stat((dest + "/.archive-killedjob1234.zip.part").c_str(), &part), 0);
+        QProcess ended; // a process that has gone: its id names no one now
+        ended.start("/bin/true");
+        QVERIFY(ended.waitForFinished());
+        const auto hex = [](const std::string& path) { return QByteArray::fromStdString(path).toHex().toStdString(); };
+        writeFile(dead.journalFolder() + "/" + dead.job(),
+                  "owner " + std::to_string(ended.processId()) + " 1\nstaging " + hex(dead.stagingFolder())
+                      + " 0 0\npart " + hex(dest + "/.archive-killedjob1234.zip.part") + " "
+                      + std::to_string(part.st_dev) + " " + std::to_string(part.st_ino) + "\n");
+        writeFile(user("items/a.txt"), "a");
+
+        QVERIFY(JobRun::of({user("items")}, dest).delivered());
+
+        QVERIFY(!fs::exists(dead.stagingFolder()));
+        QVERIFY(!fs::exists(dest + "/.archive-killedjob1234.zip.part"));
+        QCOMPARE(readFile(dest + "/.archive-usersown.zip.part"), std::string("the user's own file"));
+        QCOMPARE(leftInWorkRoot(), QStringList());
     }
 };
 

@@ -67,7 +67,12 @@ private slots:
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(window.jobStatusView->headlineLabel->text(), QStringLiteral("キャンセルしました"));
         QTRY_VERIFY(!isAlive(writer));
-        QVERIFY(!std::filesystem::exists(WorkFolders(m_home.path()).stagingFolder()));
+        // The job's staging folder goes once its writer has ended, off the
+        // window's thread; the journal keeps no record of it.
+        const QDir work(QString::fromStdString(WorkFolders(m_home.path()).tmpDirectory()));
+        QTRY_COMPARE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"journal"});
+        QCOMPARE(QDir(work.filePath("journal")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
         QCOMPARE(QDir(QString::fromStdString(destination)).entryList(QDir::Files), QStringList{"report.txt"});
         QVERIFY(!jobs.isBusy());
     }

@@ -3,7 +3,9 @@
 // why, the names and passwords Windows and zipcloak accept, and the stored
 // options.
 #include "ArchiveContent.h"
+#include "FileManager.h"
 #include "PasswordRule.h"
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "Util.h"
 #include "WorkFolders.h"
@@ -15,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -210,11 +213,20 @@ private slots:
             {"ARCHIVE/D/CAFE (2).TXT", "ARCHIVE/D/CAFE.TXT"}, kDepends);
         row("folders and files meet at two depths", {"t/s?/x?=1", "t/s?/x*=2", "t/s*/x?=3", "t/s*/x*=4"}, {"t"},
             {"ARCHIVE/T/S_ (2)/X_", "ARCHIVE/T/S_ (2)/X_ (2)", "ARCHIVE/T/S_/X_", "ARCHIVE/T/S_/X_ (2)"}, 6);
+        // A link to a file is its content; a link to a folder inside a
+        // given folder brings nothing (a link to "/" would bring the whole
+        // system); a link the user gave is followed once.
         row("links archived as what they lead to",
             {"d/real.txt=data", "d/link.txt->real.txt", "outside/o.txt=o", "d/out->../outside"}, {"d"},
-            {"ARCHIVE/D/LINK.TXT", "ARCHIVE/D/OUT/O.TXT", "ARCHIVE/D/REAL.TXT"}, 0);
+            {"ARCHIVE/D/LINK.TXT", "ARCHIVE/D/REAL.TXT"}, 0, {LeftOutReason::LinkToFolder});
+        row("link to the root folder", {"d/ok=1", "d/sysroot->/"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
+            {LeftOutReason::LinkToFolder});
+        row("a given link to a folder is followed once", {"outside/o.txt=o", "outside/again->.", "given->outside"},
+            {"given"}, {"ARCHIVE/GIVEN/O.TXT"}, 0, {LeftOutReason::LinkToFolder});
         row("dangling link", {"d/ok=1", "d/gone->nowhere"}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::DanglingLink});
-        row("link loop", {"d/ok=1", "d/loop->."}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::LinkLoop});
+        row("link loop", {"d/ok=1", "d/loop->."}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::LinkToFolder});
+        row("the running system's items", {"ok=1"}, {"ok", "/dev/null", "/proc/self", "/sys/kernel"}, {"ARCHIVE/OK"},
+            0, {LeftOutReason::SystemItem, LeftOutReason::SystemItem, LeftOutReason::SystemItem});
         row("missing item", {}, {"nothing"}, {"ARCHIVE/"}, 0, {LeftOutReason::Missing});
         row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
             {LeftOutReason::ExcludedName});
@@ -273,6 +285,45 @@ private slots:
         QCOMPARE(int(content.report.leftOut.size()), folders);
         QVERIFY(std::ranges::is_sorted(content.report.renamed, {}, &RenamedItem::original));
         QVERIFY(std::ranges::is_sorted(content.report.leftOut, {}, &LeftOutItem::path));
+    }
+
+    // A path in the archive longer than the writer can open: that item is
+    // left out and reported, and the rest of the tree is staged.
+    void deepPathsAreLeftOut()
+    {
+        makeTree({"d/shallow.txt=s"});
+        const std::string name(250, 'n');
+        QVERIFY(makeDeepTree(source("d"), name, 17)); // about 4,250 bytes
+
+        const StagedContent content = build({"d"});
+        QCOMPARE(content.report.fileCount, 1);
+        QCOMPARE(int(content.report.leftOut.size()), 1);
+        QCOMPARE(content.report.leftOut.front().reason, LeftOutReason::PathTooLong);
+        QVERIFY(content.report.leftOut.front().path.ends_with(name));
+        // Longer than any path: only a removal that never forms one can
+        // take it away.
+        QCOMPARE(FileManager::removeItem(source("d")), Failure());
+    }
+
+    // Staging that fills the work folder's disk fails as a whole, with the
+    // disk's own error: the user's file is not to blame, and an archive
+    // of what happened to fit would be a partial one.
+    void aFullWorkFolderFailsTheStaging()
+    {
+        const std::string small = m_home->path() + "/small";
+        fs::create_directories(small);
+        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("no permission to mount a small file system");
+        makeTree({"d/a.txt=a", "d/big.bin=" + QString(1 << 20, 'b'), "d/z.txt=z"});
+        const WorkFolders folders(small);
+        fs::create_directories(folders.stagingFolder());
+
+        const StagedContent content = Util::fixProhibitedCharacters(folders, {source("d")}, [] { return false; });
+        ::umount2(small.c_str(), MNT_DETACH);
+        QCOMPARE(content.workFolderError, ENOSPC);
+        QVERIFY(content.workFolderFailure.find(folders.contentFolder()) != std::string::npos);
+        QVERIFY(std::ranges::none_of(content.report.leftOut,
+                                     [](const LeftOutItem& item) { return item.path.ends_with("big.bin"); }));
     }
 
     // The home folder given whole holds the work folder, where the content

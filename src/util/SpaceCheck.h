@@ -1,0 +1,36 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Whether a job's copies and archive fit where they must go, asked before
+// the work that would fill a disk is done.
+class SpaceCheck {
+public:
+    struct Shortage {
+        std::string folder;
+        uint64_t missing = 0; // bytes
+    };
+
+    // The bytes that staging must copy: the files of the items that lie on
+    // another file system than the work folder (device workDevice), where
+    // no hard link can stand for them. Counted as staging will take them:
+    // links inside folders are not followed. Stops early when abandoned.
+    static uint64_t bytesToCopy(const std::vector<std::string>& items, dev_t workDevice,
+                                const std::function<bool()>& abandoned);
+
+    // What an archive of files of totalBytes in fileCount entries can take
+    // at most: stored as it is, with its headers.
+    static uint64_t archiveBound(uint64_t totalBytes, int entryCount);
+
+    // Nothing when bytes more fit into folder's file system.
+    static std::optional<Shortage> shortageFor(const std::string& folder, uint64_t bytes);
+
+    // The device folder lies on; 0 when it cannot be told.
+    static dev_t deviceOf(const std::string& folder);
+};

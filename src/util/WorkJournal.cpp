@@ -1,0 +1,234 @@
+#include "WorkJournal.h"
+
+#include "FileManager.h"
+#include "Log.h"
+#include "LogPrefix.h"
+#include "PathText.h"
+#include "UniqueFd.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kNewSuffix = ".new";
+
+// Paths are bytes that may hold blanks and line breaks: they are kept as hex.
+std::string toHex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+std::optional<std::string> fromHex(const std::string& hex)
+{
+    if (hex.size() % 2)
+        return std::nullopt;
+    std::string bytes;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const std::string pair = hex.substr(i, 2);
+        char* end = nullptr;
+        const long value = std::strtol(pair.c_str(), &end, 16);
+        if (end != pair.c_str() + 2)
+            return std::nullopt;
+        bytes += static_cast<char>(value);
+    }
+    return bytes;
+}
+
+bool isPartName(const std::string& name)
+{
+    return name.starts_with(".archive-") && name.ends_with(".zip.part");
+}
+
+std::vector<std::string> namesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                names.emplace_back(entry->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// Earlier versions staged every job in one folder, under a lock on the
+// work root that they held while they worked there.
+void removeSharedStagingFolder(const WorkFolders& folders)
+{
+    const std::string shared = WorkFolders(PathText::parentFolder(folders.tmpDirectory())).stagingFolder();
+    if (!FileManager::exists(shared))
+        return;
+    const UniqueFd root(::open(folders.tmpDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.isOpen() && ::flock(root.get(), LOCK_EX | LOCK_NB) == 0)
+        FileManager::removeItem(shared);
+}
+
+} // namespace
+
+WorkJournal::WorkJournal(WorkFolders folders)
+    : WorkJournal(std::move(folders), Record{ProcessIdentity::ofThisProcess(), false, false, {}})
+{
+}
+
+WorkJournal::WorkJournal(WorkFolders folders, Record record)
+    : m_folders(std::move(folders))
+    , m_record(std::move(record))
+{
+}
+
+std::string WorkJournal::recordPath() const
+{
+    return m_folders.journalFolder() + "/" + m_folders.job();
+}
+
+Failure WorkJournal::intend(Kind kind, const std::string& path)
+{
+    m_record.entries.push_back({kind, path, 0, 0});
+    return write();
+}
+
+void WorkJournal::made(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return;
+    for (Entry& entry : m_record.entries)
+        if (entry.path == path) {
+            entry.device = info.st_dev;
+            entry.inode = info.st_ino;
+        }
+    write();
+}
+
+// The whole record at once, by renaming a new one over it: a reader never
+// sees half of it.
+Failure WorkJournal::write() const
+{
+    if (Failure error = FileManager::createDirectory(m_folders.journalFolder(), 0700))
+        return error;
+    std::ostringstream text;
+    text << "owner " << m_record.owner.pid << ' ' << m_record.owner.startTime << '\n';
+    if (m_record.ended)
+        text << "ended\n";
+    if (m_record.reported)
+        text << "reported\n";
+    for (const Entry& entry : m_record.entries)
+        text << (entry.kind == Kind::Staging ? "staging " : "part ") << toHex(entry.path) << ' ' << entry.device
+             << ' ' << entry.inode << '\n';
+    const std::string record = recordPath(), fresh = record + kNewSuffix;
+    const UniqueFd file(::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const std::string bytes = text.str();
+    if (!file.isOpen() || !UniqueFd::writeAll(file.get(), bytes.data(), bytes.size())
+        || ::rename(fresh.c_str(), record.c_str()) != 0)
+        return describeErrno(errno, record);
+    return std::nullopt;
+}
+
+void WorkJournal::clear()
+{
+    ::unlink(recordPath().c_str());
+    ::unlink((recordPath() + kNewSuffix).c_str());
+}
+
+std::optional<WorkJournal::Record> WorkJournal::read(const std::string& file)
+{
+    std::ifstream in(file);
+    if (!in)
+        return std::nullopt;
+    Record record;
+    std::string word;
+    bool hasOwner = false;
+    while (in >> word) {
+        if (word == "owner") {
+            hasOwner = static_cast<bool>(in >> record.owner.pid >> record.owner.startTime);
+        } else if (word == "ended") {
+            record.ended = true;
+        } else if (word == "reported") {
+            record.reported = true;
+        } else if (word == "staging" || word == "part") {
+            std::string hex;
+            Entry entry;
+            entry.kind = word == "staging" ? Kind::Staging : Kind::Part;
+            if (!(in >> hex >> entry.device >> entry.inode))
+                return std::nullopt;
+            const std::optional<std::string> path = fromHex(hex);
+            if (!path)
+                return std::nullopt;
+            entry.path = *path;
+            record.entries.push_back(entry);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!hasOwner)
+        return std::nullopt;
+    return record;
+}
+
+// Only what the job made is removed: the very inode it noted, or, where it
+// was killed before it could note one, an item of ours under a name only a
+// job gives.
+bool WorkJournal::isOurs(const Entry& entry, const WorkFolders& folders)
+{
+    struct stat info {};
+    if (::lstat(entry.path.c_str(), &info) != 0 || info.st_uid != ::geteuid())
+        return false;
+    if (entry.inode != 0)
+        return info.st_dev == entry.device && info.st_ino == entry.inode;
+    const std::string name = PathText::lastComponent(entry.path);
+    if (entry.kind == Kind::Part)
+        return isPartName(name) && S_ISREG(info.st_mode);
+    return WorkFolders::isStagingName(name) && PathText::parentFolder(entry.path) == folders.tmpDirectory()
+        && S_ISDIR(info.st_mode);
+}
+
+void WorkJournal::removeAll()
+{
+    m_record.ended = true;
+    write();
+    Failure first;
+    for (const Entry& entry : m_record.entries) {
+        if (!isOurs(entry, m_folders))
+            continue;
+        if (Failure error = FileManager::removeItem(entry.path); error && !first)
+            first = error;
+    }
+    if (!first) {
+        clear();
+        return;
+    }
+    if (!m_record.reported) {
+        Log::line(LogPrefix::kCleanup + *first);
+        m_record.reported = true;
+    }
+    write();
+}
+
+void WorkJournal::removeLeftovers(const WorkFolders& folders)
+{
+    removeSharedStagingFolder(folders);
+    const std::string journal = folders.journalFolder();
+    for (const std::string& name : namesIn(journal)) {
+        if (name.ends_with(kNewSuffix))
+            continue;
+        const std::optional<Record> record = read(journal + "/" + name);
+        WorkJournal leftover(WorkFolders(PathText::parentFolder(folders.tmpDirectory()), name),
+                             record.value_or(Record{}));
+        if (record && !record->ended && record->owner.isAlive())
+            continue;
+        leftover.removeAll();
+    }
+}

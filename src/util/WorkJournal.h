@@ -1,0 +1,64 @@
+#pragma once
+
+#include "Failure.h"
+#include "ProcessIdentity.h"
+#include "WorkFolders.h"
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What one job made outside the user's sight: its staging folder in the
+// work root and the hidden part file in the destination folder. Each is
+// written down before it is made and named with its inode once it is
+// there, in a small record in the work root's journal folder, so that
+// whatever a job leaves behind when it is killed is found and removed by
+// the next start or job, and only ever what the job itself made.
+class WorkJournal {
+public:
+    enum class Kind { Staging, Part };
+
+    // A record for folders.job(), owned by this process.
+    explicit WorkJournal(WorkFolders folders);
+
+    // Writes down that path is about to be made.
+    Failure intend(Kind kind, const std::string& path);
+    // Writes down who the item now at path is.
+    void made(const std::string& path);
+
+    // The job has ended: removes what it made that is still there, then the
+    // record. What cannot be removed is reported once and left to a later
+    // attempt; it never holds up another job.
+    void removeAll();
+
+    // Removes what jobs whose process has gone, or which had ended, left
+    // behind in the work root and beside the user's items.
+    static void removeLeftovers(const WorkFolders& folders);
+
+private:
+    struct Entry {
+        Kind kind = Kind::Staging;
+        std::string path;
+        dev_t device = 0;
+        ino_t inode = 0; // 0 until it is made
+    };
+    struct Record {
+        ProcessIdentity owner;
+        bool ended = false;
+        bool reported = false;
+        std::vector<Entry> entries;
+    };
+
+    WorkJournal(WorkFolders folders, Record record);
+
+    std::string recordPath() const;
+    Failure write() const;
+    void clear();
+    static std::optional<Record> read(const std::string& file);
+    static bool isOurs(const Entry& entry, const WorkFolders& folders);
+
+    WorkFolders m_folders;
+    Record m_record;
+};
