@@ -1,7 +1,6 @@
 #include "JobTimer.h"
 
 #include "ConverterPath.h"
-#include "EncryptScript.h"
 #include "FileManager.h"
 #include "PathText.h"
 #include "SettingStatus.h"
@@ -10,9 +9,7 @@
 #include "WriterCommand.h"
 #include "WriterStep.h"
 
-#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
 namespace {
 
@@ -44,18 +41,12 @@ ProcessTimer::Result JobTimer::runApplication(const std::string& item, bool encr
     if (!result.ok)
         result.failure += " (see " + command.logFile + ")";
     removeIfPresent(destination + "/" + kArchiveName);
-    removeIfPresent(WorkFolders::ofCurrentUser().stagingFolder());
     return result;
 }
 
 WorkFolders JobTimer::writerFolders() const
 {
     return WorkFolders(m_root + "/writer-home");
-}
-
-std::string JobTimer::writerArchivePath() const
-{
-    return writerFolders().archiveInOutput(kArchiveName);
 }
 
 // The writer alone reads the tree the application would stage, staged the
@@ -67,7 +58,7 @@ void JobTimer::stageForWriter(const std::string& item) const
     Util::fixProhibitedCharacters(writerFolders(), {item}, [] { return false; });
 }
 
-std::vector<std::string> JobTimer::writerEnvironment(const std::vector<std::string>& extra) const
+std::vector<std::string> JobTimer::writerEnvironment() const
 {
     // The application puts its converter module's folder in front of
     // GCONV_PATH before it starts any program; so does the benchmark.
@@ -77,54 +68,26 @@ std::vector<std::string> JobTimer::writerEnvironment(const std::vector<std::stri
         environment.push_back("GCONV_PATH=" + m_converterFolder
                               + (existing && *existing ? std::string(":") + existing : std::string()));
     }
-    // The writer alone runs as the application runs it, unless the
-    // allocator study sets its own tunables.
-    const bool ownTunables = std::any_of(extra.begin(), extra.end(),
-                                         [](const std::string& e) { return e.starts_with("GLIBC_TUNABLES="); });
-    if (!ownTunables) {
-        const std::vector<std::string> writer = WriterStep::environment();
-        environment.insert(environment.end(), writer.begin(), writer.end());
-    }
-    environment.insert(environment.end(), extra.begin(), extra.end());
+    // The writer alone runs as the application runs it.
+    const std::vector<std::string> writer = WriterStep::environment();
+    environment.insert(environment.end(), writer.begin(), writer.end());
     return environment;
 }
 
-ProcessTimer::Result JobTimer::runWriter(const std::vector<std::string>& environment, bool keepArchive) const
+ProcessTimer::Result JobTimer::runWriter() const
 {
-    removeIfPresent(writerArchivePath());
+    const std::string archive = writerFolders().archiveInOutput(kArchiveName);
+    removeIfPresent(archive);
     ProcessTimer::Command command;
     command.arguments = {"/bin/sh", "-c", WriterCommand::text(writerFolders(), kArchiveName)};
-    command.environment = writerEnvironment(environment);
+    command.environment = writerEnvironment();
     command.logFile = m_root + "/logs/writer.log";
     ProcessTimer::Result result = ProcessTimer::run(command);
-    if (result.ok && !FileManager::exists(writerArchivePath())) {
+    if (result.ok && !FileManager::exists(archive)) {
         result.ok = false;
         result.failure = "the writer wrote no archive (see " + command.logFile + ")";
     }
-    if (!keepArchive)
-        removeIfPresent(writerArchivePath());
-    return result;
-}
-
-ProcessTimer::Result JobTimer::runEncryptScript(const std::string& plainArchive,
-                                                const std::vector<std::string>& environment) const
-{
-    const std::string destination = m_root + "/encrypted";
-    FileManager::createDirectory(destination);
-    removeIfPresent(destination + "/" + kArchiveName);
-    removeIfPresent(writerArchivePath());
-    std::filesystem::copy_file(plainArchive, writerArchivePath());
-    ProcessTimer::Command command;
-    command.arguments = {"/usr/bin/expect", "-c", EncryptScript::text(writerArchivePath(), destination + "/" + kArchiveName)};
-    command.environment = writerEnvironment(environment);
-    command.environment.push_back(std::string(EncryptScript::kPasswordVariable) + "=" + kPassword);
-    command.logFile = m_root + "/logs/encrypt.log";
-    ProcessTimer::Result result = ProcessTimer::run(command);
-    if (result.ok && !FileManager::exists(destination + "/" + kArchiveName)) {
-        result.ok = false;
-        result.failure = "the script delivered no archive (see " + command.logFile + ")";
-    }
-    removeIfPresent(destination + "/" + kArchiveName);
+    removeIfPresent(archive);
     return result;
 }
 

@@ -23,31 +23,22 @@ public:
     JobTimer(const std::string& workRoot, const std::string& applicationPath);
 
     // The application from its start to the archive in the item's folder.
-    // The archive and the staging folder left behind are removed afterwards,
-    // outside the measured time, so every run starts alike.
+    // The archive is removed afterwards, outside the measured time, so every
+    // run starts alike.
     ProcessTimer::Result runApplication(const std::string& item, bool encrypt) const;
 
     // Builds the content folder of a job for item in a home folder of the
     // writer's own (linked, as the application links), for runWriter.
     void stageForWriter(const std::string& item) const;
-    // The writer command on the staged tree, with environment entries
-    // ("NAME=value") added; its archive stays at writerArchivePath() when
-    // keepArchive is set, and is removed otherwise.
-    ProcessTimer::Result runWriter(const std::vector<std::string>& environment = {}, bool keepArchive = false) const;
-    std::string writerArchivePath() const;
-
-    // The encryption script as the application runs it, on a copy of
-    // plainArchive put where the writer leaves its archive; the encrypted
-    // archive is removed afterwards.
-    ProcessTimer::Result runEncryptScript(const std::string& plainArchive,
-                                          const std::vector<std::string>& environment = {}) const;
+    // The writer command on the staged tree; its archive is removed.
+    ProcessTimer::Result runWriter() const;
 
     // zip with options (for example {"-qr"}) on the item, from its folder.
     ProcessTimer::Result runZip(const std::string& item, const std::vector<std::string>& options) const;
 
 private:
     WorkFolders writerFolders() const;
-    std::vector<std::string> writerEnvironment(const std::vector<std::string>& extra) const;
+    std::vector<std::string> writerEnvironment() const;
     void removeIfPresent(const std::string& path) const;
 
     std::string m_root;

@@ -1,11 +1,9 @@
-// Benchmark of complete archive jobs against zip on the same trees, and of
-// the allocator settings of the programs a job runs. Not a test: run it by
-// hand after a build and read the figures (see README.md beside this file).
+// Benchmark of complete archive jobs against zip on the same trees. Not a
+// test: run it by hand after a build and read the figures (see README.md
+// beside this file).
 //
 //   build/quillmere-bench [--quick] [--runs N] [--only SHAPE,...]
-//   build/quillmere-bench --allocator [--quick] [--runs N] [--only SHAPE,...] [--variant TUNABLES]...
 
-#include "AllocatorStudy.h"
 #include "FileManager.h"
 #include "JobTimer.h"
 #include "ReportTable.h"
@@ -27,18 +25,14 @@ namespace {
 
 struct Options {
     bool quick = false;
-    bool allocator = false;
     int runs = 0; // 0: the mode's default
     std::vector<std::string> only;
-    std::vector<std::string> variants;
     bool help = false;
     std::string error;
 };
 
 const char* const kUsage =
     "usage: quillmere-bench [--quick] [--runs N] [--only SHAPE,...]\n"
-    "       quillmere-bench --allocator [--quick] [--runs N] [--only small,incompressible]\n"
-    "                       [--variant GLIBC_TUNABLES]...\n"
     "shapes: incompressible, text, small, large, names, single\n";
 
 std::vector<std::string> splitList(const std::string& text)
@@ -60,14 +54,10 @@ Options parse(int argc, char* argv[])
         const bool hasValue = i + 1 < argc;
         if (argument == "--quick")
             options.quick = true;
-        else if (argument == "--allocator")
-            options.allocator = true;
         else if (argument == "--runs" && hasValue)
             options.runs = std::max(1, std::atoi(argv[++i]));
         else if (argument == "--only" && hasValue)
             options.only = splitList(argv[++i]);
-        else if (argument == "--variant" && hasValue)
-            options.variants.push_back(argv[++i]);
         else if (argument == "--help" || argument == "-h")
             options.help = true;
         else
@@ -142,15 +132,6 @@ int main(int argc, char* argv[])
     }
     const JobTimer timer(root, applicationPath);
     ReportTable::printLoad("at the start");
-
-    if (options.allocator) {
-        const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
-        AllocatorStudy::run(timer, root, options.quick, runs,
-                            options.variants.empty() ? AllocatorStudy::defaultVariants() : options.variants,
-                            options.only.empty() ? std::vector<std::string>{"small", "incompressible"}
-                                                 : options.only);
-        return 0;
-    }
 
     const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
     std::vector<ShapeFigures> figures;

@@ -43,8 +43,6 @@ public:
     // Shows how a job ended; password is what is wrong with the password
     // the window shows, for a job refused for its password.
     void showOutcome(const JobOutcome& outcome, PasswordRule::Problem password);
-    // The archive the result names; empty unless the last job delivered.
-    const std::string& resultArchive() const { return m_archive; }
 
 signals:
     void showInFileManagerRequested(const std::string& archivePath);

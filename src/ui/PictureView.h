@@ -15,7 +15,6 @@ public:
     // Shows the picture ":/pictures/<name>.svg". Setting the shown picture
     // again changes nothing.
     void setImageNamed(const QString& name);
-    QString imageName() const { return m_name; }
 
     void setCaption(const QString& caption);
     QString caption() const { return m_caption; }
