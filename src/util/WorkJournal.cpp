@@ -203,7 +203,9 @@ void WorkJournal::removeAll()
     for (const Entry& entry : m_record.entries) {
         if (!isOurs(entry, m_folders))
             continue;
-        if (Failure error = FileManager::removeItem(entry.path); error && !first)
+        // Another clean-up (the start's, or another process's) may have
+        // taken it meanwhile: gone is what was wanted.
+        if (Failure error = FileManager::removeItem(entry.path); error && !first && FileManager::exists(entry.path))
             first = error;
     }
     if (!first) {
