@@ -341,11 +341,14 @@ Failure ZipAction::missingProgram(FailureCause& cause) const
 // copied.
 std::optional<JobOutcome> ZipAction::refusedDestination() const
 {
-    if (FileManager::isDirectory(m_destDir) && ::access(m_destDir.c_str(), W_OK | X_OK) == 0)
+    int error = 0;
+    if (!FileManager::isDirectory(m_destDir))
+        error = FileManager::exists(m_destDir) ? ENOTDIR : ENOENT;
+    else if (::access(m_destDir.c_str(), W_OK | X_OK) != 0)
+        error = errno;
+    else
         return std::nullopt;
-    const int error = FileManager::isDirectory(m_destDir) ? errno : ENOTDIR;
-    return JobOutcome::failed(JobPhase::Copying, describeErrno(FileManager::exists(m_destDir) ? error : ENOENT, m_destDir),
-                              FailureCause::DestinationNotWritable);
+    return JobOutcome::failed(JobPhase::Copying, describeErrno(error, m_destDir), FailureCause::DestinationNotWritable);
 }
 
 // The archive is written in the work folder (encryption makes a second copy
