@@ -39,6 +39,7 @@ public:
                 QObject* parent = nullptr);
     ~UpdateCheck() override;
 
+    // Empty when the build was configured without an update address.
     static QUrl defaultEndpoint();
     static QString defaultBuildNumber();
 
