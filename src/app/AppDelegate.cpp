@@ -32,12 +32,12 @@ void AppDelegate::openFiles(const std::vector<std::string>& paths)
     m_jobs.enqueue(paths, PathText::parentFolder(paths.front()), Util::loadSettingStatus());
 }
 
-std::vector<std::string> AppDelegate::pathsFromArguments(int argc, char* argv[])
+std::vector<std::string> AppDelegate::absolutePaths(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> paths;
-    for (int i = 1; i < argc; ++i) {
-        if (*argv[i])
-            paths.push_back(absolutePath(argv[i]));
+    for (const std::string& argument : arguments) {
+        if (!argument.empty())
+            paths.push_back(absolutePath(argument));
     }
     return paths;
 }

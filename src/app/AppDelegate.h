@@ -23,7 +23,7 @@ public:
     // the working folder (a running instance that takes them over has a
     // working folder of its own). Empty arguments, which would stand for the
     // working folder, are left out.
-    static std::vector<std::string> pathsFromArguments(int argc, char* argv[]);
+    static std::vector<std::string> absolutePaths(const std::vector<std::string>& arguments);
 
 private:
     JobQueue& m_jobs;

@@ -1,4 +1,6 @@
 #include "AppDelegate.h"
+#include "BatchJob.h"
+#include "CommandLine.h"
 #include "ConverterPath.h"
 #include "DesktopFolderOpener.h"
 #include "DesktopNotifier.h"
@@ -9,8 +11,11 @@
 #include "QuitQuestion.h"
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
+#include "StdoutDivert.h"
+#include "UniqueFd.h"
 #include "UpdateCheck.h"
 #include "UpdateNoticeDialog.h"
+#include "Util.h"
 #include "ViewController.h"
 #include "WorkFolders.h"
 #include "WorkJournal.h"
@@ -23,28 +28,88 @@
 #include <QTranslator>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
-int main(int argc, char* argv[])
+namespace {
+
+void nameApplication()
 {
-    // glibc reads the converter configuration once, at the first use of
-    // iconv, which Qt may make while it starts: the module's folder goes
-    // into GCONV_PATH before that.
-    ConverterPath::install(ConverterPath::executableFolder());
-    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName("Quillmere");
+    QCoreApplication::setApplicationName("Quillmere");
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
+}
+
+// What jobs of an earlier run left behind when they were killed goes, off
+// the main thread.
+QFuture<void> removeLeftovers()
+{
+    return QtConcurrent::run([] {
+        const WorkFolders folders = WorkFolders::ofCurrentUser();
+        if (!folders.makePrivate())
+            WorkJournal::removeLeftovers(folders);
+    });
+}
+
+CommandLine parseArguments(int argc, char* argv[])
+{
+    CommandLine::Context context;
+    context.language = CommandLine::languageOfLocale();
+    context.version = QUILLMERE_VERSION;
+    context.updateEndpoint = UpdateCheck::defaultEndpoint().toString().toStdString();
+    context.passwordVariableSet = qEnvironmentVariableIsSet("QUILLMERE_PASSWORD");
+    return CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc), context);
+}
+
+// One job without a window, the single-instance channel or the update
+// check; the process ends when the job has.
+int runBatch(char* argv[], const CommandLine& line)
+{
+    // The arguments are ours: Qt must not take a file named like one of its
+    // own options.
+    int qtArgc = 1;
+    QCoreApplication application(qtArgc, argv);
+    // Made before the job, so that it goes after it.
+    QuitOnSignal quitOnSignal;
+    nameApplication();
+    std::optional<StdoutDivert> divert;
+    if (line.json)
+        divert.emplace();
+    QFuture<void> leftovers = removeLeftovers();
+
+    JobQueue jobs(JobQueue::archiveJobs({}));
+    BatchJob::WriteJson writeJson;
+    if (divert)
+        writeJson = [&divert](const std::string& json) { divert->writeOriginal(json); };
+    BatchJob batch(jobs, writeJson);
+    QObject::connect(&batch, &BatchJob::ended, &application, [](int status) { QCoreApplication::exit(status); });
+    batch.start(line, Util::loadSettingStatus());
+    if (!batch.hasEnded())
+        application.exec();
+    // A signal ended the loop: the job ends as cancelling it does, and the
+    // queue, going, waits for its programs and removes what it made.
+    if (!batch.hasEnded())
+        batch.stop();
+    leftovers.waitForFinished();
+    return batch.exitStatus();
+}
+
+int runWindow(char* argv[], const CommandLine& line)
+{
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
     // Made before everything it must end, so that it goes after them: a
     // second signal must not cut the ending short.
     QuitOnSignal quitOnSignal;
-    QApplication::setOrganizationName("Quillmere");
-    QApplication::setApplicationName("Quillmere");
-    QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION));
+    nameApplication();
     QGuiApplication::setDesktopFileName("quillmere");
     QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));
     QTranslator qtTexts;
     JapaneseQtTexts::install(application, qtTexts);
 
-    const std::vector<std::string> paths = AppDelegate::pathsFromArguments(argc, argv);
+    const std::vector<std::string> paths = AppDelegate::absolutePaths(line.items);
     SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
     switch (instance.claim(paths, [&quitOnSignal] { return quitOnSignal.hasSignalled(); })) {
     case SingleInstance::Role::HandedOver:
@@ -55,14 +120,7 @@ int main(int argc, char* argv[])
     case SingleInstance::Role::Alone:
         break;
     }
-
-    // What jobs of an earlier run left behind when they were killed goes,
-    // off the window's thread.
-    QFuture<void> leftovers = QtConcurrent::run([] {
-        const WorkFolders folders = WorkFolders::ofCurrentUser();
-        if (!folders.makePrivate())
-            WorkJournal::removeLeftovers(folders);
-    });
+    QFuture<void> leftovers = removeLeftovers();
 
     // The desktop services, each a plain function, are all chosen here.
     QNetworkAccessManager network;
@@ -76,7 +134,9 @@ int main(int argc, char* argv[])
     AppDelegate delegate(jobs);
 
     ViewServices services;
-    services.checkForUpdate = [&updateCheck] { updateCheck.fetchAppInfo(); };
+    // A build without an update address never asks anyone.
+    if (!UpdateCheck::defaultEndpoint().isEmpty())
+        services.checkForUpdate = [&updateCheck] { updateCheck.fetchAppInfo(); };
     services.showInFileManager = [&fileManager](const std::string& archive) { fileManager.showItem(archive); };
     services.notify = [&notifier](const Notification& notification) { notifier.notify(notification); };
     services.confirmQuit = &QuitQuestion::ask;
@@ -93,4 +153,29 @@ int main(int argc, char* argv[])
     const int status = application.exec();
     leftovers.waitForFinished();
     return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // glibc reads the converter configuration once, at the first use of
+    // iconv, which Qt may make while it starts: the module's folder goes
+    // into GCONV_PATH before that.
+    ConverterPath::install(ConverterPath::executableFolder());
+    const CommandLine line = parseArguments(argc, argv);
+    switch (line.action) {
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+        UniqueFd::writeAll(STDOUT_FILENO, line.text.data(), line.text.size());
+        return 0;
+    case CommandLine::Action::Error:
+        UniqueFd::writeAll(STDERR_FILENO, line.text.data(), line.text.size());
+        return CommandLine::kUsageStatus;
+    case CommandLine::Action::Batch:
+        return runBatch(argv, line);
+    case CommandLine::Action::Window:
+        break;
+    }
+    return runWindow(argv, line);
 }

@@ -65,6 +65,10 @@ inline constexpr const char* kMalformedMessage = "ignored a malformed message on
 // The application's life.
 inline constexpr const char* kSignalHandling = "signal handling unavailable: ";
 inline constexpr const char* kEndingOnSignal = "ending on signal ";
+// --json could not keep standard output for the report alone.
+inline constexpr const char* kDivertOutput = "divert standard output error:";
+// --password-stdin found nothing to read.
+inline constexpr const char* kPasswordInput = "read password error:";
 
 // The update check.
 inline constexpr const char* kUpdateCheck = "update check: ";

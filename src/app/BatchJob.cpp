@@ -1,0 +1,94 @@
+#include "BatchJob.h"
+
+#include "AppDelegate.h"
+#include "CommandLine.h"
+#include "JobQueue.h"
+#include "Log.h"
+#include "LogPrefix.h"
+#include "PathText.h"
+#include "ReportJson.h"
+
+#include <QtGlobal>
+
+#include <filesystem>
+#include <iostream>
+
+namespace {
+
+const char* const kPasswordVariable = "QUILLMERE_PASSWORD";
+
+// The first line of standard input, or the variable, which is then taken
+// out of the environment so that no program of the job inherits it.
+std::string password(const CommandLine& line)
+{
+    if (!line.passwordFromStdin) {
+        const QByteArray value = qgetenv(kPasswordVariable);
+        qunsetenv(kPasswordVariable);
+        return value.toStdString();
+    }
+    std::string text;
+    if (!std::getline(std::cin, text))
+        Log::line(LogPrefix::kPasswordInput + std::string("standard input holds no line"));
+    if (!text.empty() && text.back() == '\r')
+        text.pop_back();
+    return text;
+}
+
+std::string destinationOf(const CommandLine& line, const std::vector<std::string>& paths)
+{
+    if (line.outputFolder.empty())
+        return PathText::parentFolder(paths.front());
+    std::string folder = std::filesystem::path(AppDelegate::absolutePaths({line.outputFolder}).front())
+                             .lexically_normal()
+                             .string();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+} // namespace
+
+BatchJob::BatchJob(JobQueue& jobs, WriteJson writeJson, QObject* parent)
+    : QObject(parent)
+    , m_jobs(jobs)
+    , m_writeJson(std::move(writeJson))
+{
+    connect(&m_jobs, &JobQueue::jobFinished, this, &BatchJob::onJobFinished);
+}
+
+void BatchJob::start(const CommandLine& line, const SettingStatus& stored)
+{
+    const std::vector<std::string> paths = AppDelegate::absolutePaths(line.items);
+    SettingStatus options = stored;
+    // No window is there to pick a folder in.
+    options.isSelectDir = false;
+    if (line.encrypt)
+        options.isEncrypt = *line.encrypt;
+    if (line.encrypt.value_or(false))
+        options.password = password(line);
+    m_jobs.enqueue(paths, destinationOf(line, paths), options);
+}
+
+void BatchJob::stop()
+{
+    m_jobs.cancelRunning();
+}
+
+int BatchJob::exitStatusOf(const JobOutcome& outcome)
+{
+    if (outcome.kind != JobOutcome::Kind::Delivered)
+        return kNothingDelivered;
+    const JobReport& report = outcome.report;
+    const bool changed = !report.renamed.empty() || !report.leftOut.empty() || !report.warnings.empty();
+    return changed ? kDeliveredWithChanges : 0;
+}
+
+void BatchJob::onJobFinished(const JobOutcome& outcome)
+{
+    if (m_status)
+        return;
+    m_status = exitStatusOf(outcome);
+    if (m_writeJson)
+        m_writeJson(ReportJson::of(outcome) + "\n");
+    emit ended(*m_status);
+}

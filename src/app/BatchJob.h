@@ -1,0 +1,49 @@
+#pragma once
+
+#include "JobOutcome.h"
+#include "SettingStatus.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class CommandLine;
+class JobQueue;
+
+// One job run from the command line without the window: the stored
+// options as the command line overrides them, the report lines the job
+// prints anyway, and an exit status for scripts.
+class BatchJob : public QObject {
+    Q_OBJECT
+public:
+    // Exit statuses besides 0 (delivered as given).
+    static constexpr int kNothingDelivered = 1;
+    static constexpr int kDeliveredWithChanges = 3;
+
+    // writeJson, when given, takes the report as one JSON line.
+    using WriteJson = std::function<void(const std::string&)>;
+    explicit BatchJob(JobQueue& jobs, WriteJson writeJson = {}, QObject* parent = nullptr);
+
+    // Queues the job for line's items; it may have ended on return (a
+    // refused request ends at once).
+    void start(const CommandLine& line, const SettingStatus& stored);
+    // Ends the running job as cancelling it in the window does.
+    void stop();
+
+    bool hasEnded() const { return m_status.has_value(); }
+    int exitStatus() const { return m_status.value_or(kNothingDelivered); }
+
+    static int exitStatusOf(const JobOutcome& outcome);
+
+signals:
+    void ended(int status);
+
+private:
+    void onJobFinished(const JobOutcome& outcome);
+
+    JobQueue& m_jobs;
+    WriteJson m_writeJson;
+    std::optional<int> m_status;
+};
