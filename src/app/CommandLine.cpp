@@ -13,6 +13,7 @@ struct Texts {
     const char* help;
     const char* unknownOption;
     const char* missingValue;
+    const char* unexpectedValue;
     const char* needsBatch;
     const char* bothEncryptions;
     const char* stdinNeedsEncrypt;
@@ -45,6 +46,7 @@ const Texts kEnglish{
     "3 delivered with renamed or left-out items or Windows warnings; 2 usage error.\n",
     "unknown option",
     "missing value after",
+    "no value is taken after",
     "needs --batch",
     "--encrypt and --no-encrypt exclude each other",
     "--password-stdin needs --encrypt",
@@ -77,6 +79,7 @@ const Texts kJapanese{
     "3 名前の変更・除外・Windows の警告ありで作成; 2 使い方の誤り。\n",
     "不明なオプション",
     "値がありません:",
+    "値は指定できません:",
     "には --batch が必要です",
     "--encrypt と --no-encrypt は同時に指定できません",
     "--password-stdin には --encrypt が必要です",
@@ -106,10 +109,13 @@ std::string parserError(const Texts& texts, const QCommandLineParser& parser)
         const QString name = parser.unknownOptionNames().front();
         return std::string(texts.unknownOption) + " '" + (name.size() == 1 ? "-" : "--") + toBytes(name) + "'";
     }
-    // The only other error the parser knows: an option without its value.
+    // The other errors the parser knows: an option without its value, or a
+    // value given to one that takes none ("--encrypt=secret"). The parser
+    // runs before any translation is loaded, so its text is English.
     const QString error = parser.errorText();
     const qsizetype quote = error.indexOf('\'');
-    return std::string(texts.missingValue) + " " + toBytes(error.mid(quote, error.lastIndexOf('\'') - quote + 1));
+    const std::string option = toBytes(error.mid(quote, error.lastIndexOf('\'') - quote + 1));
+    return std::string(error.startsWith("Unexpected") ? texts.unexpectedValue : texts.missingValue) + " " + option;
 }
 
 // Options that only make sense for a job run without the window.
