@@ -5,11 +5,16 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QDateTime>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +35,8 @@ const int kOrphanMilliseconds = 2000;
 const int kStagingEndMilliseconds = 1000;
 // Incompressible, so that zipcloak has a while to work on it.
 const qint64 kLargeFileBytes = 300'000'000;
+// Large enough that encrypting it is seen running.
+const qint64 kMediumFileBytes = 40'000'000;
 
 QString qs(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
@@ -87,6 +94,57 @@ bool writeRandomFile(const std::string& path, qint64 size)
         written += block.size();
     }
     return true;
+}
+
+// A batch run's end: its status and what it wrote where.
+struct BatchRun {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+BatchRun finished(QProcess& process)
+{
+    BatchRun run;
+    if (!process.waitForFinished(kJobMilliseconds) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QByteArrayList linesStartingWith(const QByteArray& output, const QByteArray& prefix)
+{
+    QByteArrayList found;
+    for (const QByteArray& line : output.split('\n'))
+        if (line.startsWith(prefix))
+            found << line;
+    return found;
+}
+
+// A folder of two files in two folders, and optionally a third file whose
+// name Windows refuses.
+void makeTree(const std::string& tree, bool withRefusedName)
+{
+    fs::create_directories(tree + "/sub");
+    std::ofstream(tree + "/a.txt") << "a\n";
+    std::ofstream(tree + "/sub/b.txt") << "b\n";
+    if (withRefusedName)
+        std::ofstream(tree + "/sub/why?.txt") << "c\n";
+}
+
+// Processes whose command line, which every user of the machine can read,
+// holds text.
+std::set<std::string> processesShowing(const QByteArray& text)
+{
+    std::set<std::string> found;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray commandLine = procFile(entry.toStdString(), "cmdline");
+        if (commandLine.contains(text))
+            found.insert(entry.toStdString() + " " + QByteArray(commandLine).replace('\0', ' ').toStdString());
+    }
+    return found;
 }
 
 // Folders for the program below one temporary folder, and the programs
@@ -150,24 +208,36 @@ public:
         return !QDir(qs(path("run/quillmere"))).entryList({"*.sock"}, QDir::System).isEmpty();
     }
 
-    // Starts the program in folder, with standIns searched before $PATH.
-    QProcess& start(const std::string& folder, const Names& arguments, const QString& standIns = {})
+    // The session's folders, with standIns searched before $PATH.
+    QProcessEnvironment environment(const QString& standIns = {}) const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", qs(home()));
         environment.insert("XDG_RUNTIME_DIR", qs(path("run")));
         environment.insert("XDG_CONFIG_HOME", qs(path("config")));
         environment.insert("QUILLMERE_TEST_MARKS", qs(path("marks")));
+        environment.remove("QUILLMERE_PASSWORD");
         // The program has to find its name converter on its own.
         environment.remove("GCONV_PATH");
         if (!standIns.isEmpty())
             environment.insert("PATH", standIns + ':' + environment.value("PATH"));
+        return environment;
+    }
+
+    // Starts the program in folder, with standIns searched before $PATH.
+    QProcess& start(const std::string& folder, const Names& arguments, const QString& standIns = {})
+    {
+        return start(folder, arguments, environment(standIns), QProcess::ForwardedChannels);
+    }
+    QProcess& start(const std::string& folder, const Names& arguments, const QProcessEnvironment& environment,
+                    QProcess::ProcessChannelMode channels)
+    {
         QStringList qtArguments;
         for (const std::string& argument : arguments)
             qtArguments << qs(argument);
         QProcess& process = *m_processes.emplace_back(std::make_unique<QProcess>());
         process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.setProcessChannelMode(channels);
         process.setWorkingDirectory(qs(folder));
         process.start(QUILLMERE_BINARY, qtArguments);
         return process;
@@ -311,6 +381,179 @@ private slots:
         QVERIFY(next.waitForFinished(kJobMilliseconds));
         QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
         QCOMPARE(QDir(qs(items)).entryList(QDir::Files | QDir::Hidden), (QStringList{"archive.zip", "large.bin", "next.txt"}));
+    }
+
+    void batchArchivesAndTellsWhatChanged_data()
+    {
+        QTest::addColumn<bool>("withRefusedName");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<Names>("names");
+        const Names plain{"archive/tree/a.txt", "archive/tree/sub/b.txt"};
+        Names renamed = plain;
+        renamed.push_back("archive/tree/sub/why_.txt");
+        QTest::newRow("as given") << false << 0 << plain;
+        QTest::newRow("renamed") << true << 3 << renamed;
+    }
+    // --batch makes the archive itself, beside the first item, and ends
+    // with it: no window's channel, nothing left in the work folder.
+    void batchArchivesAndTellsWhatChanged()
+    {
+        QFETCH(bool, withRefusedName);
+        QFETCH(int, status);
+        QFETCH(Names, names);
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", withRefusedName);
+        const BatchRun run = finished(session.start(items, {"--batch", "tree"}, session.environment(), QProcess::SeparateChannels));
+        QCOMPARE(run.status, status);
+        Names found = ZipReader(items + "/archive.zip").names();
+        std::sort(found.begin(), found.end());
+        QCOMPARE(found, names);
+        QCOMPARE(linesStartingWith(run.out, "archive delivered: ").size(), 1);
+        QCOMPARE(linesStartingWith(run.out, "renamed: tree/sub/why?.txt -> tree/sub/why_.txt").size(), withRefusedName ? 1 : 0);
+        QVERIFY(!session.channelIsOpen());
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
+    }
+
+    // Without php the job is refused at once, with its cause.
+    void batchWithoutTheWriterFails()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        fs::create_directories(session.path("bin"));
+        QProcessEnvironment environment = session.environment();
+        environment.insert("PATH", qs(session.path("bin")));
+        const BatchRun run = finished(session.start(items, {"-b", "tree"}, environment, QProcess::SeparateChannels));
+        QCOMPARE(run.status, 1);
+        QCOMPARE(linesStartingWith(run.out, "job refused: php or its zip extension is missing: ").size(), 1);
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+    }
+
+    // A relative --output is taken from the working folder.
+    void batchPutsTheArchiveIntoTheOutputFolder()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        fs::create_directories(session.path("out"));
+        const BatchRun run = finished(session.start(items, {"-b", "--output", "../out/", "tree/a.txt"}, session.environment(), QProcess::SeparateChannels));
+        QCOMPARE(run.status, 0);
+        QCOMPARE(ZipReader(session.path("out/archive.zip")).names(), Names{"archive/a.txt"});
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+        QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + session.path("out/archive.zip") + " (")).size(), 1);
+    }
+
+    void batchEncryptsWithAPasswordNoOneSees_data()
+    {
+        QTest::addColumn<bool>("fromStdin");
+        QTest::newRow("QUILLMERE_PASSWORD") << false;
+        QTest::newRow("--password-stdin") << true;
+    }
+    // The password reaches zipcloak, and no command line shows it while the
+    // job runs; nothing is stored, and --encrypt overrides that.
+    void batchEncryptsWithAPasswordNoOneSees()
+    {
+        QFETCH(bool, fromStdin);
+        Session session;
+        const QByteArray password = "Pw-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36) + (fromStdin ? "-in" : "-env");
+        const std::string items = session.path("items");
+        QVERIFY(writeRandomFile(items + "/large.bin", kMediumFileBytes));
+        QProcessEnvironment environment = session.environment();
+        Names arguments{"-b", "--encrypt", "large.bin"};
+        if (fromStdin)
+            arguments.insert(arguments.begin() + 2, "--password-stdin");
+        else
+            environment.insert("QUILLMERE_PASSWORD", QString::fromLatin1(password));
+        QProcess& app = session.start(items, arguments, environment, QProcess::SeparateChannels);
+        QVERIFY(app.waitForStarted(kStartMilliseconds));
+        if (fromStdin) {
+            app.write(password + "\n");
+            app.closeWriteChannel();
+        }
+        std::set<std::string> holders;
+        bool sawEncryptor = false;
+        while (app.state() != QProcess::NotRunning) {
+            const std::set<std::string> now = processesShowing(password);
+            holders.insert(now.begin(), now.end());
+            sawEncryptor = sawEncryptor || !processesOf({"zipcloak"}, session.home()).empty();
+            app.waitForFinished(10);
+        }
+        for (const std::string& holder : holders)
+            qWarning("holds the password: %s", holder.c_str());
+        QVERIFY(holders.empty());
+        QVERIFY(sawEncryptor);
+        QCOMPARE(app.exitCode(), 0);
+        const QString archive = qs(items + "/archive.zip");
+        QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-P" + QString::fromLatin1(password), archive}), 0);
+        QVERIFY(QProcess::execute("unzip", {"-qq", "-t", "-Pwrong", archive}) != 0);
+    }
+
+    void batchJsonHoldsTheReport_data()
+    {
+        QTest::addColumn<bool>("withWriter");
+        QTest::newRow("delivered") << true;
+        QTest::newRow("failed") << false;
+    }
+    // With --json standard output holds nothing but the JSON object, and
+    // it says what the lines on standard error say.
+    void batchJsonHoldsTheReport()
+    {
+        QFETCH(bool, withWriter);
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", true);
+        QProcessEnvironment environment = session.environment();
+        fs::create_directories(session.path("bin"));
+        if (!withWriter)
+            environment.insert("PATH", qs(session.path("bin")));
+        const BatchRun run = finished(session.start(items, {"--batch", "--json", "tree"}, environment, QProcess::SeparateChannels));
+        QCOMPARE(run.status, withWriter ? 3 : 1);
+        QJsonParseError error;
+        const QJsonObject report = QJsonDocument::fromJson(run.out, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + ": " + run.out));
+        QVERIFY(run.out.endsWith("}\n") && run.out.count('\n') == 1);
+        if (!withWriter) {
+            QCOMPARE(report["result"].toString(), "failed");
+            QCOMPARE(report["archive"].isNull(), true);
+            QCOMPARE(report["failure"]["cause"].toString(), "php or its zip extension is missing");
+            QCOMPARE(linesStartingWith(run.err, "job refused: php or its zip extension is missing").size(), 1);
+            return;
+        }
+        const QByteArrayList delivered = linesStartingWith(run.err, "archive delivered: ");
+        QCOMPARE(delivered.size(), 1);
+        QCOMPARE(report["result"].toString(), "delivered");
+        const QString counts = QString(" (%1 files, %2 folders)").arg(report["files"].toInt()).arg(report["folders"].toInt());
+        QCOMPARE(QString::fromUtf8(delivered.front()), "archive delivered: " + report["archive"].toString() + counts);
+        QCOMPARE(report["archive"].toString(), qs(items + "/archive.zip"));
+        QCOMPARE(report["renamed"].toArray().size(), linesStartingWith(run.err, "renamed: ").size());
+        QCOMPARE(report["renamed"][0]["inArchive"].toString(), "tree/sub/why_.txt");
+        QCOMPARE(report["leftOut"].toArray().size(), 0);
+        QVERIFY(report["failure"].isNull());
+    }
+
+    // Ctrl+C in the middle of a batch job ends it as cancelling does:
+    // nothing delivered, no program left, nothing left in the work folder.
+    void interruptingABatchJobLeavesNothing()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        std::ofstream(items + "/report.txt") << "report\n";
+        QProcess& app = session.start(items, {"-b", "report.txt"}, session.environment(QUILLMERE_STANDINS), QProcess::SeparateChannels);
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
+        std::string writer, helper;
+        std::ifstream(session.path("marks/writing")) >> helper >> writer;
+        QVERIFY(isRunning(writer));
+
+        ::kill(static_cast<pid_t>(app.processId()), SIGINT);
+        const BatchRun run = finished(app);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(linesStartingWith(run.out, "job stopped").size(), 1);
+        QVERIFY(!isRunning(writer));
+        QVERIFY(!isRunning(helper));
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+        QCOMPARE(QDir(qs(items)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"report.txt"});
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 };
 
