@@ -68,11 +68,15 @@ void ProcessSupervisor::run(int reportFd, const sigset_t& programMask) const
         ::_exit(kParentGone); // it ended before the line above took effect
     // Orphans below this process become its children, not init's.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    // The program inherits none of the application's descriptors (its
+    // display and bus connections, files it has open): every one above the
+    // standard streams closes at the program's exec. The report's end is
+    // close-on-exec already.
+    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     const pid_t program = startProgram(reportFd, programMask);
     // The application waits for the report's end: it closes here, whatever
-    // becomes of the rest. Every descriptor of the application's (its
-    // display and bus connections among them) is no business of the
-    // supervisor's either.
+    // becomes of the rest. The application's descriptors are no business
+    // of the supervisor's either.
     ::close(reportFd);
     ::close_range(3, ~0U, 0);
     ProgramWatch(program).run();
