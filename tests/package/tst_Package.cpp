@@ -77,7 +77,8 @@ private slots:
         fs::permissions(m_home.path() + "/runtime", fs::perms::owner_all);
 
         m_instance.setProcessEnvironment(sessionEnvironment());
-        m_instance.setProcessChannelMode(QProcess::ForwardedChannels);
+        // Its output is read by a test: it must hold no line of an update check.
+        m_instance.setProcessChannelMode(QProcess::MergedChannels);
         m_instance.start(qs(root() + "/usr/bin/quillmere"), {});
         // The running instance listens in the private runtime folder.
         const QDir channel(qs(m_home.path() + "/runtime/quillmere"));
@@ -114,6 +115,53 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/archive.zip"), 30000);
         const std::string entry = "archive/\x8C\xA9\x90\xCF\x8F\x91/\x82\xAA\x82\xCF\x82\xCC\x8E\x91\x97\xBF.txt";
         QCOMPARE(ZipReader(items + "/archive.zip").names(), std::vector<std::string>{entry});
+    }
+
+    // The package checks for no update: its version says so, and the
+    // window, started at the beginning and used since, asked no one (a
+    // request would have printed its "error:" line by now, as name lookups
+    // fail here or the address does not exist).
+    void makesNoUpdateRequest()
+    {
+        const Run version = run(qs(root() + "/usr/bin/quillmere"), {"--version"}, sessionEnvironment());
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY2(version.out.contains("update check: none in this build"), version.out.constData());
+        const QByteArray output = m_instance.readAllStandardOutput();
+        QVERIFY2(!output.contains("\nerror:") && !output.startsWith("error:") && !output.contains("update check"),
+                 output.constData());
+    }
+
+    // bash completes the options from the packaged completion, and a
+    // directory after --output.
+    void bashCompletesTheOptions_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("completions");
+        QTest::newRow("an option") << "quillmere --pass" << "--password-stdin";
+        QTest::newRow("two options") << "quillmere --no" << "--no-encrypt";
+        QTest::newRow("a folder after --output") << "quillmere --output " << "folder";
+        QTest::newRow("a file after --") << "quillmere -- --h" << "--help";
+    }
+    void bashCompletesTheOptions()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, completions);
+        const std::string folder = m_home.makeFolder("completion");
+        fs::create_directories(folder + "/folder");
+        std::ofstream(folder + "/--help") << "a file\n";
+        const QString script = "source /usr/share/bash-completion/bash_completion\n"
+                               "source \"$1\"\n"
+                               "cd \"$2\"\n"
+                               "COMP_LINE=$3; COMP_POINT=${#COMP_LINE}\n"
+                               "read -ra COMP_WORDS <<<\"$COMP_LINE\"\n"
+                               "[[ $COMP_LINE == *' ' ]] && COMP_WORDS+=('')\n"
+                               "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                               "_quillmere quillmere \"${COMP_WORDS[-1]}\" \"${COMP_WORDS[-2]}\"\n"
+                               "printf '%s' \"${COMPREPLY[*]}\"\n";
+        const Run completed = run("bash", {"-c", script, "bash", qs(share() + "/bash-completion/completions/quillmere"),
+                                           qs(folder), line});
+        QCOMPARE(completed.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(completed.out), completions);
     }
 
     // Installing never changes which application opens a folder or a
