@@ -415,6 +415,22 @@ private slots:
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 
+    // A batch job is no second start: with a window running, it makes the
+    // archive itself and the window is not told.
+    void aBatchJobBesideTheWindowRunsOnItsOwn()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        QProcess& window = session.start(session.home(), {});
+        QTRY_VERIFY_WITH_TIMEOUT(session.channelIsOpen(), kStartMilliseconds);
+        const BatchRun run = finished(session.start(items, {"-b", "tree/a.txt"}, session.environment(), QProcess::SeparateChannels));
+        QCOMPARE(run.status, 0);
+        QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + items + "/tree/archive.zip")).size(), 1);
+        QCOMPARE(ZipReader(items + "/tree/archive.zip").names(), Names{"archive/a.txt"});
+        QCOMPARE(window.state(), QProcess::Running);
+    }
+
     // Without php the job is refused at once, with its cause.
     void batchWithoutTheWriterFails()
     {
