@@ -30,7 +30,7 @@ public:
 
     Failure run(const std::string& name)
     {
-        UniqueFd folder(::openat(m_parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd folder = openFolder(m_parentFd, name);
         if (!folder.isOpen()) {
             if (errno != ENOTDIR && errno != ELOOP)
                 return describeErrno(errno, m_path);
@@ -45,7 +45,7 @@ public:
             if (!level.folders.empty()) {
                 const std::string next = std::move(level.folders.back());
                 level.folders.pop_back();
-                UniqueFd below(::openat(folder.get(), next.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                UniqueFd below = openFolder(folder.get(), next);
                 if (!below.isOpen()) {
                     note(errno, next);
                     continue;
@@ -60,6 +60,23 @@ public:
     }
 
 private:
+    // A folder of ours that refuses its owner even a look is opened up
+    // first; one of someone else's is left as it is.
+    static UniqueFd openFolder(int parent, const std::string& name)
+    {
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        UniqueFd folder(::openat(parent, name.c_str(), flags));
+        if (folder.isOpen() || errno != EACCES)
+            return folder;
+        struct stat info {};
+        if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)
+            || info.st_uid != ::geteuid() || ::fchmodat(parent, name.c_str(), (info.st_mode & 07777) | S_IRWXU, 0) != 0) {
+            errno = EACCES;
+            return folder;
+        }
+        return UniqueFd(::openat(parent, name.c_str(), flags));
+    }
+
     // Opens the folder up for its owner, removes everything in it that is
     // not a folder and notes the folders. False when it cannot be listed.
     bool enter(const UniqueFd& folder, const std::string& name)

@@ -192,11 +192,13 @@ private slots:
         const std::string root = top() + "/deep";
         const std::string name(200, 'd');
         QVERIFY(makeDeepTree(root, name, 40)); // 8,000 bytes deep
-        // Folders that refuse their owner on the way.
+        // Folders that refuse their owner on the way: one cannot be
+        // written, one cannot even be opened.
         std::string path = root;
         for (int depth = 0; depth < 3; ++depth)
             path += "/" + name;
         fs::permissions(path, fs::perms::owner_read | fs::perms::owner_exec);
+        fs::permissions(root + "/" + name, fs::perms::none);
         fs::permissions(root, fs::perms::owner_read | fs::perms::owner_exec);
 
         QCOMPARE(text(FileManager::removeItem(root)), "(no error)");
