@@ -109,7 +109,7 @@ FailureCause EncryptStep::failureCause() const
     return FailureCause::Other;
 }
 
-void EncryptStep::waitForProgram(int milliseconds)
+bool EncryptStep::waitForProgram(int milliseconds)
 {
-    m_expect->waitForEnded(milliseconds);
+    return !m_started || m_expect->waitForEnded(milliseconds);
 }

@@ -28,8 +28,8 @@ public:
     void stopProgram();
     bool isProgramRunning() const;
     // Blocks until the program has ended, at most milliseconds: for a job
-    // that goes with the ending application.
-    void waitForProgram(int milliseconds);
+    // that goes with the ending application. True when it has.
+    bool waitForProgram(int milliseconds);
 
 signals:
     void progressChanged(int percent);

@@ -153,7 +153,7 @@ bool WriterStep::isProgramRunning() const
     return m_started && !m_writer->hasEnded();
 }
 
-void WriterStep::waitForProgram(int milliseconds)
+bool WriterStep::waitForProgram(int milliseconds)
 {
-    m_writer->waitForEnded(milliseconds);
+    return !m_started || m_writer->waitForEnded(milliseconds);
 }

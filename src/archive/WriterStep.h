@@ -29,8 +29,8 @@ public:
     void stopProgram();
     bool isProgramRunning() const;
     // Blocks until the program has ended, at most milliseconds: for a job
-    // that goes with the ending application.
-    void waitForProgram(int milliseconds);
+    // that goes with the ending application. True when it has.
+    bool waitForProgram(int milliseconds);
 
     // The environment the writer runs with besides the application's.
     static std::vector<std::string> environment();

@@ -64,13 +64,14 @@ ZipAction::~ZipAction()
     // The programs end first, so nothing writes into what is removed; their
     // supervisors end them within milliseconds.
     constexpr int kProgramEndMilliseconds = 2000;
+    bool programsEnded = true;
     if (m_writer) {
         m_writer->stopProgram();
-        m_writer->waitForProgram(kProgramEndMilliseconds);
+        programsEnded = m_writer->waitForProgram(kProgramEndMilliseconds);
     }
     if (m_encryptStep) {
         m_encryptStep->stopProgram();
-        m_encryptStep->waitForProgram(kProgramEndMilliseconds);
+        programsEnded = m_encryptStep->waitForProgram(kProgramEndMilliseconds) && programsEnded;
     }
     m_writer.reset();
     m_encryptStep.reset();
@@ -79,8 +80,12 @@ ZipAction::~ZipAction()
             watcher->waitForFinished();
     if (m_staging && !m_journal && m_staging->future().resultCount() > 0)
         m_journal = m_staging->result()->journal;
-    if (m_journal && !m_cleaning)
+    // A program that would not end may still write there: the next start
+    // removes what the journal names, once this process has gone.
+    if (m_journal && !m_cleaning && programsEnded)
         m_journal->removeAll();
+    else if (m_journal && !m_cleaning)
+        Log::line(LogPrefix::kCleanup + std::string("left for the next start: a program of the job did not end"));
 }
 
 void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
@@ -233,7 +238,10 @@ void ZipAction::write()
 void ZipAction::encrypt()
 {
     enterPhase(JobPhase::Encrypting);
-    m_partPath = newPartPath();
+    const std::optional<std::string> part = newPartPath();
+    if (!part)
+        return;
+    m_partPath = *part;
     m_encryptStep = std::make_unique<EncryptStep>();
     connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, &ZipAction::progressChanged);
     connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
@@ -254,7 +262,10 @@ void ZipAction::moveToDestination()
 {
     enterPhase(JobPhase::Delivering);
     const std::string archive = m_folders.archiveInOutput(m_archiveName);
-    m_partPath = newPartPath();
+    const std::optional<std::string> part = newPartPath();
+    if (!part)
+        return;
+    m_partPath = *part;
     if (Failure error = FileManager::moveItem(archive, m_partPath)) {
         Log::line(LogPrefix::kCopy + *error + LogPrefix::kErrorFilePath + m_destDir);
         fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, FileManager::sizeOf(archive))));
@@ -266,10 +277,19 @@ void ZipAction::moveToDestination()
 
 // The hidden name the archive arrives under, written down before anything
 // is there, so that a job killed on the way leaves nothing behind for good.
-std::string ZipAction::newPartPath()
+// Where it cannot be written down, nothing is put there.
+std::optional<std::string> ZipAction::newPartPath()
 {
     const std::string part = m_destDir + "/" + Delivery::partName(m_destDir);
-    m_journal->intend(WorkJournal::Kind::Part, part);
+    if (Failure error = m_journal->intend(WorkJournal::Kind::Part, part)) {
+        Log::line(LogPrefix::kJournal + *error);
+        JobOutcome outcome = JobOutcome::failed(m_phase, *error, FailureCause::WorkFolderFull);
+        if (!SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1)))
+            outcome.cause = FailureCause::WorkFolderFailed;
+        outcome.spaceFolder = m_folders.tmpDirectory();
+        fail(outcome);
+        return std::nullopt;
+    }
     return part;
 }
 

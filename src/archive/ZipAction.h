@@ -69,7 +69,7 @@ private:
     Failure missingProgram(FailureCause& cause) const;
     std::optional<JobOutcome> refusedDestination() const;
     std::optional<JobOutcome> spaceShortage() const;
-    std::string newPartPath();
+    std::optional<std::string> newPartPath();
     void enterPhase(JobPhase phase);
     void refuse(const JobOutcome& outcome);
     void fail(const JobOutcome& outcome);

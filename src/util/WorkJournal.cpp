@@ -110,7 +110,10 @@ void WorkJournal::made(const std::string& path)
             entry.device = info.st_dev;
             entry.inode = info.st_ino;
         }
-    write();
+    // The entry is still there without its inode: a name only a job gives
+    // finds it all the same.
+    if (Failure error = write())
+        Log::line(LogPrefix::kJournal + *error);
 }
 
 // The whole record at once, by renaming a new one over it: a reader never
@@ -223,14 +226,22 @@ void WorkJournal::removeLeftovers(const WorkFolders& folders)
 {
     removeSharedStagingFolder(folders);
     const std::string journal = folders.journalFolder();
-    for (const std::string& name : namesIn(journal)) {
-        if (name.ends_with(kNewSuffix))
-            continue;
+    const ProcessIdentity self = ProcessIdentity::ofThisProcess();
+    for (std::string name : namesIn(journal)) {
+        // A record whose writing was cut short; its whole one, if any, says
+        // what the job made.
+        if (name.ends_with(kNewSuffix)) {
+            name.resize(name.size() - std::string(kNewSuffix).size());
+            if (FileManager::exists(journal + "/" + name))
+                continue;
+        }
         const std::optional<Record> record = read(journal + "/" + name);
-        WorkJournal leftover(WorkFolders(PathText::parentFolder(folders.tmpDirectory()), name),
-                             record.value_or(Record{}));
-        if (record && !record->ended && record->owner.isAlive())
+        // This process's jobs clean up after themselves, on a thread of
+        // their own that may be at work right now; a process that has gone
+        // cleans up nothing.
+        if (record && (record->owner == self || record->owner.isAlive()))
             continue;
-        leftover.removeAll();
+        WorkJournal(WorkFolders(PathText::parentFolder(folders.tmpDirectory()), name), record.value_or(Record{}))
+            .removeAll();
     }
 }

@@ -25,7 +25,8 @@ public:
 
     // Writes down that path is about to be made.
     Failure intend(Kind kind, const std::string& path);
-    // Writes down who the item now at path is.
+    // Writes down who the item now at path is; a failure to write is
+    // reported, not returned: the item is found by its name all the same.
     void made(const std::string& path);
 
     // The job has ended: removes what it made that is still there, then the
@@ -33,8 +34,8 @@ public:
     // attempt; it never holds up another job.
     void removeAll();
 
-    // Removes what jobs whose process has gone, or which had ended, left
-    // behind in the work root and beside the user's items.
+    // Removes what jobs whose process has gone left behind in the work root
+    // and beside the user's items.
     static void removeLeftovers(const WorkFolders& folders);
 
 private:
