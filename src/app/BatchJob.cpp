@@ -12,6 +12,8 @@
 
 #include <filesystem>
 #include <iostream>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +29,21 @@ std::string password(const CommandLine& line)
         return value.toStdString();
     }
     std::string text;
-    if (!std::getline(std::cin, text))
+    // Typed at a terminal, the password is not shown.
+    termios terminal{};
+    const bool hidden = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &terminal) == 0;
+    if (hidden) {
+        termios silent = terminal;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+        std::cerr << "Password: " << std::flush;
+    }
+    const bool read = static_cast<bool>(std::getline(std::cin, text));
+    if (hidden) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal);
+        std::cerr << std::endl;
+    }
+    if (!read)
         Log::line(LogPrefix::kPasswordInput + std::string("standard input holds no line"));
     if (!text.empty() && text.back() == '\r')
         text.pop_back();
