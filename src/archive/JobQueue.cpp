@@ -2,7 +2,6 @@
 
 #include "FileManager.h"
 #include "Log.h"
-#include "LogPrefix.h"
 #include "ReportLines.h"
 #include "PathText.h"
 #include "PasswordRule.h"
@@ -26,7 +25,7 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
     if (options.isEncrypt && PasswordRule::check(options.password) != PasswordRule::Problem::None) {
         const JobOutcome refused = JobOutcome::failed(JobPhase::Copying, "the password cannot be used for encryption",
                                                       FailureCause::PasswordRefused);
-        Log::line(std::string(LogPrefix::kRefused) + ReportLines::causeText(refused.cause) + ": " + refused.description);
+        Log::line(ReportLines::refused(refused));
         emit jobFinished(refused);
         return;
     }

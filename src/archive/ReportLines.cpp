@@ -75,6 +75,11 @@ const char* ReportLines::warningText(WindowsWarning warning)
     return "";
 }
 
+std::string ReportLines::refused(const JobOutcome& outcome)
+{
+    return std::string(LogPrefix::kRefused) + causeText(outcome.cause) + ": " + outcome.description;
+}
+
 std::vector<std::string> ReportLines::of(const std::string& archivePath, const JobReport& report)
 {
     std::vector<std::string> lines;

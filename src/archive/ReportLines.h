@@ -10,6 +10,9 @@
 class ReportLines {
 public:
     static std::vector<std::string> of(const std::string& archivePath, const JobReport& report);
+    // The one line of a job that ended before any work: "job refused: "
+    // and why.
+    static std::string refused(const JobOutcome& outcome);
 
     static const char* reasonText(LeftOutReason reason);
     // Why a job failed, as the start of its line: "nothing to archive", ...

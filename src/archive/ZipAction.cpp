@@ -395,7 +395,7 @@ void ZipAction::enterPhase(JobPhase phase)
 // A job that ends before any work, with one line that starts with why.
 void ZipAction::refuse(const JobOutcome& outcome)
 {
-    Log::line(std::string(LogPrefix::kRefused) + ReportLines::causeText(outcome.cause) + ": " + outcome.description);
+    Log::line(ReportLines::refused(outcome));
     fail(outcome);
 }
 
