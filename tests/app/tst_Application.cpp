@@ -1,6 +1,7 @@
 // The real program under a private home, runtime and configuration folder.
 // The home's path is long and holds blanks and quotes: the single-instance
 // socket once lived below it and could not be reached from such a path.
+#include "WorkRoot.h"
 #include "ZipReader.h"
 
 #include <QDir>
@@ -179,18 +180,7 @@ public:
         std::ofstream(path("config/Quillmere/Quillmere.conf"))
             << "[settings]\nisEncrypt=true\npassword=" << password << "\nisSelectDir=false\n";
     }
-    // What the work folder holds, with the journal's records: a job that
-    // has ended leaves its journal folder empty.
-    QStringList leftInWorkFolder() const
-    {
-        const QString work = qs(home() + "/.quillmere");
-        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
-        QStringList left = QDir(work).entryList(all);
-        left.removeAll("journal");
-        for (const QString& record : QDir(work + "/journal").entryList(all))
-            left << "journal/" + record;
-        return left;
-    }
+    QStringList leftInWorkFolder() const { return leftInWorkRoot(home() + "/.quillmere"); }
     // True once a job's content folder holds something.
     bool isStaging() const
     {

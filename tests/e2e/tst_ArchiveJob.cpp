@@ -8,6 +8,7 @@
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "WorkFolders.h"
+#include "WorkRoot.h"
 #include "ZipReader.h"
 
 #include <QUuid>
@@ -73,17 +74,9 @@ WorkFolders workFolders()
     return WorkFolders(qgetenv("HOME").toStdString());
 }
 
-// What the work root holds besides the journal folder, and what the journal
-// holds: nothing, once every job has ended.
 QStringList leftInWorkRoot()
 {
-    const QString root = QString::fromStdString(workFolders().tmpDirectory());
-    const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
-    QStringList left = QDir(root).entryList(all);
-    left.removeAll("journal");
-    for (const QString& record : QDir(root + "/journal").entryList(all))
-        left << "journal/" + record;
-    return left;
+    return ::leftInWorkRoot(workFolders().tmpDirectory());
 }
 
 } // namespace
