@@ -75,6 +75,14 @@ const char* ReportLines::warningText(WindowsWarning warning)
     return "";
 }
 
+std::vector<std::string> ReportLines::leftOut(const JobReport& report)
+{
+    std::vector<std::string> lines;
+    for (const LeftOutItem& item : report.leftOut)
+        lines.push_back(LogPrefix::kLeftOut + item.path + " (" + reasonText(item.reason) + "): " + item.detail);
+    return lines;
+}
+
 std::string ReportLines::refused(const JobOutcome& outcome)
 {
     return std::string(LogPrefix::kRefused) + causeText(outcome.cause) + ": " + outcome.description;
@@ -87,8 +95,8 @@ std::vector<std::string> ReportLines::of(const std::string& archivePath, const J
                     + std::to_string(report.folderCount) + " folders)");
     for (const RenamedItem& item : report.renamed)
         lines.push_back(LogPrefix::kRenamed + item.original + " -> " + item.inArchive);
-    for (const LeftOutItem& item : report.leftOut)
-        lines.push_back(LogPrefix::kLeftOut + item.path + " (" + reasonText(item.reason) + "): " + item.detail);
+    const std::vector<std::string> left = leftOut(report);
+    lines.insert(lines.end(), left.begin(), left.end());
     for (const WarnedItem& item : report.warnings)
         lines.push_back(LogPrefix::kWindowsWarning + item.inArchive + " (" + warningText(item.warning) + ")");
     return lines;

@@ -10,6 +10,8 @@
 class ReportLines {
 public:
     static std::vector<std::string> of(const std::string& archivePath, const JobReport& report);
+    // One line per item left out.
+    static std::vector<std::string> leftOut(const JobReport& report);
     // The one line of a job that ended before any work: "job refused: "
     // and why.
     static std::string refused(const JobOutcome& outcome);

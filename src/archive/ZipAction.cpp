@@ -203,6 +203,9 @@ void ZipAction::onStaged()
         return;
     }
     if (m_content.report.fileCount + m_content.report.folderCount == 0) {
+        // Each item, and why it could not be taken; then the refusal.
+        for (const std::string& line : ReportLines::leftOut(m_content.report))
+            Log::line(line);
         refuse(JobOutcome::failed(JobPhase::Copying, "none of the items could be read", FailureCause::NothingToArchive));
         return;
     }
