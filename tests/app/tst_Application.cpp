@@ -299,6 +299,37 @@ private slots:
     // A signal while a huge tree is being staged (a link the user gave to
     // a system folder) ends the program at once: the stagers stop between
     // two files, and what they staged goes.
+    // A job killed on its way left its hidden part file beside the user's
+    // items and its staging folder; the next start takes both away, and
+    // nothing that only looks like them.
+    void theNextStartRemovesWhatAKilledJobLeft()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        const std::string part = items + "/.archive-killedjob123.zip.part";
+        const std::string users = items + "/.archive-usersown.zip.part";
+        std::ofstream(part) << "the dead job's part";
+        std::ofstream(users) << "the user's own file";
+        const std::string work = session.home() + "/.quillmere";
+        const std::string staging = work + "/34a928f190f714d60756129ad55f14f51de0867b22344d7bf3d6f77805b31225-killedjb";
+        fs::create_directories(staging + "/17A83E501F804A8551D27619DA0CF23C04474FC6946073962B915FFE86421A56/archive");
+        fs::permissions(work, fs::perms::owner_all);
+        QProcess gone; // its process id names no one now
+        gone.start("/bin/true");
+        QVERIFY(gone.waitForFinished());
+        const auto hex = [](const std::string& path) { return QByteArray::fromStdString(path).toHex().toStdString(); };
+        fs::create_directories(work + "/journal");
+        std::ofstream(work + "/journal/killedjb") << "owner " << gone.processId() << " 1\nstaging " << hex(staging)
+                                                  << " 0 0\npart " << hex(part) << " 0 0\n";
+
+        QProcess& app = session.start(items, {});
+        QTRY_VERIFY_WITH_TIMEOUT(!fs::exists(part) && !fs::exists(staging), kStartMilliseconds);
+        QCOMPARE(session.leftInWorkFolder(), (QStringList{"instance.channel", "instance.lock"}));
+        QVERIFY(fs::exists(users));
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(kJobMilliseconds));
+    }
+
     void aSignalEndsStagingAtOnce()
     {
         Session session;
