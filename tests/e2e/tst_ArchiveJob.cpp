@@ -230,6 +230,9 @@ private slots:
         QTest::addColumn<QString>("cause");
         QTest::addColumn<FailureCause>("expected");
         QTest::newRow("php missing") << "php" << FailureCause::WriterMissing;
+        // php runs but writes nothing and knows no ZipArchive: asked off the
+        // window's thread once the writer has failed.
+        QTest::newRow("php without its zip extension") << "php without zip" << FailureCause::WriterMissing;
         QTest::newRow("destination fills up, plain") << "full" << FailureCause::DestinationFull;
         QTest::newRow("destination fills up, encrypted") << "full encrypted" << FailureCause::DestinationFull;
     }
@@ -248,6 +251,11 @@ private slots:
         const QByteArray savedPath = qgetenv("PATH");
         if (cause == "php") // a search path that holds no php
             qputenv("PATH", QByteArray::fromStdString(m_home->makeFolder("bin")));
+        if (cause == "php without zip") {
+            writeFile(m_home->path() + "/bin/php", "#!/bin/sh\nexit 3\n");
+            fs::permissions(m_home->path() + "/bin/php", fs::perms::owner_all);
+            qputenv("PATH", QByteArray::fromStdString(m_home->path() + "/bin:") + savedPath);
+        }
 
         const JobRun job = JobRun::of({user("items")}, dest,
                                       cause == "full encrypted" ? std::optional<std::string>("pw") : std::nullopt);
