@@ -289,7 +289,7 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
     // The writer leaves out every file whose path holds ".DS_Store".
     if (entry.find(kDsStore) != std::string::npos) {
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
-        return false;
+        return placeExcluded(target, placed.fixedName);
     }
     if (auto error = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName, m_abandoned)) {
         const int code = error->error;
@@ -308,6 +308,20 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
     m_content.totalBytes += static_cast<uint64_t>(item.size);
     m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
     noteName(item, placed, pathShown);
+    return true;
+}
+
+bool FolderStager::placeExcluded(const OpenFolder& target, const std::string& fixedName)
+{
+    // An empty file in its place: the writer's glob() finds the folder as
+    // full as the user's, and gives no empty folder entry for it, while the
+    // file itself stays out of the archive as it would without us.
+    const int fd = ::openat(target.fd(), fixedName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        Log::line(LogPrefix::kFixNames + describeErrno(errno, target.pathOf(fixedName)));
+        return false;
+    }
+    ::close(fd);
     return true;
 }
 

@@ -89,6 +89,9 @@ private:
                      const std::string& pathShown, const FolderIds& ancestors);
     bool stageFile(const Item& item, const Placed& placed, const OpenFolder& target, const std::string& path,
                    const std::string& pathShown);
+    // An empty file for one the writer leaves out, so that its folder is no
+    // emptier than the user's; true when it was made.
+    bool placeExcluded(const OpenFolder& target, const std::string& fixedName);
     void noteName(const Item& item, const Placed& placed, const std::string& pathShown);
     // The folder gets an entry of its own when the writer will find no
     // visible name in it; hasVisible says a visible name was placed there.
