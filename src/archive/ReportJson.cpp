@@ -34,7 +34,8 @@ QJsonArray itemsOf(const JobReport& report, QJsonArray& leftOut, QJsonArray& war
         leftOut.append(QJsonObject{
             {"path", text(item.path)}, {"reason", ReportLines::reasonText(item.reason)}, {"detail", text(item.detail)}});
     for (const WarnedItem& item : report.warnings)
-        warnings.append(QJsonObject{{"inArchive", text(item.inArchive)}, {"warning", ReportLines::warningText(item.warning)}});
+        warnings.append(QJsonObject{{"inArchive", text(item.inArchive)}, {"warning", ReportLines::warningText(item.warning)},
+                                    {"length", item.length}});
     return renamed;
 }
 

@@ -63,16 +63,19 @@ const char* ReportLines::causeText(FailureCause cause)
 const char* ReportLines::warningText(WindowsWarning warning)
 {
     switch (warning) {
-    case WindowsWarning::DeviceName:
-        return "device name";
-    case WindowsWarning::TrailingDotOrBlank:
-        return "ends in a dot or blank";
     case WindowsWarning::ControlCharacter:
         return "control character";
     case WindowsWarning::PathTooLong:
-        return "path longer than 260 characters";
+        return "reaches 260 characters below a 60-character extraction folder";
     }
     return "";
+}
+
+std::string ReportLines::warningDetail(const WarnedItem& item)
+{
+    if (item.warning == WindowsWarning::PathTooLong)
+        return std::to_string(item.length) + " characters: " + warningText(item.warning);
+    return warningText(item.warning);
 }
 
 std::vector<std::string> ReportLines::leftOut(const JobReport& report)
@@ -98,6 +101,6 @@ std::vector<std::string> ReportLines::of(const std::string& archivePath, const J
     const std::vector<std::string> left = leftOut(report);
     lines.insert(lines.end(), left.begin(), left.end());
     for (const WarnedItem& item : report.warnings)
-        lines.push_back(LogPrefix::kWindowsWarning + item.inArchive + " (" + warningText(item.warning) + ")");
+        lines.push_back(LogPrefix::kWindowsWarning + item.inArchive + " (" + warningDetail(item) + ")");
     return lines;
 }

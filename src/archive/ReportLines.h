@@ -20,4 +20,6 @@ public:
     // Why a job failed, as the start of its line: "nothing to archive", ...
     static const char* causeText(FailureCause cause);
     static const char* warningText(WindowsWarning warning);
+    // The warning with what it needs of the item, such as a path's length.
+    static std::string warningDetail(const WarnedItem& item);
 };

@@ -52,7 +52,7 @@ QString JobReportText::warningSection(const JobReport& report)
 {
     QStringList lines{heading("Windows で展開できないおそれのある名前", report.warnings.size())};
     for (const WarnedItem& item : report.warnings)
-        lines << QStringLiteral("  %1 — %2").arg(QString::fromStdString(item.inArchive), warning(item.warning));
+        lines << QStringLiteral("  %1 — %2").arg(QString::fromStdString(item.inArchive), warning(item));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -85,17 +85,14 @@ QString JobReportText::reason(LeftOutReason reason)
     return {};
 }
 
-QString JobReportText::warning(WindowsWarning warning)
+QString JobReportText::warning(const WarnedItem& item)
 {
-    switch (warning) {
-    case WindowsWarning::DeviceName:
-        return QStringLiteral("CON や NUL など、Windows が予約している名前です");
-    case WindowsWarning::TrailingDotOrBlank:
-        return QStringLiteral("末尾の点や空白は Windows で取り除かれます");
+    switch (item.warning) {
     case WindowsWarning::ControlCharacter:
         return QStringLiteral("制御文字が入っています");
     case WindowsWarning::PathTooLong:
-        return QStringLiteral("展開すると 260 文字を超えます");
+        return QStringLiteral("パスが %1 文字あり、60 文字ほどの展開先フォルダーの下では 260 文字に達します")
+            .arg(item.length);
     }
     return {};
 }
@@ -105,6 +102,10 @@ QString JobReportText::renaming(const RenamedItem& item)
     QStringList why;
     if (item.replacedCharacters)
         why << QStringLiteral("Windows で使えない文字を「_」に置き換え");
+    if (item.substituted)
+        why << QStringLiteral("Windows の文字コードにない文字を慣用の表記に置き換え");
+    if (item.madeCreatable)
+        why << QStringLiteral("Windows が作れない名前（CON などの予約名、末尾の点や空白）に「_」を使用");
     if (item.transliterated)
         why << QStringLiteral("Windows の文字コードにない文字を置き換え");
     if (item.numbered)

@@ -13,7 +13,7 @@ public:
     static QString details(const JobReport& report);
 
     static QString reason(LeftOutReason reason);
-    static QString warning(WindowsWarning warning);
+    static QString warning(const WarnedItem& item);
     // Why an item was renamed: each change that applies, joined.
     static QString renaming(const RenamedItem& item);
 

@@ -3,6 +3,7 @@
 #include "FileManager.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "NameSubstitutes.h"
 #include "PathText.h"
 #include "Util.h"
 #include "WindowsName.h"
@@ -204,19 +205,40 @@ std::string FolderStager::shown(const std::string& name) const
     return m_converter.toUtf8(m_converter.fromFileName(name).value_or(name));
 }
 
+FolderStager::Placed FolderStager::nameFor(const std::string& ownName) const
+{
+    Placed name;
+    const std::string replaced = Util::replaceProhibitedCharacters(ownName);
+    const std::string substituted = NameSubstitutes::apply(replaced);
+    name.fixedName = WindowsName::creatable(substituted);
+    name.shownName = shown(name.fixedName);
+    name.replacedCharacters = replaced != ownName;
+    name.substituted = substituted != replaced;
+    name.madeCreatable = name.fixedName != substituted;
+    // Most names convert to themselves: only the others need composing.
+    name.transliterated = name.shownName != name.fixedName && name.shownName != composed(name.fixedName);
+    name.changed = name.replacedCharacters || name.substituted || name.madeCreatable || name.transliterated;
+    return name;
+}
+
 std::vector<FolderStager::Placed> FolderStager::placeNames(const std::vector<Item>& siblings) const
 {
     std::vector<Placed> placed;
+    for (const Item& item : siblings)
+        placed.push_back(nameFor(item.ownName));
+    // Unchanged names claim theirs first, so that a sibling changed into
+    // the same name never takes it from them; among each kind the first
+    // of the names Windows takes for one keeps it.
     std::set<std::string> taken;
-    std::vector<bool> first;
-    for (const Item& item : siblings) {
-        const std::string fixedName = Util::replaceProhibitedCharacters(item.ownName);
-        placed.push_back({fixedName, shown(fixedName), 1});
-        // The first of the names Windows takes for one keeps it.
-        first.push_back(taken.insert(WindowsName::sameFileKey(placed.back().shownName)).second);
+    std::vector<bool> settled(siblings.size(), false);
+    for (const bool changed : {false, true}) {
+        for (size_t i = 0; i < siblings.size(); ++i) {
+            if (placed[i].changed == changed)
+                settled[i] = taken.insert(WindowsName::sameFileKey(placed[i].shownName)).second;
+        }
     }
     for (size_t i = 0; i < siblings.size(); ++i) {
-        if (first[i])
+        if (settled[i])
             continue;
         Placed& name = placed[i];
         const std::string fixedName = name.fixedName;
@@ -224,7 +246,10 @@ std::vector<FolderStager::Placed> FolderStager::placeNames(const std::vector<Ite
         for (int n = 2;; ++n) {
             const std::string candidate = WindowsName::numbered(shownName, n, siblings[i].isFolder);
             if (taken.insert(WindowsName::sameFileKey(candidate)).second) {
-                name = {WindowsName::numbered(fixedName, n, siblings[i].isFolder), candidate, n};
+                name.fixedName = WindowsName::numbered(fixedName, n, siblings[i].isFolder);
+                name.shownName = candidate;
+                name.number = n;
+                name.changed = true;
                 break;
             }
         }
@@ -328,20 +353,23 @@ bool FolderStager::placeExcluded(const OpenFolder& target, const std::string& fi
 void FolderStager::noteName(const Item& item, const Placed& placed, const std::string& pathShown)
 {
     JobReport& report = m_content.report;
-    if (placed.shownName != composed(item.ownName)) {
-        const std::string fixedName = Util::replaceProhibitedCharacters(item.ownName);
+    // A decomposed name that converts to its composed form is no change.
+    if (placed.changed && placed.shownName != composed(item.ownName)) {
         RenamedItem renamed;
         renamed.original = item.original;
         renamed.inArchive = pathShown;
-        renamed.replacedCharacters = fixedName != item.ownName;
-        renamed.transliterated = shown(fixedName) != composed(fixedName);
+        renamed.replacedCharacters = placed.replacedCharacters;
+        renamed.transliterated = placed.transliterated;
         renamed.numbered = placed.number > 1;
+        renamed.substituted = placed.substituted;
+        renamed.madeCreatable = placed.madeCreatable;
         report.renamed.push_back(renamed);
     }
+    const std::string entryShown = entryName(pathShown);
     if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))
         report.warnings.push_back({pathShown, *warning});
-    else if (WindowsName::isTooLong(entryName(pathShown)))
-        report.warnings.push_back({pathShown, WindowsWarning::PathTooLong});
+    else if (WindowsName::isTooLong(entryShown))
+        report.warnings.push_back({pathShown, WindowsWarning::PathTooLong, WindowsName::length(entryShown)});
 }
 
 void FolderStager::expectEmptyFolderEntry(const std::string& relative, bool hasVisible)

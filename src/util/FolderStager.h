@@ -65,6 +65,11 @@ private:
         std::string fixedName;   // on disk in the content folder
         std::string shownName;   // as Windows will show it
         int number = 1;          // > 1 when numbered apart from a sibling
+        bool changed = false;    // shownName is not the item's own name
+        bool replacedCharacters = false;
+        bool substituted = false;
+        bool madeCreatable = false;
+        bool transliterated = false;
     };
 
     // given: the user named the item itself, so a link there is followed;
@@ -79,6 +84,10 @@ private:
     // in folder as access (R_OK, X_OK) asks; false when the kernel must say.
     bool ownerMayRead(const OpenFolder& folder, const struct stat& info, int access) const;
     std::vector<Item> listFolder(const FolderTask& task);
+    // The name the staging rules give ownName, before any number.
+    Placed nameFor(const std::string& ownName) const;
+    // Names that need no change keep them; a changed name is numbered
+    // only when it meets one already placed.
     std::vector<Placed> placeNames(const std::vector<Item>& siblings) const;
     // target is the folder in the content folder they go to. True when one
     // of them was placed under a name that does not begin with ".".

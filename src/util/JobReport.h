@@ -10,6 +10,8 @@ struct RenamedItem {
     bool replacedCharacters = false; // characters Windows refuses became "_"
     bool transliterated = false;     // characters outside code page 932 became look-alikes or "_"
     bool numbered = false;           // " (2)", " (3)", ... keeps it apart from a sibling
+    bool substituted = false;        // characters outside code page 932 got their usual stand-in
+    bool madeCreatable = false;      // a device name, or trailing dots or blanks, got "_"
 };
 
 enum class LeftOutReason {
@@ -35,16 +37,15 @@ struct LeftOutItem {
 };
 
 enum class WindowsWarning {
-    DeviceName,         // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without extension
-    TrailingDotOrBlank, // Windows drops it when extracting
     ControlCharacter,
-    PathTooLong,        // more than 260 characters once extracted
+    PathTooLong, // reaches 260 characters below a typical extraction folder
 };
 
 // A name kept as it is that Windows may not extract under that name.
 struct WarnedItem {
     std::string inArchive; // as UTF-8 text
-    WindowsWarning warning = WindowsWarning::DeviceName;
+    WindowsWarning warning = WindowsWarning::ControlCharacter;
+    int length = 0; // the entry's path in characters, for PathTooLong
 };
 
 // What a job put into the archive, and what it changed or left out.

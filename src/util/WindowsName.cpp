@@ -9,24 +9,37 @@
 
 namespace {
 
-bool isDeviceName(const QString& stem)
+// stem: the part of a name before its first dot, blanks around it
+// removed; Windows takes "con .txt" for the device too.
+bool isDeviceName(std::string stem)
 {
-    static const std::array<const char*, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
-    const QString upper = stem.toUpper();
-    for (const char* device : kPlain) {
-        if (upper == QLatin1String(device))
-            return true;
-    }
+    stem.erase(0, std::min(stem.find_first_not_of(' '), stem.size()));
+    stem.erase(stem.find_last_not_of(' ') + 1);
+    if (stem.size() != 3 && stem.size() != 4)
+        return false;
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+    static constexpr std::array<const char*, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
+    if (std::find(kPlain.begin(), kPlain.end(), stem) != kPlain.end())
+        return true;
     // COM1-COM9 and LPT1-LPT9.
-    return upper.size() == 4 && (upper.startsWith("COM") || upper.startsWith("LPT")) && upper[3] >= QChar('1')
-        && upper[3] <= QChar('9');
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1'
+        && stem[3] <= '9';
+}
+
+bool isDotOrBlank(char c)
+{
+    return c == '.' || c == ' ';
 }
 
 } // namespace
 
 std::string WindowsName::sameFileKey(const std::string& utf8)
 {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())).toUpper().toStdString();
+    std::string kept = utf8;
+    while (!kept.empty() && isDotOrBlank(kept.back()))
+        kept.pop_back();
+    return QString::fromUtf8(kept.data(), static_cast<qsizetype>(kept.size())).toUpper().toStdString();
 }
 
 std::string WindowsName::numbered(const std::string& name, int n, bool isFolder)
@@ -38,21 +51,33 @@ std::string WindowsName::numbered(const std::string& name, int n, bool isFolder)
     return stem + suffix + extension;
 }
 
+std::string WindowsName::creatable(const std::string& name)
+{
+    if (!name.empty() && name.find_first_not_of('.') == std::string::npos)
+        return "_";
+    std::string result = name;
+    // Windows drops them, and with them what told "memo." from "memo".
+    for (size_t at = result.size(); at > 0 && isDotOrBlank(result[at - 1]); --at)
+        result[at - 1] = '_';
+    const size_t stemEnd = std::min(result.find('.'), result.size());
+    if (isDeviceName(result.substr(0, stemEnd)))
+        result.insert(stemEnd, "_");
+    return result;
+}
+
 std::optional<WindowsWarning> WindowsName::componentWarning(const std::string& name)
 {
     if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
         return WindowsWarning::ControlCharacter;
-    if (!name.empty() && (name.back() == '.' || name.back() == ' '))
-        return WindowsWarning::TrailingDotOrBlank;
-    // "CON", "con.txt", "LPT1.tar.gz": the part before the first dot
-    // decides, blanks before the dot included.
-    const QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-    if (isDeviceName(text.section('.', 0, 0).trimmed()))
-        return WindowsWarning::DeviceName;
     return std::nullopt;
+}
+
+int WindowsName::length(const std::string& utf8Path)
+{
+    return static_cast<int>(QString::fromUtf8(utf8Path.data(), static_cast<qsizetype>(utf8Path.size())).size());
 }
 
 bool WindowsName::isTooLong(const std::string& utf8Path)
 {
-    return QString::fromUtf8(utf8Path.data(), static_cast<qsizetype>(utf8Path.size())).size() > kMaxPath;
+    return kExtractionFolder + length(utf8Path) >= kMaxPath;
 }

@@ -174,7 +174,7 @@ private slots:
         if (changes == 2)
             outcome.report.leftOut.push_back({"/x", LeftOutReason::Missing, "gone"});
         if (changes == 3)
-            outcome.report.warnings.push_back({"CON", WindowsWarning::DeviceName});
+            outcome.report.warnings.push_back({"a\x01", WindowsWarning::ControlCharacter});
         QCOMPARE(BatchJob::exitStatusOf(outcome), status);
     }
 };

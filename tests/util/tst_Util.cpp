@@ -251,18 +251,6 @@ private slots:
         QVERIFY(reasons == leftOut);
     }
 
-    // Names kept as they are that Windows may not extract under that name:
-    // one warning each, in path order.
-    void windowsWarnings()
-    {
-        makeTree({"d/CON.txt=1", "d/trailing.=2", QString("d/") + QString(250, 'l') + "/x.txt=3"});
-        std::vector<WindowsWarning> warnings;
-        for (const WarnedItem& item : build({"d"}).report.warnings)
-            warnings.push_back(item.warning);
-        QCOMPARE(warnings, (std::vector<WindowsWarning>{WindowsWarning::DeviceName, WindowsWarning::PathTooLong,
-                                                        WindowsWarning::TrailingDotOrBlank}));
-    }
-
     // Many folders, filled by several stagers at once: every file and
     // folder is counted once, each folder's pair of names that meet is
     // kept apart, and the report lists come out in the order of their
