@@ -1,0 +1,153 @@
+// A whole job on a folder of names a Japanese office user really has, and
+// its archive extracted the way Windows extracts it: names read as code
+// page 932, letter case folded, trailing dots and blanks dropped, device
+// names refused, paths held to 260 characters below a 60-character folder.
+// Every file must arrive at a path of its own, with its own bytes.
+#include "ArchiveContent.h"
+#include "JobRun.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+#include "ZipReader.h"
+
+#include <QtTest>
+
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Written apart from the application's rules, from how Windows behaves.
+bool isDevice(QString component)
+{
+    component = component.section('.', 0, 0).trimmed().toUpper();
+    static const QStringList plain{"CON", "PRN", "AUX", "NUL"};
+    if (plain.contains(component))
+        return true;
+    return component.size() == 4 && (component.startsWith("COM") || component.startsWith("LPT"))
+        && component[3] >= QChar('1') && component[3] <= QChar('9');
+}
+
+QString withoutTrailingDotsAndBlanks(QString component)
+{
+    while (component.endsWith('.') || component.endsWith(' '))
+        component.chop(1);
+    return component;
+}
+
+// Where Windows puts the entry below a 60-character folder; empty when it
+// refuses to.
+QString extractedPath(const QString& entry, QString& why)
+{
+    QStringList kept;
+    for (const QString& component : entry.split('/', Qt::SkipEmptyParts)) {
+        const QString stripped = withoutTrailingDotsAndBlanks(component);
+        if (stripped.isEmpty() || isDevice(stripped)) {
+            why = "refused name: " + component;
+            return {};
+        }
+        kept << stripped;
+    }
+    const QString path = QString(59, 'p') + "\\" + kept.join('\\');
+    if (path.size() >= 260) {
+        why = QString("path of %1 characters").arg(path.size());
+        return {};
+    }
+    return path.toCaseFolded();
+}
+
+} // namespace
+
+class TestWindowsNames : public QObject {
+    Q_OBJECT
+    std::optional<TestHome> m_home;
+
+    std::string user(const QString& relative) const { return m_home->path() + "/user/" + relative.toStdString(); }
+
+private slots:
+    void initTestCase()
+    {
+        if (!fs::exists(qgetenv("QUILLMERE_BUILD_DIR").toStdString() + "/gconv/gconv-modules"))
+            QSKIP("the converter module is not built: php cannot give names in code page 932");
+    }
+    void init() { m_home.emplace(); }
+
+    void everyFileArrivesApart()
+    {
+        const QStringList names{
+            // Changed names meeting names that need no change.
+            "a*b.txt", "a_b.txt", "x?.txt", "x_.txt", "10〜12月.txt", "10～12月.txt", "‖.txt", "∥.txt",
+            "A—B.txt", "A―B.txt", "résumé.txt", "re\u0301sume\u0301.txt", "resume.txt",
+            // Stand-ins, composed and decomposed.
+            "\u3046\u3099.txt", "\u3094 2.txt", "\u30F7.txt", "\u30EF\u3099 2.txt", "\u304B\u309A.txt", "か゜.txt",
+            "\u00B5m.txt", "μm.txt", "1\u20132.txt", "1\u20122.txt", "1-2.txt", "Straße.txt", "Œ.txt", "œ.txt",
+            "Æ.txt", "Ø.txt", "Ł.txt", "©.txt", "®.txt", "™.txt", "𠮷野.txt", "吉野.txt", "鷗.txt", "剝.txt", "𠮟.txt",
+            "繫.txt", "頰.txt", "摑.txt", "噓.txt", "寿司🍣.txt", "寿司🍜.txt", "寿司_.txt",
+            // What Windows cannot create, and its twins.
+            "CON.txt", "con_.txt", "nul", "Aux/inside.txt", "COM1", "lpt9.log", "PRN.tar.gz", "memo.", "memo..",
+            "memo", "memo ", "MEMO_", "...", "....", "Report.txt", "report.TXT", "ａ.txt", "Ａ.txt",
+            // Kanji with trail bytes 0x5C and 0x7C, half-width kana, NEC and IBM characters.
+            "表ソ能.txt", "ﾊﾝｶｸ.txt", "①②Ⅰ.txt", "髙﨑.txt",
+            // Deep enough to come near the limit, short enough to fit it.
+            QString(70, QChar(0x6587)) + "/" + QString(100, 'x') + ".txt"};
+        std::map<FileDigest, int> wanted;
+        int index = 0;
+        for (const QString& name : names) {
+            const std::string path = user("names/" + name);
+            writeFile(path, name.toStdString() + "#" + std::to_string(++index));
+            ++wanted[ArchiveContent::ofFile(path)];
+        }
+        const std::string dest = user("dest");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({user("names")}, dest);
+
+        QVERIFY(job.delivered());
+        QCOMPARE(int(std::distance(fs::directory_iterator(dest), fs::directory_iterator())), 1);
+        const std::string archive = fs::directory_iterator(dest)->path().string();
+        const ZipReader reader(archive);
+        QCOMPARE(QString::fromStdString(reader.error), QString());
+        std::map<QString, QString> extracted; // Windows' path, the entry's
+        std::map<FileDigest, int> found;
+        for (const ZipReader::Entry& entry : reader.entries) {
+            const QString shown = ArchiveContent::shownOnWindows(entry.name);
+            QString why;
+            const QString path = extractedPath(shown, why);
+            QVERIFY2(!path.isEmpty(), qPrintable(shown + ": " + why));
+            if (shown.endsWith('/'))
+                continue;
+            const auto [at, isNew] = extracted.emplace(path, shown);
+            QVERIFY2(isNew, qPrintable(shown + " lands where " + at->second + " does"));
+            ++found[{entry.crc32, entry.size}];
+        }
+        QCOMPARE(int(extracted.size()), int(names.size()));
+        QVERIFY(found == wanted);
+        // Nothing in it calls for a warning: every name was made one that
+        // Windows creates, and no path reaches the limit.
+        QVERIFY(std::none_of(job.lines.begin(), job.lines.end(),
+                             [](const std::string& line) { return line.starts_with("windows warning: "); }));
+    }
+
+    // A path that reaches 260 characters below the 60-character folder is
+    // named, with its length, in the job's output.
+    void aLongPathIsWarnedWithItsLength()
+    {
+        const QString path = QString(80, QChar(0x6587)) + "/" + QString(109, 'x') + ".txt"; // 80 + 1 + 113
+        writeFile(user("long/" + path), "long");
+        const std::string dest = user("dest");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({user("long")}, dest);
+
+        QVERIFY(job.delivered());
+        // "archive/long/" and the path: 13 + 194 = 207, and 60 more reach 267.
+        const std::string expected = "windows warning: long/" + path.toStdString()
+            + " (207 characters: reaches 260 characters below a 60-character extraction folder)";
+        QVERIFY2(std::find(job.lines.begin(), job.lines.end(), expected) != job.lines.end(),
+                 qPrintable(QString::fromStdString(expected)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindowsNames)
+#include "tst_WindowsNames.moc"
