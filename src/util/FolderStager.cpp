@@ -367,7 +367,7 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
     }
     const std::string entryShown = entryName(pathShown);
     if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))
-        report.warnings.push_back({pathShown, *warning});
+        report.warnings.push_back({pathShown, *warning, WindowsName::length(entryShown)});
     else if (WindowsName::isTooLong(entryShown))
         report.warnings.push_back({pathShown, WindowsWarning::PathTooLong, WindowsName::length(entryShown)});
 }

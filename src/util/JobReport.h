@@ -45,7 +45,7 @@ enum class WindowsWarning {
 struct WarnedItem {
     std::string inArchive; // as UTF-8 text
     WindowsWarning warning = WindowsWarning::ControlCharacter;
-    int length = 0; // the entry's path in characters, for PathTooLong
+    int length = 0; // the entry's whole path ("archive/..."), in UTF-16 characters
 };
 
 // What a job put into the archive, and what it changed or left out.
