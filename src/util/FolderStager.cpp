@@ -217,6 +217,14 @@ FolderStager::Placed FolderStager::nameFor(const std::string& ownName) const
     name.madeCreatable = name.fixedName != substituted;
     // Most names convert to themselves: only the others need composing.
     name.transliterated = name.shownName != name.fixedName && name.shownName != composed(name.fixedName);
+    // The conversion can itself make a name Windows refuses: "CÖN.txt"
+    // reads "CON.txt", "nül" reads "nul". The rule then goes by the name
+    // as converted.
+    if (name.transliterated && WindowsName::creatable(name.shownName) != name.shownName) {
+        name.fixedName = WindowsName::creatable(name.shownName);
+        name.shownName = shown(name.fixedName);
+        name.madeCreatable = true;
+    }
     name.changed = name.replacedCharacters || name.substituted || name.madeCreatable || name.transliterated;
     return name;
 }

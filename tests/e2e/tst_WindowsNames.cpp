@@ -86,7 +86,7 @@ private slots:
             "繫.txt", "頰.txt", "摑.txt", "噓.txt", "寿司🍣.txt", "寿司🍜.txt", "寿司_.txt",
             // What Windows cannot create, and its twins.
             "CON.txt", "con_.txt", "nul", "Aux/inside.txt", "COM1", "lpt9.log", "PRN.tar.gz", "memo.", "memo..",
-            "memo", "memo ", "MEMO_", "...", "....", "Report.txt", "report.TXT", "ａ.txt", "Ａ.txt",
+            "memo", "memo ", "MEMO_", "...", "....", "CÖN.log", "nül", "Report.txt", "report.TXT", "ａ.txt", "Ａ.txt",
             // Kanji with trail bytes 0x5C and 0x7C, half-width kana, NEC and IBM characters.
             "表ソ能.txt", "ﾊﾝｶｸ.txt", "①②Ⅰ.txt", "髙﨑.txt",
             // Deep enough to come near the limit, short enough to fit it.

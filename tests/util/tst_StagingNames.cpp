@@ -142,6 +142,9 @@ private slots:
             {"memo. → memo_ w", "memo.. → memo__ w"});
         row("windows twins by case", {"memo.", "MEMO_"}, {"memo. → memo_ (2) wn"});
         row("device name meets its renamed form", {"con.txt", "CON_.txt"}, {"con.txt → con_ (2).txt wn"});
+        // The conversion itself can make a name Windows refuses.
+        row("device name once transliterated", {"CÖN.txt", "nül"}, {"CÖN.txt → CON_.txt wt", "nül → nul_ wt"});
+        row("trailing no-break space, converted to \"_\"", {"memo\u00A0"}, {"memo\u00A0 → memo_ t"});
     }
 
     void namesEachFile()
