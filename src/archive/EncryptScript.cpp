@@ -18,10 +18,16 @@ std::string EncryptScript::text(const std::string& archivePath, const std::strin
 {
     const std::string archive = TclText::escape(archivePath);
     const std::string password = std::string("$env(") + kPasswordVariable + ")";
-    std::string script = "set timeout 10; set password " + password + "; unset " + password.substr(1) + "; ";
+    // The variable holds the code page 932 bytes in hexadecimal: Tcl would
+    // read raw bytes in it through the locale's encoding. binary format
+    // makes each byte one character, and the binary encoding of zipcloak's
+    // channel writes each such character as its byte (in a UTF-8 locale,
+    // send would otherwise write 0x83 as C2 83).
+    std::string script = "set timeout 10; set password [binary format H* " + password + "]; unset "
+        + password.substr(1) + "; ";
     // The children ignore the hangup that expect sends when their output
     // closes, so the status wait reports is the one they ended with.
-    script += "spawn -ignore HUP zipcloak " + archive;
+    script += "spawn -ignore HUP zipcloak " + archive + "; fconfigure $spawn_id -encoding binary";
     // "--": a password starting with "-" is typed, not taken for an option.
     script += "; expect \"Enter password:\"; sleep 1; send -- \"$password\n";
     script += "\"; expect \"Verify password:\"; sleep 1; send -- \"$password\n";
@@ -41,4 +47,17 @@ std::string EncryptScript::text(const std::string& archivePath, const std::strin
     script += "set timeout -1; spawn -ignore HUP mv -n " + archive + " " + TclText::escape(target);
     script += "; expect eof; " + exitUnlessSucceeded(kMoveFailed) + "exit 0;";
     return script;
+}
+
+std::string EncryptScript::hexOf(const std::string& password)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(password.size() * 2);
+    for (const char c : password) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
 }

@@ -14,7 +14,11 @@ public:
     // The script reads the password from this variable of its environment
     // and takes it out before it starts anything: an argument list can be
     // read by every user of the machine, an environment only by its owner.
+    // The variable holds the password's bytes as hexadecimal digits
+    // (hexOf), so that no locale changes them on their way to zipcloak.
     static constexpr const char* kPasswordVariable = "QUILLMERE_PASSWORD";
 
     static std::string text(const std::string& archivePath, const std::string& target);
+    // The value of kPasswordVariable for password's bytes.
+    static std::string hexOf(const std::string& password);
 };

@@ -39,7 +39,7 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
     emit progressChanged(0);
     const std::string script = EncryptScript::text(archivePath, target);
     if (auto error = m_expect->start("/usr/bin/expect", {"-c", script},
-                                     {std::string(EncryptScript::kPasswordVariable) + "=" + password})) {
+                                     {std::string(EncryptScript::kPasswordVariable) + "=" + EncryptScript::hexOf(password)})) {
         m_startFailed = true;
         Log::line(LogPrefix::kEncrypt + *error);
     }

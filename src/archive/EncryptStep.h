@@ -22,6 +22,7 @@ public:
 
     // Encrypts the archive at archivePath and moves it to target, a name
     // that is free in the destination folder.
+    // password: the bytes zipcloak is to be given, code page 932.
     void encryptZip(const std::string& archivePath, const std::string& target, const std::string& password);
 
     // Ends expect and everything it started; programEnded() follows.

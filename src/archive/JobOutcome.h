@@ -27,7 +27,7 @@ enum class FailureCause {
     DestinationFull,        // no space left in the destination folder
     NothingToArchive,       // none of the items could be read
     WorkFolderRefused,      // ~/.quillmere is a link or belongs to someone else
-    PasswordRefused,        // empty, longer than 80 characters, or with control characters
+    PasswordRefused,        // empty, a character outside code page 932, over 80 bytes, or control characters
     VerificationFailed,     // the written archive did not read back as expected
     WorkFolderFull,         // no space left in ~/.quillmere for the staged copies or the archive
     WorkFolderFailed,       // ~/.quillmere failed otherwise (an input/output error, read-only)

@@ -22,9 +22,11 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
 {
     if (paths.empty())
         return;
-    if (options.isEncrypt && PasswordRule::check(options.password) != PasswordRule::Problem::None) {
-        const JobOutcome refused = JobOutcome::failed(JobPhase::Copying, "the password cannot be used for encryption",
-                                                      FailureCause::PasswordRefused);
+    const PasswordRule::Problem problem =
+        options.isEncrypt ? PasswordRule::check(options.password) : PasswordRule::Problem::None;
+    if (problem != PasswordRule::Problem::None) {
+        const JobOutcome refused =
+            JobOutcome::failed(JobPhase::Copying, PasswordRule::describe(problem), FailureCause::PasswordRefused);
         Log::line(ReportLines::refused(refused));
         emit jobFinished(refused);
         return;

@@ -7,6 +7,7 @@
 #include "FileManager.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "PasswordRule.h"
 #include "ReportLines.h"
 #include "SpaceCheck.h"
 #include "Util.h"
@@ -93,7 +94,17 @@ void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool i
 {
     m_destDir = destDir;
     m_isEncrypt = isEncrypt;
-    m_password = password;
+    // zipcloak and the check both get the bytes Japanese Windows makes of
+    // the typed password; one it cannot make is refused before any work.
+    if (isEncrypt) {
+        const PasswordRule::Problem problem = PasswordRule::check(password);
+        if (problem != PasswordRule::Problem::None) {
+            refuse(JobOutcome::failed(JobPhase::Copying, PasswordRule::describe(problem),
+                                      FailureCause::PasswordRefused));
+            return;
+        }
+        m_password = *PasswordRule::windowsBytes(password);
+    }
     m_folders = WorkFolders::ofCurrentUser().forNewJob();
     Log::line(LogPrefix::kWorkRoot + m_folders.tmpDirectory());
     FailureCause cause = FailureCause::Other;

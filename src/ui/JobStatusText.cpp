@@ -194,10 +194,14 @@ QString JobStatusText::passwordProblem(PasswordRule::Problem problem)
         return {};
     case PasswordRule::Problem::Empty:
         return QStringLiteral("パスワードが空です。入力するか「自動生成」を押してください。");
+    case PasswordRule::Problem::OutsideCp932:
+        return QStringLiteral("パスワードに Windows の日本語（シフト JIS）にない文字（絵文字など）が入っています。"
+                              "その文字を取り除くか、別の文字にしてください。");
     case PasswordRule::Problem::TooLong:
+        // zipcloak counts code page 932 bytes: two for a Japanese character.
         return QStringLiteral("パスワードが長すぎます。半角 %1 文字（日本語はおよそ %2 文字）までにしてください。")
             .arg(PasswordRule::kMaxLength)
-            .arg(PasswordRule::kMaxLength / 3);
+            .arg(PasswordRule::kMaxLength / 2);
     case PasswordRule::Problem::ControlCharacter:
         return QStringLiteral("パスワードに改行やタブなどの制御文字は使えません。取り除いてください。");
     }
@@ -206,5 +210,6 @@ QString JobStatusText::passwordProblem(PasswordRule::Problem problem)
 
 QString JobStatusText::passwordWindowsWarning()
 {
-    return QStringLiteral("半角英数字と記号以外の文字が入っています。Windows の標準機能では開けないことがあります。");
+    return QStringLiteral("日本語の文字が入っています。受け取る人は日本語版 Windows で、このとおりの文字を入力して開きます"
+                          "（Mac や他の言語の Windows では開けないことがあります）。");
 }

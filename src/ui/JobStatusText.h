@@ -31,7 +31,7 @@ public:
 
     // Why a password cannot encrypt, with what to do; empty when it can.
     static QString passwordProblem(PasswordRule::Problem problem);
-    // The warning for a password Windows' own extractor may not take.
+    // The note for a password with Japanese characters: what the receiver types.
     static QString passwordWindowsWarning();
 
     // A path as the file system's bytes, for display.

@@ -340,7 +340,7 @@ void ViewController::updatePasswordNote()
     if (encryptCheckBox->isChecked()) {
         note = JobStatusText::passwordProblem(PasswordRule::check(password));
         refused = !note.isEmpty();
-        if (!refused && PasswordRule::mayFailOnWindows(password))
+        if (!refused && PasswordRule::needsJapaneseWindows(password))
             note = JobStatusText::passwordWindowsWarning();
     }
     passwordNoteLabel->setText(note);

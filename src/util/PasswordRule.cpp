@@ -1,6 +1,9 @@
 #include "PasswordRule.h"
 
+#include <iconv.h>
+
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -9,21 +12,67 @@ bool isControl(unsigned char byte)
     return byte < 0x20 || byte == 0x7F;
 }
 
+// Strict: a character code page 932 lacks refuses the whole password, as
+// a look-alike would make a key that the typed password never gives.
+std::optional<std::string> toCp932(const std::string& text)
+{
+    const iconv_t converter = ::iconv_open("CP932", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string input = text;
+    char* in = input.data();
+    size_t inLeft = input.size();
+    std::vector<char> buffer(text.size() * 2 + 16);
+    char* out = buffer.data();
+    size_t outLeft = buffer.size();
+    const bool converted = ::iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1)
+        && ::iconv(converter, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1);
+    ::iconv_close(converter);
+    if (!converted)
+        return std::nullopt;
+    return std::string(buffer.data(), out);
+}
+
 } // namespace
 
 PasswordRule::Problem PasswordRule::check(const std::string& password)
 {
     if (password.empty())
         return Problem::Empty;
-    // zipcloak counts bytes: a Japanese character takes three of them.
-    if (password.size() > kMaxLength)
+    const std::optional<std::string> bytes = windowsBytes(password);
+    if (!bytes)
+        return Problem::OutsideCp932;
+    // zipcloak counts the bytes it is given: a Japanese character takes two.
+    if (bytes->size() > kMaxLength)
         return Problem::TooLong;
-    if (std::any_of(password.begin(), password.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }))
+    if (std::any_of(bytes->begin(), bytes->end(), [](char c) { return isControl(static_cast<unsigned char>(c)); }))
         return Problem::ControlCharacter;
     return Problem::None;
 }
 
-bool PasswordRule::mayFailOnWindows(const std::string& password)
+const char* PasswordRule::describe(Problem problem)
+{
+    switch (problem) {
+    case Problem::None:
+        return "the password can be used";
+    case Problem::Empty:
+        return "the password is empty";
+    case Problem::OutsideCp932:
+        return "the password holds a character that code page 932 cannot hold";
+    case Problem::TooLong:
+        return "the password is longer than 80 bytes in code page 932";
+    case Problem::ControlCharacter:
+        return "the password holds a control character";
+    }
+    return "";
+}
+
+std::optional<std::string> PasswordRule::windowsBytes(const std::string& password)
+{
+    return toCp932(password);
+}
+
+bool PasswordRule::needsJapaneseWindows(const std::string& password)
 {
     return std::any_of(password.begin(), password.end(),
                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; });

@@ -1,25 +1,36 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // What zipcloak and the expect dialogue can carry as a password: the rule
-// is checked before a job starts and as the user types.
+// is checked before a job starts and as the user types. The password is
+// typed at zipcloak in code page 932, the bytes Japanese Windows derives
+// the key from when the receiver types the same characters.
 class PasswordRule {
 public:
-    // zipcloak reads at most this many characters.
+    // zipcloak reads at most this many bytes.
     static constexpr std::size_t kMaxLength = 80;
 
     enum class Problem {
         None,
         Empty,
-        TooLong,
+        OutsideCp932,     // a character Japanese Windows cannot type as code page 932, an emoji say
+        TooLong,          // more than kMaxLength bytes in code page 932
         ControlCharacter, // a line feed, a tab, ... cannot be typed at zipcloak's prompt
     };
 
-    // The problem that keeps password from encrypting an archive.
+    // The problem that keeps password (UTF-8) from encrypting an archive.
     static Problem check(const std::string& password);
 
-    // True when the password holds characters outside printable ASCII:
-    // allowed, but Windows' own extractor may not open the archive with it.
-    static bool mayFailOnWindows(const std::string& password);
+    // Why, in a log line.
+    static const char* describe(Problem problem);
+
+    // The code page 932 bytes of password (UTF-8), as zipcloak is to get
+    // them; nullopt when a character has none. ASCII stays as it is.
+    static std::optional<std::string> windowsBytes(const std::string& password);
+
+    // True when the password holds characters outside ASCII: the receiver
+    // opens the archive on Japanese Windows, typing them as they are.
+    static bool needsJapaneseWindows(const std::string& password);
 };

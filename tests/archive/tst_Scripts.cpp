@@ -17,24 +17,32 @@ class TestScripts : public QObject {
 private slots:
     void scriptEndsAsItsChildrenDid_data()
     {
-        QTest::addColumn<QString>("password");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("status");
-        QTest::newRow("hostile password") << "-a\"b\\c$d[e]f{g}h;i j# パスワード" << "ok" << 0;
-        QTest::newRow("zipcloak fails") << "pw" << "fail" << EncryptScript::kZipcloakFailed;
-        QTest::newRow("zipcloak killed") << "pw" << "killed" << EncryptScript::kZipcloakFailed;
-        QTest::newRow("zipcloak closes its output early") << "pw" << "quiet" << 0;
-        QTest::newRow("mv fails") << "pw" << "mv" << EncryptScript::kMoveFailed;
-        QTest::newRow("target taken") << "pw" << "taken" << 0;
+        const QByteArray hostile("-a\"b\\c$d[e]f{g}h;i j# ");
+        // パスワード表 in code page 932: bytes above 127, and 表 ends in 0x5C.
+        const QByteArray cp932("\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68\x95\x5c");
+        QTest::newRow("hostile password, code page 932, UTF-8 locale") << hostile + cp932 << "C.UTF-8" << "ok" << 0;
+        QTest::newRow("hostile password, code page 932, C locale") << hostile + cp932 << "C" << "ok" << 0;
+        QTest::newRow("zipcloak fails") << QByteArray("pw") << "C.UTF-8" << "fail" << EncryptScript::kZipcloakFailed;
+        QTest::newRow("zipcloak killed") << QByteArray("pw") << "C.UTF-8" << "killed"
+                                         << EncryptScript::kZipcloakFailed;
+        QTest::newRow("zipcloak closes its output early") << QByteArray("pw") << "C.UTF-8" << "quiet" << 0;
+        QTest::newRow("mv fails") << QByteArray("pw") << "C.UTF-8" << "mv" << EncryptScript::kMoveFailed;
+        QTest::newRow("target taken") << QByteArray("pw") << "C.UTF-8" << "taken" << 0;
     }
-    // Both answers arrive as typed, taken from the environment; the archive
+    // Both answers arrive as the exact bytes, taken from the environment,
+    // whatever the locale's encoding; the archive
     // moves only after zipcloak has succeeded; each failure has its status.
     // mv never replaces what is at the target: the archive stays where it
     // was. Paths holding Tcl's and the shell's own characters, a command
     // and control characters reach the programs unchanged and run nothing.
     void scriptEndsAsItsChildrenDid()
     {
-        QFETCH(QString, password);
+        QFETCH(QByteArray, password);
+        QFETCH(QString, locale);
         QFETCH(QString, mode);
         QFETCH(int, status);
         const std::string folder = m_folder + "/" + QTest::currentDataTag();
@@ -51,13 +59,15 @@ private slots:
         environment.insert("PATH", QFINDTESTDATA("standins") + ":" + environment.value("PATH"));
         environment.insert("MODE", mode);
         environment.insert("RECORD", QString::fromStdString(folder + "/answers"));
-        environment.insert(EncryptScript::kPasswordVariable, password);
+        environment.insert("LC_ALL", locale);
+        environment.insert(EncryptScript::kPasswordVariable,
+                           QString::fromStdString(EncryptScript::hexOf(password.toStdString())));
         expect.setProcessEnvironment(environment);
         expect.setWorkingDirectory(QString::fromStdString(folder));
         expect.start("/usr/bin/expect", {"-c", QString::fromStdString(EncryptScript::text(archive, target))});
         QVERIFY(expect.waitForFinished(30000) && expect.exitStatus() == QProcess::NormalExit);
         QCOMPARE(expect.exitCode(), status);
-        QCOMPARE(readFile(folder + "/answers"), password.toStdString() + "\n" + password.toStdString());
+        QCOMPARE(QByteArray::fromStdString(readFile(folder + "/answers")), password + "\n" + password);
         QCOMPARE(fs::exists(archive), status != 0 || taken);
         QCOMPARE(readFile(target), std::string(taken ? "someone else's" : status == 0 ? "zip data encrypted" : ""));
         QVERIFY(!fs::exists(folder + "/marker"));

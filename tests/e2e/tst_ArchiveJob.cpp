@@ -49,6 +49,27 @@ bool unzipTestPasses(const std::string& archive, const std::optional<std::string
     return QProcess::execute("unzip", QStringList{"-qq", "-t"} + pass << QString::fromStdString(archive)) == 0;
 }
 
+// Whether every entry of archive reads back with password (UTF-8) given
+// as the bytes of encoding, as a receiver's system would give them:
+// python's zipfile and its own codecs, sharing nothing with the job. The
+// password goes on standard input, not on a command line.
+bool opensWithPasswordAs(const std::string& archive, const std::string& password, const char* encoding)
+{
+    QProcess python;
+    python.start("python3", {"-c",
+                             "import sys, zipfile\n"
+                             "z = zipfile.ZipFile(sys.argv[1])\n"
+                             "z.setpassword(sys.stdin.buffer.read().decode('utf-8').encode(sys.argv[2]))\n"
+                             "try:\n"
+                             "    sys.exit(0 if z.testzip() is None else 1)\n"
+                             "except RuntimeError:\n"
+                             "    sys.exit(1)\n",
+                             QString::fromStdString(archive), QString::fromLatin1(encoding)});
+    python.write(QByteArray::fromStdString(password));
+    python.closeWriteChannel();
+    return python.waitForFinished(120000) && python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
+}
+
 // Each path below root with its type, mode, size, link target and content:
 // what a job must leave as it was.
 QByteArray userFiles(const std::string& root)
@@ -117,7 +138,7 @@ private slots:
         // Tcl would fail on "[e]" and "$d", were the password ever read as a
         // script.
         QTest::newRow("encrypted: Tcl and shell characters, non-ASCII, a long home")
-            << QByteArray("-a\"b\\c$d[e]f{g}h;i 'j パスé") << QByteArray("d e;f[g$h\"i'j 日本")
+            << QByteArray("-a\"b\\c$d[e]f{g}h;i 'j パス表") << QByteArray("d e;f[g$h\"i'j 日本")
             << QByteArray("h o\"m$e;'x:y[z]{w}\\v ") + QByteArray(100, 'h') << 0;
         // Encrypting takes longer than any of the script's waits for prompts.
         QTest::newRow("encrypted: large") << QByteArray("large secret") << QByteArray("dest") << QByteArray("home")
@@ -200,8 +221,8 @@ private slots:
         const std::string archive = dest + "/archive1.zip";
         QVERIFY2(job.delivered(), job.outcome.description.c_str());
         QCOMPARE(job.outcome.archivePath, archive);
-        QVERIFY(unzipTestPasses(archive, typed));
-        QVERIFY(!typed || !unzipTestPasses(archive, *typed + "x"));
+        QVERIFY(typed ? opensWithPasswordAs(archive, *typed, "cp932") : unzipTestPasses(archive, std::nullopt));
+        QVERIFY(!typed || !opensWithPasswordAs(archive, *typed + "x", "cp932"));
         for (const ZipReader::Entry& entry : ZipReader(archive).entries)
             QCOMPARE((entry.flags | entry.localFlags) & 0x0800, 0);
         QCOMPARE(leftInWorkRoot(), QStringList());
@@ -223,6 +244,60 @@ private slots:
         QVERIFY(job.logged("renamed: itemA/meet/"));
         QCOMPARE(job.outcome.report.leftOut.size(), size_t(4));
         QVERIFY(job.logged("left out: " + user("one/itemA/secret.txt")));
+    }
+
+    void passwordIsGivenAsJapaneseWindowsTypesIt_data()
+    {
+        QTest::addColumn<QByteArray>("password"); // as typed, UTF-8
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<QString>("refusal"); // the line of a refused job
+        const QString notCp932 = "job refused: the password cannot be used: the password holds a character that "
+                                 "code page 932 cannot hold";
+        const QString tooLong = "job refused: the password cannot be used: the password is longer than 80 bytes in "
+                                "code page 932";
+        QTest::newRow("Japanese, 0x5C trail byte") << QByteArray("パスワード表") << true << QString();
+        QTest::newRow("ASCII unchanged") << QByteArray("-plain\\secret$") << true << QString();
+        // 120 bytes in UTF-8, 80 in code page 932: zipcloak takes them.
+        QTest::newRow("40 Japanese characters") << QString(40, QChar(0x8868)).toUtf8() << true << QString();
+        QTest::newRow("41 Japanese characters") << QString(41, QChar(0x8868)).toUtf8() << false << tooLong;
+        QTest::newRow("emoji") << QByteArray("パスワード😀") << false << notCp932;
+        QTest::newRow("accented Latin") << QByteArray("résumé") << false << notCp932;
+    }
+    // The archive opens with the code page 932 bytes of the password, which
+    // Japanese Windows gives when the receiver types it, and not with its
+    // UTF-8 bytes; a password with no code page 932 form is refused before
+    // anything is copied, with a line on standard output.
+    void passwordIsGivenAsJapaneseWindowsTypesIt()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(bool, delivered);
+        QFETCH(QString, refusal);
+        const std::string items = user("items"), dest = user("dest");
+        writeFile(items + "/a.txt", randomBytes(5000));
+        writeFile(items + "/表.txt", "b");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({items}, dest, password.toStdString());
+
+        QVERIFY(job.ended);
+        QCOMPARE(job.delivered(), delivered);
+        const std::string archive = dest + "/archive.zip";
+        if (!delivered) {
+            QVERIFY(job.logged(refusal.toStdString()));
+            QCOMPARE(job.outcome.cause, FailureCause::PasswordRefused);
+            QCOMPARE(QDir(QString::fromStdString(dest)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList());
+            // Refused before any work: no work folder was even made.
+            QVERIFY(!fs::exists(workFolders().tmpDirectory()));
+            return;
+        }
+        QVERIFY(!job.logged("job refused: "));
+        QVERIFY(opensWithPasswordAs(archive, password.toStdString(), "cp932"));
+        const bool ascii = std::ranges::all_of(password, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        QCOMPARE(opensWithPasswordAs(archive, password.toStdString(), "utf-8"), ascii);
+        QVERIFY(!opensWithPasswordAs(archive, password.toStdString() + "x", "cp932"));
+        for (const ZipReader::Entry& entry : ZipReader(archive).entries)
+            QVERIFY(entry.name.ends_with('/') || ((entry.flags & 1) && (entry.localFlags & 1))); // encrypted
     }
 
     void failedJobDeliversNothing_data()

@@ -143,6 +143,47 @@ private slots:
         QCOMPARE(w.status.remedyLabel->text(), QStringLiteral("パスワードが空です。入力するか「自動生成」を押してください。"));
     }
 
+    void passwordNoteSaysWhatTheReceiverTypes_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("ASCII: nothing to say") << "secret-1" << QString() << false;
+        QTest::newRow("Japanese: typed as it is on Japanese Windows")
+            << "パスワード表" << QStringLiteral("日本語の文字が入っています。受け取る人は日本語版 Windows で、"
+                                            "このとおりの文字を入力して開きます（Mac や他の言語の Windows では"
+                                            "開けないことがあります）。")
+            << false;
+        QTest::newRow("emoji: refused") << "パスワード😀"
+                                        << QStringLiteral("パスワードに Windows の日本語（シフト JIS）にない文字"
+                                                          "（絵文字など）が入っています。その文字を取り除くか、"
+                                                          "別の文字にしてください。")
+                                        << true;
+        QTest::newRow("41 Japanese characters: too long")
+            << QString(41, QChar(0x8868))
+            << QStringLiteral("パスワードが長すぎます。半角 80 文字（日本語はおよそ 40 文字）までにしてください。") << true;
+    }
+    // As the password is typed, the note under it says what the receiver
+    // types, or why it cannot be used; a refused one starts no job.
+    void passwordNoteSaysWhatTheReceiverTypes()
+    {
+        QFETCH(QString, password);
+        QFETCH(QString, note);
+        QFETCH(bool, refused);
+        Window w;
+        w.view.encryptCheckBox->click();
+        w.view.passwordTextField->setText(password);
+        QCOMPARE(w.view.passwordNoteLabel->text(), note);
+        QCOMPARE(w.view.passwordNoteLabel->styleSheet().contains("#b3261e"), refused); // red for a refusal
+        if (!refused)
+            return;
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile("/data/a.txt")});
+        w.view.onDrop(&data);
+        QCOMPARE(w.made.size(), size_t(0));
+        QCOMPARE(w.status.remedyLabel->text(), note);
+    }
+
     void optionsAreStoredAtOnce()
     {
         Window w;

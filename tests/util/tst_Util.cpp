@@ -122,21 +122,50 @@ private slots:
     {
         QTest::addColumn<QByteArray>("password");
         QTest::addColumn<PasswordRule::Problem>("problem");
-        QTest::addColumn<bool>("mayFailOnWindows");
-        QTest::newRow("empty") << QByteArray() << PasswordRule::Problem::Empty << false;
-        QTest::newRow("delete") << QByteArray("a\x7f") << PasswordRule::Problem::ControlCharacter << false;
-        // zipcloak counts bytes: 26 Japanese characters are 78 of them.
-        const QByteArray japanese = QString(26, QChar(0x79D8)).toUtf8();
-        QTest::newRow("80 bytes, Japanese") << japanese + "ab" << PasswordRule::Problem::None << true;
-        QTest::newRow("81 bytes, Japanese") << japanese + "abc" << PasswordRule::Problem::TooLong << true;
+        QTest::addColumn<QByteArray>("windowsBytes"); // null: none
+        QTest::addColumn<bool>("needsJapaneseWindows");
+        const QByteArray none;
+        QTest::newRow("empty") << QByteArray() << PasswordRule::Problem::Empty << QByteArray("") << false;
+        QTest::newRow("delete") << QByteArray("a\x7f") << PasswordRule::Problem::ControlCharacter
+                                << QByteArray("a\x7f") << false;
+        QTest::newRow("ASCII unchanged") << QByteArray("-a\"b\\c$ ~") << PasswordRule::Problem::None
+                                         << QByteArray("-a\"b\\c$ ~") << false;
+        // 表 ends in 0x5C; half-width kana are one byte.
+        QTest::newRow("Japanese as code page 932") << QByteArray("パスワード表ｱ") << PasswordRule::Problem::None
+                                                   << QByteArray("\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68"
+                                                                 "\x95\x5c\xb1")
+                                                   << true;
+        QTest::newRow("NEC extension") << QByteArray("①㈱") << PasswordRule::Problem::None
+                                       << QByteArray("\x87\x40\x87\x8a") << true;
+        QTest::newRow("emoji") << QByteArray("パスワード😀") << PasswordRule::Problem::OutsideCp932 << none << true;
+        QTest::newRow("Korean") << QByteArray("비밀") << PasswordRule::Problem::OutsideCp932 << none << true;
+        QTest::newRow("not UTF-8") << QByteArray("\x83\x70") << PasswordRule::Problem::OutsideCp932 << none << true;
+        // zipcloak counts bytes: 39 Japanese characters are 78 of them in
+        // code page 932 (117 in UTF-8).
+        const QString japanese(39, QChar(0x79D8));
+        const QByteArray japaneseBytes = QByteArray("\x94\xe9").repeated(39);
+        QTest::newRow("80 bytes, Japanese") << (japanese + "ab").toUtf8() << PasswordRule::Problem::None
+                                            << japaneseBytes + "ab" << true;
+        QTest::newRow("81 bytes, Japanese") << (japanese + "abc").toUtf8() << PasswordRule::Problem::TooLong
+                                            << japaneseBytes + "abc" << true;
+        QTest::newRow("80 bytes, ASCII") << QByteArray(80, 'x') << PasswordRule::Problem::None << QByteArray(80, 'x')
+                                         << false;
+        QTest::newRow("81 bytes, ASCII") << QByteArray(81, 'x') << PasswordRule::Problem::TooLong
+                                         << QByteArray(81, 'x') << false;
     }
+    // The rule judges the bytes Japanese Windows types, not the UTF-8.
     void passwordRule()
     {
         QFETCH(QByteArray, password);
         QFETCH(PasswordRule::Problem, problem);
-        QFETCH(bool, mayFailOnWindows);
+        QFETCH(QByteArray, windowsBytes);
+        QFETCH(bool, needsJapaneseWindows);
         QCOMPARE(PasswordRule::check(password.toStdString()), problem);
-        QCOMPARE(PasswordRule::mayFailOnWindows(password.toStdString()), mayFailOnWindows);
+        const std::optional<std::string> bytes = PasswordRule::windowsBytes(password.toStdString());
+        QCOMPARE(bytes.has_value(), !windowsBytes.isNull());
+        if (bytes)
+            QCOMPARE(QByteArray::fromStdString(*bytes), windowsBytes);
+        QCOMPARE(PasswordRule::needsJapaneseWindows(password.toStdString()), needsJapaneseWindows);
     }
 
     // Length as asked, a-z and 0-9 only, every pair of neighbours equally
