@@ -55,10 +55,12 @@ std::vector<std::string> WriterStep::environment()
     return {"GLIBC_TUNABLES=" + (existing && *existing ? std::string(existing) + ":" + pad : pad)};
 }
 
-void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes)
+void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
+                       std::vector<StagedContent::ClampedTime> clampedTimes)
 {
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
+    m_clampedTimes = std::move(clampedTimes);
     m_started = true;
     emit progressChanged(0);
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
@@ -96,7 +98,7 @@ void WriterStep::takeArchiveIfPresent()
 void WriterStep::takeArchive()
 {
     stopWaiting();
-    if (Failure error = ZipEntryFlags::clearUtf8Names(m_archivePath)) {
+    if (Failure error = ZipEntryFlags::clearUtf8Names(m_archivePath, m_clampedTimes)) {
         fail(*error);
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JobOutcome.h"
+#include "StagedContent.h"
 #include "WorkFolders.h"
 
 #include <QFileSystemWatcher>
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class ChildProcess;
 
@@ -22,8 +24,10 @@ public:
     WriterStep(const WorkFolders& folders, QObject* parent = nullptr);
     ~WriterStep() override;
 
-    // stagedBytes is what the writer has to read, for the progress.
-    void start(const std::string& archiveName, uint64_t stagedBytes);
+    // stagedBytes is what the writer has to read, for the progress;
+    // clampedTimes the entries whose time the writer cannot give.
+    void start(const std::string& archiveName, uint64_t stagedBytes,
+               std::vector<StagedContent::ClampedTime> clampedTimes);
 
     // Ends php and everything it started; programEnded() follows.
     void stopProgram();
@@ -62,6 +66,7 @@ private:
     ChildProcess* m_writer = nullptr;
     std::string m_archivePath;
     uint64_t m_stagedBytes = 0;
+    std::vector<StagedContent::ClampedTime> m_clampedTimes;
     bool m_done = false;
     bool m_started = false;
 };

@@ -244,7 +244,7 @@ void ZipAction::write()
     });
     connect(m_writer.get(), &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
     connect(m_writer.get(), &WriterStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
-    m_writer->start(m_archiveName, m_content.totalBytes);
+    m_writer->start(m_archiveName, m_content.totalBytes, m_content.clampedTimes);
 }
 
 // Step 3, when asked: zipcloak encrypts, and mv moves the archive into the

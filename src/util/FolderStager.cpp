@@ -135,6 +135,7 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     item.device = info.st_dev;
     item.inode = info.st_ino;
     item.size = info.st_size;
+    item.mtime = info.st_mtime;
     if (!item.isFolder && !S_ISREG(info.st_mode)) {
         leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
         return std::nullopt;
@@ -340,6 +341,8 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
     ++m_content.report.fileCount;
     m_content.totalBytes += static_cast<uint64_t>(item.size);
     m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
+    if (std::optional<DosTime> clamped = DosTime::clampedIfOutside(item.mtime))
+        m_content.clampedTimes.push_back({m_content.expectedEntries.back(), *clamped});
     noteName(item, placed, pathShown);
     return true;
 }

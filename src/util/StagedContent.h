@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DosTime.h"
 #include "JobReport.h"
 
 #include <cstdint>
@@ -12,6 +13,13 @@ struct StagedContent {
     // The entries the writer must put into the archive, as raw code page
     // 932 names ("archive/a/b.txt", "archive/empty/"), in no set order.
     std::vector<std::string> expectedEntries;
+    // Files whose time a ZIP header cannot hold, by entry name as in
+    // expectedEntries, with the time their headers are to hold instead.
+    struct ClampedTime {
+        std::string entry;
+        DosTime time;
+    };
+    std::vector<ClampedTime> clampedTimes;
     // The bytes of all staged files, what the writer has to read.
     uint64_t totalBytes = 0;
     // Set when the work folder itself failed while the tree was built (no

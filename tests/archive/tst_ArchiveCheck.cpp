@@ -2,6 +2,7 @@
 // time: the check of a finished archive, and the clearing of the UTF-8 flag
 // (bit 11) that php sets on names whose code page 932 bytes look like UTF-8.
 #include "ArchiveCheck.h"
+#include "DosTime.h"
 #include "TestFiles.h"
 #include "ZipEntryFlags.h"
 #include "ZipReader.h"
@@ -157,6 +158,69 @@ private slots:
         const Failure failure = ArchiveCheck::verify(
             archive, expected, password.isEmpty() ? std::nullopt : std::optional(password.toStdString()), abandoned);
         QVERIFY2(failure.has_value() != accepted, failure.value_or("accepted").c_str());
+    }
+
+    void clampsTimesAHeaderCannotHold_data()
+    {
+        QTest::addColumn<QString>("local"); // the file's time, local
+        QTest::addColumn<QString>("stored"); // "" when the writer's own stays
+        QTest::addColumn<bool>("utf8Bits"); // set in every header before the pass
+        QTest::newRow("2110, wrapped to 1982 by the writer") << "2110-01-01 00:00:00" << "2107-12-31 23:59:58" << false;
+        QTest::newRow("the first second after 2107") << "2108-01-01 00:00:00" << "2107-12-31 23:59:58" << false;
+        QTest::newRow("the last second of 2107") << "2107-12-31 23:59:59" << "" << false;
+        QTest::newRow("1970") << "1970-06-15 12:00:00" << "1980-01-01 00:00:00" << false;
+        QTest::newRow("the last second before 1980") << "1979-12-31 23:59:59" << "1980-01-01 00:00:00" << false;
+        QTest::newRow("the first second of 1980") << "1980-01-01 00:00:00" << "" << false;
+        QTest::newRow("before 1900") << "1850-03-01 08:00:00" << "1980-01-01 00:00:00" << false;
+        QTest::newRow("2110, with names marked as UTF-8") << "2110-01-01 00:00:00" << "2107-12-31 23:59:58" << true;
+    }
+    // Only a time outside 1980 to 2107 is clamped, to the nearest the
+    // header can hold, in the central and the local header of its entry
+    // alone, in the pass that clears bit 11; every other byte stays, and
+    // the archive still tests sound.
+    void clampsTimesAHeaderCannotHold()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, stored);
+        QFETCH(bool, utf8Bits);
+        const QDateTime when = QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss");
+        QVERIFY(when.isValid());
+        const std::optional<DosTime> clamped = DosTime::clampedIfOutside(when.toSecsSinceEpoch());
+        QCOMPARE(clamped.has_value(), !stored.isEmpty());
+        if (!clamped)
+            return;
+        const std::string source = m_folder + "/" + QTest::currentDataTag();
+        writeFile(source + "/archive/a.txt", "a");
+        writeFile(source + "/archive/b.txt", "b");
+        const std::string archive = source + ".zip";
+        QProcess zip;
+        zip.setWorkingDirectory(QString::fromStdString(source));
+        zip.start("zip", QStringList{"-q", "-X", "-r", QString::fromStdString(archive), "archive"});
+        QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+        const std::string original = readFile(archive);
+        const ZipReader before(archive);
+        if (utf8Bits)
+            writeFile(archive, withUtf8Bits(original, before));
+
+        const Failure failure = ZipEntryFlags::clearUtf8Names(archive, {{"archive/a.txt", *clamped}});
+
+        QVERIFY2(!failure, failure.value_or("").c_str());
+        const ZipReader after(archive);
+        QCOMPARE(after.entries.size(), before.entries.size());
+        std::string unchanged = readFile(archive);
+        for (size_t i = 0; i < after.entries.size(); ++i) {
+            const ZipReader::Entry& entry = after.entries[i];
+            const bool retimed = entry.name == "archive/a.txt";
+            QCOMPARE(entry.modified(), retimed ? stored.toStdString() : before.entries[i].modified());
+            QCOMPARE(entry.localTime, entry.time);
+            QCOMPARE(entry.localDate, entry.date);
+            QCOMPARE((entry.flags | entry.localFlags) & 0x0800, 0);
+            if (retimed) // put back the time and date written before, to compare the rest
+                for (const uint64_t at : {entry.centralFlagsAt + 4, entry.localFlagsAt + 4})
+                    unchanged.replace(at, 4, original, at, 4);
+        }
+        QVERIFY(unchanged == original);
+        QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", QString::fromStdString(archive)}), 0);
     }
 };
 

@@ -14,7 +14,10 @@
 #include <QUuid>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <set>
+#include <sys/stat.h>
+#include <tuple>
 #include <sys/mount.h>
 
 namespace fs = std::filesystem;
@@ -298,6 +301,51 @@ private slots:
         QVERIFY(!opensWithPasswordAs(archive, password.toStdString() + "x", "cp932"));
         for (const ZipReader::Entry& entry : ZipReader(archive).entries)
             QVERIFY(entry.name.ends_with('/') || ((entry.flags & 1) && (entry.localFlags & 1))); // encrypted
+    }
+
+    void timesOutsideTheHeadersRangeAreClamped_data()
+    {
+        QTest::addColumn<QByteArray>("password"); // none for a plain archive
+        QTest::newRow("plain") << QByteArray();
+        QTest::newRow("encrypted") << QByteArray("secret");
+    }
+    // A file dated after 2107 is stored as the last time a header holds,
+    // one dated before 1980 as the first, in both headers, whether zipcloak
+    // rewrites the archive or not; other files keep their own time.
+    void timesOutsideTheHeadersRangeAreClamped()
+    {
+        QFETCH(QByteArray, password);
+        const std::string items = user("items"), dest = user("dest");
+        const std::vector<std::tuple<std::string, std::string, QString, std::string>> files = {
+            // name, its entry's name, local time of the file, as the headers must hold it
+            {"late.txt", "late.txt", "2110-01-01 00:00:00", "2107-12-31 23:59:58"},
+            {"early.txt", "early.txt", "1970-01-01 09:00:00", "1980-01-01 00:00:00"},
+            {"日本 表.txt", "\x93\xfa\x96\x7b \x95\x5c.txt", "1975-07-20 10:00:00", "1980-01-01 00:00:00"},
+            {"usual.txt", "usual.txt", "2020-05-06 07:08:10", "2020-05-06 07:08:10"},
+        };
+        for (const auto& [name, entryName, time, stored] : files) {
+            writeFile(items + "/" + name, name);
+            const QDateTime when = QDateTime::fromString(time, "yyyy-MM-dd HH:mm:ss");
+            const timespec both[2] = {{when.toSecsSinceEpoch(), 0}, {when.toSecsSinceEpoch(), 0}};
+            QVERIFY(::utimensat(AT_FDCWD, (items + "/" + name).c_str(), both, 0) == 0);
+        }
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({items}, dest,
+                                      password.isEmpty() ? std::nullopt : std::optional(password.toStdString()));
+
+        QVERIFY2(job.delivered(), job.outcome.description.c_str());
+        const ZipReader archive(dest + "/archive.zip");
+        QVERIFY2(archive.error.empty(), archive.error.c_str());
+        for (const auto& [name, entryName, time, stored] : files) {
+            const auto entry = std::ranges::find(archive.entries, "archive/items/" + entryName, &ZipReader::Entry::name);
+            QVERIFY2(entry != archive.entries.end(), name.c_str());
+            QCOMPARE(entry->modified(), stored);
+            QCOMPARE(entry->localTime, entry->time);
+            QCOMPARE(entry->localDate, entry->date);
+        }
+        QVERIFY(password.isEmpty() ? unzipTestPasses(dest + "/archive.zip", std::nullopt)
+                                   : opensWithPasswordAs(dest + "/archive.zip", password.toStdString(), "cp932"));
     }
 
     void failedJobDeliversNothing_data()

@@ -1,5 +1,6 @@
 #include "ZipReader.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -55,9 +56,21 @@ std::string ZipReader::read(const std::string& data)
             return "no local header for " + entry.name;
         entry.localFlagsAt = local + 6;
         entry.localFlags = static_cast<uint16_t>(field(data, local + 6, 2));
+        entry.time = static_cast<uint16_t>(field(data, at + 12, 2));
+        entry.date = static_cast<uint16_t>(field(data, at + 14, 2));
+        entry.localTime = static_cast<uint16_t>(field(data, local + 10, 2));
+        entry.localDate = static_cast<uint16_t>(field(data, local + 12, 2));
         entries.push_back(entry);
         m_names.push_back(entry.name);
         at += 46 + entry.name.size() + field(data, at + 30, 2) + field(data, at + 32, 2);
     }
     return {};
+}
+
+std::string ZipReader::Entry::modified() const
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
+                  time >> 11, (time >> 5) & 63, (time & 31) * 2);
+    return text;
 }

@@ -21,6 +21,11 @@ public:
         uint64_t size = 0; // uncompressed
         uint64_t centralFlagsAt = 0; // byte offsets of the flag fields
         uint64_t localFlagsAt = 0;
+        uint16_t time = 0, date = 0; // the central header's, as stored (DOS)
+        uint16_t localTime = 0, localDate = 0;
+
+        // The central header's date and time as "YYYY-MM-DD hh:mm:ss".
+        std::string modified() const;
     };
 
     explicit ZipReader(const std::string& path);
