@@ -72,8 +72,8 @@ void removeSharedStagingFolder(const WorkFolders& folders)
     if (!FileManager::exists(shared))
         return;
     const UniqueFd root(::open(folders.tmpDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.isOpen() && ::flock(root.get(), LOCK_EX | LOCK_NB) == 0)
-        FileManager::removeItem(shared);
+    if (root.isOpen() && ::flock(root.get(), LOCK_EX | LOCK_NB) == 0 && FileManager::removeItem(shared))
+        Log::line(LogPrefix::kStagingNotRemoved);
 }
 
 } // namespace
