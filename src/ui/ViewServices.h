@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Notification.h"
+#include "SettingStatus.h"
 
 #include <functional>
 #include <string>
@@ -18,4 +19,10 @@ struct ViewServices {
     std::function<void(const Notification& notification)> notify;
     // Asks over window whether to quit while jobs run; true to quit.
     std::function<bool(QWidget* window)> confirmQuit;
+    // The remembered options: read once when the window loads, written
+    // whenever an option changes. Empty: the settings file alone.
+    std::function<SettingStatus()> loadOptions;
+    std::function<bool(const SettingStatus& options)> saveOptions;
+    // Where the password the window shows is (or would be) remembered.
+    std::function<PasswordPlace(const SettingStatus& options)> passwordPlace;
 };

@@ -2,11 +2,21 @@
 
 #include <string>
 
-// The window's three options, as shown by its controls or as stored.
+// The window's options, as shown by its controls or as stored.
 struct SettingStatus {
     bool isEncrypt = false;
     std::string password;
     bool isSelectDir = false;
+    // Name the archive after the single item given, or after the folder
+    // that holds several, instead of "archive".
+    bool nameAfterItems = false;
 
     bool operator==(const SettingStatus&) const = default;
+};
+
+// Where a remembered password is kept, for the note under the field.
+enum class PasswordPlace {
+    Keyring,      // the desktop's Secret Service
+    SettingsFile, // no Secret Service answered: the settings file, readable only by the user
+    NotStored,    // nothing to remember (empty, or a password that cannot be used)
 };
