@@ -80,6 +80,8 @@ void BatchJob::start(const CommandLine& line, const SettingStatus& stored)
     options.isSelectDir = false;
     if (line.encrypt)
         options.isEncrypt = *line.encrypt;
+    if (line.nameAfterItems)
+        options.nameAfterItems = *line.nameAfterItems;
     if (line.encrypt.value_or(false))
         options.password = password(line);
     m_jobs.enqueue(paths, destinationOf(line, paths), options);

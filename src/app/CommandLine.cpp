@@ -16,6 +16,7 @@ struct Texts {
     const char* unexpectedValue;
     const char* needsBatch;
     const char* bothEncryptions;
+    const char* bothNamings;
     const char* stdinNeedsEncrypt;
     const char* noItems;
     const char* noPassword;
@@ -35,13 +36,17 @@ const Texts kEnglish{
     "                      or, with --password-stdin, the first line of standard input\n"
     "      --no-encrypt    no password, whatever the window stored\n"
     "      --password-stdin  read the password from standard input\n"
+    "      --name-after-items  name the archive after the single FILE, or after\n"
+    "                      the folder that holds several, instead of archive.zip\n"
+    "      --no-name-after-items  archive.zip, whatever the window stored\n"
     "      --json          write the report as one JSON object to standard output\n"
     "                      (the other lines go to standard error)\n"
     "  -h, --help          show this help and exit\n"
     "  -v, --version       show the version and exit\n"
     "      --              end of options: every argument after it is a FILE\n"
     "\n"
-    "--output, --encrypt, --no-encrypt, --password-stdin and --json need --batch.\n"
+    "--output, --encrypt, --no-encrypt, --password-stdin, --name-after-items,\n"
+    "--no-name-after-items and --json need --batch.\n"
     "Exit status with --batch: 0 archive delivered as given, 1 nothing delivered,\n"
     "3 delivered with renamed or left-out items or Windows warnings; 2 usage error.\n",
     "unknown option",
@@ -49,6 +54,7 @@ const Texts kEnglish{
     "no value is taken after",
     "needs --batch",
     "--encrypt and --no-encrypt exclude each other",
+    "--name-after-items and --no-name-after-items exclude each other",
     "--password-stdin needs --encrypt",
     "--batch needs at least one FILE",
     "--encrypt needs QUILLMERE_PASSWORD set or --password-stdin",
@@ -68,13 +74,17 @@ const Texts kJapanese{
     "                      (--password-stdin のときは標準入力の最初の行)\n"
     "      --no-encrypt    保存された設定にかかわらずパスワードを付けない\n"
     "      --password-stdin  パスワードを標準入力から読む\n"
+    "      --name-after-items  archive.zip ではなく、ファイルが一つならその名前、\n"
+    "                      複数ならそれを含むフォルダの名前をアーカイブに付ける\n"
+    "      --no-name-after-items  保存された設定にかかわらず archive.zip にする\n"
     "      --json          報告を一つの JSON オブジェクトとして標準出力に書く\n"
     "                      (ほかの行は標準エラー出力へ)\n"
     "  -h, --help          このヘルプを表示して終了する\n"
     "  -v, --version       バージョンを表示して終了する\n"
     "      --              オプションの終わり: 以降の引数はすべてファイル\n"
     "\n"
-    "--output, --encrypt, --no-encrypt, --password-stdin, --json には --batch が必要です。\n"
+    "--output, --encrypt, --no-encrypt, --password-stdin, --name-after-items,\n"
+    "--no-name-after-items, --json には --batch が必要です。\n"
     "--batch の終了ステータス: 0 そのまま作成, 1 作成されず,\n"
     "3 名前の変更・除外・Windows の警告ありで作成; 2 使い方の誤り。\n",
     "不明なオプション",
@@ -82,6 +92,7 @@ const Texts kJapanese{
     "値は指定できません:",
     "には --batch が必要です",
     "--encrypt と --no-encrypt は同時に指定できません",
+    "--name-after-items と --no-name-after-items は同時に指定できません",
     "--password-stdin には --encrypt が必要です",
     "--batch にはファイルが一つ以上必要です",
     "--encrypt には QUILLMERE_PASSWORD か --password-stdin が必要です",
@@ -121,7 +132,8 @@ std::string parserError(const Texts& texts, const QCommandLineParser& parser)
 // Options that only make sense for a job run without the window.
 std::optional<std::string> batchOnlyOption(const QCommandLineParser& parser)
 {
-    for (const char* name : {"output", "encrypt", "no-encrypt", "password-stdin", "json"})
+    for (const char* name :
+         {"output", "encrypt", "no-encrypt", "password-stdin", "name-after-items", "no-name-after-items", "json"})
         if (parser.isSet(QString::fromLatin1(name)))
             return std::string("--") + name;
     return std::nullopt;
@@ -147,6 +159,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
         {"encrypt", {}},
         {"no-encrypt", {}},
         {"password-stdin", {}},
+        {"name-after-items", {}},
+        {"no-name-after-items", {}},
         {"json", {}},
     });
     QStringList words{QStringLiteral("quillmere")};
@@ -171,6 +185,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
         return failure(texts, *option + " " + texts.needsBatch);
     if (parser.isSet("encrypt") && parser.isSet("no-encrypt"))
         return failure(texts, texts.bothEncryptions);
+    if (parser.isSet("name-after-items") && parser.isSet("no-name-after-items"))
+        return failure(texts, texts.bothNamings);
     if (parser.isSet("password-stdin") && !parser.isSet("encrypt"))
         return failure(texts, texts.stdinNeedsEncrypt);
     // A password is never taken from an argument, where every user of the
@@ -189,6 +205,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
     line.outputFolder = toBytes(parser.value("output"));
     if (parser.isSet("encrypt") || parser.isSet("no-encrypt"))
         line.encrypt = parser.isSet("encrypt");
+    if (parser.isSet("name-after-items") || parser.isSet("no-name-after-items"))
+        line.nameAfterItems = parser.isSet("name-after-items");
     line.passwordFromStdin = parser.isSet("password-stdin");
     line.json = parser.isSet("json");
     return line;

@@ -30,6 +30,8 @@ public:
     std::string outputFolder;
     // Set when the command line overrides the stored encryption option.
     std::optional<bool> encrypt;
+    // Set when the command line overrides the stored naming option.
+    std::optional<bool> nameAfterItems;
     bool passwordFromStdin = false;
     bool json = false;
     // The help, version or error text, ending in a line break.

@@ -11,9 +11,9 @@
 
 namespace {
 
-std::string archiveName(int n)
+std::string archiveName(const std::string& baseName, int n)
 {
-    return "archive" + (n == 0 ? std::string() : std::to_string(n)) + ".zip";
+    return baseName + (n == 0 ? std::string() : std::to_string(n)) + ".zip";
 }
 
 // rename that fails when target exists; on file systems that cannot say
@@ -32,11 +32,11 @@ int renameWithoutReplacing(const std::string& source, const std::string& target)
 
 } // namespace
 
-std::string Delivery::freeArchiveName(const std::string& destDir)
+std::string Delivery::freeArchiveName(const std::string& destDir, const std::string& baseName)
 {
     for (int n = 0;; ++n) {
-        if (!FileManager::exists(destDir + "/" + archiveName(n)))
-            return archiveName(n);
+        if (!FileManager::exists(destDir + "/" + archiveName(baseName, n)))
+            return archiveName(baseName, n);
     }
 }
 
@@ -49,10 +49,11 @@ std::string Delivery::partName(const std::string& destDir)
     }
 }
 
-Failure Delivery::placeUnderFreeName(const std::string& partPath, const std::string& destDir, std::string& finalPath)
+Failure Delivery::placeUnderFreeName(const std::string& partPath, const std::string& destDir, std::string& finalPath,
+                                     const std::string& baseName)
 {
     for (int n = 0;; ++n) {
-        const std::string candidate = destDir + "/" + archiveName(n);
+        const std::string candidate = destDir + "/" + archiveName(baseName, n);
         if (renameWithoutReplacing(partPath, candidate) == 0) {
             finalPath = candidate;
             return std::nullopt;

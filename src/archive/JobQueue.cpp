@@ -53,6 +53,7 @@ void JobQueue::startNext()
     connect(m_running, &ZipAction::progressChanged, this, &JobQueue::progressChanged);
     connect(m_running, &ZipAction::finished, this, &JobQueue::onJobFinished);
     emit changed();
+    m_running->setNameAfterItems(request.options.nameAfterItems);
     if (request.options.isSelectDir)
         m_running->selectDirAndCreateZip(request.paths, request.destDir, request.options.isEncrypt,
                                          request.options.password);

@@ -1,6 +1,7 @@
 #include "ZipAction.h"
 
 #include "ArchiveCheck.h"
+#include "ArchiveName.h"
 #include "Cp932Name.h"
 #include "Delivery.h"
 #include "EncryptStep.h"
@@ -28,6 +29,7 @@ struct ZipAction::Staged {
     std::optional<JobOutcome> refused;
     std::shared_ptr<WorkJournal> journal;
     StagedContent content;
+    std::string baseName = ArchiveName::kDefault;
 };
 
 namespace {
@@ -154,8 +156,13 @@ void ZipAction::stage(const Paths& paths)
     enterPhase(JobPhase::Copying);
     m_staging = std::make_unique<QFutureWatcher<std::shared_ptr<Staged>>>();
     connect(m_staging.get(), &QFutureWatcher<std::shared_ptr<Staged>>::finished, this, &ZipAction::onStaged);
-    m_staging->setFuture(QtConcurrent::run([paths, folders = m_folders, abandoned = m_abandoned] {
-        return std::make_shared<Staged>(stageItems(paths, folders, abandoned));
+    m_staging->setFuture(QtConcurrent::run([paths, folders = m_folders, abandoned = m_abandoned,
+                                            nameAfterItems = m_nameAfterItems] {
+        auto staged = std::make_shared<Staged>(stageItems(paths, folders, abandoned));
+        // Looked at here: naming may look at the item, which can be slow.
+        if (nameAfterItems)
+            staged->baseName = ArchiveName::forItems(paths);
+        return staged;
     }));
 }
 
@@ -201,6 +208,7 @@ void ZipAction::onStaged()
         return;
     }
     m_content = std::move(staged->content);
+    m_baseName = staged->baseName;
     if (staged->refused) {
         refuse(*staged->refused);
         return;
@@ -231,7 +239,7 @@ void ZipAction::onStaged()
 void ZipAction::write()
 {
     enterPhase(JobPhase::Writing);
-    m_archiveName = Delivery::freeArchiveName(m_destDir);
+    m_archiveName = Delivery::freeArchiveName(m_destDir, m_baseName);
     m_writer = std::make_unique<WriterStep>(m_folders);
     connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::progressChanged);
     connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {
@@ -338,7 +346,7 @@ void ZipAction::deliver()
 {
     enterPhase(JobPhase::Delivering);
     std::string finalPath;
-    if (Failure error = Delivery::placeUnderFreeName(m_partPath, m_destDir, finalPath)) {
+    if (Failure error = Delivery::placeUnderFreeName(m_partPath, m_destDir, finalPath, m_baseName)) {
         Log::line(LogPrefix::kDeliver + *error);
         fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, 0)));
         return;

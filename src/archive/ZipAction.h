@@ -39,6 +39,10 @@ public:
     virtual void selectDirAndCreateZip(const Paths& paths, const std::string& destDir, bool isEncrypt,
                                        const std::string& password);
 
+    // Names the archive after the items instead of "archive"; set before
+    // the job starts.
+    void setNameAfterItems(bool nameAfterItems) { m_nameAfterItems = nameAfterItems; }
+
     // Ends the job where it is: its programs and everything they started
     // end, nothing is delivered, and finished() reports it as stopped.
     virtual void stop();
@@ -87,6 +91,8 @@ private:
     JobPhase m_phase = JobPhase::Copying;
     std::shared_ptr<WorkJournal> m_journal;
     StagedContent m_content;
+    bool m_nameAfterItems = false;
+    std::string m_baseName = "archive"; // the delivered name without number and ".zip"
     std::string m_archiveName;
     std::string m_partPath; // the archive on its way into the destination folder
     std::unique_ptr<WriterStep> m_writer;

@@ -1,6 +1,7 @@
 // The real program under a private home, runtime and configuration folder.
 // The home's path is long and holds blanks and quotes: the single-instance
 // socket once lived below it and could not be reached from such a path.
+#include "TestFiles.h"
 #include "WorkRoot.h"
 #include "ZipReader.h"
 
@@ -433,6 +434,48 @@ private slots:
         QCOMPARE(linesStartingWith(run.out, "archive delivered: ").size(), 1);
         QCOMPARE(linesStartingWith(run.out, "renamed: tree/sub/why?.txt -> tree/sub/why_.txt").size(), withRefusedName ? 1 : 0);
         QVERIFY(!session.channelIsOpen());
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
+    }
+
+    void batchNamesTheArchiveAfterTheItems_data()
+    {
+        QTest::addColumn<Names>("given");
+        QTest::addColumn<QStringList>("archives"); // after two runs, in order
+        QTest::addColumn<Names>("entries"); // raw bytes: 見積書 in code page 932
+        const std::string quote = "\x8c\xa9\x90\xcf\x8f\x91.xlsx";
+        QTest::newRow("a file loses its extension") << Names{"tree/見積書.xlsx"}
+            << QStringList{"見積書.zip", "見積書1.zip"} << Names{"archive/" + quote};
+        QTest::newRow("a folder keeps its name") << Names{"tree/sub"}
+            << QStringList{"sub.zip", "sub1.zip"} << Names{"archive/sub/b.txt"};
+        QTest::newRow("several: the folder that holds them") << Names{"tree/a.txt", "tree/見積書.xlsx"}
+            << QStringList{"tree.zip", "tree1.zip"} << Names{"archive/a.txt", "archive/" + quote};
+        QTest::newRow("a name Windows refuses") << Names{"tree/why?.txt"}
+            << QStringList{"why_.zip", "why_1.zip"} << Names{"archive/why_.txt"};
+    }
+    // The archive takes the items' name, with the same first-free-name rule;
+    // what is inside does not change.
+    void batchNamesTheArchiveAfterTheItems()
+    {
+        QFETCH(Names, given);
+        QFETCH(QStringList, archives);
+        QFETCH(Names, entries);
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        writeFile(items + "/tree/見積書.xlsx", "quote");
+        writeFile(items + "/tree/why?.txt", "why");
+        Names arguments{"-b", "--name-after-items"};
+        arguments.insert(arguments.end(), given.begin(), given.end());
+        for (const QString& archive : archives) {
+            const BatchRun run = finished(session.start(items, arguments, session.environment(), QProcess::SeparateChannels));
+            QVERIFY2(run.status == 0 || run.status == 3, run.out.constData());
+            const std::string path = items + "/tree/" + archive.toStdString();
+            QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + path + " (")).size(), 1);
+            Names found = ZipReader(path).names();
+            std::sort(found.begin(), found.end());
+            QCOMPARE(found, entries);
+        }
+        QVERIFY(!fs::exists(items + "/tree/archive.zip"));
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 

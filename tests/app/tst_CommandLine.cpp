@@ -79,6 +79,8 @@ private slots:
         mistake("a password as an argument", {"-b", "--encrypt=secret", "a"}, true, "no value is taken after '--encrypt'");
         mistake("--encrypt without a password", {"-b", "--encrypt", "a"}, false, "QUILLMERE_PASSWORD");
         mistake("--encrypt with --no-encrypt", {"-b", "--encrypt", "--no-encrypt", "a"}, true, "exclude each other");
+        mistake("both namings", {"-b", "--name-after-items", "--no-name-after-items", "a"}, false, "--name-after-items and --no-name-after-items exclude each other");
+        mistake("--name-after-items without --batch", {"--name-after-items", "a"}, false, "--name-after-items needs --batch");
         mistake("--password-stdin alone", {"-b", "--password-stdin", "a"}, false, "--password-stdin needs --encrypt");
         mistake("--output without --batch", {"--output", "/d", "a"}, false, "--output needs --batch");
         mistake("--json without --batch", {"--json", "a"}, false, "--json needs --batch");
@@ -111,6 +113,23 @@ private slots:
             QVERIFY(line.text.ends_with("Try 'quillmere --help' for more information.\n"));
         if (action == int(Action::Window) || action == int(Action::Batch))
             QCOMPARE(line.text, std::string());
+    }
+
+    void readsTheNamingOption_data()
+    {
+        QTest::addColumn<Bytes>("arguments");
+        QTest::addColumn<int>("nameAfterItems"); // -1: the stored option stays
+        QTest::newRow("not given") << Bytes{"-b", "a"} << -1;
+        QTest::newRow("--name-after-items") << Bytes{"-b", "--name-after-items", "a"} << 1;
+        QTest::newRow("--no-name-after-items") << Bytes{"a", "--no-name-after-items", "-b"} << 0;
+    }
+    void readsTheNamingOption()
+    {
+        QFETCH(Bytes, arguments);
+        QFETCH(int, nameAfterItems);
+        const CommandLine line = CommandLine::parse(strings(arguments), context(CommandLine::Language::English, false));
+        QCOMPARE(int(line.action), int(Action::Batch));
+        QCOMPARE(line.nameAfterItems ? int(*line.nameAfterItems) : -1, nameAfterItems);
     }
 
     void speaksTheUsersLanguage_data()
