@@ -239,7 +239,10 @@ void ZipAction::onStaged()
 void ZipAction::write()
 {
     enterPhase(JobPhase::Writing);
-    m_archiveName = Delivery::freeArchiveName(m_destDir, m_baseName);
+    // The writer's own name is always one of the plain archive names: the
+    // writer's command holds it, and a name taken from the user's items
+    // could hold anything. The items' name is given at delivery.
+    m_archiveName = Delivery::freeArchiveName(m_destDir);
     m_writer = std::make_unique<WriterStep>(m_folders);
     connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::progressChanged);
     connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {

@@ -451,6 +451,8 @@ private slots:
             << QStringList{"tree.zip", "tree1.zip"} << Names{"archive/a.txt", "archive/" + quote};
         QTest::newRow("a name Windows refuses") << Names{"tree/why?.txt"}
             << QStringList{"why_.zip", "why_1.zip"} << Names{"archive/why_.txt"};
+        QTest::newRow("a name a shell would read") << Names{"tree/it's $HOME `id`.txt"}
+            << QStringList{"it's $HOME `id`.zip", "it's $HOME `id`1.zip"} << Names{"archive/it's $HOME `id`.txt"};
     }
     // The archive takes the items' name, with the same first-free-name rule;
     // what is inside does not change.
@@ -464,6 +466,7 @@ private slots:
         makeTree(items + "/tree", false);
         writeFile(items + "/tree/見積書.xlsx", "quote");
         writeFile(items + "/tree/why?.txt", "why");
+        writeFile(items + "/tree/it's $HOME `id`.txt", "shell");
         Names arguments{"-b", "--name-after-items"};
         arguments.insert(arguments.end(), given.begin(), given.end());
         for (const QString& archive : archives) {
