@@ -49,7 +49,9 @@ void OptionStore::loadOnce()
         options.password.clear();
     m_current = options;
 
-    bool rewrite = !file.password.empty() && !fromFile;
+    // An entry that cannot be used (old versions wrote even an empty one)
+    // goes.
+    bool rewrite = !fromFile && Util::settingsHoldPassword();
     if (!m_useKeyring) {
         if (rewrite)
             writeFile();

@@ -155,3 +155,8 @@ bool Util::saveSettingStatus(const SettingStatus& status)
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
+
+bool Util::settingsHoldPassword()
+{
+    return QSettings(kOrganization, kApplication).contains("settings/password");
+}

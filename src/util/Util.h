@@ -35,4 +35,6 @@ public:
     // alone); true when they reached the disk. A password that cannot
     // encrypt an archive, an empty one too, is left out.
     static bool saveSettingStatus(const SettingStatus& status);
+    // Whether the settings file holds a password entry, an empty one too.
+    static bool settingsHoldPassword();
 };
