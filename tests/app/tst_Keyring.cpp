@@ -9,6 +9,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -63,6 +64,13 @@ OptionStore::Keyring keyringOf(SecretStore& secrets)
     return keyring;
 }
 
+// Holds the keyring's name on a bus and never answers: a keyring that hangs.
+class SilentKeyring : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
+};
+
 } // namespace
 
 class TestKeyring : public QObject {
@@ -70,9 +78,13 @@ class TestKeyring : public QObject {
     QTemporaryDir m_dir;
     QProcess m_keyringBus;
     QProcess m_bareBus;
+    QProcess m_silentBus;
+    SilentKeyring m_silentKeyring;
     QProcess m_keyring;
     QString m_keyringAddress;
     QString m_bareAddress;
+    QString m_silentAddress;
+    QByteArray m_output; // of the program's last run
     int m_writes = 0;
 
     QString path(const QString& relative) const { return m_dir.path() + "/" + relative; }
@@ -142,9 +154,9 @@ class TestKeyring : public QObject {
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.start(QUILLMERE_BINARY, {"--batch", item.fileName()});
         const bool ended = program.waitForFinished(kJobMilliseconds);
-        const QByteArray output = program.readAll();
+        m_output = program.readAll();
         if (!ended || program.exitCode() != 0) {
-            qWarning("%s", output.constData());
+            qWarning("%s", m_output.constData());
             return {};
         }
         return folder + "/archive.zip";
@@ -175,6 +187,11 @@ private slots:
         QVERIFY2(!m_keyringAddress.isEmpty(), "dbus-daemon did not start (scripts/setup installs it)");
         m_bareAddress = startBus(m_bareBus, "bare-bus");
         QVERIFY(!m_bareAddress.isEmpty());
+        m_silentAddress = startBus(m_silentBus, "silent-bus");
+        QVERIFY(!m_silentAddress.isEmpty());
+        QDBusConnection silent = QDBusConnection::connectToBus(m_silentAddress, "silent");
+        QVERIFY(silent.registerService("org.freedesktop.secrets"));
+        QVERIFY(silent.registerVirtualObject("/", &m_silentKeyring, QDBusConnection::SubPath));
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_keyringAddress.toUtf8());
 
         m_keyring.setProcessEnvironment(environment(m_keyringAddress));
@@ -193,6 +210,7 @@ private slots:
         stop(m_keyring);
         stop(m_keyringBus);
         stop(m_bareBus);
+        stop(m_silentBus);
     }
 
     // The password an earlier version left in the settings file moves into
@@ -281,6 +299,19 @@ private slots:
         QCOMPARE(Util::loadSettingStatus().password, std::string("file-pass-2"));
         QCOMPARE(fs::status(settingsFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         QVERIFY(!secrets.busy());
+    }
+
+    // A keyring that takes the question and never answers is given a
+    // bounded time; the job then takes the password from the file.
+    void aKeyringThatHangsIsNotWaitedFor()
+    {
+        writeSettings("[settings]\nisEncrypt=true\npassword=file-pass-3\n");
+        const QString archive = archiveWithStoredOptions(m_silentAddress, "silent");
+        QVERIFY(!archive.isEmpty());
+        QVERIFY(opens(archive, "file-pass-3"));
+        QVERIFY2(m_output.contains("keyring error:no answer within "), m_output.constData());
+        QVERIFY(m_output.contains("password kept in the settings file: "));
+        QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-3"));
     }
 };
 
