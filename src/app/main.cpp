@@ -164,6 +164,8 @@ int runWindow(char* argv[], const CommandLine& line)
     SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), kKeyringWriteLimit);
     OptionStore options(keyringOf(secrets));
     AppDelegate delegate(jobs, [&options] { return options.load(); });
+    // Read here, before the window and the channel's handlers exist.
+    options.load();
 
     ViewServices services;
     // A build without an update address never asks anyone.

@@ -44,6 +44,12 @@ QStringList activatableNames(const QDBusConnection& bus)
     return reply.arguments().front().toStringList();
 }
 
+// While waiting, neither the user nor a socket (another start handing over
+// files, a job's programs) gets a turn: nothing can come back into the
+// store's caller before the answer is there.
+constexpr QEventLoop::ProcessEventsFlags kWaitFlags{QEventLoop::ExcludeUserInputEvents
+                                                   | QEventLoop::ExcludeSocketNotifiers};
+
 } // namespace
 
 SecretStore::SecretStore(QString service, QString key, QDBusConnection bus, std::chrono::milliseconds finishLimit,
@@ -105,7 +111,7 @@ SecretReading SecretStore::read(std::chrono::milliseconds limit)
     QTimer::singleShot(limit, &loop, &QEventLoop::quit);
     job->start();
     if (!reading)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec(kWaitFlags);
     if (!reading) {
         // The job ends on its own later and deletes itself.
         job->disconnect(&loop);
@@ -170,7 +176,7 @@ bool SecretStore::finish(std::chrono::milliseconds limit)
     QEventLoop loop;
     connect(this, &SecretStore::idle, &loop, &QEventLoop::quit);
     QTimer::singleShot(limit, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec(kWaitFlags);
     if (busy()) {
         Log::line(LogPrefix::kKeyring + std::string("a password write was left unfinished at quit"));
         return false;

@@ -42,7 +42,8 @@ public:
     bool reachable() const;
 
     // The secret, or Unreachable when no keyring is reachable or none
-    // answered within limit (the event loop runs while waiting).
+    // answered within limit. The event loop runs while waiting, without
+    // user input and socket notifiers.
     SecretReading read(std::chrono::milliseconds limit);
 
     // Stores secret, or removes it when nullopt.
