@@ -47,10 +47,13 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUILLMERE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The archive is written by php's ZipArchive, encrypted by zipcloak under
-# expect; the Qt and C++ libraries are found by dpkg-shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "php-cli, php-zip, expect, zip")
+# expect; the Qt, QtKeychain and C++ libraries are found by dpkg-shlibdeps.
+# QtKeychain opens libsecret only at run time, so dpkg-shlibdeps cannot see
+# it; without it the password stays in the settings file. A keyring daemon
+# is the desktop's choice.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "php-cli, php-zip, expect, zip, libsecret-1-0")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libnotify-bin")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libnotify-bin, gnome-keyring | kwalletmanager")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus")
 # CPack puts the summary on the Description line and indents these lines.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillmere packs files and folders into a ZIP archive that Japanese Windows

@@ -18,9 +18,10 @@ std::string absolutePath(const std::string& path)
 
 } // namespace
 
-AppDelegate::AppDelegate(JobQueue& jobs, QObject* parent)
+AppDelegate::AppDelegate(JobQueue& jobs, StoredOptions storedOptions, QObject* parent)
     : QObject(parent)
     , m_jobs(jobs)
+    , m_storedOptions(storedOptions ? std::move(storedOptions) : StoredOptions(&Util::loadSettingStatus))
 {
 }
 
@@ -29,7 +30,7 @@ void AppDelegate::openFiles(const std::vector<std::string>& paths)
     // Without items there is no first item to put the archive beside.
     if (paths.empty())
         return;
-    m_jobs.enqueue(paths, PathText::parentFolder(paths.front()), Util::loadSettingStatus());
+    m_jobs.enqueue(paths, PathText::parentFolder(paths.front()), m_storedOptions());
 }
 
 std::vector<std::string> AppDelegate::absolutePaths(const std::vector<std::string>& arguments)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "SettingStatus.h"
+
 #include <QObject>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,10 @@ class JobQueue;
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
-    explicit AppDelegate(JobQueue& jobs, QObject* parent = nullptr);
+    // storedOptions gives the remembered options at each request (main
+    // gives the option store's); by default the settings file's.
+    using StoredOptions = std::function<SettingStatus()>;
+    explicit AppDelegate(JobQueue& jobs, StoredOptions storedOptions = {}, QObject* parent = nullptr);
 
     // The open-files handler, for absolute paths: the archive goes beside
     // the first item.
@@ -27,4 +33,5 @@ public:
 
 private:
     JobQueue& m_jobs;
+    StoredOptions m_storedOptions;
 };

@@ -7,15 +7,16 @@
 #include "DialogFolderChooser.h"
 #include "JapaneseQtTexts.h"
 #include "JobQueue.h"
+#include "OptionStore.h"
 #include "QuitOnSignal.h"
 #include "QuitQuestion.h"
+#include "SecretStore.h"
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
 #include "StdoutDivert.h"
 #include "UniqueFd.h"
 #include "UpdateCheck.h"
 #include "UpdateNoticeDialog.h"
-#include "Util.h"
 #include "ViewController.h"
 #include "WorkFolders.h"
 #include "WorkJournal.h"
@@ -28,6 +29,7 @@
 #include <QTranslator>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -51,6 +53,24 @@ QFuture<void> removeLeftovers()
         if (!folders.makePrivate())
             WorkJournal::removeLeftovers(folders);
     });
+}
+
+using namespace std::chrono_literals;
+
+// How long the start waits for the keyring's answer before the password
+// goes to the settings file for this run, and how long the end waits for
+// password writes still running.
+constexpr auto kKeyringReadLimit = 1500ms;
+constexpr auto kKeyringWriteLimit = 2000ms;
+
+OptionStore::Keyring keyringOf(SecretStore& secrets)
+{
+    OptionStore::Keyring keyring;
+    keyring.read = [&secrets] { return secrets.read(kKeyringReadLimit); };
+    keyring.write = [&secrets](const std::optional<std::string>& password, std::function<void(bool)> done) {
+        secrets.write(password, std::move(done));
+    };
+    return keyring;
 }
 
 CommandLine parseArguments(int argc, char* argv[])
@@ -78,6 +98,10 @@ int runBatch(char* argv[], const CommandLine& line)
     if (line.json)
         divert.emplace();
     QFuture<void> leftovers = removeLeftovers();
+    // The stored password comes from the keyring; a password moved there
+    // from the settings file is written before the process ends.
+    SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), kKeyringWriteLimit);
+    OptionStore options(keyringOf(secrets));
 
     JobQueue jobs(JobQueue::archiveJobs({}));
     BatchJob::WriteJson writeJson;
@@ -85,13 +109,14 @@ int runBatch(char* argv[], const CommandLine& line)
         writeJson = [&divert](const std::string& json) { divert->writeOriginal(json); };
     BatchJob batch(jobs, writeJson);
     QObject::connect(&batch, &BatchJob::ended, &application, [](int status) { QCoreApplication::exit(status); });
-    batch.start(line, Util::loadSettingStatus());
+    batch.start(line, options.load());
     if (!batch.hasEnded())
         application.exec();
     // A signal ended the loop: the job ends as cancelling it does, and the
     // queue, going, waits for its programs and removes what it made.
     if (!batch.hasEnded())
         batch.stop();
+    secrets.finish(kKeyringWriteLimit);
     leftovers.waitForFinished();
     return batch.exitStatus();
 }
@@ -131,7 +156,16 @@ int runWindow(char* argv[], const CommandLine& line)
 
     DialogFolderChooser chooser;
     JobQueue jobs(JobQueue::archiveJobs([&chooser](FolderChosen done) { chooser.chooseFolder(std::move(done)); }));
-    AppDelegate delegate(jobs);
+    // The window and the files opened with the application share one store
+    // of the options, which keeps the password in the keyring. A keyring
+    // write still running when the loop ends gets a bounded time to finish
+    // (below, and again when the store goes, for a save made by the window
+    // as it goes).
+    SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), kKeyringWriteLimit);
+    OptionStore options(keyringOf(secrets));
+    AppDelegate delegate(jobs, [&options] { return options.load(); });
+    // Read here, before the window and the channel's handlers exist.
+    options.load();
 
     ViewServices services;
     // A build without an update address never asks anyone.
@@ -140,6 +174,9 @@ int runWindow(char* argv[], const CommandLine& line)
     services.showInFileManager = [&fileManager](const std::string& archive) { fileManager.showItem(archive); };
     services.notify = [&notifier](const Notification& notification) { notifier.notify(notification); };
     services.confirmQuit = &QuitQuestion::ask;
+    services.loadOptions = [&options] { return options.load(); };
+    services.saveOptions = [&options](const SettingStatus& status) { return options.save(status); };
+    services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
     ViewController window(jobs, services);
     chooser.setParentWindow(&window);
 
@@ -151,6 +188,7 @@ int runWindow(char* argv[], const CommandLine& line)
     window.show();
     delegate.openFiles(paths);
     const int status = application.exec();
+    secrets.finish(kKeyringWriteLimit);
     leftovers.waitForFinished();
     return status;
 }

@@ -40,6 +40,9 @@ inline constexpr const char* kDragOn = "on drag before drop";
 inline constexpr const char* kDragOff = "off drag before drop";
 inline constexpr const char* kDroppedMissing = "dropped files do not exist.";
 inline constexpr const char* kSaveOptions = "save options error:";
+inline constexpr const char* kKeyring = "keyring error:";
+// Why the password goes into the settings file instead of the keyring.
+inline constexpr const char* kPasswordInFile = "password kept in the settings file: ";
 inline constexpr const char* kTranslations = "load Qt translations error:";
 inline constexpr const char* kPictureMissing = "picture not found: ";
 inline constexpr const char* kNotification = "notification error:";

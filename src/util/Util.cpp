@@ -2,6 +2,7 @@
 
 #include "ContentBuilder.h"
 #include "FileManager.h"
+#include "PasswordRule.h"
 #include "PathText.h"
 
 #include <QFile>
@@ -134,6 +135,7 @@ SettingStatus Util::loadSettingStatus()
     if (password.typeId() == QMetaType::QString)
         status.password = password.toString().toStdString();
     status.isSelectDir = storedBool(settings.value("settings/isSelectDir")).value_or(false);
+    status.nameAfterItems = storedBool(settings.value("settings/nameAfterItems")).value_or(false);
     return status;
 }
 
@@ -144,9 +146,17 @@ bool Util::saveSettingStatus(const SettingStatus& status)
     settings.remove("settings");
     settings.beginGroup("settings");
     settings.setValue("isEncrypt", status.isEncrypt);
-    settings.setValue("password", QString::fromStdString(status.password));
+    // Only a password that can encrypt an archive is worth keeping.
+    if (PasswordRule::check(status.password) == PasswordRule::Problem::None)
+        settings.setValue("password", QString::fromStdString(status.password));
     settings.setValue("isSelectDir", status.isSelectDir);
+    settings.setValue("nameAfterItems", status.nameAfterItems);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;
+}
+
+bool Util::settingsHoldPassword()
+{
+    return QSettings(kOrganization, kApplication).contains("settings/password");
 }

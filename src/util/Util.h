@@ -28,8 +28,13 @@ public:
     // system's secure random source. length must be at least 1.
     static std::string randomPassword(int length);
 
-    // The stored options, or (false, "", false) when none are stored.
+    // The options in the settings file, the defaults where none are stored.
+    // The file holds a password only where no keyring keeps it (OptionStore).
     static SettingStatus loadSettingStatus();
-    // Replaces the stored options; true when they reached the disk.
+    // Replaces the options in the settings file (created for its owner
+    // alone); true when they reached the disk. A password that cannot
+    // encrypt an archive, an empty one too, is left out.
     static bool saveSettingStatus(const SettingStatus& status);
+    // Whether the settings file holds a password entry, an empty one too.
+    static bool settingsHoldPassword();
 };

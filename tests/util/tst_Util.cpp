@@ -200,17 +200,26 @@ private slots:
     }
 
     // A save writes the group whole (others' keys go), the password as a
-    // string, into a file for its owner alone: the password is plain text.
-    // A save that never reaches the disk is no success.
+    // string, into a file for its owner alone. A password that cannot
+    // encrypt an archive is left out, an empty one too. A save that never
+    // reaches the disk is no success.
     void savesTheGroupWholeForItsOwnerAlone()
     {
         writeStore("[settings]\nisEncrypt=false\nextra=1\nmore\\nested=2\n");
-        const SettingStatus status{true, " a,b \"q\" k=v;#\\n [settings] @Variant(x) パス¥ü ", true};
+        const SettingStatus status{true, " a,b \"q\" k=v;#\\n [settings] @Variant(x) パス＼ ", true, true};
         QVERIFY(Util::saveSettingStatus(status));
         QCOMPARE(Util::loadSettingStatus(), status);
         QCOMPARE(QSettings(QString::fromStdString(m_store), QSettings::IniFormat).allKeys(),
-                 (QStringList{"settings/isEncrypt", "settings/isSelectDir", "settings/password"}));
+                 (QStringList{"settings/isEncrypt", "settings/isSelectDir", "settings/nameAfterItems",
+                              "settings/password"}));
         QCOMPARE(fs::status(m_store).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+        for (const std::string& unusable : {std::string(), std::string(85, 'x'), std::string("パス😀")}) {
+            QVERIFY(Util::saveSettingStatus({true, unusable, false, true}));
+            QCOMPARE(Util::loadSettingStatus(), (SettingStatus{true, "", false, true}));
+            QVERIFY(!QSettings(QString::fromStdString(m_store), QSettings::IniFormat).contains("settings/password"));
+        }
+
         fs::remove(m_store);
         fs::create_directory(m_store);
         QVERIFY(!Util::saveSettingStatus(status));

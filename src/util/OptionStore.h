@@ -1,0 +1,60 @@
+#pragma once
+
+#include "SecretReading.h"
+#include "SettingStatus.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+// The remembered options of the window and of files opened with the
+// application: the settings file keeps isEncrypt, isSelectDir and
+// nameAfterItems under "settings"; the password goes into the desktop's
+// keyring, or into the settings file (readable by its owner alone) where no
+// keyring answers. A password that cannot encrypt an archive (an empty one
+// included) is never stored, and one stored before is removed.
+//
+// The keyring is reached through two plain functions filled in by main;
+// without them the settings file keeps everything. The store is read once:
+// load() decides where the password lives for the whole run, moves a
+// password found in the settings file into the keyring, and later calls
+// give the options as last saved. One store serves the whole process.
+class OptionStore {
+public:
+    struct Keyring {
+        // Waits a bounded time; Unreachable when no keyring answers.
+        std::function<SecretReading()> read;
+        // Stores the password, or removes it when nullopt, in the background
+        // and in order; done is called later, on the same thread, unless a
+        // newer write replaces this one before it begins.
+        std::function<void(const std::optional<std::string>& password, std::function<void(bool stored)> done)>
+            write;
+    };
+
+    explicit OptionStore(Keyring keyring = {});
+
+    SettingStatus load();
+    // Replaces the stored options; true when the settings file took them
+    // (the keyring's answer comes later and falls back to the file).
+    bool save(const SettingStatus& options);
+    // Where options' password is (or would be) kept.
+    PasswordPlace passwordPlace(const SettingStatus& options) const;
+
+private:
+    void loadOnce();
+    bool writeFile() const;
+    void askKeyring(const std::optional<std::string>& password);
+    void onKeyringWritten(const std::optional<std::string>& password, bool stored);
+    static std::optional<std::string> keepable(const std::string& password);
+
+    Keyring m_keyring;
+    bool m_useKeyring = false;
+    std::optional<SettingStatus> m_current;
+    // What the keyring holds, or will once the writes asked for have run.
+    std::optional<std::string> m_keyringWanted;
+    // A password the settings file still holds while it moves to the keyring.
+    std::string m_filePassword;
+    // Tells the keyring's late answers whether the store is still there.
+    std::shared_ptr<char> m_alive = std::make_shared<char>();
+};

@@ -1,0 +1,319 @@
+// The password in a real keyring: gnome-keyring on a private session bus,
+// the real program run with --batch, and the option store through the real
+// SecretStore. Everything lives below a temporary folder set as HOME and as
+// the XDG folders; a second private bus has no keyring on it, and a bus
+// address that leads nowhere stands for a desktop without a session bus.
+#include "OptionStore.h"
+#include "SecretStore.h"
+#include "Util.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const int kStartMilliseconds = 20000;
+const int kJobMilliseconds = 60000;
+// A session bus that listens in a folder of the test's and starts no
+// services but those of an empty folder.
+const char* const kBusConfig =
+    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+    "<busconfig>\n"
+    "  <type>session</type>\n"
+    "  <listen>unix:tmpdir=%1</listen>\n"
+    "  <servicedir>%2</servicedir>\n"
+    "  <policy context=\"default\">\n"
+    "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+    "    <allow eavesdrop=\"true\"/>\n"
+    "    <allow own=\"*\"/>\n"
+    "  </policy>\n"
+    "</busconfig>\n";
+
+void stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+OptionStore::Keyring keyringOf(SecretStore& secrets)
+{
+    OptionStore::Keyring keyring;
+    keyring.read = [&secrets] { return secrets.read(2000ms); };
+    keyring.write = [&secrets](const std::optional<std::string>& password, std::function<void(bool)> done) {
+        secrets.write(password, std::move(done));
+    };
+    return keyring;
+}
+
+// Holds the keyring's name on a bus and never answers: a keyring that hangs.
+class SilentKeyring : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
+};
+
+} // namespace
+
+class TestKeyring : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QProcess m_keyringBus;
+    QProcess m_bareBus;
+    QProcess m_silentBus;
+    SilentKeyring m_silentKeyring;
+    QProcess m_keyring;
+    QString m_keyringAddress;
+    QString m_bareAddress;
+    QString m_silentAddress;
+    QByteArray m_output; // of the program's last run
+    int m_writes = 0;
+
+    QString path(const QString& relative) const { return m_dir.path() + "/" + relative; }
+    std::string settingsFile() const { return QFile::encodeName(path("config/Quillmere/Quillmere.conf")).toStdString(); }
+
+    // A session bus of its own, with no services to start: nothing on it
+    // but what the test puts there.
+    QString startBus(QProcess& bus, const QString& name)
+    {
+        QDir().mkpath(path(name + "/services"));
+        QFile config(path(name + "/bus.conf"));
+        if (!config.open(QIODevice::WriteOnly))
+            return {};
+        config.write(QString(kBusConfig).arg(path(name), path(name + "/services")).toUtf8());
+        config.close();
+        bus.start("dbus-daemon", {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
+        if (!bus.waitForStarted(kStartMilliseconds))
+            return {};
+        while (!bus.canReadLine() && bus.waitForReadyRead(kStartMilliseconds)) {
+        }
+        return QString::fromUtf8(bus.readLine()).trimmed();
+    }
+
+    QProcessEnvironment environment(const QString& busAddress) const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
+        return environment;
+    }
+
+    // The keyring's entry as libsecret's own tool finds it.
+    std::optional<QString> lookup() const
+    {
+        QProcess tool;
+        tool.setProcessEnvironment(environment(m_keyringAddress));
+        tool.start("secret-tool", {"lookup", "server", "Quillmere", "user", "password"});
+        if (!tool.waitForFinished(kStartMilliseconds) || tool.exitStatus() != QProcess::NormalExit
+            || tool.exitCode() != 0)
+            return std::nullopt;
+        return QString::fromUtf8(tool.readAllStandardOutput());
+    }
+
+    void writeSettings(const QByteArray& text)
+    {
+        fs::create_directories(fs::path(settingsFile()).parent_path());
+        std::ofstream(settingsFile(), std::ios::binary) << text.toStdString();
+        fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write);
+        // A time of its own, so that Qt's cache never takes it for the one before.
+        fs::last_write_time(settingsFile(), fs::file_time_type::clock::now() + std::chrono::seconds(++m_writes));
+    }
+
+    QSettings settings() const { return QSettings(QString::fromStdString(settingsFile()), QSettings::IniFormat); }
+
+    // A fresh folder with one file, archived by the real program with the
+    // stored options; the archive's path, or empty when none was made.
+    QString archiveWithStoredOptions(const QString& busAddress, const QString& name)
+    {
+        const QString folder = path("items/" + name);
+        QDir().mkpath(folder);
+        QFile item(folder + "/見積書.txt");
+        if (!item.open(QIODevice::WriteOnly))
+            return {};
+        item.write("quote\n");
+        item.close();
+        QProcess program;
+        program.setProcessEnvironment(environment(busAddress));
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(QUILLMERE_BINARY, {"--batch", item.fileName()});
+        const bool ended = program.waitForFinished(kJobMilliseconds);
+        m_output = program.readAll();
+        if (!ended || program.exitCode() != 0) {
+            qWarning("%s", m_output.constData());
+            return {};
+        }
+        return folder + "/archive.zip";
+    }
+
+    static bool opens(const QString& archive, const QString& password)
+    {
+        return QProcess::execute("unzip", {"-qq", "-t", "-P" + password, archive}) == 0;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        for (const char* folder : {"home", "config", "data", "runtime"})
+            QVERIFY(QDir().mkpath(path(folder)));
+        QVERIFY(QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        // Set before anything reaches a bus or a keyring, and inherited by
+        // every program the test starts.
+        qputenv("HOME", QFile::encodeName(path("home")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path("runtime")));
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        qunsetenv("DESKTOP_SESSION");
+
+        m_keyringAddress = startBus(m_keyringBus, "keyring-bus");
+        QVERIFY2(!m_keyringAddress.isEmpty(), "dbus-daemon did not start (scripts/setup installs it)");
+        m_bareAddress = startBus(m_bareBus, "bare-bus");
+        QVERIFY(!m_bareAddress.isEmpty());
+        m_silentAddress = startBus(m_silentBus, "silent-bus");
+        QVERIFY(!m_silentAddress.isEmpty());
+        QDBusConnection silent = QDBusConnection::connectToBus(m_silentAddress, "silent");
+        QVERIFY(silent.registerService("org.freedesktop.secrets"));
+        QVERIFY(silent.registerVirtualObject("/", &m_silentKeyring, QDBusConnection::SubPath));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_keyringAddress.toUtf8());
+
+        m_keyring.setProcessEnvironment(environment(m_keyringAddress));
+        m_keyring.start("gnome-keyring-daemon", {"--foreground", "--unlock", "--components=secrets"});
+        QVERIFY2(m_keyring.waitForStarted(kStartMilliseconds), "gnome-keyring-daemon did not start");
+        // --unlock reads the login keyring's password up to the end of input.
+        m_keyring.write("keyring-test");
+        m_keyring.closeWriteChannel();
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.isConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered("org.freedesktop.secrets"), kStartMilliseconds);
+    }
+
+    void cleanupTestCase()
+    {
+        stop(m_keyring);
+        stop(m_keyringBus);
+        stop(m_bareBus);
+        stop(m_silentBus);
+    }
+
+    // The password an earlier version left in the settings file moves into
+    // the keyring at the first start and is gone from the file; the next
+    // start encrypts with the keyring's password.
+    void realProgramMovesThePasswordAndReadsItBack()
+    {
+        writeSettings("[settings]\nisEncrypt=true\npassword=old-pass-123\nisSelectDir=false\n");
+        const QString first = archiveWithStoredOptions(m_keyringAddress, "first");
+        QVERIFY(!first.isEmpty());
+        QVERIFY(opens(first, "old-pass-123"));
+        QVERIFY(!opens(first, "wrong"));
+        QCOMPARE(lookup(), std::optional<QString>("old-pass-123"));
+        QVERIFY(!settings().contains("settings/password"));
+        QCOMPARE(settings().value("settings/isEncrypt").toBool(), true);
+        QCOMPARE(fs::status(settingsFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+        const QString next = archiveWithStoredOptions(m_keyringAddress, "next");
+        QVERIFY(!next.isEmpty());
+        QVERIFY(opens(next, "old-pass-123"));
+        QVERIFY(!settings().contains("settings/password"));
+    }
+
+    // The store through the real SecretStore: a password typed on reaches
+    // the keyring last one last, never the file, and is read at the next
+    // start; an unusable one removes it.
+    void storeKeepsThePasswordInTheKeyring()
+    {
+        writeSettings("[settings]\nisEncrypt=false\n");
+        {
+            SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus());
+            QVERIFY(secrets.reachable());
+            OptionStore store(keyringOf(secrets));
+            SettingStatus options = store.load();
+            options.isEncrypt = true;
+            for (const char* typed : {"n", "ne", "neu", "neu-パス-789"}) {
+                options.password = typed;
+                QVERIFY(store.save(options));
+            }
+            QCOMPARE(store.passwordPlace(options), PasswordPlace::Keyring);
+            QVERIFY(secrets.finish(10000ms));
+            QCOMPARE(lookup(), std::optional<QString>("neu-パス-789"));
+            QVERIFY(!settings().contains("settings/password"));
+        }
+        {
+            SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus());
+            OptionStore store(keyringOf(secrets));
+            SettingStatus options = store.load();
+            QCOMPARE(options, (SettingStatus{true, "neu-パス-789", false, false}));
+            options.password = std::string(85, 'x');
+            QVERIFY(store.save(options));
+            QCOMPARE(store.passwordPlace(options), PasswordPlace::NotStored);
+            QVERIFY(secrets.finish(10000ms));
+            QCOMPARE(lookup(), std::nullopt);
+            QVERIFY(!settings().contains("settings/password"));
+        }
+    }
+
+    // Without a keyring, or without any session bus, the settings file keeps
+    // the password and the program encrypts with it.
+    void withoutAKeyringTheFileKeepsIt_data()
+    {
+        QTest::addColumn<bool>("bare");
+        QTest::newRow("bus without a keyring") << true;
+        QTest::newRow("no session bus") << false;
+    }
+    void withoutAKeyringTheFileKeepsIt()
+    {
+        QFETCH(bool, bare);
+        const QString address = bare ? m_bareAddress : "unix:path=" + path("no-bus-here");
+        writeSettings("[settings]\nisEncrypt=true\npassword=file-pass-1\n");
+        const QString archive = archiveWithStoredOptions(address, bare ? "bare" : "no-bus");
+        QVERIFY(!archive.isEmpty());
+        QVERIFY(opens(archive, "file-pass-1"));
+        QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-1"));
+
+        const QDBusConnection bus = QDBusConnection::connectToBus(address, bare ? "bare" : "no-bus");
+        SecretStore secrets("Quillmere", "password", bus);
+        QVERIFY(!secrets.reachable());
+        OptionStore store(keyringOf(secrets));
+        SettingStatus options = store.load();
+        QCOMPARE(options.password, std::string("file-pass-1"));
+        QCOMPARE(store.passwordPlace(options), PasswordPlace::SettingsFile);
+        options.password = "file-pass-2";
+        QVERIFY(store.save(options));
+        QCOMPARE(Util::loadSettingStatus().password, std::string("file-pass-2"));
+        QCOMPARE(fs::status(settingsFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        QVERIFY(!secrets.busy());
+    }
+
+    // A keyring that takes the question and never answers is given a
+    // bounded time; the job then takes the password from the file.
+    void aKeyringThatHangsIsNotWaitedFor()
+    {
+        writeSettings("[settings]\nisEncrypt=true\npassword=file-pass-3\n");
+        const QString archive = archiveWithStoredOptions(m_silentAddress, "silent");
+        QVERIFY(!archive.isEmpty());
+        QVERIFY(opens(archive, "file-pass-3"));
+        QVERIFY2(m_output.contains("keyring error:no answer within "), m_output.constData());
+        QVERIFY(m_output.contains("password kept in the settings file: "));
+        QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-3"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKeyring)
+#include "tst_Keyring.moc"

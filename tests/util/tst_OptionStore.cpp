@@ -1,0 +1,261 @@
+// The option store with a keyring that answers when the test says so: where
+// the password goes, how one in an old settings file moves, and that a
+// password that cannot encrypt is never kept anywhere.
+#include "OptionStore.h"
+#include "Util.h"
+
+#include <QSettings>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A keyring whose writes wait until answer() is called, in the order asked.
+struct FakeKeyring {
+    SecretReading reading{SecretReading::Result::Absent, {}};
+    std::optional<std::string> holds;
+    int reads = 0;
+    std::vector<std::pair<std::optional<std::string>, std::function<void(bool)>>> pending;
+    std::vector<std::optional<std::string>> asked;
+
+    OptionStore::Keyring functions()
+    {
+        OptionStore::Keyring keyring;
+        keyring.read = [this] {
+            ++reads;
+            return reading;
+        };
+        keyring.write = [this](const std::optional<std::string>& password, std::function<void(bool)> done) {
+            asked.push_back(password);
+            pending.emplace_back(password, std::move(done));
+        };
+        return keyring;
+    }
+
+    // Answers the oldest write asked for.
+    void answer(bool stored)
+    {
+        QVERIFY(!pending.empty());
+        auto [password, done] = pending.front();
+        pending.erase(pending.begin());
+        if (stored)
+            holds = password;
+        done(stored);
+    }
+};
+
+const std::string kLong(85, 'x');
+
+} // namespace
+
+class TestOptionStore : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    const std::string m_file = QFile::encodeName(m_dir.path()).toStdString() + "/config/Quillmere/Quillmere.conf";
+    int m_writes = 0;
+
+    void writeFile(const QByteArray& text)
+    {
+        fs::create_directories(fs::path(m_file).parent_path());
+        std::ofstream(m_file, std::ios::binary) << text.toStdString();
+        // A time of its own, so that Qt's cache never takes it for the one before.
+        fs::last_write_time(m_file, fs::file_time_type::clock::now() + std::chrono::seconds(++m_writes));
+    }
+
+    QStringList keys() const { return QSettings(QString::fromStdString(m_file), QSettings::IniFormat).allKeys(); }
+    QVariant value(const char* key) const
+    {
+        return QSettings(QString::fromStdString(m_file), QSettings::IniFormat).value(key);
+    }
+    bool fileHoldsPassword() const { return keys().contains("settings/password"); }
+
+private slots:
+    void initTestCase()
+    {
+        ::umask(0); // a file open to others would show: its 0600 must come from the code
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()) + "/config");
+    }
+    void init() { fs::remove_all(fs::path(m_file).parent_path()); }
+
+    // A password an earlier version kept in the settings file goes into the
+    // keyring; the file loses it only once the keyring has it, and keeps
+    // the other options and other groups. The next start reads it back.
+    void movesAnOldPasswordIntoTheKeyring()
+    {
+        writeFile("[settings]\nisEncrypt=true\npassword=old-pass 1\nisSelectDir=true\n[other]\nkept=1\n");
+        FakeKeyring keyring;
+        {
+            OptionStore store(keyring.functions());
+            const SettingStatus loaded = store.load();
+            QCOMPARE(loaded, (SettingStatus{true, "old-pass 1", true, false}));
+            QCOMPARE(store.passwordPlace(loaded), PasswordPlace::Keyring);
+            QCOMPARE(keyring.asked, (std::vector<std::optional<std::string>>{"old-pass 1"}));
+            QVERIFY(fileHoldsPassword());
+            keyring.answer(true);
+            QVERIFY(!fileHoldsPassword());
+            QCOMPARE(keys(), (QStringList{"other/kept", "settings/isEncrypt", "settings/isSelectDir",
+                                          "settings/nameAfterItems"}));
+            QCOMPARE(value("settings/isEncrypt").toBool(), true);
+            QCOMPARE(fs::status(m_file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+            // Later reads give the options as they stand, without the keyring.
+            QCOMPARE(store.load(), loaded);
+            QCOMPARE(keyring.reads, 1);
+        }
+        keyring.reading = {SecretReading::Result::Found, *keyring.holds};
+        OptionStore next(keyring.functions());
+        QCOMPARE(next.load(), (SettingStatus{true, "old-pass 1", true, false}));
+        QCOMPARE(keyring.asked.size(), size_t(1));
+    }
+
+    // A keyring that refuses the write leaves the password in the file, and
+    // the store says so.
+    void keepsThePasswordInTheFileWhenTheKeyringRefuses()
+    {
+        writeFile("[settings]\nisEncrypt=true\npassword=old-pass\n");
+        FakeKeyring keyring;
+        OptionStore store(keyring.functions());
+        QCOMPARE(store.load().password, std::string("old-pass"));
+        keyring.answer(false);
+        QCOMPARE(value("settings/password").toString(), QString("old-pass"));
+        QCOMPARE(store.passwordPlace(store.load()), PasswordPlace::SettingsFile);
+        QVERIFY(store.save({true, "newer-pass", false, true}));
+        QCOMPARE(value("settings/password").toString(), QString("newer-pass"));
+        QCOMPARE(keyring.asked.size(), size_t(1));
+    }
+
+    // The file held a newer password than the keyring (saved where no
+    // keyring answered): the file's wins. A move that reached the keyring
+    // but not the file is finished without writing the keyring again.
+    void theFilesPasswordIsTheNewer_data()
+    {
+        QTest::addColumn<QString>("inKeyring");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("older one in the keyring") << "older" << true;
+        QTest::newRow("same one in the keyring") << "in-file" << false;
+    }
+    void theFilesPasswordIsTheNewer()
+    {
+        QFETCH(QString, inKeyring);
+        QFETCH(bool, written);
+        writeFile("[settings]\npassword=in-file\n");
+        FakeKeyring keyring;
+        keyring.reading = {SecretReading::Result::Found, inKeyring.toStdString()};
+        OptionStore store(keyring.functions());
+        QCOMPARE(store.load().password, std::string("in-file"));
+        QCOMPARE(keyring.asked.size(), size_t(written ? 1 : 0));
+        if (written)
+            keyring.answer(true);
+        QVERIFY(!fileHoldsPassword());
+    }
+
+    // Where no keyring answers, the file keeps the password for its owner
+    // alone and the keyring is never written.
+    void fallsBackToTheFile()
+    {
+        FakeKeyring keyring;
+        keyring.reading = {};
+        OptionStore store(keyring.functions());
+        QCOMPARE(store.load(), SettingStatus());
+        QVERIFY(store.save({false, "パスワード1", false, true}));
+        QCOMPARE(store.passwordPlace({false, "パスワード1", false, true}), PasswordPlace::SettingsFile);
+        QCOMPARE(Util::loadSettingStatus(), (SettingStatus{false, "パスワード1", false, true}));
+        QCOMPARE(fs::status(m_file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        QVERIFY(keyring.asked.empty());
+        // Without keyring functions at all, the same.
+        OptionStore plain;
+        QCOMPARE(plain.load(), (SettingStatus{false, "パスワード1", false, true}));
+        QCOMPARE(plain.passwordPlace(plain.load()), PasswordPlace::SettingsFile);
+    }
+
+    // A password that cannot encrypt an archive, empty included, is kept
+    // nowhere: the keyring's is removed, the file's too, with or without a
+    // keyring, also when an old file holds one.
+    void neverStoresAnUnusablePassword_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("reachable");
+        for (const bool reachable : {true, false}) {
+            const char* where = reachable ? "keyring" : "file";
+            QTest::addRow("empty, %s", where) << QString() << reachable;
+            QTest::addRow("85 characters, %s", where) << QString::fromStdString(kLong) << reachable;
+            QTest::addRow("emoji, %s", where) << QString("パス😀") << reachable;
+            QTest::addRow("tab, %s", where) << QString("a\tb") << reachable;
+        }
+    }
+    void neverStoresAnUnusablePassword()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, reachable);
+        const std::string unusable = password.toStdString();
+        FakeKeyring keyring;
+        if (reachable)
+            keyring.reading = {SecretReading::Result::Found, "good-one"};
+        else
+            keyring.reading = {};
+        {
+            OptionStore store(keyring.functions());
+            SettingStatus options = store.load();
+            options.password = unusable;
+            options.isEncrypt = true;
+            QVERIFY(store.save(options));
+            QCOMPARE(store.passwordPlace(options), PasswordPlace::NotStored);
+            QVERIFY(!fileHoldsPassword());
+            QCOMPARE(value("settings/isEncrypt").toBool(), true);
+            if (reachable) {
+                QCOMPARE(keyring.asked, (std::vector<std::optional<std::string>>{std::nullopt}));
+                keyring.answer(true);
+                QVERIFY(!keyring.holds);
+            }
+            QVERIFY(!fileHoldsPassword());
+        }
+
+        // An old file with one: removed at the start, never moved.
+        writeFile("[settings]\nisEncrypt=true\npassword=\"" + password.toUtf8().replace("\t", "\\t") + "\"\n");
+        FakeKeyring later;
+        later.reading = reachable ? SecretReading{SecretReading::Result::Absent, {}} : SecretReading{};
+        OptionStore store(later.functions());
+        QCOMPARE(store.load(), (SettingStatus{true, "", false, false}));
+        QVERIFY(!fileHoldsPassword());
+        QVERIFY(later.asked.empty());
+    }
+
+    // Changing the other options leaves the keyring alone; a password typed
+    // on is asked in order and the file never holds it.
+    void writesTheKeyringOnlyForANewPassword()
+    {
+        FakeKeyring keyring;
+        OptionStore store(keyring.functions());
+        store.load();
+        QVERIFY(store.save({true, "", false, false}));
+        QVERIFY(store.save({true, "", true, true}));
+        QVERIFY(keyring.asked.empty());
+        for (const char* typed : {"a", "ab", "abc"})
+            QVERIFY(store.save({true, typed, true, true}));
+        QVERIFY(store.save({false, "abc", true, true}));
+        QCOMPARE(keyring.asked, (std::vector<std::optional<std::string>>{"a", "ab", "abc"}));
+        QVERIFY(!fileHoldsPassword());
+        QCOMPARE(Util::loadSettingStatus(), (SettingStatus{false, "", true, true}));
+        QCOMPARE(store.load(), (SettingStatus{false, "abc", true, true}));
+    }
+
+    // The keyring may answer after the store has gone.
+    void lateAnswersFindNoStore()
+    {
+        FakeKeyring keyring;
+        {
+            OptionStore store(keyring.functions());
+            store.load();
+            store.save({true, "pass-1", false, false});
+        }
+        keyring.answer(false);
+        QVERIFY(!fileHoldsPassword());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOptionStore)
+#include "tst_OptionStore.moc"
