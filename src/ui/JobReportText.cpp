@@ -33,7 +33,7 @@ QString JobReportText::leftOutSection(const JobReport& report)
     for (const LeftOutItem& item : report.leftOut) {
         QString line = QStringLiteral("  %1 — %2").arg(JobStatusText::path(item.path), reason(item.reason));
         if (!item.detail.empty())
-            line += QStringLiteral("（%1）").arg(QString::fromStdString(item.detail));
+            line += QStringLiteral("（%1）").arg(JobStatusText::withoutWorkPaths(item.detail));
         lines << line;
     }
     return lines.join(QLatin1Char('\n'));

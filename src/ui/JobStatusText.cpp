@@ -1,11 +1,16 @@
 #include "JobStatusText.h"
 
 #include "FileManager.h"
+#include "JobReportText.h"
 #include "PathText.h"
+#include "WorkFolders.h"
 
 #include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QStringList>
+
+#include <algorithm>
 
 QString JobStatusText::phase(JobPhase phase)
 {
@@ -24,6 +29,52 @@ QString JobStatusText::phase(JobPhase phase)
         return QStringLiteral("保存中");
     }
     return {};
+}
+
+QString JobStatusText::phaseNoun(JobPhase phase)
+{
+    switch (phase) {
+    case JobPhase::ChoosingFolder:
+        return QStringLiteral("保存先の選択");
+    case JobPhase::Copying:
+        return QStringLiteral("項目の準備（コピー）");
+    case JobPhase::Writing:
+        return QStringLiteral("圧縮");
+    case JobPhase::Encrypting:
+        return QStringLiteral("暗号化");
+    case JobPhase::Verifying:
+        return QStringLiteral("作成したアーカイブの確認");
+    case JobPhase::Delivering:
+        return QStringLiteral("保存先への保存");
+    }
+    return {};
+}
+
+QString JobStatusText::running(JobPhase phase, std::optional<std::chrono::seconds> left)
+{
+    if (!left)
+        return JobStatusText::phase(phase);
+    return QStringLiteral("%1 — %2").arg(JobStatusText::phase(phase), timeLeft(*left));
+}
+
+QString JobStatusText::timeLeft(std::chrono::seconds left)
+{
+    const long long seconds = std::max<long long>(left.count(), 1);
+    if (seconds < 10)
+        return QStringLiteral("残りわずか");
+    if (seconds < 60)
+        return QStringLiteral("残り約 %1 秒").arg((seconds + 9) / 10 * 10);
+    const long long minutes = (seconds + 59) / 60;
+    if (minutes < 60)
+        return QStringLiteral("残り約 %1 分").arg(minutes);
+    return QStringLiteral("残り約 %1 時間 %2 分").arg(minutes / 60).arg(minutes % 60);
+}
+
+QString JobStatusText::currentItem(const std::string& item)
+{
+    if (item.empty())
+        return {};
+    return QStringLiteral("圧縮中の項目: %1").arg(path(item));
 }
 
 QString JobStatusText::ready()
@@ -49,7 +100,7 @@ QString JobStatusText::headline(const JobOutcome& outcome)
         if (outcome.lostSomething())
             return QStringLiteral("%1 を作成しましたが、%2 個の項目を入れられませんでした")
                 .arg(name)
-                .arg(outcome.report.leftOut.size());
+                .arg(lostCount(outcome.report));
         return QStringLiteral("%1 を作成しました").arg(name);
     }
     case JobOutcome::Kind::Failed:
@@ -68,16 +119,19 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
     case JobOutcome::Kind::Delivered: {
         QString text = QStringLiteral("保存先: %1").arg(path(PathText::parentFolder(outcome.archivePath)));
         QStringList facts;
-        // A delivered archive holds something: no count means the job did
-        // not count, and "0 個" would mislead.
-        const JobReport& report = outcome.report;
-        if (report.fileCount + report.folderCount > 0)
-            facts << QStringLiteral("ファイル %1 個、フォルダ %2 個").arg(report.fileCount).arg(report.folderCount);
+        const QString contents = JobStatusText::contents(outcome.report);
+        if (!contents.isEmpty())
+            facts << contents;
         if (outcome.encrypted)
             facts << QStringLiteral("パスワードで暗号化済み");
         if (!facts.isEmpty())
             text += QLatin1Char('\n') + facts.join(QStringLiteral("、"));
-        if (outcome.lostSomething())
+        const bool renamed = !outcome.report.renamed.empty();
+        if (renamed && outcome.lostSomething())
+            text += QStringLiteral("\n名前を変えた項目と入れられなかった項目は「詳細」で確認できます。");
+        else if (renamed)
+            text += QStringLiteral("\n変えた名前は「詳細」で確認できます。");
+        else if (outcome.lostSomething())
             text += QStringLiteral("\n入れられなかった項目は「詳細」で確認できます。");
         return text;
     }
@@ -89,6 +143,35 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
         return QStringLiteral("アーカイブは保存していません。");
     }
     return {};
+}
+
+int JobStatusText::lostCount(const JobReport& report)
+{
+    return static_cast<int>(std::count_if(report.leftOut.begin(), report.leftOut.end(), [](const LeftOutItem& item) {
+        return item.reason != LeftOutReason::SameItem;
+    }));
+}
+
+QString JobStatusText::contents(const JobReport& report)
+{
+    // A delivered archive holds something: no count means the job did not
+    // count, and "0 個" would mislead.
+    QStringList facts;
+    if (report.fileCount + report.folderCount > 0)
+        facts << QStringLiteral("ファイル %1 個、フォルダ %2 個").arg(report.fileCount).arg(report.folderCount);
+    if (!report.renamed.empty())
+        facts << QStringLiteral("%1 個の名前を変えました").arg(report.renamed.size());
+    if (const int lost = lostCount(report))
+        facts << QStringLiteral("%1 個は入れられませんでした").arg(lost);
+    return facts.join(QStringLiteral("、"));
+}
+
+QString JobStatusText::receiverNote(const JobOutcome& outcome)
+{
+    if (outcome.kind != JobOutcome::Kind::Delivered || !outcome.encrypted)
+        return {};
+    return QStringLiteral("受け取る人は Windows のエクスプローラーでアーカイブを開き、ファイルを取り出すときにパスワードを入力します。"
+                          "パスワードはアーカイブと同じメールに書かず、電話や別のメッセージなど別の方法で伝えてください。");
 }
 
 QString JobStatusText::failureHeadline(const JobOutcome& outcome)
@@ -181,10 +264,41 @@ QString JobStatusText::technicalDetail(const JobOutcome& outcome)
 {
     if (outcome.kind != JobOutcome::Kind::Failed)
         return {};
-    static const char* const phases[] = {"choosing the folder", "copying", "writing", "encrypting", "verifying",
-                                         "delivering"};
-    return QStringLiteral("phase: %1\n%2")
-        .arg(QLatin1String(phases[static_cast<int>(outcome.failedIn)]), QString::fromStdString(outcome.description));
+    QStringList lines{QStringLiteral("失敗した段階: %1").arg(phaseNoun(outcome.failedIn))};
+    if (!outcome.description.empty())
+        lines << QStringLiteral("システムからの説明: %1").arg(withoutWorkPaths(outcome.description));
+    // What the job found on the way, the items it could not take above all.
+    const JobReport& report = outcome.report;
+    if (!report.leftOut.empty() || !report.renamed.empty() || !report.warnings.empty())
+        lines << QString() << JobReportText::details(report);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString JobStatusText::withoutWorkPaths(const std::string& description)
+{
+    // The work folder of this user, or any other one named in the text:
+    // a path runs to the end of the line or to ", " before the next part.
+    const QString root = path(WorkFolders::ofCurrentUser().tmpDirectory());
+    const QString rootPattern = QRegularExpression::escape(root) + QStringLiteral("|\\S*/\\.quillmere");
+    static const QString rest = QStringLiteral("((?:/(?:(?!, )[^/\\n])+)*)/?");
+    const QRegularExpression workPath(QStringLiteral("(?:%1)%2").arg(rootPattern, rest));
+    QString text = path(description);
+    QString cleaned;
+    qsizetype from = 0;
+    for (QRegularExpressionMatchIterator it = workPath.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        cleaned += text.mid(from, match.capturedStart() - from);
+        // Below the work root: the job's staging folder, its output folder,
+        // the content folder "archive", then the item's own path.
+        QStringList parts = match.captured(1).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        const qsizetype archive = parts.indexOf(QStringLiteral("archive"));
+        if (archive >= 0 && archive + 1 < parts.size())
+            cleaned += QStringLiteral("アーカイブ内の %1").arg(parts.mid(archive + 1).join(QLatin1Char('/')));
+        else
+            cleaned += QStringLiteral("作業用フォルダ ~/.quillmere");
+        from = match.capturedEnd();
+    }
+    return cleaned + text.mid(from);
 }
 
 QString JobStatusText::passwordProblem(PasswordRule::Problem problem)

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 // The Japanese wording of what the jobs are doing and how they ended, shared
@@ -14,6 +16,12 @@ class JobStatusText {
 public:
     // "コピー中", "圧縮中", ...
     static QString phase(JobPhase phase);
+    // The phase, and the time left once it is known: "圧縮中 — 残り約 40 秒".
+    static QString running(JobPhase phase, std::optional<std::chrono::seconds> left);
+    // "残り約 40 秒", "残り約 3 分", rounded so that it does not flicker.
+    static QString timeLeft(std::chrono::seconds left);
+    // The item being compressed, as a path below the given items.
+    static QString currentItem(const std::string& item);
     // No job is running.
     static QString ready();
     // "待機中: N 件".
@@ -25,9 +33,20 @@ public:
     // What the user can do about a failure, or for a delivered job where it
     // went and what it holds.
     static QString remedy(const JobOutcome& outcome, PasswordRule::Problem password);
+    // What the delivered archive holds, renamed items and left-out items
+    // by their numbers: "ファイル 5 個、フォルダ 3 個、2 個の名前を変えました".
+    static QString contents(const JobReport& report);
+    // Under an encrypted result: how the receiver opens it, and how the
+    // password should travel. Empty for other results.
+    static QString receiverNote(const JobOutcome& outcome);
     // The technical detail of a failure, for the expandable area: the phase
-    // and the system's own description.
+    // it failed in and the system's own description, with the work
+    // folder's internal paths left out.
     static QString technicalDetail(const JobOutcome& outcome);
+    // A system description with every path into the work folder
+    // ~/.quillmere cut down to what the user knows: the item's path inside
+    // the archive, or the work folder itself.
+    static QString withoutWorkPaths(const std::string& description);
 
     // Why a password cannot encrypt, with what to do; empty when it can.
     static QString passwordProblem(PasswordRule::Problem problem);
@@ -39,6 +58,10 @@ public:
 
 private:
     static QString failureHeadline(const JobOutcome& outcome);
+    // "圧縮", "暗号化", ...: the phase as a noun, for "失敗した段階".
+    static QString phaseNoun(JobPhase phase);
+    // Items the user gave that are not in the archive (one given twice is).
+    static int lostCount(const JobReport& report);
     static QString failureRemedy(const JobOutcome& outcome, PasswordRule::Problem password);
     // Which folder lacks how much space, as a sentence; empty when unknown.
     static QString shortage(const JobOutcome& outcome);

@@ -1,9 +1,11 @@
 #include "JobStatusView.h"
 
+#include "AccessibleText.h"
 #include "JobQueue.h"
 #include "JobReportText.h"
 #include "JobStatusText.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -13,6 +15,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStringList>
+#include <QResizeEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -48,9 +52,11 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     , readyLabel(plainLabel(this))
     , phaseLabel(plainLabel(this))
     , progressBar(new QProgressBar(this))
+    , itemLabel(new QLabel(this))
     , cancelButton(new QPushButton(QStringLiteral("キャンセル"), this))
     , headlineLabel(plainLabel(this))
     , remedyLabel(plainLabel(this))
+    , receiverLabel(plainLabel(this))
     , showButton(new QPushButton(QStringLiteral("ファイルマネージャで表示"), this))
     , copyPathButton(new QPushButton(QStringLiteral("パスをコピー"), this))
     , detailsButton(new QPushButton(QStringLiteral("詳細"), this))
@@ -99,7 +105,7 @@ QWidget* JobStatusView::buildReadyPage()
 {
     auto* page = new QWidget(pages);
     readyLabel->setParent(page);
-    readyLabel->setText(JobStatusText::ready());
+    setMessage(readyLabel, JobStatusText::ready());
     readyLabel->setForegroundRole(QPalette::PlaceholderText);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -113,7 +119,14 @@ QWidget* JobStatusView::buildRunningPage()
     auto* page = new QWidget(pages);
     phaseLabel->setParent(page);
     progressBar->setParent(page);
+    itemLabel->setParent(page);
     cancelButton->setParent(page);
+    // A long path is shortened in its middle to the width there is; the
+    // whole path is in the tooltip and the accessible name.
+    itemLabel->setTextFormat(Qt::PlainText);
+    itemLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    itemLabel->setMinimumHeight(itemLabel->fontMetrics().lineSpacing());
+    itemLabel->setForegroundRole(QPalette::PlaceholderText);
     progressBar->setRange(0, 100);
     progressBar->setFormat(QStringLiteral("%p%"));
     progressBar->setTextVisible(true);
@@ -125,6 +138,7 @@ QWidget* JobStatusView::buildRunningPage()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(phaseLabel);
     layout->addLayout(barRow);
+    layout->addWidget(itemLabel);
     layout->addStretch(1);
     return page;
 }
@@ -132,8 +146,8 @@ QWidget* JobStatusView::buildRunningPage()
 QWidget* JobStatusView::buildResultPage()
 {
     auto* page = new QWidget(pages);
-    for (QWidget* widget : std::initializer_list<QWidget*>{headlineLabel, remedyLabel, showButton, copyPathButton,
-                                                           detailsButton})
+    for (QWidget* widget : std::initializer_list<QWidget*>{headlineLabel, remedyLabel, receiverLabel, showButton,
+                                                           copyPathButton, detailsButton})
         widget->setParent(page);
     QFont bold = headlineLabel->font();
     bold.setBold(true);
@@ -151,6 +165,7 @@ QWidget* JobStatusView::buildResultPage()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(headlineLabel);
     layout->addWidget(remedyLabel);
+    layout->addWidget(receiverLabel);
     layout->addLayout(buttons);
     layout->addStretch(1);
     return page;
@@ -162,7 +177,9 @@ QWidget* JobStatusView::buildDetails()
     detailsText->setParent(area);
     copyDetailsButton->setParent(area);
     detailsText->setReadOnly(true);
-    detailsText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long paths break anywhere rather than scroll sideways.
+    detailsText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    detailsText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     detailsText->setMinimumHeight(90);
     auto* row = new QHBoxLayout;
     row->addStretch(1);
@@ -196,14 +213,19 @@ QWidget* JobStatusView::buildWaiting()
 
 void JobStatusView::setAccessibility()
 {
-    readyLabel->setAccessibleName(QStringLiteral("状況"));
-    phaseLabel->setAccessibleName(QStringLiteral("処理の段階"));
+    // A label's name is its message (set with it); its description says
+    // which message it is.
+    readyLabel->setAccessibleDescription(QStringLiteral("状況"));
+    phaseLabel->setAccessibleDescription(QStringLiteral("処理の段階"));
+    itemLabel->setAccessibleDescription(QStringLiteral("処理中の項目"));
     progressBar->setAccessibleName(QStringLiteral("進行状況"));
+    progressBar->setAccessibleDescription(QStringLiteral("アーカイブ作成全体の進み具合"));
     cancelButton->setAccessibleName(QStringLiteral("キャンセル"));
     cancelButton->setAccessibleDescription(QStringLiteral("作成中のアーカイブを中止します（Esc）"));
     cancelButton->setToolTip(cancelButton->accessibleDescription());
-    headlineLabel->setAccessibleName(QStringLiteral("結果"));
-    remedyLabel->setAccessibleName(QStringLiteral("結果の説明"));
+    headlineLabel->setAccessibleDescription(QStringLiteral("結果"));
+    remedyLabel->setAccessibleDescription(QStringLiteral("結果の説明"));
+    receiverLabel->setAccessibleDescription(QStringLiteral("受け取る人へ伝えること"));
     showButton->setAccessibleName(QStringLiteral("ファイルマネージャで表示"));
     showButton->setAccessibleDescription(QStringLiteral("作成したアーカイブを選んだ状態でファイルマネージャを開きます"));
     copyPathButton->setAccessibleName(QStringLiteral("パスをコピー"));
@@ -212,7 +234,7 @@ void JobStatusView::setAccessibility()
     detailsButton->setAccessibleDescription(QStringLiteral("詳細の表示と非表示を切り替えます"));
     detailsText->setAccessibleName(QStringLiteral("詳細"));
     copyDetailsButton->setAccessibleName(QStringLiteral("詳細をコピー"));
-    waitingLabel->setAccessibleName(QStringLiteral("待機中の件数"));
+    waitingLabel->setAccessibleDescription(QStringLiteral("待機中の件数"));
     waitingList->setAccessibleName(QStringLiteral("待機中のアーカイブ"));
     removeWaitingButton->setAccessibleName(QStringLiteral("待機から外す"));
     removeWaitingButton->setAccessibleDescription(QStringLiteral("選んだ待機中のアーカイブを作成しないようにします（Delete）"));
@@ -225,15 +247,17 @@ void JobStatusView::onQueueChanged()
         // A new job: the previous result goes, the bar starts from nothing.
         m_running = true;
         m_archive.clear();
+        m_meter.restart();
         progressBar->setValue(0);
         progressBar->show();
-        phaseLabel->setText(QString());
+        setMessage(phaseLabel, QString());
+        setItem({});
         detailsButton->setChecked(false);
         pages->setCurrentIndex(Running);
     }
     m_running = busy;
     const std::vector<std::string> names = m_jobs.waitingNames();
-    waitingLabel->setText(JobStatusText::waiting(static_cast<int>(names.size())));
+    setMessage(waitingLabel, JobStatusText::waiting(static_cast<int>(names.size())));
     waitingList->clear();
     for (const std::string& name : names)
         waitingList->addItem(JobStatusText::path(name));
@@ -243,14 +267,49 @@ void JobStatusView::onQueueChanged()
 
 void JobStatusView::onPhaseChanged(JobPhase phase)
 {
-    phaseLabel->setText(JobStatusText::phase(phase));
+    setMessage(phaseLabel, JobStatusText::phase(phase));
     // Nothing is measured while the user picks the folder.
     progressBar->setVisible(phase != JobPhase::ChoosingFolder);
+    if (phase != JobPhase::Writing)
+        setItem({});
 }
 
-void JobStatusView::onProgressChanged(int percent)
+void JobStatusView::onProgressChanged(const JobProgress& progress)
 {
-    progressBar->setValue(std::clamp(percent, 0, 100));
+    const JobProgressMeter::Clock::time_point now = JobProgressMeter::Clock::now();
+    m_meter.update(progress, now);
+    if (progressBar->value() != m_meter.percent()) {
+        progressBar->setValue(m_meter.percent());
+        QAccessibleValueChangeEvent changed(progressBar, m_meter.percent());
+        QAccessible::updateAccessibility(&changed);
+    }
+    setMessage(phaseLabel, JobStatusText::running(progress.phase, m_meter.timeLeft(now)));
+    if (progress.phase == JobPhase::Writing && !progress.item.empty())
+        setItem(progress.item);
+}
+
+void JobStatusView::setItem(const std::string& item)
+{
+    if (item == m_item)
+        return;
+    m_item = item;
+    const QString text = JobStatusText::currentItem(item);
+    itemLabel->setText(itemLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, itemLabel->width()));
+    itemLabel->setToolTip(text);
+    AccessibleText::setName(itemLabel, text);
+}
+
+void JobStatusView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const QString text = JobStatusText::currentItem(m_item);
+    itemLabel->setText(itemLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, itemLabel->width()));
+}
+
+void JobStatusView::setMessage(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    AccessibleText::setName(label, text);
 }
 
 void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem password)
@@ -265,8 +324,19 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     if (delivered)
         progressBar->setValue(100);
     m_archive = delivered ? outcome.archivePath : std::string();
-    headlineLabel->setText(JobStatusText::headline(outcome));
-    remedyLabel->setText(JobStatusText::remedy(outcome, password));
+    const QString headline = JobStatusText::headline(outcome);
+    const QString remedy = JobStatusText::remedy(outcome, password);
+    const QString receiver = JobStatusText::receiverNote(outcome);
+    setMessage(headlineLabel, headline);
+    setMessage(remedyLabel, remedy);
+    setMessage(receiverLabel, receiver);
+    receiverLabel->setVisible(!receiver.isEmpty());
+    // The result is read out as a whole when it appears: what happened,
+    // where the archive went, what it holds and what was changed.
+    QStringList whole{headline, remedy};
+    if (!receiver.isEmpty())
+        whole << receiver;
+    AccessibleText::setName(headlineLabel, whole.join(QLatin1Char('\n')));
     // The words carry the meaning; the colour only helps the eye.
     const bool failed = outcome.kind == JobOutcome::Kind::Failed;
     headlineLabel->setStyleSheet(failed ? kFailureColour : outcome.lostSomething() ? kWarningColour : "");
@@ -274,6 +344,7 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     copyPathButton->setVisible(delivered);
     setDetails(delivered ? JobReportText::details(outcome.report) : JobStatusText::technicalDetail(outcome));
     pages->setCurrentIndex(Result);
+    AccessibleText::announce(headlineLabel);
 }
 
 void JobStatusView::setDetails(const QString& details)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JobOutcome.h"
+#include "JobProgressMeter.h"
 #include "PasswordRule.h"
 
 #include <QWidget>
@@ -16,9 +17,12 @@ class QPushButton;
 class QStackedWidget;
 
 // The window's account of the archive jobs, in one place that keeps its
-// size: ready, or the running job's phase, progress and cancel button, or
-// the last job's result with ways to find the archive and read the details.
-// Below it, the waiting jobs by their first item's name, each removable.
+// size: ready, or the running job's phase, time left, progress of the whole
+// job, the item being compressed and the cancel button, or the last job's
+// result with ways to find the archive and read the details. Below it, the
+// waiting jobs by their first item's name, each removable. Every label's
+// message is also its accessible name, so that a screen reader reads it; a
+// result is announced when it appears.
 class JobStatusView : public QWidget {
     Q_OBJECT
 public:
@@ -28,9 +32,11 @@ public:
     QLabel* const readyLabel;
     QLabel* const phaseLabel;
     QProgressBar* const progressBar;
+    QLabel* const itemLabel;
     QPushButton* const cancelButton;
     QLabel* const headlineLabel;
     QLabel* const remedyLabel;
+    QLabel* const receiverLabel;
     QPushButton* const showButton;
     QPushButton* const copyPathButton;
     QPushButton* const detailsButton;
@@ -47,6 +53,9 @@ public:
 signals:
     void showInFileManagerRequested(const std::string& archivePath);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QWidget* buildReadyPage();
     QWidget* buildRunningPage();
@@ -56,11 +65,16 @@ private:
     void setAccessibility();
     void onQueueChanged();
     void onPhaseChanged(JobPhase phase);
-    void onProgressChanged(int percent);
+    void onProgressChanged(const JobProgress& progress);
+    void setItem(const std::string& item);
+    // Labels carry their message as their accessible name.
+    void setMessage(QLabel* label, const QString& text);
     void removeSelectedWaiting();
     void setDetails(const QString& details);
 
     JobQueue& m_jobs;
     bool m_running = false;
     std::string m_archive;
+    JobProgressMeter m_meter;
+    std::string m_item;
 };
