@@ -1,6 +1,7 @@
 #include "AccessibleText.h"
 
 #include <QAccessible>
+#include <QLabel>
 #include <QWidget>
 
 void AccessibleText::setName(QWidget* widget, const QString& name)
@@ -19,6 +20,12 @@ void AccessibleText::setDescription(QWidget* widget, const QString& description)
     widget->setAccessibleDescription(description);
     QAccessibleEvent changed(widget, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&changed);
+}
+
+void AccessibleText::setMessage(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    setName(label, text);
 }
 
 void AccessibleText::announce(QWidget* widget)

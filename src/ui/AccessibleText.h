@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QLabel;
 class QWidget;
 
 // Keeps what assistive technology reads of a widget in step with what the
@@ -12,6 +13,8 @@ class AccessibleText {
 public:
     static void setName(QWidget* widget, const QString& name);
     static void setDescription(QWidget* widget, const QString& description);
+    // Shows a label's message and makes it the label's name.
+    static void setMessage(QLabel* label, const QString& text);
     // Asks a screen reader to read the widget now, as a message that has
     // just appeared (a result), whether or not it has the focus.
     static void announce(QWidget* widget);

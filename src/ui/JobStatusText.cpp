@@ -60,8 +60,10 @@ QString JobStatusText::running(JobPhase phase, std::optional<std::chrono::second
 QString JobStatusText::timeLeft(std::chrono::seconds left)
 {
     const long long seconds = std::max<long long>(left.count(), 1);
-    if (seconds < 10)
+    if (seconds < 5)
         return QStringLiteral("残りわずか");
+    if (seconds < 10)
+        return QStringLiteral("残り約 %1 秒").arg(seconds);
     if (seconds < 60)
         return QStringLiteral("残り約 %1 秒").arg((seconds + 9) / 10 * 10);
     const long long minutes = (seconds + 59) / 60;

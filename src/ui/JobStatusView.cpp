@@ -1,11 +1,11 @@
 #include "JobStatusView.h"
 
 #include "AccessibleText.h"
+#include "JobProgressPage.h"
 #include "JobQueue.h"
 #include "JobReportText.h"
 #include "JobStatusText.h"
 
-#include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStringList>
-#include <QResizeEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -50,10 +49,11 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     : QWidget(parent)
     , pages(new QStackedWidget(this))
     , readyLabel(plainLabel(this))
-    , phaseLabel(plainLabel(this))
-    , progressBar(new QProgressBar(this))
-    , itemLabel(new QLabel(this))
-    , cancelButton(new QPushButton(QStringLiteral("キャンセル"), this))
+    , progressPage(new JobProgressPage(pages))
+    , phaseLabel(progressPage->phaseLabel)
+    , progressBar(progressPage->progressBar)
+    , itemLabel(progressPage->itemLabel)
+    , cancelButton(progressPage->cancelButton)
     , headlineLabel(plainLabel(this))
     , remedyLabel(plainLabel(this))
     , receiverLabel(plainLabel(this))
@@ -68,7 +68,7 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     , m_jobs(jobs)
 {
     pages->addWidget(buildReadyPage());
-    pages->addWidget(buildRunningPage());
+    pages->addWidget(progressPage);
     pages->addWidget(buildResultPage());
     // Room for the tallest page (a headline and three lines of explanation,
     // one more for wrapping, and the buttons), so that no page makes the
@@ -83,8 +83,8 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     setAccessibility();
 
     connect(&m_jobs, &JobQueue::changed, this, &JobStatusView::onQueueChanged);
-    connect(&m_jobs, &JobQueue::phaseChanged, this, &JobStatusView::onPhaseChanged);
-    connect(&m_jobs, &JobQueue::progressChanged, this, &JobStatusView::onProgressChanged);
+    connect(&m_jobs, &JobQueue::phaseChanged, progressPage, &JobProgressPage::showPhase);
+    connect(&m_jobs, &JobQueue::progressChanged, progressPage, &JobProgressPage::showProgress);
     connect(cancelButton, &QPushButton::clicked, &m_jobs, &JobQueue::cancelRunning);
     connect(showButton, &QPushButton::clicked, this, [this] {
         if (!m_archive.empty())
@@ -105,40 +105,11 @@ QWidget* JobStatusView::buildReadyPage()
 {
     auto* page = new QWidget(pages);
     readyLabel->setParent(page);
-    setMessage(readyLabel, JobStatusText::ready());
+    AccessibleText::setMessage(readyLabel, JobStatusText::ready());
     readyLabel->setForegroundRole(QPalette::PlaceholderText);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(readyLabel);
-    layout->addStretch(1);
-    return page;
-}
-
-QWidget* JobStatusView::buildRunningPage()
-{
-    auto* page = new QWidget(pages);
-    phaseLabel->setParent(page);
-    progressBar->setParent(page);
-    itemLabel->setParent(page);
-    cancelButton->setParent(page);
-    // A long path is shortened in its middle to the width there is; the
-    // whole path is in the tooltip and the accessible name.
-    itemLabel->setTextFormat(Qt::PlainText);
-    itemLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    itemLabel->setMinimumHeight(itemLabel->fontMetrics().lineSpacing());
-    itemLabel->setForegroundRole(QPalette::PlaceholderText);
-    progressBar->setRange(0, 100);
-    progressBar->setFormat(QStringLiteral("%p%"));
-    progressBar->setTextVisible(true);
-    keepSpaceWhenHidden(progressBar);
-    auto* barRow = new QHBoxLayout;
-    barRow->addWidget(progressBar, 1);
-    barRow->addWidget(cancelButton);
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(phaseLabel);
-    layout->addLayout(barRow);
-    layout->addWidget(itemLabel);
     layout->addStretch(1);
     return page;
 }
@@ -216,13 +187,6 @@ void JobStatusView::setAccessibility()
     // A label's name is its message (set with it); its description says
     // which message it is.
     readyLabel->setAccessibleDescription(QStringLiteral("状況"));
-    phaseLabel->setAccessibleDescription(QStringLiteral("処理の段階"));
-    itemLabel->setAccessibleDescription(QStringLiteral("処理中の項目"));
-    progressBar->setAccessibleName(QStringLiteral("進行状況"));
-    progressBar->setAccessibleDescription(QStringLiteral("アーカイブ作成全体の進み具合"));
-    cancelButton->setAccessibleName(QStringLiteral("キャンセル"));
-    cancelButton->setAccessibleDescription(QStringLiteral("作成中のアーカイブを中止します（Esc）"));
-    cancelButton->setToolTip(cancelButton->accessibleDescription());
     headlineLabel->setAccessibleDescription(QStringLiteral("結果"));
     remedyLabel->setAccessibleDescription(QStringLiteral("結果の説明"));
     receiverLabel->setAccessibleDescription(QStringLiteral("受け取る人へ伝えること"));
@@ -247,69 +211,18 @@ void JobStatusView::onQueueChanged()
         // A new job: the previous result goes, the bar starts from nothing.
         m_running = true;
         m_archive.clear();
-        m_meter.restart();
-        progressBar->setValue(0);
-        progressBar->show();
-        setMessage(phaseLabel, QString());
-        setItem({});
+        progressPage->restart();
         detailsButton->setChecked(false);
         pages->setCurrentIndex(Running);
     }
     m_running = busy;
     const std::vector<std::string> names = m_jobs.waitingNames();
-    setMessage(waitingLabel, JobStatusText::waiting(static_cast<int>(names.size())));
+    AccessibleText::setMessage(waitingLabel, JobStatusText::waiting(static_cast<int>(names.size())));
     waitingList->clear();
     for (const std::string& name : names)
         waitingList->addItem(JobStatusText::path(name));
     waitingList->setCurrentRow(0);
     waitingList->parentWidget()->setVisible(!names.empty());
-}
-
-void JobStatusView::onPhaseChanged(JobPhase phase)
-{
-    setMessage(phaseLabel, JobStatusText::phase(phase));
-    // Nothing is measured while the user picks the folder.
-    progressBar->setVisible(phase != JobPhase::ChoosingFolder);
-    if (phase != JobPhase::Writing)
-        setItem({});
-}
-
-void JobStatusView::onProgressChanged(const JobProgress& progress)
-{
-    const JobProgressMeter::Clock::time_point now = JobProgressMeter::Clock::now();
-    m_meter.update(progress, now);
-    if (progressBar->value() != m_meter.percent()) {
-        progressBar->setValue(m_meter.percent());
-        QAccessibleValueChangeEvent changed(progressBar, m_meter.percent());
-        QAccessible::updateAccessibility(&changed);
-    }
-    setMessage(phaseLabel, JobStatusText::running(progress.phase, m_meter.timeLeft(now)));
-    if (progress.phase == JobPhase::Writing && !progress.item.empty())
-        setItem(progress.item);
-}
-
-void JobStatusView::setItem(const std::string& item)
-{
-    if (item == m_item)
-        return;
-    m_item = item;
-    const QString text = JobStatusText::currentItem(item);
-    itemLabel->setText(itemLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, itemLabel->width()));
-    itemLabel->setToolTip(text);
-    AccessibleText::setName(itemLabel, text);
-}
-
-void JobStatusView::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    const QString text = JobStatusText::currentItem(m_item);
-    itemLabel->setText(itemLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, itemLabel->width()));
-}
-
-void JobStatusView::setMessage(QLabel* label, const QString& text)
-{
-    label->setText(text);
-    AccessibleText::setName(label, text);
 }
 
 void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem password)
@@ -322,14 +235,14 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     }
     const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
     if (delivered)
-        progressBar->setValue(100);
+        progressPage->showDelivered();
     m_archive = delivered ? outcome.archivePath : std::string();
     const QString headline = JobStatusText::headline(outcome);
     const QString remedy = JobStatusText::remedy(outcome, password);
     const QString receiver = JobStatusText::receiverNote(outcome);
-    setMessage(headlineLabel, headline);
-    setMessage(remedyLabel, remedy);
-    setMessage(receiverLabel, receiver);
+    AccessibleText::setMessage(headlineLabel, headline);
+    AccessibleText::setMessage(remedyLabel, remedy);
+    AccessibleText::setMessage(receiverLabel, receiver);
     receiverLabel->setVisible(!receiver.isEmpty());
     // The result is read out as a whole when it appears: what happened,
     // where the archive went, what it holds and what was changed.

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "JobOutcome.h"
-#include "JobProgressMeter.h"
 #include "PasswordRule.h"
 
 #include <QWidget>
 
 #include <string>
 
+class JobProgressPage;
 class JobQueue;
 class QLabel;
 class QListWidget;
@@ -30,6 +30,8 @@ public:
 
     QStackedWidget* const pages;
     QLabel* const readyLabel;
+    JobProgressPage* const progressPage;
+    // The progress page's controls.
     QLabel* const phaseLabel;
     QProgressBar* const progressBar;
     QLabel* const itemLabel;
@@ -53,28 +55,18 @@ public:
 signals:
     void showInFileManagerRequested(const std::string& archivePath);
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
 private:
     QWidget* buildReadyPage();
-    QWidget* buildRunningPage();
     QWidget* buildResultPage();
     QWidget* buildDetails();
     QWidget* buildWaiting();
     void setAccessibility();
     void onQueueChanged();
-    void onPhaseChanged(JobPhase phase);
-    void onProgressChanged(const JobProgress& progress);
-    void setItem(const std::string& item);
-    // Labels carry their message as their accessible name.
-    void setMessage(QLabel* label, const QString& text);
+
     void removeSelectedWaiting();
     void setDetails(const QString& details);
 
     JobQueue& m_jobs;
     bool m_running = false;
     std::string m_archive;
-    JobProgressMeter m_meter;
-    std::string m_item;
 };

@@ -271,6 +271,7 @@ private slots:
         QTest::addColumn<int>("seconds");
         QTest::addColumn<QString>("text");
         QTest::newRow("a moment") << 4 << QStringLiteral("残りわずか");
+        QTest::newRow("seconds") << 7 << QStringLiteral("残り約 7 秒");
         QTest::newRow("seconds, to tens") << 31 << QStringLiteral("残り約 40 秒");
         QTest::newRow("minutes, up") << 61 << QStringLiteral("残り約 2 分");
         QTest::newRow("hours") << 3 * 3600 + 5 * 60 << QStringLiteral("残り約 3 時間 5 分");
