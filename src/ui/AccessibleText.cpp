@@ -8,18 +8,8 @@ void AccessibleText::setName(QWidget* widget, const QString& name)
 {
     if (widget->accessibleName() == name)
         return;
+    // QWidget tells the change to the accessibility bus itself.
     widget->setAccessibleName(name);
-    QAccessibleEvent changed(widget, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
-}
-
-void AccessibleText::setDescription(QWidget* widget, const QString& description)
-{
-    if (widget->accessibleDescription() == description)
-        return;
-    widget->setAccessibleDescription(description);
-    QAccessibleEvent changed(widget, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&changed);
 }
 
 void AccessibleText::setMessage(QLabel* label, const QString& text)
@@ -30,6 +20,11 @@ void AccessibleText::setMessage(QLabel* label, const QString& text)
 
 void AccessibleText::announce(QWidget* widget)
 {
+    // On the accessibility bus an alert is read out when it is shown; the
+    // result may already be showing (a refusal after a refusal), so it is
+    // shown anew. Bridges that know alerts as events get one as well.
+    QAccessibleEvent shown(widget, QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&shown);
     QAccessibleEvent alert(widget, QAccessible::Alert);
     QAccessible::updateAccessibility(&alert);
 }

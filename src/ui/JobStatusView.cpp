@@ -1,6 +1,7 @@
 #include "JobStatusView.h"
 
 #include "AccessibleText.h"
+#include "AlertAccessible.h"
 #include "JobProgressPage.h"
 #include "JobQueue.h"
 #include "JobReportText.h"
@@ -67,6 +68,8 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     , removeWaitingButton(new QPushButton(QStringLiteral("待機から外す"), this))
     , m_jobs(jobs)
 {
+    // Before anything asks for the label's accessible interface.
+    AlertAccessible::markAsAlert(headlineLabel);
     pages->addWidget(buildReadyPage());
     pages->addWidget(progressPage);
     pages->addWidget(buildResultPage());

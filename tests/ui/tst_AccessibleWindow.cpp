@@ -169,6 +169,8 @@ private slots:
         QVERIFY2(headline.name.contains(QStringLiteral("2 個の名前を変えました")), qPrintable(headline.name));
         QVERIFY2(headline.name.contains(QStringLiteral("/data/送付")), qPrintable(headline.name));
         QVERIFY(headline.name.contains(QStringLiteral("archive.zip を作成しました")));
+        // An alert, which screen readers read out when it is shown.
+        QCOMPARE(headline.role, QStringLiteral("alert"));
         QVERIFY(labelled(result, QStringLiteral("結果の説明")).name.contains(QStringLiteral("ファイル 4 個、フォルダ 1 個")));
         // The buttons keep the names users ask for.
         QVERIFY(std::any_of(result.begin(), result.end(), [](const Seen& node) {
@@ -198,6 +200,7 @@ private slots:
         QVERIFY(events.count(QAccessible::NameChanged, w.status.headlineLabel) >= 1);
         QVERIFY(events.count(QAccessible::NameChanged, w.status.remedyLabel) >= 1);
         QCOMPARE(events.count(QAccessible::Alert, w.status.headlineLabel), 1);
+        QVERIFY(events.count(QAccessible::ObjectShow, w.status.headlineLabel) >= 1);
     }
 
     // A screen reader that listens hears the phase label's name change.
