@@ -172,8 +172,8 @@ QString JobStatusText::receiverNote(const JobOutcome& outcome)
 {
     if (outcome.kind != JobOutcome::Kind::Delivered || !outcome.encrypted)
         return {};
-    return QStringLiteral("受け取る人は Windows のエクスプローラーでアーカイブを開き、ファイルを取り出すときにパスワードを入力します。"
-                          "パスワードはアーカイブと同じメールに書かず、電話や別のメッセージなど別の方法で伝えてください。");
+    return QStringLiteral("受け取る人はエクスプローラーで開いてパスワードを入力します。"
+                          "パスワードは同じメールに書かず、別の方法で伝えてください。");
 }
 
 QString JobStatusText::failureHeadline(const JobOutcome& outcome)
