@@ -1,6 +1,7 @@
 #include "JobProgressPage.h"
 
 #include "AccessibleText.h"
+#include "JobProgressText.h"
 #include "JobStatusText.h"
 
 #include <QAccessible>
@@ -76,7 +77,7 @@ void JobProgressPage::showProgress(const JobProgress& progress)
     const JobProgressMeter::Clock::time_point now = JobProgressMeter::Clock::now();
     m_meter.update(progress, now);
     setValue(m_meter.percent());
-    AccessibleText::setMessage(phaseLabel, JobStatusText::running(progress.phase, m_meter.timeLeft(now)));
+    AccessibleText::setMessage(phaseLabel, JobProgressText::running(progress.phase, m_meter.timeLeft(now)));
     if (progress.phase == JobPhase::Writing && !progress.item.empty())
         setItem(progress.item);
 }
@@ -100,7 +101,7 @@ void JobProgressPage::setItem(const std::string& item)
     if (item == m_item)
         return;
     m_item = item;
-    const QString text = JobStatusText::currentItem(item);
+    const QString text = JobProgressText::currentItem(item);
     itemLabel->setToolTip(text);
     AccessibleText::setName(itemLabel, text);
     showItem();
@@ -108,7 +109,7 @@ void JobProgressPage::setItem(const std::string& item)
 
 void JobProgressPage::showItem()
 {
-    const QString text = JobStatusText::currentItem(m_item);
+    const QString text = JobProgressText::currentItem(m_item);
     itemLabel->setText(itemLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, itemLabel->width()));
 }
 

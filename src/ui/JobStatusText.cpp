@@ -3,11 +3,10 @@
 #include "FileManager.h"
 #include "JobReportText.h"
 #include "PathText.h"
-#include "WorkFolders.h"
+#include "WorkPathText.h"
 
 #include <QFile>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -48,35 +47,6 @@ QString JobStatusText::phaseNoun(JobPhase phase)
         return QStringLiteral("保存先への保存");
     }
     return {};
-}
-
-QString JobStatusText::running(JobPhase phase, std::optional<std::chrono::seconds> left)
-{
-    if (!left)
-        return JobStatusText::phase(phase);
-    return QStringLiteral("%1 — %2").arg(JobStatusText::phase(phase), timeLeft(*left));
-}
-
-QString JobStatusText::timeLeft(std::chrono::seconds left)
-{
-    const long long seconds = std::max<long long>(left.count(), 1);
-    if (seconds < 5)
-        return QStringLiteral("残りわずか");
-    if (seconds < 10)
-        return QStringLiteral("残り約 %1 秒").arg(seconds);
-    if (seconds < 60)
-        return QStringLiteral("残り約 %1 秒").arg((seconds + 9) / 10 * 10);
-    const long long minutes = (seconds + 59) / 60;
-    if (minutes < 60)
-        return QStringLiteral("残り約 %1 分").arg(minutes);
-    return QStringLiteral("残り約 %1 時間 %2 分").arg(minutes / 60).arg(minutes % 60);
-}
-
-QString JobStatusText::currentItem(const std::string& item)
-{
-    if (item.empty())
-        return {};
-    return QStringLiteral("圧縮中の項目: %1").arg(path(item));
 }
 
 QString JobStatusText::ready()
@@ -268,39 +238,12 @@ QString JobStatusText::technicalDetail(const JobOutcome& outcome)
         return {};
     QStringList lines{QStringLiteral("失敗した段階: %1").arg(phaseNoun(outcome.failedIn))};
     if (!outcome.description.empty())
-        lines << QStringLiteral("システムからの説明: %1").arg(withoutWorkPaths(outcome.description));
+        lines << QStringLiteral("システムからの説明: %1").arg(WorkPathText::withoutWorkPaths(outcome.description));
     // What the job found on the way, the items it could not take above all.
     const JobReport& report = outcome.report;
     if (!report.leftOut.empty() || !report.renamed.empty() || !report.warnings.empty())
         lines << QString() << JobReportText::details(report);
     return lines.join(QLatin1Char('\n'));
-}
-
-QString JobStatusText::withoutWorkPaths(const std::string& description)
-{
-    // The work folder of this user, or any other one named in the text:
-    // a path runs to the end of the line or to ", " before the next part.
-    const QString root = path(WorkFolders::ofCurrentUser().tmpDirectory());
-    const QString rootPattern = QRegularExpression::escape(root) + QStringLiteral("|\\S*/\\.quillmere");
-    static const QString rest = QStringLiteral("((?:/(?:(?!, )[^/\\n])+)*)/?");
-    const QRegularExpression workPath(QStringLiteral("(?:%1)%2").arg(rootPattern, rest));
-    QString text = path(description);
-    QString cleaned;
-    qsizetype from = 0;
-    for (QRegularExpressionMatchIterator it = workPath.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        cleaned += text.mid(from, match.capturedStart() - from);
-        // Below the work root: the job's staging folder, its output folder,
-        // the content folder "archive", then the item's own path.
-        QStringList parts = match.captured(1).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        const qsizetype archive = parts.indexOf(QStringLiteral("archive"));
-        if (archive >= 0 && archive + 1 < parts.size())
-            cleaned += QStringLiteral("アーカイブ内の %1").arg(parts.mid(archive + 1).join(QLatin1Char('/')));
-        else
-            cleaned += QStringLiteral("作業用フォルダ ~/.quillmere");
-        from = match.capturedEnd();
-    }
-    return cleaned + text.mid(from);
 }
 
 QString JobStatusText::passwordProblem(PasswordRule::Problem problem)

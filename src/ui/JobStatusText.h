@@ -5,8 +5,6 @@
 
 #include <QString>
 
-#include <chrono>
-#include <optional>
 #include <string>
 
 // The Japanese wording of what the jobs are doing and how they ended, shared
@@ -16,12 +14,6 @@ class JobStatusText {
 public:
     // "コピー中", "圧縮中", ...
     static QString phase(JobPhase phase);
-    // The phase, and the time left once it is known: "圧縮中 — 残り約 40 秒".
-    static QString running(JobPhase phase, std::optional<std::chrono::seconds> left);
-    // "残り約 40 秒", "残り約 3 分", rounded so that it does not flicker.
-    static QString timeLeft(std::chrono::seconds left);
-    // The item being compressed, as a path below the given items.
-    static QString currentItem(const std::string& item);
     // No job is running.
     static QString ready();
     // "待機中: N 件".
@@ -43,10 +35,6 @@ public:
     // it failed in and the system's own description, with the work
     // folder's internal paths left out.
     static QString technicalDetail(const JobOutcome& outcome);
-    // A system description with every path into the work folder
-    // ~/.quillmere cut down to what the user knows: the item's path inside
-    // the archive, or the work folder itself.
-    static QString withoutWorkPaths(const std::string& description);
 
     // Why a password cannot encrypt, with what to do; empty when it can.
     static QString passwordProblem(PasswordRule::Problem problem);

@@ -4,6 +4,7 @@
 // paths, the line for the receiver of an encrypted archive, and the messages
 // as accessible names with their update events.
 #include "JobProgressMeter.h"
+#include "JobProgressText.h"
 #include "JobQueue.h"
 #include "JobStatusText.h"
 #include "JobStatusView.h"
@@ -280,7 +281,7 @@ private slots:
     {
         QFETCH(int, seconds);
         QFETCH(QString, text);
-        QCOMPARE(JobStatusText::timeLeft(std::chrono::seconds(seconds)), text);
+        QCOMPARE(JobProgressText::timeLeft(std::chrono::seconds(seconds)), text);
     }
 
     // Each label's message is its accessible name, its description says
