@@ -62,7 +62,7 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
     m_clampedTimes = std::move(clampedTimes);
-    m_order = readingOrder(m_folders.contentFolder());
+    m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
     m_started = true;
     emit progressChanged(0, {});
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
@@ -113,8 +113,12 @@ std::vector<WriterStep::Piece> WriterStep::readingOrder(const std::string& conte
     return order;
 }
 
-std::string WriterStep::itemAt(uint64_t bytesRead) const
+std::string WriterStep::itemAt(uint64_t bytesRead)
 {
+    if (m_order.empty() && m_orderWalk.isValid() && m_orderWalk.isFinished()) {
+        m_order = m_orderWalk.result();
+        m_orderWalk = {};
+    }
     const auto reading = std::upper_bound(m_order.begin(), m_order.end(), bytesRead,
                                           [](uint64_t read, const Piece& piece) { return read < piece.readAfter; });
     return reading == m_order.end() ? std::string() : reading->path;

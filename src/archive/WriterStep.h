@@ -5,6 +5,7 @@
 #include "WorkFolders.h"
 
 #include <QFileSystemWatcher>
+#include <QFuture>
 #include <QObject>
 #include <QTimer>
 
@@ -61,7 +62,7 @@ private:
     // The files in the order php's directory iterator meets them, which is
     // the order it reads them in.
     static std::vector<Piece> readingOrder(const std::string& contentFolder);
-    std::string itemAt(uint64_t bytesRead) const;
+    std::string itemAt(uint64_t bytesRead);
     void waitForArchive();
     void takeArchiveIfPresent();
     void takeArchive();
@@ -80,6 +81,8 @@ private:
     std::string m_archivePath;
     uint64_t m_stagedBytes = 0;
     std::vector<StagedContent::ClampedTime> m_clampedTimes;
+    // Walked on a worker thread: a large tree takes a while.
+    QFuture<std::vector<Piece>> m_orderWalk;
     std::vector<Piece> m_order;
     bool m_done = false;
     bool m_started = false;

@@ -351,8 +351,11 @@ void ZipAction::verify()
 
 void ZipAction::reportCheckProgress()
 {
-    if (m_checkedBytes > 0 && m_checking && m_checking->isRunning())
-        reportProgress(std::min(0.99, double(bytesReadByThisProcess() - m_readBeforeCheck) / double(m_checkedBytes)));
+    if (m_checkedBytes == 0 || !m_checking || !m_checking->isRunning())
+        return;
+    const uint64_t read = bytesReadByThisProcess();
+    if (read > m_readBeforeCheck)
+        reportProgress(std::min(0.99, double(read - m_readBeforeCheck) / double(m_checkedBytes)));
 }
 
 void ZipAction::onVerified()
