@@ -13,6 +13,7 @@
 namespace {
 
 const int kPollMilliseconds = 2000;
+const int kProgressMilliseconds = 250;
 
 } // namespace
 
@@ -22,6 +23,8 @@ EncryptStep::EncryptStep(QObject* parent)
 {
     m_poll.setInterval(kPollMilliseconds);
     connect(&m_poll, &QTimer::timeout, this, &EncryptStep::waitForMove);
+    m_progressPoll.setInterval(kProgressMilliseconds);
+    connect(&m_progressPoll, &QTimer::timeout, this, &EncryptStep::reportProgress);
     // The poll also looks at once when the script ends, so the job does not
     // sit idle until the next firing.
     connect(m_expect, &ChildProcess::ended, this, &EncryptStep::waitForMove);
@@ -45,12 +48,14 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
     }
     m_pending = true;
     m_poll.start();
+    m_progressPoll.start();
 }
 
 void EncryptStep::stopProgram()
 {
     m_pending = false;
     m_poll.stop();
+    m_progressPoll.stop();
     m_expect->terminate();
 }
 
@@ -64,19 +69,17 @@ void EncryptStep::waitForMove()
     if (!m_pending)
         return;
     if (!m_expect->hasEnded()) {
-        // zipcloak reads the archive once, and mv reads it again when it
-        // copies to another file system.
-        if (m_archiveBytes > 0)
-            emit progressChanged(static_cast<int>(std::min<uint64_t>(99, m_expect->bytesRead() * 100 / m_archiveBytes)));
+        reportProgress();
         return;
     }
     m_pending = false;
     m_poll.stop();
+    m_progressPoll.stop();
     // The archive having left the output folder proves nothing: zipcloak
     // itself replaces it while it works. Only expect's own word, and the
     // archive at its target, do.
     if (m_expect->succeeded() && FileManager::exists(m_target) && !FileManager::exists(m_archivePath)) {
-        emit progressChanged(100);
+        emit progressChanged(1);
         emit succeeded();
         return;
     }
@@ -84,6 +87,14 @@ void EncryptStep::waitForMove()
     if (!m_startFailed)
         Log::line(LogPrefix::kEncrypt + description);
     emit failed(JobOutcome::failed(JobPhase::Encrypting, description, failureCause()));
+}
+
+void EncryptStep::reportProgress()
+{
+    // zipcloak reads the archive once, and mv reads it again when it
+    // copies to another file system.
+    if (m_pending && !m_expect->hasEnded() && m_archiveBytes > 0)
+        emit progressChanged(std::min(0.99, double(m_expect->bytesRead()) / double(m_archiveBytes)));
 }
 
 std::string EncryptStep::failureDescription() const

@@ -33,7 +33,8 @@ public:
     bool waitForProgram(int milliseconds);
 
 signals:
-    void progressChanged(int percent);
+    // How much of the archive zipcloak has read, 0 to 1.
+    void progressChanged(double fraction);
     void succeeded();
     void failed(const JobOutcome& outcome);
     // expect has ended, whether it succeeded, failed or was stopped.
@@ -41,10 +42,13 @@ signals:
 
 private:
     void waitForMove();
+    void reportProgress();
     std::string failureDescription() const;
     FailureCause failureCause() const;
 
     QTimer m_poll;
+    // Progress is told more often than the archive is looked for.
+    QTimer m_progressPoll;
     ChildProcess* m_expect = nullptr;
     bool m_pending = false;
     bool m_started = false;

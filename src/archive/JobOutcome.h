@@ -17,6 +17,16 @@ enum class JobPhase {
     Delivering,
 };
 
+// How far the running job is, for whoever shows it.
+struct JobProgress {
+    JobPhase phase = JobPhase::Copying;
+    double fraction = 0; // of the phase, 0 to 1
+    // The item being compressed, as a path below the given items ("資料/見積書.txt");
+    // empty outside the writing.
+    std::string item;
+    bool encrypted = false; // the job has an encrypting phase
+};
+
 // Why a job failed, as far as the user can do something about it; the
 // outcome's description carries the technical detail.
 enum class FailureCause {

@@ -26,7 +26,7 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
         options.isEncrypt ? PasswordRule::check(options.password) : PasswordRule::Problem::None;
     if (problem != PasswordRule::Problem::None) {
         const JobOutcome refused =
-            JobOutcome::failed(JobPhase::Copying, PasswordRule::describe(problem), FailureCause::PasswordRefused);
+            JobOutcome::failed(JobPhase::Encrypting, PasswordRule::describe(problem), FailureCause::PasswordRefused);
         Log::line(ReportLines::refused(refused));
         emit jobFinished(refused);
         return;

@@ -46,8 +46,8 @@ public:
 
 signals:
     void phaseChanged(JobPhase phase);
-    // How far the running job is, 0 to 100.
-    void progressChanged(int percent);
+    // How far the running job is in its current phase.
+    void progressChanged(const JobProgress& progress);
     void jobFinished(const JobOutcome& outcome);
     // Running state or number of waiting jobs changed.
     void changed();

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -61,8 +62,9 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
     m_clampedTimes = std::move(clampedTimes);
+    m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
     m_started = true;
-    emit progressChanged(0);
+    emit progressChanged(0, {});
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
     if (auto error = m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment()))
         Log::line(LogPrefix::kWriter + *error);
@@ -80,11 +82,46 @@ void WriterStep::waitForArchive()
         // none will come.
         if (m_writer->hasEnded())
             fail("the writer ended with " + m_writer->exitDescription() + " and wrote no archive");
-        else if (m_stagedBytes > 0)
-            emit progressChanged(static_cast<int>(std::min<uint64_t>(99, m_writer->bytesRead() * 100 / m_stagedBytes)));
+        else if (m_stagedBytes > 0) {
+            const uint64_t read = m_writer->bytesRead();
+            emit progressChanged(std::min(0.99, double(read) / double(m_stagedBytes)), itemAt(read));
+        }
         return;
     }
     takeArchive();
+}
+
+std::vector<WriterStep::Piece> WriterStep::readingOrder(const std::string& contentFolder)
+{
+    namespace fs = std::filesystem;
+    std::vector<Piece> order;
+    std::error_code error;
+    uint64_t total = 0;
+    // Both walk each folder in the order the file system lists it and go
+    // into a folder where they meet it.
+    for (auto it = fs::recursive_directory_iterator(contentFolder, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::error_code ignored;
+        if (!it->is_regular_file(ignored))
+            continue;
+        const std::string path = it->path().string();
+        if (path.find(".DS_Store") != std::string::npos)
+            continue;
+        total += it->file_size(ignored);
+        order.push_back({total, path.substr(std::min(path.size(), contentFolder.size() + 1))});
+    }
+    return order;
+}
+
+std::string WriterStep::itemAt(uint64_t bytesRead)
+{
+    if (m_order.empty() && m_orderWalk.isValid() && m_orderWalk.isFinished()) {
+        m_order = m_orderWalk.result();
+        m_orderWalk = {};
+    }
+    const auto reading = std::upper_bound(m_order.begin(), m_order.end(), bytesRead,
+                                          [](uint64_t read, const Piece& piece) { return read < piece.readAfter; });
+    return reading == m_order.end() ? std::string() : reading->path;
 }
 
 void WriterStep::takeArchiveIfPresent()
@@ -102,7 +139,7 @@ void WriterStep::takeArchive()
         fail(*error);
         return;
     }
-    emit progressChanged(100);
+    emit progressChanged(1, {});
     emit succeeded();
 }
 

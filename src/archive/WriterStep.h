@@ -5,6 +5,7 @@
 #include "WorkFolders.h"
 
 #include <QFileSystemWatcher>
+#include <QFuture>
 #include <QObject>
 #include <QTimer>
 
@@ -16,7 +17,8 @@ class ChildProcess;
 
 // Has php write the archive of the content folder into the output folder:
 // starts the writer command, polls every 0.2 seconds for the archive, and
-// reports how far the writer has read and how it ended. The output folder
+// reports how far the writer has read, the file it is reading, and how it
+// ended. The output folder
 // is also watched, so the archive is taken the moment php puts it in place.
 class WriterStep : public QObject {
     Q_OBJECT
@@ -40,7 +42,9 @@ public:
     static std::vector<std::string> environment();
 
 signals:
-    void progressChanged(int percent);
+    // fraction of the staged bytes read, 0 to 1; item the file being read,
+    // as a path below the content folder (empty when not known).
+    void progressChanged(double fraction, const std::string& item);
     // The archive is complete in the output folder.
     void succeeded();
     void failed(const JobOutcome& outcome);
@@ -49,6 +53,16 @@ signals:
     void programEnded();
 
 private:
+    // A file of the content folder, and how many bytes the writer has read
+    // once it is through with it.
+    struct Piece {
+        uint64_t readAfter = 0;
+        std::string path;
+    };
+    // The files in the order php's directory iterator meets them, which is
+    // the order it reads them in.
+    static std::vector<Piece> readingOrder(const std::string& contentFolder);
+    std::string itemAt(uint64_t bytesRead);
     void waitForArchive();
     void takeArchiveIfPresent();
     void takeArchive();
@@ -67,6 +81,9 @@ private:
     std::string m_archivePath;
     uint64_t m_stagedBytes = 0;
     std::vector<StagedContent::ClampedTime> m_clampedTimes;
+    // Walked on a worker thread: a large tree takes a while.
+    QFuture<std::vector<Piece>> m_orderWalk;
+    std::vector<Piece> m_order;
     bool m_done = false;
     bool m_started = false;
 };

@@ -18,9 +18,12 @@
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -49,6 +52,28 @@ JobOutcome shortageOutcome(const SpaceCheck::Shortage& shortage, FailureCause ca
     outcome.bytesMissing = shortage.missing;
     return outcome;
 }
+
+// The bytes this process has read so far, with every thread: the check
+// reads the archive once, so its share is what grows while it runs.
+uint64_t bytesReadByThisProcess()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:")
+            return value;
+    return 0;
+}
+
+// The phase whose program is missing: php and its converter write, expect
+// and zipcloak encrypt.
+JobPhase phaseNeeding(FailureCause cause)
+{
+    return cause == FailureCause::EncryptorMissing ? JobPhase::Encrypting : JobPhase::Writing;
+}
+
+const int kCheckProgressMilliseconds = 250;
 
 } // namespace
 
@@ -101,7 +126,7 @@ void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool i
     if (isEncrypt) {
         const PasswordRule::Problem problem = PasswordRule::check(password);
         if (problem != PasswordRule::Problem::None) {
-            refuse(JobOutcome::failed(JobPhase::Copying, PasswordRule::describe(problem),
+            refuse(JobOutcome::failed(JobPhase::Encrypting, PasswordRule::describe(problem),
                                       FailureCause::PasswordRefused));
             return;
         }
@@ -111,7 +136,7 @@ void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool i
     Log::line(LogPrefix::kWorkRoot + m_folders.tmpDirectory());
     FailureCause cause = FailureCause::Other;
     if (Failure missing = missingProgram(cause)) {
-        refuse(JobOutcome::failed(JobPhase::Copying, *missing, cause));
+        refuse(JobOutcome::failed(phaseNeeding(cause), *missing, cause));
         return;
     }
     if (std::optional<JobOutcome> refused = refusedDestination()) {
@@ -244,7 +269,7 @@ void ZipAction::write()
     // could hold anything. The items' name is given at delivery.
     m_archiveName = Delivery::freeArchiveName(m_destDir);
     m_writer = std::make_unique<WriterStep>(m_folders);
-    connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::progressChanged);
+    connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::reportProgress);
     connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {
         if (outcome.cause == FailureCause::Other
             && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))) {
@@ -268,7 +293,7 @@ void ZipAction::encrypt()
         return;
     m_partPath = *part;
     m_encryptStep = std::make_unique<EncryptStep>();
-    connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, &ZipAction::progressChanged);
+    connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, [this](double fraction) { reportProgress(fraction); });
     connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
         if (outcome.cause == FailureCause::Other)
             outcome.cause = Delivery::destinationCause(m_destDir, FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName)));
@@ -325,12 +350,28 @@ void ZipAction::verify()
     m_checking = std::make_unique<QFutureWatcher<Failure>>();
     connect(m_checking.get(), &QFutureWatcher<Failure>::finished, this, &ZipAction::onVerified);
     const std::optional<std::string> password = m_isEncrypt ? std::optional(m_password) : std::nullopt;
+    m_checkedBytes = FileManager::sizeOf(m_partPath);
+    m_readBeforeCheck = bytesReadByThisProcess();
+    m_checkProgress = std::make_unique<QTimer>();
+    m_checkProgress->setInterval(kCheckProgressMilliseconds);
+    connect(m_checkProgress.get(), &QTimer::timeout, this, &ZipAction::reportCheckProgress);
+    m_checkProgress->start();
     m_checking->setFuture(QtConcurrent::run(&ArchiveCheck::verify, m_partPath, m_content.expectedEntries, password,
                                             m_abandoned));
 }
 
+void ZipAction::reportCheckProgress()
+{
+    if (m_checkedBytes == 0 || !m_checking || !m_checking->isRunning())
+        return;
+    const uint64_t read = bytesReadByThisProcess();
+    if (read > m_readBeforeCheck)
+        reportProgress(std::min(0.99, double(read - m_readBeforeCheck) / double(m_checkedBytes)));
+}
+
 void ZipAction::onVerified()
 {
+    m_checkProgress.reset();
     if (m_finished) {
         cleanUpWhenIdle();
         return;
@@ -393,7 +434,7 @@ std::optional<JobOutcome> ZipAction::refusedDestination() const
         error = errno;
     else
         return std::nullopt;
-    return JobOutcome::failed(JobPhase::Copying, describeErrno(error, m_destDir), FailureCause::DestinationNotWritable);
+    return JobOutcome::failed(JobPhase::Delivering, describeErrno(error, m_destDir), FailureCause::DestinationNotWritable);
 }
 
 // The archive is written in the work folder (encryption makes a second copy
@@ -406,8 +447,11 @@ std::optional<JobOutcome> ZipAction::spaceShortage() const
     if (auto shortage = SpaceCheck::shortageFor(m_folders.tmpDirectory(), archive * (m_isEncrypt ? 2 : 1)))
         return shortageOutcome(*shortage, FailureCause::WorkFolderFull);
     if (SpaceCheck::deviceOf(m_destDir) != SpaceCheck::deviceOf(m_folders.tmpDirectory()))
-        if (auto shortage = SpaceCheck::shortageFor(m_destDir, archive))
-            return shortageOutcome(*shortage, FailureCause::DestinationFull);
+        if (auto shortage = SpaceCheck::shortageFor(m_destDir, archive)) {
+            JobOutcome outcome = shortageOutcome(*shortage, FailureCause::DestinationFull);
+            outcome.failedIn = JobPhase::Delivering;
+            return outcome;
+        }
     return std::nullopt;
 }
 
@@ -415,6 +459,27 @@ void ZipAction::enterPhase(JobPhase phase)
 {
     m_phase = phase;
     emit phaseChanged(phase);
+    reportProgress(0);
+}
+
+void ZipAction::reportProgress(double fraction, const std::string& item)
+{
+    emit progressChanged({m_phase, std::clamp(fraction, 0.0, 1.0), item.empty() ? item : userPathOf(item), m_isEncrypt});
+}
+
+// Renamed items are told by the names the user gave them; the deepest
+// renamed folder or file that holds the item decides.
+std::string ZipAction::userPathOf(const std::string& inArchive) const
+{
+    const RenamedItem* closest = nullptr;
+    for (const RenamedItem& renamed : m_content.report.renamed) {
+        const std::string& name = renamed.inArchive;
+        const bool holds = inArchive.compare(0, name.size(), name) == 0
+            && (inArchive.size() == name.size() || inArchive[name.size()] == '/');
+        if (holds && (!closest || name.size() > closest->inArchive.size()))
+            closest = &renamed;
+    }
+    return closest ? closest->original + inArchive.substr(closest->inArchive.size()) : inArchive;
 }
 
 // A job that ends before any work, with one line that starts with why.
@@ -437,6 +502,7 @@ void ZipAction::finish(const JobOutcome& outcome)
         return;
     m_finished = true;
     m_abandoned->store(true);
+    m_checkProgress.reset();
     // The programs end first, so nothing writes into what is removed.
     if (m_writer)
         m_writer->stopProgram();

@@ -16,6 +16,7 @@ class EncryptStep;
 class WorkJournal;
 class WriterStep;
 template <typename T> class QFutureWatcher;
+class QTimer;
 
 // One archive job, in the order of its steps: stage the items into the
 // job's own content folder under Windows-safe names, have php write the
@@ -49,8 +50,9 @@ public:
 
 signals:
     void phaseChanged(JobPhase phase);
-    // How far the current phase is, 0 to 100.
-    void progressChanged(int percent);
+    // How far the current phase is; told at the start of every phase and
+    // then as it goes on.
+    void progressChanged(const JobProgress& progress);
     void finished(const JobOutcome& outcome);
 
 private:
@@ -75,6 +77,10 @@ private:
     std::optional<JobOutcome> spaceShortage() const;
     std::optional<std::string> newPartPath();
     void enterPhase(JobPhase phase);
+    // item: a path below the content folder, told as the user's own.
+    void reportProgress(double fraction, const std::string& item = {});
+    std::string userPathOf(const std::string& inArchive) const;
+    void reportCheckProgress();
     void refuse(const JobOutcome& outcome);
     void fail(const JobOutcome& outcome);
     void finish(const JobOutcome& outcome);
@@ -100,6 +106,11 @@ private:
     std::unique_ptr<QFutureWatcher<std::shared_ptr<Staged>>> m_staging;
     std::unique_ptr<QFutureWatcher<Failure>> m_checking;
     std::unique_ptr<QFutureWatcher<void>> m_cleaning;
+    // How far the check has read: the application's own reads since it
+    // began, against the archive's size.
+    std::unique_ptr<QTimer> m_checkProgress;
+    uint64_t m_readBeforeCheck = 0;
+    uint64_t m_checkedBytes = 0;
     bool m_finished = false;
     // Set when the job ends while a worker thread still works for it.
     std::shared_ptr<std::atomic_bool> m_abandoned = std::make_shared<std::atomic_bool>(false);

@@ -1,6 +1,7 @@
 #include "JobReportText.h"
 
 #include "JobStatusText.h"
+#include "WorkPathText.h"
 
 #include <QStringList>
 
@@ -33,7 +34,7 @@ QString JobReportText::leftOutSection(const JobReport& report)
     for (const LeftOutItem& item : report.leftOut) {
         QString line = QStringLiteral("  %1 — %2").arg(JobStatusText::path(item.path), reason(item.reason));
         if (!item.detail.empty())
-            line += QStringLiteral("（%1）").arg(QString::fromStdString(item.detail));
+            line += QStringLiteral("（%1）").arg(WorkPathText::withoutWorkPaths(item.detail));
         lines << line;
     }
     return lines.join(QLatin1Char('\n'));

@@ -1,11 +1,15 @@
 #include "JobStatusText.h"
 
 #include "FileManager.h"
+#include "JobReportText.h"
 #include "PathText.h"
+#include "WorkPathText.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QStringList>
+
+#include <algorithm>
 
 QString JobStatusText::phase(JobPhase phase)
 {
@@ -22,6 +26,25 @@ QString JobStatusText::phase(JobPhase phase)
         return QStringLiteral("確認中");
     case JobPhase::Delivering:
         return QStringLiteral("保存中");
+    }
+    return {};
+}
+
+QString JobStatusText::phaseNoun(JobPhase phase)
+{
+    switch (phase) {
+    case JobPhase::ChoosingFolder:
+        return QStringLiteral("保存先の選択");
+    case JobPhase::Copying:
+        return QStringLiteral("項目の準備（コピー）");
+    case JobPhase::Writing:
+        return QStringLiteral("圧縮");
+    case JobPhase::Encrypting:
+        return QStringLiteral("暗号化");
+    case JobPhase::Verifying:
+        return QStringLiteral("作成したアーカイブの確認");
+    case JobPhase::Delivering:
+        return QStringLiteral("保存先への保存");
     }
     return {};
 }
@@ -49,7 +72,7 @@ QString JobStatusText::headline(const JobOutcome& outcome)
         if (outcome.lostSomething())
             return QStringLiteral("%1 を作成しましたが、%2 個の項目を入れられませんでした")
                 .arg(name)
-                .arg(outcome.report.leftOut.size());
+                .arg(lostCount(outcome.report));
         return QStringLiteral("%1 を作成しました").arg(name);
     }
     case JobOutcome::Kind::Failed:
@@ -68,16 +91,19 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
     case JobOutcome::Kind::Delivered: {
         QString text = QStringLiteral("保存先: %1").arg(path(PathText::parentFolder(outcome.archivePath)));
         QStringList facts;
-        // A delivered archive holds something: no count means the job did
-        // not count, and "0 個" would mislead.
-        const JobReport& report = outcome.report;
-        if (report.fileCount + report.folderCount > 0)
-            facts << QStringLiteral("ファイル %1 個、フォルダ %2 個").arg(report.fileCount).arg(report.folderCount);
+        const QString contents = JobStatusText::contents(outcome.report);
+        if (!contents.isEmpty())
+            facts << contents;
         if (outcome.encrypted)
             facts << QStringLiteral("パスワードで暗号化済み");
         if (!facts.isEmpty())
             text += QLatin1Char('\n') + facts.join(QStringLiteral("、"));
-        if (outcome.lostSomething())
+        const bool renamed = !outcome.report.renamed.empty();
+        if (renamed && outcome.lostSomething())
+            text += QStringLiteral("\n名前を変えた項目と入れられなかった項目は「詳細」で確認できます。");
+        else if (renamed)
+            text += QStringLiteral("\n変えた名前は「詳細」で確認できます。");
+        else if (outcome.lostSomething())
             text += QStringLiteral("\n入れられなかった項目は「詳細」で確認できます。");
         return text;
     }
@@ -89,6 +115,35 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
         return QStringLiteral("アーカイブは保存していません。");
     }
     return {};
+}
+
+int JobStatusText::lostCount(const JobReport& report)
+{
+    return static_cast<int>(std::count_if(report.leftOut.begin(), report.leftOut.end(), [](const LeftOutItem& item) {
+        return item.reason != LeftOutReason::SameItem;
+    }));
+}
+
+QString JobStatusText::contents(const JobReport& report)
+{
+    // A delivered archive holds something: no count means the job did not
+    // count, and "0 個" would mislead.
+    QStringList facts;
+    if (report.fileCount + report.folderCount > 0)
+        facts << QStringLiteral("ファイル %1 個、フォルダ %2 個").arg(report.fileCount).arg(report.folderCount);
+    if (!report.renamed.empty())
+        facts << QStringLiteral("%1 個の名前を変えました").arg(report.renamed.size());
+    if (const int lost = lostCount(report))
+        facts << QStringLiteral("%1 個は入れられませんでした").arg(lost);
+    return facts.join(QStringLiteral("、"));
+}
+
+QString JobStatusText::receiverNote(const JobOutcome& outcome)
+{
+    if (outcome.kind != JobOutcome::Kind::Delivered || !outcome.encrypted)
+        return {};
+    return QStringLiteral("受け取る人はエクスプローラーで開いてパスワードを入力します。"
+                          "パスワードは同じメールに書かず、別の方法で伝えてください。");
 }
 
 QString JobStatusText::failureHeadline(const JobOutcome& outcome)
@@ -181,10 +236,14 @@ QString JobStatusText::technicalDetail(const JobOutcome& outcome)
 {
     if (outcome.kind != JobOutcome::Kind::Failed)
         return {};
-    static const char* const phases[] = {"choosing the folder", "copying", "writing", "encrypting", "verifying",
-                                         "delivering"};
-    return QStringLiteral("phase: %1\n%2")
-        .arg(QLatin1String(phases[static_cast<int>(outcome.failedIn)]), QString::fromStdString(outcome.description));
+    QStringList lines{QStringLiteral("失敗した段階: %1").arg(phaseNoun(outcome.failedIn))};
+    if (!outcome.description.empty())
+        lines << QStringLiteral("システムからの説明: %1").arg(WorkPathText::withoutWorkPaths(outcome.description));
+    // What the job found on the way, the items it could not take above all.
+    const JobReport& report = outcome.report;
+    if (!report.leftOut.empty() || !report.renamed.empty() || !report.warnings.empty())
+        lines << QString() << JobReportText::details(report);
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString JobStatusText::passwordProblem(PasswordRule::Problem problem)

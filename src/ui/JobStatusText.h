@@ -25,8 +25,15 @@ public:
     // What the user can do about a failure, or for a delivered job where it
     // went and what it holds.
     static QString remedy(const JobOutcome& outcome, PasswordRule::Problem password);
+    // What the delivered archive holds, renamed items and left-out items
+    // by their numbers: "ファイル 5 個、フォルダ 3 個、2 個の名前を変えました".
+    static QString contents(const JobReport& report);
+    // Under an encrypted result: how the receiver opens it, and how the
+    // password should travel. Empty for other results.
+    static QString receiverNote(const JobOutcome& outcome);
     // The technical detail of a failure, for the expandable area: the phase
-    // and the system's own description.
+    // it failed in and the system's own description, with the work
+    // folder's internal paths left out.
     static QString technicalDetail(const JobOutcome& outcome);
 
     // Why a password cannot encrypt, with what to do; empty when it can.
@@ -39,6 +46,10 @@ public:
 
 private:
     static QString failureHeadline(const JobOutcome& outcome);
+    // "圧縮", "暗号化", ...: the phase as a noun, for "失敗した段階".
+    static QString phaseNoun(JobPhase phase);
+    // Items the user gave that are not in the archive (one given twice is).
+    static int lostCount(const JobReport& report);
     static QString failureRemedy(const JobOutcome& outcome, PasswordRule::Problem password);
     // Which folder lacks how much space, as a sentence; empty when unknown.
     static QString shortage(const JobOutcome& outcome);

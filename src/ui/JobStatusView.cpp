@@ -1,5 +1,8 @@
 #include "JobStatusView.h"
 
+#include "AccessibleText.h"
+#include "AlertAccessible.h"
+#include "JobProgressPage.h"
 #include "JobQueue.h"
 #include "JobReportText.h"
 #include "JobStatusText.h"
@@ -13,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStringList>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -46,11 +50,14 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     : QWidget(parent)
     , pages(new QStackedWidget(this))
     , readyLabel(plainLabel(this))
-    , phaseLabel(plainLabel(this))
-    , progressBar(new QProgressBar(this))
-    , cancelButton(new QPushButton(QStringLiteral("キャンセル"), this))
+    , progressPage(new JobProgressPage(pages))
+    , phaseLabel(progressPage->phaseLabel)
+    , progressBar(progressPage->progressBar)
+    , itemLabel(progressPage->itemLabel)
+    , cancelButton(progressPage->cancelButton)
     , headlineLabel(plainLabel(this))
     , remedyLabel(plainLabel(this))
+    , receiverLabel(plainLabel(this))
     , showButton(new QPushButton(QStringLiteral("ファイルマネージャで表示"), this))
     , copyPathButton(new QPushButton(QStringLiteral("パスをコピー"), this))
     , detailsButton(new QPushButton(QStringLiteral("詳細"), this))
@@ -61,8 +68,10 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     , removeWaitingButton(new QPushButton(QStringLiteral("待機から外す"), this))
     , m_jobs(jobs)
 {
+    // Before anything asks for the label's accessible interface.
+    AlertAccessible::markAsAlert(headlineLabel);
     pages->addWidget(buildReadyPage());
-    pages->addWidget(buildRunningPage());
+    pages->addWidget(progressPage);
     pages->addWidget(buildResultPage());
     // Room for the tallest page (a headline and three lines of explanation,
     // one more for wrapping, and the buttons), so that no page makes the
@@ -77,8 +86,8 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     setAccessibility();
 
     connect(&m_jobs, &JobQueue::changed, this, &JobStatusView::onQueueChanged);
-    connect(&m_jobs, &JobQueue::phaseChanged, this, &JobStatusView::onPhaseChanged);
-    connect(&m_jobs, &JobQueue::progressChanged, this, &JobStatusView::onProgressChanged);
+    connect(&m_jobs, &JobQueue::phaseChanged, progressPage, &JobProgressPage::showPhase);
+    connect(&m_jobs, &JobQueue::progressChanged, progressPage, &JobProgressPage::showProgress);
     connect(cancelButton, &QPushButton::clicked, &m_jobs, &JobQueue::cancelRunning);
     connect(showButton, &QPushButton::clicked, this, [this] {
         if (!m_archive.empty())
@@ -99,7 +108,7 @@ QWidget* JobStatusView::buildReadyPage()
 {
     auto* page = new QWidget(pages);
     readyLabel->setParent(page);
-    readyLabel->setText(JobStatusText::ready());
+    AccessibleText::setMessage(readyLabel, JobStatusText::ready());
     readyLabel->setForegroundRole(QPalette::PlaceholderText);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -108,32 +117,11 @@ QWidget* JobStatusView::buildReadyPage()
     return page;
 }
 
-QWidget* JobStatusView::buildRunningPage()
-{
-    auto* page = new QWidget(pages);
-    phaseLabel->setParent(page);
-    progressBar->setParent(page);
-    cancelButton->setParent(page);
-    progressBar->setRange(0, 100);
-    progressBar->setFormat(QStringLiteral("%p%"));
-    progressBar->setTextVisible(true);
-    keepSpaceWhenHidden(progressBar);
-    auto* barRow = new QHBoxLayout;
-    barRow->addWidget(progressBar, 1);
-    barRow->addWidget(cancelButton);
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(phaseLabel);
-    layout->addLayout(barRow);
-    layout->addStretch(1);
-    return page;
-}
-
 QWidget* JobStatusView::buildResultPage()
 {
     auto* page = new QWidget(pages);
-    for (QWidget* widget : std::initializer_list<QWidget*>{headlineLabel, remedyLabel, showButton, copyPathButton,
-                                                           detailsButton})
+    for (QWidget* widget : std::initializer_list<QWidget*>{headlineLabel, remedyLabel, receiverLabel, showButton,
+                                                           copyPathButton, detailsButton})
         widget->setParent(page);
     QFont bold = headlineLabel->font();
     bold.setBold(true);
@@ -151,6 +139,7 @@ QWidget* JobStatusView::buildResultPage()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(headlineLabel);
     layout->addWidget(remedyLabel);
+    layout->addWidget(receiverLabel);
     layout->addLayout(buttons);
     layout->addStretch(1);
     return page;
@@ -162,7 +151,9 @@ QWidget* JobStatusView::buildDetails()
     detailsText->setParent(area);
     copyDetailsButton->setParent(area);
     detailsText->setReadOnly(true);
-    detailsText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long paths break anywhere rather than scroll sideways.
+    detailsText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    detailsText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     detailsText->setMinimumHeight(90);
     auto* row = new QHBoxLayout;
     row->addStretch(1);
@@ -196,14 +187,12 @@ QWidget* JobStatusView::buildWaiting()
 
 void JobStatusView::setAccessibility()
 {
-    readyLabel->setAccessibleName(QStringLiteral("状況"));
-    phaseLabel->setAccessibleName(QStringLiteral("処理の段階"));
-    progressBar->setAccessibleName(QStringLiteral("進行状況"));
-    cancelButton->setAccessibleName(QStringLiteral("キャンセル"));
-    cancelButton->setAccessibleDescription(QStringLiteral("作成中のアーカイブを中止します（Esc）"));
-    cancelButton->setToolTip(cancelButton->accessibleDescription());
-    headlineLabel->setAccessibleName(QStringLiteral("結果"));
-    remedyLabel->setAccessibleName(QStringLiteral("結果の説明"));
+    // A label's name is its message (set with it); its description says
+    // which message it is.
+    readyLabel->setAccessibleDescription(QStringLiteral("状況"));
+    headlineLabel->setAccessibleDescription(QStringLiteral("結果"));
+    remedyLabel->setAccessibleDescription(QStringLiteral("結果の説明"));
+    receiverLabel->setAccessibleDescription(QStringLiteral("受け取る人へ伝えること"));
     showButton->setAccessibleName(QStringLiteral("ファイルマネージャで表示"));
     showButton->setAccessibleDescription(QStringLiteral("作成したアーカイブを選んだ状態でファイルマネージャを開きます"));
     copyPathButton->setAccessibleName(QStringLiteral("パスをコピー"));
@@ -212,7 +201,7 @@ void JobStatusView::setAccessibility()
     detailsButton->setAccessibleDescription(QStringLiteral("詳細の表示と非表示を切り替えます"));
     detailsText->setAccessibleName(QStringLiteral("詳細"));
     copyDetailsButton->setAccessibleName(QStringLiteral("詳細をコピー"));
-    waitingLabel->setAccessibleName(QStringLiteral("待機中の件数"));
+    waitingLabel->setAccessibleDescription(QStringLiteral("待機中の件数"));
     waitingList->setAccessibleName(QStringLiteral("待機中のアーカイブ"));
     removeWaitingButton->setAccessibleName(QStringLiteral("待機から外す"));
     removeWaitingButton->setAccessibleDescription(QStringLiteral("選んだ待機中のアーカイブを作成しないようにします（Delete）"));
@@ -225,32 +214,18 @@ void JobStatusView::onQueueChanged()
         // A new job: the previous result goes, the bar starts from nothing.
         m_running = true;
         m_archive.clear();
-        progressBar->setValue(0);
-        progressBar->show();
-        phaseLabel->setText(QString());
+        progressPage->restart();
         detailsButton->setChecked(false);
         pages->setCurrentIndex(Running);
     }
     m_running = busy;
     const std::vector<std::string> names = m_jobs.waitingNames();
-    waitingLabel->setText(JobStatusText::waiting(static_cast<int>(names.size())));
+    AccessibleText::setMessage(waitingLabel, JobStatusText::waiting(static_cast<int>(names.size())));
     waitingList->clear();
     for (const std::string& name : names)
         waitingList->addItem(JobStatusText::path(name));
     waitingList->setCurrentRow(0);
     waitingList->parentWidget()->setVisible(!names.empty());
-}
-
-void JobStatusView::onPhaseChanged(JobPhase phase)
-{
-    phaseLabel->setText(JobStatusText::phase(phase));
-    // Nothing is measured while the user picks the folder.
-    progressBar->setVisible(phase != JobPhase::ChoosingFolder);
-}
-
-void JobStatusView::onProgressChanged(int percent)
-{
-    progressBar->setValue(std::clamp(percent, 0, 100));
 }
 
 void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem password)
@@ -263,10 +238,21 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     }
     const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
     if (delivered)
-        progressBar->setValue(100);
+        progressPage->showDelivered();
     m_archive = delivered ? outcome.archivePath : std::string();
-    headlineLabel->setText(JobStatusText::headline(outcome));
-    remedyLabel->setText(JobStatusText::remedy(outcome, password));
+    const QString headline = JobStatusText::headline(outcome);
+    const QString remedy = JobStatusText::remedy(outcome, password);
+    const QString receiver = JobStatusText::receiverNote(outcome);
+    AccessibleText::setMessage(headlineLabel, headline);
+    AccessibleText::setMessage(remedyLabel, remedy);
+    AccessibleText::setMessage(receiverLabel, receiver);
+    receiverLabel->setVisible(!receiver.isEmpty());
+    // The result is read out as a whole when it appears: what happened,
+    // where the archive went, what it holds and what was changed.
+    QStringList whole{headline, remedy};
+    if (!receiver.isEmpty())
+        whole << receiver;
+    AccessibleText::setName(headlineLabel, whole.join(QLatin1Char('\n')));
     // The words carry the meaning; the colour only helps the eye.
     const bool failed = outcome.kind == JobOutcome::Kind::Failed;
     headlineLabel->setStyleSheet(failed ? kFailureColour : outcome.lostSomething() ? kWarningColour : "");
@@ -274,6 +260,7 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     copyPathButton->setVisible(delivered);
     setDetails(delivered ? JobReportText::details(outcome.report) : JobStatusText::technicalDetail(outcome));
     pages->setCurrentIndex(Result);
+    AccessibleText::announce(headlineLabel);
 }
 
 void JobStatusView::setDetails(const QString& details)

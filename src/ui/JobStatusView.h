@@ -7,6 +7,7 @@
 
 #include <string>
 
+class JobProgressPage;
 class JobQueue;
 class QLabel;
 class QListWidget;
@@ -16,9 +17,12 @@ class QPushButton;
 class QStackedWidget;
 
 // The window's account of the archive jobs, in one place that keeps its
-// size: ready, or the running job's phase, progress and cancel button, or
-// the last job's result with ways to find the archive and read the details.
-// Below it, the waiting jobs by their first item's name, each removable.
+// size: ready, or the running job's phase, time left, progress of the whole
+// job, the item being compressed and the cancel button, or the last job's
+// result with ways to find the archive and read the details. Below it, the
+// waiting jobs by their first item's name, each removable. Every label's
+// message is also its accessible name, so that a screen reader reads it; a
+// result is announced when it appears.
 class JobStatusView : public QWidget {
     Q_OBJECT
 public:
@@ -26,11 +30,15 @@ public:
 
     QStackedWidget* const pages;
     QLabel* const readyLabel;
+    JobProgressPage* const progressPage;
+    // The progress page's controls.
     QLabel* const phaseLabel;
     QProgressBar* const progressBar;
+    QLabel* const itemLabel;
     QPushButton* const cancelButton;
     QLabel* const headlineLabel;
     QLabel* const remedyLabel;
+    QLabel* const receiverLabel;
     QPushButton* const showButton;
     QPushButton* const copyPathButton;
     QPushButton* const detailsButton;
@@ -49,14 +57,12 @@ signals:
 
 private:
     QWidget* buildReadyPage();
-    QWidget* buildRunningPage();
     QWidget* buildResultPage();
     QWidget* buildDetails();
     QWidget* buildWaiting();
     void setAccessibility();
     void onQueueChanged();
-    void onPhaseChanged(JobPhase phase);
-    void onProgressChanged(int percent);
+
     void removeSelectedWaiting();
     void setDetails(const QString& details);
 

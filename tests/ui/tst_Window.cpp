@@ -3,6 +3,7 @@
 // and results, waiting jobs, the quit question and accessible names.
 // Cancelling is tested on a real job in tst_CancelRealJob.
 #include "FileDragDropTopLayerView.h"
+#include "JobProgressMeter.h"
 #include "JobQueue.h"
 #include "JobStatusView.h"
 #include "TestHome.h"
@@ -212,8 +213,8 @@ private slots:
         QFETCH(QString, headline);
         Window w;
         w.start("a.txt");
-        emit w.running().progressChanged(40);
-        QCOMPARE(w.status.progressBar->value(), 40);
+        emit w.running().progressChanged({JobPhase::Copying, 1, {}, false});
+        QCOMPARE(w.status.progressBar->value(), int(JobProgressMeter::share(false, 0) * 100));
         emit w.running().finished(outcome);
         QCOMPARE(w.status.headlineLabel->text(), headline);
     }

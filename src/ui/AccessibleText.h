@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+// Keeps what assistive technology reads of a widget in step with what the
+// widget shows, so that a screen reader reads the message a label carries
+// and not just the label's role. Each change reaches the accessibility bus
+// as an update event.
+class AccessibleText {
+public:
+    // Changes the accessible name only when it differs.
+    static void setName(QWidget* widget, const QString& name);
+    // Shows a label's message and makes it the label's name.
+    static void setMessage(QLabel* label, const QString& text);
+    // Asks a screen reader to read the widget now, as a message that has
+    // just appeared (a result), whether or not it has the focus.
+    static void announce(QWidget* widget);
+};

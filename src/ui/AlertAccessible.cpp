@@ -1,0 +1,32 @@
+#include "AlertAccessible.h"
+
+#include <QWidget>
+
+namespace {
+
+const char* const kAlertProperty = "quillmereAlert";
+
+} // namespace
+
+AlertAccessible::AlertAccessible(QWidget* widget)
+    : QAccessibleWidget(widget, QAccessible::AlertMessage)
+{
+}
+
+void AlertAccessible::markAsAlert(QWidget* widget)
+{
+    // Qt asks every installed factory for each new interface: one is enough.
+    static const bool installed = [] {
+        QAccessible::installFactory(&AlertAccessible::create);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    widget->setProperty(kAlertProperty, true);
+}
+
+QAccessibleInterface* AlertAccessible::create(const QString&, QObject* object)
+{
+    if (object && object->isWidgetType() && object->property(kAlertProperty).toBool())
+        return new AlertAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}

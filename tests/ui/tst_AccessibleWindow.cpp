@@ -1,0 +1,238 @@
+// The window as a screen reader reads it over the accessibility bus
+// (AT-SPI), from another process: the phase while a job runs, and the
+// result with its counts and its folder. Run by run-with-accessibility-bus,
+// which gives it a private session bus, the accessibility bus and an X
+// server; the reader is atspi-reader.py.
+#include "JobQueue.h"
+#include "JobStatusText.h"
+#include "JobStatusView.h"
+#include "TestHome.h"
+#include "ViewController.h"
+#include "ZipAction.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+struct FakeJob : ZipAction {
+    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
+    void enter(JobPhase phase)
+    {
+        emit phaseChanged(phase);
+        emit progressChanged({phase, 0, {}, true});
+    }
+};
+
+struct Window {
+    std::vector<FakeJob*> made;
+    JobQueue jobs{[this] { return made.emplace_back(new FakeJob); }};
+    ViewController view{jobs};
+    JobStatusView& status = *view.jobStatusView;
+
+    FakeJob& start()
+    {
+        jobs.enqueue({"/data/資料"}, "/data/送付", SettingStatus());
+        return *made.back();
+    }
+};
+
+// The accessibility events sent while it lives, by kind, with the widget
+// they were sent for.
+class AccessibilityEvents {
+public:
+    // While it lives the events go here instead of to the bus.
+    AccessibilityEvents()
+    {
+        s_events = &m_events;
+        m_previous = QAccessible::installUpdateHandler(&record);
+    }
+    ~AccessibilityEvents()
+    {
+        QAccessible::installUpdateHandler(m_previous);
+        s_events = nullptr;
+    }
+    int count(QAccessible::Event type, QObject* object) const
+    {
+        return static_cast<int>(std::count(m_events.begin(), m_events.end(), std::pair(type, object)));
+    }
+
+private:
+    static void record(QAccessibleEvent* event) { s_events->emplace_back(event->type(), event->object()); }
+    static inline std::vector<std::pair<QAccessible::Event, QObject*>>* s_events = nullptr;
+    std::vector<std::pair<QAccessible::Event, QObject*>> m_events;
+    QAccessible::UpdateHandler m_previous = nullptr;
+};
+
+// An accessible object as the reader saw it.
+struct Seen {
+    QString role;
+    QString name;
+    QString description;
+};
+
+} // namespace
+
+class TestAccessibleWindow : public QObject {
+    Q_OBJECT
+    TestHome m_home;
+
+    // The reader runs while this process goes on answering its questions:
+    // waiting on it any other way would leave them unanswered.
+    void runReader(QProcess& reader, const QStringList& arguments)
+    {
+        // Debian's own python, which has the introspection bindings.
+        reader.setProgram(QStringLiteral("/usr/bin/python3"));
+        reader.setArguments(QStringList{QFINDTESTDATA("atspi-reader.py")} + arguments);
+        reader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        reader.start();
+        QVERIFY(reader.waitForStarted());
+    }
+
+    // Everything of this application on the accessibility bus.
+    void readTree(std::vector<Seen>& seen)
+    {
+        QProcess reader;
+        runReader(reader, {QStringLiteral("tree"), QString::number(QCoreApplication::applicationPid())});
+        QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QProcess::NotRunning, 60000);
+        QCOMPARE(reader.exitCode(), 0);
+        for (const QByteArray& line : reader.readAllStandardOutput().split('\n')) {
+            const QJsonObject node = QJsonDocument::fromJson(line).object();
+            if (!node.isEmpty())
+                seen.push_back({node["role"].toString(), node["name"].toString(), node["description"].toString()});
+        }
+        QVERIFY(!seen.empty());
+    }
+
+    // The one object whose description (the label's role in the window) is
+    // given.
+    static Seen labelled(const std::vector<Seen>& seen, const QString& description)
+    {
+        const auto found = std::find_if(seen.begin(), seen.end(),
+                                        [&](const Seen& node) { return node.description == description; });
+        return found == seen.end() ? Seen{} : *found;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QGuiApplication::platformName() == QStringLiteral("xcb"),
+                 "run this test through run-with-accessibility-bus");
+    }
+
+    // After a job that renamed two items the result reads, over the bus,
+    // with the count and the destination folder; while the job ran the
+    // phase label's name changed with the phase.
+    void resultAndPhaseAreRead()
+    {
+        Window w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QTRY_VERIFY(QAccessible::isActive());
+        FakeJob& job = w.start();
+
+        job.enter(JobPhase::Writing);
+        std::vector<Seen> writing;
+        readTree(writing);
+        if (QTest::currentTestFailed())
+            return;
+        // The time left may follow the phase.
+        const QString whileWriting = labelled(writing, QStringLiteral("処理の段階")).name;
+        QVERIFY2(whileWriting.startsWith(QStringLiteral("圧縮中")), qPrintable(whileWriting));
+        job.enter(JobPhase::Encrypting);
+        std::vector<Seen> encrypting;
+        readTree(encrypting);
+        if (QTest::currentTestFailed())
+            return;
+        const QString whileEncrypting = labelled(encrypting, QStringLiteral("処理の段階")).name;
+        QVERIFY2(whileEncrypting.startsWith(QStringLiteral("暗号化中")), qPrintable(whileEncrypting));
+
+        JobReport report;
+        report.fileCount = 4;
+        report.folderCount = 1;
+        report.renamed = {{"資料/a:b.txt", "資料/a_b.txt", true}, {"資料/c?.txt", "資料/c_.txt", true}};
+        emit job.finished(JobOutcome::delivered("/data/送付/archive.zip", true, report));
+        std::vector<Seen> result;
+        readTree(result);
+        if (QTest::currentTestFailed())
+            return;
+        const Seen headline = labelled(result, QStringLiteral("結果"));
+        QVERIFY2(headline.name.contains(QStringLiteral("2 個の名前を変えました")), qPrintable(headline.name));
+        QVERIFY2(headline.name.contains(QStringLiteral("/data/送付")), qPrintable(headline.name));
+        QVERIFY(headline.name.contains(QStringLiteral("archive.zip を作成しました")));
+        // An alert, which screen readers read out when it is shown.
+        QCOMPARE(headline.role, QStringLiteral("alert"));
+        QVERIFY(labelled(result, QStringLiteral("結果の説明")).name.contains(QStringLiteral("ファイル 4 個、フォルダ 1 個")));
+        // The buttons keep the names users ask for.
+        QVERIFY(std::any_of(result.begin(), result.end(), [](const Seen& node) {
+            return node.role == QStringLiteral("push button") && node.name == QStringLiteral("ファイルマネージャで表示");
+        }));
+    }
+
+    // Every change of a message is told: the labels' names, the bar's
+    // value, and the result as an alert when it appears.
+    void everyChangeIsTold()
+    {
+        Window w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QTRY_VERIFY(QAccessible::isActive());
+        AccessibilityEvents events;
+        FakeJob& job = w.start();
+        job.enter(JobPhase::Writing);
+        emit job.progressChanged({JobPhase::Writing, 0.5, "資料/a.txt", true});
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) >= 1);
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.itemLabel) >= 1);
+        QVERIFY(events.count(QAccessible::ValueChanged, w.status.progressBar) >= 1);
+        const int named = events.count(QAccessible::NameChanged, w.status.phaseLabel);
+        job.enter(JobPhase::Encrypting);
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) > named);
+        emit job.finished(JobOutcome::delivered("/data/送付/archive.zip", true));
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.headlineLabel) >= 1);
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.remedyLabel) >= 1);
+        QCOMPARE(events.count(QAccessible::Alert, w.status.headlineLabel), 1);
+        QVERIFY(events.count(QAccessible::ObjectShow, w.status.headlineLabel) >= 1);
+    }
+
+    // A screen reader that listens hears the phase label's name change.
+    void phaseChangeIsSignalled()
+    {
+        Window w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        FakeJob& job = w.start();
+        job.enter(JobPhase::Writing);
+        QProcess watcher;
+        runReader(watcher, {QStringLiteral("watch"), QString::number(QCoreApplication::applicationPid()),
+                            QStringLiteral("30")});
+        QByteArray heard;
+        connect(&watcher, &QProcess::readyReadStandardOutput, this, [&] { heard += watcher.readAllStandardOutput(); });
+        QTRY_VERIFY_WITH_TIMEOUT(heard.startsWith("ready\n"), 30000);
+        // The bridge learns of the new listener from the registry a moment
+        // later: the phase changes until a change has been heard.
+        bool encrypting = false;
+        QTimer phases;
+        connect(&phases, &QTimer::timeout, this, [&] {
+            encrypting = !encrypting;
+            job.enter(encrypting ? JobPhase::Encrypting : JobPhase::Writing);
+        });
+        phases.start(200);
+        QTRY_VERIFY_WITH_TIMEOUT(heard.contains(QStringLiteral("\"description\": \"処理の段階\"").toUtf8()), 25000);
+        phases.stop();
+        watcher.kill();
+        watcher.waitForFinished();
+        QVERIFY(heard.contains(QStringLiteral("暗号化中").toUtf8()) || heard.contains(QStringLiteral("圧縮中").toUtf8()));
+    }
+};
+
+QTEST_MAIN(TestAccessibleWindow)
+#include "tst_AccessibleWindow.moc"

@@ -1,0 +1,356 @@
+// How the window presents a job: one bar for the whole job that never goes
+// back, the phase with the time left and the item being compressed, a result
+// that names every count, Japanese details without the work folder's inner
+// paths, the line for the receiver of an encrypted archive, and the messages
+// as accessible names with their update events.
+#include "JobProgressMeter.h"
+#include "JobProgressText.h"
+#include "JobQueue.h"
+#include "JobStatusText.h"
+#include "JobStatusView.h"
+#include "ScopedEnvironment.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+#include "ViewController.h"
+#include "WorkFolders.h"
+#include "ZipAction.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <random>
+#include <set>
+
+using namespace std::chrono_literals;
+Q_DECLARE_METATYPE(JobOutcome)
+Q_DECLARE_METATYPE(JobProgress)
+
+namespace {
+
+// A job the test drives through its phases.
+struct FakeJob : ZipAction {
+    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
+    void selectDirAndCreateZip(const Paths&, const std::string&, bool, const std::string&) override {}
+    void tell(JobPhase phase, double fraction, bool encrypted, const std::string& item = {})
+    {
+        emit progressChanged({phase, fraction, item, encrypted});
+    }
+    void enter(JobPhase phase, bool encrypted)
+    {
+        emit phaseChanged(phase);
+        tell(phase, 0, encrypted);
+    }
+};
+
+struct Window {
+    std::vector<FakeJob*> made;
+    JobQueue jobs{[this] { return made.emplace_back(new FakeJob); }};
+    ViewController view{jobs};
+    JobStatusView& status = *view.jobStatusView;
+
+    FakeJob& start()
+    {
+        jobs.enqueue({"/data/資料"}, "/data", SettingStatus());
+        return *made.back();
+    }
+};
+
+JobReport reportWithChanges()
+{
+    JobReport report;
+    report.fileCount = 5;
+    report.folderCount = 3;
+    report.renamed = {{"資料/a:b.txt", "資料/a_b.txt", true}, {"資料/c?.txt", "資料/c_.txt", true}};
+    report.leftOut = {{"/data/資料/gone.txt", LeftOutReason::Missing, "No such file or directory"},
+                      {"/data/資料", LeftOutReason::SameItem, ""}};
+    return report;
+}
+
+// Every value the bar took, in order.
+std::vector<int> barValues(QSignalSpy& spy)
+{
+    std::vector<int> values;
+    for (const QList<QVariant>& change : spy)
+        values.push_back(change.at(0).toInt());
+    return values;
+}
+
+} // namespace
+
+class TestJobPresentation : public QObject {
+    Q_OBJECT
+    TestHome m_home;
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<JobOutcome>();
+        qRegisterMetaType<JobProgress>();
+    }
+
+    void resultNamesEveryCount_data()
+    {
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("plain") << false;
+        QTest::newRow("encrypted") << true;
+    }
+    // The summary names files, folders, renamed and left-out items (an item
+    // given twice is not lost); an encrypted result says what the receiver
+    // does. A screen reader gets the whole of it from the result's name.
+    void resultNamesEveryCount()
+    {
+        QFETCH(bool, encrypted);
+        Window w;
+        w.start();
+        emit w.made.back()->finished(JobOutcome::delivered("/data/送付/archive.zip", encrypted, reportWithChanges()));
+        const QString remedy = w.status.remedyLabel->text();
+        QVERIFY2(remedy.contains(QStringLiteral("ファイル 5 個、フォルダ 3 個、2 個の名前を変えました、1 個は入れられませんでした")),
+                 qPrintable(remedy));
+        QVERIFY(remedy.contains(QStringLiteral("保存先: /data/送付")));
+        QCOMPARE(w.status.headlineLabel->text(),
+                 QStringLiteral("archive.zip を作成しましたが、1 個の項目を入れられませんでした"));
+        QCOMPARE(remedy.contains(QStringLiteral("パスワードで暗号化済み")), encrypted);
+
+        const QString receiver = w.status.receiverLabel->text();
+        QCOMPARE(w.status.receiverLabel->isVisibleTo(&w.view), encrypted);
+        QCOMPARE(receiver.isEmpty(), !encrypted);
+        if (encrypted) {
+            QVERIFY(receiver.contains(QStringLiteral("エクスプローラー")));
+            QVERIFY(receiver.contains(QStringLiteral("パスワードを入力")));
+            QVERIFY(receiver.contains(QStringLiteral("同じメールに書かず")));
+        }
+        const QString spoken = w.status.headlineLabel->accessibleName();
+        for (const QString& part : {w.status.headlineLabel->text(), remedy, receiver})
+            QVERIFY2(spoken.contains(part), qPrintable(spoken));
+        QCOMPARE(w.status.remedyLabel->accessibleName(), remedy);
+    }
+
+    void failureDetailIsJapaneseWithTheUsersPaths_data()
+    {
+        const std::string work = WorkFolders::ofCurrentUser().forNewJob().contentFolder();
+        QTest::addColumn<JobOutcome>("outcome");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("php missing")
+            << JobOutcome::failed(JobPhase::Writing, "php is not installed", FailureCause::WriterMissing)
+            << QStringList{QStringLiteral("失敗した段階: 圧縮"), QStringLiteral("システムからの説明: php is not installed")};
+        QTest::newRow("no space in the work folder")
+            << JobOutcome::failed(JobPhase::Delivering, "デバイスに空き領域がありません: " + work + "/資料/大きな ファイル.bin",
+                                  FailureCause::WorkFolderFull)
+            << QStringList{QStringLiteral("失敗した段階: 保存先への保存"),
+                           QStringLiteral("デバイスに空き領域がありません: アーカイブ内の 資料/大きな ファイル.bin")};
+        QTest::newRow("the work root itself")
+            << JobOutcome::failed(JobPhase::Copying, "Input/output error: " + WorkFolders::ofCurrentUser().tmpDirectory()
+                                                         + ", error file Path: /data/資料",
+                                  FailureCause::WorkFolderFailed)
+            << QStringList{QStringLiteral("失敗した段階: 項目の準備（コピー）"),
+                           QStringLiteral("Input/output error: 作業用フォルダ ~/.quillmere, error file Path: /data/資料")};
+        JobOutcome nothing = JobOutcome::failed(JobPhase::Copying, "none of the items could be read",
+                                                FailureCause::NothingToArchive);
+        nothing.report.leftOut = {{"/data/秘密.txt", LeftOutReason::CopyFailed, "No space left on device: " + work + "/秘密.txt"}};
+        QTest::newRow("each item and why")
+            << nothing
+            << QStringList{QStringLiteral("入れられなかった項目: 1 件"),
+                           QStringLiteral("/data/秘密.txt — 作業用フォルダにコピーできませんでした（No space left on device: "
+                                          "アーカイブ内の 秘密.txt）")};
+    }
+    // 詳細 of a failure: the phase in Japanese, the system's words with the
+    // work folder's inner paths taken out, what the job found; it wraps.
+    void failureDetailIsJapaneseWithTheUsersPaths()
+    {
+        QFETCH(JobOutcome, outcome);
+        QFETCH(QStringList, expected);
+        Window w;
+        w.start();
+        emit w.made.back()->finished(outcome);
+        const QString details = w.status.detailsText->toPlainText();
+        for (const QString& line : expected)
+            QVERIFY2(details.contains(line), qPrintable(details));
+        QVERIFY2(!details.contains(QStringLiteral(".quillmere/")), qPrintable(details));
+        QVERIFY(!details.contains(QStringLiteral("phase")));
+        QCOMPARE(w.status.detailsText->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QVERIFY(w.status.detailsButton->isVisibleTo(&w.view));
+    }
+
+    // A missing php is reported as a failure to compress, which is where
+    // php is needed, not as a failure to copy.
+    void missingPhpFailsTheWriting()
+    {
+        ScopedEnvironment path("PATH", "/nonexistent");
+        m_home.writeFile("items/a.txt", "a");
+        JobQueue jobs(JobQueue::archiveJobs({}));
+        QSignalSpy finished(&jobs, &JobQueue::jobFinished);
+        jobs.enqueue({m_home.path() + "/items/a.txt"}, m_home.path() + "/items", SettingStatus());
+        QTRY_COMPARE(finished.count(), 1);
+        const JobOutcome outcome = finished.at(0).at(0).value<JobOutcome>();
+        QCOMPARE(outcome.cause, FailureCause::WriterMissing);
+        QCOMPARE(outcome.failedIn, JobPhase::Writing);
+        QVERIFY(JobStatusText::technicalDetail(outcome).startsWith(QStringLiteral("失敗した段階: 圧縮\n")));
+    }
+
+    void barCoversTheWholeJobAndNeverGoesBack_data()
+    {
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("plain") << false;
+        QTest::newRow("encrypted") << true;
+    }
+    // Each phase starts where the last one ended; a plain job delivers
+    // twice (the move before the check, the name after it). Values told
+    // late or out of order do not move the bar back.
+    void barCoversTheWholeJobAndNeverGoesBack()
+    {
+        QFETCH(bool, encrypted);
+        Window w;
+        FakeJob& job = w.start();
+        QSignalSpy bar(w.status.progressBar, &QProgressBar::valueChanged);
+        const std::vector<JobPhase> phases = encrypted
+            ? std::vector{JobPhase::Copying, JobPhase::Writing, JobPhase::Encrypting, JobPhase::Verifying, JobPhase::Delivering}
+            : std::vector{JobPhase::Copying, JobPhase::Writing, JobPhase::Delivering, JobPhase::Verifying, JobPhase::Delivering};
+        std::vector<int> atPhaseStart;
+        for (JobPhase phase : phases) {
+            job.enter(phase, encrypted);
+            atPhaseStart.push_back(w.status.progressBar->value());
+            QCOMPARE(w.status.phaseLabel->text(), JobStatusText::phase(phase));
+            for (double fraction : {0.3, 0.2, 0.7, 1.0})
+                job.tell(phase, fraction, encrypted);
+            job.tell(JobPhase::Copying, 0.1, encrypted); // a late word from an earlier phase
+        }
+        const std::vector<int> values = barValues(bar);
+        QVERIFY(std::is_sorted(values.begin(), values.end()));
+        QVERIFY(std::is_sorted(atPhaseStart.begin(), atPhaseStart.end()));
+        // Compressing is most of the work; the bar is nearly full at the end.
+        QVERIFY2(atPhaseStart[2] - atPhaseStart[1] >= 50, qPrintable(QString::number(atPhaseStart[2])));
+        QVERIFY(w.status.progressBar->value() >= 98);
+        emit job.finished(JobOutcome::delivered("/data/archive.zip", encrypted));
+        QCOMPARE(w.status.progressBar->value(), 100);
+    }
+
+    // While compressing the window names the item, by the user's own path.
+    void itemBeingCompressedIsNamed()
+    {
+        Window w;
+        FakeJob& job = w.start();
+        job.enter(JobPhase::Writing, false);
+        job.tell(JobPhase::Writing, 0.4, false, "資料/a:b.txt");
+        QCOMPARE(w.status.itemLabel->accessibleName(), QStringLiteral("圧縮中の項目: 資料/a:b.txt"));
+        QCOMPARE(w.status.itemLabel->toolTip(), QStringLiteral("圧縮中の項目: 資料/a:b.txt"));
+        job.enter(JobPhase::Verifying, false);
+        QCOMPARE(w.status.itemLabel->accessibleName(), QString());
+    }
+
+    // The time left appears once a few percent are done and two seconds
+    // have passed, and follows the pace so far.
+    void timeLeftFollowsThePace()
+    {
+        JobProgressMeter meter;
+        const auto start = JobProgressMeter::Clock::time_point();
+        meter.update({JobPhase::Copying, 0, {}, false}, start);
+        const double copying = JobProgressMeter::share(false, 0);
+        const auto writingHalf = [&](double fraction) {
+            return JobProgress{JobPhase::Writing, fraction, {}, false};
+        };
+        meter.update(writingHalf(0.5), start + 1s);
+        QCOMPARE(meter.timeLeft(start + 1s), std::nullopt); // too early
+        meter.update(writingHalf(0.5), start + 10s);
+        const double done = copying + JobProgressMeter::share(false, 1) * 0.5;
+        const auto left = meter.timeLeft(start + 10s);
+        QVERIFY(left.has_value());
+        QCOMPARE(left->count(), static_cast<long long>(std::ceil(10 * (1 - done) / done)));
+        // A new job starts from nothing.
+        meter.restart();
+        QCOMPARE(meter.percent(), 0);
+        QCOMPARE(meter.timeLeft(start + 20s), std::nullopt);
+    }
+
+    void timeLeftIsRounded_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("a moment") << 4 << QStringLiteral("残りわずか");
+        QTest::newRow("seconds") << 7 << QStringLiteral("残り約 7 秒");
+        QTest::newRow("seconds, to tens") << 31 << QStringLiteral("残り約 40 秒");
+        QTest::newRow("minutes, up") << 61 << QStringLiteral("残り約 2 分");
+        QTest::newRow("hours") << 3 * 3600 + 5 * 60 << QStringLiteral("残り約 3 時間 5 分");
+    }
+    void timeLeftIsRounded()
+    {
+        QFETCH(int, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(JobProgressText::timeLeft(std::chrono::seconds(seconds)), text);
+    }
+
+    // Each label's message is its accessible name, its description says
+    // which message it is; the buttons keep their names. (That each change
+    // is told to the accessibility bus is tested in tst_AccessibleWindow.)
+    void messagesAreAccessibleNames()
+    {
+        Window w;
+        QCOMPARE(w.status.readyLabel->accessibleName(), JobStatusText::ready());
+        QCOMPARE(w.status.readyLabel->accessibleDescription(), QStringLiteral("状況"));
+        FakeJob& job = w.start();
+        job.enter(JobPhase::Writing, true);
+        QCOMPARE(w.status.phaseLabel->accessibleName(), QStringLiteral("圧縮中"));
+        job.enter(JobPhase::Encrypting, true);
+        QCOMPARE(w.status.phaseLabel->accessibleName(), QStringLiteral("暗号化中"));
+        QCOMPARE(w.status.phaseLabel->accessibleDescription(), QStringLiteral("処理の段階"));
+        w.start();
+        QCOMPARE(w.status.waitingLabel->accessibleName(), QStringLiteral("待機中: 1 件"));
+        QCOMPARE(w.status.waitingLabel->accessibleDescription(), QStringLiteral("待機中の件数"));
+
+        emit job.finished(JobOutcome::failed(JobPhase::Copying, "none of the items could be read",
+                                             FailureCause::NothingToArchive));
+        QCOMPARE(w.status.headlineLabel->accessibleName(),
+                 QStringLiteral("アーカイブに入れられる項目がありませんでした\n"
+                                "項目がまだその場所にあり、読み取りが許されているかを確かめてください。"));
+        QCOMPARE(w.status.headlineLabel->accessibleDescription(), QStringLiteral("結果"));
+        QCOMPARE(w.status.remedyLabel->accessibleDescription(), QStringLiteral("結果の説明"));
+        QCOMPARE(w.status.cancelButton->accessibleName(), QStringLiteral("キャンセル"));
+        QCOMPARE(w.status.showButton->accessibleName(), QStringLiteral("ファイルマネージャで表示"));
+    }
+
+    // A real encrypted job of a few megabytes through php, zipcloak and the
+    // check: the bar only grows, passes through every phase and ends full.
+    void realEncryptedJobNeverGoesBack()
+    {
+        std::mt19937 random(24);
+        std::string noise(6 << 20, '\0');
+        for (char& byte : noise)
+            byte = static_cast<char>(random());
+        for (int i = 0; i < 4; ++i)
+            m_home.writeFile("real/資料/part" + std::to_string(i) + ".bin", noise.substr(i * 1024));
+        m_home.writeFile("real/資料/a:b.txt", "renamed");
+        JobQueue jobs(JobQueue::archiveJobs({}));
+        ViewController window(jobs);
+        QSignalSpy bar(window.jobStatusView->progressBar, &QProgressBar::valueChanged);
+        QSignalSpy told(&jobs, &JobQueue::progressChanged);
+        QSignalSpy finished(&jobs, &JobQueue::jobFinished);
+        jobs.enqueue({m_home.path() + "/real/資料"}, m_home.path() + "/real", {true, "secret-24", false});
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 120000);
+        const JobOutcome outcome = finished.at(0).at(0).value<JobOutcome>();
+        QVERIFY2(outcome.kind == JobOutcome::Kind::Delivered, outcome.description.c_str());
+
+        const std::vector<int> values = barValues(bar);
+        QVERIFY(std::is_sorted(values.begin(), values.end()));
+        QCOMPARE(values.back(), 100);
+        std::set<JobPhase> phases;
+        for (const QList<QVariant>& progress : told) {
+            const JobProgress step = progress.at(0).value<JobProgress>();
+            QVERIFY(step.encrypted);
+            QVERIFY(step.fraction >= 0 && step.fraction <= 1);
+            // Items are told by the user's names.
+            QVERIFY2(step.item.empty() || step.item.rfind("資料/", 0) == 0, step.item.c_str());
+            phases.insert(step.phase);
+        }
+        QCOMPARE(phases, (std::set{JobPhase::Copying, JobPhase::Writing, JobPhase::Encrypting, JobPhase::Verifying,
+                                   JobPhase::Delivering}));
+        QVERIFY(window.jobStatusView->remedyLabel->text().contains(QStringLiteral("1 個の名前を変えました")));
+    }
+};
+
+QTEST_MAIN(TestJobPresentation)
+#include "tst_JobPresentation.moc"
