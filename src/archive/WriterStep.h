@@ -38,6 +38,9 @@ public:
 
     // The environment the writer runs with besides the application's.
     static std::vector<std::string> environment();
+    // Whether php runs and has its archive library. Runs php: call it off
+    // the window's thread.
+    static bool phpCanWriteArchives();
 
 signals:
     void progressChanged(int percent);
@@ -57,9 +60,6 @@ private:
     // archive library.
     void fail(const std::string& description);
     void emitFailure(const std::string& description, FailureCause cause);
-    // Runs php: call it off the window's thread.
-    static bool phpCanWriteArchives();
-
     WorkFolders m_folders;
     QTimer m_poll;
     QFileSystemWatcher m_outputWatch;
