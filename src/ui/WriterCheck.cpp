@@ -1,0 +1,54 @@
+#include "WriterCheck.h"
+
+#include "Log.h"
+#include "LogPrefix.h"
+#include "WriterStep.h"
+
+#include <QFutureWatcher>
+#include <QStandardPaths>
+#include <QtConcurrent>
+
+namespace {
+
+struct Answer {
+    bool canWrite = false;
+    bool phpFound = false;
+};
+
+const char* const kInstall = "端末で「sudo apt install php-cli php-zip」を実行してインストールしてください。";
+
+} // namespace
+
+WriterCheck::WriterCheck(QObject* parent)
+    : QObject(parent)
+{
+}
+
+void WriterCheck::start()
+{
+    // Starting php takes as long as php needs: not on the window's thread.
+    auto* watcher = new QFutureWatcher<Answer>(this);
+    connect(watcher, &QFutureWatcher<Answer>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const Answer answer = watcher->result();
+        const QString problem = problemText(answer.canWrite, answer.phpFound);
+        if (!problem.isEmpty())
+            Log::line(LogPrefix::kWriter + std::string(answer.phpFound ? "php has no ZipArchive" : "php is not installed"));
+        emit checked(problem);
+    });
+    watcher->setFuture(QtConcurrent::run([] {
+        Answer answer;
+        answer.canWrite = WriterStep::phpCanWriteArchives();
+        answer.phpFound = answer.canWrite || !QStandardPaths::findExecutable(QStringLiteral("php")).isEmpty();
+        return answer;
+    }));
+}
+
+QString WriterCheck::problemText(bool canWrite, bool phpFound)
+{
+    if (canWrite)
+        return {};
+    if (!phpFound)
+        return QStringLiteral("PHP がインストールされていないため、アーカイブを作成できません。") + QString::fromUtf8(kInstall);
+    return QStringLiteral("PHP の ZIP 拡張（php-zip）がないため、アーカイブを作成できません。") + QString::fromUtf8(kInstall);
+}
