@@ -118,7 +118,7 @@ QLayout* WindowLayout::buildPasswordRow(ViewController& view)
     row->addWidget(view.showPasswordButton);
     row->addWidget(view.copyPasswordButton);
     row->addWidget(view.randomButton);
-    row->addStretch(0);
+    row->addStretch(1);
     return row;
 }
 
@@ -199,14 +199,16 @@ void WindowLayout::setAccessibility(ViewController& view)
 void WindowLayout::fitToScreen(ViewController& view)
 {
     QWidget* content = view.scrollArea->widget();
-    const int scrollBar = view.scrollArea->verticalScrollBar()->sizeHint().width();
-    const int width = std::max(kPreferredWidth, content->minimumSizeHint().width()) + scrollBar;
-    const int height = content->hasHeightForWidth() ? content->heightForWidth(width - scrollBar)
-                                                    : content->sizeHint().height();
+    content->layout()->activate();
+    const int width = std::max(kPreferredWidth, content->minimumSizeHint().width());
+    // Wrapped notes grow taller as the window gets narrower.
+    const int height = std::max(content->layout()->totalHeightForWidth(width), content->minimumSizeHint().height());
     QSize wanted(width, height);
     if (const QScreen* screen = view.screen()) {
         // The title bar and the borders need room too.
         const QSize room = screen->availableGeometry().size() * 9 / 10;
+        if (height > room.height())
+            wanted.rwidth() += view.scrollArea->verticalScrollBar()->sizeHint().width();
         wanted = wanted.boundedTo(room);
     }
     view.resize(wanted);

@@ -15,7 +15,8 @@ struct Answer {
     bool phpFound = false;
 };
 
-const char* const kInstall = "端末で「sudo apt install php-cli php-zip」を実行してインストールしてください。";
+// The command on a line of its own, so that it is not broken where it wraps.
+const char* const kInstall = "端末で次のコマンドを実行してインストールしてください:\nsudo apt install php-cli php-zip";
 
 } // namespace
 
