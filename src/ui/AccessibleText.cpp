@@ -1,6 +1,5 @@
 #include "AccessibleText.h"
 
-#include <QAccessible>
 #include <QLabel>
 
 void AccessibleText::showMessage(QLabel* label, const QString& text, const QString& role)
@@ -14,16 +13,14 @@ void AccessibleText::rename(QWidget* widget, const QString& name)
 {
     if (widget->accessibleName() == name)
         return;
+    // Qt announces the new name itself.
     widget->setAccessibleName(name);
-    QAccessibleEvent event(widget, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
 }
 
 void AccessibleText::describe(QWidget* widget, const QString& description)
 {
     if (widget->accessibleDescription() == description)
         return;
+    // Qt announces the new description itself.
     widget->setAccessibleDescription(description);
-    QAccessibleEvent event(widget, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&event);
 }
