@@ -55,11 +55,17 @@ void JobPresenter::onQueueChanged()
 
 void JobPresenter::onJobFinished(const JobOutcome& outcome)
 {
+    // A refused password ends a job that never ran, while another may run.
+    const bool refused = outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
+    const std::string item = refused ? m_offered : m_runningName;
     m_view.jobStatusView->showOutcome(outcome, PasswordRule::check(m_view.passwordTextField->text().toStdString()));
-    m_showsPasswordRefusal = outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
+    m_showsPasswordRefusal = refused;
     if (!isWindowInFront())
-        notify(outcome);
-    m_runningName.clear();
+        notify(outcome, item);
+    if (refused)
+        m_offered.clear();
+    else
+        m_runningName.clear();
 }
 
 void JobPresenter::onPasswordChanged()
@@ -76,7 +82,7 @@ void JobPresenter::onPasswordChanged()
         status.pages->setCurrentWidget(status.readyLabel->parentWidget());
 }
 
-void JobPresenter::notify(const JobOutcome& outcome)
+void JobPresenter::notify(const JobOutcome& outcome, const std::string& item)
 {
     // A cancelled chooser or a stop were the user's own doing, in the window.
     if (!m_services.notify || outcome.kind == JobOutcome::Kind::Cancelled
@@ -91,9 +97,9 @@ void JobPresenter::notify(const JobOutcome& outcome)
         m_services.notify(notification);
         return;
     }
-    if (!m_runningName.empty())
+    if (!item.empty())
         notification.text = QStringLiteral("対象: %1\n%2")
-                                .arg(QFile::decodeName(QByteArray::fromStdString(m_runningName)), notification.text).trimmed();
+                                .arg(QFile::decodeName(QByteArray::fromStdString(item)), notification.text).trimmed();
     // The window tells the whole story: the action brings it with its details open.
     notification.actionLabel = QStringLiteral("詳細");
     notification.action = [view = QPointer<ViewController>(&m_view)] {

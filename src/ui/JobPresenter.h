@@ -34,7 +34,8 @@ public:
 private:
     void onQueueChanged();
     void onJobFinished(const JobOutcome& outcome);
-    void notify(const JobOutcome& outcome);
+    // item names the job by its first item; empty when not known.
+    void notify(const JobOutcome& outcome, const std::string& item);
     void startUpdateCheck();
     bool isWindowInFront() const;
 

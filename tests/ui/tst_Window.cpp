@@ -500,14 +500,19 @@ private slots:
         data.setUrls({QUrl::fromLocalFile("/data/見積書.txt")});
         w.view.onDrop(&data);
         w.start("提案書.txt"); // waits
+        // Refused at once for its password, while the first job runs.
+        w.view.encryptCheckBox->click();
+        data.setUrls({QUrl::fromLocalFile("/data/契約書.txt")});
+        w.view.onDrop(&data);
         emit w.running().finished(
             JobOutcome::failed(JobPhase::Writing, "php: command not found", FailureCause::WriterMissing));
         emit w.running().finished(JobOutcome::failed(JobPhase::Copying, "no space", FailureCause::WorkFolderFull));
-        QCOMPARE(w.notified.size(), size_t(2));
-        QVERIFY(w.notified[0].text.contains(QStringLiteral("見積書.txt")));
-        QVERIFY(w.notified[1].text.contains(QStringLiteral("提案書.txt")));
-        QCOMPARE(w.notified[1].actionLabel, QStringLiteral("詳細"));
-        w.notified[1].action();
+        QCOMPARE(w.notified.size(), size_t(3));
+        QVERIFY(w.notified[0].text.contains(QStringLiteral("契約書.txt")));
+        QVERIFY(w.notified[1].text.contains(QStringLiteral("見積書.txt")));
+        QVERIFY(w.notified[2].text.contains(QStringLiteral("提案書.txt")));
+        QCOMPARE(w.notified[2].actionLabel, QStringLiteral("詳細"));
+        w.notified[2].action();
         QVERIFY(w.view.isVisible());
         QVERIFY(w.status.detailsButton->isChecked());
     }
