@@ -45,6 +45,8 @@ void WindowLayout::build(ViewController& view)
     view.scrollArea->setWidgetResizable(true);
     view.scrollArea->setFrameShape(QFrame::NoFrame);
     view.scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Tab goes from control to control; the scroll area follows the focus.
+    view.scrollArea->setFocusPolicy(Qt::NoFocus);
     auto* layout = new QVBoxLayout(&view);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view.scrollArea);

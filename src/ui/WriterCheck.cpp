@@ -39,8 +39,8 @@ void WriterCheck::start()
     });
     watcher->setFuture(QtConcurrent::run([] {
         Answer answer;
-        answer.canWrite = WriterStep::phpCanWriteArchives();
-        answer.phpFound = answer.canWrite || !QStandardPaths::findExecutable(QStringLiteral("php")).isEmpty();
+        answer.phpFound = !QStandardPaths::findExecutable(QStringLiteral("php")).isEmpty();
+        answer.canWrite = answer.phpFound && WriterStep::phpCanWriteArchives();
         return answer;
     }));
 }

@@ -142,6 +142,32 @@ private slots:
         QCOMPARE(unreachable, QStringList());
         QCOMPARE(cutOff, QStringList());
     }
+
+    // Tab reaches every control, and the one with the focus is in view.
+    void tabBringsEachControlIntoView()
+    {
+        JobQueue jobs([] { return new IdleJob; });
+        ViewController view(jobs);
+        view.encryptCheckBox->click();
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.chooseFilesButton->setFocus();
+        QWidget* viewport = view.scrollArea->viewport();
+        QStringList hidden;
+        QList<QWidget*> visited;
+        for (int step = 0; step < 40 && !visited.contains(QApplication::focusWidget()); ++step) {
+            QWidget* focused = QApplication::focusWidget();
+            visited << focused;
+            const QRect shown(focused->mapTo(viewport, QPoint(0, 0)), focused->size());
+            if (!viewport->rect().contains(shown))
+                hidden << focused->accessibleName();
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(hidden, QStringList());
+        QVERIFY(visited.contains(view.nameAfterItemsCheckBox));
+        QVERIFY(visited.contains(view.aboutButton));
+        QVERIFY(!visited.contains(view.scrollArea));
+    }
 };
 
 int main(int argc, char* argv[])
