@@ -40,6 +40,9 @@ public:
 
     // The environment the writer runs with besides the application's.
     static std::vector<std::string> environment();
+    // Whether php runs and has its archive library. Runs php: call it off
+    // the window's thread.
+    static bool phpCanWriteArchives();
 
 signals:
     // fraction of the staged bytes read, 0 to 1; item the file being read,
@@ -71,9 +74,6 @@ private:
     // archive library.
     void fail(const std::string& description);
     void emitFailure(const std::string& description, FailureCause cause);
-    // Runs php: call it off the window's thread.
-    static bool phpCanWriteArchives();
-
     WorkFolders m_folders;
     QTimer m_poll;
     QFileSystemWatcher m_outputWatch;

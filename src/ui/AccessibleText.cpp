@@ -6,16 +6,27 @@
 
 void AccessibleText::setName(QWidget* widget, const QString& name)
 {
-    if (widget->accessibleName() == name)
-        return;
-    // QWidget tells the change to the accessibility bus itself.
-    widget->setAccessibleName(name);
+    if (widget->accessibleName() != name)
+        widget->setAccessibleName(name);
+}
+
+void AccessibleText::describe(QWidget* widget, const QString& description)
+{
+    if (widget->accessibleDescription() != description)
+        widget->setAccessibleDescription(description);
 }
 
 void AccessibleText::setMessage(QLabel* label, const QString& text)
 {
     label->setText(text);
     setName(label, text);
+}
+
+void AccessibleText::showMessage(QLabel* label, const QString& text, const QString& role)
+{
+    label->setText(text);
+    describe(label, role);
+    setName(label, text.isEmpty() ? role : text);
 }
 
 void AccessibleText::announce(QWidget* widget)

@@ -1,5 +1,7 @@
 #include "DialogFolderChooser.h"
 
+#include "ItemChooser.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -12,7 +14,12 @@ DialogFolderChooser::DialogFolderChooser(QWidget* parentWindow)
 
 void DialogFolderChooser::chooseFolder(FolderChosen done)
 {
-    QFileDialog* dialog = makeDialog();
+    chooseFolderIn({}, std::move(done));
+}
+
+void DialogFolderChooser::chooseFolderIn(const std::string& startFolder, FolderChosen done)
+{
+    QFileDialog* dialog = makeDialog(ItemChooser::startingFolder(startFolder));
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
         dialog->deleteLater();
         if (result != QDialog::Accepted) {
@@ -25,9 +32,9 @@ void DialogFolderChooser::chooseFolder(FolderChosen done)
     dialog->open();
 }
 
-QFileDialog* DialogFolderChooser::makeDialog() const
+QFileDialog* DialogFolderChooser::makeDialog(const QString& startFolder) const
 {
-    auto* dialog = new QFileDialog(m_parentWindow, QStringLiteral("保存先を選択"), QDir::homePath());
+    auto* dialog = new QFileDialog(m_parentWindow, QStringLiteral("保存先を選択"), startFolder);
     dialog->setObjectName(QStringLiteral("folderChooser"));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::Directory);

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <string>
+
 class QFileDialog;
 
 // The destination folder chooser: Qt's own file dialog, folders only, one
@@ -17,10 +19,14 @@ public:
     // since the window is made after the job queue that uses the chooser.
     void setParentWindow(QWidget* parentWindow) { m_parentWindow = parentWindow; }
 
+    // Starts in the home folder.
     void chooseFolder(FolderChosen done);
+    // Starts in startFolder, the folder of the items, where the archive
+    // would otherwise go; in the home folder when that is gone.
+    void chooseFolderIn(const std::string& startFolder, FolderChosen done);
 
 private:
-    QFileDialog* makeDialog() const;
+    QFileDialog* makeDialog(const QString& startFolder) const;
     static void removeFolderCreation(QFileDialog& dialog);
 
     QPointer<QWidget> m_parentWindow;

@@ -18,6 +18,34 @@ FileDragDropTopLayerView::FileDragDropTopLayerView(QWidget* parent)
     setAccessibleName(QStringLiteral("ファイルのドロップ先"));
 }
 
+void FileDragDropTopLayerView::coverWindow(QWidget* window)
+{
+    window->setAcceptDrops(true);
+    window->installEventFilter(this);
+}
+
+bool FileDragDropTopLayerView::eventFilter(QObject* watched, QEvent* event)
+{
+    // Qt hands a drag over a widget that takes none to the nearest one up
+    // that does: the window. The same steps follow as over this view.
+    switch (event->type()) {
+    case QEvent::DragEnter:
+        dragEnterEvent(static_cast<QDragEnterEvent*>(event));
+        return true;
+    case QEvent::DragMove:
+        dragMoveEvent(static_cast<QDragMoveEvent*>(event));
+        return true;
+    case QEvent::DragLeave:
+        dragLeaveEvent(static_cast<QDragLeaveEvent*>(event));
+        return true;
+    case QEvent::Drop:
+        dropEvent(static_cast<QDropEvent*>(event));
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
 bool FileDragDropTopLayerView::acceptAsCopy(QDropEvent* event)
 {
     if (!DroppedItems::areLocalFiles(event->mimeData())) {

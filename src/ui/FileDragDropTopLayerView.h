@@ -18,6 +18,13 @@ public:
     void setDelegate(DragAndDropDelegate* delegate) { m_delegate = delegate; }
     DragAndDropDelegate* delegate() const { return m_delegate; }
 
+    // Takes the drags over the rest of window as well, as if they were
+    // over this view: a drop on a button or a note is not lost.
+    void coverWindow(QWidget* window);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;

@@ -3,27 +3,36 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 
-void ItemChooser::chooseFiles(QWidget* window, Chosen chosen)
+void ItemChooser::chooseFiles(QWidget* window, const std::string& startFolder, Chosen chosen)
 {
-    QFileDialog* dialog = makeDialog(window, QStringLiteral("アーカイブに入れるファイルを選択"));
+    QFileDialog* dialog = makeDialog(window, QStringLiteral("アーカイブに入れるファイルを選択"), startFolder);
     dialog->setObjectName(QStringLiteral("fileChooser"));
     dialog->setFileMode(QFileDialog::ExistingFiles);
     openWith(dialog, std::move(chosen));
 }
 
-void ItemChooser::chooseFolder(QWidget* window, Chosen chosen)
+void ItemChooser::chooseFolder(QWidget* window, const std::string& startFolder, Chosen chosen)
 {
-    QFileDialog* dialog = makeDialog(window, QStringLiteral("アーカイブに入れるフォルダを選択"));
+    QFileDialog* dialog = makeDialog(window, QStringLiteral("アーカイブに入れるフォルダを選択"), startFolder);
     dialog->setObjectName(QStringLiteral("folderItemChooser"));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     openWith(dialog, std::move(chosen));
 }
 
-QFileDialog* ItemChooser::makeDialog(QWidget* window, const QString& title)
+QString ItemChooser::startingFolder(const std::string& startFolder)
 {
-    auto* dialog = new QFileDialog(window, title, QDir::homePath());
+    const QString folder = QFile::decodeName(QByteArray::fromStdString(startFolder));
+    if (startFolder.empty() || !QFileInfo(folder).isDir())
+        return QDir::homePath();
+    return folder;
+}
+
+QFileDialog* ItemChooser::makeDialog(QWidget* window, const QString& title, const std::string& startFolder)
+{
+    auto* dialog = new QFileDialog(window, title, startingFolder(startFolder));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // Qt's own dialog, translated with the rest of Qt's texts; the items
     // are only read, so no folder is made from here.

@@ -12,15 +12,18 @@ class QFileDialog;
 // Qt's own file dialog for picking what to archive, without dragging:
 // several files, or one folder. Shown without blocking; chosen() gets the
 // absolute paths as the file system's bytes, and is not called when the
-// user cancels.
+// user cancels. They start in startFolder, or in the home folder when it is
+// empty or gone.
 class ItemChooser {
 public:
     using Chosen = std::function<void(const std::vector<std::string>& paths)>;
 
-    static void chooseFiles(QWidget* window, Chosen chosen);
-    static void chooseFolder(QWidget* window, Chosen chosen);
+    static void chooseFiles(QWidget* window, const std::string& startFolder, Chosen chosen);
+    static void chooseFolder(QWidget* window, const std::string& startFolder, Chosen chosen);
+    // startFolder as the dialog's folder, or the home folder.
+    static QString startingFolder(const std::string& startFolder);
 
 private:
-    static QFileDialog* makeDialog(QWidget* window, const QString& title);
+    static QFileDialog* makeDialog(QWidget* window, const QString& title, const std::string& startFolder);
     static void openWith(QFileDialog* dialog, Chosen chosen);
 };

@@ -1,41 +1,38 @@
 #include "ViewController.h"
 
 #include "AboutBox.h"
+#include "AccessibleText.h"
+#include "CopyFeedback.h"
 #include "DroppedItems.h"
 #include "FileDragDropTopLayerView.h"
-#include "FileManager.h"
-#include "PathText.h"
 #include "ItemChooser.h"
+#include "JobPresenter.h"
 #include "JobQueue.h"
-#include "JobStatusText.h"
 #include "JobStatusView.h"
 #include "Log.h"
 #include "LogPrefix.h"
-#include "PasswordRule.h"
+#include "PasswordNotes.h"
+#include "PathText.h"
 #include "PictureView.h"
+#include "StoredOptions.h"
 #include "Util.h"
+#include "WindowLayout.h"
+#include "WriterCheck.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QFrame>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
-#include <QTimer>
-#include <QVBoxLayout>
 
 namespace {
 
 const int kRandomPasswordLength = 16;
-// Wide enough for an 80-character password to scroll comfortably, narrow
-// enough not to stretch across a wide window.
-const int kPasswordFieldWidth = 190;
 const QString kIdlePicture = QStringLiteral("drop");
 const QString kActivePicture = QStringLiteral("drop_active");
 
@@ -53,156 +50,36 @@ ViewController::ViewController(JobQueue& jobs, ViewServices services, QWidget* p
     , copyPasswordButton(new QPushButton(QStringLiteral("コピー"), this))
     , randomButton(new QPushButton(QStringLiteral("自動生成"), this))
     , passwordNoteLabel(new QLabel(this))
+    , passwordStorageLabel(new QLabel(this))
+    , receiverHintLabel(new QLabel(this))
     , selectDirCheckBox(new QCheckBox(QStringLiteral("保存先を選択する"), this))
+    , nameAfterItemsCheckBox(new QCheckBox(QStringLiteral("項目の名前を付ける"), this))
     , jobStatusView(new JobStatusView(jobs, this))
     , aboutButton(new QPushButton(QStringLiteral("バージョン情報"), this))
+    , scrollArea(new QScrollArea(this))
     , m_jobs(jobs)
     , m_services(std::move(services))
+    , m_options(new StoredOptions(m_services, [this] { return currentSettingStatus(); }, this))
+    , m_presenter(new JobPresenter(*this, jobs, m_services))
+    , m_writerCheck(new WriterCheck(this))
+    , m_notes(std::make_unique<PasswordNotes>(passwordNoteLabel, passwordStorageLabel, receiverHintLabel))
 {
-    buildLayout();
-    setAccessibility();
+    WindowLayout::build(*this);
+    WindowLayout::setAccessibility(*this);
+    m_copyFeedback = new CopyFeedback(copyPasswordButton);
+    // Files dropped on a button or a note are not lost: the whole window
+    // takes drops through the drop layer.
+    fileDragDropTopLayerView->coverWindow(this);
     viewDidLoad();
     // Connected after loading, so that the loaded values are not stored
     // back as changes.
     connectActions();
+    connectOptions();
     connectShortcuts();
+    WindowLayout::fitToScreen(*this);
 }
 
 ViewController::~ViewController() = default;
-
-// ---- layout
-
-void ViewController::buildLayout()
-{
-    setWindowTitle(QStringLiteral("Quillmere"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/quillmere.svg")));
-    imageView->setImageNamed(kIdlePicture);
-    imageView->setCaption(QStringLiteral("ここにファイルやフォルダをドロップ"));
-
-    auto* separator = new QFrame(this);
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Sunken);
-    aboutButton->setFlat(true);
-    auto* aboutRow = new QHBoxLayout;
-    aboutRow->addStretch(1);
-    aboutRow->addWidget(aboutButton);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 16, 20, 8);
-    layout->setSpacing(10);
-    layout->addWidget(buildDropArea(), 1);
-    layout->addLayout(buildChooseRow());
-    layout->addLayout(buildOptions());
-    layout->addWidget(separator);
-    layout->addWidget(jobStatusView);
-    layout->addLayout(aboutRow);
-    // No fixed minimum: the layout's own grows the window when the details
-    // or the waiting list open, instead of squeezing them.
-    resize(580, 660);
-}
-
-QWidget* ViewController::buildDropArea()
-{
-    // The drop layer lies over the picture, in the same cell, on top of it.
-    auto* area = new QWidget(this);
-    auto* grid = new QGridLayout(area);
-    grid->setContentsMargins(0, 0, 0, 0);
-    imageView->setParent(area);
-    fileDragDropTopLayerView->setParent(area);
-    grid->addWidget(imageView, 0, 0);
-    grid->addWidget(fileDragDropTopLayerView, 0, 0);
-    fileDragDropTopLayerView->raise();
-    return area;
-}
-
-QLayout* ViewController::buildChooseRow()
-{
-    chooseFilesButton->setToolTip(QStringLiteral("ファイルを選んでアーカイブを作成します（Ctrl+O）"));
-    chooseFolderButton->setToolTip(QStringLiteral("フォルダを選んでアーカイブを作成します"));
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    row->addWidget(chooseFilesButton);
-    row->addWidget(chooseFolderButton);
-    row->addStretch(1);
-    return row;
-}
-
-QLayout* ViewController::buildPasswordRow()
-{
-    auto* passwordLabel = new QLabel(QStringLiteral("パスワード"), this);
-    passwordLabel->setBuddy(passwordTextField);
-    passwordTextField->setPlaceholderText(QStringLiteral("パスワードを入力"));
-    passwordTextField->setEchoMode(QLineEdit::Password);
-    passwordTextField->setFixedWidth(kPasswordFieldWidth);
-    showPasswordButton->setCheckable(true);
-    randomButton->setToolTip(QStringLiteral("16 文字のランダムなパスワードを入れます"));
-    copyPasswordButton->setToolTip(QStringLiteral("パスワードをクリップボードにコピーします"));
-    showPasswordButton->setToolTip(QStringLiteral("パスワードの表示と非表示を切り替えます"));
-
-    auto* row = new QHBoxLayout;
-    row->addWidget(passwordLabel);
-    row->addWidget(passwordTextField);
-    row->addWidget(showPasswordButton);
-    row->addWidget(copyPasswordButton);
-    row->addWidget(randomButton);
-    row->addStretch(1);
-    return row;
-}
-
-QLayout* ViewController::buildOptions()
-{
-    passwordNoteLabel->setTextFormat(Qt::PlainText);
-    passwordNoteLabel->setWordWrap(true);
-    // Two lines are always kept for the note, so that it appearing and
-    // going does not move the rest of the window.
-    passwordNoteLabel->setMinimumHeight(2 * passwordNoteLabel->fontMetrics().lineSpacing());
-    passwordNoteLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    selectDirCheckBox->setToolTip(QStringLiteral("オフのときは、最初の項目と同じフォルダに保存します"));
-
-    // The password rows are indented under their checkbox: they belong to it.
-    auto* passwordRows = new QVBoxLayout;
-    passwordRows->setContentsMargins(24, 0, 0, 0);
-    passwordRows->setSpacing(2);
-    passwordRows->addLayout(buildPasswordRow());
-    passwordRows->addWidget(passwordNoteLabel);
-
-    auto* options = new QVBoxLayout;
-    options->setSpacing(6);
-    options->addWidget(encryptCheckBox);
-    options->addLayout(passwordRows);
-    options->addWidget(selectDirCheckBox);
-    return options;
-}
-
-void ViewController::setAccessibility()
-{
-    imageView->setAccessibleName(QStringLiteral("ドロップ領域"));
-    chooseFilesButton->setAccessibleName(QStringLiteral("ファイルを選択"));
-    chooseFilesButton->setAccessibleDescription(chooseFilesButton->toolTip());
-    chooseFolderButton->setAccessibleName(QStringLiteral("フォルダを選択"));
-    chooseFolderButton->setAccessibleDescription(chooseFolderButton->toolTip());
-    encryptCheckBox->setAccessibleName(QStringLiteral("パスワードで暗号化する"));
-    passwordTextField->setAccessibleName(QStringLiteral("パスワード"));
-    passwordTextField->setAccessibleDescription(QStringLiteral("暗号化に使うパスワード"));
-    showPasswordButton->setAccessibleName(QStringLiteral("パスワードを表示"));
-    showPasswordButton->setAccessibleDescription(showPasswordButton->toolTip());
-    copyPasswordButton->setAccessibleName(QStringLiteral("パスワードをコピー"));
-    copyPasswordButton->setAccessibleDescription(copyPasswordButton->toolTip());
-    randomButton->setAccessibleName(QStringLiteral("パスワードを自動生成"));
-    randomButton->setAccessibleDescription(randomButton->toolTip());
-    passwordNoteLabel->setAccessibleName(QStringLiteral("パスワードについての注意"));
-    selectDirCheckBox->setAccessibleName(QStringLiteral("保存先を選択する"));
-    selectDirCheckBox->setAccessibleDescription(selectDirCheckBox->toolTip());
-    aboutButton->setAccessibleName(QStringLiteral("バージョン情報"));
-
-    setTabOrder(chooseFilesButton, chooseFolderButton);
-    setTabOrder(chooseFolderButton, encryptCheckBox);
-    setTabOrder(encryptCheckBox, passwordTextField);
-    setTabOrder(passwordTextField, showPasswordButton);
-    setTabOrder(showPasswordButton, copyPasswordButton);
-    setTabOrder(copyPasswordButton, randomButton);
-    setTabOrder(randomButton, selectDirCheckBox);
-}
 
 void ViewController::connectActions()
 {
@@ -211,25 +88,35 @@ void ViewController::connectActions()
     connect(showPasswordButton, &QPushButton::toggled, this, [this](bool shown) {
         passwordTextField->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
         showPasswordButton->setText(shown ? QStringLiteral("隠す") : QStringLiteral("表示"));
+        AccessibleText::setName(showPasswordButton, shown ? QStringLiteral("パスワードを隠す")
+                                                         : QStringLiteral("パスワードを表示"));
     });
-    connect(copyPasswordButton, &QPushButton::clicked, this,
-            [this] { QGuiApplication::clipboard()->setText(passwordTextField->text()); });
+    connect(copyPasswordButton, &QPushButton::clicked, this, [this] {
+        QGuiApplication::clipboard()->setText(passwordTextField->text());
+        m_copyFeedback->confirm();
+    });
     connect(chooseFilesButton, &QPushButton::clicked, this, &ViewController::chooseFiles);
     connect(chooseFolderButton, &QPushButton::clicked, this, &ViewController::chooseFolder);
     connect(aboutButton, &QPushButton::clicked, this, [this] { AboutBox::show(this); });
+    connect(m_writerCheck, &WriterCheck::checked, this, &ViewController::showWriterProblem);
+}
 
-    // Whatever changes an option stores it at once.
-    connect(encryptCheckBox, &QCheckBox::toggled, this, &ViewController::storeOptions);
-    connect(selectDirCheckBox, &QCheckBox::toggled, this, &ViewController::storeOptions);
-    connect(passwordTextField, &QLineEdit::textChanged, this, &ViewController::storeOptions);
-    connect(encryptCheckBox, &QCheckBox::toggled, this, &ViewController::updatePasswordNote);
-    connect(passwordTextField, &QLineEdit::textChanged, this, &ViewController::updatePasswordNote);
-
-    connect(&m_jobs, &JobQueue::jobFinished, this, &ViewController::onJobFinished);
-    connect(jobStatusView, &JobStatusView::showInFileManagerRequested, this, [this](const std::string& archive) {
-        if (m_services.showInFileManager)
-            m_services.showInFileManager(archive);
+void ViewController::connectOptions()
+{
+    // A check box is stored when clicked; the password when typing pauses
+    // and when editing ends, not for each key.
+    connect(encryptCheckBox, &QCheckBox::toggled, m_options, &StoredOptions::saveNow);
+    connect(selectDirCheckBox, &QCheckBox::toggled, m_options, &StoredOptions::saveNow);
+    connect(nameAfterItemsCheckBox, &QCheckBox::toggled, m_options, &StoredOptions::saveNow);
+    connect(passwordTextField, &QLineEdit::textChanged, m_options, &StoredOptions::saveSoon);
+    connect(passwordTextField, &QLineEdit::editingFinished, this, [this] {
+        if (m_options->isSavePending())
+            m_options->saveNow();
     });
+    connect(passwordTextField, &QLineEdit::textChanged, this, &ViewController::updatePasswordNotes);
+    connect(passwordTextField, &QLineEdit::textChanged, m_presenter, &JobPresenter::onPasswordChanged);
+    connect(encryptCheckBox, &QCheckBox::toggled, this, &ViewController::updatePasswordNotes);
+    connect(encryptCheckBox, &QCheckBox::toggled, m_presenter, &JobPresenter::onPasswordChanged);
 }
 
 void ViewController::connectShortcuts()
@@ -244,13 +131,11 @@ void ViewController::connectShortcuts()
     connect(cancel, &QShortcut::activated, &m_jobs, &JobQueue::cancelRunning);
 }
 
-// ---- life cycle
-
 void ViewController::viewDidLoad()
 {
     fileDragDropTopLayerView->setDelegate(this);
     passwordTextField->setEnabled(false);
-    const SettingStatus stored = Util::loadSettingStatus();
+    const SettingStatus stored = m_options->load();
     // Stored values that are off or empty leave the controls as laid out.
     if (stored.isEncrypt) {
         encryptCheckBox->setChecked(true);
@@ -260,22 +145,16 @@ void ViewController::viewDidLoad()
         passwordTextField->setText(QString::fromStdString(stored.password));
     if (stored.isSelectDir)
         selectDirCheckBox->setChecked(true);
-    updatePasswordNote();
-    // The question waits for the event loop: a job given at the start then
-    // begins first, instead of after the secure connection has been set up.
-    if (m_services.checkForUpdate)
-        QTimer::singleShot(0, this, [this] { m_services.checkForUpdate(); });
+    if (stored.nameAfterItems)
+        nameAfterItemsCheckBox->setChecked(true);
+    updatePasswordNotes();
+    m_writerCheck->start();
+    m_presenter->scheduleUpdateCheck();
 }
 
 void ViewController::viewDidDisappear()
 {
-    storeOptions();
-}
-
-void ViewController::storeOptions()
-{
-    if (!saveSettingStatus(currentSettingStatus()))
-        Log::line(LogPrefix::kSaveOptions + std::string("the options could not be written"));
+    m_options->saveNow();
 }
 
 void ViewController::showEvent(QShowEvent* event)
@@ -307,6 +186,20 @@ void ViewController::closeEvent(QCloseEvent* event)
     emit quitConfirmed();
 }
 
+void ViewController::keyPressEvent(QKeyEvent* event)
+{
+    // Outside a dialog Qt's buttons take only the space bar; Enter presses
+    // the focused one too, as users of other desktops expect.
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && button && button->isEnabled() && button->isVisible()) {
+        button->animateClick();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void ViewController::bringToFront()
 {
     if (isMinimized())
@@ -316,8 +209,6 @@ void ViewController::bringToFront()
     raise();
     activateWindow();
 }
-
-// ---- actions
 
 void ViewController::onEncryptClick(QObject* sender)
 {
@@ -330,31 +221,29 @@ void ViewController::onRandomBtnClick(QObject*)
     passwordTextField->setText(QString::fromStdString(Util::randomPassword(kRandomPasswordLength)));
 }
 
-void ViewController::updatePasswordNote()
+void ViewController::updatePasswordNotes()
 {
-    // Said as the password is typed, not after a job: only while it is
-    // going to be used.
-    const std::string password = passwordTextField->text().toStdString();
-    QString note;
-    bool refused = false;
-    if (encryptCheckBox->isChecked()) {
-        note = JobStatusText::passwordProblem(PasswordRule::check(password));
-        refused = !note.isEmpty();
-        if (!refused && PasswordRule::needsJapaneseWindows(password))
-            note = JobStatusText::passwordWindowsWarning();
-    }
-    passwordNoteLabel->setText(note);
-    passwordNoteLabel->setStyleSheet(refused ? QStringLiteral("color: #b3261e;") : QStringLiteral("color: #8a5300;"));
+    const SettingStatus shown = currentSettingStatus();
+    m_notes->update(shown, m_options->passwordPlace(shown));
+}
+
+void ViewController::showWriterProblem(const QString& problem)
+{
+    if (problem.isEmpty())
+        return;
+    // Not "ready": nothing can be archived until php is installed.
+    AccessibleText::showMessage(jobStatusView->readyLabel, problem, QStringLiteral("状況"));
+    jobStatusView->readyLabel->setStyleSheet(QStringLiteral("color: #b3261e;"));
 }
 
 void ViewController::chooseFiles()
 {
-    ItemChooser::chooseFiles(this, [this](const std::vector<std::string>& paths) { startJob(paths); });
+    ItemChooser::chooseFiles(this, m_itemsFolder, [this](const std::vector<std::string>& paths) { startJob(paths); });
 }
 
 void ViewController::chooseFolder()
 {
-    ItemChooser::chooseFolder(this, [this](const std::vector<std::string>& paths) { startJob(paths); });
+    ItemChooser::chooseFolder(this, m_itemsFolder, [this](const std::vector<std::string>& paths) { startJob(paths); });
 }
 
 void ViewController::onDragBeforeDrop()
@@ -386,7 +275,9 @@ void ViewController::startJob(const std::vector<std::string>& paths)
         return;
     // The archive goes beside the first item; items from other folders do
     // not move it.
-    m_jobs.enqueue(paths, PathText::parentFolder(paths.front()), currentSettingStatus());
+    m_itemsFolder = PathText::parentFolder(paths.front());
+    m_presenter->noteOffered(paths);
+    m_jobs.enqueue(paths, m_itemsFolder, currentSettingStatus());
 }
 
 SettingStatus ViewController::currentSettingStatus() const
@@ -395,40 +286,11 @@ SettingStatus ViewController::currentSettingStatus() const
     status.isEncrypt = encryptCheckBox->checkState() == Qt::Checked;
     status.password = passwordTextField->text().toStdString();
     status.isSelectDir = selectDirCheckBox->checkState() == Qt::Checked;
+    status.nameAfterItems = nameAfterItemsCheckBox->checkState() == Qt::Checked;
     return status;
 }
 
 bool ViewController::saveSettingStatus(const SettingStatus& status)
 {
-    return Util::saveSettingStatus(status);
-}
-
-// ---- job ends
-
-void ViewController::onJobFinished(const JobOutcome& outcome)
-{
-    jobStatusView->showOutcome(outcome, PasswordRule::check(passwordTextField->text().toStdString()));
-    if (!isInFront())
-        notifyOutcome(outcome);
-}
-
-void ViewController::notifyOutcome(const JobOutcome& outcome)
-{
-    // A cancelled chooser or a stop were the user's own doing, in the window.
-    if (!m_services.notify || outcome.kind == JobOutcome::Kind::Cancelled
-        || outcome.kind == JobOutcome::Kind::Stopped)
-        return;
-    Notification notification;
-    notification.title = JobStatusText::headline(outcome);
-    notification.text = JobStatusText::remedy(outcome, PasswordRule::check(passwordTextField->text().toStdString()));
-    if (outcome.kind == JobOutcome::Kind::Delivered && m_services.showInFileManager) {
-        notification.actionLabel = QStringLiteral("表示");
-        notification.action = [show = m_services.showInFileManager, archive = outcome.archivePath] { show(archive); };
-    }
-    m_services.notify(notification);
-}
-
-bool ViewController::isInFront() const
-{
-    return isVisible() && !isMinimized() && isActiveWindow();
+    return m_options->save(status);
 }

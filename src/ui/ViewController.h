@@ -1,29 +1,35 @@
 #pragma once
 
 #include "DragAndDropDelegate.h"
-#include "JobOutcome.h"
 #include "SettingStatus.h"
 #include "ViewServices.h"
 
 #include <QWidget>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+class CopyFeedback;
 class FileDragDropTopLayerView;
+class JobPresenter;
 class JobQueue;
 class JobStatusView;
+class PasswordNotes;
 class PictureView;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
+class StoredOptions;
+class WriterCheck;
 
-// The application's only window: files dropped on its picture, or chosen
+// The application's only window: files dropped anywhere on it, or chosen
 // with its buttons, become archive jobs with the options its controls show
 // at that moment. The options are loaded when the window is made and stored
-// whenever a control changes, so a job that comes another way (opened with
-// the application) uses them too.
+// as they change, so a job that comes another way (opened with the
+// application) uses them too.
 class ViewController : public QWidget, public DragAndDropDelegate {
     Q_OBJECT
 
@@ -41,10 +47,16 @@ public:
     QPushButton* const showPasswordButton;
     QPushButton* const copyPasswordButton;
     QPushButton* const randomButton;
+    // What is wrong with the password, where it is kept, how it is used.
     QLabel* const passwordNoteLabel;
+    QLabel* const passwordStorageLabel;
+    QLabel* const receiverHintLabel;
     QCheckBox* const selectDirCheckBox;
+    QCheckBox* const nameAfterItemsCheckBox;
     JobStatusView* const jobStatusView;
     QPushButton* const aboutButton;
+    // Holds everything above; scrolls what does not fit on the screen.
+    QScrollArea* const scrollArea;
 
     void viewDidLoad();
     void viewDidDisappear();
@@ -70,27 +82,27 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void buildLayout();
-    QWidget* buildDropArea();
-    QLayout* buildChooseRow();
-    QLayout* buildOptions();
-    QLayout* buildPasswordRow();
-    void setAccessibility();
     void connectActions();
+    void connectOptions();
     void connectShortcuts();
-    void storeOptions();
-    void updatePasswordNote();
+    void updatePasswordNotes();
+    void showWriterProblem(const QString& problem);
     void chooseFiles();
     void chooseFolder();
     void startJob(const std::vector<std::string>& paths);
-    void onJobFinished(const JobOutcome& outcome);
-    void notifyOutcome(const JobOutcome& outcome);
-    bool isInFront() const;
 
     JobQueue& m_jobs;
     ViewServices m_services;
+    StoredOptions* const m_options;
+    JobPresenter* const m_presenter;
+    WriterCheck* const m_writerCheck;
+    CopyFeedback* m_copyFeedback = nullptr;
+    std::unique_ptr<PasswordNotes> m_notes;
+    // Where the file choosers start: the folder of the last items given.
+    std::string m_itemsFolder;
     // True from each showing until the options were saved for its end.
     bool m_shownSinceSave = false;
 };

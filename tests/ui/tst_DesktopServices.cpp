@@ -1,13 +1,18 @@
 // The desktop services the window is given by main, where the desktop offers
 // no D-Bus services: the archive's folder is opened instead of the file
-// manager selecting it, and notifications go through notify-send.
+// manager selecting it, and notifications go through notify-send. The
+// destination chooser starts where the items are.
 #include "DesktopNotifier.h"
+#include "DialogFolderChooser.h"
 #include "ScopedEnvironment.h"
 #include "ShowInFileManager.h"
 #include "StdoutCapture.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using Paths = std::vector<std::string>;
@@ -61,6 +66,30 @@ private slots:
         }
         QCOMPARE(handed.size(), 1);
         QCOMPARE(written, (Paths{"--app-name=Quillmere", "--icon=quillmere", "--", "-作成しました", "保存先: /data"}));
+    }
+
+    void destinationChooserStartsInTheItemsFolder_data()
+    {
+        QTest::addColumn<bool>("folderExists");
+        QTest::newRow("the items' folder") << true;
+        QTest::newRow("a folder that is gone: home") << false;
+    }
+    void destinationChooserStartsInTheItemsFolder()
+    {
+        QFETCH(bool, folderExists);
+        QTemporaryDir items;
+        const QString folder = folderExists ? items.filePath(QStringLiteral("資料 1")) : items.filePath("gone");
+        if (folderExists)
+            QVERIFY(QDir().mkpath(folder));
+        QWidget window;
+        DialogFolderChooser chooser(&window);
+        int answers = 0;
+        chooser.chooseFolderIn(QFile::encodeName(folder).toStdString(), [&answers](bool, const std::string&) { ++answers; });
+        auto* dialog = window.findChild<QFileDialog*>(QStringLiteral("folderChooser"));
+        QVERIFY(dialog);
+        QCOMPARE(dialog->directory().absolutePath(), folderExists ? folder : QDir::homePath());
+        dialog->reject();
+        QCOMPARE(answers, 1);
     }
 };
 

@@ -5,7 +5,11 @@
 #include "FileDragDropTopLayerView.h"
 #include "JobProgressMeter.h"
 #include "JobQueue.h"
+#include "JobPresenter.h"
 #include "JobStatusView.h"
+#include "PictureView.h"
+#include "ScopedEnvironment.h"
+#include "StdoutCapture.h"
 #include "TestHome.h"
 #include "Util.h"
 #include "ViewController.h"
@@ -13,6 +17,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +29,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -53,6 +63,7 @@ struct Window {
     int asked = 0;
     bool quit = false;
     std::vector<bool> busyAtUpdateCheck;
+    std::vector<Notification> notified;
     std::vector<FakeJob*> made;
     JobQueue jobs{[this] { return made.emplace_back(new FakeJob); }};
     ViewController view{jobs, services()};
@@ -63,6 +74,7 @@ struct Window {
         ViewServices services;
         services.confirmQuit = [this](QWidget*) { ++asked; return quit; };
         services.checkForUpdate = [this] { busyAtUpdateCheck.push_back(jobs.isBusy()); };
+        services.notify = [this](const Notification& notification) { notified.push_back(notification); };
         return services;
     }
 
@@ -185,16 +197,63 @@ private slots:
         QCOMPARE(w.status.remedyLabel->text(), note);
     }
 
-    void optionsAreStoredAtOnce()
+    // A check box is stored when clicked; the password once typing pauses,
+    // at once when editing ends, and when the window goes; never per key.
+    void optionsAreStoredAsTheyChange()
     {
         Window w;
+        w.view.show();
         w.view.encryptCheckBox->click();
         QCOMPARE(Util::loadSettingStatus().isEncrypt, true);
         QTest::keyClicks(w.view.passwordTextField, QStringLiteral("abc"));
-        QCOMPARE(Util::loadSettingStatus().password, std::string("abc"));
+        QCOMPARE(Util::loadSettingStatus().password, std::string());
+        QTRY_COMPARE(Util::loadSettingStatus().password, std::string("abc"));
+        QTest::keyClicks(w.view.passwordTextField, QStringLiteral("d"));
+        QTest::keyClick(w.view.passwordTextField, Qt::Key_Return);
+        QCOMPARE(Util::loadSettingStatus().password, std::string("abcd"));
+        QTest::keyClicks(w.view.passwordTextField, QStringLiteral("e"));
+        w.view.hide();
+        QCOMPARE(Util::loadSettingStatus().password, std::string("abcde"));
         // A window made later starts with them.
         Window later;
         QCOMPARE(later.view.currentSettingStatus(), w.view.currentSettingStatus());
+    }
+
+    // Where the options are kept is main's choice: the window reads and
+    // writes them through its services, and says where the password is.
+    void optionsGoThroughTheServices_data()
+    {
+        QTest::addColumn<int>("place");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("keyring") << int(PasswordPlace::Keyring)
+                                 << QStringLiteral("パスワードは記憶されます（デスクトップのキーリングに保存）");
+        QTest::newRow("settings file") << int(PasswordPlace::SettingsFile)
+                                       << QStringLiteral("パスワードは記憶されます（キーリングが使えないため、"
+                                                         "あなただけが読める設定ファイルに保存）");
+        QTest::newRow("not stored") << int(PasswordPlace::NotStored)
+                                    << QStringLiteral("このパスワードは使えないため、記憶されません");
+    }
+    void optionsGoThroughTheServices()
+    {
+        QFETCH(int, place);
+        QFETCH(QString, note);
+        std::vector<SettingStatus> saved;
+        JobQueue jobs{[] { return new FakeJob; }};
+        ViewServices services;
+        services.loadOptions = [] { return SettingStatus{true, "stored", false, true}; };
+        services.saveOptions = [&saved](const SettingStatus& options) { saved.push_back(options); return true; };
+        services.passwordPlace = [place](const SettingStatus&) { return PasswordPlace(place); };
+        ViewController view(jobs, services);
+        QCOMPARE(view.currentSettingStatus(), (SettingStatus{true, "stored", false, true}));
+        QCOMPARE(view.passwordStorageLabel->text(), note);
+        QCOMPARE(view.passwordStorageLabel->accessibleName(), note);
+        view.selectDirCheckBox->click();
+        QCOMPARE(saved, (std::vector<SettingStatus>{{true, "stored", true, true}}));
+        QVERIFY(Util::loadSettingStatus() == SettingStatus()); // the settings file is not touched
+        // Nothing typed: nothing said about keeping it.
+        view.passwordTextField->clear();
+        QCOMPARE(view.passwordStorageLabel->text(), QString());
+        QVERIFY(view.passwordStorageLabel->isHidden());
     }
 
     void runningJobShowsProgressAndOutcome_data()
@@ -253,6 +312,225 @@ private slots:
         QCOMPARE(w.view.isHidden(), !busy || quit);
         QCOMPARE(w.asked, busy ? 1 : 0);
         QCOMPARE(quitConfirmed.count(), busy && quit ? 1 : 0);
+    }
+
+    // The update question goes out once, after the first job has started
+    // or two seconds after the start, never on a job's way.
+    void updateCheckWaitsForAJobOrTwoSeconds()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        Window w;
+        QCoreApplication::processEvents();
+        QCOMPARE(w.busyAtUpdateCheck.size(), size_t(0));
+        QTRY_COMPARE_WITH_TIMEOUT(w.busyAtUpdateCheck.size(), size_t(1), 10000);
+        QVERIFY(clock.elapsed() >= JobPresenter::kUpdateCheckDelayMs);
+        QCOMPARE(w.busyAtUpdateCheck.front(), false);
+        w.start("a.txt");
+        QCoreApplication::processEvents();
+        QCOMPARE(w.busyAtUpdateCheck.size(), size_t(1));
+    }
+
+    void updateCheckFollowsAJobOfTheWindow()
+    {
+        Window w;
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile("/data/a.txt")});
+        w.view.onDrop(&data);
+        QCOMPARE(w.busyAtUpdateCheck.size(), size_t(0)); // not inside the drop
+        QTRY_COMPARE(w.busyAtUpdateCheck.size(), size_t(1));
+        QVERIFY(w.busyAtUpdateCheck.front());
+        emit w.running().finished(JobOutcome::delivered("/data/archive.zip", false));
+        w.start("b.txt");
+        QCoreApplication::processEvents();
+        QCOMPARE(w.busyAtUpdateCheck.size(), size_t(1));
+    }
+
+    // Qt delivers a drag over a widget that takes none to the nearest one up
+    // that does; the window routes it to the drop layer, with its log lines.
+    void dropAnywhereOnTheWindowStartsAJob_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("picture") << "imageView";
+        QTest::newRow("random button") << "randomButton";
+        QTest::newRow("password field") << "passwordTextField";
+        QTest::newRow("about button") << "aboutButton";
+        QTest::newRow("status") << "jobStatusView";
+    }
+    void dropAnywhereOnTheWindowStartsAJob()
+    {
+        QFETCH(QString, target);
+        Window w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        const std::map<std::string, QWidget*> targets{{"imageView", w.view.imageView},
+                                                      {"randomButton", w.view.randomButton},
+                                                      {"passwordTextField", w.view.passwordTextField},
+                                                      {"aboutButton", w.view.aboutButton},
+                                                      {"jobStatusView", w.view.jobStatusView}};
+        QWidget* over = targets.at(target.toStdString());
+        w.view.scrollArea->ensureWidgetVisible(over);
+        const QPoint at = over->mapTo(&w.view, over->rect().center());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile("/data/見積書.txt")});
+        data.setText(QStringLiteral("/data/見積書.txt"));
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        Paths lines;
+        {
+            // Nothing is asserted while standard output is captured: the message would vanish.
+            StdoutCapture log;
+            QApplication::sendEvent(w.view.windowHandle(), &enter);
+            QApplication::sendEvent(w.view.windowHandle(), &drop);
+            lines = log.lines();
+        }
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(std::count(lines.begin(), lines.end(), "on drag before drop"), 1);
+        QCOMPARE(w.made.size(), size_t(1));
+        QCOMPARE(std::get<0>(w.running().calls.at(0)), Paths{"/data/見積書.txt"});
+        QCOMPARE(w.view.passwordTextField->text(), QString()); // not typed into the field
+    }
+
+    void copyButtonSaysItCopied()
+    {
+        Window w;
+        w.view.passwordTextField->setText(QStringLiteral("secret-1"));
+        const QString name = w.view.copyPasswordButton->accessibleName();
+        w.view.copyPasswordButton->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("secret-1"));
+        QCOMPARE(w.view.copyPasswordButton->text(), QStringLiteral("コピーしました"));
+        QVERIFY(w.view.copyPasswordButton->accessibleName().contains(QStringLiteral("コピーしました")));
+        QTRY_COMPARE_WITH_TIMEOUT(w.view.copyPasswordButton->text(), QStringLiteral("コピー"), 10000);
+        QCOMPARE(w.view.copyPasswordButton->accessibleName(), name);
+    }
+
+    void enterPressesTheFocusedButton()
+    {
+        Window w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        w.view.randomButton->setFocus();
+        QTest::keyClick(w.view.randomButton, Qt::Key_Return);
+        QTRY_COMPARE(w.view.passwordTextField->text().size(), 16);
+        w.view.showPasswordButton->setFocus();
+        QTest::keyClick(w.view.showPasswordButton, Qt::Key_Enter);
+        QTRY_VERIFY(w.view.showPasswordButton->isChecked());
+    }
+
+    // A refusal of the password goes once the password is put right.
+    void correctedPasswordTakesTheRefusalAway()
+    {
+        Window w;
+        w.view.encryptCheckBox->click();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile("/data/a.txt")});
+        w.view.onDrop(&data);
+        QCOMPARE(w.status.pages->currentWidget(), w.status.headlineLabel->parentWidget());
+        w.view.passwordTextField->setText(QStringLiteral("パスワード😀")); // still refused
+        QCOMPARE(w.status.pages->currentWidget(), w.status.headlineLabel->parentWidget());
+        w.view.passwordTextField->setText(QStringLiteral("secret-1"));
+        QCOMPARE(w.status.pages->currentWidget(), w.status.readyLabel->parentWidget());
+    }
+
+    // Messages are read out: a note's text is its accessible name, kept
+    // current, and its role stays as its description.
+    void messageLabelsSayTheirTextToScreenReaders()
+    {
+        Window w;
+        w.view.encryptCheckBox->click();
+        w.view.passwordTextField->setText(QStringLiteral("パスワード😀"));
+        const QString note = w.view.passwordNoteLabel->text();
+        QVERIFY(note.contains(QStringLiteral("絵文字")));
+        QCOMPARE(w.view.passwordNoteLabel->accessibleName(), note);
+        QCOMPARE(w.view.passwordNoteLabel->accessibleDescription(), QStringLiteral("パスワードについての注意"));
+        w.view.passwordTextField->setText(QStringLiteral("secret-1"));
+        QCOMPARE(w.view.passwordNoteLabel->accessibleName(), QStringLiteral("パスワードについての注意"));
+        QVERIFY(w.view.passwordStorageLabel->accessibleName().contains(QStringLiteral("記憶されます")));
+        QVERIFY(w.view.receiverHintLabel->accessibleName().contains(QStringLiteral("エクスプローラー")));
+    }
+
+    // The receiver's way in is told only while the archive is encrypted.
+    void receiverHintFollowsEncryption()
+    {
+        Window w;
+        QVERIFY(w.view.receiverHintLabel->isHidden());
+        w.view.encryptCheckBox->click();
+        QVERIFY(!w.view.receiverHintLabel->isHidden());
+        QVERIFY(w.view.receiverHintLabel->text().contains(QStringLiteral("別の方法")));
+        w.view.encryptCheckBox->click();
+        QVERIFY(w.view.receiverHintLabel->isHidden());
+    }
+
+    // Without php the window does not claim to be ready: it says what is
+    // missing and what to install.
+    void missingWriterIsSaidInsteadOfReady_data()
+    {
+        QTest::addColumn<QString>("php"); // the stand-in put on PATH, or none
+        QTest::addColumn<QString>("missing");
+        QTest::newRow("no php") << QString() << QStringLiteral("PHP がインストールされていない");
+        QTest::newRow("php without zip") << QStringLiteral("exit 3") << QStringLiteral("php-zip");
+    }
+    void missingWriterIsSaidInsteadOfReady()
+    {
+        QFETCH(QString, php);
+        QFETCH(QString, missing);
+        QTemporaryDir bin;
+        if (!php.isEmpty()) {
+            QFile script(bin.filePath(QStringLiteral("php")));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\n" + php.toUtf8() + "\n");
+            script.close();
+            script.setPermissions(script.permissions() | QFile::ExeOwner);
+        }
+        ScopedEnvironment path("PATH", QFile::encodeName(bin.path()));
+        Window w;
+        QTRY_VERIFY(w.status.readyLabel->text().contains(missing));
+        QVERIFY(w.status.readyLabel->text().contains(QStringLiteral("sudo apt install php-cli php-zip")));
+        QVERIFY(!w.status.readyLabel->text().contains(QStringLiteral("準備完了")));
+        QCOMPARE(w.status.readyLabel->accessibleName(), w.status.readyLabel->text());
+    }
+
+    // A failure while the window is out of sight is told by the desktop,
+    // naming the item, with a way back to the window's details.
+    void failureNotificationNamesTheItem()
+    {
+        Window w;
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile("/data/見積書.txt")});
+        w.view.onDrop(&data);
+        w.start("提案書.txt"); // waits
+        // Refused at once for its password, while the first job runs.
+        w.view.encryptCheckBox->click();
+        data.setUrls({QUrl::fromLocalFile("/data/契約書.txt")});
+        w.view.onDrop(&data);
+        emit w.running().finished(
+            JobOutcome::failed(JobPhase::Writing, "php: command not found", FailureCause::WriterMissing));
+        emit w.running().finished(JobOutcome::failed(JobPhase::Copying, "no space", FailureCause::WorkFolderFull));
+        QCOMPARE(w.notified.size(), size_t(3));
+        QVERIFY(w.notified[0].text.contains(QStringLiteral("契約書.txt")));
+        QVERIFY(w.notified[1].text.contains(QStringLiteral("見積書.txt")));
+        QVERIFY(w.notified[2].text.contains(QStringLiteral("提案書.txt")));
+        QCOMPARE(w.notified[2].actionLabel, QStringLiteral("詳細"));
+        w.notified[2].action();
+        QVERIFY(w.view.isVisible());
+        QVERIFY(w.status.detailsButton->isChecked());
+    }
+
+    // The file choosers start where the last items came from.
+    void itemChooserStartsInTheItemsFolder()
+    {
+        QTemporaryDir items;
+        Window w;
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(items.filePath(QStringLiteral("a.txt")))});
+        w.view.onDrop(&data);
+        w.view.chooseFilesButton->click();
+        auto* chooser = w.view.findChild<QFileDialog*>(QStringLiteral("fileChooser"));
+        QVERIFY(chooser);
+        QCOMPARE(chooser->directory().absolutePath(), QDir(items.path()).absolutePath());
+        chooser->reject();
     }
 
     void everyControlHasAJapaneseName()

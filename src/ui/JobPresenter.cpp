@@ -1,0 +1,141 @@
+#include "JobPresenter.h"
+
+#include "JobQueue.h"
+#include "JobStatusText.h"
+#include "JobStatusView.h"
+#include "PasswordRule.h"
+#include "PathText.h"
+#include "ViewController.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+
+JobPresenter::JobPresenter(ViewController& view, JobQueue& jobs, const ViewServices& services)
+    : QObject(&view)
+    , m_view(view)
+    , m_jobs(jobs)
+    , m_services(services)
+{
+    m_updateDelay.setSingleShot(true);
+    m_updateDelay.setInterval(kUpdateCheckDelayMs);
+    connect(&m_updateDelay, &QTimer::timeout, this, &JobPresenter::startUpdateCheck);
+    connect(&m_jobs, &JobQueue::changed, this, &JobPresenter::onQueueChanged);
+    connect(&m_jobs, &JobQueue::jobFinished, this, &JobPresenter::onJobFinished);
+    connect(view.jobStatusView, &JobStatusView::showInFileManagerRequested, this, [this](const std::string& archive) {
+        if (m_services.showInFileManager)
+            m_services.showInFileManager(archive);
+    });
+}
+
+void JobPresenter::noteOffered(const std::vector<std::string>& paths)
+{
+    m_offered = paths.empty() ? std::string() : PathText::lastComponent(paths.front());
+}
+
+void JobPresenter::onQueueChanged()
+{
+    const std::vector<std::string> waiting = m_jobs.waitingNames();
+    if (m_jobs.isBusy() && !m_wasBusy) {
+        // A job has started: the first waiting one, or one handed over
+        // while nothing ran.
+        if (m_waiting.size() == waiting.size() + 1)
+            m_runningName = m_waiting.front();
+        else
+            m_runningName = m_offered;
+        startUpdateCheck();
+    }
+    m_offered.clear();
+    m_wasBusy = m_jobs.isBusy();
+    m_waiting = waiting;
+}
+
+void JobPresenter::onJobFinished(const JobOutcome& outcome)
+{
+    // A refused password ends a job that never ran, while another may run.
+    const bool refused = outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
+    const std::string item = refused ? m_offered : m_runningName;
+    m_view.jobStatusView->showOutcome(outcome, PasswordRule::check(m_view.passwordTextField->text().toStdString()));
+    m_showsPasswordRefusal = refused;
+    if (!isWindowInFront())
+        notify(outcome, item);
+    if (refused)
+        m_offered.clear();
+    else
+        m_runningName.clear();
+}
+
+void JobPresenter::onPasswordChanged()
+{
+    if (!m_showsPasswordRefusal)
+        return;
+    const SettingStatus shown = m_view.currentSettingStatus();
+    if (shown.isEncrypt && PasswordRule::check(shown.password) != PasswordRule::Problem::None)
+        return;
+    // The refusal no longer holds: the window is ready for the next try.
+    m_showsPasswordRefusal = false;
+    JobStatusView& status = *m_view.jobStatusView;
+    if (!m_jobs.isBusy())
+        status.pages->setCurrentWidget(status.readyLabel->parentWidget());
+}
+
+void JobPresenter::notify(const JobOutcome& outcome, const std::string& item)
+{
+    // A cancelled chooser or a stop were the user's own doing, in the window.
+    if (!m_services.notify || outcome.kind == JobOutcome::Kind::Cancelled
+        || outcome.kind == JobOutcome::Kind::Stopped)
+        return;
+    Notification notification;
+    notification.title = JobStatusText::headline(outcome);
+    notification.text = JobStatusText::remedy(outcome, PasswordRule::check(m_view.passwordTextField->text().toStdString()));
+    if (outcome.kind == JobOutcome::Kind::Delivered && m_services.showInFileManager) {
+        notification.actionLabel = QStringLiteral("表示");
+        notification.action = [show = m_services.showInFileManager, archive = outcome.archivePath] { show(archive); };
+        m_services.notify(notification);
+        return;
+    }
+    if (!item.empty())
+        notification.text = QStringLiteral("対象: %1\n%2")
+                                .arg(QFile::decodeName(QByteArray::fromStdString(item)), notification.text).trimmed();
+    // The window tells the whole story: the action brings it with its details open.
+    notification.actionLabel = QStringLiteral("詳細");
+    notification.action = [view = QPointer<ViewController>(&m_view)] {
+        if (!view)
+            return;
+        view->bringToFront();
+        if (!view->jobStatusView->detailsButton->isChecked())
+            view->jobStatusView->detailsButton->click();
+    };
+    m_services.notify(notification);
+}
+
+void JobPresenter::scheduleUpdateCheck()
+{
+    if (m_updateScheduled)
+        return;
+    m_updateScheduled = true;
+    if (m_jobs.isBusy())
+        startUpdateCheck();
+    else
+        m_updateDelay.start();
+}
+
+void JobPresenter::startUpdateCheck()
+{
+    if (!m_updateScheduled || m_updateStarted)
+        return;
+    m_updateStarted = true;
+    m_updateDelay.stop();
+    // After the job's own start has returned, so that the question's name
+    // lookup is never on the job's way.
+    if (m_services.checkForUpdate)
+        QTimer::singleShot(0, this, [this] { m_services.checkForUpdate(); });
+}
+
+bool JobPresenter::isWindowInFront() const
+{
+    return m_view.isVisible() && !m_view.isMinimized() && m_view.isActiveWindow();
+}

@@ -1,0 +1,72 @@
+#include "PasswordNotes.h"
+
+#include "AccessibleText.h"
+#include "JobStatusText.h"
+#include "PasswordRule.h"
+
+#include <QLabel>
+
+namespace {
+
+const QString kProblemRole = QStringLiteral("パスワードについての注意");
+const QString kStorageRole = QStringLiteral("パスワードの保存先");
+const QString kReceiverRole = QStringLiteral("受け取る人の開き方");
+
+} // namespace
+
+PasswordNotes::PasswordNotes(QLabel* problemLabel, QLabel* storageLabel, QLabel* receiverLabel)
+    : m_problem(problemLabel)
+    , m_storage(storageLabel)
+    , m_receiver(receiverLabel)
+{
+}
+
+void PasswordNotes::update(const SettingStatus& shown, PasswordPlace place)
+{
+    showProblem(shown);
+    const QString storage = storageText(shown, place);
+    AccessibleText::showMessage(m_storage, storage, kStorageRole);
+    m_storage->setVisible(!storage.isEmpty());
+    AccessibleText::showMessage(m_receiver, shown.isEncrypt ? receiverText() : QString(), kReceiverRole);
+    m_receiver->setVisible(shown.isEncrypt);
+}
+
+void PasswordNotes::showProblem(const SettingStatus& shown)
+{
+    // Said as the password is typed, not after a job: only while it is
+    // going to be used.
+    QString note;
+    bool refused = false;
+    if (shown.isEncrypt) {
+        note = JobStatusText::passwordProblem(PasswordRule::check(shown.password));
+        refused = !note.isEmpty();
+        if (!refused && PasswordRule::needsJapaneseWindows(shown.password))
+            note = JobStatusText::passwordWindowsWarning();
+    }
+    AccessibleText::showMessage(m_problem, note, kProblemRole);
+    m_problem->setStyleSheet(refused ? QStringLiteral("color: #b3261e;") : QStringLiteral("color: #8a5300;"));
+}
+
+QString PasswordNotes::storageText(const SettingStatus& shown, PasswordPlace place)
+{
+    // Nothing typed, nothing to keep and nothing to say.
+    if (shown.password.empty())
+        return {};
+    switch (place) {
+    case PasswordPlace::Keyring:
+        return QStringLiteral("パスワードは記憶されます（デスクトップのキーリングに保存）");
+    case PasswordPlace::SettingsFile:
+        return QStringLiteral("パスワードは記憶されます（キーリングが使えないため、"
+                              "あなただけが読める設定ファイルに保存）");
+    case PasswordPlace::NotStored:
+        break;
+    }
+    return QStringLiteral("このパスワードは使えないため、記憶されません");
+}
+
+QString PasswordNotes::receiverText()
+{
+    return QStringLiteral("受け取る人は、Windows のエクスプローラーでアーカイブを開き、"
+                          "このパスワードを入力して取り出します。パスワードはアーカイブと一緒に送らず、"
+                          "電話や別のメッセージなど別の方法で伝えてください。");
+}

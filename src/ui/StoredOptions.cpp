@@ -1,0 +1,50 @@
+#include "StoredOptions.h"
+
+#include "Log.h"
+#include "LogPrefix.h"
+#include "PasswordRule.h"
+#include "Util.h"
+
+StoredOptions::StoredOptions(const ViewServices& services, std::function<SettingStatus()> current, QObject* parent)
+    : QObject(parent)
+    , m_load(services.loadOptions)
+    , m_save(services.saveOptions)
+    , m_place(services.passwordPlace)
+    , m_current(std::move(current))
+{
+    m_pause.setSingleShot(true);
+    m_pause.setInterval(kTypingPauseMs);
+    connect(&m_pause, &QTimer::timeout, this, &StoredOptions::saveNow);
+}
+
+SettingStatus StoredOptions::load() const
+{
+    return m_load ? m_load() : Util::loadSettingStatus();
+}
+
+bool StoredOptions::save(const SettingStatus& options) const
+{
+    return m_save ? m_save(options) : Util::saveSettingStatus(options);
+}
+
+PasswordPlace StoredOptions::passwordPlace(const SettingStatus& options) const
+{
+    if (m_place)
+        return m_place(options);
+    // The settings file alone: it keeps any password that can be used.
+    if (options.password.empty() || PasswordRule::check(options.password) != PasswordRule::Problem::None)
+        return PasswordPlace::NotStored;
+    return PasswordPlace::SettingsFile;
+}
+
+void StoredOptions::saveNow()
+{
+    m_pause.stop();
+    if (!save(m_current()))
+        Log::line(LogPrefix::kSaveOptions + std::string("the options could not be written"));
+}
+
+void StoredOptions::saveSoon()
+{
+    m_pause.start();
+}

@@ -1,0 +1,196 @@
+// The window on a small screen and at 200 % scaling: it fits the screen,
+// what does not fit scrolls into view, and no text is cut. The screen is an
+// offscreen one of the size QUILLMERE_TEST_SCREEN (logical pixels times
+// QUILLMERE_TEST_SCALE), so that every run sees the same screen.
+#include "JobQueue.h"
+#include "JobStatusView.h"
+#include "TestHome.h"
+#include "ViewController.h"
+#include "ZipAction.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A job that never ends by itself.
+struct IdleJob : ZipAction {
+    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
+    void selectDirAndCreateZip(const Paths&, const std::string&, bool, const std::string&) override {}
+};
+
+QSize screenSize()
+{
+    const QList<QByteArray> size = qgetenv("QUILLMERE_TEST_SCREEN").split('x');
+    return size.size() == 2 ? QSize(size[0].toInt(), size[1].toInt()) : QSize(1920, 1080);
+}
+
+double scale()
+{
+    bool ok = false;
+    const double factor = qEnvironmentVariable("QUILLMERE_TEST_SCALE").toDouble(&ok);
+    return ok ? factor : 2.0;
+}
+
+// What in the window the user reads or works: every control and every
+// label with something to say.
+QList<QWidget*> readable(QWidget* window)
+{
+    QList<QWidget*> widgets;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window))
+            continue;
+        auto* label = qobject_cast<QLabel*>(widget);
+        if ((label && !label->text().isEmpty()) || qobject_cast<QAbstractButton*>(widget)
+            || qobject_cast<QLineEdit*>(widget))
+            widgets << widget;
+    }
+    return widgets;
+}
+
+// Why widget shows less than all its text, or nothing when it shows it all.
+QString cut(QWidget* widget)
+{
+    const QString name = widget->metaObject()->className() + QStringLiteral(" ") + widget->accessibleName();
+    auto* label = qobject_cast<QLabel*>(widget);
+    if (label && label->wordWrap()) {
+        if (widget->height() < label->heightForWidth(widget->width()))
+            return name + QStringLiteral(": lines cut off");
+        return {};
+    }
+    if (label || qobject_cast<QAbstractButton*>(widget)) {
+        if (widget->width() < widget->sizeHint().width() || widget->height() < widget->minimumSizeHint().height())
+            return name + QStringLiteral(": narrower than its text");
+    }
+    return {};
+}
+
+} // namespace
+
+class TestWindowScale : public QObject {
+    Q_OBJECT
+    TestHome m_home;
+
+private slots:
+    void init() { QFile::remove(QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName()); }
+
+    void theScreenIsTheOneAskedFor()
+    {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        QCOMPARE(screen->geometry().size(), screenSize() / scale());
+    }
+
+    void everythingFitsOrScrollsIntoView_data()
+    {
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<bool>("result");
+        QTest::newRow("idle") << false << false;
+        QTest::newRow("password notes") << true << false;
+        QTest::newRow("result with details") << true << true;
+    }
+    void everythingFitsOrScrollsIntoView()
+    {
+        QFETCH(bool, encrypt);
+        QFETCH(bool, result);
+        JobQueue jobs([] { return new IdleJob; });
+        ViewController view(jobs);
+        if (encrypt) {
+            view.encryptCheckBox->click();
+            view.passwordTextField->setText(QStringLiteral("パスワード表"));
+        }
+        if (result) {
+            JobReport report;
+            report.fileCount = 5;
+            report.renamed = {{"a:b.txt", "a_b.txt", true}, {"見積*.txt", "見積_.txt", true}};
+            view.jobStatusView->showOutcome(JobOutcome::delivered("/data/お客様/見積書フォルダ/archive.zip", true, report),
+                                            PasswordRule::Problem::None);
+            view.jobStatusView->detailsButton->click();
+        }
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QRect screen = view.screen()->availableGeometry();
+        QVERIFY2(screen.contains(view.frameGeometry()),
+                 qPrintable(QStringLiteral("frame %1,%2 %3x%4")
+                                .arg(view.frameGeometry().x())
+                                .arg(view.frameGeometry().y())
+                                .arg(view.frameGeometry().width())
+                                .arg(view.frameGeometry().height())));
+
+        QStringList unreachable;
+        QStringList cutOff;
+        QWidget* viewport = view.scrollArea->viewport();
+        const QList<QWidget*> widgets = readable(&view);
+        QVERIFY(widgets.size() > 10);
+        for (QWidget* widget : widgets) {
+            view.scrollArea->ensureWidgetVisible(widget, 0, 0);
+            QCoreApplication::processEvents();
+            const QRect shown(widget->mapTo(viewport, QPoint(0, 0)), widget->size());
+            if (!viewport->rect().contains(shown))
+                unreachable << widget->metaObject()->className() + QStringLiteral(" ") + widget->accessibleName();
+            if (const QString why = cut(widget); !why.isEmpty())
+                cutOff << why;
+        }
+        QCOMPARE(unreachable, QStringList());
+        QCOMPARE(cutOff, QStringList());
+    }
+
+    // Tab reaches every control, and the one with the focus is in view.
+    void tabBringsEachControlIntoView()
+    {
+        JobQueue jobs([] { return new IdleJob; });
+        ViewController view(jobs);
+        view.encryptCheckBox->click();
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.chooseFilesButton->setFocus();
+        QWidget* viewport = view.scrollArea->viewport();
+        QStringList hidden;
+        QList<QWidget*> visited;
+        for (int step = 0; step < 40 && !visited.contains(QApplication::focusWidget()); ++step) {
+            QWidget* focused = QApplication::focusWidget();
+            visited << focused;
+            const QRect shown(focused->mapTo(viewport, QPoint(0, 0)), focused->size());
+            if (!viewport->rect().contains(shown))
+                hidden << focused->accessibleName();
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(hidden, QStringList());
+        QVERIFY(visited.contains(view.nameAfterItemsCheckBox));
+        QVERIFY(visited.contains(view.aboutButton));
+        QVERIFY(!visited.contains(view.scrollArea));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    // The screen is chosen before Qt starts, in device pixels; Qt divides
+    // them by the scale factor.
+    QTemporaryDir folder;
+    const QSize size = screenSize();
+    QFile config(folder.filePath(QStringLiteral("screen.json")));
+    if (!config.open(QIODevice::WriteOnly))
+        return 1;
+    config.write(QStringLiteral(R"({"windowFrameMargins": true, "screens": [{"name": "screen", "x": 0, "y": 0,
+        "width": %1, "height": %2, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                     .arg(size.width())
+                     .arg(size.height())
+                     .toUtf8());
+    config.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config.fileName()));
+    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale()));
+    QApplication application(argc, argv);
+    TestWindowScale test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_WindowScale.moc"
