@@ -14,6 +14,7 @@
 #include <QUuid>
 #include <QtTest>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
@@ -224,7 +225,10 @@ private slots:
         const std::string archive = dest + "/archive1.zip";
         QVERIFY2(job.delivered(), job.outcome.description.c_str());
         QCOMPARE(job.outcome.archivePath, archive);
-        QVERIFY(typed ? opensWithPasswordAs(archive, *typed, "cp932") : unzipTestPasses(archive, std::nullopt));
+        // An ASCII password is the same bytes in every encoding: unzip, which
+        // reads large archives much faster than python's zipfile, checks it.
+        const bool ascii = typed && std::all_of(typed->begin(), typed->end(), [](char c) { return c > 0; });
+        QVERIFY(typed && !ascii ? opensWithPasswordAs(archive, *typed, "cp932") : unzipTestPasses(archive, typed));
         QVERIFY(!typed || !opensWithPasswordAs(archive, *typed + "x", "cp932"));
         for (const ZipReader::Entry& entry : ZipReader(archive).entries)
             QCOMPARE((entry.flags | entry.localFlags) & 0x0800, 0);

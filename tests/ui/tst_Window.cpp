@@ -324,7 +324,8 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(w.busyAtUpdateCheck.size(), size_t(0));
         QTRY_COMPARE_WITH_TIMEOUT(w.busyAtUpdateCheck.size(), size_t(1), 10000);
-        QVERIFY(clock.elapsed() >= JobPresenter::kUpdateCheckDelayMs);
+        // A coarse timer may fire up to 5 % early.
+        QVERIFY(clock.elapsed() >= JobPresenter::kUpdateCheckDelayMs * 95 / 100);
         QCOMPARE(w.busyAtUpdateCheck.front(), false);
         w.start("a.txt");
         QCoreApplication::processEvents();
