@@ -155,7 +155,9 @@ int runWindow(char* argv[], const CommandLine& line)
     DesktopNotifier notifier(QDBusConnection::sessionBus());
 
     DialogFolderChooser chooser;
-    JobQueue jobs(JobQueue::archiveJobs([&chooser](FolderChosen done) { chooser.chooseFolder(std::move(done)); }));
+    JobQueue jobs(JobQueue::archiveJobs([&chooser](const std::string& startFolder, FolderChosen done) {
+        chooser.chooseFolderIn(startFolder, std::move(done));
+    }));
     // The window and the files opened with the application share one store
     // of the options, which keeps the password in the keyring. A keyring
     // write still running when the loop ends gets a bounded time to finish

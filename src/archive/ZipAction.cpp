@@ -155,7 +155,7 @@ void ZipAction::selectDirAndCreateZip(const Paths& paths, const std::string& des
         return;
     }
     QPointer<ZipAction> self(this);
-    m_chooseFolder([self, paths, destDir, isEncrypt, password](bool accepted, const std::string& folder) {
+    m_chooseFolder(destDir, [self, paths, destDir, isEncrypt, password](bool accepted, const std::string& folder) {
         if (!self || self->m_finished)
             return;
         if (!accepted) {

@@ -12,11 +12,6 @@ DialogFolderChooser::DialogFolderChooser(QWidget* parentWindow)
 {
 }
 
-void DialogFolderChooser::chooseFolder(FolderChosen done)
-{
-    chooseFolderIn({}, std::move(done));
-}
-
 void DialogFolderChooser::chooseFolderIn(const std::string& startFolder, FolderChosen done)
 {
     QFileDialog* dialog = makeDialog(ItemChooser::startingFolder(startFolder));

@@ -19,8 +19,6 @@ public:
     // since the window is made after the job queue that uses the chooser.
     void setParentWindow(QWidget* parentWindow) { m_parentWindow = parentWindow; }
 
-    // Starts in the home folder.
-    void chooseFolder(FolderChosen done);
     // Starts in startFolder, the folder of the items, where the archive
     // would otherwise go; in the home folder when that is gone.
     void chooseFolderIn(const std::string& startFolder, FolderChosen done);

@@ -96,6 +96,24 @@ private slots:
             QVERIFY(lines.front().starts_with("job refused: the password cannot be used"));
         }
     }
+
+    // The destination chooser opens in the folder the archive would go to
+    // otherwise; cancelling it ends the job with nothing to say.
+    void theChooserOpensInTheItemsFolder()
+    {
+        std::vector<std::string> openedIn;
+        FolderChosen answer;
+        JobQueue queue(JobQueue::archiveJobs([&](const std::string& startFolder, FolderChosen done) {
+            openedIn.push_back(startFolder);
+            answer = std::move(done);
+        }));
+        QSignalSpy finished(&queue, &JobQueue::jobFinished);
+        queue.enqueue({"/items/見積書.xlsx"}, "/items", {false, "", true});
+        QCOMPARE(openedIn, std::vector<std::string>{"/items"});
+        answer(false, {});
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(finished.at(0).at(0).value<JobOutcome>().kind == JobOutcome::Kind::Cancelled);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestJobQueue)
