@@ -65,6 +65,9 @@ struct JobOutcome {
     // What went into the archive and what did not; filled as far as the
     // job got.
     JobReport report;
+    // The name of the job's first item, which names the job in messages
+    // (set by the queue).
+    std::string firstItem;
 
     static JobOutcome delivered(const std::string& path, bool encrypted, JobReport report = {})
     {

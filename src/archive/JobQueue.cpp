@@ -25,8 +25,9 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
     const PasswordRule::Problem problem =
         options.isEncrypt ? PasswordRule::check(options.password) : PasswordRule::Problem::None;
     if (problem != PasswordRule::Problem::None) {
-        const JobOutcome refused =
+        JobOutcome refused =
             JobOutcome::failed(JobPhase::Encrypting, PasswordRule::describe(problem), FailureCause::PasswordRefused);
+        refused.firstItem = PathText::lastComponent(paths.front());
         Log::line(ReportLines::refused(refused));
         emit jobFinished(refused);
         return;
@@ -44,6 +45,7 @@ void JobQueue::startNext()
         return;
     const Request request = m_waiting.front();
     m_waiting.pop_front();
+    m_runningName = PathText::lastComponent(request.paths.front());
     m_running = m_factory();
     // The queue owns the running job: when the application quits, the job
     // and the programs it started go with the queue.
@@ -61,10 +63,12 @@ void JobQueue::startNext()
         m_running->createZip(request.paths, request.destDir, request.options.isEncrypt, request.options.password);
 }
 
-void JobQueue::onJobFinished(const JobOutcome& outcome)
+void JobQueue::onJobFinished(const JobOutcome& ended)
 {
     disconnect(m_running, nullptr, this, nullptr);
     m_running = nullptr;
+    JobOutcome outcome = ended;
+    outcome.firstItem = m_runningName;
     emit jobFinished(outcome);
     emit changed();
     startNext();

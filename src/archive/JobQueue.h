@@ -65,4 +65,5 @@ private:
     JobFactory m_factory;
     std::deque<Request> m_waiting;
     ZipAction* m_running = nullptr;
+    std::string m_runningName; // the running job's first item
 };

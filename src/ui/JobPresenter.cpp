@@ -4,7 +4,6 @@
 #include "JobStatusText.h"
 #include "JobStatusView.h"
 #include "PasswordRule.h"
-#include "PathText.h"
 #include "ViewController.h"
 
 #include <QFile>
@@ -31,41 +30,19 @@ JobPresenter::JobPresenter(ViewController& view, JobQueue& jobs, const ViewServi
     });
 }
 
-void JobPresenter::noteOffered(const std::vector<std::string>& paths)
-{
-    m_offered = paths.empty() ? std::string() : PathText::lastComponent(paths.front());
-}
-
 void JobPresenter::onQueueChanged()
 {
-    const std::vector<std::string> waiting = m_jobs.waitingNames();
-    if (m_jobs.isBusy() && !m_wasBusy) {
-        // A job has started: the first waiting one, or one handed over
-        // while nothing ran.
-        if (m_waiting.size() == waiting.size() + 1)
-            m_runningName = m_waiting.front();
-        else
-            m_runningName = m_offered;
+    if (m_jobs.isBusy())
         startUpdateCheck();
-    }
-    m_offered.clear();
-    m_wasBusy = m_jobs.isBusy();
-    m_waiting = waiting;
 }
 
 void JobPresenter::onJobFinished(const JobOutcome& outcome)
 {
     // A refused password ends a job that never ran, while another may run.
-    const bool refused = outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
-    const std::string item = refused ? m_offered : m_runningName;
+    m_showsPasswordRefusal = outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
     m_view.jobStatusView->showOutcome(outcome, PasswordRule::check(m_view.passwordTextField->text().toStdString()));
-    m_showsPasswordRefusal = refused;
     if (!isWindowInFront())
-        notify(outcome, item);
-    if (refused)
-        m_offered.clear();
-    else
-        m_runningName.clear();
+        notify(outcome);
 }
 
 void JobPresenter::onPasswordChanged()
@@ -82,7 +59,7 @@ void JobPresenter::onPasswordChanged()
         status.pages->setCurrentWidget(status.readyLabel->parentWidget());
 }
 
-void JobPresenter::notify(const JobOutcome& outcome, const std::string& item)
+void JobPresenter::notify(const JobOutcome& outcome)
 {
     // A cancelled chooser or a stop were the user's own doing, in the window.
     if (!m_services.notify || outcome.kind == JobOutcome::Kind::Cancelled
@@ -97,9 +74,10 @@ void JobPresenter::notify(const JobOutcome& outcome, const std::string& item)
         m_services.notify(notification);
         return;
     }
-    if (!item.empty())
+    if (!outcome.firstItem.empty())
         notification.text = QStringLiteral("対象: %1\n%2")
-                                .arg(QFile::decodeName(QByteArray::fromStdString(item)), notification.text).trimmed();
+                                .arg(QFile::decodeName(QByteArray::fromStdString(outcome.firstItem)), notification.text)
+                                .trimmed();
     // The window tells the whole story: the action brings it with its details open.
     notification.actionLabel = QStringLiteral("詳細");
     notification.action = [view = QPointer<ViewController>(&m_view)] {

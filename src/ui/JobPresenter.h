@@ -7,7 +7,6 @@
 #include <QTimer>
 
 #include <string>
-#include <vector>
 
 class JobQueue;
 class ViewController;
@@ -21,8 +20,6 @@ class JobPresenter : public QObject {
 public:
     JobPresenter(ViewController& view, JobQueue& jobs, const ViewServices& services);
 
-    // The window hands a job over; its first item names it.
-    void noteOffered(const std::vector<std::string>& paths);
     // The password or the encryption option changed.
     void onPasswordChanged();
     // Called when the window has loaded: the update check follows the first
@@ -34,8 +31,7 @@ public:
 private:
     void onQueueChanged();
     void onJobFinished(const JobOutcome& outcome);
-    // item names the job by its first item; empty when not known.
-    void notify(const JobOutcome& outcome, const std::string& item);
+    void notify(const JobOutcome& outcome);
     void startUpdateCheck();
     bool isWindowInFront() const;
 
@@ -45,10 +41,5 @@ private:
     QTimer m_updateDelay;
     bool m_updateScheduled = false;
     bool m_updateStarted = false;
-    // Which job runs, by its first item's name, as far as it is known.
-    bool m_wasBusy = false;
-    std::vector<std::string> m_waiting;
-    std::string m_offered;
-    std::string m_runningName;
     bool m_showsPasswordRefusal = false;
 };

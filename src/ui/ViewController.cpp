@@ -276,7 +276,6 @@ void ViewController::startJob(const std::vector<std::string>& paths)
     // The archive goes beside the first item; items from other folders do
     // not move it.
     m_itemsFolder = PathText::parentFolder(paths.front());
-    m_presenter->noteOffered(paths);
     m_jobs.enqueue(paths, m_itemsFolder, currentSettingStatus());
 }
 

@@ -517,6 +517,12 @@ private slots:
         w.notified[2].action();
         QVERIFY(w.view.isVisible());
         QVERIFY(w.status.detailsButton->isChecked());
+        // A job the file manager handed over, not the window, is named too.
+        w.view.hide();
+        w.jobs.enqueue({"/data/報告書.txt"}, "/data", {});
+        emit w.running().finished(JobOutcome::failed(JobPhase::Writing, "broken", FailureCause::Other));
+        QCOMPARE(w.notified.size(), size_t(4));
+        QVERIFY(w.notified[3].text.contains(QStringLiteral("報告書.txt")));
     }
 
     // The file choosers start where the last items came from.
