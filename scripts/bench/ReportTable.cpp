@@ -74,7 +74,7 @@ const Series* referenceOf(const ShapeFigures& figures)
     return nullptr;
 }
 
-const char* const kRowFormat = "%-50s %7s %7s %7s %7s %7s %9s %9s  %-16s %-16s %s\n";
+const char* const kRowFormat = "%-50s %7s %7s %7s %7s %7s %9s %9s  %-18s %-16s %s\n";
 
 } // namespace
 
