@@ -64,6 +64,11 @@ Options parse(int argc, char* argv[])
         else
             options.error = "unknown or incomplete option: " + argument;
     }
+    const std::string known = ", " + ShapeCatalog::keys() + ",";
+    for (const std::string& key : options.only) {
+        if (known.find(", " + key + ",") == std::string::npos)
+            options.error = "unknown shape: " + key;
+    }
     return options;
 }
 
