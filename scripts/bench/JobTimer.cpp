@@ -3,7 +3,6 @@
 #include "ConverterPath.h"
 #include "FileManager.h"
 #include "PathText.h"
-#include "SettingStatus.h"
 #include "Util.h"
 #include "WorkFolders.h"
 #include "WriterCommand.h"
@@ -26,22 +25,29 @@ JobTimer::JobTimer(const std::string& workRoot, const std::string& applicationPa
     FileManager::createDirectory(m_root + "/logs");
 }
 
-ProcessTimer::Result JobTimer::runApplication(const std::string& item, bool encrypt) const
+ProcessTimer::Result JobTimer::runApplication(const std::string& item, bool encrypt, uint64_t* archiveBytes) const
 {
-    // A start with files as arguments takes the stored options.
-    Util::saveSettingStatus(SettingStatus{encrypt, kPassword, false});
     const std::string destination = PathText::parentFolder(item);
     removeIfPresent(destination + "/" + kArchiveName);
     ProcessTimer::Command command;
-    command.arguments = {m_application, item};
-    command.environment = {"QT_QPA_PLATFORM=offscreen"};
+    command.arguments = {m_application, "--batch", encrypt ? "--encrypt" : "--no-encrypt", "--", item};
+    command.environment = {"QT_QPA_PLATFORM=offscreen", std::string("QUILLMERE_PASSWORD=") + kPassword};
     command.logFile = m_root + "/logs/application.log";
     ProcessTimer::Result result =
         ProcessTimer::runUntilFileArrives(command, destination, kArchiveName, kApplicationTimeoutSeconds);
     if (!result.ok)
         result.failure += " (see " + command.logFile + ")";
+    if (archiveBytes)
+        *archiveBytes = FileManager::exists(destination + "/" + kArchiveName)
+            ? FileManager::sizeOf(destination + "/" + kArchiveName) : 0;
     removeIfPresent(destination + "/" + kArchiveName);
     return result;
+}
+
+std::string JobTimer::applicationWorkFolder() const
+{
+    const char* home = std::getenv("HOME");
+    return WorkFolders(home ? home : "").tmpDirectory();
 }
 
 WorkFolders JobTimer::writerFolders() const

@@ -4,18 +4,18 @@
 
 #include "ProcessTimer.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // Times what the user waits for and what it is compared with, on one item
-// (a folder or a file): the whole application, started with the item as its
-// argument the way a file manager starts it, until the archive is in place
-// beside the item; php's writer alone on the same staged tree, started
-// exactly as the application starts it; and zip on the item.
+// (a folder or a file): the whole application process, started as
+// "quillmere --batch ITEM", until the archive is in place beside the item;
+// php's writer alone on the same staged tree, started exactly as the
+// application starts it; and zip on the item.
 //
-// The application runs headless with the benchmark's temporary home folder
-// and runtime folder (set up by the caller in this process's environment)
-// and reads its options from that home, as a real start does.
+// The application runs with the benchmark's temporary home folder and
+// runtime folder (set up by the caller in this process's environment).
 class JobTimer {
 public:
     static constexpr const char* kPassword = "benchpassword1";
@@ -24,8 +24,11 @@ public:
 
     // The application from its start to the archive in the item's folder.
     // The archive is removed afterwards, outside the measured time, so every
-    // run starts alike.
-    ProcessTimer::Result runApplication(const std::string& item, bool encrypt) const;
+    // run starts alike; archiveBytes, when given, receives its size.
+    ProcessTimer::Result runApplication(const std::string& item, bool encrypt,
+                                        uint64_t* archiveBytes = nullptr) const;
+    // The application's work folder (~/.quillmere of the temporary home).
+    std::string applicationWorkFolder() const;
 
     // Builds the content folder of a job for item in a home folder of the
     // writer's own (linked, as the application links), for runWriter.

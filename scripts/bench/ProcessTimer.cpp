@@ -6,7 +6,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -117,29 +116,17 @@ bool fileEventArrived(int watch, const std::string& fileName)
     }
 }
 
-// True while any thread of the process has a child, a zombie not yet
-// collected included.
-bool hasChildren(pid_t pid)
-{
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream children(task.path() / "children");
-        std::string first;
-        if (children >> first)
-            return true;
-    }
-    return false;
-}
-
-// Lets the process collect the programs it started, so that wait4's figures
-// cover them, without counting the wait: the measured time ended when the
-// file arrived.
-void awaitChildrenCollected(pid_t pid, double timeoutSeconds)
+// Waits for the process to end by itself, at most timeoutSeconds; true
+// when it has, with its status and usage.
+bool awaitEnd(pid_t pid, double timeoutSeconds, int& status, rusage& usage)
 {
     const auto start = Clock::now();
-    while (hasChildren(pid) && secondsSince(start) < timeoutSeconds)
+    while (::wait4(pid, &status, WNOHANG, &usage) != pid) {
+        if (secondsSince(start) > timeoutSeconds)
+            return false;
         ::usleep(5000);
+    }
+    return true;
 }
 
 // Ends a process that is still running and collects its usage.
@@ -210,7 +197,7 @@ ProcessTimer::Result ProcessTimer::runUntilFileArrives(const Command& command, c
     }
     ::close(watch);
     if (arrived && !exited)
-        awaitChildrenCollected(pid, 10);
+        exited = awaitEnd(pid, 60, status, usage);
     if (!exited)
         endProcess(pid, status, usage);
     takeUsage(usage, result);

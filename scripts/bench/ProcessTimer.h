@@ -36,8 +36,9 @@ public:
 
     // Runs the command until a file named fileName is moved or written into
     // folder, which is the end of the measured time; then lets the process
-    // collect its children (ten seconds at most) and ends it (SIGTERM,
-    // SIGKILL after five seconds). ok when the file came.
+    // end by itself (a minute at most: whatever it does after delivering
+    // must not fall on the next run) and otherwise ends it (SIGTERM, SIGKILL
+    // after five seconds). ok when the file came.
     static Result runUntilFileArrives(const Command& command, const std::string& folder,
                                       const std::string& fileName, double timeoutSeconds);
 };

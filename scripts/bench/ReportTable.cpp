@@ -1,45 +1,48 @@
 #include "ReportTable.h"
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-const double kSingleFileLimitSeconds = 0.2;
+const double kSingleFileLimitSeconds = 0.1;
 const double kMemoryLimitMegabytes = 100;
+const double kMegabyte = 1024.0 * 1024.0;
+
+std::string format(const char* pattern, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
 
 std::string seconds(const Series& series)
 {
-    if (series.empty())
-        return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", series.medianSeconds());
+    return series.empty() ? "-" : format("%.2f", series.medianSeconds());
+}
+
+// A ratio of -1 (no pair of runs) shows as "-".
+std::string ratioText(double ratio)
+{
+    return ratio < 0 ? "-" : format("%.2f", ratio);
+}
+
+std::string loadText(const LoadWatch& load)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f -> %.2f (max %.2f)", load.atStart(), load.atEnd(), load.highest());
     return text;
 }
 
-std::string ratio(const Series& numerator, const Series& denominator)
+// "yes" or "NO", marked when the machine was too busy to trust it; "-"
+// when there is nothing to judge.
+std::string verdict(bool known, bool met, const LoadWatch& load)
 {
-    if (numerator.empty() || denominator.empty())
+    if (!known)
         return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", numerator.medianSeconds() / denominator.medianSeconds());
-    return text;
-}
-
-// The machine's load over the last minute, from /proc/loadavg.
-std::string loadAverage()
-{
-    std::ifstream file("/proc/loadavg");
-    std::string oneMinute;
-    file >> oneMinute;
-    return oneMinute.empty() ? "unknown" : oneMinute;
-}
-
-std::string verdict(bool known, bool met)
-{
-    return known ? (met ? "yes" : "NO") : "-";
+    const std::string word = met ? "yes" : "NO";
+    return load.reliable() ? word : word + ", unreliable";
 }
 
 std::string cpu(const Series& series)
@@ -58,28 +61,52 @@ void reportFailures(const char* shape, const char* what, const Series& series)
                     series.firstFailure().c_str());
 }
 
+const Series* referenceOf(const ShapeFigures& figures)
+{
+    switch (figures.shape.reference) {
+    case Shape::Reference::Zip:
+        return &figures.zip;
+    case Shape::Reference::Zip9:
+        return &figures.zip9;
+    case Shape::Reference::None:
+        break;
+    }
+    return nullptr;
+}
+
+const char* const kRowFormat = "%-50s %7s %7s %7s %7s %7s %9s %9s  %-18s %-16s %s\n";
+
 } // namespace
 
-void ReportTable::print(const std::vector<ShapeFigures>& shapes, const Series& singleFile, int runs, bool quick)
+void ReportTable::print(const std::vector<ShapeFigures>& shapes, const Series& singleFile, const LoadWatch& singleLoad,
+                        int runs, bool quick)
 {
-    std::printf("\nQuillmere benchmark%s: medians of %d interleaved runs, warm file cache.\n",
+    std::printf("\nQuillmere benchmark%s: %d interleaved runs, warm file cache.\n",
                 quick ? " (quick: small trees, a smoke test; the targets are for the full trees)" : "", runs);
     printLoad("at the end");
-    std::printf("app = the whole application (build/quillmere, headless, item as argument) from its start to the\n"
-                "archive in place; writer = php's writer command alone on the same staged tree; seconds.\n\n");
-    std::printf("%-48s %7s %7s %7s %7s %8s %9s  %-17s %s\n", "Shape", "app", "writer", "zip", "zip -9", "app/zip",
-                "app/zip-9", "target", "met");
+    std::printf("app = the whole application process (quillmere --batch ITEM) from its start to the archive in\n"
+                "place; writer = php's writer command alone on the same staged tree; seconds, medians.\n"
+                "Ratios are paired: the median of the ratios of each run, whose programs ran side by side;\n"
+                "cpu = the same of processor time (user + system, the app's including its programs).\n"
+                "A verdict is unreliable when the load average exceeded %.1f during the shape.\n\n",
+                LoadWatch::kReliableLimit);
+    std::printf(kRowFormat, "Shape", "app", "writer", "zip", "zip -9", "app/zip", "app/zip-9", "cpu ratio", "target",
+                "met", "load start -> end");
     for (const ShapeFigures& figures : shapes)
         printShapeRow(figures);
     if (!singleFile.empty() || singleFile.failures() > 0)
-        printSingleFile(singleFile);
+        printSingleFile(singleFile, singleLoad);
     for (const ShapeFigures& figures : shapes) {
-        if (figures.shape.memoryTarget)
-            printMemory(figures);
+        if (figures.skipped.empty() && figures.shape.encryptedToo)
+            printEncrypted(figures);
     }
     for (const ShapeFigures& figures : shapes) {
-        if (figures.shape.encryptedToo)
-            printEncrypted(figures);
+        if (figures.skipped.empty() && figures.shape.extraDiskLimitMegabytes > 0)
+            printDisk(figures);
+    }
+    for (const ShapeFigures& figures : shapes) {
+        if (figures.skipped.empty() && figures.shape.memoryTarget)
+            printMemory(figures);
     }
     printProcessorTime(shapes);
     printFailures(shapes, singleFile);
@@ -88,87 +115,99 @@ void ReportTable::print(const std::vector<ShapeFigures>& shapes, const Series& s
 
 void ReportTable::printLoad(const char* when)
 {
-    std::printf("Load average of the machine %s: %s (%ld processors).\n", when, loadAverage().c_str(),
-                ::sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("Load average of the machine %s: %s (%ld processors).\n", when,
+                format("%.2f", LoadWatch::now()).c_str(), ::sysconf(_SC_NPROCESSORS_ONLN));
     std::fflush(stdout);
 }
 
 void ReportTable::printShapeRow(const ShapeFigures& figures)
 {
     const Shape& shape = figures.shape;
-    const Series* reference = shape.reference == Shape::Reference::Zip    ? &figures.zip
-                              : shape.reference == Shape::Reference::Zip9 ? &figures.zip9
-                                                                           : nullptr;
+    if (!figures.skipped.empty()) {
+        std::printf("%-50s skipped: %s\n", shape.title.c_str(), figures.skipped.c_str());
+        return;
+    }
+    const Series* reference = referenceOf(figures);
+    // The processor time is held against the judged reference, zip otherwise.
+    const Series& cpuReference = reference ? *reference : figures.zip;
     std::string target = "-";
     std::string met = "-";
-    if (reference) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%s <= %.1f", reference == &figures.zip ? "app/zip" : "app/zip-9",
-                      shape.limit);
-        target = text;
-        const bool known = !figures.application.empty() && !reference->empty();
-        met = verdict(known, known && figures.application.medianSeconds() / reference->medianSeconds() <= shape.limit);
+    if (reference && shape.limit > 0) {
+        target = format(reference == &figures.zip ? "app/zip <= %.2f" : "app/zip-9 <= %.2f", shape.limit);
+        const double ratio = figures.application.pairedRatio(*reference);
+        met = verdict(ratio >= 0, ratio <= shape.limit, figures.load);
     }
-    std::printf("%-48s %7s %7s %7s %7s %8s %9s  %-17s %s\n", shape.title.c_str(), seconds(figures.application).c_str(),
-                seconds(figures.writer).c_str(), seconds(figures.zip).c_str(), seconds(figures.zip9).c_str(),
-                ratio(figures.application, figures.zip).c_str(), ratio(figures.application, figures.zip9).c_str(),
-                target.c_str(), met.c_str());
+    std::printf(kRowFormat, shape.title.c_str(), seconds(figures.application).c_str(), seconds(figures.writer).c_str(),
+                seconds(figures.zip).c_str(), seconds(figures.zip9).c_str(),
+                ratioText(figures.application.pairedRatio(figures.zip)).c_str(),
+                ratioText(figures.application.pairedRatio(figures.zip9)).c_str(),
+                ratioText(figures.application.pairedProcessorRatio(cpuReference)).c_str(), target.c_str(),
+                met.c_str(), loadText(figures.load).c_str());
 }
 
-void ReportTable::printSingleFile(const Series& singleFile)
+void ReportTable::printSingleFile(const Series& singleFile, const LoadWatch& load)
 {
-    char target[32];
-    std::snprintf(target, sizeof target, "<= %.1f s", kSingleFileLimitSeconds);
+    const std::string target = format("<= %.1f s", kSingleFileLimitSeconds);
     const bool known = !singleFile.empty();
-    std::printf("%-48s %7s %7s %7s %7s %8s %9s  %-17s %s\n", "one small file, start to archive in place",
-                seconds(singleFile).c_str(), "", "", "", "", "", target,
-                verdict(known, known && singleFile.medianSeconds() <= kSingleFileLimitSeconds).c_str());
+    std::printf(kRowFormat, "one small file, start to archive in place", seconds(singleFile).c_str(), "", "", "", "",
+                "", "", target.c_str(),
+                verdict(known, known && singleFile.medianSeconds() <= kSingleFileLimitSeconds, load).c_str(),
+                loadText(load).c_str());
+}
+
+void ReportTable::printEncrypted(const ShapeFigures& figures)
+{
+    const double ratio = figures.encrypted.pairedRatio(figures.application);
+    std::string target = "-";
+    std::string met = "-";
+    if (figures.shape.encryptedLimit > 0) {
+        target = format("<= %.2f", figures.shape.encryptedLimit);
+        met = verdict(ratio >= 0, ratio <= figures.shape.encryptedLimit, figures.load);
+    }
+    std::printf("\nEncrypted job, %s: encrypted %s s, plain %s s; encrypted/plain %s (cpu %s), target %s: %s;\n"
+                "  zip -qr -P %s s, encrypted app/zip -P %s\n",
+                figures.shape.title.c_str(), seconds(figures.encrypted).c_str(), seconds(figures.application).c_str(),
+                ratioText(ratio).c_str(), ratioText(figures.encrypted.pairedProcessorRatio(figures.application)).c_str(),
+                target.c_str(), met.c_str(), seconds(figures.zipEncrypted).c_str(),
+                ratioText(figures.encrypted.pairedRatio(figures.zipEncrypted)).c_str());
+}
+
+void ReportTable::printDisk(const ShapeFigures& figures)
+{
+    const bool known = figures.archiveBytes > 0;
+    const double extra = (static_cast<double>(figures.workFolderPeakBytes) - static_cast<double>(figures.archiveBytes))
+        / kMegabyte;
+    std::printf("\nDisk of the work folder, %s: peak %s MB, archive %s MB, beyond the archive %s MB, target <= %.0f "
+                "MB: %s\n",
+                figures.shape.title.c_str(), format("%.1f", figures.workFolderPeakBytes / kMegabyte).c_str(),
+                known ? format("%.1f", figures.archiveBytes / kMegabyte).c_str() : "-",
+                known ? format("%.1f", extra).c_str() : "-", figures.shape.extraDiskLimitMegabytes,
+                verdict(known, extra <= figures.shape.extraDiskLimitMegabytes, figures.load).c_str());
 }
 
 void ReportTable::printMemory(const ShapeFigures& figures)
 {
     const Series& runs = figures.application;
     const bool known = !runs.empty();
-    char value[96] = "-";
-    if (known)
-        std::snprintf(value, sizeof value, "%.0f MB (with the programs it waited for: %.0f MB)",
-                      runs.peakOwnMegabytes(), runs.peakWithChildrenMegabytes());
-    char target[32];
-    std::snprintf(target, sizeof target, "< %.0f MB", kMemoryLimitMegabytes);
-    const std::string title = "peak memory of the application, " + figures.shape.key + " shape";
-    std::printf("%-48s %-58s  %-17s %s\n", title.c_str(), value, target,
-                verdict(known, known && runs.peakOwnMegabytes() < kMemoryLimitMegabytes).c_str());
-}
-
-void ReportTable::printEncrypted(const ShapeFigures& figures)
-{
-    std::printf("\nEncrypted job on %s: encrypted %s s, plain %s s, encrypted/plain %s; zip -qr -P %s s, "
-                "encrypted app/zip -P %s\n",
-                figures.shape.title.c_str(), seconds(figures.encrypted).c_str(), seconds(figures.application).c_str(),
-                ratio(figures.encrypted, figures.application).c_str(), seconds(figures.zipEncrypted).c_str(),
-                ratio(figures.encrypted, figures.zipEncrypted).c_str());
+    std::printf("\nPeak memory of the application, %s: %s MB (with the programs it waited for: %s MB), "
+                "target < %.0f MB: %s\n",
+                figures.shape.title.c_str(), known ? format("%.0f", runs.peakOwnMegabytes()).c_str() : "-",
+                known ? format("%.0f", runs.peakWithChildrenMegabytes()).c_str() : "-", kMemoryLimitMegabytes,
+                verdict(known, runs.peakOwnMegabytes() < kMemoryLimitMegabytes, figures.load).c_str());
 }
 
 void ReportTable::printProcessorTime(const std::vector<ShapeFigures>& shapes)
 {
-    // Processor time moves less than wall time on a busy machine: its ratio
-    // tells whether a change in the ratios above is the program's or the
-    // machine's.
     std::printf("\nProcessor time, user / system seconds (medians; the app's include the programs it ran):\n");
-    std::printf("%-48s %-15s %-15s %-15s %-15s %-12s %s\n", "Shape", "app", "writer", "zip", "zip -9", "cpu app/zip",
-                "app peak MB");
+    std::printf("%-50s %-15s %-15s %-15s %-15s %s\n", "Shape", "app", "writer", "zip", "zip -9", "app peak MB");
     for (const ShapeFigures& figures : shapes) {
-        char peak[32] = "-";
-        if (!figures.application.empty())
-            std::snprintf(peak, sizeof peak, "%.0f", figures.application.peakOwnMegabytes());
-        char cpuRatio[32] = "-";
-        if (!figures.application.empty() && !figures.zip.empty())
-            std::snprintf(cpuRatio, sizeof cpuRatio, "%.2f",
-                          (figures.application.medianUserSeconds() + figures.application.medianSystemSeconds())
-                              / (figures.zip.medianUserSeconds() + figures.zip.medianSystemSeconds()));
-        std::printf("%-48s %-15s %-15s %-15s %-15s %-12s %s\n", figures.shape.title.c_str(),
+        if (!figures.skipped.empty())
+            continue;
+        const std::string peak =
+            figures.application.empty() ? "-" : format("%.0f", figures.application.peakOwnMegabytes());
+        std::printf("%-50s %-15s %-15s %-15s %-15s %s\n", figures.shape.title.c_str(),
                     cpu(figures.application).c_str(), cpu(figures.writer).c_str(), cpu(figures.zip).c_str(),
-                    cpu(figures.zip9).c_str(), cpuRatio, peak);
+                    cpu(figures.zip9).c_str(), peak.c_str());
     }
 }
 
@@ -182,7 +221,7 @@ void ReportTable::printFailures(const std::vector<ShapeFigures>& shapes, const S
     }
     if (!any)
         return;
-    std::printf("\nFailed runs (left out of the medians):\n");
+    std::printf("\nFailed runs (left out of the medians and ratios):\n");
     for (const ShapeFigures& figures : shapes) {
         const char* key = figures.shape.key.c_str();
         reportFailures(key, "app", figures.application);

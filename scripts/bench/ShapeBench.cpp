@@ -1,5 +1,7 @@
 #include "ShapeBench.h"
 
+#include "DiskWatch.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -54,14 +56,40 @@ ShapeFigures ShapeBench::measure(const JobTimer& timer, const Shape& shape, cons
     }
     timer.stageForWriter(item);
     warmCache(item);
+    figures.load = LoadWatch();
+    std::fprintf(stderr, "  %s: load average %.2f at the start\n", shape.key.c_str(), figures.load.atStart());
     for (int run = 0; run < runs; ++run) {
         for (size_t i = 0; i < steps.size(); ++i) {
             const Step& step = steps[(i + static_cast<size_t>(run)) % steps.size()];
             const ProcessTimer::Result result = step.run();
+            figures.load.sample();
             std::fprintf(stderr, "  %s run %d/%d, %s: %s\n", shape.key.c_str(), run + 1, runs, step.name,
                          result.ok ? (std::to_string(result.seconds) + " s").c_str() : result.failure.c_str());
             step.series->add(result);
         }
     }
+    figures.load.finish();
+    std::fprintf(stderr, "  %s: load average %.2f at the end, %.2f at the highest\n", shape.key.c_str(),
+                 figures.load.atEnd(), figures.load.highest());
+    if (shape.extraDiskLimitMegabytes > 0)
+        measureDisk(timer, item, figures);
     return figures;
+}
+
+// Apart from the timed runs: reading the work folder over and over costs
+// time of its own.
+void ShapeBench::measureDisk(const JobTimer& timer, const std::string& item, ShapeFigures& figures)
+{
+    const std::string work = timer.applicationWorkFolder();
+    const uint64_t before = DiskWatch::bytesBelow(work);
+    DiskWatch watch(work);
+    const ProcessTimer::Result result = timer.runApplication(item, false, &figures.archiveBytes);
+    const uint64_t peak = watch.stop();
+    figures.workFolderPeakBytes = peak > before ? peak - before : 0;
+    std::fprintf(stderr, "  %s, disk run: %s, work folder peak %.1f MB, archive %.1f MB\n",
+                 figures.shape.key.c_str(), result.ok ? "delivered" : result.failure.c_str(),
+                 static_cast<double>(figures.workFolderPeakBytes) / (1 << 20),
+                 static_cast<double>(figures.archiveBytes) / (1 << 20));
+    if (!result.ok)
+        figures.archiveBytes = 0;
 }

@@ -1,25 +1,34 @@
 #pragma once
 
 #include "JobTimer.h"
+#include "LoadWatch.h"
 #include "Series.h"
 #include "ShapeCatalog.h"
 
+#include <cstdint>
 #include <string>
 
 // Everything measured on one shape.
 struct ShapeFigures {
     Shape shape;
-    Series application; // the whole application, plain job
-    Series writer;      // php's writer alone on the staged tree
-    Series zip;         // zip -qr
-    Series zip9;        // zip -9 -qr
-    Series encrypted;   // the whole application, encrypted job
+    std::string skipped; // why the shape was not measured; empty when it was
+    Series application;  // the whole application, plain job
+    Series writer;       // php's writer alone on the staged tree
+    Series zip;          // zip -qr
+    Series zip9;         // zip -9 -qr
+    Series encrypted;    // the whole application, encrypted job
     Series zipEncrypted; // zip -qr -P
+    LoadWatch load;
+    // The work folder's peak disk during one more plain job, and the
+    // archive that job made, in bytes (shapes with a disk target).
+    uint64_t workFolderPeakBytes = 0;
+    uint64_t archiveBytes = 0;
 };
 
-// Runs the measurements of one shape, interleaved: each run times every
-// program once, in an order that turns from run to run, so that a change in
-// the machine's load falls on all of them.
+// Runs the measurements of one shape, interleaved: each run (a round) times
+// every program once, in an order that turns from run to run, so that a
+// change in the machine's load falls on all of them and the ratios of one
+// round compare programs that ran side by side.
 class ShapeBench {
 public:
     static ShapeFigures measure(const JobTimer& timer, const Shape& shape, const std::string& item, int runs);
@@ -27,4 +36,7 @@ public:
     // Reads every file below item once, so that every program finds them in
     // the file cache.
     static void warmCache(const std::string& item);
+
+private:
+    static void measureDisk(const JobTimer& timer, const std::string& item, ShapeFigures& figures);
 };

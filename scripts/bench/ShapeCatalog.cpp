@@ -40,8 +40,9 @@ std::vector<Shape> ShapeCatalog::all(bool quick)
                                 Content::Random, randomFiles, 40, lowest(randomBytes, randomFiles),
                                 highest(randomBytes, randomFiles));
     incompressible.reference = Shape::Reference::Zip;
-    incompressible.limit = 1.1;
+    incompressible.limit = 0.9;
     incompressible.encryptedToo = true;
+    incompressible.encryptedLimit = 1.3;
     shapes.push_back(incompressible);
 
     const int textFiles = 2000 / divisor;
@@ -49,24 +50,59 @@ std::vector<Shape> ShapeCatalog::all(bool quick)
     Shape text = tree("text", std::to_string(textFiles) + " files, " + std::to_string(textBytes / MB) + " MB, text",
                       Content::Text, textFiles, 40, lowest(textBytes, textFiles), highest(textBytes, textFiles));
     text.reference = Shape::Reference::Zip9;
-    text.limit = 1.1;
+    text.limit = 1.0;
     shapes.push_back(text);
 
     const int smallFiles = 20000 / divisor;
     const int smallFolders = 200 / divisor;
-    Shape small = tree("small", std::to_string(smallFiles) + " files of 1-4 KB in " + std::to_string(smallFolders)
-                           + " folders",
-                       Content::Text, smallFiles, smallFolders, 1 * KB, 4 * KB);
+    const std::string smallTitle = std::to_string(smallFiles) + " files of 1-4 KB in " + std::to_string(smallFolders)
+        + " folders";
+    Shape small = tree("small", smallTitle, Content::Text, smallFiles, smallFolders, 1 * KB, 4 * KB);
     small.reference = Shape::Reference::Zip;
-    small.limit = 1.3;
+    small.limit = 1.2;
     shapes.push_back(small);
+
+    // The same tree: judged on the encrypted job against the plain one.
+    Shape smallEncrypted = small;
+    smallEncrypted.key = "small-encrypted";
+    smallEncrypted.title = smallTitle + ", encrypted";
+    smallEncrypted.limit = 0;
+    smallEncrypted.encryptedToo = true;
+    smallEncrypted.encryptedLimit = 1.3;
+    shapes.push_back(smallEncrypted);
+
+    // The same tree on another file system than the home folder, as on a
+    // USB stick or a network share: staging cannot link there.
+    Shape smallTmpfs = small;
+    smallTmpfs.key = "small-tmpfs";
+    smallTmpfs.title = smallTitle + ", on a tmpfs";
+    smallTmpfs.limit = 1.6;
+    smallTmpfs.onTmpfs = true;
+    smallTmpfs.extraDiskLimitMegabytes = 5;
+    shapes.push_back(smallTmpfs);
+
+    const int thousandFiles = 1000 / divisor;
+    Shape thousand = tree("thousand", std::to_string(thousandFiles) + " files of 1-4 KB in 10 folders",
+                          Content::Text, thousandFiles, 10, 1 * KB, 4 * KB);
+    thousand.reference = Shape::Reference::Zip;
+    thousand.limit = 1.8;
+    shapes.push_back(thousand);
+
+    const int manyFiles = 100000 / divisor;
+    const int manyFolders = 1000 / divisor;
+    Shape many = tree("many", std::to_string(manyFiles) + " files of 1-4 KB in " + std::to_string(manyFolders)
+                          + " folders",
+                      Content::Text, manyFiles, manyFolders, 1 * KB, 4 * KB);
+    many.reference = Shape::Reference::Zip;
+    many.memoryTarget = true;
+    shapes.push_back(many);
 
     const uint64_t largeBytes = quick ? 64 * MB : 1024 * MB;
     Shape large = tree("large", "one file of " + std::to_string(largeBytes / MB) + " MB, incompressible",
                        Content::Random, 1, 0, largeBytes, largeBytes);
     large.layout = Shape::Layout::OneFile;
     large.reference = Shape::Reference::Zip;
-    large.limit = 0.9;
+    large.limit = 0.95;
     large.memoryTarget = true;
     shapes.push_back(large);
 
@@ -76,6 +112,14 @@ std::vector<Shape> ShapeCatalog::all(bool quick)
     names.layout = Shape::Layout::JapaneseTree;
     shapes.push_back(names);
     return shapes;
+}
+
+std::string ShapeCatalog::keys()
+{
+    std::string keys;
+    for (const Shape& shape : all(false))
+        keys += shape.key + ", ";
+    return keys + "single";
 }
 
 std::string ShapeCatalog::build(const Shape& shape, const std::string& folder)

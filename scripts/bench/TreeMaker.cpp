@@ -1,5 +1,7 @@
 #include "TreeMaker.h"
 
+#include "TextCorpus.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -7,56 +9,11 @@
 
 namespace {
 
-// Words of the text files: a fixed vocabulary, the first words far more
-// frequent than the last, so that deflate finds what it finds in prose.
-class Vocabulary {
-public:
-    Vocabulary()
-    {
-        std::mt19937_64 random(7);
-        static const char* const syllables[] = {"ka", "shi", "to", "ne", "ma", "ri", "so", "un", "de", "ra",
-                                                "mo", "ti", "ve", "lo", "pe", "an", "er", "is", "or", "ba"};
-        static const char* const japanese[] = {"見積書", "会議", "資料", "ファイル", "名前",
-                                               "確認", "予定", "報告", "デザイン", "お願いします"};
-        for (const char* word : japanese)
-            m_words.emplace_back(word);
-        while (m_words.size() < 1500) {
-            std::string word;
-            const int length = 1 + static_cast<int>(random() % 4);
-            for (int i = 0; i < length; ++i)
-                word += syllables[random() % 20];
-            m_words.push_back(word);
-        }
-    }
-
-    const std::string& pick(std::mt19937_64& random) const
-    {
-        // The cube of a uniform number favours the low indexes.
-        const double u = static_cast<double>(random() % 1000000) / 1000000.0;
-        return m_words[static_cast<size_t>(u * u * u * static_cast<double>(m_words.size()))];
-    }
-
-private:
-    std::vector<std::string> m_words;
-};
-
 void fillRandom(std::vector<char>& block, size_t length, std::mt19937_64& random)
 {
     for (size_t i = 0; i < length; i += 8) {
         const uint64_t value = random();
         std::memcpy(&block[i], &value, std::min<size_t>(8, length - i));
-    }
-}
-
-void fillText(std::vector<char>& block, size_t length, std::mt19937_64& random, const Vocabulary& words,
-              int& wordsOnLine)
-{
-    for (size_t i = 0; i < length;) {
-        std::string word = words.pick(random);
-        word += ++wordsOnLine % 12 == 0 ? '\n' : ' ';
-        const size_t take = std::min(word.size(), length - i);
-        std::memcpy(&block[i], word.data(), take);
-        i += take;
     }
 }
 
@@ -77,16 +34,16 @@ std::string numbered(const std::string& stem, int number, int width)
 
 void TreeMaker::makeFile(const std::string& path, uint64_t bytes, Content content, std::mt19937_64& random)
 {
-    static const Vocabulary words;
+    const TextCorpus& text = TextCorpus::machine();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::vector<char> block(1 << 20);
-    int wordsOnLine = 0;
+    size_t place = text.randomPlace(random);
     for (uint64_t written = 0; written < bytes;) {
         const size_t chunk = static_cast<size_t>(std::min<uint64_t>(block.size(), bytes - written));
         if (content == Content::Random)
             fillRandom(block, chunk, random);
         else
-            fillText(block, chunk, random, words, wordsOnLine);
+            text.copy(place, block.data(), chunk);
         out.write(block.data(), static_cast<std::streamsize>(chunk));
         written += chunk;
     }

@@ -10,7 +10,7 @@ class TreeMaker {
 public:
     enum class Content {
         Random, // incompressible, like photos, videos and archives
-        Text,   // prose-like lines of Latin and Japanese words
+        Text,   // real text of the machine (TextCorpus), a stretch of it per file
     };
 
     // files files spread evenly over folders folders directly below root

@@ -9,6 +9,8 @@
 #include "ReportTable.h"
 #include "ShapeBench.h"
 #include "ShapeCatalog.h"
+#include "TextCorpus.h"
+#include "TmpfsMount.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -31,9 +34,7 @@ struct Options {
     std::string error;
 };
 
-const char* const kUsage =
-    "usage: quillmere-bench [--quick] [--runs N] [--only SHAPE,...]\n"
-    "shapes: incompressible, text, small, large, names, single\n";
+const char* const kUsage = "usage: quillmere-bench [--quick] [--runs N] [--only SHAPE,...]\n";
 
 std::vector<std::string> splitList(const std::string& text)
 {
@@ -63,6 +64,11 @@ Options parse(int argc, char* argv[])
         else
             options.error = "unknown or incomplete option: " + argument;
     }
+    const std::string known = ", " + ShapeCatalog::keys() + ",";
+    for (const std::string& key : options.only) {
+        if (known.find(", " + key + ",") == std::string::npos)
+            options.error = "unknown shape: " + key;
+    }
     return options;
 }
 
@@ -83,7 +89,7 @@ void useTemporaryHome(const std::string& root)
         ::unsetenv(name);
 }
 
-Series timeSingleFile(const JobTimer& timer, const std::string& root, int runs)
+Series timeSingleFile(const JobTimer& timer, const std::string& root, int runs, LoadWatch& load)
 {
     const std::string folder = root + "/single";
     FileManager::createDirectory(folder);
@@ -98,7 +104,9 @@ Series timeSingleFile(const JobTimer& timer, const std::string& root, int runs)
         std::fprintf(stderr, "  single run %d/%d: %s\n", run + 1, runs,
                      result.ok ? (std::to_string(result.seconds) + " s").c_str() : result.failure.c_str());
         series.add(result);
+        load.sample();
     }
+    load.finish();
     FileManager::removeItem(folder);
     return series;
 }
@@ -112,6 +120,7 @@ int main(int argc, char* argv[])
         if (!options.error.empty())
             std::fprintf(stderr, "%s\n", options.error.c_str());
         std::fputs(kUsage, options.help ? stdout : stderr);
+        std::fprintf(options.help ? stdout : stderr, "shapes: %s\n", ShapeCatalog::keys().c_str());
         return options.help ? 0 : 2;
     }
     // The trees, the home folder and the archives share one file system, as
@@ -132,6 +141,12 @@ int main(int argc, char* argv[])
     }
     const JobTimer timer(root, applicationPath);
     ReportTable::printLoad("at the start");
+    const TextCorpus& corpus = TextCorpus::machine();
+    if (corpus.empty()) {
+        std::fprintf(stderr, "no text found in /usr/include or /usr/share/doc for the text files\n");
+        return 1;
+    }
+    std::printf("Text files: stretches of %s.\n", corpus.description().c_str());
 
     const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
     std::vector<ShapeFigures> figures;
@@ -140,13 +155,26 @@ int main(int argc, char* argv[])
             continue;
         std::fprintf(stderr, "building %s\n", shape.title.c_str());
         const std::string folder = root + "/" + shape.key;
+        std::optional<TmpfsMount> tmpfs;
+        if (shape.onTmpfs && !tmpfs.emplace(folder).mounted()) {
+            ShapeFigures skipped;
+            skipped.shape = shape;
+            skipped.skipped = tmpfs->failure();
+            std::fprintf(stderr, "  skipped: %s\n", skipped.skipped.c_str());
+            figures.push_back(skipped);
+            continue;
+        }
         const std::string item = ShapeCatalog::build(shape, folder);
         figures.push_back(ShapeBench::measure(timer, shape, item, runs));
-        FileManager::removeItem(folder);
+        if (tmpfs)
+            FileManager::removeItem(item); // the mount point itself stays until the unmount
+        else
+            FileManager::removeItem(folder);
     }
     Series singleFile;
+    LoadWatch singleLoad;
     if (selected(options, "single"))
-        singleFile = timeSingleFile(timer, root, std::max(runs, 5));
-    ReportTable::print(figures, singleFile, runs, options.quick);
+        singleFile = timeSingleFile(timer, root, std::max(runs, 5), singleLoad);
+    ReportTable::print(figures, singleFile, singleLoad, runs, options.quick);
     return 0;
 }
