@@ -12,7 +12,8 @@ class QWidget;
 // A service left empty does nothing: no update check, no notification, no
 // file manager; an empty quit question lets the window close.
 struct ViewServices {
-    // Asks the update service once, when the window has loaded.
+    // Asks the update service once: when the first job has started, or two
+    // seconds after the window has loaded, whichever comes first.
     std::function<void()> checkForUpdate;
     // Shows the delivered archive in the file manager.
     std::function<void(const std::string& archivePath)> showInFileManager;

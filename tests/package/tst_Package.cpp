@@ -138,7 +138,7 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("completions");
         QTest::newRow("an option") << "quillmere --pass" << "--password-stdin";
-        QTest::newRow("two options") << "quillmere --no" << "--no-encrypt";
+        QTest::newRow("two options") << "quillmere --no" << "--no-encrypt --no-name-after-items";
         QTest::newRow("a folder after --output") << "quillmere --output " << "folder";
         QTest::newRow("a file after --") << "quillmere -- --h" << "--help";
     }
