@@ -110,6 +110,7 @@ StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderSta
         auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
         append(all.expectedEntries, part.expectedEntries);
         append(all.clampedTimes, part.clampedTimes);
+        append(all.linkedFiles, part.linkedFiles);
         append(all.report.renamed, part.report.renamed);
         append(all.report.leftOut, part.report.leftOut);
         append(all.report.warnings, part.report.warnings);

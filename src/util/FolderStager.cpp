@@ -135,7 +135,8 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     item.device = info.st_dev;
     item.inode = info.st_ino;
     item.size = info.st_size;
-    item.mtime = info.st_mtime;
+    item.mode = info.st_mode;
+    item.modified = info.st_mtim;
     if (!item.isFolder && !S_ISREG(info.st_mode)) {
         leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
         return std::nullopt;
@@ -325,7 +326,8 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
         return placeExcluded(target, placed.fixedName);
     }
-    if (auto error = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName, m_abandoned)) {
+    const FileManager::Placed staged = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName, m_abandoned);
+    if (const auto& error = staged.failure) {
         const int code = error->error;
         if (m_abandoned())
             return false;
@@ -338,10 +340,13 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
             leaveOut(item.source, error->atTarget ? LeftOutReason::CopyFailed : reasonFor(code), error->description);
         return false;
     }
+    if (staged.placement != FileManager::Placement::Copy)
+        m_content.linkedFiles.push_back({entry, item.device, item.inode, item.size, item.mode, item.modified,
+                                         staged.placement == FileManager::Placement::SymbolicLink});
     ++m_content.report.fileCount;
     m_content.totalBytes += static_cast<uint64_t>(item.size);
     m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
-    if (std::optional<DosTime> clamped = DosTime::clampedIfOutside(item.mtime))
+    if (std::optional<DosTime> clamped = DosTime::clampedIfOutside(item.modified.tv_sec))
         m_content.clampedTimes.push_back({m_content.expectedEntries.back(), *clamped});
     noteName(item, placed, pathShown);
     return true;

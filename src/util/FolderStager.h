@@ -60,7 +60,8 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         off_t size = 0;
-        time_t mtime = 0; // the time the archive gives it
+        mode_t mode = 0;
+        struct timespec modified {}; // its seconds are the time the archive gives it
     };
     struct Placed {
         std::string fixedName;   // on disk in the content folder
