@@ -144,10 +144,12 @@ private slots:
             QSKIP("no permission to mount a file system");
         const std::string tree = root + "/tree";
         QList<QByteArray> wanted;
+        std::vector<std::string> sources;
         uint64_t treeBytes = 0;
         const auto add = [&](const std::string& path, size_t size) {
             const std::string data = randomBytes(size);
             writeFile(tree + "/" + path, data);
+            sources.push_back(tree + "/" + path);
             wanted << sha256(QByteArray::fromStdString(data));
             treeBytes += size;
         };
@@ -181,7 +183,13 @@ private slots:
         qInfo("tree %llu bytes, staged %llu bytes on disk", static_cast<unsigned long long>(treeBytes),
               static_cast<unsigned long long>(disk.bytes));
         QVERIFY(disk.bytes > 0 && disk.bytes < treeBytes / 8);
+        // The links were removed, never what they lead to.
         QCOMPARE(leftInWorkRoot(workFolders().tmpDirectory()), QStringList());
+        QList<QByteArray> after;
+        for (const std::string& source : sources)
+            after << sha256(QByteArray::fromStdString(readFile(source)));
+        std::sort(after.begin(), after.end());
+        QCOMPARE(after, wanted);
     }
 
     void aFileThatChangesWhileTheJobRunsFailsIt_data()
