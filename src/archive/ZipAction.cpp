@@ -236,12 +236,14 @@ void ZipAction::write()
     connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::progressChanged);
     connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {
         // php gives up on a file that went away while it worked.
-        if (outcome.cause == FailureCause::Other)
-            if (const Failure changed = ArchiveCheck::changedItem(m_folders.outputFolder(), m_content.linkedFiles, *m_abandoned)) {
-                Log::line(LogPrefix::kWriter + *changed);
-                outcome.cause = FailureCause::ItemChanged;
-                outcome.description = *changed;
-            }
+        const Failure changed = outcome.cause == FailureCause::Other
+            ? ArchiveCheck::changedItem(m_folders.outputFolder(), m_content.linkedFiles, *m_abandoned)
+            : std::nullopt;
+        if (changed && ArchiveCheck::isChangedItem(*changed)) {
+            Log::line(LogPrefix::kWriter + *changed);
+            outcome.cause = FailureCause::ItemChanged;
+            outcome.description = *changed;
+        }
         if (outcome.cause == FailureCause::Other
             && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))) {
             outcome.cause = FailureCause::WorkFolderFull;

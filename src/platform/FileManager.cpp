@@ -158,7 +158,8 @@ FileManager::Placed FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, 
         // where it is. A path the link cannot hold, or a work folder that
         // takes no links, leaves only a copy.
         std::error_code unknown;
-        const std::string absolute = source.starts_with('/') ? source : std::filesystem::absolute(source, unknown).string();
+        const std::string absolute =
+            source.starts_with('/') ? source : std::filesystem::absolute(source, unknown).string();
         if (!unknown && ::symlinkat(absolute.c_str(), targetFolder.fd(), targetName.c_str()) == 0)
             return {std::nullopt, Placement::SymbolicLink};
         if (!unknown && isTargetFailure(errno))
@@ -167,8 +168,8 @@ FileManager::Placed FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, 
     struct stat info {};
     if (::fstatat(sourceFolder.fd(), sourceName.c_str(), &info, 0) != 0)
         return {copyFailure(errno, source, false), Placement::Copy};
-    return {copyFileData({sourceFolder.fd(), sourceName, source}, {targetFolder.fd(), targetName, target}, info, 0, stop),
-            Placement::Copy};
+    const Place from{sourceFolder.fd(), sourceName, source}, to{targetFolder.fd(), targetName, target};
+    return {copyFileData(from, to, info, 0, stop), Placement::Copy};
 }
 
 bool FileManager::hardLinkImpossible(int error)
@@ -208,7 +209,8 @@ Failure FileManager::moveItem(const std::string& source, const std::string& targ
         return failure(errno, source);
     if (!S_ISREG(info.st_mode))
         return failure(EXDEV, source);
-    if (const std::optional<CopyFailure> copied = copyFileData({AT_FDCWD, source, source}, {AT_FDCWD, target, target}, info, O_NOFOLLOW)) {
+    const Place from{AT_FDCWD, source, source}, to{AT_FDCWD, target, target};
+    if (const std::optional<CopyFailure> copied = copyFileData(from, to, info, O_NOFOLLOW)) {
         removeItem(target);
         return copied->description;
     }

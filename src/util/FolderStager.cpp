@@ -326,7 +326,8 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
         return placeExcluded(target, placed.fixedName);
     }
-    const FileManager::Placed staged = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName, m_abandoned);
+    const FileManager::Placed staged
+        = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName, m_abandoned);
     if (const auto& error = staged.failure) {
         const int code = error->error;
         if (m_abandoned())
