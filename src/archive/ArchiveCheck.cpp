@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <filesystem>
 #include <string_view>
 #include <sys/stat.h>
 #include <thread>
@@ -106,17 +107,32 @@ std::optional<std::string> changeOf(int folder, const StagedFile& file)
     return std::nullopt;
 }
 
-// The user's path a symbolic link leads to; for a hard link, which has
-// none of its own, the file as the archive names it.
+std::string linkText(int folder, const std::string& path)
+{
+    std::string text(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(folder, path.c_str(), text.data(), text.size());
+    return length > 0 ? text.substr(0, static_cast<size_t>(length)) : std::string();
+}
+
+// The user's path a symbolic link leads to, through the link to its folder
+// ("../../.links/7/name") where it goes that way; for a hard link, which
+// has none of its own, the file as the archive names it.
 std::string userPathOf(int folder, const StagedFile& file)
 {
-    if (file.symbolic) {
-        std::string target(PATH_MAX, '\0');
-        const ssize_t length = ::readlinkat(folder, file.path.c_str(), target.data(), target.size());
-        if (length > 0)
-            return target.substr(0, static_cast<size_t>(length));
-    }
-    return file.path;
+    const std::string text = file.symbolic ? linkText(folder, file.path) : std::string();
+    if (text.empty() || text.starts_with('/'))
+        return text.empty() ? file.path : text;
+    // Below the output folder: the anchor's two components, then the name.
+    const std::filesystem::path inOutput = (std::filesystem::path(file.path).parent_path() / text).lexically_normal();
+    auto part = inOutput.begin();
+    std::filesystem::path anchor;
+    for (int i = 0; i < 2 && part != inOutput.end(); ++i, ++part)
+        anchor /= *part;
+    std::filesystem::path rest;
+    for (; part != inOutput.end(); ++part)
+        rest /= *part;
+    const std::string folderText = linkText(folder, anchor.string());
+    return folderText.empty() ? inOutput.string() : folderText + "/" + rest.string();
 }
 
 } // namespace

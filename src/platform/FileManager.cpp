@@ -145,7 +145,8 @@ uint64_t FileManager::sizeOf(const std::string& path)
 
 FileManager::Placed FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
                                                const OpenFolder& targetFolder, const std::string& targetName,
-                                               const std::function<bool()>& stop)
+                                               const std::function<bool()>& stop,
+                                               const std::function<std::string()>& linkText)
 {
     if (::linkat(sourceFolder.fd(), sourceName.c_str(), targetFolder.fd(), targetName.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return {std::nullopt, Placement::HardLink};
@@ -158,9 +159,10 @@ FileManager::Placed FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, 
         // where it is. A path the link cannot hold, or a work folder that
         // takes no links, leaves only a copy.
         std::error_code unknown;
-        const std::string absolute =
-            source.starts_with('/') ? source : std::filesystem::absolute(source, unknown).string();
-        if (!unknown && ::symlinkat(absolute.c_str(), targetFolder.fd(), targetName.c_str()) == 0)
+        std::string text = linkText ? linkText() : std::string();
+        if (text.empty())
+            text = source.starts_with('/') ? source : std::filesystem::absolute(source, unknown).string();
+        if (!unknown && ::symlinkat(text.c_str(), targetFolder.fd(), targetName.c_str()) == 0)
             return {std::nullopt, Placement::SymbolicLink};
         if (!unknown && isTargetFailure(errno))
             return {copyFailure(errno, target, true), Placement::Copy};

@@ -46,10 +46,14 @@ public:
     // symbolic link to the file's absolute path as reached; a copy only when
     // neither can stand for it (a path too long for a link, a work folder
     // that takes no links). Fails when something is at the target. A copy
-    // asks stop every few megabytes and gives up when it says so.
+    // asks stop every few megabytes and gives up when it says so. linkText,
+    // when given, says what the symbolic link is to hold instead of the
+    // absolute path (a shorter way to the same file); it is asked only when
+    // a symbolic link is made, and an empty answer keeps the absolute path.
     static Placed linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
                                  const OpenFolder& targetFolder, const std::string& targetName,
-                                 const std::function<bool()>& stop = {});
+                                 const std::function<bool()>& stop = {},
+                                 const std::function<std::string()>& linkText = {});
     // True when a hard link from the file system where the source lies to
     // that of the target failed with error for want of what links need,
     // so that a symbolic link or a copy may stand in.

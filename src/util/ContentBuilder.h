@@ -43,4 +43,5 @@ private:
     // Last in, first out: the tree fills depth first.
     std::vector<FolderTask> m_waiting;
     int m_busy = 0;
+    std::atomic<unsigned> m_anchors = 0;
 };

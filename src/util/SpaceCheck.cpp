@@ -2,7 +2,6 @@
 
 #include "OpenFolder.h"
 
-#include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,12 +17,13 @@ constexpr uint64_t kBytesPerEntry = 30 + 46 + 2 * 256;
 // The end record, and room for the writer's own temporary file names.
 constexpr uint64_t kBytesPerArchive = 64 * 1024;
 
-// Bytes of the file at path (on device) that staging copies into work.
-uint64_t copiedBytes(const struct stat& info, const std::string& path, const SpaceCheck::WorkLinks& work)
+// Bytes of a file that staging copies into work: none where a hard link
+// or a symbolic link (through a link to its folder, whatever the length of
+// its own path) stands for it.
+uint64_t copiedBytes(const struct stat& info, const SpaceCheck::WorkLinks& work)
 {
     const bool hardLinked = work.hard && info.st_dev == work.device;
-    const bool symbolicallyLinked = work.symbolic && path.size() < PATH_MAX;
-    return hardLinked || symbolicallyLinked ? 0 : static_cast<uint64_t>(info.st_size);
+    return hardLinked || work.symbolic ? 0 : static_cast<uint64_t>(info.st_size);
 }
 
 uint64_t folderBytes(const OpenFolder& folder, const SpaceCheck::WorkLinks& work,
@@ -49,9 +49,9 @@ uint64_t folderBytes(const OpenFolder& folder, const SpaceCheck::WorkLinks& work
         if (::fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISLNK(info.st_mode) && ::fstatat(folder.fd(), name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode))
-            total += copiedBytes(info, folder.pathOf(name), work);
+            total += copiedBytes(info, work);
         else if (S_ISREG(info.st_mode))
-            total += copiedBytes(info, folder.pathOf(name), work);
+            total += copiedBytes(info, work);
         else if (S_ISDIR(info.st_mode))
             if (const auto below = OpenFolder::open(folder, name, folder.pathOf(name)))
                 total += folderBytes(*below, work, abandoned);
@@ -90,7 +90,7 @@ uint64_t SpaceCheck::bytesToCopy(const std::vector<std::string>& items, const Wo
         if (abandoned() || ::stat(item.c_str(), &info) != 0 || (work.hard && info.st_dev == work.device))
             continue;
         if (S_ISREG(info.st_mode))
-            total += copiedBytes(info, item, work);
+            total += copiedBytes(info, work);
         else if (S_ISDIR(info.st_mode))
             if (const auto folder = OpenFolder::open(*OpenFolder::working(), item, item))
                 total += folderBytes(*folder, work, abandoned);

@@ -26,8 +26,8 @@ public:
     static WorkLinks linksIn(const std::string& folder);
 
     // The bytes that staging must copy: the files that neither a hard link
-    // (same file system as the work folder) nor a symbolic link (a path
-    // short enough for one) can stand for in work. Counted as staging will
+    // (same file system as the work folder) nor a symbolic link can stand
+    // for in work. Counted as staging will
     // take them: links inside folders are not followed. Stops early when
     // abandoned.
     static uint64_t bytesToCopy(const std::vector<std::string>& items, const WorkLinks& work,
