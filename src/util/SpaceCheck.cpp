@@ -17,13 +17,11 @@ constexpr uint64_t kBytesPerEntry = 30 + 46 + 2 * 256;
 // The end record, and room for the writer's own temporary file names.
 constexpr uint64_t kBytesPerArchive = 64 * 1024;
 
-// Bytes of a file that staging copies into work: none where a hard link
-// or a symbolic link (through a link to its folder, whatever the length of
-// its own path) stands for it.
+// Bytes of a file that staging copies into a work folder that takes no
+// symbolic links: none where a hard link stands for it.
 uint64_t copiedBytes(const struct stat& info, const SpaceCheck::WorkLinks& work)
 {
-    const bool hardLinked = work.hard && info.st_dev == work.device;
-    return hardLinked || work.symbolic ? 0 : static_cast<uint64_t>(info.st_size);
+    return work.hard && info.st_dev == work.device ? 0 : static_cast<uint64_t>(info.st_size);
 }
 
 uint64_t folderBytes(const OpenFolder& folder, const SpaceCheck::WorkLinks& work,
@@ -82,6 +80,9 @@ SpaceCheck::WorkLinks SpaceCheck::linksIn(const std::string& folder)
 uint64_t SpaceCheck::bytesToCopy(const std::vector<std::string>& items, const WorkLinks& work,
                                  const std::function<bool()>& abandoned)
 {
+    // A symbolic link stands for any file: there is nothing to walk.
+    if (work.symbolic)
+        return 0;
     uint64_t total = 0;
     for (const std::string& item : items) {
         struct stat info {};
