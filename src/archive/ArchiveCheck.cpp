@@ -6,13 +6,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
+#include <filesystem>
 #include <string_view>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 using Entry = ZipDirectory::Entry;
+
+const std::string kChanged = "changed while the job ran: ";
 
 // Below this much data one reader is quicker than starting more.
 constexpr uint64_t kBytesPerReader = 4 << 20;
@@ -83,7 +89,73 @@ Failure checkRun(int fd, const std::string& archivePath, const std::optional<std
     return std::nullopt;
 }
 
+// How the file that a staged link leads to now differs from the one
+// staged; nothing when it does not.
+std::optional<std::string> changeOf(int folder, const StagedFile& file)
+{
+    struct stat now {};
+    if (::fstatat(folder, file.path.c_str(), &now, 0) != 0)
+        return errno == ENOENT ? "gone or renamed" : describeErrno(errno, file.path);
+    if (now.st_dev != file.device || now.st_ino != file.inode)
+        return std::string("another file in its place");
+    if (now.st_size != file.size)
+        return "its size changed from " + std::to_string(file.size) + " to " + std::to_string(now.st_size) + " bytes";
+    if (now.st_mtim.tv_sec != file.modified.tv_sec || now.st_mtim.tv_nsec != file.modified.tv_nsec)
+        return std::string("modified");
+    if (now.st_mode != file.mode)
+        return std::string("its permissions changed");
+    return std::nullopt;
+}
+
+std::string linkText(int folder, const std::string& path)
+{
+    std::string text(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(folder, path.c_str(), text.data(), text.size());
+    return length > 0 ? text.substr(0, static_cast<size_t>(length)) : std::string();
+}
+
+// The user's path a symbolic link leads to, through the link to its folder
+// ("../../.links/7/name") where it goes that way; for a hard link, which
+// has none of its own, the file as the archive names it.
+std::string userPathOf(int folder, const StagedFile& file)
+{
+    const std::string text = file.symbolic ? linkText(folder, file.path) : std::string();
+    if (text.empty() || text.starts_with('/'))
+        return text.empty() ? file.path : text;
+    // Below the output folder: the anchor's two components, then the name.
+    const std::filesystem::path inOutput = (std::filesystem::path(file.path).parent_path() / text).lexically_normal();
+    auto part = inOutput.begin();
+    std::filesystem::path anchor;
+    for (int i = 0; i < 2 && part != inOutput.end(); ++i, ++part)
+        anchor /= *part;
+    std::filesystem::path rest;
+    for (; part != inOutput.end(); ++part)
+        rest /= *part;
+    const std::string folderText = linkText(folder, anchor.string());
+    return folderText.empty() ? inOutput.string() : folderText + "/" + rest.string();
+}
+
 } // namespace
+
+Failure ArchiveCheck::changedItem(const std::string& outputFolder, const std::vector<StagedFile>& files,
+                                  const std::atomic_bool& abandoned)
+{
+    const UniqueFd folder(::open(outputFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.isOpen())
+        return describeErrno(errno, outputFolder);
+    for (const StagedFile& file : files) {
+        if (abandoned)
+            return "the check was stopped: " + outputFolder;
+        if (const std::optional<std::string> change = changeOf(folder.get(), file))
+            return kChanged + userPathOf(folder.get(), file) + " (" + *change + ")";
+    }
+    return std::nullopt;
+}
+
+bool ArchiveCheck::isChangedItem(const std::string& failure)
+{
+    return failure.starts_with(kChanged);
+}
 
 Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
                              const std::optional<std::string>& password,

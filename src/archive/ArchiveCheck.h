@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Failure.h"
+#include "StagedContent.h"
 
 #include <atomic>
 #include <memory>
@@ -19,4 +20,14 @@ public:
     static Failure verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
                           const std::optional<std::string>& password,
                           const std::shared_ptr<std::atomic_bool>& abandoned);
+
+    // The archive holds what the user gave only if every file staged as a
+    // link was still the file staged when the writer had read it. The first
+    // that is not (gone or renamed, another file in its place, its size,
+    // time or permissions changed), as a failure that names it; nothing
+    // when all are as they were. files lie below outputFolder.
+    static Failure changedItem(const std::string& outputFolder, const std::vector<StagedFile>& files,
+                               const std::atomic_bool& abandoned);
+    // True for a failure that changedItem gave.
+    static bool isChangedItem(const std::string& failure);
 };

@@ -41,6 +41,7 @@ enum class FailureCause {
     VerificationFailed,     // the written archive did not read back as expected
     WorkFolderFull,         // no space left in ~/.quillmere for the staged copies or the archive
     WorkFolderFailed,       // ~/.quillmere failed otherwise (an input/output error, read-only)
+    ItemChanged,            // a file was removed, renamed, replaced or changed while the job read it
 };
 
 // What a job tells whoever started it when it has ended.

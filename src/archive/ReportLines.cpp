@@ -56,6 +56,8 @@ const char* ReportLines::causeText(FailureCause cause)
         return "no space in the work folder";
     case FailureCause::WorkFolderFailed:
         return "the work folder failed";
+    case FailureCause::ItemChanged:
+        return "an item changed while the job ran";
     }
     return "";
 }

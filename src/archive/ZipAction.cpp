@@ -202,7 +202,7 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
     // What killed jobs left behind goes first: its space may be needed.
     WorkJournal::removeLeftovers(folders);
     const auto isAbandoned = [abandoned] { return abandoned->load(); };
-    const uint64_t copies = SpaceCheck::bytesToCopy(paths, SpaceCheck::deviceOf(folders.tmpDirectory()), isAbandoned);
+    const uint64_t copies = SpaceCheck::bytesToCopy(paths, SpaceCheck::linksIn(folders.tmpDirectory()), isAbandoned);
     if (const auto shortage = SpaceCheck::shortageFor(folders.tmpDirectory(), copies)) {
         staged.refused = shortageOutcome(*shortage, FailureCause::WorkFolderFull);
         return staged;
@@ -271,6 +271,15 @@ void ZipAction::write()
     m_writer = std::make_unique<WriterStep>(m_folders);
     connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::reportProgress);
     connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {
+        // php gives up on a file that went away while it worked.
+        const Failure changed = outcome.cause == FailureCause::Other
+            ? ArchiveCheck::changedItem(m_folders.outputFolder(), m_content.linkedFiles, *m_abandoned)
+            : std::nullopt;
+        if (changed && ArchiveCheck::isChangedItem(*changed)) {
+            Log::line(LogPrefix::kWriter + *changed);
+            outcome.cause = FailureCause::ItemChanged;
+            outcome.description = *changed;
+        }
         if (outcome.cause == FailureCause::Other
             && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))) {
             outcome.cause = FailureCause::WorkFolderFull;
@@ -356,8 +365,16 @@ void ZipAction::verify()
     m_checkProgress->setInterval(kCheckProgressMilliseconds);
     connect(m_checkProgress.get(), &QTimer::timeout, this, &ZipAction::reportCheckProgress);
     m_checkProgress->start();
-    m_checking->setFuture(QtConcurrent::run(&ArchiveCheck::verify, m_partPath, m_content.expectedEntries, password,
-                                            m_abandoned));
+    // A file gone before the writer listed it is missing from the archive,
+    // one replaced is there with other data: the staged files go first.
+    // The content is left as it is until the check has ended, which the
+    // job waits for before it goes: it is read in place, not copied.
+    m_checking->setFuture(QtConcurrent::run([content = &m_content, output = m_folders.outputFolder(),
+                                             part = m_partPath, password, abandoned = m_abandoned] {
+        if (Failure changed = ArchiveCheck::changedItem(output, content->linkedFiles, *abandoned))
+            return changed;
+        return ArchiveCheck::verify(part, content->expectedEntries, password, abandoned);
+    }));
 }
 
 void ZipAction::reportCheckProgress()
@@ -378,7 +395,9 @@ void ZipAction::onVerified()
     }
     if (const Failure failure = m_checking->result()) {
         Log::line(LogPrefix::kVerify + *failure);
-        fail(JobOutcome::failed(JobPhase::Verifying, *failure, FailureCause::VerificationFailed));
+        fail(JobOutcome::failed(JobPhase::Verifying, *failure,
+                                ArchiveCheck::isChangedItem(*failure) ? FailureCause::ItemChanged
+                                                                      : FailureCause::VerificationFailed));
         return;
     }
     deliver();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <pwd.h>
@@ -34,6 +35,12 @@ enum class Copied { All, ReadFailed, WriteFailed, Stopped };
 bool isOutOfSpace(int error)
 {
     return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+// A failure of the folder a link was to be made in, not of the file.
+bool isTargetFailure(int error)
+{
+    return error == EEXIST || isOutOfSpace(error) || error == EROFS || error == EIO;
 }
 
 // Copies the bytes from one open file to another: a clone where the file
@@ -77,33 +84,41 @@ Copied copyBytes(int in, int out, const std::function<bool()>& stop)
     }
 }
 
+// A file reached by name in an open folder (AT_FDCWD for a whole path),
+// and its path for messages: a path may be longer than the system opens.
+struct Place {
+    int folder;
+    std::string name;
+    std::string path;
+};
+
 // A new file at target with the data, permissions and times of source.
 // openFlags says whether a link at source is followed.
-std::optional<FileManager::CopyFailure> copyFileData(const std::string& source, const std::string& target,
+std::optional<FileManager::CopyFailure> copyFileData(const Place& source, const Place& target,
                                                      const struct stat& info, int openFlags,
                                                      const std::function<bool()>& stop = {})
 {
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
+    UniqueFd in(::openat(source.folder, source.name.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
     if (in.get() < 0)
-        return copyFailure(errno, source, false);
-    UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        return copyFailure(errno, source.path, false);
+    UniqueFd out(::openat(target.folder, target.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0)
-        return copyFailure(errno, target, true);
+        return copyFailure(errno, target.path, true);
     const Copied copied = copyBytes(in.get(), out.get(), stop);
     if (copied != Copied::All) {
         const int error = copied == Copied::Stopped ? ECANCELED : errno;
-        ::unlink(target.c_str());
+        ::unlinkat(target.folder, target.name.c_str(), 0);
         const bool atTarget = copied != Copied::ReadFailed;
-        return copyFailure(error, atTarget ? target : source, atTarget);
+        return copyFailure(error, atTarget ? target.path : source.path, atTarget);
     }
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     if (::fchmod(out.get(), info.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0)
-        return copyFailure(errno, target, true);
+        return copyFailure(errno, target.path, true);
     // Space the file system promised but could not give shows up here.
     if (::close(out.release()) != 0) {
         const int error = errno;
-        ::unlink(target.c_str());
-        return copyFailure(error, target, true);
+        ::unlinkat(target.folder, target.name.c_str(), 0);
+        return copyFailure(error, target.path, true);
     }
     return std::nullopt;
 }
@@ -128,22 +143,51 @@ uint64_t FileManager::sizeOf(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-std::optional<FileManager::CopyFailure> FileManager::linkOrCopyFile(const OpenFolder& sourceFolder,
-                                                                   const std::string& sourceName,
-                                                                   const OpenFolder& targetFolder,
-                                                                   const std::string& targetName,
-                                                                   const std::function<bool()>& stop)
+FileManager::Placed FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
+                                               const OpenFolder& targetFolder, const std::string& targetName,
+                                               const std::function<bool()>& stop,
+                                               const std::function<std::string()>& linkText)
 {
     if (::linkat(sourceFolder.fd(), sourceName.c_str(), targetFolder.fd(), targetName.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return std::nullopt;
+        return {std::nullopt, Placement::HardLink};
     const std::string source = sourceFolder.pathOf(sourceName);
     const std::string target = targetFolder.pathOf(targetName);
-    if (errno == EEXIST || isOutOfSpace(errno) || errno == EROFS || errno == EIO)
-        return copyFailure(errno, target, true);
+    if (isTargetFailure(errno))
+        return {copyFailure(errno, target, true), Placement::Copy};
+    if (hardLinkImpossible(errno)) {
+        // The writer reads a link to a file as the file: the data stays
+        // where it is. A path the link cannot hold, or a work folder that
+        // takes no links, leaves only a copy.
+        std::error_code unknown;
+        std::string text = linkText ? linkText() : std::string();
+        if (text.empty())
+            text = source.starts_with('/') ? source : std::filesystem::absolute(source, unknown).string();
+        if (!unknown && ::symlinkat(text.c_str(), targetFolder.fd(), targetName.c_str()) == 0)
+            return {std::nullopt, Placement::SymbolicLink};
+        if (!unknown && isTargetFailure(errno))
+            return {copyFailure(errno, target, true), Placement::Copy};
+    }
     struct stat info {};
     if (::fstatat(sourceFolder.fd(), sourceName.c_str(), &info, 0) != 0)
-        return copyFailure(errno, source, false);
-    return copyFileData(source, target, info, 0, stop);
+        return {copyFailure(errno, source, false), Placement::Copy};
+    const Place from{sourceFolder.fd(), sourceName, source}, to{targetFolder.fd(), targetName, target};
+    return {copyFileData(from, to, info, 0, stop), Placement::Copy};
+}
+
+bool FileManager::hardLinkImpossible(int error)
+{
+    switch (error) {
+    case EXDEV:  // another file system
+    case EPERM:  // one without hard links, or a file protected from them
+    case EMLINK: // the file has as many links as it may
+    case ENOTSUP:
+#if EOPNOTSUPP != ENOTSUP
+    case EOPNOTSUPP:
+#endif
+        return true;
+    default:
+        return false;
+    }
 }
 
 Failure FileManager::moveItem(const std::string& source, const std::string& target)
@@ -167,7 +211,8 @@ Failure FileManager::moveItem(const std::string& source, const std::string& targ
         return failure(errno, source);
     if (!S_ISREG(info.st_mode))
         return failure(EXDEV, source);
-    if (const std::optional<CopyFailure> copied = copyFileData(source, target, info, O_NOFOLLOW)) {
+    const Place from{AT_FDCWD, source, source}, to{AT_FDCWD, target, target};
+    if (const std::optional<CopyFailure> copied = copyFileData(from, to, info, O_NOFOLLOW)) {
         removeItem(target);
         return copied->description;
     }

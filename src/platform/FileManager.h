@@ -28,14 +28,36 @@ public:
         int error = 0; // the system's error number
     };
 
+    // How a file was placed by linkOrCopyFile.
+    enum class Placement {
+        HardLink,     // the user's file itself, under a second name
+        SymbolicLink, // a link to the user's file by its absolute path
+        Copy,         // a copy of its data, permissions and times
+    };
+    struct Placed {
+        std::optional<CopyFailure> failure; // nothing when it was placed
+        Placement placement = Placement::HardLink;
+    };
+
     // The content of the file sourceName in sourceFolder, links followed,
     // placed as targetName in targetFolder: a hard link where the file
-    // system allows one, otherwise a copy with the file's permissions and
-    // times. Fails when something is at the target. A copy asks stop every
-    // few megabytes and gives up when it says so.
-    static std::optional<CopyFailure> linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
-                                                     const OpenFolder& targetFolder, const std::string& targetName,
-                                                     const std::function<bool()>& stop = {});
+    // system allows one; where it cannot (another file system, one without
+    // hard links, a file with too many links, a file protected from them) a
+    // symbolic link to the file's absolute path as reached; a copy only when
+    // neither can stand for it (a path too long for a link, a work folder
+    // that takes no links). Fails when something is at the target. A copy
+    // asks stop every few megabytes and gives up when it says so. linkText,
+    // when given, says what the symbolic link is to hold instead of the
+    // absolute path (a shorter way to the same file); it is asked only when
+    // a symbolic link is made, and an empty answer keeps the absolute path.
+    static Placed linkOrCopyFile(const OpenFolder& sourceFolder, const std::string& sourceName,
+                                 const OpenFolder& targetFolder, const std::string& targetName,
+                                 const std::function<bool()>& stop = {},
+                                 const std::function<std::string()>& linkText = {});
+    // True when a hard link from the file system where the source lies to
+    // that of the target failed with error for want of what links need,
+    // so that a symbolic link or a copy may stand in.
+    static bool hardLinkImpossible(int error);
 
     // Moves an item; fails when something already exists at target. A
     // file also moves across file systems, copied with its permissions and

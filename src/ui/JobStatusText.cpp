@@ -169,6 +169,8 @@ QString JobStatusText::failureHeadline(const JobOutcome& outcome)
         return QStringLiteral("作業用フォルダ ~/.quillmere のディスクに空きが足りないため、作成しませんでした");
     case FailureCause::WorkFolderFailed:
         return QStringLiteral("作業用フォルダ ~/.quillmere に書き込めなかったため、作成しませんでした");
+    case FailureCause::ItemChanged:
+        return QStringLiteral("作成中にファイルが削除・移動・変更されたため、アーカイブを保存しませんでした");
     case FailureCause::Other:
         break;
     }
@@ -205,6 +207,8 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
         return shortage(outcome) + QStringLiteral("ホームフォルダのディスクに空きを作ってから、もう一度お試しください。");
     case FailureCause::WorkFolderFailed:
         return QStringLiteral("ホームフォルダのディスクに書き込めるかを確かめてから、もう一度お試しください。");
+    case FailureCause::ItemChanged:
+        return QStringLiteral("どのファイルかは「詳細」で確認できます。ファイルの移動や変更が終わってから、もう一度お試しください。");
     case FailureCause::NothingToArchive:
         return QStringLiteral("項目がまだその場所にあり、読み取りが許されているかを確かめてください。");
     case FailureCause::WorkFolderRefused:

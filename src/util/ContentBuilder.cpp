@@ -39,11 +39,13 @@ StagedContent ContentBuilder::build(const std::vector<std::string>& items)
     for (unsigned i = 0; i < count; ++i)
         stagers.push_back(std::make_unique<FolderStager>(
             m_folders, workFolder, [this] { return m_workFolderFailed || m_abandoned(); },
-            [this](FolderTask task) { schedule(std::move(task)); }, [this] { m_workFolderFailed = true; }));
+            [this](FolderTask task) { schedule(std::move(task)); }, [this] { m_workFolderFailed = true; }, m_anchors));
 
     const std::string contentPath = m_folders.contentFolder();
     if (Failure error = FileManager::createDirectory(contentPath, 0700))
         Log::line(LogPrefix::kCreateDir + *error);
+    // Without it, symbolic links hold whole paths.
+    ::mkdir((m_folders.outputFolder() + "/" + FolderStager::kAnchorFolder).c_str(), 0700);
     const std::shared_ptr<const OpenFolder> content = OpenFolder::open(*OpenFolder::working(), contentPath, contentPath);
     if (!content) {
         const int error = errno;
@@ -110,6 +112,7 @@ StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderSta
         auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
         append(all.expectedEntries, part.expectedEntries);
         append(all.clampedTimes, part.clampedTimes);
+        append(all.linkedFiles, part.linkedFiles);
         append(all.report.renamed, part.report.renamed);
         append(all.report.leftOut, part.report.leftOut);
         append(all.report.warnings, part.report.warnings);

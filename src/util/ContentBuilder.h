@@ -12,7 +12,8 @@
 #include <vector>
 
 // Builds the content folder in one pass: every readable item the user gave
-// is linked (or copied) once, under the name it will have in the archive.
+// is linked once (a hard link, else a symbolic link to it; a copy only where
+// no link can stand for it), under the name it will have in the archive.
 // Names get the nine characters Windows refuses replaced by "_"; a name
 // that Windows would take for an earlier sibling's gets " (2)", " (3)", ...
 // Items that cannot be archived are left out and reported. Folders are
@@ -42,4 +43,5 @@ private:
     // Last in, first out: the tree fills depth first.
     std::vector<FolderTask> m_waiting;
     int m_busy = 0;
+    std::atomic<unsigned> m_anchors = 0;
 };

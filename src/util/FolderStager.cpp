@@ -63,12 +63,14 @@ std::string composed(const std::string& utf8)
 } // namespace
 
 FolderStager::FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder,
-                           std::function<bool()> abandoned, Schedule schedule, std::function<void()> workFolderFailed)
+                           std::function<bool()> abandoned, Schedule schedule, std::function<void()> workFolderFailed,
+                           std::atomic<unsigned>& anchorCount)
     : m_folders(folders)
     , m_workFolder(workFolder)
     , m_abandoned(std::move(abandoned))
     , m_schedule(std::move(schedule))
     , m_workFolderFailed(std::move(workFolderFailed))
+    , m_anchorCount(anchorCount)
 {
 }
 
@@ -135,7 +137,8 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     item.device = info.st_dev;
     item.inode = info.st_ino;
     item.size = info.st_size;
-    item.mtime = info.st_mtime;
+    item.mode = info.st_mode;
+    item.modified = info.st_mtim;
     if (!item.isFolder && !S_ISREG(info.st_mode)) {
         leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
         return std::nullopt;
@@ -325,7 +328,9 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
         return placeExcluded(target, placed.fixedName);
     }
-    if (auto error = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName, m_abandoned)) {
+    const FileManager::Placed staged = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName,
+                                                                   m_abandoned, [&] { return linkTextFor(item, entry); });
+    if (const auto& error = staged.failure) {
         const int code = error->error;
         if (m_abandoned())
             return false;
@@ -338,13 +343,38 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
             leaveOut(item.source, error->atTarget ? LeftOutReason::CopyFailed : reasonFor(code), error->description);
         return false;
     }
+    if (staged.placement != FileManager::Placement::Copy)
+        m_content.linkedFiles.push_back({entry, item.device, item.inode, item.size, item.mode, item.modified,
+                                         staged.placement == FileManager::Placement::SymbolicLink});
     ++m_content.report.fileCount;
     m_content.totalBytes += static_cast<uint64_t>(item.size);
     m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
-    if (std::optional<DosTime> clamped = DosTime::clampedIfOutside(item.mtime))
+    if (std::optional<DosTime> clamped = DosTime::clampedIfOutside(item.modified.tv_sec))
         m_content.clampedTimes.push_back({m_content.expectedEntries.back(), *clamped});
     noteName(item, placed, pathShown);
     return true;
+}
+
+std::string FolderStager::linkTextFor(const Item& item, const std::string& entry)
+{
+    const std::string& folder = item.parent->path();
+    if (!folder.starts_with('/'))
+        return {};
+    if (m_anchored != item.parent) {
+        m_anchored = item.parent;
+        m_anchor = std::string(kAnchorFolder) + "/" + std::to_string(m_anchorCount++);
+        if (::symlink(folder.c_str(), (m_folders.outputFolder() + "/" + m_anchor).c_str()) != 0)
+            m_anchor.clear();
+    }
+    if (m_anchor.empty())
+        return {};
+    // From the folder entry lies in up to the output folder.
+    std::string text;
+    for (const char c : entry)
+        if (c == '/')
+            text += "../";
+    text += m_anchor + "/" + item.at;
+    return text.size() < folder.size() + 1 + item.at.size() ? text : std::string();
 }
 
 bool FolderStager::placeExcluded(const OpenFolder& target, const std::string& fixedName)

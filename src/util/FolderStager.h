@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,8 +39,16 @@ public:
 
     // abandoned says when to stop; workFolderFailed is called when the
     // content folder itself fails, which ends the building for every stager.
+    // anchorCount numbers the anchors of all stagers of one content folder.
     FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder, std::function<bool()> abandoned,
-                 Schedule schedule, std::function<void()> workFolderFailed);
+                 Schedule schedule, std::function<void()> workFolderFailed, std::atomic<unsigned>& anchorCount);
+
+    // The folder beside the content folder that holds the anchors: links to
+    // the user's folders whose files are staged as symbolic links. A link
+    // to a file goes through its folder's anchor: "../../.links/7/name" is
+    // shorter than a whole path, and a file system stores a short link in
+    // its inode, where a long one takes a block of its own.
+    static constexpr const char* kAnchorFolder = ".links";
 
     // The items the user gave (absolute paths, in the user's order) go
     // into content, the open content folder.
@@ -60,7 +69,8 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         off_t size = 0;
-        time_t mtime = 0; // the time the archive gives it
+        mode_t mode = 0;
+        struct timespec modified {}; // its seconds are the time the archive gives it
     };
     struct Placed {
         std::string fixedName;   // on disk in the content folder
@@ -110,6 +120,11 @@ private:
     // The content folder refused something: the job cannot go on.
     void failWorkFolder(int error, const std::string& description);
     std::string shown(const std::string& name) const;
+    // What a symbolic link to item, staged as entry, is to hold: the way
+    // through the anchor of item's folder (made the first time it is
+    // needed); empty where the absolute path is as short, or for an item
+    // given by its whole path.
+    std::string linkTextFor(const Item& item, const std::string& entry);
 
     WorkFolders m_folders;
     std::pair<dev_t, ino_t> m_workFolder;
@@ -119,4 +134,7 @@ private:
     Cp932Name m_converter;
     uid_t m_user = ::geteuid();
     StagedContent m_content;
+    std::atomic<unsigned>& m_anchorCount;
+    std::shared_ptr<const OpenFolder> m_anchored; // the user's folder m_anchor leads to
+    std::string m_anchor; // below the output folder; empty when it could not be made
 };

@@ -2,6 +2,7 @@
 
 #include "OpenFolder.h"
 
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,7 +17,15 @@ constexpr uint64_t kBytesPerEntry = 30 + 46 + 2 * 256;
 // The end record, and room for the writer's own temporary file names.
 constexpr uint64_t kBytesPerArchive = 64 * 1024;
 
-uint64_t folderBytes(const OpenFolder& folder, const std::function<bool()>& abandoned)
+// Bytes of a file that staging copies into a work folder that takes no
+// symbolic links: none where a hard link stands for it.
+uint64_t copiedBytes(const struct stat& info, const SpaceCheck::WorkLinks& work)
+{
+    return work.hard && info.st_dev == work.device ? 0 : static_cast<uint64_t>(info.st_size);
+}
+
+uint64_t folderBytes(const OpenFolder& folder, const SpaceCheck::WorkLinks& work,
+                     const std::function<bool()>& abandoned)
 {
     uint64_t total = 0;
     const int listing = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
@@ -38,12 +47,12 @@ uint64_t folderBytes(const OpenFolder& folder, const std::function<bool()>& aban
         if (::fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISLNK(info.st_mode) && ::fstatat(folder.fd(), name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode))
-            total += static_cast<uint64_t>(info.st_size);
+            total += copiedBytes(info, work);
         else if (S_ISREG(info.st_mode))
-            total += static_cast<uint64_t>(info.st_size);
+            total += copiedBytes(info, work);
         else if (S_ISDIR(info.st_mode))
             if (const auto below = OpenFolder::open(folder, name, folder.pathOf(name)))
-                total += folderBytes(*below, abandoned);
+                total += folderBytes(*below, work, abandoned);
     }
     ::closedir(dir);
     return total;
@@ -51,19 +60,41 @@ uint64_t folderBytes(const OpenFolder& folder, const std::function<bool()>& aban
 
 } // namespace
 
-uint64_t SpaceCheck::bytesToCopy(const std::vector<std::string>& items, dev_t workDevice,
+SpaceCheck::WorkLinks SpaceCheck::linksIn(const std::string& folder)
+{
+    WorkLinks links;
+    links.device = deviceOf(folder);
+    std::string probe = folder + "/.links-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) // staging will meet the same trouble and tell it
+        return links;
+    ::close(fd);
+    const std::string hard = probe + ".hard", symbolic = probe + ".symbolic";
+    links.hard = ::link(probe.c_str(), hard.c_str()) == 0;
+    links.symbolic = ::symlink(probe.c_str(), symbolic.c_str()) == 0;
+    for (const std::string& made : {hard, symbolic, probe})
+        ::unlink(made.c_str());
+    return links;
+}
+
+uint64_t SpaceCheck::bytesToCopy(const std::vector<std::string>& items, const WorkLinks& work,
                                  const std::function<bool()>& abandoned)
 {
+    // A symbolic link stands for any file: there is nothing to walk.
+    if (work.symbolic)
+        return 0;
     uint64_t total = 0;
     for (const std::string& item : items) {
         struct stat info {};
-        if (abandoned() || ::stat(item.c_str(), &info) != 0 || info.st_dev == workDevice)
+        // Hard links stand for a tree on the work folder's own file system,
+        // as they did before: it is not walked.
+        if (abandoned() || ::stat(item.c_str(), &info) != 0 || (work.hard && info.st_dev == work.device))
             continue;
         if (S_ISREG(info.st_mode))
-            total += static_cast<uint64_t>(info.st_size);
+            total += copiedBytes(info, work);
         else if (S_ISDIR(info.st_mode))
             if (const auto folder = OpenFolder::open(*OpenFolder::working(), item, item))
-                total += folderBytes(*folder, abandoned);
+                total += folderBytes(*folder, work, abandoned);
     }
     return total;
 }

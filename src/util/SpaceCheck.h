@@ -17,11 +17,20 @@ public:
         uint64_t missing = 0; // bytes
     };
 
-    // The bytes that staging must copy: the files of the items that lie on
-    // another file system than the work folder (device workDevice), where
-    // no hard link can stand for them. Counted as staging will take them:
-    // links inside folders are not followed. Stops early when abandoned.
-    static uint64_t bytesToCopy(const std::vector<std::string>& items, dev_t workDevice,
+    // The links a work folder takes, found by making them there.
+    struct WorkLinks {
+        dev_t device = 0;
+        bool hard = true;
+        bool symbolic = true;
+    };
+    static WorkLinks linksIn(const std::string& folder);
+
+    // The bytes that staging must copy: the files that neither a hard link
+    // (same file system as the work folder) nor a symbolic link can stand
+    // for in work. Counted as staging will
+    // take them: links inside folders are not followed. Stops early when
+    // abandoned.
+    static uint64_t bytesToCopy(const std::vector<std::string>& items, const WorkLinks& work,
                                 const std::function<bool()>& abandoned);
 
     // What an archive of files of totalBytes in fileCount entries can take

@@ -3,9 +3,25 @@
 #include "DosTime.h"
 #include "JobReport.h"
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
+
+// A file staged as a link to the user's file, and the file as it was when
+// it was staged: the writer reads it later, and if it is then another file,
+// or changed, or gone, the archive does not hold what the user gave.
+struct StagedFile {
+    std::string path; // below the output folder, as the writer opens it ("archive/a/b.txt")
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    mode_t mode = 0;
+    struct timespec modified {};
+    bool symbolic = false; // a symbolic link to the user's path, not a hard link
+};
 
 // What the content folder holds once it is built, for the steps after it.
 struct StagedContent {
@@ -20,6 +36,9 @@ struct StagedContent {
         DosTime time;
     };
     std::vector<ClampedTime> clampedTimes;
+    // The files staged as links, hard or symbolic, in no set order; copies
+    // are the job's own and cannot change.
+    std::vector<StagedFile> linkedFiles;
     // The bytes of all staged files, what the writer has to read.
     uint64_t totalBytes = 0;
     // Set when the work folder itself failed while the tree was built (no

@@ -9,6 +9,10 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+
 namespace {
 
 // bytes with bit 11 set in every central and local header.
@@ -46,6 +50,7 @@ class TestArchiveCheck : public QObject {
     Q_OBJECT
     QTemporaryDir m_scratch;
     const std::string m_folder = QFile::encodeName(m_scratch.path()).toStdString();
+    int m_rows = 0;
 
 private slots:
     void verify_data()
@@ -221,6 +226,86 @@ private slots:
         }
         QVERIFY(unchanged == original);
         QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", QString::fromStdString(archive)}), 0);
+    }
+    void changedItem_data()
+    {
+        QTest::addColumn<bool>("symbolic"); // staged as a symbolic link, else a hard link
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("found"); // "" when the file is as staged
+        for (const bool symbolic : {true, false}) {
+            const char* kind = symbolic ? "symbolic link: " : "hard link: ";
+            const auto row = [&](const char* name, const QString& change, const QString& found) {
+                QTest::newRow((kind + std::string(name)).c_str()) << symbolic << change << found;
+            };
+            row("as staged", "", "");
+            row("read, and given the same time again", "same", "");
+            row("appended to", "append", "(its size changed from 4 to 9 bytes)");
+            row("rewritten with as many bytes", "rewrite", "(modified)");
+            row("made unreadable", "chmod", "(its permissions changed)");
+        }
+        // A hard link keeps the file the user gave, whatever happens to its
+        // name; a symbolic link leads to whatever the name is now.
+        QTest::newRow("symbolic link: removed") << true << "remove" << "(gone or renamed)";
+        QTest::newRow("symbolic link: renamed") << true << "rename" << "(gone or renamed)";
+        QTest::newRow("symbolic link: another file in its place") << true << "replace" << "(another file in its place)";
+        QTest::newRow("hard link: removed") << false << "remove" << "";
+        QTest::newRow("hard link: renamed") << false << "rename" << "";
+        QTest::newRow("hard link: another file in its place") << false << "replace" << "";
+    }
+    // A file staged as a link is read by the writer later: what became of
+    // the user's file in between decides whether the archive holds it. The
+    // failure names the user's path (the archive's name for a hard link)
+    // and what changed, and is known for what it is.
+    void changedItem()
+    {
+        QFETCH(bool, symbolic);
+        QFETCH(QString, change);
+        QFETCH(QString, found);
+        const std::string base = m_folder + "/changed" + std::to_string(++m_rows);
+        const std::string user = base + "/user/a file.txt", output = base + "/output";
+        writeFile(user, "data");
+        writeFile(output + "/archive/other.txt", "other");
+        std::filesystem::create_directories(output + "/archive/d");
+        const std::string staged = output + "/archive/d/a.txt";
+        QCOMPARE(symbolic ? ::symlink(user.c_str(), staged.c_str()) : ::link(user.c_str(), staged.c_str()), 0);
+        std::vector<StagedFile> files;
+        for (const auto& [path, isLink] : {std::pair("archive/other.txt", false), std::pair("archive/d/a.txt", symbolic)}) {
+            struct stat info {};
+            QCOMPARE(::stat((output + "/" + path).c_str(), &info), 0);
+            files.push_back({path, info.st_dev, info.st_ino, info.st_size, info.st_mode, info.st_mtim, isLink});
+        }
+        const struct timespec times[2] = {files.back().modified, files.back().modified};
+        if (change == "same")
+            QVERIFY(readFile(user) == "data" && ::utimensat(AT_FDCWD, user.c_str(), times, 0) == 0);
+        if (change == "append")
+            std::ofstream(user, std::ios::app) << "12345";
+        if (change == "rewrite") {
+            std::ofstream(user, std::ios::in | std::ios::out) << "DATA";
+            const struct timespec later[2] = {times[0], {times[1].tv_sec + 1, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, user.c_str(), later, 0), 0);
+        }
+        if (change == "chmod")
+            QCOMPARE(::chmod(user.c_str(), 0), 0);
+        if (change == "remove")
+            QCOMPARE(::unlink(user.c_str()), 0);
+        if (change == "rename")
+            QCOMPARE(::rename(user.c_str(), (user + ".old").c_str()), 0);
+        if (change == "replace") { // a new file of the same size and time
+            writeFile(user + ".new", "atad");
+            QCOMPARE(::utimensat(AT_FDCWD, (user + ".new").c_str(), times, 0), 0);
+            QCOMPARE(::rename((user + ".new").c_str(), user.c_str()), 0);
+        }
+        const std::atomic_bool running = false;
+
+        const Failure failure = ArchiveCheck::changedItem(output, files, running);
+
+        QCOMPARE(failure.has_value(), !found.isEmpty());
+        if (!failure)
+            return;
+        QVERIFY2(failure->ends_with(found.toStdString()), failure->c_str());
+        QVERIFY(ArchiveCheck::isChangedItem(*failure));
+        QVERIFY(failure->find(symbolic ? user + " (" : std::string("archive/d/a.txt (")) != std::string::npos);
+        QVERIFY(!ArchiveCheck::isChangedItem("the archive holds 1 entries where 2 were expected"));
     }
 };
 

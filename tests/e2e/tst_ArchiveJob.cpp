@@ -405,7 +405,7 @@ private slots:
         QTest::newRow("a path deeper than the writer can open") << "deep" << true << "(path too long)";
         QTest::newRow("a name that holds control characters") << "line break" << true
                                                                << "forged\\narchive delivered: FAKE\\x01.zip";
-        QTest::newRow("the work folder's disk too small for the copies")
+        QTest::newRow("the work folder's disk too small for the archive of files on another disk")
             << "full, copies" << false << "job refused: no space in the work folder: ";
         QTest::newRow("the work folder's disk too small for the archive")
             << "full, archive" << false << "job refused: no space in the work folder: ";
@@ -437,7 +437,8 @@ private slots:
             writeFile(items + "/forged\narchive delivered: FAKE\x01.zip", "x");
         if (edge.startsWith("full")) {
             // A home of its own on a small disk; the items lie elsewhere
-            // (copied) or on that disk too (linked, but no room to write).
+            // (linked symbolically) or on that disk too (hard-linked): no
+            // room to write the archive either way.
             const std::string small = m_home->makeFolder("small");
             if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
                 QSKIP("no permission to mount a small file system");

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
@@ -98,12 +99,12 @@ private slots:
         QCOMPARE(QProcess::execute("find", QStringList{m_top->path() + "/user"} + touch), 0);
     }
 
-    // QTemporaryDir cannot remove names that are not UTF-8.
+    // QTemporaryDir cannot remove names that are not UTF-8, nor trees
+    // deeper than any path.
     void cleanup()
     {
-        std::error_code error;
-        fs::remove_all(top(), error);
-        fs::remove_all(other(), error);
+        FileManager::removeItem(top());
+        FileManager::removeItem(other());
     }
 
     void moveNeverReplaces_data()
@@ -139,10 +140,11 @@ private slots:
     {
         QTest::addColumn<bool>("elsewhere");
         QTest::newRow("hard-linked") << false;
-        QTest::newRow("link refused across file systems: copied") << true;
+        QTest::newRow("hard link refused across file systems: a symbolic link") << true;
     }
-    // Staging links a user's file where it can, else copies its data,
-    // permissions and times, following a link to the file.
+    // Staging links a user's file where it can: the file itself under a
+    // second name, or across file systems a symbolic link to the path it
+    // was reached by (a link to the file here), never its data again.
     void linkOrCopyNeverReplaces()
     {
         QFETCH(bool, elsewhere);
@@ -150,11 +152,39 @@ private slots:
         const auto from = OpenFolder::open(*OpenFolder::working(), user(), user());
         const auto to = OpenFolder::open(*OpenFolder::working(), staging, staging);
 
-        QCOMPARE(text(FileManager::linkOrCopyFile(*from, "link", *to, "staged")), "(no error)");
+        const FileManager::Placed placed = FileManager::linkOrCopyFile(*from, "link", *to, "staged");
+        QCOMPARE(text(placed.failure), "(no error)");
+        QCOMPARE(placed.placement,
+                 elsewhere ? FileManager::Placement::SymbolicLink : FileManager::Placement::HardLink);
+        if (elsewhere)
+            QCOMPARE(fs::read_symlink(staging + "/staged").string(), user() + "/link");
+        else
+            QCOMPARE(look(staging + "/staged"), look(item));
+        QCOMPARE(readFile(staging + "/staged"), readFile(item));
         QCOMPARE(statOf(staging + "/staged").st_ino == statOf(item).st_ino, !elsewhere);
-        QCOMPARE(look(staging + "/staged"), look(item));
-        QCOMPARE(text(FileManager::linkOrCopyFile(*from, "readonly.txt", *to, "staged")),
+        QCOMPARE(text(FileManager::linkOrCopyFile(*from, "readonly.txt", *to, "staged").failure),
                  described(EEXIST, staging + "/staged"));
+    }
+
+    void hardLinkImpossible_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("impossible");
+        QTest::newRow("another file system") << EXDEV << true;
+        QTest::newRow("no hard links there, or a protected file") << EPERM << true;
+        QTest::newRow("too many links") << EMLINK << true;
+        QTest::newRow("not supported") << EOPNOTSUPP << true;
+        QTest::newRow("missing: the user's file") << ENOENT << false;
+        QTest::newRow("unreadable: the user's file") << EACCES << false;
+        QTest::newRow("no space: the work folder") << ENOSPC << false;
+    }
+    // Only a link that cannot be made lets another stand in; a missing or
+    // unreadable file is the user's, a full disk the work folder's.
+    void hardLinkImpossible()
+    {
+        QFETCH(int, error);
+        QFETCH(bool, impossible);
+        QCOMPARE(FileManager::hardLinkImpossible(error), impossible);
     }
 
     void aCopyTellsWhichSideFailed_data()
@@ -163,8 +193,9 @@ private slots:
         QTest::newRow("the target's file system is full: ours") << true;
         QTest::newRow("the source cannot be read: the user's") << false;
     }
-    // Staging fails the job for a failure of its own folder, and leaves the
-    // item out for a failure of the user's file: the copy must say which.
+    // A file whose path is too long for a symbolic link is copied. Staging
+    // fails the job for a failure of its own folder, and leaves the item
+    // out for a failure of the user's file: the copy must say which.
     void aCopyTellsWhichSideFailed()
     {
         QFETCH(bool, targetFull);
@@ -172,17 +203,49 @@ private slots:
         fs::create_directories(full);
         if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0)
             QSKIP("no permission to mount a small file system");
-        std::ofstream(user() + "/large.bin") << std::string(1 << 20, 'x');
-        if (!targetFull)
-            fs::permissions(user() + "/large.bin", fs::perms::none);
-        const auto from = OpenFolder::open(*OpenFolder::working(), user(), user());
+        const std::string name(200, 'd');
+        QVERIFY(makeDeepTree(user(), name, 21)); // 4,200 bytes
+        std::shared_ptr<const OpenFolder> from = OpenFolder::open(*OpenFolder::working(), user(), user());
+        for (int depth = 0; depth < 21; ++depth)
+            from = OpenFolder::open(*from, name, from->pathOf(name));
+        QVERIFY(from && from->path().size() > PATH_MAX);
+        const int file = ::openat(from->fd(), "large.bin", O_WRONLY | O_CREAT | O_CLOEXEC, targetFull ? 0600 : 0);
+        QVERIFY(file >= 0);
+        const std::string data(1 << 20, 'x');
+        QCOMPARE(::write(file, data.data(), data.size()), ssize_t(data.size()));
+        ::close(file);
         const auto to = OpenFolder::open(*OpenFolder::working(), full, full);
 
-        const auto failure = FileManager::linkOrCopyFile(*from, "large.bin", *to, "staged");
+        const FileManager::Placed placed = FileManager::linkOrCopyFile(*from, "large.bin", *to, "staged");
         ::umount2(full.c_str(), MNT_DETACH);
-        QVERIFY(failure);
-        QCOMPARE(failure->atTarget, targetFull);
-        QCOMPARE(failure->error, targetFull ? ENOSPC : EACCES);
+        QCOMPARE(placed.placement, FileManager::Placement::Copy);
+        QVERIFY(placed.failure);
+        QCOMPARE(placed.failure->atTarget, targetFull);
+        QCOMPARE(placed.failure->error, targetFull ? ENOSPC : EACCES);
+    }
+
+    // Where no link can stand for it, the data is copied whole, with its
+    // permissions and times.
+    void aPathTooLongForALinkIsCopied()
+    {
+        const std::string name(200, 'd');
+        QVERIFY(makeDeepTree(user(), name, 21));
+        std::shared_ptr<const OpenFolder> from = OpenFolder::open(*OpenFolder::working(), user(), user());
+        for (int depth = 0; depth < 21; ++depth)
+            from = OpenFolder::open(*from, name, from->pathOf(name));
+        QVERIFY(from);
+        const int file = ::openat(from->fd(), "data.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
+        QCOMPARE(::write(file, "deep data", 9), ssize_t(9));
+        ::close(file);
+        const auto to = OpenFolder::open(*OpenFolder::working(), other(), other());
+
+        const FileManager::Placed placed = FileManager::linkOrCopyFile(*from, "data.txt", *to, "staged");
+        QCOMPARE(text(placed.failure), "(no error)");
+        QCOMPARE(placed.placement, FileManager::Placement::Copy);
+        const struct stat copy = statOf(other() + "/staged");
+        QVERIFY(S_ISREG(copy.st_mode));
+        QCOMPARE(copy.st_mode & 07777, mode_t(0640));
+        QCOMPARE(readFile(other() + "/staged"), std::string("deep data"));
     }
 
     // A tree deeper than the longest path the system takes, with folders

@@ -5,6 +5,7 @@
 #include "ArchiveContent.h"
 #include "FileManager.h"
 #include "PasswordRule.h"
+#include "SpaceCheck.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "Util.h"
@@ -14,6 +15,9 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <climits>
+#include <fcntl.h>
+#include <map>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -38,6 +42,7 @@ class TestUtil : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     std::optional<TestHome> m_home; // where the trees are built, one for each test
+    std::string m_mounted;          // a file system of the test's own
     const std::string m_store = QFile::encodeName(m_dir.path()).toStdString() + "/config/Quillmere/Quillmere.conf";
     // Each store written gets a time of its own, so that Qt's cache never
     // takes it for the one before.
@@ -90,6 +95,18 @@ class TestUtil : public QObject {
         return names;
     }
 
+    // A file system of the test's own below the home, where no hard link
+    // from the home reaches; empty when none can be mounted.
+    std::string otherFileSystem()
+    {
+        const std::string folder = m_home->path() + "/other";
+        fs::create_directories(folder);
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16m") != 0)
+            return {};
+        m_mounted = folder;
+        return folder;
+    }
+
 private slots:
     // The options live below the temporary folder, never in the user's.
     void initTestCase()
@@ -98,6 +115,12 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()) + "/config");
     }
     void init() { m_home.emplace(); }
+    void cleanup()
+    {
+        if (!m_mounted.empty())
+            ::umount2(m_mounted.c_str(), MNT_DETACH);
+        m_mounted.clear();
+    }
 
     void replacesProhibitedCharacters_data()
     {
@@ -333,14 +356,18 @@ private slots:
 
     // Staging that fills the work folder's disk fails as a whole, with the
     // disk's own error: the user's file is not to blame, and an archive
-    // of what happened to fit would be a partial one.
+    // of what happened to fit would be a partial one. Links take no data
+    // but each takes an inode: a disk with few of them fills.
     void aFullWorkFolderFailsTheStaging()
     {
         const std::string small = m_home->path() + "/small";
         fs::create_directories(small);
-        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0)
+        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k,nr_inodes=32") != 0)
             QSKIP("no permission to mount a small file system");
-        makeTree({"d/a.txt=a", "d/big.bin=" + QString(1 << 20, 'b'), "d/z.txt=z"});
+        QStringList tree;
+        for (int i = 0; i < 60; ++i)
+            tree << QString("d/f%1.txt=x").arg(i);
+        makeTree(tree);
         const WorkFolders folders(small);
         fs::create_directories(folders.stagingFolder());
 
@@ -348,8 +375,115 @@ private slots:
         ::umount2(small.c_str(), MNT_DETACH);
         QCOMPARE(content.workFolderError, ENOSPC);
         QVERIFY(content.workFolderFailure.find(folders.contentFolder()) != std::string::npos);
-        QVERIFY(std::ranges::none_of(content.report.leftOut,
-                                     [](const LeftOutItem& item) { return item.path.ends_with("big.bin"); }));
+        QVERIFY(content.report.leftOut.empty());
+    }
+
+    void linksStandForTheUsersFiles_data()
+    {
+        QTest::addColumn<bool>("elsewhere");
+        QTest::newRow("on the work folder's file system: hard links") << false;
+        QTest::newRow("on another file system: symbolic links") << true;
+    }
+    // Every file is staged as a link to the user's file, never as a copy:
+    // the file itself, or across file systems a symbolic link to its
+    // absolute path as reached. Folders are made under their final names.
+    // The content keeps each file as it was, for the check after the writer,
+    // and the space check counts nothing to copy.
+    void linksStandForTheUsersFiles()
+    {
+        QFETCH(bool, elsewhere);
+        const std::string root = elsewhere ? otherFileSystem() : m_home->path() + "/src";
+        if (root.empty())
+            QSKIP("no permission to mount a file system");
+        writeFile(root + "/d/a?.txt", "a");
+        writeFile(root + "/d/s:b/b.txt", "bb");
+        fs::create_symlink("a?.txt", root + "/d/link.txt");
+        const WorkFolders folders(m_home->path());
+        fs::create_directories(folders.stagingFolder());
+
+        const StagedContent content = Util::fixProhibitedCharacters(folders, {root + "/d"}, [] { return false; });
+
+        const std::string staged = folders.contentFolder() + "/d";
+        QVERIFY(fs::is_directory(fs::symlink_status(staged + "/s_b")));
+        const std::map<std::string, std::string> files = {
+            {"a_.txt", root + "/d/a?.txt"}, {"s_b/b.txt", root + "/d/s:b/b.txt"}, {"link.txt", root + "/d/link.txt"}};
+        for (const auto& [name, source] : files) {
+            struct stat link {}, file {};
+            QCOMPARE(::lstat((staged + "/" + name).c_str(), &link), 0);
+            QCOMPARE(::stat(source.c_str(), &file), 0);
+            if (elsewhere) {
+                // Through the link to its folder: shorter than the path.
+                QVERIFY2(S_ISLNK(link.st_mode), name.c_str());
+                const std::string text = fs::read_symlink(staged + "/" + name).string();
+                QVERIFY2(text.starts_with("../../") && text.find("/.links/") != text.npos && text.size() < source.size(),
+                         text.c_str());
+                QCOMPARE(fs::canonical(staged + "/" + name), fs::canonical(source));
+                QCOMPARE(fs::read_symlink(fs::path(staged + "/" + name).parent_path() / fs::path(text).parent_path()),
+                         fs::path(source).parent_path());
+            } else {
+                QVERIFY2(S_ISREG(link.st_mode), name.c_str());
+                QCOMPARE(link.st_ino, file.st_ino);
+            }
+        }
+        QCOMPARE(content.report.fileCount, 3);
+        QCOMPARE(content.linkedFiles.size(), size_t(3));
+        for (const StagedFile& file : content.linkedFiles) {
+            QCOMPARE(file.symbolic, elsewhere);
+            QVERIFY(file.path.starts_with("archive/d/"));
+            struct stat info {};
+            QCOMPARE(::stat((folders.outputFolder() + "/" + file.path).c_str(), &info), 0);
+            QCOMPARE(std::pair(info.st_ino, info.st_size), std::pair(file.inode, file.size));
+        }
+        QCOMPARE(SpaceCheck::bytesToCopy({root + "/d"}, SpaceCheck::linksIn(folders.tmpDirectory()), [] { return false; }),
+                 uint64_t(0));
+        // The probe leaves nothing behind.
+        QCOMPARE(QDir(QString::fromStdString(folders.tmpDirectory())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QString::fromLatin1(WorkFolders::STAGING_DIR_NAME)});
+    }
+
+    // A file whose whole path is longer than a symbolic link can hold is
+    // linked all the same, through the link to its folder: nothing is
+    // copied, and the space check counts nothing. Only a work folder that
+    // took no links at all would have every file copied, and counted.
+    void aLongPathIsLinkedThroughItsFolder()
+    {
+        const std::string root = otherFileSystem();
+        if (root.empty())
+            QSKIP("no permission to mount a file system");
+        const std::string name(200, 'n');
+        QVERIFY(makeDeepTree(root + "/g", name, 19));
+        std::string given = root + "/g";
+        for (int depth = 0; depth < 19; ++depth)
+            given += "/" + name;
+        const std::string longName(250, 'l');
+        QVERIFY(given.size() < PATH_MAX && given.size() + 1 + longName.size() >= PATH_MAX);
+        const int folder = ::open(given.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(folder >= 0);
+        const int file = ::openat(folder, longName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ::close(folder);
+        QVERIFY(file >= 0);
+        const std::string data(1000, 'x');
+        QCOMPARE(::write(file, data.data(), data.size()), ssize_t(data.size()));
+        ::close(file);
+        writeFile(given + "/short.txt", "short");
+        const WorkFolders folders(m_home->path());
+        fs::create_directories(folders.stagingFolder());
+        const auto never = [] { return false; };
+        SpaceCheck::WorkLinks links = SpaceCheck::linksIn(folders.tmpDirectory());
+        QVERIFY(links.hard && links.symbolic);
+
+        QCOMPARE(SpaceCheck::bytesToCopy({given}, links, never), uint64_t(0));
+        const StagedContent content = Util::fixProhibitedCharacters(folders, {given}, never);
+
+        QCOMPARE(content.report.fileCount, 3); // with the tree's own deep.txt
+        QCOMPARE(content.linkedFiles.size(), size_t(3));
+        const std::string staged = folders.contentFolder() + "/" + name;
+        for (const std::string& file : {longName, std::string("short.txt")})
+            QVERIFY(fs::is_symlink(fs::symlink_status(staged + "/" + file)));
+        QCOMPARE(readFile(staged + "/" + longName), data);
+        QCOMPARE(readFile(staged + "/short.txt"), std::string("short"));
+        links.hard = links.symbolic = false;
+        QCOMPARE(SpaceCheck::bytesToCopy({given}, links, never), uint64_t(1000 + 5));
     }
 
     // The home folder given whole holds the work folder, where the content
