@@ -150,6 +150,11 @@ private slots:
                                   FailureCause::WorkFolderFailed)
             << QStringList{QStringLiteral("失敗した段階: 項目の準備（コピー）"),
                            QStringLiteral("Input/output error: 作業用フォルダ ~/.quillmere, error file Path: /data/資料")};
+        QTest::newRow("an item changed while the job ran")
+            << JobOutcome::failed(JobPhase::Verifying, "changed while the job ran: /data/資料/見積書.xlsx (gone or renamed)",
+                                  FailureCause::ItemChanged)
+            << QStringList{QStringLiteral("失敗した段階: 作成したアーカイブの確認"),
+                           QStringLiteral("/data/資料/見積書.xlsx")};
         JobOutcome nothing = JobOutcome::failed(JobPhase::Copying, "none of the items could be read",
                                                 FailureCause::NothingToArchive);
         nothing.report.leftOut = {{"/data/秘密.txt", LeftOutReason::CopyFailed, "No space left on device: " + work + "/秘密.txt"}};
