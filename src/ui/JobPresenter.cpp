@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 
 JobPresenter::JobPresenter(ViewController& view, JobQueue& jobs, const ViewServices& services)
@@ -34,6 +35,15 @@ void JobPresenter::onQueueChanged()
 {
     if (m_jobs.isBusy())
         startUpdateCheck();
+    showStatus();
+}
+
+// Where the window scrolls (a large scale on a small screen), the job's
+// progress and result are brought into view as they change.
+void JobPresenter::showStatus()
+{
+    // After the status' new page has taken its size.
+    QTimer::singleShot(0, this, [this] { m_view.scrollArea->ensureWidgetVisible(m_view.jobStatusView, 0, 0); });
 }
 
 void JobPresenter::onJobFinished(const JobOutcome& outcome)
@@ -41,6 +51,7 @@ void JobPresenter::onJobFinished(const JobOutcome& outcome)
     // A refused password ends a job that never ran, while another may run.
     m_showsPasswordRefusal = outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
     m_view.jobStatusView->showOutcome(outcome, PasswordRule::check(m_view.passwordTextField->text().toStdString()));
+    showStatus();
     if (!isWindowInFront())
         notify(outcome);
 }

@@ -31,6 +31,7 @@ public:
 private:
     void onQueueChanged();
     void onJobFinished(const JobOutcome& outcome);
+    void showStatus();
     void notify(const JobOutcome& outcome);
     void startUpdateCheck();
     bool isWindowInFront() const;

@@ -17,6 +17,8 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
+#include <QScrollBar>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -167,6 +169,33 @@ private slots:
         QVERIFY(visited.contains(view.nameAfterItemsCheckBox));
         QVERIFY(visited.contains(view.aboutButton));
         QVERIFY(!visited.contains(view.scrollArea));
+    }
+
+    // A job's progress and its result come into view where the window
+    // scrolls, without the user looking for them.
+    void aJobsStatusScrollsIntoView()
+    {
+        std::vector<IdleJob*> made;
+        JobQueue jobs([&made] { return made.emplace_back(new IdleJob); });
+        ViewController view(jobs);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.scrollArea->verticalScrollBar()->setValue(0);
+        QWidget* viewport = view.scrollArea->viewport();
+        const auto inView = [&](QWidget* widget) {
+            return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint(0, 0)), widget->size()));
+        };
+        jobs.enqueue({m_home.path() + "/a.txt"}, m_home.path(), {});
+        QTRY_VERIFY(view.jobStatusView->progressBar->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QTRY_VERIFY(inView(view.jobStatusView->progressBar));
+        view.scrollArea->verticalScrollBar()->setValue(0);
+        emit made.back()->finished(JobOutcome::delivered(m_home.path() + "/archive.zip", false));
+        // The result page's size settles first: a check before it would see
+        // the page where the running page was.
+        QTRY_VERIFY(view.jobStatusView->headlineLabel->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QTRY_VERIFY(inView(view.jobStatusView->headlineLabel));
     }
 };
 
