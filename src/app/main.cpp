@@ -99,9 +99,11 @@ int runBatch(char* argv[], const CommandLine& line)
         divert.emplace();
     QFuture<void> leftovers = removeLeftovers();
     // The stored password comes from the keyring; a password moved there
-    // from the settings file is written before the process ends.
+    // from the settings file is written before the process ends. A command
+    // line that says whether to encrypt needs no stored password: the
+    // keyring is not asked, which a locked one would make wait.
     SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), kKeyringWriteLimit);
-    OptionStore options(keyringOf(secrets));
+    OptionStore options(line.encrypt ? OptionStore::Keyring{} : keyringOf(secrets));
 
     JobQueue jobs(JobQueue::archiveJobs({}));
     BatchJob::WriteJson writeJson;
