@@ -202,11 +202,6 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
     // What killed jobs left behind goes first: its space may be needed.
     WorkJournal::removeLeftovers(folders);
     const auto isAbandoned = [abandoned] { return abandoned->load(); };
-    const uint64_t copies = SpaceCheck::bytesToCopy(paths, SpaceCheck::linksIn(folders.tmpDirectory()), isAbandoned);
-    if (const auto shortage = SpaceCheck::shortageFor(folders.tmpDirectory(), copies)) {
-        staged.refused = shortageOutcome(*shortage, FailureCause::WorkFolderFull);
-        return staged;
-    }
     const std::string staging = folders.stagingFolder();
     staged.journal = std::make_shared<WorkJournal>(folders);
     if (Failure error = staged.journal->intend(WorkJournal::Kind::Staging, staging)) {
@@ -220,6 +215,13 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
         return staged;
     }
     staged.journal->made(staging);
+    // Which links the work folder takes is tried in the job's own folder,
+    // so that a job killed meanwhile leaves nothing the next start misses.
+    const uint64_t copies = SpaceCheck::bytesToCopy(paths, SpaceCheck::linksIn(staging), isAbandoned);
+    if (const auto shortage = SpaceCheck::shortageFor(folders.tmpDirectory(), copies)) {
+        staged.refused = shortageOutcome(*shortage, FailureCause::WorkFolderFull);
+        return staged;
+    }
     staged.content = Util::fixProhibitedCharacters(folders, paths, isAbandoned);
     return staged;
 }
