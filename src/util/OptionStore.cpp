@@ -31,11 +31,12 @@ void OptionStore::loadOnce()
     if (m_keyring.read && m_keyring.write)
         secret = m_keyring.read();
     m_useKeyring = secret.result != SecretReading::Result::Unreachable;
-    if (!m_useKeyring && m_keyring.read)
-        Log::line(LogPrefix::kPasswordInFile + std::string("no keyring answered"));
-
     SettingStatus options = file;
     const std::optional<std::string> fromFile = keepable(file.password);
+    // Said only where there is a password to keep: a machine without a
+    // keyring and without a stored password has nothing to be told.
+    if (!m_useKeyring && m_keyring.read && fromFile)
+        Log::line(LogPrefix::kPasswordInFile + std::string("no keyring answered"));
     std::optional<std::string> inKeyring;
     if (secret.result == SecretReading::Result::Found)
         inKeyring = secret.secret;

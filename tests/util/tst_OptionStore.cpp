@@ -2,6 +2,7 @@
 // the password goes, how one in an old settings file moves, and that a
 // password that cannot encrypt is never kept anywhere.
 #include "OptionStore.h"
+#include "StdoutCapture.h"
 #include "Util.h"
 
 #include <QSettings>
@@ -160,12 +161,25 @@ private slots:
         FakeKeyring keyring;
         keyring.reading = {};
         OptionStore store(keyring.functions());
-        QCOMPARE(store.load(), SettingStatus());
+        {
+            // Nothing to keep, nothing to say: no line at every start of a
+            // machine without a keyring.
+            StdoutCapture output;
+            QCOMPARE(store.load(), SettingStatus());
+            QCOMPARE(output.lines(), std::vector<std::string>());
+        }
         QVERIFY(store.save({false, "パスワード1", false, true}));
         QCOMPARE(store.passwordPlace({false, "パスワード1", false, true}), PasswordPlace::SettingsFile);
         QCOMPARE(Util::loadSettingStatus(), (SettingStatus{false, "パスワード1", false, true}));
         QCOMPARE(fs::status(m_file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         QVERIFY(keyring.asked.empty());
+        // The next start, again without a keyring, says where it is.
+        FakeKeyring none;
+        none.reading = {};
+        StdoutCapture output;
+        OptionStore next(none.functions());
+        QCOMPARE(next.load().password, std::string("パスワード1"));
+        QCOMPARE(output.lines(), std::vector<std::string>{"password kept in the settings file: no keyring answered"});
         // Without keyring functions at all, the same.
         OptionStore plain;
         QCOMPARE(plain.load(), (SettingStatus{false, "パスワード1", false, true}));
