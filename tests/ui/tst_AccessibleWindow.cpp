@@ -6,6 +6,7 @@
 #include "JobQueue.h"
 #include "JobStatusText.h"
 #include "JobStatusView.h"
+#include "StandInJob.h"
 #include "TestHome.h"
 #include "ViewController.h"
 #include "ZipAction.h"
@@ -23,28 +24,6 @@
 #include <QTimer>
 
 namespace {
-
-struct FakeJob : ZipAction {
-    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
-    void enter(JobPhase phase)
-    {
-        emit phaseChanged(phase);
-        emit progressChanged({phase, 0, {}, true});
-    }
-};
-
-struct Window {
-    std::vector<FakeJob*> made;
-    JobQueue jobs{[this] { return made.emplace_back(new FakeJob); }};
-    ViewController view{jobs};
-    JobStatusView& status = *view.jobStatusView;
-
-    FakeJob& start()
-    {
-        jobs.enqueue({"/data/資料"}, "/data/送付", SettingStatus());
-        return *made.back();
-    }
-};
 
 // The accessibility events sent while it lives, by kind, with the widget
 // they were sent for.
@@ -134,13 +113,13 @@ private slots:
     // phase label's name changed with the phase.
     void resultAndPhaseAreRead()
     {
-        Window w;
+        StandInWindow w;
         w.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.view));
         QTRY_VERIFY(QAccessible::isActive());
-        FakeJob& job = w.start();
+        StandInJob& job = w.start("/data/送付");
 
-        job.enter(JobPhase::Writing);
+        job.enter(JobPhase::Writing, true);
         std::vector<Seen> writing;
         readTree(writing);
         if (QTest::currentTestFailed())
@@ -148,7 +127,7 @@ private slots:
         // The time left may follow the phase.
         const QString whileWriting = labelled(writing, QStringLiteral("処理の段階")).name;
         QVERIFY2(whileWriting.startsWith(QStringLiteral("圧縮中")), qPrintable(whileWriting));
-        job.enter(JobPhase::Encrypting);
+        job.enter(JobPhase::Encrypting, true);
         std::vector<Seen> encrypting;
         readTree(encrypting);
         if (QTest::currentTestFailed())
@@ -182,19 +161,19 @@ private slots:
     // value, and the result as an alert when it appears.
     void everyChangeIsTold()
     {
-        Window w;
+        StandInWindow w;
         w.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.view));
         QTRY_VERIFY(QAccessible::isActive());
         AccessibilityEvents events;
-        FakeJob& job = w.start();
-        job.enter(JobPhase::Writing);
+        StandInJob& job = w.start("/data/送付");
+        job.enter(JobPhase::Writing, true);
         emit job.progressChanged({JobPhase::Writing, 0.5, "資料/a.txt", true});
         QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) >= 1);
         QVERIFY(events.count(QAccessible::NameChanged, w.status.itemLabel) >= 1);
         QVERIFY(events.count(QAccessible::ValueChanged, w.status.progressBar) >= 1);
         const int named = events.count(QAccessible::NameChanged, w.status.phaseLabel);
-        job.enter(JobPhase::Encrypting);
+        job.enter(JobPhase::Encrypting, true);
         QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) > named);
         emit job.finished(JobOutcome::delivered("/data/送付/archive.zip", true));
         QVERIFY(events.count(QAccessible::NameChanged, w.status.headlineLabel) >= 1);
@@ -206,11 +185,11 @@ private slots:
     // A screen reader that listens hears the phase label's name change.
     void phaseChangeIsSignalled()
     {
-        Window w;
+        StandInWindow w;
         w.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.view));
-        FakeJob& job = w.start();
-        job.enter(JobPhase::Writing);
+        StandInJob& job = w.start("/data/送付");
+        job.enter(JobPhase::Writing, true);
         QProcess watcher;
         runReader(watcher, {QStringLiteral("watch"), QString::number(QCoreApplication::applicationPid()),
                             QStringLiteral("30")});
@@ -223,7 +202,7 @@ private slots:
         QTimer phases;
         connect(&phases, &QTimer::timeout, this, [&] {
             encrypting = !encrypting;
-            job.enter(encrypting ? JobPhase::Encrypting : JobPhase::Writing);
+            job.enter(encrypting ? JobPhase::Encrypting : JobPhase::Writing, true);
         });
         phases.start(200);
         QTRY_VERIFY_WITH_TIMEOUT(heard.contains(QStringLiteral("\"description\": \"処理の段階\"").toUtf8()), 25000);

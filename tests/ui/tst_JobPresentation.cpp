@@ -9,6 +9,7 @@
 #include "JobStatusText.h"
 #include "JobStatusView.h"
 #include "ScopedEnvironment.h"
+#include "StandInJob.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "ViewController.h"
@@ -34,33 +35,6 @@ Q_DECLARE_METATYPE(JobProgress)
 namespace {
 
 // A job the test drives through its phases.
-struct FakeJob : ZipAction {
-    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
-    void selectDirAndCreateZip(const Paths&, const std::string&, bool, const std::string&) override {}
-    void tell(JobPhase phase, double fraction, bool encrypted, const std::string& item = {})
-    {
-        emit progressChanged({phase, fraction, item, encrypted});
-    }
-    void enter(JobPhase phase, bool encrypted)
-    {
-        emit phaseChanged(phase);
-        tell(phase, 0, encrypted);
-    }
-};
-
-struct Window {
-    std::vector<FakeJob*> made;
-    JobQueue jobs{[this] { return made.emplace_back(new FakeJob); }};
-    ViewController view{jobs};
-    JobStatusView& status = *view.jobStatusView;
-
-    FakeJob& start()
-    {
-        jobs.enqueue({"/data/資料"}, "/data", SettingStatus());
-        return *made.back();
-    }
-};
-
 JobReport reportWithChanges()
 {
     JobReport report;
@@ -106,7 +80,7 @@ private slots:
     void resultNamesEveryCount()
     {
         QFETCH(bool, encrypted);
-        Window w;
+        StandInWindow w;
         w.start();
         emit w.made.back()->finished(JobOutcome::delivered("/data/送付/archive.zip", encrypted, reportWithChanges()));
         const QString remedy = w.status.remedyLabel->text();
@@ -170,7 +144,7 @@ private slots:
     {
         QFETCH(JobOutcome, outcome);
         QFETCH(QStringList, expected);
-        Window w;
+        StandInWindow w;
         w.start();
         emit w.made.back()->finished(outcome);
         const QString details = w.status.detailsText->toPlainText();
@@ -210,8 +184,8 @@ private slots:
     void barCoversTheWholeJobAndNeverGoesBack()
     {
         QFETCH(bool, encrypted);
-        Window w;
-        FakeJob& job = w.start();
+        StandInWindow w;
+        StandInJob& job = w.start();
         QSignalSpy bar(w.status.progressBar, &QProgressBar::valueChanged);
         const std::vector<JobPhase> phases = encrypted
             ? std::vector{JobPhase::Copying, JobPhase::Writing, JobPhase::Encrypting, JobPhase::Verifying, JobPhase::Delivering}
@@ -238,8 +212,8 @@ private slots:
     // While compressing the window names the item, by the user's own path.
     void itemBeingCompressedIsNamed()
     {
-        Window w;
-        FakeJob& job = w.start();
+        StandInWindow w;
+        StandInJob& job = w.start();
         job.enter(JobPhase::Writing, false);
         job.tell(JobPhase::Writing, 0.4, false, "資料/a:b.txt");
         QCOMPARE(w.status.itemLabel->accessibleName(), QStringLiteral("圧縮中の項目: 資料/a:b.txt"));
@@ -294,10 +268,10 @@ private slots:
     // is told to the accessibility bus is tested in tst_AccessibleWindow.)
     void messagesAreAccessibleNames()
     {
-        Window w;
+        StandInWindow w;
         QCOMPARE(w.status.readyLabel->accessibleName(), JobStatusText::ready());
         QCOMPARE(w.status.readyLabel->accessibleDescription(), QStringLiteral("状況"));
-        FakeJob& job = w.start();
+        StandInJob& job = w.start();
         job.enter(JobPhase::Writing, true);
         QCOMPARE(w.status.phaseLabel->accessibleName(), QStringLiteral("圧縮中"));
         job.enter(JobPhase::Encrypting, true);

@@ -4,6 +4,7 @@
 // its update events at all (see tests/ui/CMakeLists.txt).
 #include "JobQueue.h"
 #include "JobStatusView.h"
+#include "StandInJob.h"
 #include "ScopedEnvironment.h"
 #include "TestHome.h"
 #include "ViewController.h"
@@ -19,11 +20,6 @@
 #include <QTest>
 
 namespace {
-
-struct IdleJob : ZipAction {
-    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
-    void selectDirAndCreateZip(const Paths&, const std::string&, bool, const std::string&) override {}
-};
 
 // The accessibility events Qt sends while it lives: what changed, on which object.
 class EventLog {
@@ -62,7 +58,7 @@ private slots:
 
     void passwordNotesAreAnnounced()
     {
-        JobQueue jobs([] { return new IdleJob; });
+        JobQueue jobs([] { return new StandInJob; });
         ViewController view(jobs);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -83,7 +79,7 @@ private slots:
     void missingWriterIsAnnounced()
     {
         ScopedEnvironment path("PATH", "/nonexistent");
-        JobQueue jobs([] { return new IdleJob; });
+        JobQueue jobs([] { return new StandInJob; });
         EventLog log;
         ViewController view(jobs);
         QLabel* status = view.jobStatusView->readyLabel;
@@ -94,7 +90,7 @@ private slots:
 
     void copyIsAnnounced()
     {
-        JobQueue jobs([] { return new IdleJob; });
+        JobQueue jobs([] { return new StandInJob; });
         ViewController view(jobs);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));

@@ -4,6 +4,7 @@
 // QUILLMERE_TEST_SCALE), so that every run sees the same screen.
 #include "JobQueue.h"
 #include "JobStatusView.h"
+#include "StandInJob.h"
 #include "TestHome.h"
 #include "ViewController.h"
 #include "ZipAction.h"
@@ -23,12 +24,6 @@
 #include <QTest>
 
 namespace {
-
-// A job that never ends by itself.
-struct IdleJob : ZipAction {
-    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
-    void selectDirAndCreateZip(const Paths&, const std::string&, bool, const std::string&) override {}
-};
 
 QSize screenSize()
 {
@@ -103,7 +98,7 @@ private slots:
     {
         QFETCH(bool, encrypt);
         QFETCH(bool, result);
-        JobQueue jobs([] { return new IdleJob; });
+        JobQueue jobs([] { return new StandInJob; });
         ViewController view(jobs);
         if (encrypt) {
             view.encryptCheckBox->click();
@@ -148,7 +143,7 @@ private slots:
     // Tab reaches every control, and the one with the focus is in view.
     void tabBringsEachControlIntoView()
     {
-        JobQueue jobs([] { return new IdleJob; });
+        JobQueue jobs([] { return new StandInJob; });
         ViewController view(jobs);
         view.encryptCheckBox->click();
         view.show();
@@ -175,8 +170,8 @@ private slots:
     // scrolls, without the user looking for them.
     void aJobsStatusScrollsIntoView()
     {
-        std::vector<IdleJob*> made;
-        JobQueue jobs([&made] { return made.emplace_back(new IdleJob); });
+        std::vector<StandInJob*> made;
+        JobQueue jobs([&made] { return made.emplace_back(new StandInJob); });
         ViewController view(jobs);
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
