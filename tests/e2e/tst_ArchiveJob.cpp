@@ -27,13 +27,6 @@ Q_DECLARE_METATYPE(FailureCause)
 
 namespace {
 
-std::string randomBytes(size_t size)
-{
-    std::string data(size, '\0');
-    std::ifstream("/dev/urandom", std::ios::binary).read(data.data(), static_cast<std::streamsize>(size));
-    return data;
-}
-
 // The output of a shell command given on standard input, so that no byte
 // of a name is lost on the way.
 QByteArray shell(const std::string& command)

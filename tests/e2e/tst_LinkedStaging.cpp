@@ -24,13 +24,6 @@ Q_DECLARE_METATYPE(JobPhase)
 
 namespace {
 
-std::string randomBytes(size_t size)
-{
-    std::string data(size, '\0');
-    std::ifstream("/dev/urandom", std::ios::binary).read(data.data(), static_cast<std::streamsize>(size));
-    return data;
-}
-
 QByteArray sha256(const QByteArray& data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();

@@ -15,6 +15,14 @@ inline std::string readFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// size bytes from the system's random source: data no compressor shrinks.
+inline std::string randomBytes(size_t size)
+{
+    std::string data(size, '\0');
+    std::ifstream("/dev/urandom", std::ios::binary).read(data.data(), static_cast<std::streamsize>(size));
+    return data;
+}
+
 // Makes the file's folder first.
 inline void writeFile(const std::string& path, const std::string& content)
 {
