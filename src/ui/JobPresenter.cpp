@@ -6,6 +6,7 @@
 #include "PasswordRule.h"
 #include "ViewController.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QScrollBar>
 
 JobPresenter::JobPresenter(ViewController& view, JobQueue& jobs, const ViewServices& services)
     : QObject(&view)
@@ -42,8 +44,32 @@ void JobPresenter::onQueueChanged()
 // progress and result are brought into view as they change.
 void JobPresenter::showStatus()
 {
+    // The window's layout still settles after a job has begun (a window
+    // that has just appeared, a page that grows): the status is brought
+    // back into view as the content changes size, until the user scrolls.
+    if (!m_watchingResizes) {
+        m_watchingResizes = true;
+        m_view.scrollArea->viewport()->installEventFilter(this);
+        m_view.scrollArea->widget()->installEventFilter(this);
+        connect(m_view.scrollArea->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+                [this] { m_statusPending = false; });
+    }
+    m_statusPending = true;
     // After the status' new page has taken its size.
-    QTimer::singleShot(0, this, [this] { m_view.scrollArea->ensureWidgetVisible(m_view.jobStatusView, 0, 0); });
+    QTimer::singleShot(0, this, &JobPresenter::bringStatusIntoView);
+}
+
+void JobPresenter::bringStatusIntoView()
+{
+    if (m_statusPending)
+        m_view.scrollArea->ensureWidgetVisible(m_view.jobStatusView, 0, 0);
+}
+
+bool JobPresenter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_statusPending && event->type() == QEvent::Resize)
+        QTimer::singleShot(0, this, &JobPresenter::bringStatusIntoView);
+    return QObject::eventFilter(watched, event);
 }
 
 void JobPresenter::onJobFinished(const JobOutcome& outcome)

@@ -32,6 +32,8 @@ private:
     void onQueueChanged();
     void onJobFinished(const JobOutcome& outcome);
     void showStatus();
+    void bringStatusIntoView();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void notify(const JobOutcome& outcome);
     void startUpdateCheck();
     bool isWindowInFront() const;
@@ -43,4 +45,8 @@ private:
     bool m_updateScheduled = false;
     bool m_updateStarted = false;
     bool m_showsPasswordRefusal = false;
+    // The status is kept in view as the content changes size, until the
+    // user scrolls.
+    bool m_statusPending = false;
+    bool m_watchingResizes = false;
 };

@@ -191,6 +191,14 @@ private slots:
         QTRY_VERIFY(view.jobStatusView->headlineLabel->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QTRY_VERIFY(inView(view.jobStatusView->headlineLabel));
+        // Once the user scrolls, a change of size leaves the view alone.
+        QScrollBar& bar = *view.scrollArea->verticalScrollBar();
+        bar.triggerAction(QAbstractSlider::SliderToMinimum);
+        QCOMPARE(bar.value(), 0);
+        view.resize(view.width(), view.height() - 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar.value(), 0);
     }
 };
 
