@@ -2,6 +2,7 @@
 
 #include "ArchiveCheck.h"
 #include "ArchiveName.h"
+#include "ContentBuilder.h"
 #include "Cp932Name.h"
 #include "Delivery.h"
 #include "EncryptStep.h"
@@ -103,7 +104,8 @@ ZipAction::~ZipAction()
     }
     m_writer.reset();
     m_encryptStep.reset();
-    for (QFutureWatcherBase* watcher : std::initializer_list<QFutureWatcherBase*>{m_staging.get(), m_checking.get(), m_cleaning.get()})
+    for (QFutureWatcherBase* watcher : std::initializer_list<QFutureWatcherBase*>{
+             m_staging.get(), m_checking.get(), m_releasing.get(), m_cleaning.get()})
         if (watcher)
             watcher->waitForFinished();
     if (m_staging && !m_journal && m_staging->future().resultCount() > 0)
@@ -289,6 +291,7 @@ void ZipAction::write()
         }
         fail(outcome);
     });
+    connect(m_writer.get(), &WriterStep::succeeded, this, &ZipAction::releaseContent);
     connect(m_writer.get(), &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
     connect(m_writer.get(), &WriterStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
     m_writer->start(m_archiveName, m_content.totalBytes, m_content.clampedTimes);
@@ -367,15 +370,29 @@ void ZipAction::verify()
     m_checkProgress->setInterval(kCheckProgressMilliseconds);
     connect(m_checkProgress.get(), &QTimer::timeout, this, &ZipAction::reportCheckProgress);
     m_checkProgress->start();
-    // A file gone before the writer listed it is missing from the archive,
-    // one replaced is there with other data: the staged files go first.
-    // The content is left as it is until the check has ended, which the
-    // job waits for before it goes: it is read in place, not copied.
-    m_checking->setFuture(QtConcurrent::run([content = &m_content, output = m_folders.outputFolder(),
-                                             part = m_partPath, password, abandoned = m_abandoned] {
-        if (Failure changed = ArchiveCheck::changedItem(output, content->linkedFiles, *abandoned))
-            return changed;
-        return ArchiveCheck::verify(part, content->expectedEntries, password, abandoned);
+    m_checking->setFuture(QtConcurrent::run([part = m_partPath, expected = &m_content.expectedEntries, password,
+                                             abandoned = m_abandoned] {
+        return ArchiveCheck::verify(part, *expected, password, abandoned);
+    }));
+}
+
+// The writer has closed the archive and reads no more of the staged tree.
+// A file gone before the writer listed it is missing from the archive, one
+// replaced is there with other data: that is asked of the staged files
+// before they go, while the archive is moved, encrypted and read back.
+void ZipAction::releaseContent()
+{
+    m_releasing = std::make_unique<QFutureWatcher<Failure>>();
+    connect(m_releasing.get(), &QFutureWatcher<Failure>::finished, this, [this] {
+        if (m_checking && m_checking->isFinished())
+            onVerified();
+        else
+            cleanUpWhenIdle();
+    });
+    m_releasing->setFuture(QtConcurrent::run([files = &m_content.linkedFiles, folders = m_folders, abandoned = m_abandoned] {
+        Failure changed = ArchiveCheck::changedItem(folders.outputFolder(), *files, *abandoned);
+        ContentBuilder::release(folders);
+        return changed;
     }));
 }
 
@@ -388,18 +405,27 @@ void ZipAction::reportCheckProgress()
         reportProgress(std::min(0.99, double(read - m_readBeforeCheck) / double(m_checkedBytes)));
 }
 
+// Called when the check or the release ends; the verdict waits for both.
 void ZipAction::onVerified()
 {
-    m_checkProgress.reset();
     if (m_finished) {
+        m_checkProgress.reset();
         cleanUpWhenIdle();
+        return;
+    }
+    if (m_verdictGiven || !m_checking->isFinished() || !m_releasing || !m_releasing->isFinished())
+        return;
+    m_verdictGiven = true;
+    m_checkProgress.reset();
+    // A changed file explains a check that failed; it is told first.
+    if (const Failure changed = m_releasing->result()) {
+        Log::line(LogPrefix::kVerify + *changed);
+        fail(JobOutcome::failed(JobPhase::Verifying, *changed, FailureCause::ItemChanged));
         return;
     }
     if (const Failure failure = m_checking->result()) {
         Log::line(LogPrefix::kVerify + *failure);
-        fail(JobOutcome::failed(JobPhase::Verifying, *failure,
-                                ArchiveCheck::isChangedItem(*failure) ? FailureCause::ItemChanged
-                                                                      : FailureCause::VerificationFailed));
+        fail(JobOutcome::failed(JobPhase::Verifying, *failure, FailureCause::VerificationFailed));
         return;
     }
     deliver();
@@ -536,7 +562,8 @@ void ZipAction::finish(const JobOutcome& outcome)
 bool ZipAction::isIdle() const
 {
     return !(m_writer && m_writer->isProgramRunning()) && !(m_encryptStep && m_encryptStep->isProgramRunning())
-        && !(m_staging && m_staging->isRunning()) && !(m_checking && m_checking->isRunning());
+        && !(m_staging && m_staging->isRunning()) && !(m_checking && m_checking->isRunning())
+        && !(m_releasing && m_releasing->isRunning());
 }
 
 void ZipAction::cleanUpWhenIdle()

@@ -72,6 +72,7 @@ private:
                              const std::shared_ptr<std::atomic_bool>& abandoned);
     void onStaged();
     void onVerified();
+    void releaseContent();
     Failure missingProgram(FailureCause& cause) const;
     std::optional<JobOutcome> refusedDestination() const;
     std::optional<JobOutcome> spaceShortage() const;
@@ -105,6 +106,10 @@ private:
     std::unique_ptr<EncryptStep> m_encryptStep;
     std::unique_ptr<QFutureWatcher<std::shared_ptr<Staged>>> m_staging;
     std::unique_ptr<QFutureWatcher<Failure>> m_checking;
+    // Whether a user's file changed while the writer read it; the staged
+    // tree is removed once that is known.
+    std::unique_ptr<QFutureWatcher<Failure>> m_releasing;
+    bool m_verdictGiven = false;
     std::unique_ptr<QFutureWatcher<void>> m_cleaning;
     // How far the check has read: the application's own reads since it
     // began, against the archive's size.

@@ -66,6 +66,13 @@ StagedContent ContentBuilder::build(const std::vector<std::string>& items)
     return merged(stagers);
 }
 
+void ContentBuilder::release(const WorkFolders& folders)
+{
+    // What cannot go now goes with the staging folder when the job ends.
+    FileManager::removeItem(folders.contentFolder());
+    FileManager::removeItem(folders.outputFolder() + "/" + FolderStager::kAnchorFolder);
+}
+
 void ContentBuilder::schedule(FolderTask task)
 {
     {

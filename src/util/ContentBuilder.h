@@ -25,6 +25,9 @@ public:
 
     // items are absolute paths, in the user's order.
     StagedContent build(const std::vector<std::string>& items);
+    // Removes the content folder and the anchors beside it, once the writer
+    // has read them.
+    static void release(const WorkFolders& folders);
 
 private:
     using FolderTask = FolderStager::FolderTask;
