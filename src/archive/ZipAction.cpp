@@ -219,13 +219,37 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
     staged.journal->made(staging);
     // Which links the work folder takes is tried in the job's own folder,
     // so that a job killed meanwhile leaves nothing the next start misses.
-    const uint64_t copies = SpaceCheck::bytesToCopy(paths, SpaceCheck::linksIn(staging), isAbandoned);
+    const SpaceCheck::WorkLinks links = SpaceCheck::linksIn(staging);
+    const uint64_t copies = SpaceCheck::bytesToCopy(paths, links, isAbandoned);
     if (const auto shortage = SpaceCheck::shortageFor(folders.tmpDirectory(), copies)) {
         staged.refused = shortageOutcome(*shortage, FailureCause::WorkFolderFull);
         return staged;
     }
-    staged.content = Util::fixProhibitedCharacters(folders, paths, isAbandoned);
+    const bool inMemory = wantsMemory(paths, links) && makeMemoryFolder(folders, *staged.journal);
+    staged.content = Util::fixProhibitedCharacters(folders, paths, isAbandoned, inMemory);
     return staged;
+}
+
+// Files that the work folder cannot hard-link are staged as symbolic
+// links, and a new inode on a disk costs far more than one in memory.
+bool ZipAction::wantsMemory(const Paths& paths, const SpaceCheck::WorkLinks& links)
+{
+    return !links.hard || std::ranges::any_of(paths, [&](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 && info.st_dev != links.device;
+    });
+}
+
+// The job's memory folder, written down before it is made like the staging
+// folder. Without it, the content is built on disk.
+bool ZipAction::makeMemoryFolder(const WorkFolders& folders, WorkJournal& journal)
+{
+    const std::string memory = folders.memoryFolder();
+    if (folders.makeMemoryRootPrivate() || journal.intend(WorkJournal::Kind::Staging, memory)
+        || ::mkdir(memory.c_str(), 0700) != 0)
+        return false;
+    journal.made(memory);
+    return true;
 }
 
 void ZipAction::onStaged()

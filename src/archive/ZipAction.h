@@ -2,6 +2,7 @@
 
 #include "FolderChooser.h"
 #include "JobOutcome.h"
+#include "SpaceCheck.h"
 #include "StagedContent.h"
 #include "WorkFolders.h"
 
@@ -70,6 +71,8 @@ private:
     // Runs on a worker thread, so it touches no member.
     static Staged stageItems(const Paths& paths, const WorkFolders& folders,
                              const std::shared_ptr<std::atomic_bool>& abandoned);
+    static bool wantsMemory(const Paths& paths, const SpaceCheck::WorkLinks& links);
+    static bool makeMemoryFolder(const WorkFolders& folders, WorkJournal& journal);
     void onStaged();
     void onVerified();
     void releaseContent();

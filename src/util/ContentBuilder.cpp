@@ -27,7 +27,36 @@ ContentBuilder::ContentBuilder(const WorkFolders& folders, std::function<bool()>
 {
 }
 
-StagedContent ContentBuilder::build(const std::vector<std::string>& items)
+StagedContent ContentBuilder::build(const std::vector<std::string>& items, bool inMemory)
+{
+    if (inMemory && placeInMemory()) {
+        StagedContent content = buildOnce(items);
+        const int error = content.workFolderError;
+        if (error != ENOSPC && error != ENOMEM && error != EDQUOT)
+            return content;
+        Log::line(LogPrefix::kFixNames + content.workFolderFailure + ": staging again on disk");
+        release(m_folders);
+        m_workFolderFailed = false;
+        m_anchors = 0;
+    }
+    return buildOnce(items);
+}
+
+bool ContentBuilder::placeInMemory()
+{
+    const std::string memory = m_folders.memoryFolder();
+    for (const char* name : {WorkFolders::CONTENT_DIR_NAME, FolderStager::kAnchorFolder}) {
+        const std::string inMemory = memory + "/" + name, onDisk = m_folders.outputFolder() + "/" + name;
+        if (FileManager::createDirectory(m_folders.outputFolder(), 0700) || ::mkdir(inMemory.c_str(), 0700) != 0
+            || ::symlink(inMemory.c_str(), onDisk.c_str()) != 0) {
+            release(m_folders);
+            return false;
+        }
+    }
+    return true;
+}
+
+StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items)
 {
     // The work folder's identity, taken once: it is left out when met.
     std::pair<dev_t, ino_t> workFolder{};
@@ -69,8 +98,11 @@ StagedContent ContentBuilder::build(const std::vector<std::string>& items)
 void ContentBuilder::release(const WorkFolders& folders)
 {
     // What cannot go now goes with the staging folder when the job ends.
-    FileManager::removeItem(folders.contentFolder());
-    FileManager::removeItem(folders.outputFolder() + "/" + FolderStager::kAnchorFolder);
+    for (const char* name : {WorkFolders::CONTENT_DIR_NAME, FolderStager::kAnchorFolder}) {
+        FileManager::removeItem(folders.outputFolder() + "/" + name);
+        if (const std::string inMemory = folders.memoryFolder() + "/" + name; FileManager::exists(inMemory))
+            FileManager::removeItem(inMemory);
+    }
 }
 
 void ContentBuilder::schedule(FolderTask task)

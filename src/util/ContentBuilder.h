@@ -14,6 +14,7 @@
 // Builds the content folder in one pass: every readable item the user gave
 // is linked once (a hard link, else a symbolic link to it; a copy only where
 // no link can stand for it), under the name it will have in the archive.
+// Symbolic links go to the job's memory folder where it is asked for.
 // Names get the nine characters Windows refuses replaced by "_"; a name
 // that Windows would take for an earlier sibling's gets " (2)", " (3)", ...
 // Items that cannot be archived are left out and reported. Folders are
@@ -23,14 +24,21 @@ class ContentBuilder {
 public:
     ContentBuilder(const WorkFolders& folders, std::function<bool()> abandoned);
 
-    // items are absolute paths, in the user's order.
-    StagedContent build(const std::vector<std::string>& items);
+    // items are absolute paths, in the user's order. inMemory: the content
+    // goes to the job's memory folder, which is made; where that is full,
+    // it is built again on disk.
+    StagedContent build(const std::vector<std::string>& items, bool inMemory = false);
     // Removes the content folder and the anchors beside it, once the writer
     // has read them.
     static void release(const WorkFolders& folders);
 
 private:
     using FolderTask = FolderStager::FolderTask;
+
+    // The content folder and the anchor folder become links to folders of
+    // the same names in the memory folder; false when they could not.
+    bool placeInMemory();
+    StagedContent buildOnce(const std::vector<std::string>& items);
 
     void schedule(FolderTask task);
     // Takes folders until none is left and no stager can make more.

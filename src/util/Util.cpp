@@ -112,9 +112,9 @@ std::string Util::replaceProhibitedCharacters(const std::string& name)
 }
 
 StagedContent Util::fixProhibitedCharacters(const WorkFolders& folders, const std::vector<std::string>& items,
-                                           const std::function<bool()>& abandoned)
+                                           const std::function<bool()>& abandoned, bool inMemory)
 {
-    return ContentBuilder(folders, abandoned).build(items);
+    return ContentBuilder(folders, abandoned).build(items, inMemory);
 }
 
 std::string Util::randomPassword(int length)

@@ -14,9 +14,10 @@ class Util {
 public:
     // Builds the content folder of folders from the items (absolute paths,
     // in the user's order) with Windows-safe names, and tells what it holds.
-    // Stops early when abandoned says so.
+    // Stops early when abandoned says so. inMemory: the job's memory folder
+    // is made, and the content goes there where it can.
     static StagedContent fixProhibitedCharacters(const WorkFolders& folders, const std::vector<std::string>& items,
-                                                 const std::function<bool()>& abandoned);
+                                                 const std::function<bool()>& abandoned, bool inMemory = false);
 
     // name with every prohibited character replaced by "_".
     static std::string replaceProhibitedCharacters(const std::string& name);

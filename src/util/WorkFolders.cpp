@@ -4,9 +4,27 @@
 #include "PrivateFolder.h"
 #include "Util.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+namespace {
+
+std::string memoryRootOfThisSession()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/')
+        return std::string(runtime) + "/quillmere";
+    return "/dev/shm/quillmere-" + std::to_string(::geteuid());
+}
+
+} // namespace
 
 WorkFolders::WorkFolders(const std::string& homeDirectory, std::string job)
     : m_tmpDirectory(homeDirectory + "/.quillmere")
+    , m_memoryRoot(memoryRootOfThisSession())
     , m_job(std::move(job))
 {
 }
@@ -49,6 +67,11 @@ std::string WorkFolders::contentFolder() const
     return outputFolder() + "/" + CONTENT_DIR_NAME;
 }
 
+std::string WorkFolders::memoryFolder() const
+{
+    return m_memoryRoot + "/" + STAGING_DIR_NAME + (m_job.empty() ? "" : "-" + m_job);
+}
+
 std::string WorkFolders::archiveInOutput(const std::string& archiveName) const
 {
     return outputFolder() + "/" + archiveName;
@@ -57,4 +80,15 @@ std::string WorkFolders::archiveInOutput(const std::string& archiveName) const
 Failure WorkFolders::makePrivate() const
 {
     return PrivateFolder::make(m_tmpDirectory);
+}
+
+Failure WorkFolders::makeMemoryRootPrivate() const
+{
+    struct statfs info {};
+    const std::string parent = m_memoryRoot.substr(0, m_memoryRoot.rfind('/'));
+    if (::statfs(parent.c_str(), &info) != 0)
+        return describeErrno(errno, parent);
+    if (info.f_type != TMPFS_MAGIC && info.f_type != RAMFS_MAGIC)
+        return "not in memory: " + parent;
+    return PrivateFolder::make(m_memoryRoot);
 }

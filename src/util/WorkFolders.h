@@ -34,6 +34,17 @@ public:
     std::string contentFolder() const;
     std::string archiveInOutput(const std::string& archiveName) const;
 
+    // A folder in memory (a tmpfs: $XDG_RUNTIME_DIR/quillmere, else
+    // /dev/shm/quillmere-<uid>) for a content folder of symbolic links to
+    // files on other file systems: a link costs there no disk and far less
+    // time than a new inode on a disk. The job's own folder in it has the
+    // staging folder's name.
+    const std::string& memoryRoot() const { return m_memoryRoot; }
+    std::string memoryFolder() const;
+    // Makes the memory root private, as makePrivate does the work root; a
+    // root that is not in memory is refused too.
+    Failure makeMemoryRootPrivate() const;
+
     // Makes sure the work root is a folder of the user's own that no one
     // else can read, creating it when missing. The staged files are hard
     // links to the user's files, so a root that is a symbolic link or
@@ -42,5 +53,6 @@ public:
 
 private:
     std::string m_tmpDirectory;
+    std::string m_memoryRoot;
     std::string m_job;
 };

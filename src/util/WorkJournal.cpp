@@ -194,7 +194,8 @@ bool WorkJournal::isOurs(const Entry& entry, const WorkFolders& folders)
     const std::string name = PathText::lastComponent(entry.path);
     if (entry.kind == Kind::Part)
         return isPartName(name) && S_ISREG(info.st_mode);
-    return WorkFolders::isStagingName(name) && PathText::parentFolder(entry.path) == folders.tmpDirectory()
+    const std::string parent = PathText::parentFolder(entry.path);
+    return WorkFolders::isStagingName(name) && (parent == folders.tmpDirectory() || parent == folders.memoryRoot())
         && S_ISDIR(info.st_mode);
 }
 

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <memory>
 #include <set>
+#include <sys/mount.h>
 
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -369,6 +370,49 @@ private slots:
 
         app.kill();
         QTRY_VERIFY_WITH_TIMEOUT(!isRunning(writer) && !isRunning(shell) && !isRunning(helper), kOrphanMilliseconds);
+    }
+
+    // Items on another file system than the home folder are staged as links
+    // in memory when the runtime folder is a tmpfs. Killed outright, the job
+    // leaves them there; the next start removes them, and only them.
+    void aKilledJobsLinksInMemoryGoAtTheNextStart()
+    {
+        Session session;
+        const std::string stick = session.path("stick"), run = session.path("run");
+        fs::create_directories(stick);
+        struct Mounts {
+            std::vector<std::string> folders;
+            ~Mounts()
+            {
+                for (const std::string& folder : folders)
+                    ::umount2(folder.c_str(), MNT_DETACH);
+            }
+        } mounts;
+        for (const auto& [folder, options] : {std::pair(stick, "size=8m"), std::pair(run, "size=8m,mode=0700")}) {
+            if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0)
+                QSKIP("no permission to mount a file system");
+            mounts.folders.push_back(folder);
+        }
+        std::ofstream(stick + "/report.txt") << "report\n";
+        std::ofstream(run + "/other") << "not the job's\n";
+        QProcess& app = session.start(stick, {stick + "/report.txt"}, QUILLMERE_STANDINS);
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
+        const QDir memory(qs(run + "/quillmere"));
+        const QStringList staged = memory.entryList({"34a928*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(staged.size(), qsizetype(1));
+        QVERIFY(fs::is_symlink(run + "/quillmere/" + staged.front().toStdString() + "/archive/report.txt"));
+        app.kill();
+        QVERIFY(app.waitForFinished(kJobMilliseconds));
+
+        std::ofstream(stick + "/next.txt") << "next\n";
+        QProcess& next = session.start(stick, {stick + "/next.txt"});
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(stick + "/archive.zip"), kJobMilliseconds);
+        ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
+        QVERIFY(next.waitForFinished(kJobMilliseconds));
+        QCOMPARE(ZipReader(stick + "/archive.zip").names(), Names{"archive/next.txt"});
+        QCOMPARE(memory.entryList({"34a928*"}, QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+        QVERIFY(fs::exists(run + "/other"));
+        QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
     }
 
     // The same with expect and zipcloak, which expect starts in a session of

@@ -2,7 +2,9 @@
 // than the home folder (a tmpfs of the test's own, as a USB stick would
 // be): the files are staged as links, not copies, every byte reaches the
 // archive, and a file removed, renamed, replaced or changed while the job
-// runs fails the job instead of leaving a gap or other data in it.
+// runs fails the job instead of leaving a gap or other data in it. The
+// links go to a folder in memory where the session's runtime folder is a
+// tmpfs, and to the disk where it is not or where memory runs out.
 #include "ArchiveContent.h"
 #include "JobRun.h"
 #include "ReportLines.h"
@@ -64,6 +66,15 @@ struct StagedDisk {
     int filesWithData = 0;
 };
 
+// The symbolic links in the content folders below the memory root.
+int linksInMemory(const std::string& memoryRoot)
+{
+    int links = 0;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(memoryRoot))
+        links += entry.is_symlink() && entry.path().string().find("/archive/") != std::string::npos ? 1 : 0;
+    return links;
+}
+
 StagedDisk stagedDisk()
 {
     StagedDisk disk;
@@ -88,7 +99,8 @@ StagedDisk stagedDisk()
 class TestLinkedStaging : public QObject {
     Q_OBJECT
     std::optional<TestHome> m_home;
-    std::string m_mounted;
+    std::vector<std::string> m_mounted;
+    std::optional<QByteArray> m_savedRuntime;
 
     std::string user(const std::string& relative) const { return m_home->path() + "/user/" + relative; }
 
@@ -96,10 +108,26 @@ class TestLinkedStaging : public QObject {
     // none can be mounted.
     std::string stick()
     {
-        const std::string folder = m_home->makeFolder("stick");
-        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64m") != 0)
+        return mounted(m_home->makeFolder("stick"), "size=64m");
+    }
+    std::string mounted(const std::string& folder, const std::string& options)
+    {
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
             return {};
-        m_mounted = folder;
+        m_mounted.push_back(folder);
+        return folder;
+    }
+    // The session's runtime folder, of the user alone: a tmpfs with
+    // options, or a folder on the home folder's disk for none. Empty when
+    // no tmpfs can be mounted.
+    std::string runtime(const std::string& options)
+    {
+        std::string folder = m_home->makeFolder("runtime");
+        if (!options.empty())
+            folder = mounted(folder, options + ",mode=0700");
+        else
+            fs::permissions(folder, fs::perms::owner_all);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder));
         return folder;
     }
 
@@ -109,20 +137,36 @@ private slots:
         if (!fs::exists(qgetenv("QUILLMERE_BUILD_DIR").toStdString() + "/gconv/gconv-modules"))
             QSKIP("the converter module is not built: php cannot give names in code page 932");
     }
-    void init() { m_home.emplace(); }
+    void init()
+    {
+        m_home.emplace();
+        m_savedRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR") ? std::optional(qgetenv("XDG_RUNTIME_DIR"))
+                                                                      : std::nullopt;
+        // Memory the test does not own is never used.
+        runtime({});
+    }
     void cleanup()
     {
-        if (!m_mounted.empty())
-            ::umount2(m_mounted.c_str(), MNT_DETACH);
+        for (const std::string& folder : m_mounted)
+            ::umount2(folder.c_str(), MNT_DETACH);
         m_mounted.clear();
         m_home.reset();
+        if (m_savedRuntime)
+            qputenv("XDG_RUNTIME_DIR", *m_savedRuntime);
+        else
+            qunsetenv("XDG_RUNTIME_DIR");
     }
 
     void treeOnAnotherFileSystemIsArchivedWithoutCopies_data()
     {
         QTest::addColumn<QByteArray>("password"); // none for a plain archive
-        QTest::newRow("plain") << QByteArray();
-        QTest::newRow("encrypted") << QByteArray("secret");
+        QTest::addColumn<QString>("memory"); // the runtime folder's tmpfs options; none: on disk
+        QTest::addColumn<bool>("linkedInMemory");
+        QTest::newRow("plain, links in memory") << QByteArray() << "size=4m" << true;
+        QTest::newRow("encrypted, links in memory") << QByteArray("secret") << "size=4m" << true;
+        QTest::newRow("plain, runtime folder on disk") << QByteArray() << "" << false;
+        // Too few inodes for the tree: it is staged again, on disk.
+        QTest::newRow("plain, memory runs out") << QByteArray() << "nr_inodes=60" << false;
     }
     // Every file's bytes reach the archive, under its Windows-safe name,
     // while the work folder holds links and folders only: its extra disk
@@ -130,11 +174,15 @@ private slots:
     void treeOnAnotherFileSystemIsArchivedWithoutCopies()
     {
         QFETCH(QByteArray, password);
+        QFETCH(QString, memory);
+        QFETCH(bool, linkedInMemory);
         const std::optional<std::string> typed =
             password.isEmpty() ? std::nullopt : std::optional(password.toStdString());
         const std::string root = stick();
-        if (root.empty())
+        const std::string runtimeFolder = runtime(memory.toStdString());
+        if (root.empty() || runtimeFolder.empty())
             QSKIP("no permission to mount a file system");
+        const std::string memoryRoot = runtimeFolder + "/quillmere";
         const std::string tree = root + "/tree";
         QList<QByteArray> wanted;
         std::vector<std::string> sources;
@@ -157,10 +205,14 @@ private slots:
         const std::string dest = user("dest");
         fs::create_directories(dest);
         StagedDisk disk;
+        int inMemory = -1;
 
+        // When the writer starts, the content is complete and still there.
         const JobRun job = JobRun::of({tree}, dest, typed, [&](JobPhase phase) {
-            if (phase == JobPhase::Verifying)
-                disk = stagedDisk();
+            if (phase != JobPhase::Writing)
+                return;
+            disk = stagedDisk();
+            inMemory = fs::exists(memoryRoot) ? linksInMemory(memoryRoot) : 0;
         });
 
         QVERIFY2(job.delivered(), job.outcome.description.c_str());
@@ -176,8 +228,16 @@ private slots:
         qInfo("tree %llu bytes, staged %llu bytes on disk", static_cast<unsigned long long>(treeBytes),
               static_cast<unsigned long long>(disk.bytes));
         QVERIFY(disk.bytes > 0 && disk.bytes < treeBytes / 8);
+        QCOMPARE(inMemory, linkedInMemory ? 303 : 0);
+        const bool ranOut = memory.startsWith("nr_inodes");
+        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& line) {
+                     return line.ends_with(": staging again on disk");
+                 }),
+                 ranOut ? 1 : 0);
         // The links were removed, never what they lead to.
         QCOMPARE(leftInWorkRoot(workFolders().tmpDirectory()), QStringList());
+        if (fs::exists(memoryRoot))
+            QVERIFY(fs::is_empty(memoryRoot));
         QList<QByteArray> after;
         for (const std::string& source : sources)
             after << sha256(QByteArray::fromStdString(readFile(source)));
@@ -191,20 +251,23 @@ private slots:
         QTest::addColumn<bool>("elsewhere"); // the tree lies on another file system
         QTest::addColumn<QByteArray>("password");
         QTest::addColumn<JobPhase>("failedIn"); // Delivering when it is delivered
+        QTest::addColumn<bool>("inMemory");   // the runtime folder is a tmpfs
         const QByteArray plain;
         // Gone before the writer lists its folder: php would leave it out.
-        QTest::newRow("removed") << "remove" << true << plain << JobPhase::Verifying;
-        QTest::newRow("renamed") << "rename" << true << plain << JobPhase::Verifying;
-        QTest::newRow("removed, encrypted") << "remove" << true << QByteArray("pw") << JobPhase::Verifying;
+        QTest::newRow("removed") << "remove" << true << plain << JobPhase::Verifying << false;
+        QTest::newRow("renamed") << "rename" << true << plain << JobPhase::Verifying << false;
+        QTest::newRow("removed, encrypted") << "remove" << true << QByteArray("pw") << JobPhase::Verifying << false;
         // php would archive the other file's data, or the new data.
-        QTest::newRow("another file in its place") << "replace" << true << plain << JobPhase::Verifying;
-        QTest::newRow("appended to") << "append" << true << plain << JobPhase::Verifying;
+        QTest::newRow("another file in its place") << "replace" << true << plain << JobPhase::Verifying << false;
+        QTest::newRow("appended to") << "append" << true << plain << JobPhase::Verifying << false;
         // Gone after php listed it, before it read it: the writer fails.
         QTest::newRow("removed while the writer works") << "remove while writing" << true << plain
-                                                        << JobPhase::Writing;
+                                                        << JobPhase::Writing << false;
+        QTest::newRow("removed, links in memory") << "remove" << true << plain << JobPhase::Verifying << true;
+        QTest::newRow("renamed, links in memory") << "rename" << true << plain << JobPhase::Verifying << true;
         // On the home folder's file system the staged hard link keeps the
         // file the user gave: the archive holds it.
-        QTest::newRow("renamed, hard-linked") << "rename" << false << plain << JobPhase::Delivering;
+        QTest::newRow("renamed, hard-linked") << "rename" << false << plain << JobPhase::Delivering << false;
     }
     // The job fails with its own cause and one line that names the file and
     // what became of it; nothing is delivered and nothing is left behind.
@@ -214,8 +277,9 @@ private slots:
         QFETCH(bool, elsewhere);
         QFETCH(QByteArray, password);
         QFETCH(JobPhase, failedIn);
+        QFETCH(bool, inMemory);
         const std::string root = elsewhere ? stick() : m_home->makeFolder("disk");
-        if (root.empty())
+        if (root.empty() || (inMemory && runtime("size=4m").empty()))
             QSKIP("no permission to mount a file system");
         const std::string items = root + "/items", target = items + "/sub/b.txt";
         writeFile(items + "/a.txt", randomBytes(1000));
