@@ -132,6 +132,9 @@ int main(int argc, char* argv[])
     }
     const std::string root = QFile::encodeName(work.path()).toStdString();
     useTemporaryHome(root);
+    // A desktop session's runtime folder is a tmpfs: the application stages
+    // links to files on other file systems there.
+    const TmpfsMount runtime(root + "/runtime");
     QCoreApplication application(argc, argv);
     const std::string applicationPath =
         QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/quillmere";
@@ -147,6 +150,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::printf("Text files: stretches of %s.\n", corpus.description().c_str());
+    std::printf("Runtime folder: %s.\n",
+                runtime.mounted() ? "a tmpfs of its own, as in a desktop session" : runtime.failure().c_str());
 
     const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
     std::vector<ShapeFigures> figures;
