@@ -105,7 +105,7 @@ ZipAction::~ZipAction()
     m_writer.reset();
     m_encryptStep.reset();
     for (QFutureWatcherBase* watcher : std::initializer_list<QFutureWatcherBase*>{
-             m_staging.get(), m_checking.get(), m_releasing.get(), m_cleaning.get()})
+             m_staging.get(), m_checking.get(), m_changeCheck.get(), m_release.get(), m_cleaning.get()})
         if (watcher)
             watcher->waitForFinished();
     if (m_staging && !m_journal && m_staging->future().resultCount() > 0)
@@ -403,20 +403,20 @@ void ZipAction::verify()
 // The writer has closed the archive and reads no more of the staged tree.
 // A file gone before the writer listed it is missing from the archive, one
 // replaced is there with other data: that is asked of the staged files
-// before they go, while the archive is moved, encrypted and read back.
+// while the archive is moved, encrypted and read back, and then the tree
+// goes.
 void ZipAction::releaseContent()
 {
-    m_releasing = std::make_unique<QFutureWatcher<Failure>>();
-    connect(m_releasing.get(), &QFutureWatcher<Failure>::finished, this, [this] {
-        if (m_checking && m_checking->isFinished())
-            onVerified();
-        else
-            cleanUpWhenIdle();
+    m_changeCheck = std::make_unique<QFutureWatcher<Failure>>();
+    connect(m_changeCheck.get(), &QFutureWatcher<Failure>::finished, this, [this] {
+        m_release = std::make_unique<QFutureWatcher<void>>();
+        connect(m_release.get(), &QFutureWatcher<void>::finished, this, &ZipAction::cleanUpWhenIdle);
+        m_release->setFuture(QtConcurrent::run([folders = m_folders] { ContentBuilder::release(folders); }));
+        onVerified();
     });
-    m_releasing->setFuture(QtConcurrent::run([files = &m_content.linkedFiles, folders = m_folders, abandoned = m_abandoned] {
-        Failure changed = ArchiveCheck::changedItem(folders.outputFolder(), *files, *abandoned);
-        ContentBuilder::release(folders);
-        return changed;
+    m_changeCheck->setFuture(QtConcurrent::run([files = &m_content.linkedFiles, output = m_folders.outputFolder(),
+                                                abandoned = m_abandoned] {
+        return ArchiveCheck::changedItem(output, *files, *abandoned);
     }));
 }
 
@@ -429,7 +429,8 @@ void ZipAction::reportCheckProgress()
         reportProgress(std::min(0.99, double(read - m_readBeforeCheck) / double(m_checkedBytes)));
 }
 
-// Called when the check or the release ends; the verdict waits for both.
+// Called when the read-back or the change check ends: the verdict waits
+// for both.
 void ZipAction::onVerified()
 {
     if (m_finished) {
@@ -437,12 +438,12 @@ void ZipAction::onVerified()
         cleanUpWhenIdle();
         return;
     }
-    if (m_verdictGiven || !m_checking->isFinished() || !m_releasing || !m_releasing->isFinished())
+    if (m_verdictGiven || !m_checking || !m_checking->isFinished() || !m_changeCheck || !m_changeCheck->isFinished())
         return;
     m_verdictGiven = true;
     m_checkProgress.reset();
     // A changed file explains a check that failed; it is told first.
-    if (const Failure changed = m_releasing->result()) {
+    if (const Failure changed = m_changeCheck->result()) {
         Log::line(LogPrefix::kVerify + *changed);
         fail(JobOutcome::failed(JobPhase::Verifying, *changed, FailureCause::ItemChanged));
         return;
@@ -587,7 +588,7 @@ bool ZipAction::isIdle() const
 {
     return !(m_writer && m_writer->isProgramRunning()) && !(m_encryptStep && m_encryptStep->isProgramRunning())
         && !(m_staging && m_staging->isRunning()) && !(m_checking && m_checking->isRunning())
-        && !(m_releasing && m_releasing->isRunning());
+        && !(m_changeCheck && m_changeCheck->isRunning()) && !(m_release && m_release->isRunning());
 }
 
 void ZipAction::cleanUpWhenIdle()

@@ -111,7 +111,8 @@ private:
     std::unique_ptr<QFutureWatcher<Failure>> m_checking;
     // Whether a user's file changed while the writer read it; the staged
     // tree is removed once that is known.
-    std::unique_ptr<QFutureWatcher<Failure>> m_releasing;
+    std::unique_ptr<QFutureWatcher<Failure>> m_changeCheck;
+    std::unique_ptr<QFutureWatcher<void>> m_release;
     bool m_verdictGiven = false;
     std::unique_ptr<QFutureWatcher<void>> m_cleaning;
     // How far the check has read: the application's own reads since it
