@@ -34,7 +34,7 @@ StagedContent ContentBuilder::build(const std::vector<std::string>& items, bool 
         const int error = content.workFolderError;
         if (error != ENOSPC && error != ENOMEM && error != EDQUOT)
             return content;
-        Log::line(LogPrefix::kFixNames + content.workFolderFailure + ": staging again on disk");
+        Log::line(std::string(LogPrefix::kFixNames) + "no room left in " + m_folders.memoryRoot() + ": staging again on disk");
         release(m_folders);
         m_workFolderFailed = false;
         m_anchors = 0;
