@@ -44,16 +44,15 @@ StagedContent ContentBuilder::build(const std::vector<std::string>& items, bool 
 
 bool ContentBuilder::placeInMemory()
 {
-    const std::string memory = m_folders.memoryFolder();
+    bool placed = !FileManager::createDirectory(m_folders.outputFolder(), 0700);
     for (const char* name : {WorkFolders::CONTENT_DIR_NAME, FolderStager::kAnchorFolder}) {
-        const std::string inMemory = memory + "/" + name, onDisk = m_folders.outputFolder() + "/" + name;
-        if (FileManager::createDirectory(m_folders.outputFolder(), 0700) || ::mkdir(inMemory.c_str(), 0700) != 0
-            || ::symlink(inMemory.c_str(), onDisk.c_str()) != 0) {
-            release(m_folders);
-            return false;
-        }
+        const std::string inMemory = m_folders.memoryFolder() + "/" + name;
+        placed = placed && ::mkdir(inMemory.c_str(), 0700) == 0
+            && ::symlink(inMemory.c_str(), (m_folders.outputFolder() + "/" + name).c_str()) == 0;
     }
-    return true;
+    if (!placed)
+        release(m_folders);
+    return placed;
 }
 
 StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items)
