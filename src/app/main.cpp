@@ -102,8 +102,11 @@ int runBatch(char* argv[], const CommandLine& line)
     // from the settings file is written before the process ends. A command
     // line that says whether to encrypt needs no stored password: the
     // keyring is not asked, which a locked one would make wait.
-    SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), kKeyringWriteLimit);
-    OptionStore options(line.encrypt ? OptionStore::Keyring{} : keyringOf(secrets));
+    // Nor is the session bus then connected.
+    std::optional<SecretStore> secrets;
+    if (!line.encrypt)
+        secrets.emplace("Quillmere", "password", QDBusConnection::sessionBus(), kKeyringWriteLimit);
+    OptionStore options(secrets ? keyringOf(*secrets) : OptionStore::Keyring{});
 
     JobQueue jobs(JobQueue::archiveJobs({}));
     BatchJob::WriteJson writeJson;
@@ -118,7 +121,8 @@ int runBatch(char* argv[], const CommandLine& line)
     // queue, going, waits for its programs and removes what it made.
     if (!batch.hasEnded())
         batch.stop();
-    secrets.finish(kKeyringWriteLimit);
+    if (secrets)
+        secrets->finish(kKeyringWriteLimit);
     leftovers.waitForFinished();
     return batch.exitStatus();
 }
