@@ -2,10 +2,13 @@
 
 #include "OpenFolder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -58,12 +61,26 @@ uint64_t folderBytes(const OpenFolder& folder, const SpaceCheck::WorkLinks& work
     return total;
 }
 
+// File systems of the kinds Linux is installed on take hard and symbolic
+// links alike; another kind (vfat, exfat, a network share) is tried.
+bool takesEveryLink(const std::string& folder)
+{
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        return false;
+    const std::initializer_list<unsigned long> known = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
+                                                         TMPFS_MAGIC, F2FS_SUPER_MAGIC};
+    return std::ranges::find(known, static_cast<unsigned long>(info.f_type)) != known.end();
+}
+
 } // namespace
 
 SpaceCheck::WorkLinks SpaceCheck::linksIn(const std::string& folder)
 {
     WorkLinks links;
     links.device = deviceOf(folder);
+    if (takesEveryLink(folder))
+        return links;
     std::string probe = folder + "/.links-XXXXXX";
     const int fd = ::mkstemp(probe.data());
     if (fd < 0) // staging will meet the same trouble and tell it

@@ -17,7 +17,8 @@ public:
         uint64_t missing = 0; // bytes
     };
 
-    // The links a work folder takes, found by making them there.
+    // The links a work folder takes: known for the kinds of file system
+    // Linux is installed on, found by making them there on any other.
     struct WorkLinks {
         dev_t device = 0;
         bool hard = true;
