@@ -72,7 +72,7 @@ std::vector<Shape> ShapeCatalog::all(bool quick)
     shapes.push_back(smallEncrypted);
 
     // The same tree on another file system than the home folder, as on a
-    // USB stick or a network share: staging cannot link there.
+    // USB stick or a network share: staging cannot hard-link there.
     Shape smallTmpfs = small;
     smallTmpfs.key = "small-tmpfs";
     smallTmpfs.title = smallTitle + ", on a tmpfs";
