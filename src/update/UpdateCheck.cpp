@@ -1,6 +1,7 @@
 #include "UpdateCheck.h"
 
 #include "BuildNumber.h"
+#include "UpdateAddress.h"
 #include "Log.h"
 #include "LogPrefix.h"
 
@@ -50,7 +51,7 @@ UpdateCheck::~UpdateCheck()
 
 QUrl UpdateCheck::defaultEndpoint()
 {
-    return QUrl(QStringLiteral(QUILLMERE_UPDATE_URL), QUrl::StrictMode);
+    return QUrl(QString::fromStdString(UpdateAddress::configured()), QUrl::StrictMode);
 }
 
 QString UpdateCheck::defaultBuildNumber()

@@ -1,0 +1,6 @@
+#include "UpdateAddress.h"
+
+std::string UpdateAddress::configured()
+{
+    return QUILLMERE_UPDATE_URL;
+}
