@@ -22,6 +22,7 @@
 #include <fstream>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <sys/mount.h>
 
 using Names = std::vector<std::string>;
@@ -540,6 +541,60 @@ private slots:
         QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + items + "/tree/archive.zip")).size(), 1);
         QCOMPARE(ZipReader(items + "/tree/archive.zip").names(), Names{"archive/a.txt"});
         QCOMPARE(window.state(), QProcess::Running);
+    }
+
+    // A batch job starts without the window's libraries, whose loading
+    // would be most of its start; a window start loads them.
+    void onlyAWindowLoadsTheWindowsLibraries_data()
+    {
+        QTest::addColumn<bool>("window");
+        QTest::newRow("batch job") << false;
+        QTest::newRow("window") << true;
+    }
+
+    void onlyAWindowLoadsTheWindowsLibraries()
+    {
+        QFETCH(bool, window);
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        QProcessEnvironment environment = session.environment();
+        // The loader writes what it loads to a file per process.
+        environment.insert("LD_DEBUG", "files");
+        environment.insert("LD_DEBUG_OUTPUT", qs(session.path("loaded")));
+        QProcess& app = session.start(items, window ? Names{} : Names{"-b", "tree/a.txt"}, environment,
+                                      QProcess::SeparateChannels);
+        QVERIFY(app.waitForStarted());
+        const std::string loadedFile = session.path("loaded." + std::to_string(app.processId()));
+        if (window) {
+            QTRY_VERIFY_WITH_TIMEOUT(session.channelIsOpen(), kStartMilliseconds);
+        } else {
+            QCOMPARE(finished(app).status, 0);
+            QCOMPARE(ZipReader(items + "/tree/archive.zip").names(), Names{"archive/a.txt"});
+        }
+        std::stringstream loaded;
+        loaded << std::ifstream(loadedFile).rdbuf();
+        QVERIFY2(loaded.str().find("libQt6Core.so") != std::string::npos, loadedFile.c_str());
+        for (const char* library : {"quillmere-window.so", "libQt6Widgets.so", "libQt6Gui.so", "libQt6Network.so"})
+            QVERIFY2((loaded.str().find(library) != std::string::npos) == window, library);
+    }
+
+    // An installation that lost the window's library says so in one line
+    // and ends; a batch job does not need it.
+    void aWindowStartWithoutItsLibrarySaysSo()
+    {
+        Session session;
+        const std::string alone = session.path("alone");
+        fs::create_directories(alone);
+        fs::copy_file(QUILLMERE_BINARY, alone + "/quillmere");
+        QProcess program;
+        program.setProcessEnvironment(session.environment());
+        program.start(qs(alone + "/quillmere"), {});
+        const BatchRun run = finished(program);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(linesStartingWith(run.out, "load window error:quillmere-window.so is neither in " + QFile::encodeName(qs(alone)) + " nor in ").size(), 1);
+        QCOMPARE(run.out.count('\n'), 1);
+        QVERIFY(!session.channelIsOpen());
     }
 
     // Without php the job is refused at once, with its cause.

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "OptionStore.h"
+
+#include <QFuture>
+
+#include <chrono>
+
+class SecretStore;
+
+// What a start with a window and a start for one batch job both do.
+class AppStart {
+public:
+    // How long the start waits for the keyring's answer before the password
+    // goes to the settings file for this run, and how long the end waits
+    // for password writes still running.
+    static constexpr std::chrono::milliseconds kKeyringReadLimit{1500};
+    static constexpr std::chrono::milliseconds kKeyringWriteLimit{2000};
+
+    // The names the settings, the keyring entry and --version go by; may
+    // be called before the application object exists.
+    static void nameApplication(const char* version);
+
+    // What jobs of an earlier run left behind when they were killed goes,
+    // off the main thread.
+    static QFuture<void> removeLeftovers();
+
+    // The store's way to the keyring, through secrets.
+    static OptionStore::Keyring keyringOf(SecretStore& secrets);
+};

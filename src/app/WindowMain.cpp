@@ -1,0 +1,108 @@
+// The entry of the window's library (see WindowModule.h): the window, the
+// single-instance channel, the update check and the desktop services.
+
+#include "AppDelegate.h"
+#include "AppStart.h"
+#include "DesktopFolderOpener.h"
+#include "DesktopNotifier.h"
+#include "DialogFolderChooser.h"
+#include "JapaneseQtTexts.h"
+#include "JobQueue.h"
+#include "OptionStore.h"
+#include "QuitOnSignal.h"
+#include "QuitQuestion.h"
+#include "SecretStore.h"
+#include "ShowInFileManager.h"
+#include "SingleInstance.h"
+#include "UpdateCheck.h"
+#include "UpdateNoticeDialog.h"
+#include "ViewController.h"
+#include "WindowModule.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QIcon>
+#include <QNetworkAccessManager>
+#include <QTranslator>
+
+#include <string>
+#include <vector>
+
+extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char* argv[],
+                                                                             const std::vector<std::string>& items)
+{
+    // The arguments are ours: Qt must not take a file named like one of its
+    // own options.
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+    // Made before everything it must end, so that it goes after them: a
+    // second signal must not cut the ending short.
+    QuitOnSignal quitOnSignal;
+    QGuiApplication::setDesktopFileName("quillmere");
+    QApplication::setWindowIcon(QIcon(":/icons/quillmere.svg"));
+    QTranslator qtTexts;
+    JapaneseQtTexts::install(application, qtTexts);
+
+    const std::vector<std::string> paths = AppDelegate::absolutePaths(items);
+    SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
+    switch (instance.claim(paths, [&quitOnSignal] { return quitOnSignal.hasSignalled(); })) {
+    case SingleInstance::Role::HandedOver:
+        return 0;
+    case SingleInstance::Role::Failed:
+        return 1;
+    case SingleInstance::Role::Primary:
+    case SingleInstance::Role::Alone:
+        break;
+    }
+    QFuture<void> leftovers = AppStart::removeLeftovers();
+
+    // The desktop services, each a plain function, are all chosen here.
+    QNetworkAccessManager network;
+    UpdateCheck updateCheck(network, [](const QString& message) { return UpdateNoticeDialog::ask(message); },
+                            [](const QUrl& url) { return QDesktopServices::openUrl(url); });
+    ShowInFileManager fileManager(QDBusConnection::sessionBus(), &DesktopFolderOpener::openFolder);
+    DesktopNotifier notifier(QDBusConnection::sessionBus());
+
+    DialogFolderChooser chooser;
+    JobQueue jobs(JobQueue::archiveJobs([&chooser](const std::string& startFolder, FolderChosen done) {
+        chooser.chooseFolderIn(startFolder, std::move(done));
+    }));
+    // The window and the files opened with the application share one store
+    // of the options, which keeps the password in the keyring. A keyring
+    // write still running when the loop ends gets a bounded time to finish
+    // (below, and again when the store goes, for a save made by the window
+    // as it goes).
+    SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), AppStart::kKeyringWriteLimit);
+    OptionStore options(AppStart::keyringOf(secrets));
+    AppDelegate delegate(jobs, [&options] { return options.load(); });
+    // Read here, before the window and the channel's handlers exist.
+    options.load();
+
+    ViewServices services;
+    // A build without an update address never asks anyone.
+    if (!UpdateCheck::defaultEndpoint().isEmpty())
+        services.checkForUpdate = [&updateCheck] { updateCheck.fetchAppInfo(); };
+    services.showInFileManager = [&fileManager](const std::string& archive) { fileManager.showItem(archive); };
+    services.notify = [&notifier](const Notification& notification) { notifier.notify(notification); };
+    services.confirmQuit = &QuitQuestion::ask;
+    services.loadOptions = [&options] { return options.load(); };
+    services.saveOptions = [&options](const SettingStatus& status) { return options.save(status); };
+    services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
+    ViewController window(jobs, services);
+    chooser.setParentWindow(&window);
+
+    QObject::connect(&instance, &SingleInstance::filesReceived, &delegate, &AppDelegate::openFiles);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window, &ViewController::bringToFront);
+    QObject::connect(&window, &ViewController::quitConfirmed, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    window.show();
+    delegate.openFiles(paths);
+    const int status = application.exec();
+    secrets.finish(AppStart::kKeyringWriteLimit);
+    leftovers.waitForFinished();
+    return status;
+}
+
+// The entry's type is the loader's.
+static_assert(std::is_same_v<decltype(&quillmere_run_window), WindowModule::Entry>);
