@@ -20,8 +20,11 @@ using Entry = ZipDirectory::Entry;
 
 const std::string kChanged = "changed while the job ran: ";
 
-// Below this much data one reader is quicker than starting more.
+// Below this much work one reader is quicker than starting more. An entry
+// costs about as much as inflating this many bytes before its first byte
+// comes out (its tables are built): many small entries are work too.
 constexpr uint64_t kBytesPerReader = 4 << 20;
+constexpr uint64_t kBytesPerEntry = 8 << 10;
 constexpr unsigned kMostReaders = 4;
 
 Failure checkNames(const std::vector<Entry>& entries, const std::vector<std::string>& expectedEntries,
@@ -53,14 +56,15 @@ Failure checkEncrypted(const std::vector<Entry>& entries, const std::string& arc
 }
 
 // Splits the entries, in the order of their data, into runs of about equal
-// size, one for each reader.
+// work, one for each reader.
 std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries)
 {
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.localHeaderAt < b.localHeaderAt; });
+    const auto work = [](const Entry& entry) { return entry.compressedSize + kBytesPerEntry; };
     uint64_t total = 0;
     for (const Entry& entry : entries)
-        total += entry.compressedSize;
+        total += work(entry);
     const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
     const uint64_t readers = std::clamp<uint64_t>(total / kBytesPerReader, 1, std::min(processors, kMostReaders));
     std::vector<std::vector<Entry>> runs(1);
@@ -70,7 +74,7 @@ std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries)
             runs.emplace_back();
             inRun = 0;
         }
-        inRun += entry.compressedSize;
+        inRun += work(entry);
         runs.back().push_back(std::move(entry));
     }
     return runs;
