@@ -19,6 +19,12 @@ void sortBy(std::vector<T>& items, Key key)
     std::stable_sort(items.begin(), items.end(), [&](const T& a, const T& b) { return key(a) < key(b); });
 }
 
+// What ends a build in memory and starts it again on disk.
+bool isNoRoom(int error)
+{
+    return error == ENOSPC || error == ENOMEM || error == EDQUOT;
+}
+
 } // namespace
 
 ContentBuilder::ContentBuilder(const WorkFolders& folders, std::function<bool()> abandoned)
@@ -30,16 +36,15 @@ ContentBuilder::ContentBuilder(const WorkFolders& folders, std::function<bool()>
 StagedContent ContentBuilder::build(const std::vector<std::string>& items, bool inMemory)
 {
     if (inMemory && placeInMemory()) {
-        StagedContent content = buildOnce(items);
-        const int error = content.workFolderError;
-        if (error != ENOSPC && error != ENOMEM && error != EDQUOT)
+        StagedContent content = buildOnce(items, true);
+        if (!isNoRoom(content.workFolderError))
             return content;
         Log::line(std::string(LogPrefix::kFixNames) + "no room left in " + m_folders.memoryRoot() + ": staging again on disk");
         release(m_folders);
         m_workFolderFailed = false;
         m_anchors = 0;
     }
-    return buildOnce(items);
+    return buildOnce(items, false);
 }
 
 bool ContentBuilder::placeInMemory()
@@ -55,7 +60,7 @@ bool ContentBuilder::placeInMemory()
     return placed;
 }
 
-StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items)
+StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items, bool inMemory)
 {
     // The work folder's identity, taken once: it is left out when met.
     std::pair<dev_t, ino_t> workFolder{};
@@ -67,7 +72,15 @@ StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items)
     for (unsigned i = 0; i < count; ++i)
         stagers.push_back(std::make_unique<FolderStager>(
             m_folders, workFolder, [this] { return m_workFolderFailed || m_abandoned(); },
-            [this](FolderTask task) { schedule(std::move(task)); }, [this] { m_workFolderFailed = true; }, m_anchors));
+            [this](FolderTask task) { schedule(std::move(task)); },
+            [this, inMemory](int error, const std::string& line) {
+                m_workFolderFailed = true;
+                // Memory that runs out is told once, as the content is staged
+                // again on disk.
+                if (!line.empty() && !(inMemory && isNoRoom(error)))
+                    Log::line(line);
+            },
+            m_anchors));
 
     const std::string contentPath = m_folders.contentFolder();
     if (Failure error = FileManager::createDirectory(contentPath, 0700))

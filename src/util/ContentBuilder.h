@@ -38,7 +38,9 @@ private:
     // The content folder and the anchor folder become links to folders of
     // the same names in the memory folder; false when they could not.
     bool placeInMemory();
-    StagedContent buildOnce(const std::vector<std::string>& items);
+    // inMemory: the content folder leads to memory, and running out of
+    // room there is not told here.
+    StagedContent buildOnce(const std::vector<std::string>& items, bool inMemory);
 
     void schedule(FolderTask task);
     // Takes folders until none is left and no stager can make more.

@@ -63,7 +63,7 @@ std::string composed(const std::string& utf8)
 } // namespace
 
 FolderStager::FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder,
-                           std::function<bool()> abandoned, Schedule schedule, std::function<void()> workFolderFailed,
+                           std::function<bool()> abandoned, Schedule schedule, WorkFolderFailed workFolderFailed,
                            std::atomic<unsigned>& anchorCount)
     : m_folders(folders)
     , m_workFolder(workFolder)
@@ -304,11 +304,13 @@ bool FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
     if (::mkdirat(target.fd(), placed.fixedName.c_str(), 0700) != 0) {
         const int error = errno;
         const std::string description = describeErrno(error, targetPath);
-        Log::line(LogPrefix::kFixNames + description + LogPrefix::kErrorFileName + item.original);
-        if (error == EEXIST)
+        const std::string line = LogPrefix::kFixNames + description + LogPrefix::kErrorFileName + item.original;
+        if (error == EEXIST) {
+            Log::line(line);
             leaveOut(item.source, LeftOutReason::CopyFailed, description);
-        else
-            failWorkFolder(error, description);
+        } else {
+            failWorkFolder(error, description, line);
+        }
         return false;
     }
     ++m_content.report.folderCount;
@@ -334,13 +336,15 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
         const int code = error->error;
         if (m_abandoned())
             return false;
-        Log::line(LogPrefix::kFixNames + error->description + LogPrefix::kErrorFileName + item.original);
+        const std::string line = LogPrefix::kFixNames + error->description + LogPrefix::kErrorFileName + item.original;
         // Only what lies in the user's file leaves it out; a failure of our
         // own folder (no space, an input/output error) fails the job.
-        if (error->atTarget && code != EEXIST)
-            failWorkFolder(code, error->description);
-        else
+        if (error->atTarget && code != EEXIST) {
+            failWorkFolder(code, error->description, line);
+        } else {
+            Log::line(line);
             leaveOut(item.source, error->atTarget ? LeftOutReason::CopyFailed : reasonFor(code), error->description);
+        }
         return false;
     }
     if (staged.placement != FileManager::Placement::Copy)
@@ -433,13 +437,13 @@ void FolderStager::leaveOut(const std::string& path, LeftOutReason reason, const
     m_content.report.leftOut.push_back({path, reason, detail});
 }
 
-void FolderStager::failWorkFolder(int error, const std::string& description)
+void FolderStager::failWorkFolder(int error, const std::string& description, const std::string& line)
 {
     if (m_content.workFolderError == 0) {
         m_content.workFolderError = error;
         m_content.workFolderFailure = description;
     }
-    m_workFolderFailed();
+    m_workFolderFailed(error, line);
 }
 
 bool FolderStager::isSystemItem(const std::string& path)

@@ -36,12 +36,15 @@ public:
         FolderIds inside;     // the folders above it, itself included
     };
     using Schedule = std::function<void(FolderTask)>;
+    // Given the errno and the line that tells of it (empty when there is
+    // none to tell); the line is the caller's to write.
+    using WorkFolderFailed = std::function<void(int error, const std::string& line)>;
 
     // abandoned says when to stop; workFolderFailed is called when the
     // content folder itself fails, which ends the building for every stager.
     // anchorCount numbers the anchors of all stagers of one content folder.
     FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder, std::function<bool()> abandoned,
-                 Schedule schedule, std::function<void()> workFolderFailed, std::atomic<unsigned>& anchorCount);
+                 Schedule schedule, WorkFolderFailed workFolderFailed, std::atomic<unsigned>& anchorCount);
 
     // The folder beside the content folder that holds the anchors: links to
     // the user's folders whose files are staged as symbolic links. A link
@@ -118,7 +121,7 @@ private:
     void expectEmptyFolderEntry(const std::string& relative, bool hasVisible);
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
     // The content folder refused something: the job cannot go on.
-    void failWorkFolder(int error, const std::string& description);
+    void failWorkFolder(int error, const std::string& description, const std::string& line = {});
     std::string shown(const std::string& name) const;
     // What a symbolic link to item, staged as entry, is to hold: the way
     // through the anchor of item's folder (made the first time it is
@@ -130,7 +133,7 @@ private:
     std::pair<dev_t, ino_t> m_workFolder;
     std::function<bool()> m_abandoned;
     Schedule m_schedule;
-    std::function<void()> m_workFolderFailed;
+    WorkFolderFailed m_workFolderFailed;
     Cp932Name m_converter;
     uid_t m_user = ::geteuid();
     StagedContent m_content;

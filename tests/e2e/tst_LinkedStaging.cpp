@@ -229,7 +229,12 @@ private slots:
               static_cast<unsigned long long>(disk.bytes));
         QVERIFY(disk.bytes > 0 && disk.bytes < treeBytes / 8);
         QCOMPARE(inMemory, linkedInMemory ? 303 : 0);
+        // Memory that ran out is told in one line, and nothing else is.
         const bool ranOut = memory.startsWith("nr_inodes");
+        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& line) {
+                     return line.starts_with("on fixProhibitedCharacters error:");
+                 }),
+                 ranOut ? 1 : 0);
         QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& line) {
                      return line.ends_with(": staging again on disk");
                  }),
