@@ -7,7 +7,7 @@
 #include <dlfcn.h>
 
 #ifndef QUILLMERE_WINDOW_RELATIVE_TO_BIN
-#define QUILLMERE_WINDOW_RELATIVE_TO_BIN "../lib/quillmere"
+#define QUILLMERE_WINDOW_RELATIVE_TO_BIN "../lib/quillmere/window"
 #endif
 
 std::string WindowModule::path(const std::string& executableDir)

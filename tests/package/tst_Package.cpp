@@ -91,9 +91,11 @@ private slots:
         m_instance.waitForFinished();
     }
 
-    void lintianFindsNoError()
+    // Warnings too: a private library placed where the package would run
+    // ldconfig for it is one.
+    void lintianFindsNoErrorOrWarning()
     {
-        QCOMPARE(run("lintian", {"--fail-on", "error", QUILLMERE_PACKAGE_FILE}).exitCode, 0);
+        QCOMPARE(run("lintian", {"--fail-on", "error,warning", QUILLMERE_PACKAGE_FILE}).exitCode, 0);
     }
 
     // The installed binary, started as a file manager starts it, finds the
