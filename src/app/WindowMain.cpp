@@ -26,6 +26,7 @@
 #include <QTranslator>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char* argv[],

@@ -1,9 +1,9 @@
 #include "UpdateCheck.h"
 
 #include "BuildNumber.h"
-#include "UpdateAddress.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "UpdateAddress.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
