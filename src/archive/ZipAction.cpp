@@ -270,7 +270,7 @@ void ZipAction::onStaged()
         JobOutcome outcome = JobOutcome::failed(JobPhase::Copying, m_content.workFolderFailure,
                                                 workFolderCause(m_content.workFolderError));
         outcome.spaceFolder = m_folders.tmpDirectory();
-        Log::line(LogPrefix::kWorkFolder + m_content.workFolderFailure);
+        // Its one line was written where it happened.
         fail(outcome);
         return;
     }

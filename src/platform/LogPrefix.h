@@ -21,7 +21,6 @@ inline constexpr const char* kWriter = "convert charset and create zip error:";
 inline constexpr const char* kEncrypt = "grant password error:";
 inline constexpr const char* kCleanup = "remove staging folder error:";
 inline constexpr const char* kJournal = "work journal error:";
-inline constexpr const char* kWorkFolder = "work folder error:";
 inline constexpr const char* kVerify = "verify archive error:";
 inline constexpr const char* kDeliver = "deliver archive error:";
 

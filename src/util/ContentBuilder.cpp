@@ -42,6 +42,7 @@ StagedContent ContentBuilder::build(const std::vector<std::string>& items, bool 
         Log::line(std::string(LogPrefix::kFixNames) + "no room left in " + m_folders.memoryRoot() + ": staging again on disk");
         release(m_folders);
         m_workFolderFailed = false;
+        m_failureTold = false;
         m_anchors = 0;
     }
     return buildOnce(items, false);
@@ -75,9 +76,10 @@ StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items, b
             [this](FolderTask task) { schedule(std::move(task)); },
             [this, inMemory](int error, const std::string& line) {
                 m_workFolderFailed = true;
-                // Memory that runs out is told once, as the content is staged
-                // again on disk.
-                if (!line.empty() && !(inMemory && isNoRoom(error)))
+                // One failure is told: the build ends with it, and what fails
+                // after it follows from it. Memory that runs out is told
+                // once, as the content is staged again on disk.
+                if (!(inMemory && isNoRoom(error)) && !m_failureTold.exchange(true))
                     Log::line(line);
             },
             m_anchors));

@@ -51,6 +51,8 @@ private:
     std::function<bool()> m_abandoned;
     // Set by the first stager whose writing into the content folder failed.
     std::atomic_bool m_workFolderFailed = false;
+    // Set once a failure of the content folder has been written.
+    std::atomic_bool m_failureTold = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     // Last in, first out: the tree fills depth first.

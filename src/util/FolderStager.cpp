@@ -101,7 +101,9 @@ void FolderStager::stageContent(const FolderTask& task)
 {
     const std::shared_ptr<const OpenFolder> target = OpenFolder::open(*OpenFolder::working(), task.target, task.target);
     if (!target) {
-        failWorkFolder(errno, describeErrno(errno, task.target));
+        const int error = errno;
+        const std::string description = describeErrno(error, task.target);
+        failWorkFolder(error, description, LogPrefix::kFixNames + description);
         return;
     }
     expectEmptyFolderEntry(task.relative,

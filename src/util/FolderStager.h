@@ -36,8 +36,8 @@ public:
         FolderIds inside;     // the folders above it, itself included
     };
     using Schedule = std::function<void(FolderTask)>;
-    // Given the errno and the line that tells of it (empty when there is
-    // none to tell); the line is the caller's to write.
+    // Given the errno and the line that tells of it, which is the caller's
+    // to write.
     using WorkFolderFailed = std::function<void(int error, const std::string& line)>;
 
     // abandoned says when to stop; workFolderFailed is called when the
@@ -121,7 +121,7 @@ private:
     void expectEmptyFolderEntry(const std::string& relative, bool hasVisible);
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
     // The content folder refused something: the job cannot go on.
-    void failWorkFolder(int error, const std::string& description, const std::string& line = {});
+    void failWorkFolder(int error, const std::string& description, const std::string& line);
     std::string shown(const std::string& name) const;
     // What a symbolic link to item, staged as entry, is to hold: the way
     // through the anchor of item's folder (made the first time it is

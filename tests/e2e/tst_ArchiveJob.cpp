@@ -488,6 +488,35 @@ private slots:
         QVERIFY(JobRun::of({user("next/n.txt")}, user("next")).delivered());
     }
 
+    // The work folder's disk fills up while the content is staged (it runs
+    // out of inodes, which the space check before staging cannot see): the
+    // job fails with that cause, one line tells of it however many stagers
+    // met it, and nothing stays.
+    void aWorkFolderThatFillsWhileStagingIsToldOnce()
+    {
+        const std::string small = m_home->makeFolder("small");
+        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m,nr_inodes=90") != 0)
+            QSKIP("no permission to mount a small file system");
+        m_mounted = small;
+        qputenv("HOME", QByteArray::fromStdString(small));
+        // The files are hard-linked and take no inode; each folder takes one.
+        for (int i = 0; i < 30; ++i)
+            writeFile(small + "/mine/d" + std::to_string(i) + "/f.txt", "f");
+        const std::string dest = user("dest");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({small + "/mine"}, dest);
+
+        QVERIFY(job.ended);
+        QVERIFY(!job.delivered());
+        QCOMPARE(job.outcome.cause, FailureCause::WorkFolderFull);
+        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& l) {
+                     return l.find("No space left on device") != l.npos;
+                 }),
+                 1);
+        QCOMPARE(leftInWorkRoot(), QStringList());
+    }
+
     // A job killed on its way leaves its staging folder and its hidden part
     // file behind; the next job removes both, and only what that job made.
     void whatAKilledJobLeftIsRemoved()
