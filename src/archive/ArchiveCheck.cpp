@@ -84,13 +84,7 @@ Failure checkRun(int fd, const std::string& archivePath, const std::optional<std
                  const std::vector<Entry>& run, const std::atomic_bool& abandoned)
 {
     EntryCheck reader(fd, archivePath, password, abandoned);
-    for (const Entry& entry : run) {
-        if (abandoned)
-            return "the check was stopped: " + archivePath;
-        if (Failure failure = reader.check(entry))
-            return failure;
-    }
-    return std::nullopt;
+    return reader.checkAll(run);
 }
 
 // How the file that a staged link leads to now differs from the one

@@ -13,6 +13,8 @@ constexpr size_t kOutputSize = 1 << 16;
 // with the reader.
 constexpr uint64_t kWholeEntryLimit = 4 << 20;
 constexpr size_t kEncryptionHeaderSize = 12;
+// How much encrypted data is held to be decrypted side by side.
+constexpr size_t kHeldSize = 4 << 20;
 constexpr uint16_t kStored = 0;
 constexpr uint16_t kDeflated = 8;
 // Raw deflate data, without zlib's header.
@@ -41,7 +43,30 @@ EntryCheck::~EntryCheck()
         libdeflate_free_decompressor(m_wholeInflater);
 }
 
-Failure EntryCheck::check(const ZipDirectory::Entry& entry)
+Failure EntryCheck::checkAll(const std::vector<ZipDirectory::Entry>& entries)
+{
+    for (const ZipDirectory::Entry& entry : entries) {
+        if (m_abandoned)
+            return "the check was stopped: " + m_path;
+        uint64_t dataAt = 0;
+        Failure failure = locate(entry, dataAt);
+        if (!failure && holds(entry)) {
+            failure = hold(entry, dataAt);
+            if (!failure && m_held.size() < kHeldSize)
+                continue;
+        }
+        // Those held come first.
+        if (Failure earlier = checkHeld())
+            return earlier;
+        if (!failure && !holds(entry))
+            failure = checkData(entry, dataAt);
+        if (failure)
+            return failure;
+    }
+    return checkHeld();
+}
+
+Failure EntryCheck::locate(const ZipDirectory::Entry& entry, uint64_t& dataAt)
 {
     const std::span<const uint8_t> header = bytesAt(entry.localHeaderAt, ZipDirectory::kLocalHeaderSize);
     if (header.size() != ZipDirectory::kLocalHeaderSize || ZipDirectory::le32(header.data()) != ZipDirectory::kLocalHeader)
@@ -57,7 +82,48 @@ Failure EntryCheck::check(const ZipDirectory::Entry& entry)
     const std::span<const uint8_t> name = bytesAt(nameAt, nameSize);
     if (std::string_view(reinterpret_cast<const char*>(name.data()), name.size()) != entry.name)
         return broken(entry, "local header under another name");
-    return checkData(entry, nameAt + nameSize + extraSize);
+    dataAt = nameAt + nameSize + extraSize;
+    return std::nullopt;
+}
+
+bool EntryCheck::holds(const ZipDirectory::Entry& entry) const
+{
+    return m_password && (entry.flags & ZipDirectory::kEncryptedFlag)
+        && (entry.method == kStored || entry.method == kDeflated) && entry.compressedSize >= kEncryptionHeaderSize
+        && entry.compressedSize <= m_buffer.size() && entry.size <= kWholeEntryLimit;
+}
+
+Failure EntryCheck::hold(const ZipDirectory::Entry& entry, uint64_t dataAt)
+{
+    const std::span<const uint8_t> data = bytesAt(dataAt, static_cast<size_t>(entry.compressedSize));
+    if (data.size() != entry.compressedSize)
+        return broken(entry, "data cut short");
+    m_heldEntries.push_back({&entry, m_held.size(), data.size()});
+    m_held.insert(m_held.end(), data.begin(), data.end());
+    return std::nullopt;
+}
+
+Failure EntryCheck::checkHeld()
+{
+    if (m_heldEntries.empty())
+        return std::nullopt;
+    const ZipDecryptor start(*m_password);
+    std::vector<ZipDecryptor> decryptors(m_heldEntries.size(), start);
+    std::vector<ZipDecryptor::Stream> streams;
+    streams.reserve(m_heldEntries.size());
+    for (size_t i = 0; i < m_heldEntries.size(); ++i)
+        streams.push_back({&decryptors[i], m_held.data() + m_heldEntries[i].at, m_heldEntries[i].size});
+    ZipDecryptor::decryptTogether(streams);
+    Failure failure;
+    for (const Held& held : m_heldEntries) {
+        failure = checkWhole(*held.entry, m_held.data() + held.at + kEncryptionHeaderSize,
+                             held.size - kEncryptionHeaderSize);
+        if (failure)
+            break;
+    }
+    m_heldEntries.clear();
+    m_held.clear();
+    return failure;
 }
 
 Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
@@ -108,6 +174,8 @@ Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
 
 Failure EntryCheck::checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size)
 {
+    if (entry.method == kStored)
+        return size == entry.size && libdeflate_crc32(0, data, size) == entry.crc ? std::nullopt : wrongSize(entry);
     if (!m_wholeInflater)
         return "the decompressor cannot start: " + m_path;
     const size_t expected = static_cast<size_t>(entry.size);

@@ -20,7 +20,9 @@
 // through one buffer, a few large reads for many small files. An entry whose
 // data lies whole in that buffer and inflates to a few megabytes is inflated
 // in one call with libdeflate, twice as fast as zlib on the small files most
-// archives hold; larger ones stream through zlib in pieces.
+// archives hold; larger ones stream through zlib in pieces. Small encrypted
+// entries are held until a few megabytes of them are read, then decrypted
+// side by side.
 class EntryCheck {
 public:
     // A large entry is read in pieces: abandoned is asked between them.
@@ -30,11 +32,27 @@ public:
     EntryCheck(const EntryCheck&) = delete;
     EntryCheck& operator=(const EntryCheck&) = delete;
 
-    Failure check(const ZipDirectory::Entry& entry);
+    // The first entry of entries, in their order, that is not sound.
+    Failure checkAll(const std::vector<ZipDirectory::Entry>& entries);
 
 private:
+    // An encrypted entry read but not yet decrypted: its bytes, the
+    // encryption header first, lie in m_held from at on.
+    struct Held {
+        const ZipDirectory::Entry* entry;
+        size_t at;
+        size_t size;
+    };
+
+    // Where the entry's data begins, after a local header that agrees with
+    // the central one.
+    Failure locate(const ZipDirectory::Entry& entry, uint64_t& dataAt);
+    bool holds(const ZipDirectory::Entry& entry) const;
+    Failure hold(const ZipDirectory::Entry& entry, uint64_t dataAt);
+    // Decrypts and checks the entries held.
+    Failure checkHeld();
     Failure checkData(const ZipDirectory::Entry& entry, uint64_t dataAt);
-    // Checks the deflated data of an entry that lies whole in data.
+    // Checks the data of an entry that lies whole in data.
     Failure checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
     // The piece as it reads without encryption.
     const uint8_t* plain(std::optional<ZipDecryptor>& decryptor, std::span<const uint8_t> piece);
@@ -55,6 +73,8 @@ private:
     uint64_t m_bufferAt = 0;
     size_t m_bufferSize = 0;
     std::vector<uint8_t> m_plain;
+    std::vector<Held> m_heldEntries;
+    std::vector<uint8_t> m_held;
     std::vector<uint8_t> m_output;
     z_stream m_inflater{};
     bool m_inflaterReady = false;

@@ -75,6 +75,13 @@ private slots:
         QTest::newRow("deflated in pieces") << deflated << "" << "text" << true;
         QTest::newRow("deflated in pieces, damaged") << deflated << "" << "text, damaged" << false;
         QTest::newRow("deflated in pieces, one byte less") << deflated << "" << "text, size -1" << false;
+        // Small encrypted entries are decrypted side by side.
+        const QStringList encrypted{"-9", "-P", "secret"};
+        QTest::newRow("encrypted, many") << encrypted << "secret" << "many" << true;
+        QTest::newRow("encrypted, many, one damaged") << encrypted << "secret" << "many, damaged" << false;
+        QTest::newRow("encrypted, many, one byte less") << encrypted << "secret" << "many, size -1" << false;
+        QTest::newRow("encrypted, stored") << QStringList{"-0", "-P", "secret"} << "secret" << "many" << true;
+        QTest::newRow("encrypted, stored, damaged") << QStringList{"-0", "-P", "secret"} << "secret" << "many, damaged" << false;
         QTest::newRow("encrypted, deflated in pieces") << QStringList{"-9", "-P", "secret"} << "secret" << "text" << true;
         QTest::newRow("an entry missing") << stored << "" << "missing" << false;
         QTest::newRow("a name marked as UTF-8") << stored << "" << "utf8" << false;
@@ -112,6 +119,10 @@ private slots:
             std::ifstream("/dev/urandom", std::ios::binary).read(large.back().data(), 3 << 20);
             writeFile(source + "/" + expected.back(), large.back());
         }
+        for (int i = 0; spoil.startsWith("many") && i < 40; ++i) {
+            expected.push_back("archive/many/" + std::to_string(i) + ".txt");
+            writeFile(source + "/" + expected.back(), std::string(static_cast<size_t>(i * 97), 'a' + i % 26) + "\n");
+        }
         if (spoil.startsWith("text")) { // 6 MB that deflate to far less
             expected.push_back("archive/text.txt");
             std::string text;
@@ -140,7 +151,9 @@ private slots:
             data.at(last) ^= 0x55;
         }
         const ZipReader spoiled(archive);
-        const std::string targetName = spoil.startsWith("text") ? "archive/text.txt" : "archive/a.txt";
+        const std::string targetName = spoil.startsWith("text") ? "archive/text.txt"
+            : spoil.startsWith("many")                          ? "archive/many/20.txt"
+                                                                : "archive/a.txt";
         const auto target = std::find_if(spoiled.entries.begin(), spoiled.entries.end(),
                                          [&](const ZipReader::Entry& entry) { return entry.name == targetName; });
         QVERIFY(target != spoiled.entries.end());
