@@ -409,15 +409,27 @@ void ZipAction::releaseContent()
 {
     m_changeCheck = std::make_unique<QFutureWatcher<Failure>>();
     connect(m_changeCheck.get(), &QFutureWatcher<Failure>::finished, this, [this] {
-        m_release = std::make_unique<QFutureWatcher<void>>();
-        connect(m_release.get(), &QFutureWatcher<void>::finished, this, &ZipAction::cleanUpWhenIdle);
-        m_release->setFuture(QtConcurrent::run([folders = m_folders] { ContentBuilder::release(folders); }));
+        // While zipcloak works on one processor the other removes the tree;
+        // a read-back needs both, and the user waits for it: the tree goes
+        // when the job has ended.
+        if (!m_checking || m_finished)
+            startRelease();
         onVerified();
     });
     m_changeCheck->setFuture(QtConcurrent::run([files = &m_content.linkedFiles, output = m_folders.outputFolder(),
                                                 abandoned = m_abandoned] {
         return ArchiveCheck::changedItem(output, *files, *abandoned);
     }));
+}
+
+// Only once the change check has done with the staged tree.
+void ZipAction::startRelease()
+{
+    if (m_release || !m_changeCheck || !m_changeCheck->isFinished())
+        return;
+    m_release = std::make_unique<QFutureWatcher<void>>();
+    connect(m_release.get(), &QFutureWatcher<void>::finished, this, &ZipAction::cleanUpWhenIdle);
+    m_release->setFuture(QtConcurrent::run([folders = m_folders] { ContentBuilder::release(folders); }));
 }
 
 void ZipAction::reportCheckProgress()
@@ -580,6 +592,7 @@ void ZipAction::finish(const JobOutcome& outcome)
         m_writer->stopProgram();
     if (m_encryptStep)
         m_encryptStep->stopProgram();
+    startRelease();
     emit finished(outcome);
     cleanUpWhenIdle();
 }

@@ -76,6 +76,7 @@ private:
     void onStaged();
     void onVerified();
     void releaseContent();
+    void startRelease();
     Failure missingProgram(FailureCause& cause) const;
     std::optional<JobOutcome> refusedDestination() const;
     std::optional<JobOutcome> spaceShortage() const;
