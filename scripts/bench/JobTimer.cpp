@@ -1,6 +1,7 @@
 #include "JobTimer.h"
 
 #include "ConverterPath.h"
+#include "EncryptScript.h"
 #include "FileManager.h"
 #include "PathText.h"
 #include "Util.h"
@@ -8,12 +9,33 @@
 #include "WriterCommand.h"
 #include "WriterStep.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <filesystem>
 
 namespace {
 
 const char* const kArchiveName = "archive.zip";
 const double kApplicationTimeoutSeconds = 1800;
+const size_t kLogLinesShown = 12;
+
+// The last lines of a failed run's log: the next run writes over it.
+std::string tailOf(const std::string& logFile)
+{
+    std::ifstream in(logFile, std::ios::binary);
+    std::deque<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+        if (lines.size() > kLogLinesShown)
+            lines.pop_front();
+    }
+    std::string tail;
+    for (const std::string& line : lines)
+        tail += "    | " + line + "\n";
+    return tail;
+}
 
 } // namespace
 
@@ -35,8 +57,10 @@ ProcessTimer::Result JobTimer::runApplication(const std::string& item, bool encr
     command.logFile = m_root + "/logs/application.log";
     ProcessTimer::Result result =
         ProcessTimer::runUntilFileArrives(command, destination, kArchiveName, kApplicationTimeoutSeconds);
-    if (!result.ok)
+    if (!result.ok) {
         result.failure += " (see " + command.logFile + ")";
+        std::fprintf(stderr, "  the application's last lines:\n%s", tailOf(command.logFile).c_str());
+    }
     if (archiveBytes)
         *archiveBytes = FileManager::exists(destination + "/" + kArchiveName)
             ? FileManager::sizeOf(destination + "/" + kArchiveName) : 0;
@@ -94,6 +118,44 @@ ProcessTimer::Result JobTimer::runWriter() const
         result.failure = "the writer wrote no archive (see " + command.logFile + ")";
     }
     removeIfPresent(archive);
+    return result;
+}
+
+void JobTimer::prepareEncryption() const
+{
+    const std::string plain = m_root + "/plain.zip";
+    removeIfPresent(plain);
+    ProcessTimer::Command command;
+    command.arguments = {"/bin/sh", "-c", WriterCommand::text(writerFolders(), kArchiveName)};
+    command.environment = writerEnvironment();
+    command.logFile = m_root + "/logs/writer.log";
+    if (ProcessTimer::run(command).ok)
+        FileManager::moveItem(writerFolders().archiveInOutput(kArchiveName), plain);
+}
+
+ProcessTimer::Result JobTimer::runEncryption() const
+{
+    const std::string archive = writerFolders().archiveInOutput(kArchiveName);
+    const std::string encrypted = m_root + "/encrypted.zip";
+    removeIfPresent(archive);
+    removeIfPresent(encrypted);
+    std::error_code error;
+    if (!std::filesystem::copy_file(m_root + "/plain.zip", archive, error)) {
+        ProcessTimer::Result failed;
+        failed.failure = "no archive to encrypt: " + error.message();
+        return failed;
+    }
+    ProcessTimer::Command command;
+    command.arguments = {"/usr/bin/expect", "-c", EncryptScript::text(archive, encrypted)};
+    command.environment = {std::string(EncryptScript::kPasswordVariable) + "=" + EncryptScript::hexOf(kPassword)};
+    command.logFile = m_root + "/logs/encryption.log";
+    ProcessTimer::Result result = ProcessTimer::run(command);
+    if (result.ok && !FileManager::exists(encrypted)) {
+        result.ok = false;
+        result.failure = "the encryption step made no archive (see " + command.logFile + ")";
+    }
+    removeIfPresent(archive);
+    removeIfPresent(encrypted);
     return result;
 }
 

@@ -12,7 +12,7 @@
 // (a folder or a file): the whole application process, started as
 // "quillmere --batch ITEM", until the archive is in place beside the item;
 // php's writer alone on the same staged tree, started exactly as the
-// application starts it; and zip on the item.
+// application starts it; the encryption step alone; and zip on the item.
 //
 // The application runs with the benchmark's temporary home folder and
 // runtime folder (set up by the caller in this process's environment).
@@ -35,6 +35,12 @@ public:
     void stageForWriter(const std::string& item) const;
     // The writer command on the staged tree; its archive is removed.
     ProcessTimer::Result runWriter() const;
+
+    // The encryption step alone, started exactly as the application starts
+    // it, on a copy of an archive the writer made of the staged tree (made
+    // by prepareEncryption, which runs after stageForWriter).
+    void prepareEncryption() const;
+    ProcessTimer::Result runEncryption() const;
 
     // zip with options (for example {"-qr"}) on the item, from its folder.
     ProcessTimer::Result runZip(const std::string& item, const std::vector<std::string>& options) const;

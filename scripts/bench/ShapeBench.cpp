@@ -53,8 +53,11 @@ ShapeFigures ShapeBench::measure(const JobTimer& timer, const Shape& shape, cons
                          &figures.encrypted});
         steps.push_back({"zip -qr -P", [&] { return timer.runZip(item, {"-qr", "-P", JobTimer::kPassword}); },
                          &figures.zipEncrypted});
+        steps.push_back({"encryption step", [&] { return timer.runEncryption(); }, &figures.encryption});
     }
     timer.stageForWriter(item);
+    if (shape.encryptedToo)
+        timer.prepareEncryption();
     warmCache(item);
     figures.load = LoadWatch();
     std::fprintf(stderr, "  %s: load average %.2f at the start\n", shape.key.c_str(), figures.load.atStart());

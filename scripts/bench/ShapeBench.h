@@ -18,6 +18,7 @@ struct ShapeFigures {
     Series zip9;         // zip -9 -qr
     Series encrypted;    // the whole application, encrypted job
     Series zipEncrypted; // zip -qr -P
+    Series encryption;   // the encryption step alone on the writer's archive
     LoadWatch load;
     // The work folder's peak disk during one more plain job, and the
     // archive that job made, in bytes (shapes with a disk target).
