@@ -4,6 +4,7 @@
 // the XDG folders; a second private bus has no keyring on it, and a bus
 // address that leads nowhere stands for a desktop without a session bus.
 #include "OptionStore.h"
+#include "PrivateBus.h"
 #include "SecretStore.h"
 #include "Util.h"
 
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 #include <chrono>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -27,33 +29,6 @@ namespace {
 
 const int kStartMilliseconds = 20000;
 const int kJobMilliseconds = 60000;
-// A session bus that listens in a folder of the test's and starts no
-// services but those of an empty folder.
-const char* const kBusConfig =
-    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-    "<busconfig>\n"
-    "  <type>session</type>\n"
-    "  <listen>unix:tmpdir=%1</listen>\n"
-    "  <servicedir>%2</servicedir>\n"
-    "  <policy context=\"default\">\n"
-    "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-    "    <allow eavesdrop=\"true\"/>\n"
-    "    <allow own=\"*\"/>\n"
-    "  </policy>\n"
-    "</busconfig>\n";
-
-void stop(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
 OptionStore::Keyring keyringOf(SecretStore& secrets)
 {
     OptionStore::Keyring keyring;
@@ -76,9 +51,9 @@ public:
 class TestKeyring : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QProcess m_keyringBus;
-    QProcess m_bareBus;
-    QProcess m_silentBus;
+    std::optional<PrivateBus> m_keyringBus;
+    std::optional<PrivateBus> m_bareBus;
+    std::optional<PrivateBus> m_silentBus;
     SilentKeyring m_silentKeyring;
     QProcess m_keyring;
     QString m_keyringAddress;
@@ -89,24 +64,6 @@ class TestKeyring : public QObject {
 
     QString path(const QString& relative) const { return m_dir.path() + "/" + relative; }
     std::string settingsFile() const { return QFile::encodeName(path("config/Quillmere/Quillmere.conf")).toStdString(); }
-
-    // A session bus of its own, with no services to start: nothing on it
-    // but what the test puts there.
-    QString startBus(QProcess& bus, const QString& name)
-    {
-        QDir().mkpath(path(name + "/services"));
-        QFile config(path(name + "/bus.conf"));
-        if (!config.open(QIODevice::WriteOnly))
-            return {};
-        config.write(QString(kBusConfig).arg(path(name), path(name + "/services")).toUtf8());
-        config.close();
-        bus.start("dbus-daemon", {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
-        if (!bus.waitForStarted(kStartMilliseconds))
-            return {};
-        while (!bus.canReadLine() && bus.waitForReadyRead(kStartMilliseconds)) {
-        }
-        return QString::fromUtf8(bus.readLine()).trimmed();
-    }
 
     QProcessEnvironment environment(const QString& busAddress) const
     {
@@ -183,11 +140,11 @@ private slots:
         qunsetenv("XDG_CURRENT_DESKTOP");
         qunsetenv("DESKTOP_SESSION");
 
-        m_keyringAddress = startBus(m_keyringBus, "keyring-bus");
+        m_keyringAddress = m_keyringBus.emplace(path("keyring-bus")).address();
         QVERIFY2(!m_keyringAddress.isEmpty(), "dbus-daemon did not start (scripts/setup installs it)");
-        m_bareAddress = startBus(m_bareBus, "bare-bus");
+        m_bareAddress = m_bareBus.emplace(path("bare-bus")).address();
         QVERIFY(!m_bareAddress.isEmpty());
-        m_silentAddress = startBus(m_silentBus, "silent-bus");
+        m_silentAddress = m_silentBus.emplace(path("silent-bus")).address();
         QVERIFY(!m_silentAddress.isEmpty());
         QDBusConnection silent = QDBusConnection::connectToBus(m_silentAddress, "silent");
         QVERIFY(silent.registerService("org.freedesktop.secrets"));
@@ -207,10 +164,10 @@ private slots:
 
     void cleanupTestCase()
     {
-        stop(m_keyring);
-        stop(m_keyringBus);
-        stop(m_bareBus);
-        stop(m_silentBus);
+        PrivateBus::stop(m_keyring);
+        m_keyringBus.reset();
+        m_bareBus.reset();
+        m_silentBus.reset();
     }
 
     // The password an earlier version left in the settings file moves into
