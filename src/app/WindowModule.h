@@ -20,6 +20,10 @@ public:
     static std::string path(const std::string& executableDir);
 
     // Loads the library and runs its window; when it cannot be loaded, one
-    // line says why and the status is 1.
+    // line says why, a desktop notice says so in Japanese, and the status
+    // is 1.
     static int run(const std::string& executableDir, char* argv[], const std::vector<std::string>& items);
+
+private:
+    static int fail(char* argv[], const std::string& reason);
 };

@@ -1,10 +1,14 @@
 // The real program under a private home, runtime and configuration folder.
 // The home's path is long and holds blanks and quotes: the single-instance
 // socket once lived below it and could not be reached from such a path.
+#include "PrivateBus.h"
 #include "TestFiles.h"
 #include "WorkRoot.h"
 #include "ZipReader.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QDateTime>
@@ -21,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <sys/mount.h>
@@ -150,6 +155,21 @@ std::set<std::string> processesShowing(const QByteArray& text)
     }
     return found;
 }
+
+// The desktop's notification service: records each notice's summary and
+// body, and answers as the service does.
+class NoticeRecorder : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != "Notify" || message.arguments().size() != 8)
+            return false;
+        received.emplace_back(message.arguments().at(3).toString(), message.arguments().at(4).toString());
+        return connection.send(message.createReply(QVariant::fromValue(1u)));
+    }
+    std::vector<std::pair<QString, QString>> received;
+};
 
 // Folders for the program below one temporary folder, and the programs
 // started in them, killed if they still run when it goes.
@@ -581,20 +601,49 @@ private slots:
 
     // An installation that lost the window's library says so in one line
     // and ends; a batch job does not need it.
+    void aWindowStartWithoutItsLibrarySaysSo_data()
+    {
+        QTest::addColumn<bool>("desktop");
+        QTest::newRow("no session bus") << false;
+        QTest::newRow("a notification service") << true;
+    }
+    // Started from a menu, the user sees the desktop's notice; a terminal
+    // shows the line.
     void aWindowStartWithoutItsLibrarySaysSo()
     {
+        QFETCH(bool, desktop);
         Session session;
         const std::string alone = session.path("alone");
         fs::create_directories(alone);
         fs::copy_file(QUILLMERE_BINARY, alone + "/quillmere");
+        QProcessEnvironment environment = session.environment();
+        std::optional<PrivateBus> bus;
+        NoticeRecorder notices;
+        if (desktop) {
+            bus.emplace(qs(session.path("bus")));
+            QVERIFY2(!bus->address().isEmpty(), "dbus-daemon did not start (scripts/setup installs it)");
+            QDBusConnection service = QDBusConnection::connectToBus(bus->address(), "notices");
+            QVERIFY(service.registerService("org.freedesktop.Notifications"));
+            QVERIFY(service.registerVirtualObject("/org/freedesktop/Notifications", &notices));
+            environment.insert("DBUS_SESSION_BUS_ADDRESS", bus->address());
+        }
         QProcess program;
-        program.setProcessEnvironment(session.environment());
+        program.setProcessEnvironment(environment);
         program.start(qs(alone + "/quillmere"), {});
-        const BatchRun run = finished(program);
-        QCOMPARE(run.status, 1);
-        QCOMPARE(linesStartingWith(run.out, "load window error:quillmere-window.so is neither in " + QFile::encodeName(qs(alone)) + " nor in ").size(), 1);
-        QCOMPARE(run.out.count('\n'), 1);
+        // The notice is answered while the program waits.
+        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, kJobMilliseconds);
+        QDBusConnection::disconnectFromBus("notices");
+        QCOMPARE(program.exitCode(), 1);
+        const QByteArray out = program.readAllStandardOutput();
+        QCOMPARE(linesStartingWith(out, "load window error:quillmere-window.so is neither in " + QFile::encodeName(qs(alone)) + " nor in ").size(), 1);
+        QCOMPARE(out.count('\n'), 1);
         QVERIFY(!session.channelIsOpen());
+        if (!desktop)
+            return;
+        QCOMPARE(notices.received.size(), 1u);
+        QCOMPARE(notices.received[0].first, QString("Quillmere を開けません"));
+        QVERIFY2(notices.received[0].second.contains("quillmere-window.so") && notices.received[0].second.contains("入れ直して"),
+                 qPrintable(notices.received[0].second));
     }
 
     // Without php the job is refused at once, with its cause.
