@@ -7,6 +7,7 @@
 #include "UniqueFd.h"
 
 #include <cerrno>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -18,6 +19,9 @@
 namespace {
 
 const char* const kNewSuffix = ".new";
+// A record is written in well under a second: one without its owner that
+// is older than this was cut short.
+constexpr time_t kUnfinishedRecordSeconds = 60;
 
 // Paths are bytes that may hold blanks and line breaks: they are kept as hex.
 std::string toHex(const std::string& bytes)
@@ -223,18 +227,34 @@ void WorkJournal::removeAll()
     write();
 }
 
+// A new record beside its whole one is read when the whole one is. Without
+// one, it is the first record of a job, which had made nothing yet: either
+// one being written at this moment (by another process, or by a job of this
+// one that started while the start's clean-up ran), or one cut short.
+void WorkJournal::removeUnfinished(const std::string& file, const ProcessIdentity& self)
+{
+    if (FileManager::exists(file.substr(0, file.size() - std::string(kNewSuffix).size())))
+        return;
+    if (const std::optional<Record> record = read(file)) {
+        if (record->owner == self || record->owner.isAlive())
+            return;
+    } else {
+        struct stat info {};
+        if (::lstat(file.c_str(), &info) != 0 || ::time(nullptr) - info.st_mtim.tv_sec < kUnfinishedRecordSeconds)
+            return;
+    }
+    ::unlink(file.c_str());
+}
+
 void WorkJournal::removeLeftovers(const WorkFolders& folders)
 {
     removeSharedStagingFolder(folders);
     const std::string journal = folders.journalFolder();
     const ProcessIdentity self = ProcessIdentity::ofThisProcess();
-    for (std::string name : namesIn(journal)) {
-        // A record whose writing was cut short; its whole one, if any, says
-        // what the job made.
+    for (const std::string& name : namesIn(journal)) {
         if (name.ends_with(kNewSuffix)) {
-            name.resize(name.size() - std::string(kNewSuffix).size());
-            if (FileManager::exists(journal + "/" + name))
-                continue;
+            removeUnfinished(journal + "/" + name, self);
+            continue;
         }
         const std::optional<Record> record = read(journal + "/" + name);
         // This process's jobs clean up after themselves, on a thread of

@@ -59,6 +59,7 @@ private:
     void clear();
     static std::optional<Record> read(const std::string& file);
     static bool isOurs(const Entry& entry, const WorkFolders& folders);
+    static void removeUnfinished(const std::string& file, const ProcessIdentity& self);
 
     WorkFolders m_folders;
     Record m_record;

@@ -4,6 +4,7 @@
 #include "ArchiveContent.h"
 #include "JobRun.h"
 #include "Privileges.h"
+#include "ProcessIdentity.h"
 #include "ShellWord.h"
 #include "TestFiles.h"
 #include "TestHome.h"
@@ -15,7 +16,9 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <set>
 #include <sys/stat.h>
 #include <tuple>
@@ -543,6 +546,57 @@ private slots:
         QVERIFY(!fs::exists(dead.stagingFolder()));
         QVERIFY(!fs::exists(dest + "/.archive-killedjob1234.zip.part"));
         QCOMPARE(readFile(dest + "/.archive-usersown.zip.part"), std::string("the user's own file"));
+        QCOMPARE(leftInWorkRoot(), QStringList());
+    }
+
+    // A job's first record is written under a new name and then renamed:
+    // another job's start, clearing what killed jobs left, leaves it to its
+    // writer while the writer may still be at it, and removes one cut short.
+    void anUnfinishedRecordIsLeftToItsWriter_data()
+    {
+        QTest::addColumn<QString>("owner"); // who the record names: "live", "gone", or none yet
+        QTest::addColumn<bool>("old");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("a running job's") << "live" << false << true;
+        QTest::newRow("a running job's, long ago") << "live" << true << true;
+        QTest::newRow("a job's that has gone") << "gone" << false << false;
+        QTest::newRow("empty, just opened") << "" << false << true;
+        QTest::newRow("empty, cut short long ago") << "" << true << false;
+    }
+    void anUnfinishedRecordIsLeftToItsWriter()
+    {
+        QFETCH(QString, owner);
+        QFETCH(bool, old);
+        QFETCH(bool, kept);
+        QProcess live;
+        live.start("sleep", {"60"});
+        QVERIFY(live.waitForStarted());
+        QProcess ended;
+        ended.start("/bin/true");
+        QVERIFY(ended.waitForFinished());
+        std::string text;
+        if (owner == "live") {
+            const std::optional<ProcessIdentity> running = ProcessIdentity::of(static_cast<pid_t>(live.processId()));
+            QVERIFY(running);
+            text = "owner " + std::to_string(running->pid) + " " + std::to_string(running->startTime) + "\n";
+        } else if (owner == "gone") {
+            text = "owner " + std::to_string(ended.processId()) + " 1\n";
+        }
+        const WorkFolders other = workFolders().forNewJob();
+        const std::string record = other.journalFolder() + "/" + other.job() + ".new";
+        writeFile(record, text);
+        if (old)
+            std::filesystem::last_write_time(record, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+        writeFile(user("items/a.txt"), "a");
+        fs::create_directories(user("dest"));
+
+        const bool delivered = JobRun::of({user("items")}, user("dest")).delivered();
+        const bool left = std::filesystem::exists(record);
+        std::filesystem::remove(record);
+        live.kill();
+        live.waitForFinished();
+        QVERIFY(delivered);
+        QCOMPARE(left, kept);
         QCOMPARE(leftInWorkRoot(), QStringList());
     }
 };
