@@ -9,6 +9,7 @@
 #include "ReportTable.h"
 #include "ShapeBench.h"
 #include "ShapeCatalog.h"
+#include "StaleRuns.h"
 #include "TextCorpus.h"
 #include "TmpfsMount.h"
 
@@ -125,12 +126,14 @@ int main(int argc, char* argv[])
     }
     // The trees, the home folder and the archives share one file system, as
     // a user's files and home usually do.
-    QTemporaryDir work(QDir::tempPath() + "/quillmere-bench-XXXXXX");
+    StaleRuns::removeIn(QFile::encodeName(QDir::tempPath()).toStdString());
+    QTemporaryDir work(QDir::tempPath() + "/" + StaleRuns::kPrefix + "XXXXXX");
     if (!work.isValid()) {
         std::fprintf(stderr, "cannot create a work folder in %s\n", qPrintable(QDir::tempPath()));
         return 1;
     }
     const std::string root = QFile::encodeName(work.path()).toStdString();
+    StaleRuns::own(root);
     useTemporaryHome(root);
     // A desktop session's runtime folder is a tmpfs: the application stages
     // links to files on other file systems there.
