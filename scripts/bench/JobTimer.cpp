@@ -37,6 +37,15 @@ std::string tailOf(const std::string& logFile)
     return tail;
 }
 
+// A run that ended well but left no file where one was due failed.
+void expectFile(ProcessTimer::Result& result, const std::string& path, const std::string& failure)
+{
+    if (result.ok && !FileManager::exists(path)) {
+        result.ok = false;
+        result.failure = failure;
+    }
+}
+
 } // namespace
 
 JobTimer::JobTimer(const std::string& workRoot, const std::string& applicationPath)
@@ -104,7 +113,7 @@ std::vector<std::string> JobTimer::writerEnvironment() const
     return environment;
 }
 
-ProcessTimer::Result JobTimer::runWriter() const
+ProcessTimer::Result JobTimer::writeArchive() const
 {
     const std::string archive = writerFolders().archiveInOutput(kArchiveName);
     removeIfPresent(archive);
@@ -113,11 +122,14 @@ ProcessTimer::Result JobTimer::runWriter() const
     command.environment = writerEnvironment();
     command.logFile = m_root + "/logs/writer.log";
     ProcessTimer::Result result = ProcessTimer::run(command);
-    if (result.ok && !FileManager::exists(archive)) {
-        result.ok = false;
-        result.failure = "the writer wrote no archive (see " + command.logFile + ")";
-    }
-    removeIfPresent(archive);
+    expectFile(result, archive, "the writer wrote no archive (see " + command.logFile + ")");
+    return result;
+}
+
+ProcessTimer::Result JobTimer::runWriter() const
+{
+    const ProcessTimer::Result result = writeArchive();
+    removeIfPresent(writerFolders().archiveInOutput(kArchiveName));
     return result;
 }
 
@@ -125,11 +137,7 @@ void JobTimer::prepareEncryption() const
 {
     const std::string plain = m_root + "/plain.zip";
     removeIfPresent(plain);
-    ProcessTimer::Command command;
-    command.arguments = {"/bin/sh", "-c", WriterCommand::text(writerFolders(), kArchiveName)};
-    command.environment = writerEnvironment();
-    command.logFile = m_root + "/logs/writer.log";
-    if (ProcessTimer::run(command).ok)
+    if (writeArchive().ok)
         FileManager::moveItem(writerFolders().archiveInOutput(kArchiveName), plain);
 }
 
@@ -150,10 +158,7 @@ ProcessTimer::Result JobTimer::runEncryption() const
     command.environment = {std::string(EncryptScript::kPasswordVariable) + "=" + EncryptScript::hexOf(kPassword)};
     command.logFile = m_root + "/logs/encryption.log";
     ProcessTimer::Result result = ProcessTimer::run(command);
-    if (result.ok && !FileManager::exists(encrypted)) {
-        result.ok = false;
-        result.failure = "the encryption step made no archive (see " + command.logFile + ")";
-    }
+    expectFile(result, encrypted, "the encryption step made no archive (see " + command.logFile + ")");
     removeIfPresent(archive);
     removeIfPresent(encrypted);
     return result;

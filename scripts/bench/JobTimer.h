@@ -46,6 +46,8 @@ public:
     ProcessTimer::Result runZip(const std::string& item, const std::vector<std::string>& options) const;
 
 private:
+    // The writer command on the staged tree; its archive stays.
+    ProcessTimer::Result writeArchive() const;
     WorkFolders writerFolders() const;
     std::vector<std::string> writerEnvironment() const;
     void removeIfPresent(const std::string& path) const;
