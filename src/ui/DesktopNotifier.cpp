@@ -1,5 +1,6 @@
 #include "DesktopNotifier.h"
 
+#include "DesktopNotice.h"
 #include "Log.h"
 #include "LogPrefix.h"
 
@@ -8,7 +9,6 @@
 #include <QDBusPendingReply>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QVariantMap>
 
 namespace {
 
@@ -65,9 +65,7 @@ void DesktopNotifier::notifyOnBus(const Notification& notification, const QStrin
     // Folder names may hold "<" or "&": escaped where the server reads markup.
     const QString body = capabilities.contains(QStringLiteral("body-markup")) ? notification.text.toHtmlEscaped()
                                                                               : notification.text;
-    QDBusMessage call = methodCall(QStringLiteral("Notify"));
-    call << QStringLiteral("Quillmere") << uint(0) << QStringLiteral("quillmere") << notification.title << body
-         << actions << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("quillmere")}} << int(-1);
+    const QDBusMessage call = DesktopNotice::notifyCall(notification.title, body, actions);
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), this);
     const std::function<void()> action = withAction ? notification.action : std::function<void()>();
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, notification, action] {

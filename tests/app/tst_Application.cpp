@@ -1,14 +1,13 @@
 // The real program under a private home, runtime and configuration folder.
 // The home's path is long and holds blanks and quotes: the single-instance
 // socket once lived below it and could not be reached from such a path.
+#include "NotificationService.h"
 #include "PrivateBus.h"
 #include "TestFiles.h"
 #include "WorkRoot.h"
 #include "ZipReader.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QDateTime>
@@ -155,21 +154,6 @@ std::set<std::string> processesShowing(const QByteArray& text)
     }
     return found;
 }
-
-// The desktop's notification service: records each notice's summary and
-// body, and answers as the service does.
-class NoticeRecorder : public QDBusVirtualObject {
-public:
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
-        if (message.member() != "Notify" || message.arguments().size() != 8)
-            return false;
-        received.emplace_back(message.arguments().at(3).toString(), message.arguments().at(4).toString());
-        return connection.send(message.createReply(QVariant::fromValue(1u)));
-    }
-    std::vector<std::pair<QString, QString>> received;
-};
 
 // Folders for the program below one temporary folder, and the programs
 // started in them, killed if they still run when it goes.
@@ -618,13 +602,12 @@ private slots:
         fs::copy_file(QUILLMERE_BINARY, alone + "/quillmere");
         QProcessEnvironment environment = session.environment();
         std::optional<PrivateBus> bus;
-        NoticeRecorder notices;
+        NotificationService notices;
         if (desktop) {
             bus.emplace(qs(session.path("bus")));
             QVERIFY2(!bus->address().isEmpty(), "dbus-daemon did not start (scripts/setup installs it)");
             QDBusConnection service = QDBusConnection::connectToBus(bus->address(), "notices");
-            QVERIFY(service.registerService("org.freedesktop.Notifications"));
-            QVERIFY(service.registerVirtualObject("/org/freedesktop/Notifications", &notices));
+            QVERIFY(notices.registerOn(service));
             environment.insert("DBUS_SESSION_BUS_ADDRESS", bus->address());
         }
         QProcess program;
@@ -641,9 +624,9 @@ private slots:
         if (!desktop)
             return;
         QCOMPARE(notices.received.size(), 1u);
-        QCOMPARE(notices.received[0].first, QString("Quillmere を開けません"));
-        QVERIFY2(notices.received[0].second.contains("quillmere-window.so") && notices.received[0].second.contains("入れ直して"),
-                 qPrintable(notices.received[0].second));
+        QCOMPARE(notices.received[0].summary, QString("Quillmere を開けません"));
+        QVERIFY2(notices.received[0].body.contains("quillmere-window.so") && notices.received[0].body.contains("入れ直して"),
+                 qPrintable(notices.received[0].body));
     }
 
     // Without php the job is refused at once, with its cause.
