@@ -1,13 +1,18 @@
 // The desktop services the window is given by main, where the desktop offers
 // no D-Bus services: the archive's folder is opened instead of the file
-// manager selecting it, and notifications go through notify-send. The
+// manager selecting it, and notifications go through notify-send; and
+// notifications where a notification service runs on the bus. The
 // destination chooser starts where the items are.
 #include "DesktopNotifier.h"
 #include "DialogFolderChooser.h"
+#include "NotificationService.h"
+#include "PrivateBus.h"
 #include "ScopedEnvironment.h"
 #include "ShowInFileManager.h"
 #include "StdoutCapture.h"
 
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -18,6 +23,19 @@
 using Paths = std::vector<std::string>;
 
 namespace {
+
+// A named connection to a test's bus, closed with the object: each test
+// row has a bus of its own.
+struct Connection {
+    Connection(const QString& address, const QString& role)
+        : name(role + " " + QTest::currentDataTag())
+        , bus(QDBusConnection::connectToBus(address, name))
+    {
+    }
+    ~Connection() { QDBusConnection::disconnectFromBus(name); }
+    QString name;
+    QDBusConnection bus;
+};
 
 // A connection to nothing, as without a session bus.
 QDBusConnection noBus()
@@ -66,6 +84,54 @@ private slots:
         }
         QCOMPARE(handed.size(), 1);
         QCOMPARE(written, (Paths{"--app-name=Quillmere", "--icon=quillmere", "--", "-作成しました", "保存先: /data"}));
+    }
+
+    void notificationGoesToTheService_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("body"); // as the service gets it
+        QTest::addColumn<bool>("withAction");
+        QTest::newRow("plain text, no actions") << QStringList{} << QString("保存先: <a&b>") << false;
+        QTest::newRow("markup and actions") << QStringList{"body-markup", "actions"}
+                                            << QString("保存先: &lt;a&amp;b&gt;") << true;
+    }
+    // The body is escaped only where the service reads markup; the action
+    // is offered only where it shows actions, and runs when it is chosen.
+    void notificationGoesToTheService()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, body);
+        QFETCH(bool, withAction);
+        QTemporaryDir folder;
+        const PrivateBus bus(folder.path());
+        QVERIFY2(!bus.address().isEmpty(), "dbus-daemon did not start (scripts/setup installs it)");
+        const Connection service(bus.address(), "service");
+        NotificationService notices(capabilities);
+        QVERIFY(notices.registerOn(service.bus));
+        const Connection window(bus.address(), "window");
+        int chosen = 0;
+        DesktopNotifier notifier(window.bus);
+        QSignalSpy handed(&notifier, &DesktopNotifier::handed);
+        notifier.notify({QStringLiteral("作成しました"), QStringLiteral("保存先: <a&b>"), QStringLiteral("表示"),
+                         [&chosen] { ++chosen; }});
+        QTRY_COMPARE(handed.size(), 1);
+        QCOMPARE(handed.at(0).at(0).toString(), QString("server"));
+        QCOMPARE(notices.received.size(), 1u);
+        QCOMPARE(notices.received[0].summary, QString("作成しました"));
+        QCOMPARE(notices.received[0].body, body);
+        QCOMPARE(notices.received[0].actions.contains("表示"), withAction);
+        QDBusMessage choice = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                         "org.freedesktop.Notifications", "ActionInvoked");
+        choice << uint(1) << QString("show");
+        QVERIFY(service.bus.send(choice));
+        // A round trip behind the signal: once its answer is in, so is the
+        // signal.
+        const QDBusPendingCall ping = window.bus.asyncCall(QDBusMessage::createMethodCall(
+            "org.freedesktop.Notifications", "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+            "GetCapabilities"));
+        QTRY_VERIFY(ping.isFinished());
+        QCoreApplication::processEvents();
+        QCOMPARE(chosen, withAction ? 1 : 0);
     }
 
     void destinationChooserStartsInTheItemsFolder_data()
