@@ -25,7 +25,11 @@ const std::string kChanged = "changed while the job ran: ";
 // comes out (its tables are built): many small entries are work too.
 constexpr uint64_t kBytesPerReader = 4 << 20;
 constexpr uint64_t kBytesPerEntry = 8 << 10;
+// An entry read while the archive was written costs only its local header.
+constexpr uint64_t kBytesPerHeader = 256;
 constexpr unsigned kMostReaders = 4;
+// Fewer files than this are asked about quicker on one thread.
+constexpr size_t kFilesPerChecker = 2000;
 
 Failure checkNames(const std::vector<Entry>& entries, const std::vector<std::string>& expectedEntries,
                    const std::string& archivePath)
@@ -57,11 +61,15 @@ Failure checkEncrypted(const std::vector<Entry>& entries, const std::string& arc
 
 // Splits the entries, in the order of their data, into runs of about equal
 // work, one for each reader.
-std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries)
+std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries, const FollowedArchive* followed)
 {
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.localHeaderAt < b.localHeaderAt; });
-    const auto work = [](const Entry& entry) { return entry.compressedSize + kBytesPerEntry; };
+    // Where the data begins is not known yet: an entry read at its place
+    // with its checksum and sizes is taken as read.
+    const auto work = [followed](const Entry& entry) {
+        return followed && followed->readAs(entry) ? kBytesPerHeader : entry.compressedSize + kBytesPerEntry;
+    };
     uint64_t total = 0;
     for (const Entry& entry : entries)
         total += work(entry);
@@ -81,10 +89,19 @@ std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries)
 }
 
 Failure checkRun(int fd, const std::string& archivePath, const std::optional<std::string>& password,
-                 const std::vector<Entry>& run, const std::atomic_bool& abandoned)
+                 const std::vector<Entry>& run, const std::atomic_bool& abandoned, const FollowedArchive* followed)
 {
     EntryCheck reader(fd, archivePath, password, abandoned);
-    return reader.checkAll(run);
+    return reader.checkAll(run, followed);
+}
+
+// What was followed, if it was this very file.
+const FollowedArchive* ifSameFile(int fd, const FollowedArchive* followed)
+{
+    struct stat info {};
+    if (!followed || ::fstat(fd, &info) != 0 || info.st_dev != followed->device || info.st_ino != followed->inode)
+        return nullptr;
+    return followed;
 }
 
 // How the file that a staged link leads to now differs from the one
@@ -136,17 +153,42 @@ std::string userPathOf(int folder, const StagedFile& file)
 } // namespace
 
 Failure ArchiveCheck::changedItem(const std::string& outputFolder, const std::vector<StagedFile>& files,
-                                  const std::atomic_bool& abandoned)
+                                  const std::atomic_bool& abandoned, const std::vector<bool>* asked)
 {
     const UniqueFd folder(::open(outputFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.isOpen())
         return describeErrno(errno, outputFolder);
-    for (const StagedFile& file : files) {
-        if (abandoned)
-            return "the check was stopped: " + outputFolder;
-        if (const std::optional<std::string> change = changeOf(folder.get(), file))
-            return kChanged + userPathOf(folder.get(), file) + " (" + *change + ")";
+    // The user waits for this after the writer: on all processors, in
+    // parts; the first change in the files' order is told.
+    const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    const size_t parts = std::clamp<size_t>(files.size() / kFilesPerChecker, 1, std::min(processors, kMostReaders));
+    const size_t perPart = (files.size() + parts - 1) / parts;
+    std::vector<Failure> changes(parts);
+    const auto checkPart = [&](size_t part) {
+        const size_t end = std::min(files.size(), (part + 1) * perPart);
+        for (size_t i = part * perPart; i < end && !changes[part]; ++i) {
+            if (abandoned)
+                changes[part] = "the check was stopped: " + outputFolder;
+            else if (!asked || i >= asked->size() || !(*asked)[i])
+                changes[part] = changeOfFile(folder.get(), files[i]);
+        }
+    };
+    {
+        std::vector<std::jthread> checkers;
+        for (size_t part = 1; part < parts; ++part)
+            checkers.emplace_back(checkPart, part);
+        checkPart(0);
     }
+    for (const Failure& change : changes)
+        if (change)
+            return change;
+    return std::nullopt;
+}
+
+Failure ArchiveCheck::changeOfFile(int outputFolder, const StagedFile& file)
+{
+    if (const std::optional<std::string> change = changeOf(outputFolder, file))
+        return kChanged + userPathOf(outputFolder, file) + " (" + *change + ")";
     return std::nullopt;
 }
 
@@ -157,7 +199,7 @@ bool ArchiveCheck::isChangedItem(const std::string& failure)
 
 Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
                              const std::optional<std::string>& password,
-                             const std::shared_ptr<std::atomic_bool>& abandoned)
+                             const std::shared_ptr<std::atomic_bool>& abandoned, const FollowedArchive* followed)
 {
     const UniqueFd file(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.isOpen())
@@ -170,14 +212,15 @@ Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<s
     if (password)
         if (Failure plain = checkEncrypted(entries, archivePath))
             return plain;
-    const std::vector<std::vector<Entry>> runs = runsOf(std::move(entries));
+    followed = ifSameFile(file.get(), followed);
+    const std::vector<std::vector<Entry>> runs = runsOf(std::move(entries), followed);
     std::vector<Failure> failures(runs.size());
     {
         std::vector<std::jthread> readers;
         for (size_t i = 1; i < runs.size(); ++i)
             readers.emplace_back(
-                [&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i], *abandoned); });
-        failures[0] = checkRun(file.get(), archivePath, password, runs[0], *abandoned);
+                [&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i], *abandoned, followed); });
+        failures[0] = checkRun(file.get(), archivePath, password, runs[0], *abandoned, followed);
     }
     for (const Failure& failure : failures)
         if (failure)

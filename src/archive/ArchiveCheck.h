@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Failure.h"
+#include "FollowedArchive.h"
 #include "StagedContent.h"
 
 #include <atomic>
@@ -16,18 +17,24 @@
 // password.
 class ArchiveCheck {
 public:
-    // Gives up, with a failure, as soon as abandoned is set.
+    // Gives up, with a failure, as soon as abandoned is set. What followed
+    // read while the archive was written counts only when archivePath is
+    // still that file.
     static Failure verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,
                           const std::optional<std::string>& password,
-                          const std::shared_ptr<std::atomic_bool>& abandoned);
+                          const std::shared_ptr<std::atomic_bool>& abandoned,
+                          const FollowedArchive* followed = nullptr);
 
     // The archive holds what the user gave only if every file staged as a
     // link was still the file staged when the writer had read it. The first
     // that is not (gone or renamed, another file in its place, its size,
     // time or permissions changed), as a failure that names it; nothing
     // when all are as they were. files lie below outputFolder.
+    // files[i] is passed over where asked[i] is set.
     static Failure changedItem(const std::string& outputFolder, const std::vector<StagedFile>& files,
-                               const std::atomic_bool& abandoned);
+                               const std::atomic_bool& abandoned, const std::vector<bool>* asked = nullptr);
+    // The same of one file, below the open output folder.
+    static Failure changeOfFile(int outputFolder, const StagedFile& file);
     // True for a failure that changedItem gave.
     static bool isChangedItem(const std::string& failure);
 };

@@ -43,13 +43,15 @@ EntryCheck::~EntryCheck()
         libdeflate_free_decompressor(m_wholeInflater);
 }
 
-Failure EntryCheck::checkAll(const std::vector<ZipDirectory::Entry>& entries)
+Failure EntryCheck::checkAll(const std::vector<ZipDirectory::Entry>& entries, const FollowedArchive* followed)
 {
     for (const ZipDirectory::Entry& entry : entries) {
         if (m_abandoned)
             return "the check was stopped: " + m_path;
         uint64_t dataAt = 0;
         Failure failure = locate(entry, dataAt);
+        if (!failure && followed && followed->hasRead(entry, dataAt))
+            continue;
         if (!failure && holds(entry)) {
             failure = hold(entry, dataAt);
             if (!failure && m_held.size() < kHeldSize)

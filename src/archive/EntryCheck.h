@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Failure.h"
+#include "FollowedArchive.h"
 #include "ZipDecryptor.h"
 #include "ZipDirectory.h"
 
@@ -32,8 +33,12 @@ public:
     EntryCheck(const EntryCheck&) = delete;
     EntryCheck& operator=(const EntryCheck&) = delete;
 
-    // The first entry of entries, in their order, that is not sound.
-    Failure checkAll(const std::vector<ZipDirectory::Entry>& entries);
+    // The first entry of entries, in their order, that is not sound. The
+    // data of an entry followed has read already is not inflated again;
+    // its local header is still read.
+    Failure checkAll(const std::vector<ZipDirectory::Entry>& entries, const FollowedArchive* followed = nullptr);
+    // Checks the data of an entry that lies whole in data, not encrypted.
+    Failure checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
 
 private:
     // An encrypted entry read but not yet decrypted: its bytes, the
@@ -52,8 +57,6 @@ private:
     // Decrypts and checks the entries held.
     Failure checkHeld();
     Failure checkData(const ZipDirectory::Entry& entry, uint64_t dataAt);
-    // Checks the data of an entry that lies whole in data.
-    Failure checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
     // The piece as it reads without encryption.
     const uint8_t* plain(std::optional<ZipDecryptor>& decryptor, std::span<const uint8_t> piece);
     // Feeds one piece of the entry's data on; false when it is not sound.

@@ -1,6 +1,7 @@
 #include "ZipAction.h"
 
 #include "ArchiveCheck.h"
+#include "ArchiveFollower.h"
 #include "ArchiveName.h"
 #include "ContentBuilder.h"
 #include "Cp932Name.h"
@@ -104,6 +105,9 @@ ZipAction::~ZipAction()
     }
     m_writer.reset();
     m_encryptStep.reset();
+    // It reads the staged content, which goes with this.
+    if (m_follower)
+        m_follower->finish();
     for (QFutureWatcherBase* watcher : std::initializer_list<QFutureWatcherBase*>{
              m_staging.get(), m_checking.get(), m_changeCheck.get(), m_release.get(), m_cleaning.get()})
         if (watcher)
@@ -318,6 +322,12 @@ void ZipAction::write()
     connect(m_writer.get(), &WriterStep::succeeded, this, &ZipAction::releaseContent);
     connect(m_writer.get(), &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
     connect(m_writer.get(), &WriterStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
+    // The archive php writes is the one read back only when nothing
+    // encrypts it afterwards: then it is read while php writes it.
+    if (!m_isEncrypt) {
+        m_follower = std::make_shared<ArchiveFollower>(m_folders.outputFolder(), m_archiveName, m_content, m_abandoned);
+        m_follower->start();
+    }
     m_writer->start(m_archiveName, m_content.totalBytes, m_content.clampedTimes);
 }
 
@@ -395,8 +405,9 @@ void ZipAction::verify()
     connect(m_checkProgress.get(), &QTimer::timeout, this, &ZipAction::reportCheckProgress);
     m_checkProgress->start();
     m_checking->setFuture(QtConcurrent::run([part = m_partPath, expected = &m_content.expectedEntries, password,
-                                             abandoned = m_abandoned] {
-        return ArchiveCheck::verify(part, *expected, password, abandoned);
+                                             abandoned = m_abandoned, follower = m_follower] {
+        const std::shared_ptr<const FollowedArchive> followed = follower ? follower->finish() : nullptr;
+        return ArchiveCheck::verify(part, *expected, password, abandoned, followed.get());
     }));
 }
 
@@ -417,8 +428,12 @@ void ZipAction::releaseContent()
         onVerified();
     });
     m_changeCheck->setFuture(QtConcurrent::run([files = &m_content.linkedFiles, output = m_folders.outputFolder(),
-                                                abandoned = m_abandoned] {
-        return ArchiveCheck::changedItem(output, *files, *abandoned);
+                                                abandoned = m_abandoned, follower = m_follower] {
+        // What the follower asked need not be asked again.
+        const std::shared_ptr<const FollowedArchive> followed = follower ? follower->finish() : nullptr;
+        if (followed && followed->change)
+            return followed->change;
+        return ArchiveCheck::changedItem(output, *files, *abandoned, followed ? &followed->asked : nullptr);
     }));
 }
 

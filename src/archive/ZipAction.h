@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class ArchiveFollower;
 class EncryptStep;
 class WorkJournal;
 class WriterStep;
@@ -107,6 +108,7 @@ private:
     std::string m_archiveName;
     std::string m_partPath; // the archive on its way into the destination folder
     std::unique_ptr<WriterStep> m_writer;
+    std::shared_ptr<ArchiveFollower> m_follower;
     std::unique_ptr<EncryptStep> m_encryptStep;
     std::unique_ptr<QFutureWatcher<std::shared_ptr<Staged>>> m_staging;
     std::unique_ptr<QFutureWatcher<Failure>> m_checking;

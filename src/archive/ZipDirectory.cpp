@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kCentralHeader = 0x02014b50;
 constexpr uint32_t kEndOfCentralDirectory = 0x06054b50;
 constexpr uint32_t kZip64End = 0x06064b50;
 constexpr uint32_t kZip64Locator = 0x07064b50;
@@ -139,7 +138,7 @@ Failure ZipDirectory::forEach(int fd, const std::string& path, const std::functi
     const uint64_t count = std::min<uint64_t>(directory.entries, directory.size / kCentralHeaderSize);
     for (size_t at = 0; at + kCentralHeaderSize <= directory.size;) {
         const uint8_t* header = &central[at];
-        if (le32(header) != kCentralHeader)
+        if (le32(header) != ZipDirectory::kCentralHeader)
             return file.broken("bad central header");
         const size_t nameSize = le16(header + 28);
         const size_t extraSize = le16(header + 30);

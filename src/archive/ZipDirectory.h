@@ -24,6 +24,7 @@ public:
     };
 
     static constexpr uint32_t kLocalHeader = 0x04034b50;
+    static constexpr uint32_t kCentralHeader = 0x02014b50;
     static constexpr size_t kLocalHeaderSize = 30;
     static constexpr uint16_t kEncryptedFlag = 1u << 0;
     static constexpr uint16_t kUtf8NameFlag = 1u << 11;

@@ -163,9 +163,13 @@ StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderSta
             all.workFolderFailure = part.workFolderFailure;
         }
         auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
+        const size_t entriesBefore = all.expectedEntries.size();
         append(all.expectedEntries, part.expectedEntries);
         append(all.clampedTimes, part.clampedTimes);
-        append(all.linkedFiles, part.linkedFiles);
+        for (StagedFile file : part.linkedFiles) {
+            file.entry += entriesBefore;
+            all.linkedFiles.push_back(std::move(file));
+        }
         append(all.report.renamed, part.report.renamed);
         append(all.report.leftOut, part.report.leftOut);
         append(all.report.warnings, part.report.warnings);

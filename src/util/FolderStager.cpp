@@ -349,12 +349,13 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
         }
         return false;
     }
+    m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
     if (staged.placement != FileManager::Placement::Copy)
-        m_content.linkedFiles.push_back({entry, item.device, item.inode, item.size, item.mode, item.modified,
+        m_content.linkedFiles.push_back({entry, m_content.expectedEntries.size() - 1, item.device, item.inode,
+                                         item.size, item.mode, item.modified,
                                          staged.placement == FileManager::Placement::SymbolicLink});
     ++m_content.report.fileCount;
     m_content.totalBytes += static_cast<uint64_t>(item.size);
-    m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
     if (std::optional<DosTime> clamped = DosTime::clampedIfOutside(item.modified.tv_sec))
         m_content.clampedTimes.push_back({m_content.expectedEntries.back(), *clamped});
     noteName(item, placed, pathShown);

@@ -15,6 +15,7 @@
 // or changed, or gone, the archive does not hold what the user gave.
 struct StagedFile {
     std::string path; // below the output folder, as the writer opens it ("archive/a/b.txt")
+    size_t entry = 0; // its entry's name, by its place in expectedEntries
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;

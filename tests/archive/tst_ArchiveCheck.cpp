@@ -285,7 +285,7 @@ private slots:
         for (const auto& [path, isLink] : {std::pair("archive/other.txt", false), std::pair("archive/d/a.txt", symbolic)}) {
             struct stat info {};
             QCOMPARE(::stat((output + "/" + path).c_str(), &info), 0);
-            files.push_back({path, info.st_dev, info.st_ino, info.st_size, info.st_mode, info.st_mtim, isLink});
+            files.push_back({path, files.size(), info.st_dev, info.st_ino, info.st_size, info.st_mode, info.st_mtim, isLink});
         }
         const struct timespec times[2] = {files.back().modified, files.back().modified};
         if (change == "same")

@@ -334,6 +334,10 @@ private slots:
         QCOMPARE(int(content.report.leftOut.size()), folders);
         QVERIFY(std::ranges::is_sorted(content.report.renamed, {}, &RenamedItem::original));
         QVERIFY(std::ranges::is_sorted(content.report.leftOut, {}, &LeftOutItem::path));
+        // Each linked file still knows its entry once the stagers' lists are one.
+        QCOMPARE(int(content.linkedFiles.size()), 3 * folders);
+        for (const StagedFile& file : content.linkedFiles)
+            QCOMPARE(content.expectedEntries.at(file.entry), file.path);
     }
 
     // A path in the archive longer than the writer can open: that item is

@@ -1,0 +1,208 @@
+#include "ArchiveFollower.h"
+
+#include "ArchiveCheck.h"
+#include "EntryCheck.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Entry = ZipDirectory::Entry;
+
+constexpr size_t kBufferSize = 1 << 20;
+// The most an entry read here may inflate to, as in the read-back.
+constexpr uint64_t kLargestInflated = 4 << 20;
+constexpr std::chrono::milliseconds kLookInterval{3};
+// php's temporary name: the archive's, a dot and six characters.
+constexpr size_t kTemporarySuffix = 7;
+constexpr uint16_t kStored = 0;
+constexpr uint16_t kDeflated = 8;
+constexpr uint16_t kDataDescriptorFlag = 1u << 3;
+constexpr uint32_t kUse64 = 0xFFFFFFFF;
+
+bool isHeader(const uint8_t* at)
+{
+    const uint32_t signature = ZipDirectory::le32(at);
+    return signature == ZipDirectory::kLocalHeader || signature == ZipDirectory::kCentralHeader;
+}
+
+size_t readAt(int fd, uint8_t* data, size_t size, uint64_t at)
+{
+    ssize_t got = -1;
+    do
+        got = ::pread(fd, data, size, static_cast<off_t>(at));
+    while (got < 0 && errno == EINTR);
+    return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+} // namespace
+
+ArchiveFollower::ArchiveFollower(std::string outputFolder, std::string archiveName,
+                                 const StagedContent& content, std::shared_ptr<std::atomic_bool> abandoned)
+    : m_outputFolder(std::move(outputFolder))
+    , m_archiveName(std::move(archiveName))
+    , m_content(content)
+    , m_abandoned(std::move(abandoned))
+{
+}
+
+ArchiveFollower::~ArchiveFollower() = default;
+
+void ArchiveFollower::start()
+{
+    m_thread = std::jthread([this](std::stop_token stop) { follow(stop); });
+}
+
+std::shared_ptr<const FollowedArchive> ArchiveFollower::finish()
+{
+    const std::lock_guard lock(m_finishing);
+    if (m_finished)
+        return m_read;
+    m_finished = true;
+    if (m_thread.joinable()) {
+        m_thread.request_stop();
+        m_thread.join();
+    }
+    m_check.reset();
+    m_buffer = {};
+    m_file = UniqueFd();
+    m_folder = UniqueFd();
+    m_fileOfEntry = {};
+    return m_read;
+}
+
+void ArchiveFollower::follow(std::stop_token stop)
+{
+    std::unique_lock lock(m_mutex);
+    while (!stop.stop_requested() && !*m_abandoned && !readMore())
+        m_wake.wait_for(lock, stop, kLookInterval, [] { return false; });
+}
+
+bool ArchiveFollower::readMore()
+{
+    if (m_done || (!m_file.isOpen() && !openWritten()))
+        return m_done;
+    struct stat info {};
+    if (::fstat(m_file.get(), &info) != 0)
+        return m_done = true;
+    while (!m_done && !*m_abandoned && readFinished(static_cast<uint64_t>(info.st_size))) {
+    }
+    return m_done;
+}
+
+bool ArchiveFollower::openWritten()
+{
+    DIR* folder = ::opendir(m_outputFolder.c_str());
+    if (!folder)
+        return false;
+    const std::string prefix = m_archiveName + ".";
+    std::string name;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view candidate = entry->d_name;
+        if (candidate.size() == m_archiveName.size() + kTemporarySuffix && candidate.starts_with(prefix)) {
+            name = candidate;
+            break;
+        }
+    }
+    ::closedir(folder);
+    if (name.empty())
+        return false;
+    // Gone already when php has finished: the read-back reads it all.
+    m_file = UniqueFd(::open((m_outputFolder + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!m_file.isOpen() || ::fstat(m_file.get(), &info) != 0) {
+        m_done = true;
+        return false;
+    }
+    m_read->device = info.st_dev;
+    m_read->inode = info.st_ino;
+    m_buffer.resize(kBufferSize);
+    m_folder = UniqueFd(::open(m_outputFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (m_folder.isOpen()) {
+        const std::vector<StagedFile>& files = m_content.linkedFiles;
+        m_read->asked.assign(files.size(), false);
+        m_fileOfEntry.reserve(files.size());
+        for (size_t i = 0; i < files.size(); ++i)
+            if (files[i].entry < m_content.expectedEntries.size())
+                m_fileOfEntry.emplace_back(m_content.expectedEntries[files[i].entry], i);
+        std::sort(m_fileOfEntry.begin(), m_fileOfEntry.end());
+    }
+    m_check = std::make_unique<EntryCheck>(m_file.get(), m_outputFolder + "/" + name, std::nullopt, *m_abandoned);
+    return true;
+}
+
+bool ArchiveFollower::readFinished(uint64_t fileSize)
+{
+    if (fileSize <= m_next)
+        return false;
+    // Read afresh each time: a header read before php rewrote it is stale.
+    const size_t got = readAt(m_file.get(), m_buffer.data(), std::min<uint64_t>(fileSize - m_next, m_buffer.size()), m_next);
+    size_t at = 0;
+    while (got - at >= 4) {
+        const uint8_t* header = m_buffer.data() + at;
+        if (ZipDirectory::le32(header) == ZipDirectory::kCentralHeader) {
+            m_done = true;
+            break;
+        }
+        if (ZipDirectory::le32(header) != ZipDirectory::kLocalHeader || got - at < ZipDirectory::kLocalHeaderSize)
+            break;
+        const uint16_t flags = ZipDirectory::le16(header + 6);
+        Entry entry;
+        entry.method = ZipDirectory::le16(header + 8);
+        entry.crc = ZipDirectory::le32(header + 14);
+        entry.compressedSize = ZipDirectory::le32(header + 18);
+        entry.size = ZipDirectory::le32(header + 22);
+        const size_t headerSize = ZipDirectory::kLocalHeaderSize + ZipDirectory::le16(header + 26) + ZipDirectory::le16(header + 28);
+        // Sizes elsewhere than in this header: nothing here to follow by.
+        if (flags & (ZipDirectory::kEncryptedFlag | kDataDescriptorFlag) || entry.compressedSize == kUse64
+            || entry.size == kUse64) {
+            m_done = true;
+            break;
+        }
+        // The placeholder has no method yet.
+        if (entry.method != kStored && entry.method != kDeflated)
+            break;
+        const uint64_t entrySize = headerSize + entry.compressedSize;
+        if (entrySize + 4 > m_buffer.size() || entry.size > kLargestInflated) {
+            if (at == 0)
+                return passOverLarge(entrySize);
+            break;
+        }
+        if (at + entrySize + 4 > got || !isHeader(header + entrySize))
+            break;
+        if (m_check->checkWhole(entry, header + headerSize, static_cast<size_t>(entry.compressedSize)))
+            break; // read again at the next look
+        m_read->entries.push_back(
+            {m_next + at, m_next + at + headerSize, entry.compressedSize, entry.size, entry.crc, entry.method});
+        askAboutFile({reinterpret_cast<const char*>(header) + ZipDirectory::kLocalHeaderSize,
+                      ZipDirectory::le16(header + 26)});
+        at += entrySize;
+    }
+    m_next += at;
+    return at > 0;
+}
+
+void ArchiveFollower::askAboutFile(std::string_view name)
+{
+    const auto found = std::lower_bound(m_fileOfEntry.begin(), m_fileOfEntry.end(), name,
+                                        [](const auto& file, std::string_view key) { return file.first < key; });
+    if (found == m_fileOfEntry.end() || found->first != name || m_read->change)
+        return;
+    m_read->change = ArchiveCheck::changeOfFile(m_folder.get(), m_content.linkedFiles[found->second]);
+    m_read->asked[found->second] = !m_read->change;
+}
+
+bool ArchiveFollower::passOverLarge(uint64_t entrySize)
+{
+    uint8_t next[4];
+    if (readAt(m_file.get(), next, sizeof next, m_next + entrySize) != sizeof next || !isHeader(next))
+        return false;
+    m_next += entrySize;
+    return true;
+}

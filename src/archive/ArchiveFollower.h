@@ -1,0 +1,89 @@
+#pragma once
+
+#include "FollowedArchive.h"
+#include "StagedContent.h"
+#include "UniqueFd.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+class EntryCheck;
+
+// Reads the archive php is writing while it writes it, on the processor php
+// leaves idle, so that the read-back of the finished archive has to inflate
+// only what this did not reach.
+//
+// php writes under a temporary name beside the archive's own
+// ("archive.zip.XXXXXX"), entry by entry: the local header as a placeholder
+// (with no compression method), the data, then the header again with the
+// data's checksum and sizes, and only then the next entry. An entry counts
+// as read when its header names a method the writer uses, the next header
+// (or the central directory) follows right after its data, and its data
+// inflates to the checksum and size the header gives. Whatever is not sure
+// (a header half rewritten, an entry too large to hold, damage) is left
+// alone: the read-back checks every entry this did not read, and uses what
+// it did read only where the finished archive's directory agrees with it.
+//
+// php reads each file whole before it writes the entry's finished header:
+// the staged file of an entry read is asked then whether it is still the
+// file staged, so that after php only the files not reached are asked.
+class ArchiveFollower {
+public:
+    // The archive will arrive in outputFolder as archiveName; content is
+    // what was staged below outputFolder. Gives up when abandoned is set.
+    ArchiveFollower(std::string outputFolder, std::string archiveName, const StagedContent& content,
+                    std::shared_ptr<std::atomic_bool> abandoned);
+    ~ArchiveFollower();
+    ArchiveFollower(const ArchiveFollower&) = delete;
+    ArchiveFollower& operator=(const ArchiveFollower&) = delete;
+
+    // Follows on a thread of its own, looking again every few milliseconds,
+    // until finish().
+    void start();
+    // Stops following and gives what was read, the same to every caller;
+    // nothing of a file never found.
+    std::shared_ptr<const FollowedArchive> finish();
+
+    // One look: finds the temporary file if it is not yet open and reads
+    // every entry finished since the last look. True once there is nothing
+    // more to read (the central directory is reached, or what follows cannot
+    // be followed).
+    bool readMore();
+
+private:
+    bool openWritten();
+    // Reads the finished entries that begin at m_next, as far as one
+    // buffer reaches; false when there was none.
+    bool readFinished(uint64_t fileSize);
+    // Passes over an entry larger than the buffer once it is finished.
+    bool passOverLarge(uint64_t entrySize);
+    // Asks whether the staged file of the entry named name is as staged.
+    void askAboutFile(std::string_view name);
+    void follow(std::stop_token stop);
+
+    std::string m_outputFolder;
+    std::string m_archiveName;
+    const StagedContent& m_content;
+    std::shared_ptr<std::atomic_bool> m_abandoned;
+    UniqueFd m_file;
+    UniqueFd m_folder;
+    // Entry names and the staged files they are of, sorted by name.
+    std::vector<std::pair<std::string_view, size_t>> m_fileOfEntry;
+    std::shared_ptr<FollowedArchive> m_read = std::make_shared<FollowedArchive>();
+    uint64_t m_next = 0;
+    bool m_done = false;
+    std::vector<uint8_t> m_buffer;
+    std::unique_ptr<EntryCheck> m_check;
+    std::mutex m_mutex;
+    std::mutex m_finishing;
+    bool m_finished = false;
+    std::condition_variable_any m_wake;
+    std::jthread m_thread;
+};
