@@ -116,7 +116,7 @@ std::vector<WriterStep::Piece> WriterStep::readingOrder(const std::string& conte
 std::string WriterStep::itemAt(uint64_t bytesRead)
 {
     if (m_order.empty() && m_orderWalk.isValid() && m_orderWalk.isFinished()) {
-        m_order = m_orderWalk.result();
+        m_order = m_orderWalk.takeResult();
         m_orderWalk = {};
     }
     const auto reading = std::upper_bound(m_order.begin(), m_order.end(), bytesRead,
@@ -187,6 +187,9 @@ void WriterStep::stopWaiting()
 {
     m_done = true;
     m_poll.stop();
+    // Only the progress needed the reading order.
+    m_order = {};
+    m_orderWalk = {};
     if (!m_outputWatch.directories().isEmpty())
         m_outputWatch.removePaths(m_outputWatch.directories());
 }

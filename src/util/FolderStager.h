@@ -59,7 +59,8 @@ public:
     // The content of a folder made before.
     void stageContent(const FolderTask& task);
 
-    const StagedContent& content() const { return m_content; }
+    // What it staged, taken: the stager holds nothing afterwards.
+    StagedContent takeContent() { return std::move(m_content); }
 
 private:
     struct Item {
