@@ -16,6 +16,7 @@ namespace {
 using Entry = ZipDirectory::Entry;
 
 constexpr size_t kBufferSize = 1 << 20;
+constexpr size_t kFirstRead = 64 << 10;
 // The most an entry read here may inflate to, as in the read-back.
 constexpr uint64_t kLargestInflated = 4 << 20;
 constexpr std::chrono::milliseconds kLookInterval{3};
@@ -25,6 +26,11 @@ constexpr uint16_t kStored = 0;
 constexpr uint16_t kDeflated = 8;
 constexpr uint16_t kDataDescriptorFlag = 1u << 3;
 constexpr uint32_t kUse64 = 0xFFFFFFFF;
+
+bool isMethodUsed(uint16_t method)
+{
+    return method == kStored || method == kDeflated;
+}
 
 bool isHeader(const uint8_t* at)
 {
@@ -142,7 +148,17 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
     if (fileSize <= m_next)
         return false;
     // Read afresh each time: a header read before php rewrote it is stale.
-    const size_t got = readAt(m_file.get(), m_buffer.data(), std::min<uint64_t>(fileSize - m_next, m_buffer.size()), m_next);
+    // A little first, so that while php writes a large entry only its
+    // beginning is read again; more where the first entry needs it.
+    const uint64_t available = fileSize - m_next;
+    size_t got = readAt(m_file.get(), m_buffer.data(), std::min<uint64_t>(available, kFirstRead), m_next);
+    if (got >= ZipDirectory::kLocalHeaderSize && isMethodUsed(ZipDirectory::le16(m_buffer.data() + 8))) {
+        const uint8_t* header = m_buffer.data();
+        const uint64_t firstEntry = ZipDirectory::kLocalHeaderSize + ZipDirectory::le16(header + 26)
+            + ZipDirectory::le16(header + 28) + ZipDirectory::le32(header + 18) + 4;
+        if (firstEntry > got && firstEntry <= m_buffer.size() && firstEntry <= available)
+            got = readAt(m_file.get(), m_buffer.data(), static_cast<size_t>(firstEntry), m_next);
+    }
     size_t at = 0;
     while (got - at >= 4) {
         const uint8_t* header = m_buffer.data() + at;
@@ -166,7 +182,7 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
             break;
         }
         // The placeholder has no method yet.
-        if (entry.method != kStored && entry.method != kDeflated)
+        if (!isMethodUsed(entry.method))
             break;
         const uint64_t entrySize = headerSize + entry.compressedSize;
         if (entrySize + 4 > m_buffer.size() || entry.size > kLargestInflated) {

@@ -217,6 +217,8 @@ private slots:
         // Too large to hold: passed over once finished, and the read-back
         // reads it.
         QTest::newRow("an entry larger than the buffer") << "large" << QList<int>{0, 2} << true;
+        // Larger than the first look reads, but within the buffer: taken.
+        QTest::newRow("an entry of a few hundred kilobytes") << "middling" << QList<int>{0, 1, 2} << true;
         // What arrives is not the file followed: everything is read again.
         QTest::newRow("another file arrives, damaged") << "copied, damaged" << QList<int>{0, 1, 2} << false;
         // The directory says otherwise than the header that was read.
@@ -232,8 +234,8 @@ private slots:
         ArchiveFollower follower(folder, "archive.zip", nothing, kRunning);
         StepWriter writer(folder, "archive.zip");
         for (int i = 0; i < 3; ++i) {
-            const bool large = spoil == "large" && i == 1;
-            writer.begin("archive/" + std::to_string(i), large ? randomBytes(1536 << 10) : textOf(i),
+            const size_t random = i != 1 ? 0 : spoil == "large" ? 1536 << 10 : spoil == "middling" ? 200 << 10 : 0;
+            writer.begin("archive/" + std::to_string(i), random ? randomBytes(random) : textOf(i),
                          spoil == "damaged" && i == 1);
             writer.finish();
             follower.readMore();
