@@ -88,6 +88,12 @@ void ArchiveFollower::follow(std::stop_token stop)
     std::unique_lock lock(m_mutex);
     while (!stop.stop_requested() && !*m_abandoned && !readMore())
         m_wake.wait_for(lock, stop, kLookInterval, [] { return false; });
+    // A job given up may have removed the file: its space goes now, not
+    // when the job itself goes.
+    if (*m_abandoned) {
+        m_check.reset();
+        m_file = UniqueFd();
+    }
 }
 
 bool ArchiveFollower::readMore()

@@ -34,8 +34,9 @@ public:
     EntryCheck& operator=(const EntryCheck&) = delete;
 
     // The first entry of entries, in their order, that is not sound. The
-    // data of an entry followed has read already is not inflated again;
-    // its local header is still read.
+    // data of an entry read already while the archive was written (as
+    // followed tells) is not inflated again; its local header is still
+    // read.
     Failure checkAll(const std::vector<ZipDirectory::Entry>& entries, const FollowedArchive* followed = nullptr);
     // Checks the data of an entry that lies whole in data, not encrypted.
     Failure checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);

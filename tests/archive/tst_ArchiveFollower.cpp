@@ -158,6 +158,18 @@ std::string textOf(int entry)
 
 const std::shared_ptr<std::atomic_bool> kRunning = std::make_shared<std::atomic_bool>(false);
 
+// How many descriptors of this process are open on path.
+int descriptorsOn(const std::string& path)
+{
+    int count = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(fd.path(), error) == path)
+            ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 class TestArchiveFollower : public QObject {
@@ -270,6 +282,27 @@ private slots:
         }
         const Failure failure = ArchiveCheck::verify(archive, writer.names(), std::nullopt, kRunning, followed.get());
         QVERIFY2(failure.has_value() != accepted, failure.value_or("accepted").c_str());
+    }
+
+    // A job given up may have removed php's file: the follower lets go of
+    // it at once, so that its space is free again.
+    void letsGoOfTheFileWhenGivenUp()
+    {
+        const std::string folder = newFolder();
+        StepWriter writer(folder, "archive.zip");
+        writer.begin("archive/a", textOf(1));
+        const std::string temporary = folder + "/archive.zip.Xy12Z9";
+        QCOMPARE(descriptorsOn(temporary), 1); // the writer's
+        const StagedContent nothing;
+        const auto abandoned = std::make_shared<std::atomic_bool>(false);
+        ArchiveFollower follower(folder, "archive.zip", nothing, abandoned);
+        follower.start();
+        QTRY_COMPARE(descriptorsOn(temporary), 2);
+
+        abandoned->store(true);
+
+        QTRY_COMPARE(descriptorsOn(temporary), 1);
+        QVERIFY(follower.finish()->entries.empty());
     }
 
     // A staged file is asked about once php has read it, and only then: one
