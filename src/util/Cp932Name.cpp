@@ -1,5 +1,6 @@
 #include "Cp932Name.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -26,6 +27,13 @@ std::optional<std::string> convert(iconv_t converter, const std::string& text)
     return std::string(buffer.data(), out);
 }
 
+// Below 0x80 code page 932 is ASCII, both ways, and no character of ASCII
+// composes with another: such text converts to itself.
+bool isAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 } // namespace
 
 Cp932Name::Cp932Name()
@@ -49,6 +57,8 @@ bool Cp932Name::isAvailable() const
 
 std::optional<std::string> Cp932Name::fromFileName(const std::string& name) const
 {
+    if (m_toCp932 != kNoConverter && isAscii(name))
+        return name;
     return convert(m_toCp932, name);
 }
 
@@ -56,5 +66,7 @@ std::string Cp932Name::toUtf8(const std::string& cp932) const
 {
     // Every byte sequence our converter writes reads back; anything else is
     // shown as it is.
+    if (isAscii(cp932))
+        return cp932;
     return convert(m_toUtf8, cp932).value_or(cp932);
 }
