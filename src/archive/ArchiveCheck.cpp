@@ -28,8 +28,6 @@ constexpr uint64_t kBytesPerEntry = 8 << 10;
 // An entry read while the archive was written costs only its local header.
 constexpr uint64_t kBytesPerHeader = 256;
 constexpr unsigned kMostReaders = 4;
-// Fewer files than this are asked about quicker on one thread.
-constexpr size_t kFilesPerChecker = 2000;
 
 Failure checkNames(const std::vector<Entry>& entries, const std::vector<std::string>& expectedEntries,
                    const std::string& archivePath)
@@ -158,30 +156,14 @@ Failure ArchiveCheck::changedItem(const std::string& outputFolder, const std::ve
     const UniqueFd folder(::open(outputFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.isOpen())
         return describeErrno(errno, outputFolder);
-    // The user waits for this after the writer: on all processors, in
-    // parts; the first change in the files' order is told.
-    const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-    const size_t parts = std::clamp<size_t>(files.size() / kFilesPerChecker, 1, std::min(processors, kMostReaders));
-    const size_t perPart = (files.size() + parts - 1) / parts;
-    std::vector<Failure> changes(parts);
-    const auto checkPart = [&](size_t part) {
-        const size_t end = std::min(files.size(), (part + 1) * perPart);
-        for (size_t i = part * perPart; i < end && !changes[part]; ++i) {
-            if (abandoned)
-                changes[part] = "the check was stopped: " + outputFolder;
-            else if (!asked || i >= asked->size() || !(*asked)[i])
-                changes[part] = changeOfFile(folder.get(), files[i]);
-        }
-    };
-    {
-        std::vector<std::jthread> checkers;
-        for (size_t part = 1; part < parts; ++part)
-            checkers.emplace_back(checkPart, part);
-        checkPart(0);
-    }
-    for (const Failure& change : changes)
-        if (change)
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (abandoned)
+            return "the check was stopped: " + outputFolder;
+        if (asked && i < asked->size() && (*asked)[i])
+            continue;
+        if (Failure change = changeOfFile(folder.get(), files[i]))
             return change;
+    }
     return std::nullopt;
 }
 
