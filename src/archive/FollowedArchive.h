@@ -12,6 +12,8 @@
 // entry whose data was found to inflate to the checksum and size its
 // finished local header gave.
 struct FollowedArchive {
+    // A directory entry's place, method, checksum and sizes without its
+    // name: an archive of 100,000 files holds as many of these.
     struct ReadEntry {
         uint64_t headerAt = 0;
         uint64_t dataAt = 0;
