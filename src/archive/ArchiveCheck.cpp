@@ -5,10 +5,13 @@
 #include "ZipDirectory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string_view>
 #include <sys/stat.h>
 #include <thread>
@@ -59,37 +62,38 @@ Failure checkEncrypted(const std::vector<Entry>& entries, const std::string& arc
 
 // Splits the entries, in the order of their data, into runs of about equal
 // work, one for each reader.
-std::vector<std::vector<Entry>> runsOf(std::vector<Entry> entries, const FollowedArchive* followed)
+std::vector<std::span<const Entry>> runsOf(std::span<const Entry> entries, const FollowedArchive* followed)
 {
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.localHeaderAt < b.localHeaderAt; });
     // Where the data begins is not known yet: an entry read at its place
     // with its checksum and sizes is taken as read.
-    const auto work = [followed](const Entry& entry) {
-        return followed && followed->readAs(entry) ? kBytesPerHeader : entry.compressedSize + kBytesPerEntry;
-    };
+    std::vector<uint64_t> work(entries.size());
     uint64_t total = 0;
-    for (const Entry& entry : entries)
-        total += work(entry);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        work[i] = followed && followed->readAs(entries[i]) ? kBytesPerHeader
+                                                            : entries[i].compressedSize + kBytesPerEntry;
+        total += work[i];
+    }
     const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
     const uint64_t readers = std::clamp<uint64_t>(total / kBytesPerReader, 1, std::min(processors, kMostReaders));
-    std::vector<std::vector<Entry>> runs(1);
+    std::vector<std::span<const Entry>> runs;
+    size_t begin = 0;
     uint64_t inRun = 0;
-    for (Entry& entry : entries) {
-        if (inRun * readers >= total && runs.size() < readers) {
-            runs.emplace_back();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (inRun * readers >= total && runs.size() + 1 < readers) {
+            runs.push_back(entries.subspan(begin, i - begin));
+            begin = i;
             inRun = 0;
         }
-        inRun += work(entry);
-        runs.back().push_back(std::move(entry));
+        inRun += work[i];
     }
+    runs.push_back(entries.subspan(begin));
     return runs;
 }
 
 Failure checkRun(int fd, const std::string& archivePath, const std::optional<std::string>& password,
-                 const std::vector<Entry>& run, const std::atomic_bool& abandoned, const FollowedArchive* followed)
+                 std::span<const Entry> run, const std::function<bool()>& stopped, const FollowedArchive* followed)
 {
-    EntryCheck reader(fd, archivePath, password, abandoned);
+    EntryCheck reader(fd, archivePath, password, stopped);
     return reader.checkAll(run, followed);
 }
 
@@ -189,21 +193,36 @@ Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<s
     std::vector<Entry> entries;
     if (Failure broken = ZipDirectory::read(file.get(), archivePath, entries))
         return broken;
-    if (Failure names = checkNames(entries, expectedEntries, archivePath))
-        return names;
-    if (password)
-        if (Failure plain = checkEncrypted(entries, archivePath))
-            return plain;
-    followed = ifSameFile(file.get(), followed);
-    const std::vector<std::vector<Entry>> runs = runsOf(std::move(entries), followed);
-    std::vector<Failure> failures(runs.size());
-    {
+    const auto byPlace = [](const Entry& a, const Entry& b) { return a.localHeaderAt < b.localHeaderAt; };
+    // A writer's directory mostly lists the entries in the order it wrote them.
+    if (!std::is_sorted(entries.begin(), entries.end(), byPlace))
+        std::sort(entries.begin(), entries.end(), byPlace);
+    // The names are compared beside the readers; a wrong name stops them
+    // and is the failure told.
+    Failure names;
+    std::atomic_bool namesWrong = false;
+    std::jthread namesCheck([&] {
+        names = checkNames(entries, expectedEntries, archivePath);
+        namesWrong = names.has_value();
+    });
+    const std::function<bool()> stopped = [&] { return abandoned->load() || namesWrong.load(); };
+    Failure plain = password ? checkEncrypted(entries, archivePath) : std::nullopt;
+    std::vector<Failure> failures;
+    if (!plain) {
+        followed = ifSameFile(file.get(), followed);
+        const std::vector<std::span<const Entry>> runs = runsOf(entries, followed);
+        failures.resize(runs.size());
         std::vector<std::jthread> readers;
         for (size_t i = 1; i < runs.size(); ++i)
             readers.emplace_back(
-                [&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i], *abandoned, followed); });
-        failures[0] = checkRun(file.get(), archivePath, password, runs[0], *abandoned, followed);
+                [&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i], stopped, followed); });
+        failures[0] = checkRun(file.get(), archivePath, password, runs[0], stopped, followed);
     }
+    namesCheck.join();
+    if (names)
+        return names;
+    if (plain)
+        return plain;
     for (const Failure& failure : failures)
         if (failure)
             return failure;

@@ -145,7 +145,8 @@ bool ArchiveFollower::openWritten()
                 m_fileOfEntry.emplace_back(m_content.expectedEntries[files[i].entry], i);
         std::sort(m_fileOfEntry.begin(), m_fileOfEntry.end());
     }
-    m_check = std::make_unique<EntryCheck>(m_file.get(), m_outputFolder + "/" + name, std::nullopt, *m_abandoned);
+    m_check = std::make_unique<EntryCheck>(m_file.get(), m_outputFolder + "/" + name, std::nullopt,
+                                           [abandoned = m_abandoned] { return abandoned->load(); });
     return true;
 }
 

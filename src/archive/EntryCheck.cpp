@@ -23,10 +23,10 @@ constexpr int kRawDeflateWindow = -15;
 } // namespace
 
 EntryCheck::EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password,
-                       const std::atomic_bool& abandoned)
+                       std::function<bool()> stopped)
     : m_fd(fd)
     , m_path(archivePath)
-    , m_abandoned(abandoned)
+    , m_stopped(std::move(stopped))
     , m_password(password)
     , m_buffer(kBufferSize)
     , m_output(kOutputSize)
@@ -43,10 +43,10 @@ EntryCheck::~EntryCheck()
         libdeflate_free_decompressor(m_wholeInflater);
 }
 
-Failure EntryCheck::checkAll(const std::vector<ZipDirectory::Entry>& entries, const FollowedArchive* followed)
+Failure EntryCheck::checkAll(std::span<const ZipDirectory::Entry> entries, const FollowedArchive* followed)
 {
     for (const ZipDirectory::Entry& entry : entries) {
-        if (m_abandoned)
+        if (m_stopped())
             return "the check was stopped: " + m_path;
         uint64_t dataAt = 0;
         Failure failure = locate(entry, dataAt);
@@ -159,7 +159,7 @@ Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
     m_produced = 0;
     m_streamEnded = entry.method == kStored;
     while (remaining > 0) {
-        if (m_abandoned)
+        if (m_stopped())
             return "the check was stopped: " + m_path;
         const std::span<const uint8_t> piece = bytesAt(dataAt, static_cast<size_t>(std::min<uint64_t>(remaining, kBufferSize)));
         if (piece.empty())

@@ -8,7 +8,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
-#include <atomic>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,9 +26,10 @@
 // side by side.
 class EntryCheck {
 public:
-    // A large entry is read in pieces: abandoned is asked between them.
+    // A large entry is read in pieces: stopped is asked between them, and
+    // between entries.
     EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password,
-               const std::atomic_bool& abandoned);
+               std::function<bool()> stopped);
     ~EntryCheck();
     EntryCheck(const EntryCheck&) = delete;
     EntryCheck& operator=(const EntryCheck&) = delete;
@@ -37,7 +38,7 @@ public:
     // data of an entry read already while the archive was written (as
     // followed tells) is not inflated again; its local header is still
     // read.
-    Failure checkAll(const std::vector<ZipDirectory::Entry>& entries, const FollowedArchive* followed = nullptr);
+    Failure checkAll(std::span<const ZipDirectory::Entry> entries, const FollowedArchive* followed = nullptr);
     // Checks the data of an entry that lies whole in data, not encrypted.
     Failure checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
 
@@ -71,7 +72,7 @@ private:
 
     int m_fd;
     std::string m_path;
-    const std::atomic_bool& m_abandoned;
+    std::function<bool()> m_stopped;
     std::optional<std::string> m_password;
     std::vector<uint8_t> m_buffer;
     uint64_t m_bufferAt = 0;
