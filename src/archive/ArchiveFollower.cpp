@@ -2,11 +2,13 @@
 
 #include "ArchiveCheck.h"
 #include "EntryCheck.h"
+#include "ZipDecryptor.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
+#include <span>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +24,10 @@ constexpr uint64_t kLargestInflated = 4 << 20;
 constexpr std::chrono::milliseconds kLookInterval{3};
 // php's temporary name: the archive's, a dot and six characters.
 constexpr size_t kTemporarySuffix = 7;
+// zipcloak's: "zi" and six characters.
+constexpr std::string_view kCloakPrefix = "zi";
+constexpr size_t kCloakNameLength = 8;
+constexpr size_t kEncryptionHeaderSize = 12;
 constexpr uint16_t kStored = 0;
 constexpr uint16_t kDeflated = 8;
 constexpr uint16_t kDataDescriptorFlag = 1u << 3;
@@ -50,12 +56,15 @@ size_t readAt(int fd, uint8_t* data, size_t size, uint64_t at)
 } // namespace
 
 ArchiveFollower::ArchiveFollower(std::string outputFolder, std::string archiveName,
-                                 const StagedContent& content, std::shared_ptr<std::atomic_bool> abandoned)
+                                 const StagedContent& content, std::shared_ptr<std::atomic_bool> abandoned,
+                                 std::optional<std::string> password)
     : m_outputFolder(std::move(outputFolder))
     , m_archiveName(std::move(archiveName))
     , m_content(content)
     , m_abandoned(std::move(abandoned))
+    , m_password(std::move(password))
 {
+    m_read->encrypted = m_password.has_value();
 }
 
 ArchiveFollower::~ArchiveFollower() = default;
@@ -77,6 +86,7 @@ std::shared_ptr<const FollowedArchive> ArchiveFollower::finish()
     }
     m_check.reset();
     m_buffer = {};
+    m_plain = {};
     m_file = UniqueFd();
     m_folder = UniqueFd();
     m_fileOfEntry = {};
@@ -86,7 +96,7 @@ std::shared_ptr<const FollowedArchive> ArchiveFollower::finish()
 void ArchiveFollower::follow(std::stop_token stop)
 {
     std::unique_lock lock(m_mutex);
-    while (!stop.stop_requested() && !*m_abandoned && !readMore())
+    while (!stop.stop_requested() && !*m_abandoned && !readMore(stop))
         m_wake.wait_for(lock, stop, kLookInterval, [] { return false; });
     // A job given up may have removed the file: its space goes now, not
     // when the job itself goes.
@@ -96,16 +106,26 @@ void ArchiveFollower::follow(std::stop_token stop)
     }
 }
 
-bool ArchiveFollower::readMore()
+bool ArchiveFollower::readMore(std::stop_token stop)
 {
     if (m_done || (!m_file.isOpen() && !openWritten()))
         return m_done;
     struct stat info {};
     if (::fstat(m_file.get(), &info) != 0)
         return m_done = true;
-    while (!m_done && !*m_abandoned && readFinished(static_cast<uint64_t>(info.st_size))) {
+    // Stopped, it leaves the rest to the read-back, which reads on more
+    // than one processor.
+    while (!m_done && !*m_abandoned && !stop.stop_requested() && readFinished(static_cast<uint64_t>(info.st_size))) {
     }
     return m_done;
+}
+
+bool ArchiveFollower::isWrittenName(std::string_view name) const
+{
+    if (m_password)
+        return name.size() == kCloakNameLength && name.starts_with(kCloakPrefix) && name != m_archiveName;
+    return name.size() == m_archiveName.size() + kTemporarySuffix && name.starts_with(m_archiveName)
+        && name[m_archiveName.size()] == '.';
 }
 
 bool ArchiveFollower::openWritten()
@@ -113,12 +133,10 @@ bool ArchiveFollower::openWritten()
     DIR* folder = ::opendir(m_outputFolder.c_str());
     if (!folder)
         return false;
-    const std::string prefix = m_archiveName + ".";
     std::string name;
     while (const dirent* entry = ::readdir(folder)) {
-        const std::string_view candidate = entry->d_name;
-        if (candidate.size() == m_archiveName.size() + kTemporarySuffix && candidate.starts_with(prefix)) {
-            name = candidate;
+        if (isWrittenName(entry->d_name)) {
+            name = entry->d_name;
             break;
         }
     }
@@ -135,7 +153,9 @@ bool ArchiveFollower::openWritten()
     m_read->device = info.st_dev;
     m_read->inode = info.st_ino;
     m_buffer.resize(kBufferSize);
-    m_folder = UniqueFd(::open(m_outputFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // zipcloak reads no staged file.
+    if (!m_password)
+        m_folder = UniqueFd(::open(m_outputFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (m_folder.isOpen()) {
         const std::vector<StagedFile>& files = m_content.linkedFiles;
         m_read->asked.assign(files.size(), false);
@@ -156,7 +176,8 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
         return false;
     // Read afresh each time: a header read before php rewrote it is stale.
     // A little first, so that while php writes a large entry only its
-    // beginning is read again; more where the first entry needs it.
+    // beginning is read again; once the first entry is whole, all there is
+    // (as much as the buffer holds).
     const uint64_t available = fileSize - m_next;
     size_t got = readAt(m_file.get(), m_buffer.data(), std::min<uint64_t>(available, kFirstRead), m_next);
     if (got >= ZipDirectory::kLocalHeaderSize && isMethodUsed(ZipDirectory::le16(m_buffer.data() + 8))) {
@@ -164,8 +185,38 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
         const uint64_t firstEntry = ZipDirectory::kLocalHeaderSize + ZipDirectory::le16(header + 26)
             + ZipDirectory::le16(header + 28) + ZipDirectory::le32(header + 18) + 4;
         if (firstEntry > got && firstEntry <= m_buffer.size() && firstEntry <= available)
-            got = readAt(m_file.get(), m_buffer.data(), static_cast<size_t>(firstEntry), m_next);
+            got = readAt(m_file.get(), m_buffer.data(), static_cast<size_t>(std::min<uint64_t>(available, m_buffer.size())),
+                         m_next);
     }
+    uint64_t largeFirst = 0;
+    const std::vector<Written> written = writtenIn(got, largeFirst);
+    if (largeFirst)
+        return passOverLarge(largeFirst);
+    if (m_password)
+        decryptAll(written);
+    size_t taken = 0;
+    size_t plainAt = 0;
+    for (const Written& entry : written) {
+        const size_t dataSize = static_cast<size_t>(entry.entry.compressedSize);
+        const uint8_t* data = m_password ? m_plain.data() + plainAt + kEncryptionHeaderSize
+                                         : m_buffer.data() + entry.at + entry.headerSize;
+        plainAt += dataSize;
+        if (m_check->checkWhole(entry.entry, data, m_password ? dataSize - kEncryptionHeaderSize : dataSize))
+            break; // read again at the next look
+        m_read->entries.push_back({m_next + entry.at, m_next + entry.at + entry.headerSize, entry.entry.compressedSize,
+                                   entry.entry.size, entry.entry.crc, entry.entry.method});
+        if (!m_password)
+            askAboutFile({reinterpret_cast<const char*>(m_buffer.data()) + entry.at + ZipDirectory::kLocalHeaderSize,
+                          ZipDirectory::le16(m_buffer.data() + entry.at + 26)});
+        taken = entry.at + entry.headerSize + dataSize;
+    }
+    m_next += taken;
+    return taken > 0;
+}
+
+std::vector<ArchiveFollower::Written> ArchiveFollower::writtenIn(size_t got, uint64_t& largeFirst)
+{
+    std::vector<Written> written;
     size_t at = 0;
     while (got - at >= 4) {
         const uint8_t* header = m_buffer.data() + at;
@@ -177,38 +228,54 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
             break;
         const uint16_t flags = ZipDirectory::le16(header + 6);
         Entry entry;
+        entry.flags = flags;
         entry.method = ZipDirectory::le16(header + 8);
         entry.crc = ZipDirectory::le32(header + 14);
         entry.compressedSize = ZipDirectory::le32(header + 18);
         entry.size = ZipDirectory::le32(header + 22);
         const size_t headerSize = ZipDirectory::kLocalHeaderSize + ZipDirectory::le16(header + 26) + ZipDirectory::le16(header + 28);
-        // Sizes elsewhere than in this header: nothing here to follow by.
-        if (flags & (ZipDirectory::kEncryptedFlag | kDataDescriptorFlag) || entry.compressedSize == kUse64
-            || entry.size == kUse64) {
+        // Sizes elsewhere than in this header, or encrypted otherwise than
+        // the writer followed encrypts: nothing here to follow by.
+        const bool encrypted = flags & ZipDirectory::kEncryptedFlag;
+        if (encrypted != m_password.has_value() || flags & kDataDescriptorFlag || entry.compressedSize == kUse64
+            || entry.size == kUse64 || (encrypted && entry.compressedSize < kEncryptionHeaderSize)) {
             m_done = true;
             break;
         }
-        // The placeholder has no method yet.
+        // php's placeholder has no method yet.
         if (!isMethodUsed(entry.method))
             break;
         const uint64_t entrySize = headerSize + entry.compressedSize;
         if (entrySize + 4 > m_buffer.size() || entry.size > kLargestInflated) {
-            if (at == 0)
-                return passOverLarge(entrySize);
+            if (written.empty())
+                largeFirst = entrySize;
             break;
         }
         if (at + entrySize + 4 > got || !isHeader(header + entrySize))
             break;
-        if (m_check->checkWhole(entry, header + headerSize, static_cast<size_t>(entry.compressedSize)))
-            break; // read again at the next look
-        m_read->entries.push_back(
-            {m_next + at, m_next + at + headerSize, entry.compressedSize, entry.size, entry.crc, entry.method});
-        askAboutFile({reinterpret_cast<const char*>(header) + ZipDirectory::kLocalHeaderSize,
-                      ZipDirectory::le16(header + 26)});
+        written.push_back({at, headerSize, entry});
         at += entrySize;
     }
-    m_next += at;
-    return at > 0;
+    return written;
+}
+
+void ArchiveFollower::decryptAll(const std::vector<Written>& written)
+{
+    size_t total = 0;
+    for (const Written& entry : written)
+        total += static_cast<size_t>(entry.entry.compressedSize);
+    m_plain.resize(total);
+    std::vector<std::span<uint8_t>> pieces;
+    pieces.reserve(written.size());
+    size_t at = 0;
+    for (const Written& entry : written) {
+        const uint8_t* data = m_buffer.data() + entry.at + entry.headerSize;
+        const size_t size = static_cast<size_t>(entry.entry.compressedSize);
+        std::copy(data, data + size, m_plain.data() + at);
+        pieces.emplace_back(m_plain.data() + at, size);
+        at += size;
+    }
+    ZipDecryptor::decryptEach(*m_password, pieces);
 }
 
 void ArchiveFollower::askAboutFile(std::string_view name)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -34,12 +35,19 @@ class EntryCheck;
 // php reads each file whole before it writes the entry's finished header:
 // the staged file of an entry read is asked then whether it is still the
 // file staged, so that after php only the files not reached are asked.
+//
+// zipcloak, encrypting the archive, writes its copy as "zi" and six
+// characters beside it, straight through: each local header already
+// finished, then the entry's data, encrypted. With the job's password this
+// follows that copy in the same way, decrypting before it inflates; the
+// copy becomes the archive under its own name.
 class ArchiveFollower {
 public:
     // The archive will arrive in outputFolder as archiveName; content is
     // what was staged below outputFolder. Gives up when abandoned is set.
+    // With a password, follows zipcloak's copy of the archive, not php.
     ArchiveFollower(std::string outputFolder, std::string archiveName, const StagedContent& content,
-                    std::shared_ptr<std::atomic_bool> abandoned);
+                    std::shared_ptr<std::atomic_bool> abandoned, std::optional<std::string> password = std::nullopt);
     ~ArchiveFollower();
     ArchiveFollower(const ArchiveFollower&) = delete;
     ArchiveFollower& operator=(const ArchiveFollower&) = delete;
@@ -54,11 +62,27 @@ public:
     // One look: finds the temporary file if it is not yet open and reads
     // every entry finished since the last look. True once there is nothing
     // more to read (the central directory is reached, or what follows cannot
-    // be followed).
-    bool readMore();
+    // be followed). Ends early once stop is requested.
+    bool readMore(std::stop_token stop = {});
 
 private:
+    // An entry whose header is finished and whose data is written whole,
+    // at in the buffer.
+    struct Written {
+        size_t at;
+        size_t headerSize;
+        ZipDirectory::Entry entry;
+    };
+
+    bool isWrittenName(std::string_view name) const;
     bool openWritten();
+    // The entries written whole from the start of the buffer on, as far as
+    // got reaches; largeFirst is set to the size of the first when that is
+    // too large to hold.
+    std::vector<Written> writtenIn(size_t got, uint64_t& largeFirst);
+    // Decrypts their data, side by side, into m_plain; the data of each
+    // then lies there in order, the encryption header first.
+    void decryptAll(const std::vector<Written>& written);
     // Reads the finished entries that begin at m_next, as far as one
     // buffer reaches; false when there was none.
     bool readFinished(uint64_t fileSize);
@@ -72,6 +96,7 @@ private:
     std::string m_archiveName;
     const StagedContent& m_content;
     std::shared_ptr<std::atomic_bool> m_abandoned;
+    std::optional<std::string> m_password;
     UniqueFd m_file;
     UniqueFd m_folder;
     // Entry names and the staged files they are of, sorted by name.
@@ -80,6 +105,7 @@ private:
     uint64_t m_next = 0;
     bool m_done = false;
     std::vector<uint8_t> m_buffer;
+    std::vector<uint8_t> m_plain;
     std::unique_ptr<EntryCheck> m_check;
     std::mutex m_mutex;
     std::mutex m_finishing;

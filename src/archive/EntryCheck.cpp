@@ -109,13 +109,11 @@ Failure EntryCheck::checkHeld()
 {
     if (m_heldEntries.empty())
         return std::nullopt;
-    const ZipDecryptor start(*m_password);
-    std::vector<ZipDecryptor> decryptors(m_heldEntries.size(), start);
-    std::vector<ZipDecryptor::Stream> streams;
-    streams.reserve(m_heldEntries.size());
-    for (size_t i = 0; i < m_heldEntries.size(); ++i)
-        streams.push_back({&decryptors[i], m_held.data() + m_heldEntries[i].at, m_heldEntries[i].size});
-    ZipDecryptor::decryptTogether(streams);
+    std::vector<std::span<uint8_t>> pieces;
+    pieces.reserve(m_heldEntries.size());
+    for (const Held& held : m_heldEntries)
+        pieces.emplace_back(m_held.data() + held.at, held.size);
+    ZipDecryptor::decryptEach(*m_password, pieces);
     Failure failure;
     for (const Held& held : m_heldEntries) {
         failure = checkWhole(*held.entry, m_held.data() + held.at + kEncryptionHeaderSize,

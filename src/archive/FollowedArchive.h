@@ -25,6 +25,9 @@ struct FollowedArchive {
 
     dev_t device = 0;
     ino_t inode = 0;
+    // Read encrypted, decrypted with the job's password: then only
+    // encrypted entries were read, otherwise only plain ones.
+    bool encrypted = false;
     std::vector<ReadEntry> entries; // in the order of their offsets
     // By the index of each staged file: true when it was found as staged
     // once the writer had read it whole.
@@ -41,7 +44,7 @@ struct FollowedArchive {
                                             [](const ReadEntry& read, uint64_t at) { return read.headerAt < at; });
         const bool same = found != entries.end() && found->headerAt == entry.localHeaderAt
             && found->compressedSize == entry.compressedSize && found->size == entry.size && found->crc == entry.crc
-            && found->method == entry.method && !(entry.flags & ZipDirectory::kEncryptedFlag);
+            && found->method == entry.method && ((entry.flags & ZipDirectory::kEncryptedFlag) != 0) == encrypted;
         return same ? &*found : nullptr;
     }
 

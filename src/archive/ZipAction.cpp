@@ -323,7 +323,8 @@ void ZipAction::write()
     connect(m_writer.get(), &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
     connect(m_writer.get(), &WriterStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
     // The archive php writes is the one read back only when nothing
-    // encrypts it afterwards: then it is read while php writes it.
+    // encrypts it afterwards: then it is read while php writes it (and
+    // otherwise zipcloak's copy while zipcloak writes it).
     if (!m_isEncrypt) {
         m_follower = std::make_shared<ArchiveFollower>(m_folders.outputFolder(), m_archiveName, m_content, m_abandoned);
         m_follower->start();
@@ -352,6 +353,11 @@ void ZipAction::encrypt()
         verify();
     });
     connect(m_encryptStep.get(), &EncryptStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
+    // zipcloak's copy is read while zipcloak writes it, as php's archive is
+    // in a plain job.
+    m_follower = std::make_shared<ArchiveFollower>(m_folders.outputFolder(), m_archiveName, m_content, m_abandoned,
+                                                   m_password);
+    m_follower->start();
     m_encryptStep->encryptZip(m_folders.archiveInOutput(m_archiveName), m_partPath, m_password);
 }
 
@@ -427,8 +433,10 @@ void ZipAction::releaseContent()
             startRelease();
         onVerified();
     });
+    // Only php's follower asks about staged files.
+    std::shared_ptr<ArchiveFollower> phpFollower = m_isEncrypt ? nullptr : m_follower;
     m_changeCheck->setFuture(QtConcurrent::run([files = &m_content.linkedFiles, output = m_folders.outputFolder(),
-                                                abandoned = m_abandoned, follower = m_follower] {
+                                                abandoned = m_abandoned, follower = std::move(phpFollower)] {
         // What the follower asked need not be asked again.
         const std::shared_ptr<const FollowedArchive> followed = follower ? follower->finish() : nullptr;
         if (followed && followed->change)

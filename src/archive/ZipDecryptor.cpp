@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace {
 
@@ -131,4 +132,15 @@ void ZipDecryptor::decryptTogether(std::span<const Stream> streams)
                 lanes[lane] = lanes[--active];
         }
     }
+}
+
+void ZipDecryptor::decryptEach(const std::string& password, std::span<const std::span<uint8_t>> pieces)
+{
+    const ZipDecryptor start(password);
+    std::vector<ZipDecryptor> decryptors(pieces.size(), start);
+    std::vector<Stream> streams;
+    streams.reserve(pieces.size());
+    for (size_t i = 0; i < pieces.size(); ++i)
+        streams.push_back({&decryptors[i], pieces[i].data(), pieces[i].size()});
+    decryptTogether(streams);
 }

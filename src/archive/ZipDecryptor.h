@@ -25,6 +25,9 @@ public:
     // Decrypts each stream's data in place with its own decryptor, as
     // decrypt would, and leaves each decryptor where decrypt would.
     static void decryptTogether(std::span<const Stream> streams);
+    // Decrypts each piece in place from its beginning with password, the
+    // pieces side by side.
+    static void decryptEach(const std::string& password, std::span<const std::span<uint8_t>> pieces);
 
 private:
     uint32_t m_keys[3] = {0x12345678, 0x23456789, 0x34567890};

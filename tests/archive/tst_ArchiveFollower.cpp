@@ -2,10 +2,13 @@
 // step by step as php's archive library does (a temporary name, each local
 // header first as a placeholder, then the data, then the header again), and
 // the follower must take only what is finished and sound, and the read-back
-// must use what it took only for the very file and the very entries.
+// must use what it took only for the very file and the very entries. The
+// real zipcloak's copy is followed as it arrives, a few kilobytes at a time.
 #include "ArchiveCheck.h"
 #include "ArchiveFollower.h"
+#include "EncryptScript.h"
 #include "TestFiles.h"
+#include "ZipDirectory.h"
 
 #include <QtTest>
 
@@ -170,6 +173,43 @@ int descriptorsOn(const std::string& path)
     return count;
 }
 
+// Runs expect with script, the password in its environment as the
+// application passes it.
+void runExpect(QProcess& expect, const std::string& script, const std::string& password)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(EncryptScript::kPasswordVariable, QString::fromStdString(EncryptScript::hexOf(password)));
+    expect.setProcessEnvironment(environment);
+    expect.start("/usr/bin/expect", {"-c", QString::fromStdString(script)});
+}
+
+// A folder "archive" of text files and an empty folder, packed by zip into
+// folder/plain.zip.
+std::vector<std::string> packSamples(const std::string& folder)
+{
+    std::vector<std::string> names = {"archive/", "archive/empty/"};
+    for (int i = 0; i < 12; ++i) {
+        names.push_back("archive/" + std::to_string(i) + ".txt");
+        writeFile(folder + "/" + names.back(), textOf(i * 40));
+    }
+    std::filesystem::create_directories(folder + "/archive/empty");
+    QProcess zip;
+    zip.setWorkingDirectory(QString::fromStdString(folder));
+    zip.start("zip", {"-q", "-r", "plain.zip", "archive"});
+    zip.waitForFinished();
+    return zip.exitCode() == 0 ? names : std::vector<std::string>{};
+}
+
+// The archive's entries, in the order of their offsets.
+std::vector<ZipDirectory::Entry> entriesOf(const std::string& archive)
+{
+    const UniqueFd file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    std::vector<ZipDirectory::Entry> entries;
+    ZipDirectory::read(file.get(), archive, entries);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.localHeaderAt < b.localHeaderAt; });
+    return entries;
+}
+
 } // namespace
 
 class TestArchiveFollower : public QObject {
@@ -303,6 +343,102 @@ private slots:
 
         QTRY_COMPARE(descriptorsOn(temporary), 1);
         QVERIFY(follower.finish()->entries.empty());
+    }
+
+    // zipcloak's copy of the archive, replayed as zipcloak writes it (a few
+    // kilobytes at a time, under its temporary name), is followed with the
+    // job's password: each entry is taken once whole and sound.
+    void followsZipcloaksCopy_data()
+    {
+        QTest::addColumn<QString>("spoil");
+        QTest::addColumn<int>("taken"); // how many entries, from the first; -1: those before the damaged one
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("the job's password") << "" << 14 << true;
+        // Nothing decrypts: only the first entry, a folder, which holds no
+        // data, is taken, and the read-back reads the rest.
+        QTest::newRow("another password") << "password" << 1 << true;
+        QTest::newRow("data damaged") << "damaged" << -1 << false;
+        // What zipcloak did not encrypt is not what is followed here.
+        QTest::newRow("not encrypted") << "plain" << 0 << true;
+    }
+    void followsZipcloaksCopy()
+    {
+        QFETCH(QString, spoil);
+        QFETCH(int, taken);
+        QFETCH(bool, accepted);
+        const std::string folder = newFolder();
+        const std::vector<std::string> names = packSamples(folder);
+        QVERIFY(!names.empty());
+        const std::string password = "s3cr\xe9t";
+        std::string copy = readFile(folder + "/plain.zip");
+        if (spoil != "plain") {
+            QProcess expect;
+            runExpect(expect, EncryptScript::text(folder + "/plain.zip", folder + "/encrypted.zip"), password);
+            QVERIFY(expect.waitForFinished(30000) && expect.exitCode() == 0);
+            copy = readFile(folder + "/encrypted.zip");
+        }
+        const std::vector<ZipDirectory::Entry> entries = entriesOf(folder + (spoil == "plain" ? "/plain.zip" : "/encrypted.zip"));
+        QCOMPARE(entries.size(), names.size());
+        if (spoil == "damaged") { // the largest file's data, past its encryption header
+            const auto damaged = std::find_if(entries.begin(), entries.end(),
+                                              [](const auto& entry) { return entry.name == "archive/11.txt"; });
+            QVERIFY(damaged != entries.end());
+            taken = static_cast<int>(damaged - entries.begin());
+            const auto* header = reinterpret_cast<const uint8_t*>(copy.data()) + damaged->localHeaderAt;
+            copy[damaged->localHeaderAt + 30 + ZipDirectory::le16(header + 26) + ZipDirectory::le16(header + 28) + 12
+                 + damaged->compressedSize / 2] ^= 0x55;
+        }
+        const StagedContent nothing;
+        ArchiveFollower follower(folder, "archive.zip", nothing, kRunning,
+                                 spoil == "password" ? "another" : password);
+        const std::string temporary = folder + "/zi3kQ9aB";
+        {
+            const UniqueFd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            for (size_t at = 0; at < copy.size(); at += 4096) {
+                const std::string piece = copy.substr(at, 4096);
+                QCOMPARE(::write(file.get(), piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+                follower.readMore();
+            }
+        }
+        QCOMPARE(::rename(temporary.c_str(), (folder + "/archive.zip").c_str()), 0);
+
+        const std::shared_ptr<const FollowedArchive> followed = follower.finish();
+
+        QCOMPARE(followed->entries.size(), size_t(taken));
+        for (size_t i = 0; i < followed->entries.size(); ++i)
+            QCOMPARE(followed->entries[i].headerAt, entries[i].localHeaderAt);
+        const Failure failure = ArchiveCheck::verify(folder + "/archive.zip", names,
+                                                     spoil == "plain" ? std::nullopt : std::optional(password),
+                                                     kRunning, followed.get());
+        QVERIFY2(failure.has_value() != accepted, failure.value_or("accepted").c_str());
+    }
+
+    // The copy is found under the name the installed zipcloak gives it: it
+    // is there, beside the archive, while zipcloak waits for the password.
+    void findsZipcloaksCopy()
+    {
+        const std::string folder = newFolder();
+        QVERIFY(!packSamples(folder).empty());
+        QCOMPARE(::rename((folder + "/plain.zip").c_str(), (folder + "/archive.zip").c_str()), 0);
+        QProcess expect;
+        runExpect(expect,
+                  "set timeout 30; spawn zipcloak " + folder + "/archive.zip; expect \"Enter password:\"; exec touch "
+                      + folder + "/prompted; expect eof",
+                  "unused");
+        QTRY_VERIFY(std::filesystem::exists(folder + "/prompted"));
+        std::vector<std::string> copies;
+        for (const auto& item : std::filesystem::directory_iterator(folder))
+            if (item.path().filename().string().starts_with("zi"))
+                copies.push_back(item.path().string());
+        QCOMPARE(copies.size(), size_t(1));
+        const StagedContent nothing;
+        ArchiveFollower follower(folder, "archive.zip", nothing, kRunning, "unused");
+
+        follower.readMore();
+
+        QCOMPARE(descriptorsOn(copies.front()), 1);
+        expect.kill();
+        expect.waitForFinished();
     }
 
     // A staged file is asked about once php has read it, and only then: one
