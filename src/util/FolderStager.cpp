@@ -66,6 +66,7 @@ FolderStager::FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> w
                            std::function<bool()> abandoned, Schedule schedule, WorkFolderFailed workFolderFailed,
                            std::atomic<unsigned>& anchorCount)
     : m_folders(folders)
+    , m_outputFolderSize(folders.outputFolder().size())
     , m_workFolder(workFolder)
     , m_abandoned(std::move(abandoned))
     , m_schedule(std::move(schedule))
@@ -467,5 +468,5 @@ bool FolderStager::isTooLongForWriter(const std::string& path) const
     // The writer opens "archive/..." from the output folder, and php makes
     // every path absolute before it opens it: the whole must fit in
     // PATH_MAX with its terminating null.
-    return m_folders.outputFolder().size() + 1 + entryName(path).size() >= PATH_MAX;
+    return m_outputFolderSize + 1 + std::string_view(WorkFolders::CONTENT_DIR_NAME).size() + 1 + path.size() >= PATH_MAX;
 }

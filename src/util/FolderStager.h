@@ -131,6 +131,8 @@ private:
     std::string linkTextFor(const Item& item, const std::string& entry);
 
     WorkFolders m_folders;
+    // Asked of every file: the output folder's path does not change.
+    size_t m_outputFolderSize;
     std::pair<dev_t, ino_t> m_workFolder;
     std::function<bool()> m_abandoned;
     Schedule m_schedule;

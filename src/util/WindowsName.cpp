@@ -32,6 +32,11 @@ bool isDotOrBlank(char c)
     return c == '.' || c == ' ';
 }
 
+bool isAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 } // namespace
 
 std::string WindowsName::sameFileKey(const std::string& utf8)
@@ -39,6 +44,12 @@ std::string WindowsName::sameFileKey(const std::string& utf8)
     std::string kept = utf8;
     while (!kept.empty() && isDotOrBlank(kept.back()))
         kept.pop_back();
+    // ASCII letters have no case mapping beyond their own.
+    if (isAscii(kept)) {
+        std::transform(kept.begin(), kept.end(), kept.begin(),
+                       [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+        return kept;
+    }
     return QString::fromUtf8(kept.data(), static_cast<qsizetype>(kept.size())).toUpper().toStdString();
 }
 
@@ -74,6 +85,9 @@ std::optional<WindowsWarning> WindowsName::componentWarning(const std::string& n
 
 int WindowsName::length(const std::string& utf8Path)
 {
+    // Below 0x80 each byte is one UTF-16 unit; most paths are such.
+    if (isAscii(utf8Path))
+        return static_cast<int>(utf8Path.size());
     return static_cast<int>(QString::fromUtf8(utf8Path.data(), static_cast<qsizetype>(utf8Path.size())).size());
 }
 

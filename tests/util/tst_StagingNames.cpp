@@ -232,18 +232,22 @@ private slots:
     {
         QTest::addColumn<int>("nameLength");
         QTest::addColumn<bool>("warned");
+        QTest::addColumn<QChar>("folderCharacter");
         // "archive/d/" and the path below "d": 10 + 190 + 60 = 260.
-        QTest::newRow("reaches 260") << 190 << true;
-        QTest::newRow("259") << 189 << false;
-        QTest::newRow("far beyond") << 240 << true;
+        QTest::newRow("reaches 260") << 190 << true << QChar(0x6587);
+        QTest::newRow("259") << 189 << false << QChar(0x6587);
+        QTest::newRow("far beyond") << 240 << true << QChar(0x6587);
+        QTest::newRow("ASCII only, reaches 260") << 190 << true << QChar('k');
+        QTest::newRow("ASCII only, 259") << 189 << false << QChar('k');
     }
     void longPathsAreWarned()
     {
         QFETCH(int, nameLength);
         QFETCH(bool, warned);
+        QFETCH(QChar, folderCharacter);
         // Characters, not bytes, count: a folder of 80 kanji (240 bytes)
         // and a file of ASCII.
-        const QString name = QString(80, QChar(0x6587)) + "/" + QString(nameLength - 81, 'x');
+        const QString name = QString(80, folderCharacter) + "/" + QString(nameLength - 81, 'x');
         const StagedContent content = stage({name});
         QCOMPARE(content.report.warnings.size(), size_t(warned ? 1 : 0));
         if (warned) {

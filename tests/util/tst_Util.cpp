@@ -340,6 +340,45 @@ private slots:
             QCOMPARE(content.expectedEntries.at(file.entry), file.path);
     }
 
+    // The writer opens each file by its absolute path: one that fits PATH_MAX
+    // with its terminating null is staged, one a byte longer is left out.
+    void pathsUpToTheWritersLimit_data()
+    {
+        QTest::addColumn<int>("beyond"); // bytes beyond the longest path the writer opens
+        QTest::addColumn<bool>("staged");
+        QTest::newRow("the longest") << 0 << true;
+        QTest::newRow("a byte longer") << 1 << false;
+    }
+    void pathsUpToTheWritersLimit()
+    {
+        QFETCH(int, beyond);
+        QFETCH(bool, staged);
+        // "<output folder>/archive/d/<rest>" is PATH_MAX - 1 bytes long, and
+        // beyond more; rest is folders of 200 bytes with their slash, then
+        // the file.
+        const WorkFolders folders(m_home->path());
+        size_t rest = PATH_MAX - 1 + static_cast<size_t>(beyond) - folders.outputFolder().size() - std::string("/archive/d/").size();
+        fs::create_directories(source("d"));
+        int at = ::open(source("d").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (; rest > 200 && at >= 0; rest -= 200) {
+            const std::string name(199, 'n');
+            const int below = ::mkdirat(at, name.c_str(), 0700) == 0
+                ? ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+            ::close(at);
+            at = below;
+        }
+        QVERIFY(at >= 0);
+        const int file = ::openat(at, std::string(rest, 'f').c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(file >= 0);
+        ::close(file);
+        ::close(at);
+
+        const StagedContent content = build({"d"});
+
+        QCOMPARE(content.report.fileCount, staged ? 1 : 0);
+        QCOMPARE(content.report.leftOut.size(), size_t(staged ? 0 : 1));
+    }
+
     // A path in the archive longer than the writer can open: that item is
     // left out and reported, and the rest of the tree is staged.
     void deepPathsAreLeftOut()
