@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
-#include <span>
 #include <fcntl.h>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,9 +184,9 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
         const uint8_t* header = m_buffer.data();
         const uint64_t firstEntry = ZipDirectory::kLocalHeaderSize + ZipDirectory::le16(header + 26)
             + ZipDirectory::le16(header + 28) + ZipDirectory::le32(header + 18) + 4;
-        if (firstEntry > got && firstEntry <= m_buffer.size() && firstEntry <= available)
-            got = readAt(m_file.get(), m_buffer.data(), static_cast<size_t>(std::min<uint64_t>(available, m_buffer.size())),
-                         m_next);
+        const auto all = static_cast<size_t>(std::min<uint64_t>(available, m_buffer.size()));
+        if (firstEntry > got && firstEntry <= all)
+            got = readAt(m_file.get(), m_buffer.data(), all, m_next);
     }
     uint64_t largeFirst = 0;
     const std::vector<Written> written = writtenIn(got, largeFirst);

@@ -468,5 +468,6 @@ bool FolderStager::isTooLongForWriter(const std::string& path) const
     // The writer opens "archive/..." from the output folder, and php makes
     // every path absolute before it opens it: the whole must fit in
     // PATH_MAX with its terminating null.
-    return m_outputFolderSize + 1 + std::string_view(WorkFolders::CONTENT_DIR_NAME).size() + 1 + path.size() >= PATH_MAX;
+    const size_t entrySize = std::string_view(WorkFolders::CONTENT_DIR_NAME).size() + 1 + path.size();
+    return m_outputFolderSize + 1 + entrySize >= PATH_MAX;
 }

@@ -206,7 +206,8 @@ std::vector<ZipDirectory::Entry> entriesOf(const std::string& archive)
     const UniqueFd file(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
     std::vector<ZipDirectory::Entry> entries;
     ZipDirectory::read(file.get(), archive, entries);
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.localHeaderAt < b.localHeaderAt; });
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.localHeaderAt < b.localHeaderAt; });
     return entries;
 }
 
@@ -377,7 +378,8 @@ private slots:
             QVERIFY(expect.waitForFinished(30000) && expect.exitCode() == 0);
             copy = readFile(folder + "/encrypted.zip");
         }
-        const std::vector<ZipDirectory::Entry> entries = entriesOf(folder + (spoil == "plain" ? "/plain.zip" : "/encrypted.zip"));
+        const std::vector<ZipDirectory::Entry> entries
+            = entriesOf(folder + (spoil == "plain" ? "/plain.zip" : "/encrypted.zip"));
         QCOMPARE(entries.size(), names.size());
         if (spoil == "damaged") { // the largest file's data, past its encryption header
             const auto damaged = std::find_if(entries.begin(), entries.end(),

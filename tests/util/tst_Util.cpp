@@ -357,7 +357,8 @@ private slots:
         // beyond more; rest is folders of 200 bytes with their slash, then
         // the file.
         const WorkFolders folders(m_home->path());
-        size_t rest = PATH_MAX - 1 + static_cast<size_t>(beyond) - folders.outputFolder().size() - std::string("/archive/d/").size();
+        size_t rest = PATH_MAX - 1 + static_cast<size_t>(beyond) - folders.outputFolder().size()
+            - std::string("/archive/d/").size();
         fs::create_directories(source("d"));
         int at = ::open(source("d").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         for (; rest > 200 && at >= 0; rest -= 200) {
