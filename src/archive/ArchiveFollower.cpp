@@ -201,8 +201,12 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
         const uint8_t* data = m_password ? m_plain.data() + plainAt + kEncryptionHeaderSize
                                          : m_buffer.data() + entry.at + entry.headerSize;
         plainAt += dataSize;
-        if (m_check->checkWhole(entry.entry, data, m_password ? dataSize - kEncryptionHeaderSize : dataSize))
-            break; // read again at the next look
+        if (m_check->checkWhole(entry.entry, data, m_password ? dataSize - kEncryptionHeaderSize : dataSize)) {
+            // php may still rewrite the header: read again at the next
+            // look. What zipcloak has written stays as it is.
+            m_done = m_password.has_value();
+            break;
+        }
         m_read->entries.push_back({m_next + entry.at, m_next + entry.at + entry.headerSize, entry.entry.compressedSize,
                                    entry.entry.size, entry.entry.crc, entry.entry.method});
         if (!m_password)

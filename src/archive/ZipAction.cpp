@@ -426,9 +426,9 @@ void ZipAction::releaseContent()
 {
     m_changeCheck = std::make_unique<QFutureWatcher<Failure>>();
     connect(m_changeCheck.get(), &QFutureWatcher<Failure>::finished, this, [this] {
-        // While zipcloak works on one processor the other removes the tree;
-        // a read-back needs both, and the user waits for it: the tree goes
-        // when the job has ended.
+        // While zipcloak works on one processor the other removes the tree
+        // (beside the follower of zipcloak's copy); a read-back needs both,
+        // and the user waits for it: the tree goes when the job has ended.
         if (!m_checking || m_finished)
             startRelease();
         onVerified();
