@@ -426,10 +426,10 @@ void ZipAction::releaseContent()
 {
     m_changeCheck = std::make_unique<QFutureWatcher<Failure>>();
     connect(m_changeCheck.get(), &QFutureWatcher<Failure>::finished, this, [this] {
-        // While zipcloak works on one processor the other removes the tree
-        // (beside the follower of zipcloak's copy); a read-back needs both,
-        // and the user waits for it: the tree goes when the job has ended.
-        if (!m_checking || m_finished)
+        // The tree goes when the job has ended: until then both processors
+        // have better to do (beside zipcloak the other follows its copy,
+        // and a read-back needs both), and the user waits for that.
+        if (m_finished)
             startRelease();
         onVerified();
     });
