@@ -62,7 +62,9 @@ public:
     // One look: finds the temporary file if it is not yet open and reads
     // every entry finished since the last look. True once there is nothing
     // more to read (the central directory is reached, or what follows cannot
-    // be followed). Ends early once stop is requested.
+    // be followed). Ends early once stop is requested. The follower's
+    // thread calls it; a test may instead, before finish() and without
+    // start().
     bool readMore(std::stop_token stop = {});
 
 private:
