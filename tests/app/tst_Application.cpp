@@ -4,6 +4,7 @@
 #include "NotificationService.h"
 #include "PrivateBus.h"
 #include "TestFiles.h"
+#include "TmpfsMounts.h"
 #include "WorkRoot.h"
 #include "ZipReader.h"
 
@@ -27,7 +28,6 @@
 #include <optional>
 #include <set>
 #include <sstream>
-#include <sys/mount.h>
 
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -385,19 +385,9 @@ private slots:
         Session session;
         const std::string stick = session.path("stick"), run = session.path("run");
         fs::create_directories(stick);
-        struct Mounts {
-            std::vector<std::string> folders;
-            ~Mounts()
-            {
-                for (const std::string& folder : folders)
-                    ::umount2(folder.c_str(), MNT_DETACH);
-            }
-        } mounts;
-        for (const auto& [folder, options] : {std::pair(stick, "size=8m"), std::pair(run, "size=8m,mode=0700")}) {
-            if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0)
-                QSKIP("no permission to mount a file system");
-            mounts.folders.push_back(folder);
-        }
+        TmpfsMounts mounts;
+        if (!mounts.mount(stick, "size=8m") || !mounts.mount(run, "size=8m,mode=0700"))
+            QSKIP("no permission to mount a file system");
         std::ofstream(stick + "/report.txt") << "report\n";
         std::ofstream(run + "/other") << "not the job's\n";
         QProcess& app = session.start(stick, {stick + "/report.txt"}, QUILLMERE_STANDINS);

@@ -8,6 +8,7 @@
 #include "ShellWord.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TmpfsMounts.h"
 #include "WorkFolders.h"
 #include "WorkRoot.h"
 #include "ZipReader.h"
@@ -22,7 +23,6 @@
 #include <set>
 #include <sys/stat.h>
 #include <tuple>
-#include <sys/mount.h>
 
 namespace fs = std::filesystem;
 
@@ -105,7 +105,7 @@ QStringList leftInWorkRoot()
 class TestArchiveJob : public QObject {
     Q_OBJECT
     std::optional<TestHome> m_home;
-    std::string m_mounted; // a small disk of the test's own
+    TmpfsMounts m_mounts; // small disks of the test's own
 
     std::string user(const std::string& relative) const { return m_home->path() + "/user/" + relative; }
 
@@ -120,10 +120,7 @@ private slots:
     void init() { m_home.emplace(); }
     void cleanup()
     {
-        ::umount(user("dest").c_str()); // where a job's destination filled up
-        if (!m_mounted.empty())
-            ::umount2(m_mounted.c_str(), MNT_DETACH);
-        m_mounted.clear();
+        m_mounts.unmountAll();
         shell("chmod -R u+rwx " + ShellWord::quoteIfNeeded(m_home->path()));
         m_home.reset();
     }
@@ -369,7 +366,7 @@ private slots:
         const std::string dest = user("dest");
         fs::create_directories(dest);
         // A small file system of its own, to see the destination fill up.
-        if (cause.startsWith("full") && ::mount("tmpfs", dest.c_str(), "tmpfs", 0, "size=1m") != 0)
+        if (cause.startsWith("full") && !m_mounts.mount(dest, "size=1m"))
             QSKIP("no permission to mount a small file system");
         const QByteArray savedPath = qgetenv("PATH");
         if (cause == "php") // a search path that holds no php
@@ -436,9 +433,8 @@ private slots:
             // (linked symbolically) or on that disk too (hard-linked): no
             // room to write the archive either way.
             const std::string small = m_home->makeFolder("small");
-            if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+            if (!m_mounts.mount(small, "size=1m"))
                 QSKIP("no permission to mount a small file system");
-            m_mounted = small;
             qputenv("HOME", QByteArray::fromStdString(small));
             if (edge == "full, archive") {
                 writeFile(small + "/mine/big.bin", randomBytes(700 << 10));
@@ -498,9 +494,8 @@ private slots:
     void aWorkFolderThatFillsWhileStagingIsToldOnce()
     {
         const std::string small = m_home->makeFolder("small");
-        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m,nr_inodes=90") != 0)
+        if (!m_mounts.mount(small, "size=4m,nr_inodes=90"))
             QSKIP("no permission to mount a small file system");
-        m_mounted = small;
         qputenv("HOME", QByteArray::fromStdString(small));
         // The files are hard-linked and take no inode; each folder takes one.
         for (int i = 0; i < 30; ++i)

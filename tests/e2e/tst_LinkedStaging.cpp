@@ -10,6 +10,7 @@
 #include "ReportLines.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TmpfsMounts.h"
 #include "WorkFolders.h"
 #include "WorkRoot.h"
 #include "ZipReader.h"
@@ -17,7 +18,6 @@
 #include <QCryptographicHash>
 #include <QtTest>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -99,7 +99,7 @@ StagedDisk stagedDisk()
 class TestLinkedStaging : public QObject {
     Q_OBJECT
     std::optional<TestHome> m_home;
-    std::vector<std::string> m_mounted;
+    TmpfsMounts m_mounts;
     std::optional<QByteArray> m_savedRuntime;
 
     std::string user(const std::string& relative) const { return m_home->path() + "/user/" + relative; }
@@ -112,10 +112,7 @@ class TestLinkedStaging : public QObject {
     }
     std::string mounted(const std::string& folder, const std::string& options)
     {
-        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
-            return {};
-        m_mounted.push_back(folder);
-        return folder;
+        return m_mounts.mount(folder, options) ? folder : std::string();
     }
     // The session's runtime folder, of the user alone: a tmpfs with
     // options, or a folder on the home folder's disk for none. Empty when
@@ -147,9 +144,7 @@ private slots:
     }
     void cleanup()
     {
-        for (const std::string& folder : m_mounted)
-            ::umount2(folder.c_str(), MNT_DETACH);
-        m_mounted.clear();
+        m_mounts.unmountAll();
         m_home.reset();
         if (m_savedRuntime)
             qputenv("XDG_RUNTIME_DIR", *m_savedRuntime);

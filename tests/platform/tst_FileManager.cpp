@@ -3,6 +3,7 @@
 #include "FileManager.h"
 #include "OpenFolder.h"
 #include "TestFiles.h"
+#include "TmpfsMounts.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <linux/capability.h>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
@@ -201,7 +201,8 @@ private slots:
         QFETCH(bool, targetFull);
         const std::string full = top() + "/full";
         fs::create_directories(full);
-        if (::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0)
+        TmpfsMounts mounts;
+        if (!mounts.mount(full, "size=64k"))
             QSKIP("no permission to mount a small file system");
         const std::string name(200, 'd');
         QVERIFY(makeDeepTree(user(), name, 21)); // 4,200 bytes
@@ -217,7 +218,7 @@ private slots:
         const auto to = OpenFolder::open(*OpenFolder::working(), full, full);
 
         const FileManager::Placed placed = FileManager::linkOrCopyFile(*from, "large.bin", *to, "staged");
-        ::umount2(full.c_str(), MNT_DETACH);
+        mounts.unmountAll();
         QCOMPARE(placed.placement, FileManager::Placement::Copy);
         QVERIFY(placed.failure);
         QCOMPARE(placed.failure->atTarget, targetFull);

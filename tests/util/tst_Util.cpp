@@ -8,6 +8,7 @@
 #include "SpaceCheck.h"
 #include "TestFiles.h"
 #include "TestHome.h"
+#include "TmpfsMounts.h"
 #include "Util.h"
 #include "WorkFolders.h"
 
@@ -21,7 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -42,7 +42,7 @@ class TestUtil : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     std::optional<TestHome> m_home; // where the trees are built, one for each test
-    std::string m_mounted;          // a file system of the test's own
+    TmpfsMounts m_mounts;           // file systems of the test's own
     const std::string m_store = QFile::encodeName(m_dir.path()).toStdString() + "/config/Quillmere/Quillmere.conf";
     // Each store written gets a time of its own, so that Qt's cache never
     // takes it for the one before.
@@ -101,10 +101,7 @@ class TestUtil : public QObject {
     {
         const std::string folder = m_home->path() + "/other";
         fs::create_directories(folder);
-        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16m") != 0)
-            return {};
-        m_mounted = folder;
-        return folder;
+        return m_mounts.mount(folder, "size=16m") ? folder : std::string();
     }
 
 private slots:
@@ -115,12 +112,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()) + "/config");
     }
     void init() { m_home.emplace(); }
-    void cleanup()
-    {
-        if (!m_mounted.empty())
-            ::umount2(m_mounted.c_str(), MNT_DETACH);
-        m_mounted.clear();
-    }
+    void cleanup() { m_mounts.unmountAll(); }
 
     void replacesProhibitedCharacters_data()
     {
@@ -406,7 +398,7 @@ private slots:
     {
         const std::string small = m_home->path() + "/small";
         fs::create_directories(small);
-        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k,nr_inodes=32") != 0)
+        if (!m_mounts.mount(small, "size=256k,nr_inodes=32"))
             QSKIP("no permission to mount a small file system");
         QStringList tree;
         for (int i = 0; i < 60; ++i)
@@ -416,7 +408,7 @@ private slots:
         fs::create_directories(folders.stagingFolder());
 
         const StagedContent content = Util::fixProhibitedCharacters(folders, {source("d")}, [] { return false; });
-        ::umount2(small.c_str(), MNT_DETACH);
+        m_mounts.unmountAll();
         QCOMPARE(content.workFolderError, ENOSPC);
         QVERIFY(content.workFolderFailure.find(folders.contentFolder()) != std::string::npos);
         QVERIFY(content.report.leftOut.empty());
