@@ -225,12 +225,17 @@ FolderStager::Placed FolderStager::nameFor(const std::string& ownName) const
     // Most names convert to themselves: only the others need composing.
     name.transliterated = name.shownName != name.fixedName && name.shownName != composed(name.fixedName);
     // The conversion can itself make a name Windows refuses: "CÖN.txt"
-    // reads "CON.txt", "nül" reads "nul". The rule then goes by the name
-    // as converted.
-    if (name.transliterated && WindowsName::creatable(name.shownName) != name.shownName) {
-        name.fixedName = WindowsName::creatable(name.shownName);
-        name.shownName = shown(name.fixedName);
-        name.madeCreatable = true;
+    // reads "CON.txt", "nül" reads "nul", "a≮b" reads "a<b". The rules then
+    // go by the name as converted.
+    if (name.transliterated) {
+        const std::string replacedShown = Util::replaceProhibitedCharacters(name.shownName);
+        const std::string creatableShown = WindowsName::creatable(replacedShown);
+        if (creatableShown != name.shownName) {
+            name.replacedCharacters = name.replacedCharacters || replacedShown != name.shownName;
+            name.madeCreatable = name.madeCreatable || creatableShown != replacedShown;
+            name.fixedName = creatableShown;
+            name.shownName = shown(name.fixedName);
+        }
     }
     name.changed = name.replacedCharacters || name.substituted || name.madeCreatable || name.transliterated;
     return name;

@@ -1,7 +1,8 @@
 // A whole job on a folder of names a Japanese office user really has, and
 // its archive extracted the way Windows extracts it: names read as code
 // page 932, letter case folded, trailing dots and blanks dropped, device
-// names refused, paths held to 260 characters below a 60-character folder.
+// names and the characters it forbids refused, paths held to 260
+// characters below a 60-character folder.
 // Every file must arrive at a path of its own, with its own bytes.
 #include "ArchiveContent.h"
 #include "JobRun.h"
@@ -29,6 +30,12 @@ bool isDevice(QString component)
         && component[3] >= QChar('1') && component[3] <= QChar('9');
 }
 
+bool hasForbiddenCharacter(const QString& component)
+{
+    const QString forbidden = QStringLiteral("\\:*?\"<>|");
+    return std::any_of(component.begin(), component.end(), [&](QChar c) { return forbidden.contains(c); });
+}
+
 QString withoutTrailingDotsAndBlanks(QString component)
 {
     while (component.endsWith('.') || component.endsWith(' '))
@@ -43,7 +50,7 @@ QString extractedPath(const QString& entry, QString& why)
     QStringList kept;
     for (const QString& component : entry.split('/', Qt::SkipEmptyParts)) {
         const QString stripped = withoutTrailingDotsAndBlanks(component);
-        if (stripped.isEmpty() || isDevice(stripped)) {
+        if (stripped.isEmpty() || isDevice(stripped) || hasForbiddenCharacter(stripped)) {
             why = "refused name: " + component;
             return {};
         }
@@ -86,7 +93,7 @@ private slots:
             "繫.txt", "頰.txt", "摑.txt", "噓.txt", "寿司🍣.txt", "寿司🍜.txt", "寿司_.txt",
             // What Windows cannot create, and its twins.
             "CON.txt", "con_.txt", "nul", "Aux/inside.txt", "COM1", "lpt9.log", "PRN.tar.gz", "memo.", "memo..",
-            "memo", "memo ", "MEMO_", "...", "....", "CÖN.log", "nül", "Report.txt", "report.TXT", "ａ.txt", "Ａ.txt",
+            "memo", "memo ", "MEMO_", "...", "....", "CÖN.log", "nül", "1≮2.txt", "1≯2.txt", "Report.txt", "report.TXT", "ａ.txt", "Ａ.txt",
             // Kanji with trail bytes 0x5C and 0x7C, half-width kana, NEC and IBM characters.
             "表ソ能.txt", "ﾊﾝｶｸ.txt", "①②Ⅰ.txt", "髙﨑.txt",
             // Deep enough to come near the limit, short enough to fit it.

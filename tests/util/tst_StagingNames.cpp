@@ -177,6 +177,8 @@ private slots:
         row("device name meets its renamed form", {"con.txt", "CON_.txt"}, {"con.txt → con_ (2).txt wn"});
         // The conversion itself can make a name Windows refuses.
         row("device name once transliterated", {"CÖN.txt", "nül"}, {"CÖN.txt → CON_.txt wt", "nül → nul_ wt"});
+        row("forbidden character once transliterated", {"a≮b.txt", "x≯y.txt", "x_y.txt"},
+            {"a≮b.txt → a_b.txt rt", "x≯y.txt → x_y (2).txt rtn"});
         row("trailing no-break space, converted to \"_\"", {"memo\u00A0"}, {"memo\u00A0 → memo_ t"});
     }
 
