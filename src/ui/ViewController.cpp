@@ -83,7 +83,8 @@ ViewController::~ViewController() = default;
 
 void ViewController::connectActions()
 {
-    connect(encryptCheckBox, &QCheckBox::clicked, this, [this] { onEncryptClick(encryptCheckBox); });
+    // toggled, not clicked: a screen reader's toggle action clicks nothing.
+    connect(encryptCheckBox, &QCheckBox::toggled, this, [this] { onEncryptClick(encryptCheckBox); });
     connect(randomButton, &QPushButton::clicked, this, [this] { onRandomBtnClick(randomButton); });
     connect(showPasswordButton, &QPushButton::toggled, this, [this](bool shown) {
         passwordTextField->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);

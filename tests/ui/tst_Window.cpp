@@ -14,6 +14,7 @@
 #include "ViewController.h"
 #include "ZipAction.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -461,6 +462,41 @@ private slots:
         QVERIFY(w.view.receiverHintLabel->text().contains(QStringLiteral("別の方法")));
         w.view.encryptCheckBox->click();
         QVERIFY(w.view.receiverHintLabel->isHidden());
+    }
+
+    // However encryption is turned on, the password can be typed: with the
+    // mouse, the keyboard, or a screen reader's action.
+    void passwordOpensWithEncryption_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("click") << "click";
+        QTest::newRow("space key") << "space key";
+        QTest::newRow("accessible toggle") << "accessible toggle";
+    }
+
+    void passwordOpensWithEncryption()
+    {
+        QFETCH(QString, how);
+        Window w;
+        QCheckBox* box = w.view.encryptCheckBox;
+        const auto turn = [&] {
+            if (how == "click") {
+                box->click();
+            } else if (how == "space key") {
+                QTest::keyClick(box, Qt::Key_Space);
+            } else {
+                QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(box)->actionInterface();
+                QVERIFY(actions);
+                actions->doAction(QAccessibleActionInterface::toggleAction());
+            }
+        };
+        QVERIFY(!w.view.passwordTextField->isEnabled());
+        turn();
+        QVERIFY(box->isChecked());
+        QVERIFY(w.view.passwordTextField->isEnabled());
+        turn();
+        QVERIFY(!box->isChecked());
+        QVERIFY(!w.view.passwordTextField->isEnabled());
     }
 
     // Without php the window does not claim to be ready: it says what is
