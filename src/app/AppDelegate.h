@@ -11,13 +11,13 @@
 class JobQueue;
 
 // Turns files and folders opened with the application (the desktop entry
-// passes them on the command line) into archive jobs with the stored
-// options, without going through the window.
+// passes them on the command line) into archive jobs, without going
+// through the window's drop.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
-    // storedOptions gives the remembered options at each request (main
-    // gives the option store's); by default the settings file's.
+    // storedOptions gives the options at each request (main gives those
+    // the window shows); by default the settings file's.
     using StoredOptions = std::function<SettingStatus()>;
     explicit AppDelegate(JobQueue& jobs, StoredOptions storedOptions = {}, QObject* parent = nullptr);
 

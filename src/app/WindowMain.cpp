@@ -75,7 +75,6 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     // as it goes).
     SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), AppStart::kKeyringWriteLimit);
     OptionStore options(AppStart::keyringOf(secrets));
-    AppDelegate delegate(jobs, [&options] { return options.load(); });
     // Read here, before the window and the channel's handlers exist.
     options.load();
 
@@ -91,6 +90,9 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
     ViewController window(jobs, services);
     chooser.setParentWindow(&window);
+    // Files opened with the application take the options the window shows,
+    // as a drop does: a password typed a moment ago is not stored yet.
+    AppDelegate delegate(jobs, [&window] { return window.currentSettingStatus(); });
 
     QObject::connect(&instance, &SingleInstance::filesReceived, &delegate, &AppDelegate::openFiles);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window, &ViewController::bringToFront);

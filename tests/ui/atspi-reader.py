@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-# Reads an application's window over the accessibility bus (AT-SPI), as a
-# screen reader does, for the window tests.
+# Reads an application's window over the accessibility bus (AT-SPI), and acts on
+# its controls, as a screen reader does, for the window tests.
 #
 #   atspi-reader.py tree PID
 #       prints one JSON object per accessible object of the application
@@ -9,8 +9,13 @@
 #       prints "ready" once it listens, then one JSON object per change of an
 #       accessible name in that application ({"name", "description"}), and
 #       ends after SECONDS
+#   atspi-reader.py act PID ROLE NAME toggle|type [TEXT]
+#       waits for the application's object of that role whose name holds
+#       NAME, then acts on it as a screen reader's user does: its "Toggle"
+#       action, or, when it is enabled, its text set to TEXT; prints "done"
 import json
 import sys
+import time
 
 import gi
 
@@ -72,12 +77,51 @@ def watch(pid, seconds):
     return 0
 
 
+def find(node, role, name, depth=0):
+    if node.get_role_name() == role and name in (node.get_name() or ""):
+        return node
+    if depth > 40:
+        return None
+    for index in range(node.get_child_count()):
+        child = node.get_child_at_index(index)
+        found = find(child, role, name, depth + 1) if child is not None else None
+        if found is not None:
+            return found
+    return None
+
+
+def act(pid, role, name, action, text):
+    # The window registers on the bus a moment after its process starts.
+    until = time.monotonic() + 30
+    target = None
+    while target is None and time.monotonic() < until:
+        app = application(pid)
+        target = find(app, role, name) if app is not None else None
+        if target is None:
+            time.sleep(0.1)
+    if target is None:
+        print(f"no {role} named {name} in the application with process id {pid}", file=sys.stderr)
+        return 1
+    if action == "type":
+        # Nobody can type into a field that is off, whatever the bus allows.
+        enabled = target.get_state_set().contains(Atspi.StateType.ENABLED)
+        done = enabled and Atspi.EditableText.set_text_contents(target, text)
+    else:
+        names = [Atspi.Action.get_action_name(target, i) for i in range(Atspi.Action.get_n_actions(target))]
+        done = "Toggle" in names and Atspi.Action.do_action(target, names.index("Toggle"))
+    print("done" if done else f"{action} refused by the {role}", flush=True)
+    return 0 if done else 1
+
+
 def main(argv):
     if len(argv) >= 3 and argv[1] == "tree":
         return tree(int(argv[2]))
     if len(argv) >= 4 and argv[1] == "watch":
         return watch(int(argv[2]), float(argv[3]))
-    print(__doc__ or "usage: atspi-reader.py tree PID | watch PID SECONDS", file=sys.stderr)
+    if len(argv) >= 6 and argv[1] == "act":
+        return act(int(argv[2]), argv[3], argv[4], argv[5], argv[6] if len(argv) > 6 else "")
+    print(__doc__ or "usage: atspi-reader.py tree PID | watch PID SECONDS | act PID ROLE NAME ACTION [TEXT]",
+          file=sys.stderr)
     return 2
 
 
