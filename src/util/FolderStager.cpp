@@ -293,6 +293,14 @@ bool FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
     for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i) {
         const std::string path = PathText::below(relative, names[i].fixedName);
         const std::string pathShown = PathText::below(relativeShown, names[i].shownName);
+        // Stand-ins and numbers can make a name longer than any file
+        // system holds: "©" becomes "(C)".
+        if (names[i].fixedName.size() > NAME_MAX) {
+            leaveOut(kept[i].source, LeftOutReason::NameTooLong,
+                     "its name in the archive would have " + std::to_string(names[i].fixedName.size())
+                         + " bytes: " + kept[i].source);
+            continue;
+        }
         if (isTooLongForWriter(path)) {
             leaveOut(kept[i].source, LeftOutReason::PathTooLong,
                      "its path in the archive has " + std::to_string(entryName(path).size()) + " bytes: " + kept[i].source);

@@ -26,6 +26,7 @@ enum class LeftOutReason {
     LinkToFolder, // a link to a folder inside a given folder: the archive holds no links
     SystemItem,   // below /proc, /sys or /dev: the running system, not the user's files
     PathTooLong,  // its path in the archive is longer than the writer can open
+    NameTooLong,  // its name, made fit for Windows, grew longer than a name can be
 };
 
 // An item the user gave, or one inside a given folder, that is not in the

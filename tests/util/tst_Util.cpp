@@ -284,6 +284,14 @@ private slots:
         row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
             {LeftOutReason::ExcludedName});
         row("same item given twice", {"ok=1"}, {"ok", "ok"}, {"ARCHIVE/OK"}, 0, {LeftOutReason::SameItem});
+        // Names that fit, grown past 255 bytes by stand-ins ("©" is
+        // "(C)", "ゔ" is "う゛") or by a number: those items stay out, the
+        // rest is archived.
+        row("names grown too long",
+            {"d/ok=1", "d/" + QString(125, QChar(0xA9)) + ".txt=2", "d/" + QString(83, QChar(0x3094)) + "/f=3",
+             "d/" + QString(251, 'A') + ".txt=4", "d/" + QString(251, 'a') + ".txt=5"},
+            {"d"}, {"ARCHIVE/D/" + QString(251, 'A') + ".TXT", "ARCHIVE/D/OK"}, 0,
+            {LeftOutReason::NameTooLong, LeftOutReason::NameTooLong, LeftOutReason::NameTooLong});
     }
 
     void stagesTheTree()
