@@ -7,8 +7,22 @@
 #include <QCoreApplication>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <optional>
 #include <string>
+#include <unistd.h>
+
+void AppStart::keepStandardStreams()
+{
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        // open gives the lowest free number: the closed one.
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd)
+            break;
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+}
 
 void AppStart::nameApplication(const char* version)
 {

@@ -21,6 +21,15 @@ public:
     // be called before the application object exists.
     static void nameApplication(const char* version);
 
+    // Before anything else opens a descriptor: standard input, output and
+    // error closed by the caller ("2>&-") are opened on /dev/null, so that
+    // no descriptor of ours takes their numbers and receives what is
+    // written there. A reader of our output that goes away ("| head")
+    // makes writes fail instead of ending the process: the job goes on
+    // and cleans up after itself. (The programs a job starts get the
+    // default back.)
+    static void keepStandardStreams();
+
     // What jobs of an earlier run left behind when they were killed goes,
     // off the main thread.
     static QFuture<void> removeLeftovers();

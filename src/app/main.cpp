@@ -78,6 +78,7 @@ int runBatch(char* argv[], const CommandLine& line)
 
 int main(int argc, char* argv[])
 {
+    AppStart::keepStandardStreams();
     // glibc reads the converter configuration once, at the first use of
     // iconv, which Qt may make while it starts: the module's folder goes
     // into GCONV_PATH before that.

@@ -648,6 +648,45 @@ private slots:
         QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + session.path("out/archive.zip") + " (")).size(), 1);
     }
 
+    void batchOutputClosedOrNotRead_data()
+    {
+        QTest::addColumn<bool>("closedAtStart");
+        QTest::newRow("closed before the start") << true;
+        QTest::newRow("no one reads it") << false;
+    }
+    // A script may close standard output, or stop reading it (| head): the
+    // job still delivers and leaves nothing behind, and what is meant for
+    // standard output lands on no other descriptor of the process.
+    void batchOutputClosedOrNotRead()
+    {
+        QFETCH(bool, closedAtStart);
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        QProcess process;
+        process.setProcessEnvironment(session.environment());
+        process.setWorkingDirectory(qs(items));
+        process.setChildProcessModifier([closedAtStart] {
+            int ends[2] = {-1, -1};
+            if (!closedAtStart && ::pipe(ends) == 0)
+                ::dup2(ends[1], STDOUT_FILENO);
+            for (const int end : ends)
+                ::close(end);
+            if (closedAtStart)
+                ::close(STDOUT_FILENO);
+        });
+        // With --json the lines go to standard error: only the closed
+        // stream is given it, so that the other meets the lines.
+        process.start(QUILLMERE_BINARY, closedAtStart ? QStringList{"-b", "--json", "tree"} : QStringList{"-b", "tree"});
+        const BatchRun run = finished(process);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(!run.err.contains('\0'), run.err.constData());
+        Names names = ZipReader(items + "/archive.zip").names();
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, (Names{"archive/tree/a.txt", "archive/tree/sub/b.txt"}));
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
+    }
+
     void batchEncryptsWithAPasswordNoOneSees_data()
     {
         QTest::addColumn<bool>("fromStdin");
