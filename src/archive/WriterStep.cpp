@@ -146,7 +146,6 @@ void WriterStep::takeArchive()
 void WriterStep::fail(const std::string& description)
 {
     stopWaiting();
-    Log::line(LogPrefix::kWriter + description);
     if (m_writer->exitCode() == kCommandNotFound) {
         emitFailure(description, FailureCause::WriterMissing);
         return;

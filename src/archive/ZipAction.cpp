@@ -303,15 +303,16 @@ void ZipAction::write()
     m_writer = std::make_unique<WriterStep>(m_folders);
     connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::reportProgress);
     connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {
-        // php gives up on a file that went away while it worked.
+        // php gives up on a file that went away while it worked: then that
+        // is the failure told, in the writer's one line.
         const Failure changed = outcome.cause == FailureCause::Other
             ? ArchiveCheck::changedItem(m_folders.outputFolder(), m_content.linkedFiles, *m_abandoned)
             : std::nullopt;
         if (changed && ArchiveCheck::isChangedItem(*changed)) {
-            Log::line(LogPrefix::kWriter + *changed);
             outcome.cause = FailureCause::ItemChanged;
             outcome.description = *changed;
         }
+        Log::line(LogPrefix::kWriter + outcome.description);
         if (outcome.cause == FailureCause::Other
             && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))) {
             outcome.cause = FailureCause::WorkFolderFull;

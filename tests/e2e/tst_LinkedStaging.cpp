@@ -326,6 +326,11 @@ private slots:
         QVERIFY2(job.outcome.description.starts_with(changed), job.outcome.description.c_str());
         QCOMPARE(std::ranges::count_if(job.lines, [&](const std::string& line) { return line.find(changed) != line.npos; }),
                  1);
+        // Nor does the writer's failure add a line of its own.
+        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& line) {
+                     return line.starts_with("convert charset and create zip error:");
+                 }),
+                 failedIn == JobPhase::Writing ? 1 : 0);
         QVERIFY(fs::is_empty(dest));
         QCOMPARE(std::string(ReportLines::causeText(job.outcome.cause)), std::string("an item changed while the job ran"));
     }
