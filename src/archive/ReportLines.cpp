@@ -27,6 +27,8 @@ const char* ReportLines::reasonText(LeftOutReason reason)
         return "part of the running system";
     case LeftOutReason::PathTooLong:
         return "path too long";
+    case LeftOutReason::WorkFolder:
+        return "the program's own work folder";
     case LeftOutReason::NameTooLong:
         return "name too long once changed";
     }

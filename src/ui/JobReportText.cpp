@@ -82,6 +82,8 @@ QString JobReportText::reason(LeftOutReason reason)
         return QStringLiteral("/proc、/sys、/dev の中はシステムの一部のため、アーカイブに入れません");
     case LeftOutReason::PathTooLong:
         return QStringLiteral("アーカイブの中のパスが長すぎます");
+    case LeftOutReason::WorkFolder:
+        return QStringLiteral("Quillmere 自身の作業用フォルダの中です");
     case LeftOutReason::NameTooLong:
         return QStringLiteral("Windows 用に直した名前が、名前の長さの上限（255 バイト）を超えます");
     }

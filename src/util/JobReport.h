@@ -27,6 +27,7 @@ enum class LeftOutReason {
     SystemItem,   // below /proc, /sys or /dev: the running system, not the user's files
     PathTooLong,  // its path in the archive is longer than the writer can open
     NameTooLong,  // its name, made fit for Windows, grew longer than a name can be
+    WorkFolder,   // in this program's own work folders
 };
 
 // An item the user gave, or one inside a given folder, that is not in the

@@ -284,6 +284,11 @@ private slots:
         row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
             {LeftOutReason::ExcludedName});
         row("same item given twice", {"ok=1"}, {"ok", "ok"}, {"ARCHIVE/OK"}, 0, {LeftOutReason::SameItem});
+        // Given by a link or not, the work root and what is in it (the
+        // records of running jobs) stay out.
+        row("the program's own work folders",
+            {"ok=1", "work->../.quillmere", "inside->../.quillmere/" + QString(WorkFolders::STAGING_DIR_NAME)},
+            {"ok", "work", "inside"}, {"ARCHIVE/OK"}, 0, {LeftOutReason::WorkFolder, LeftOutReason::WorkFolder});
         // Names that fit, grown past 255 bytes by stand-ins ("©" is
         // "(C)", "ゔ" is "う゛") or by a number: those items stay out, the
         // rest is archived.
