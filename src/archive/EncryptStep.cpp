@@ -1,6 +1,7 @@
 #include "EncryptStep.h"
 
 #include "ChildProcess.h"
+#include "Cp932Name.h"
 #include "EncryptScript.h"
 #include "FileManager.h"
 #include "Log.h"
@@ -9,6 +10,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -29,6 +31,30 @@ EncryptStep::EncryptStep(QObject* parent)
     // sit idle until the next firing.
     connect(m_expect, &ChildProcess::ended, this, &EncryptStep::waitForMove);
     connect(m_expect, &ChildProcess::ended, this, &EncryptStep::programEnded, Qt::QueuedConnection);
+    // expect repeats what zipcloak writes to its terminal, the names of the
+    // archive's entries among it: raw, a name could hold a terminal's
+    // control sequences. Each line goes out as the application's own.
+    m_expect->passOutputLinesTo([converter = std::make_shared<Cp932Name>()](const std::string& line) {
+        Log::line(readable(line, *converter));
+    });
+}
+
+std::string EncryptStep::readable(const std::string& line, const Cp932Name& converter)
+{
+    // zipcloak's channel is binary: expect writes each byte zipcloak wrote
+    // as the character U+0000 to U+00FF, in UTF-8. The entries' names in
+    // its lines are code page 932 bytes, which that gives back. expect's
+    // own lines ("spawn ...") are UTF-8 text and stay as they are.
+    if (line.starts_with("spawn "))
+        return line;
+    const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; }))
+        return line;
+    const QByteArray bytes = text.toLatin1();
+    const std::string cp932(bytes.constData(), static_cast<size_t>(bytes.size()));
+    const std::string utf8 = converter.toUtf8(cp932);
+    // What does not read as code page 932 is shown as expect wrote it.
+    return utf8 == cp932 ? line : utf8;
 }
 
 EncryptStep::~EncryptStep() = default;

@@ -9,6 +9,7 @@
 #include <string>
 
 class ChildProcess;
+class Cp932Name;
 
 // Protects the finished archive with the job's password and moves it out
 // of the output folder: expect drives zipcloak and then mv. The step has
@@ -31,6 +32,10 @@ public:
     // Blocks until the program has ended, at most milliseconds: for a job
     // that goes with the ending application. True when it has.
     bool waitForProgram(int milliseconds);
+
+    // A line of expect's output as the user can read it: code page 932
+    // read as such, other text as it is.
+    static std::string readable(const std::string& line, const Cp932Name& converter);
 
 signals:
     // How much of the archive zipcloak has read, 0 to 1.

@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 
+#include "OutputLines.h"
 #include "ProcessSupervisor.h"
 #include "ProcessText.h"
 #include "ProcessTree.h"
@@ -33,13 +34,22 @@ std::optional<std::string> ChildProcess::start(const std::string& program,
 {
     // The program gets its arguments and environment as the exact bytes:
     // names on Linux need not be UTF-8.
-    const ProcessSupervisor supervisor(program, arguments, ProcessText::environmentWith(environment));
-    if (auto error = m_process->start(supervisor)) {
+    const ProcessSupervisor supervisor(program, arguments, ProcessText::environmentWith(environment),
+                                       m_output ? m_output->writeEnd() : -1);
+    const std::optional<std::string> error = m_process->start(supervisor);
+    if (m_output)
+        m_output->closeWriteEnd();
+    if (error) {
         m_ended = true;
         m_startError = *error + ": " + program;
         return m_startError;
     }
     return std::nullopt;
+}
+
+void ChildProcess::passOutputLinesTo(std::function<void(const std::string& line)> handler)
+{
+    m_output = new OutputLines(std::move(handler), this);
 }
 
 bool ChildProcess::succeeded() const
@@ -91,5 +101,7 @@ void ChildProcess::onExited(int waitStatus)
 {
     m_waitStatus = waitStatus;
     m_ended = true;
+    if (m_output)
+        m_output->readAvailable();
     emit ended();
 }

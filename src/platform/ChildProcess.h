@@ -3,14 +3,17 @@
 #include <QObject>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+class OutputLines;
 class SupervisorProcess;
 
 // One external program run for the application. The child shares the
-// application's environment, working folder and standard streams. A
+// application's environment, working folder and (unless its output lines
+// are taken) standard streams. A
 // supervisor process stands between the application and the program (see
 // ProcessSupervisor), so that everything the program started goes away with
 // it when the application gives it up, or ends in any way at all.
@@ -30,6 +33,12 @@ public:
     // way stays out of the argument list that every user can read.
     std::optional<std::string> start(const std::string& program, const std::vector<std::string>& arguments,
                                      const std::vector<std::string>& environment = {});
+
+    // Before start: what the child writes to its standard output and error
+    // goes to handler a line at a time, on this thread, instead of to the
+    // application's streams. The lines written before the child ended come
+    // before ended().
+    void passOutputLinesTo(std::function<void(const std::string& line)> handler);
 
     bool hasEnded() const { return m_ended; }
     bool succeeded() const;
@@ -58,6 +67,7 @@ private:
     bool exitedNormally() const;
 
     SupervisorProcess* m_process;
+    OutputLines* m_output = nullptr;
     bool m_ended = false;
     int m_waitStatus = 0;
     std::string m_startError;

@@ -45,8 +45,9 @@ void resetSignalActions()
 } // namespace
 
 ProcessSupervisor::ProcessSupervisor(const std::string& program, const std::vector<std::string>& arguments,
-                                     std::vector<std::string> environment)
+                                     std::vector<std::string> environment, int outputFd)
     : m_application(::getpid())
+    , m_outputFd(outputFd)
     , m_envp(std::move(environment))
 {
     m_argv.push_back(program);
@@ -103,6 +104,9 @@ void ProcessSupervisor::becomeProgram(pid_t supervisor, int reportFd, const sigs
     if (::getppid() != supervisor)
         ::_exit(kParentGone);
     ::sigprocmask(SIG_SETMASK, &programMask, nullptr);
+    // The copies dup2 makes are not close-on-exec, unlike outputFd.
+    if (m_outputFd >= 0 && (::dup2(m_outputFd, STDOUT_FILENO) < 0 || ::dup2(m_outputFd, STDERR_FILENO) < 0))
+        failStart(reportFd, errno);
     char* const* args = m_argPointers.data();
     // execvpe would hand a file that is not a program to /bin/sh.
     if (std::strchr(args[0], '/'))

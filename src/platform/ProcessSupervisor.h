@@ -19,9 +19,10 @@
 class ProcessSupervisor {
 public:
     // environment: every "NAME=value" the program gets. The program is
-    // looked up in $PATH when its name has no "/".
+    // looked up in $PATH when its name has no "/". outputFd, when not -1,
+    // becomes the program's standard output and error.
     ProcessSupervisor(const std::string& program, const std::vector<std::string>& arguments,
-                      std::vector<std::string> environment);
+                      std::vector<std::string> environment, int outputFd = -1);
     ProcessSupervisor(const ProcessSupervisor&) = delete;
     ProcessSupervisor& operator=(const ProcessSupervisor&) = delete;
 
@@ -37,6 +38,7 @@ private:
     [[noreturn]] void becomeProgram(pid_t supervisor, int reportFd, const sigset_t& programMask) const;
 
     pid_t m_application;
+    int m_outputFd;
     std::vector<std::string> m_argv;
     std::vector<std::string> m_envp;
     std::vector<char*> m_argPointers;

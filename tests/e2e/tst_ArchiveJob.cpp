@@ -300,6 +300,26 @@ private slots:
             QVERIFY(entry.name.ends_with('/') || ((entry.flags & 1) && (entry.localFlags & 1))); // encrypted
     }
 
+    // What expect and zipcloak say reaches standard output as the job's own
+    // lines: no control character of a name, no carriage return, and the
+    // names as the user reads them, not as code page 932 bytes.
+    void encryptionTranscriptIsPlainText()
+    {
+        const std::string items = user("items"), dest = user("dest");
+        writeFile(items + "/日本.txt", "a");
+        writeFile(items + "/red\x1b[31mX.txt", "b");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({items}, dest, std::string("pw"));
+
+        QVERIFY(job.delivered());
+        for (const std::string& line : job.lines)
+            QVERIFY2(std::ranges::none_of(line, [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+                     line.c_str());
+        QVERIFY(job.logged("encrypting: archive/items/日本.txt"));
+        QVERIFY(job.logged("encrypting: archive/items/red\\x1b[31mX.txt"));
+    }
+
     void timesOutsideTheHeadersRangeAreClamped_data()
     {
         QTest::addColumn<QByteArray>("password"); // none for a plain archive

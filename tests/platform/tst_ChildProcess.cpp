@@ -86,6 +86,24 @@ private slots:
         QCOMPARE(descriptors, QByteArray("0 1 2"));
     }
 
+    // Its output taken, the child's standard output and error come as
+    // lines, all of them before ended(), with no line end, and none of it
+    // reaches the application's own standard output.
+    void handsOnOutputLines()
+    {
+        const StdoutCapture capture;
+        ChildProcess child;
+        std::vector<std::string> lines;
+        size_t linesAtEnd = 0;
+        child.passOutputLinesTo([&](const std::string& line) { lines.push_back(line); });
+        connect(&child, &ChildProcess::ended, this, [&] { linesAtEnd = lines.size(); });
+        QVERIFY(!child.start("/bin/sh", {"-c", "printf 'one\\r\\ntwo\\n\\n'; printf 'error\\n' >&2; printf 'last'"}));
+        QTRY_VERIFY(child.hasEnded());
+        QCOMPARE(lines, (std::vector<std::string>{"one", "two", "", "error", "last"}));
+        QCOMPARE(linesAtEnd, lines.size());
+        QCOMPARE(capture.text(), std::string());
+    }
+
     void reportsHowItEnded_data()
     {
         QTest::addColumn<QString>("script");
