@@ -44,6 +44,9 @@ void PasswordNotes::showProblem(const SettingStatus& shown)
             note = JobStatusText::passwordWindowsWarning();
     }
     AccessibleText::showMessage(m_problem, note, kProblemRole);
+    // Nothing to say: no empty line in the window, and nothing for a
+    // screen reader to stop at.
+    m_problem->setVisible(!note.isEmpty());
     m_problem->setStyleSheet(refused ? QStringLiteral("color: #b3261e;") : QStringLiteral("color: #8a5300;"));
 }
 

@@ -187,6 +187,7 @@ private slots:
         w.view.encryptCheckBox->click();
         w.view.passwordTextField->setText(password);
         QCOMPARE(w.view.passwordNoteLabel->text(), note);
+        QCOMPARE(w.view.passwordNoteLabel->isHidden(), note.isEmpty());
         QCOMPARE(w.view.passwordNoteLabel->styleSheet().contains("#b3261e"), refused); // red for a refusal
         if (!refused)
             return;
