@@ -23,6 +23,7 @@
 #include <QDesktopServices>
 #include <QIcon>
 #include <QNetworkAccessManager>
+#include <QPointer>
 #include <QTranslator>
 
 #include <string>
@@ -93,6 +94,11 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     // Files opened with the application take the options the window shows,
     // as a drop does: a password typed a moment ago is not stored yet.
     AppDelegate delegate(jobs, [&window] { return window.currentSettingStatus(); });
+    // A keyring's refusal may come while the window goes, or after.
+    options.whenPasswordPlaceChanges([shown = QPointer<ViewController>(&window)] {
+        if (shown)
+            shown->updatePasswordNotes();
+    });
 
     QObject::connect(&instance, &SingleInstance::filesReceived, &delegate, &AppDelegate::openFiles);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window, &ViewController::bringToFront);

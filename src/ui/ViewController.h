@@ -73,6 +73,9 @@ public:
 
     // Shows the window in front of the others, restored if minimised.
     void bringToFront();
+    // The notes under the password say what it is and where it is kept:
+    // also for the stored options to call when the keyring refused it.
+    void updatePasswordNotes();
 
 signals:
     // The user chose to quit while jobs were running.
@@ -88,7 +91,6 @@ private:
     void connectActions();
     void connectOptions();
     void connectShortcuts();
-    void updatePasswordNotes();
     void showWriterProblem(const QString& problem);
     void chooseFiles();
     void chooseFolder();

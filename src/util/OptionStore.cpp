@@ -122,6 +122,8 @@ void OptionStore::onKeyringWritten(const std::optional<std::string>& password, b
         m_useKeyring = false;
         m_filePassword.clear();
         writeFile();
+        if (m_placeChanged)
+            m_placeChanged();
         return;
     }
     if (password == m_keyringWanted && !m_filePassword.empty()) {

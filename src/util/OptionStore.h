@@ -40,6 +40,9 @@ public:
     bool save(const SettingStatus& options);
     // Where options' password is (or would be) kept.
     PasswordPlace passwordPlace(const SettingStatus& options) const;
+    // changed is called when that changes on its own: the keyring refused
+    // a password, which the settings file keeps from then on.
+    void whenPasswordPlaceChanges(std::function<void()> changed) { m_placeChanged = std::move(changed); }
 
 private:
     void loadOnce();
@@ -49,6 +52,7 @@ private:
     static std::optional<std::string> keepable(const std::string& password);
 
     Keyring m_keyring;
+    std::function<void()> m_placeChanged;
     bool m_useKeyring = false;
     std::optional<SettingStatus> m_current;
     // What the keyring holds, or will once the writes asked for have run.

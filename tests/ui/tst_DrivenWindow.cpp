@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 #include "TestHome.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QtTest>
@@ -61,6 +62,46 @@ private slots:
         QVERIFY(unzip.waitForFinished(30000));
         QVERIFY2(unzip.exitCode() == 0, unzip.readAll().constData());
 
+        window.terminate();
+        QVERIFY(window.waitForFinished(30000));
+    }
+
+    // Where the keyring refuses the password (a session whose keyring has
+    // no collection to keep it in), the note under the field says at once
+    // that the settings file keeps it, as the program's line does.
+    void theStorageNoteFollowsTheKeyringsRefusal()
+    {
+        QProcess window;
+        window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        window.start(QStringLiteral(QUILLMERE_BINARY), {});
+        QVERIFY(window.waitForStarted());
+        drive(window.processId(), QStringLiteral("check box"), QStringLiteral("暗号化"), QStringLiteral("toggle"));
+        drive(window.processId(), QStringLiteral("password text"), QStringLiteral("パスワード"),
+              QStringLiteral("type"), QStringLiteral("kept-somewhere"));
+        if (QTest::currentTestFailed())
+            return;
+        QByteArray said;
+        const auto refused = [&] {
+            said += window.readAllStandardOutput();
+            return said.contains("password kept in the settings file: the keyring did not store it");
+        };
+        // Stored once typing pauses; the keyring answers after that.
+        const QDeadlineTimer answered(20000);
+        while (!refused() && !answered.hasExpired())
+            window.waitForReadyRead(200);
+        if (!refused()) {
+            window.terminate();
+            window.waitForFinished(30000);
+            QSKIP("this session's keyring kept the password: nothing refused to show");
+        }
+        const auto noteNamesTheFile = [&] {
+            QProcess reader;
+            reader.start(QStringLiteral("/usr/bin/python3"),
+                         {QFINDTESTDATA("atspi-reader.py"), QStringLiteral("tree"), QString::number(window.processId())});
+            return reader.waitForFinished(30000)
+                && QString::fromUtf8(reader.readAllStandardOutput()).contains(QStringLiteral("設定ファイルに保存"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(noteNamesTheFile(), 10000);
         window.terminate();
         QVERIFY(window.waitForFinished(30000));
     }

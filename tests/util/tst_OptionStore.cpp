@@ -114,16 +114,20 @@ private slots:
     }
 
     // A keyring that refuses the write leaves the password in the file, and
-    // the store says so.
+    // the store says so, also to the window that shows where it is.
     void keepsThePasswordInTheFileWhenTheKeyringRefuses()
     {
         writeFile("[settings]\nisEncrypt=true\npassword=old-pass\n");
         FakeKeyring keyring;
         OptionStore store(keyring.functions());
+        int told = 0;
+        store.whenPasswordPlaceChanges([&] { ++told; });
         QCOMPARE(store.load().password, std::string("old-pass"));
+        QCOMPARE(store.passwordPlace(store.load()), PasswordPlace::Keyring);
         keyring.answer(false);
         QCOMPARE(value("settings/password").toString(), QString("old-pass"));
         QCOMPARE(store.passwordPlace(store.load()), PasswordPlace::SettingsFile);
+        QCOMPARE(told, 1);
         QVERIFY(store.save({true, "newer-pass", false, true}));
         QCOMPARE(value("settings/password").toString(), QString("newer-pass"));
         QCOMPARE(keyring.asked.size(), size_t(1));
