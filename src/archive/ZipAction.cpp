@@ -7,6 +7,7 @@
 #include "Cp932Name.h"
 #include "Delivery.h"
 #include "EncryptStep.h"
+#include "Failure.h"
 #include "FileManager.h"
 #include "Log.h"
 #include "LogPrefix.h"
@@ -372,6 +373,9 @@ void ZipAction::moveToDestination()
         return;
     m_partPath = *part;
     if (Failure error = FileManager::moveItem(archive, m_partPath)) {
+        // The archive is there: what is missing is the destination folder.
+        if (!FileManager::exists(m_destDir))
+            error = describeErrno(ENOENT, m_destDir);
         Log::line(LogPrefix::kCopy + *error + LogPrefix::kErrorFilePath + m_destDir);
         fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, FileManager::sizeOf(archive))));
         return;

@@ -2,6 +2,7 @@
 // under a temporary home, checked with an independent reader of the
 // archive's raw bytes, with unzip, and by content against the source.
 #include "ArchiveContent.h"
+#include "Failure.h"
 #include "JobRun.h"
 #include "Privileges.h"
 #include "ProcessIdentity.h"
@@ -375,6 +376,7 @@ private slots:
         QTest::newRow("php without its zip extension") << "php without zip" << FailureCause::WriterMissing;
         QTest::newRow("destination fills up, plain") << "full" << FailureCause::DestinationFull;
         QTest::newRow("destination fills up, encrypted") << "full encrypted" << FailureCause::DestinationFull;
+        QTest::newRow("destination removed while php works") << "gone" << FailureCause::DestinationNotWritable;
     }
     // Nothing is delivered, nothing partial is left in the destination,
     // the staging folder is gone and nothing the job started runs on.
@@ -398,13 +400,23 @@ private slots:
         }
 
         const JobRun job = JobRun::of({user("items")}, dest,
-                                      cause == "full encrypted" ? std::optional<std::string>("pw") : std::nullopt);
+                                      cause == "full encrypted" ? std::optional<std::string>("pw") : std::nullopt,
+                                      [&](JobPhase phase) {
+                                          if (cause == "gone" && phase == JobPhase::Writing)
+                                              fs::remove(dest);
+                                      });
 
         qputenv("PATH", savedPath);
         QVERIFY(job.ended);
         QCOMPARE(job.outcome.kind, JobOutcome::Kind::Failed);
         QCOMPARE(job.outcome.cause, expected);
-        QVERIFY(fs::is_empty(dest));
+        if (cause == "gone") {
+            // Told by what is missing, not by the archive, which was there.
+            QCOMPARE(job.outcome.description, describeErrno(ENOENT, dest));
+            QVERIFY(!fs::exists(dest));
+        } else {
+            QVERIFY(fs::is_empty(dest));
+        }
         QCOMPARE(leftInWorkRoot(), QStringList());
         QCOMPARE(shell("pgrep -f -- " + workFolders().tmpDirectory() + " || true"), QByteArray());
     }
