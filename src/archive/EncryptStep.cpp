@@ -43,9 +43,10 @@ std::string EncryptStep::readable(const std::string& line, const Cp932Name& conv
 {
     // zipcloak's channel is binary: expect writes each byte zipcloak wrote
     // as the character U+0000 to U+00FF, in UTF-8. The entries' names in
-    // its lines are code page 932 bytes, which that gives back. expect's
-    // own lines ("spawn ...") are UTF-8 text and stay as they are.
-    if (line.starts_with("spawn "))
+    // its "encrypting: " lines are code page 932 bytes, which that gives
+    // back. Other lines (expect's own, paths in messages) are UTF-8 text
+    // and stay as they are.
+    if (!line.starts_with("encrypting: "))
         return line;
     const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; }))

@@ -33,8 +33,8 @@ public:
     // that goes with the ending application. True when it has.
     bool waitForProgram(int milliseconds);
 
-    // A line of expect's output as the user can read it: code page 932
-    // read as such, other text as it is.
+    // A line of expect's output as the user can read it: an entry's name
+    // read as code page 932, other text as it is.
     static std::string readable(const std::string& line, const Cp932Name& converter);
 
 signals:

@@ -1,6 +1,8 @@
 // The encryption script, run by the real expect against stand-ins for
-// zipcloak and mv.
+// zipcloak and mv, and its transcript as the program shows it.
+#include "Cp932Name.h"
 #include "EncryptScript.h"
+#include "EncryptStep.h"
 #include "TestFiles.h"
 
 #include <QtTest>
@@ -80,6 +82,29 @@ private slots:
         QCOMPARE(fs::exists(archive), status != 0 || taken);
         QCOMPARE(readFile(target), std::string(taken ? "someone else's" : status == 0 ? "zip data encrypted" : ""));
         QVERIFY(!fs::exists(folder + "/marker"));
+    }
+
+    // expect repeats zipcloak's bytes as characters U+0000 to U+00FF: the
+    // names in its entry lines come back as code page 932 reads them; any
+    // other line is UTF-8 text and stays as it is.
+    void transcriptLinesReadAsWritten_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("shown");
+        // 日本.txt in code page 932 (93 FA 96 7B), each byte as a character.
+        const QByteArray entry = QString::fromLatin1("encrypting: archive/\x93\xfa\x96\x7b.txt").toUtf8();
+        QTest::newRow("an entry's name") << entry << QStringLiteral("encrypting: archive/日本.txt");
+        const QByteArray spawn("spawn -ignore HUP mv -n /home/jos\xc3\xa9/a.zip /home/jos\xc3\xa9/Bureau/");
+        QTest::newRow("expect's own line, UTF-8") << spawn << QString::fromUtf8(spawn);
+        const QByteArray message("zip error: Could not create /home/ren\xc3\xa9" "e/zikxB2Uf");
+        QTest::newRow("a message with a path") << message << QString::fromUtf8(message);
+    }
+    void transcriptLinesReadAsWritten()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, shown);
+        const Cp932Name converter;
+        QCOMPARE(QString::fromStdString(EncryptStep::readable(line.toStdString(), converter)), shown);
     }
 };
 
