@@ -2,14 +2,18 @@
 
 #include "ChildProcess.h"
 #include "Cp932Name.h"
+#include "Delivery.h"
 #include "EncryptScript.h"
+#include "Failure.h"
 #include "FileManager.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "PathText.h"
 
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -134,6 +138,9 @@ std::string EncryptStep::failureDescription() const
     case EncryptScript::kZipcloakFailed:
         return "zipcloak failed to encrypt the archive";
     case EncryptScript::kMoveFailed:
+        // What is missing then is the destination folder, not the archive.
+        if (!FileManager::exists(PathText::parentFolder(m_target)))
+            return describeErrno(ENOENT, PathText::parentFolder(m_target));
         return "the encrypted archive could not be moved to the destination folder";
     default:
         return "expect " + m_expect->exitDescription();
@@ -144,6 +151,8 @@ FailureCause EncryptStep::failureCause() const
 {
     if (m_startFailed || QStandardPaths::findExecutable("zipcloak").isEmpty())
         return FailureCause::EncryptorMissing;
+    if (m_expect->exitCode() == EncryptScript::kMoveFailed)
+        return Delivery::destinationCause(PathText::parentFolder(m_target), m_archiveBytes);
     return FailureCause::Other;
 }
 
