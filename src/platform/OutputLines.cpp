@@ -7,6 +7,12 @@
 #include <unistd.h>
 #include <utility>
 
+namespace {
+
+constexpr size_t kLongestLine = 64 << 10;
+
+} // namespace
+
 OutputLines::OutputLines(Handler handler, QObject* parent)
     : QObject(parent)
     , m_handler(std::move(handler))
@@ -34,6 +40,10 @@ void OutputLines::readAvailable()
         const ssize_t got = ::read(m_readEnd.get(), block, sizeof block);
         if (got > 0) {
             m_pending.append(block, static_cast<size_t>(got));
+            // A child that never ends a line gets it ended here.
+            if (m_pending.size() > kLongestLine)
+                m_pending += '\n';
+            handLines();
             continue;
         }
         if (got < 0 && errno == EINTR)
