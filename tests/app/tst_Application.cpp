@@ -655,8 +655,9 @@ private slots:
         QTest::newRow("no one reads it") << false;
     }
     // A script may close standard output, or stop reading it (| head): the
-    // job still delivers and leaves nothing behind, and what is meant for
-    // standard output lands on no other descriptor of the process.
+    // job still delivers and leaves nothing behind, and standard error gets
+    // text only (with standard output closed, a descriptor of the event
+    // loop once took its number, and its counters went to standard error).
     void batchOutputClosedOrNotRead()
     {
         QFETCH(bool, closedAtStart);
