@@ -27,6 +27,17 @@ class TestDrivenWindow : public QObject {
         QCOMPARE(driver.readAllStandardOutput().trimmed(), QByteArray("done"));
     }
 
+    // Starts the real program's window, turns encryption on with the check
+    // box's toggle action and types password, all over the bus.
+    static void startEncrypting(QProcess& window, const QString& password)
+    {
+        window.start(QStringLiteral(QUILLMERE_BINARY), {});
+        QVERIFY(window.waitForStarted());
+        drive(window.processId(), QStringLiteral("check box"), QStringLiteral("暗号化"), QStringLiteral("toggle"));
+        drive(window.processId(), QStringLiteral("password text"), QStringLiteral("パスワード"),
+              QStringLiteral("type"), password);
+    }
+
 private slots:
     // The window starts from no stored options: encryption off.
     void init() { QFile::remove(QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName()); }
@@ -40,12 +51,7 @@ private slots:
         writeFile(folder + "/memo.txt", "memo");
         QProcess window;
         window.setProcessChannelMode(QProcess::ForwardedChannels);
-        window.start(QStringLiteral(QUILLMERE_BINARY), {});
-        QVERIFY(window.waitForStarted());
-
-        drive(window.processId(), QStringLiteral("check box"), QStringLiteral("暗号化"), QStringLiteral("toggle"));
-        drive(window.processId(), QStringLiteral("password text"), QStringLiteral("パスワード"),
-              QStringLiteral("type"), QStringLiteral("typed-just-now"));
+        startEncrypting(window, QStringLiteral("typed-just-now"));
         if (QTest::currentTestFailed())
             return;
         QProcess opened;
@@ -73,11 +79,7 @@ private slots:
     {
         QProcess window;
         window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        window.start(QStringLiteral(QUILLMERE_BINARY), {});
-        QVERIFY(window.waitForStarted());
-        drive(window.processId(), QStringLiteral("check box"), QStringLiteral("暗号化"), QStringLiteral("toggle"));
-        drive(window.processId(), QStringLiteral("password text"), QStringLiteral("パスワード"),
-              QStringLiteral("type"), QStringLiteral("kept-somewhere"));
+        startEncrypting(window, QStringLiteral("kept-somewhere"));
         if (QTest::currentTestFailed())
             return;
         QByteArray said;
