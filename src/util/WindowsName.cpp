@@ -64,7 +64,9 @@ std::string WindowsName::numbered(const std::string& name, int n, bool isFolder)
 
 std::string WindowsName::creatable(const std::string& name)
 {
-    if (!name.empty() && name.find_first_not_of('.') == std::string::npos)
+    // No name, or dots alone: Windows has no such file. The converter
+    // leaves nothing of a name made of characters that show nothing.
+    if (name.find_first_not_of('.') == std::string::npos)
         return "_";
     std::string result = name;
     // Windows drops them, and with them what told "memo." from "memo".

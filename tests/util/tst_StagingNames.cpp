@@ -179,6 +179,9 @@ private slots:
         row("device name once transliterated", {"CÖN.txt", "nül"}, {"CÖN.txt → CON_.txt wt", "nül → nul_ wt"});
         row("forbidden character once transliterated", {"a≮b.txt", "x≯y.txt", "x_y.txt"},
             {"a≮b.txt → a_b.txt rt", "x≯y.txt → x_y (2).txt rtn"});
+        // Tag characters convert to nothing; the file must still have a name.
+        row("nothing left once converted", {"\U000E0001", "sub/\U000E0001"},
+            {"\U000E0001 → _ wt", "sub/\U000E0001 → sub/_ wt"});
         row("trailing no-break space, converted to \"_\"", {"memo\u00A0"}, {"memo\u00A0 → memo_ t"});
     }
 
