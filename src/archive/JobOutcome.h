@@ -35,7 +35,7 @@ enum class FailureCause {
     EncryptorMissing,       // expect or zipcloak is not installed
     DestinationNotWritable, // the destination folder refuses new files, or is gone
     DestinationFull,        // no space left in the destination folder
-    NothingToArchive,       // none of the items could be read
+    NothingToArchive,       // none of the items can go into the archive
     WorkFolderRefused,      // ~/.quillmere is a link or belongs to someone else
     PasswordRefused,        // empty, a character outside code page 932, over 80 bytes, or control characters
     VerificationFailed,     // the written archive did not read back as expected

@@ -283,7 +283,7 @@ void ZipAction::onStaged()
         // Each item, and why it could not be taken; then the refusal.
         for (const std::string& line : ReportLines::leftOut(m_content.report))
             Log::line(line);
-        refuse(JobOutcome::failed(JobPhase::Copying, "none of the items could be read", FailureCause::NothingToArchive));
+        refuse(JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive", FailureCause::NothingToArchive));
         return;
     }
     if (std::optional<JobOutcome> shortage = spaceShortage()) {

@@ -210,7 +210,7 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
     case FailureCause::ItemChanged:
         return QStringLiteral("どのファイルかは「詳細」で確認できます。ファイルの移動や変更が終わってから、もう一度お試しください。");
     case FailureCause::NothingToArchive:
-        return QStringLiteral("項目がまだその場所にあり、読み取りが許されているかを確かめてください。");
+        return QStringLiteral("入れられなかった項目とその理由は「詳細」で確認できます。");
     case FailureCause::WorkFolderRefused:
         return QStringLiteral("ホームフォルダの .quillmere がシンボリックリンクでなく、自分のものであることを確かめてください。");
     case FailureCause::PasswordRefused: {

@@ -109,6 +109,12 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
         std::optional<Item> item = examine({working, path, path, name, name}, {}, true);
         if (!item)
             continue;
+        // Inside folders they go without a word; one the user named is
+        // reported.
+        if (!item->isFolder && name == kDsStore) {
+            leaveOut(path, LeftOutReason::ExcludedName, "a .DS_Store file: " + path);
+            continue;
+        }
         if (!given.emplace(item->device, item->inode).second) {
             leaveOut(path, LeftOutReason::SameItem, "given more than once");
             continue;

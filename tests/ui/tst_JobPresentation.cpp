@@ -129,7 +129,7 @@ private slots:
                                   FailureCause::ItemChanged)
             << QStringList{QStringLiteral("失敗した段階: 作成したアーカイブの確認"),
                            QStringLiteral("/data/資料/見積書.xlsx")};
-        JobOutcome nothing = JobOutcome::failed(JobPhase::Copying, "none of the items could be read",
+        JobOutcome nothing = JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive",
                                                 FailureCause::NothingToArchive);
         nothing.report.leftOut = {{"/data/秘密.txt", LeftOutReason::CopyFailed, "No space left on device: " + work + "/秘密.txt"}};
         QTest::newRow("each item and why")
@@ -281,11 +281,11 @@ private slots:
         QCOMPARE(w.status.waitingLabel->accessibleName(), QStringLiteral("待機中: 1 件"));
         QCOMPARE(w.status.waitingLabel->accessibleDescription(), QStringLiteral("待機中の件数"));
 
-        emit job.finished(JobOutcome::failed(JobPhase::Copying, "none of the items could be read",
+        emit job.finished(JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive",
                                              FailureCause::NothingToArchive));
         QCOMPARE(w.status.headlineLabel->accessibleName(),
                  QStringLiteral("アーカイブに入れられる項目がありませんでした\n"
-                                "項目がまだその場所にあり、読み取りが許されているかを確かめてください。"));
+                                "入れられなかった項目とその理由は「詳細」で確認できます。"));
         QCOMPARE(w.status.headlineLabel->accessibleDescription(), QStringLiteral("結果"));
         QCOMPARE(w.status.remedyLabel->accessibleDescription(), QStringLiteral("結果の説明"));
         QCOMPARE(w.status.cancelButton->accessibleName(), QStringLiteral("キャンセル"));

@@ -283,6 +283,8 @@ private slots:
         row("missing item", {}, {"nothing"}, {"ARCHIVE/"}, 0, {LeftOutReason::Missing});
         row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
             {LeftOutReason::ExcludedName});
+        row("a .DS_Store given", {"ok=1", ".DS_Store=2"}, {"ok", ".DS_Store"}, {"ARCHIVE/OK"}, 0,
+            {LeftOutReason::ExcludedName});
         row("same item given twice", {"ok=1"}, {"ok", "ok"}, {"ARCHIVE/OK"}, 0, {LeftOutReason::SameItem});
         // Given by a link or not, the work root and what is in it (the
         // records of running jobs) stay out.
