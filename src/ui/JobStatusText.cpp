@@ -267,6 +267,8 @@ QString JobStatusText::passwordProblem(PasswordRule::Problem problem)
             .arg(PasswordRule::kMaxLength / 2);
     case PasswordRule::Problem::ControlCharacter:
         return QStringLiteral("パスワードに改行やタブなどの制御文字は使えません。取り除いてください。");
+    case PasswordRule::Problem::NotUtf8:
+        return QStringLiteral("パスワードが UTF-8 の文字になっていません。UTF-8 で渡してください。");
     }
     return {};
 }

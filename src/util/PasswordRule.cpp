@@ -1,5 +1,7 @@
 #include "PasswordRule.h"
 
+#include <QString>
+
 #include <iconv.h>
 
 #include <algorithm>
@@ -33,12 +35,24 @@ std::optional<std::string> toCp932(const std::string& text)
     return std::string(buffer.data(), out);
 }
 
+QString decoded(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool isUtf8(const std::string& text)
+{
+    return decoded(text).toStdString() == text;
+}
+
 } // namespace
 
 PasswordRule::Problem PasswordRule::check(const std::string& password)
 {
     if (password.empty())
         return Problem::Empty;
+    if (!isUtf8(password))
+        return Problem::NotUtf8;
     const std::optional<std::string> bytes = windowsBytes(password);
     if (!bytes)
         return Problem::OutsideCp932;
@@ -63,13 +77,17 @@ const char* PasswordRule::describe(Problem problem)
         return "the password is longer than 80 bytes in code page 932";
     case Problem::ControlCharacter:
         return "the password holds a control character";
+    case Problem::NotUtf8:
+        return "the password is not UTF-8 text";
     }
     return "";
 }
 
 std::optional<std::string> PasswordRule::windowsBytes(const std::string& password)
 {
-    return toCp932(password);
+    if (!isUtf8(password))
+        return std::nullopt;
+    return toCp932(decoded(password).normalized(QString::NormalizationForm_C).toStdString());
 }
 
 bool PasswordRule::needsJapaneseWindows(const std::string& password)

@@ -18,6 +18,7 @@ public:
         OutsideCp932,     // a character Japanese Windows cannot type as code page 932, an emoji say
         TooLong,          // more than kMaxLength bytes in code page 932
         ControlCharacter, // a line feed, a tab, ... cannot be typed at zipcloak's prompt
+        NotUtf8,          // bytes that are no UTF-8 text, from a script's environment say
     };
 
     // The problem that keeps password (UTF-8) from encrypting an archive.
@@ -27,7 +28,9 @@ public:
     static const char* describe(Problem problem);
 
     // The code page 932 bytes of password (UTF-8), as zipcloak is to get
-    // them; nullopt when a character has none. ASCII stays as it is.
+    // them; nullopt when a character has none. ASCII stays as it is;
+    // decomposed kana ("か" and a sound mark, as a Mac writes them) are the
+    // one character the receiver types.
     static std::optional<std::string> windowsBytes(const std::string& password);
 
     // True when the password holds characters outside ASCII: the receiver

@@ -154,7 +154,14 @@ private slots:
                                        << QByteArray("\x87\x40\x87\x8a") << true;
         QTest::newRow("emoji") << QByteArray("パスワード😀") << PasswordRule::Problem::OutsideCp932 << none << true;
         QTest::newRow("Korean") << QByteArray("비밀") << PasswordRule::Problem::OutsideCp932 << none << true;
-        QTest::newRow("not UTF-8") << QByteArray("\x83\x70") << PasswordRule::Problem::OutsideCp932 << none << true;
+        QTest::newRow("not UTF-8") << QByteArray("\x83\x70") << PasswordRule::Problem::NotUtf8 << none << true;
+        QTest::newRow("not UTF-8 after ASCII") << QByteArray("caf\xe9") << PasswordRule::Problem::NotUtf8 << none
+                                               << true;
+        // As a Mac writes kana: the receiver types the one character.
+        QTest::newRow("decomposed kana") << QByteArray("\xe3\x81\x8b\xe3\x82\x99") << PasswordRule::Problem::None
+                                         << QByteArray("\x82\xaa") << true;
+        QTest::newRow("accent, composed or not") << QByteArray("cafe\xcc\x81") << PasswordRule::Problem::OutsideCp932
+                                                 << none << true;
         // zipcloak counts bytes: 39 Japanese characters are 78 of them in
         // code page 932 (117 in UTF-8).
         const QString japanese(39, QChar(0x79D8));
