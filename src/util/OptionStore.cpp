@@ -47,12 +47,15 @@ void OptionStore::loadOnce()
     else if (m_useKeyring && keepable(secret.secret))
         options.password = secret.secret;
     else
-        options.password.clear();
+        // One written by hand that cannot encrypt stays, so that the window
+        // and a job say what is wrong with it rather than call it empty.
+        options.password = file.password;
     m_current = options;
 
-    // An entry that cannot be used (old versions wrote even an empty one)
-    // goes.
-    bool rewrite = !fromFile && Util::settingsHoldPassword();
+    // An empty entry (old versions wrote one) goes, and so does one the
+    // keyring's password replaces.
+    bool rewrite = !fromFile && Util::settingsHoldPassword()
+        && (file.password.empty() || options.password != file.password);
     if (!m_useKeyring) {
         if (rewrite)
             writeFile();

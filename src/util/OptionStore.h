@@ -13,7 +13,9 @@
 // nameAfterItems under "settings"; the password goes into the desktop's
 // keyring, or into the settings file (readable by its owner alone) where no
 // keyring answers. A password that cannot encrypt an archive (an empty one
-// included) is never stored, and one stored before is removed.
+// included) is never stored. One found in the settings file (written by
+// hand, say) is loaded as it is, so that its problem can be told, and stays
+// there until another is saved; the keyring's is removed.
 //
 // The keyring is reached through two plain functions filled in by main;
 // without them the settings file keeps everything. The store is read once:

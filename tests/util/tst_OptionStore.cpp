@@ -1,6 +1,6 @@
 // The option store with a keyring that answers when the test says so: where
 // the password goes, how one in an old settings file moves, and that a
-// password that cannot encrypt is never kept anywhere.
+// password that cannot encrypt is never stored.
 #include "OptionStore.h"
 #include "StdoutCapture.h"
 #include "Util.h"
@@ -190,9 +190,8 @@ private slots:
         QCOMPARE(plain.passwordPlace(plain.load()), PasswordPlace::SettingsFile);
     }
 
-    // A password that cannot encrypt an archive, empty included, is kept
-    // nowhere: the keyring's is removed, the file's too, with or without a
-    // keyring, also when an old file holds one.
+    // A password that cannot encrypt an archive, empty included, is never
+    // stored: the keyring's is removed, with or without a keyring.
     void neverStoresAnUnusablePassword_data()
     {
         QTest::addColumn<QString>("password");
@@ -232,14 +231,27 @@ private slots:
             QVERIFY(!fileHoldsPassword());
         }
 
-        // An old file with one: removed at the start, never moved.
+        // A file with one, written by hand: never moved, and loaded as it
+        // is, so that the job refuses it for what it is; an empty one is
+        // removed. A password saved later replaces it.
         writeFile("[settings]\nisEncrypt=true\npassword=\"" + password.toUtf8().replace("\t", "\\t") + "\"\n");
         FakeKeyring later;
         later.reading = reachable ? SecretReading{SecretReading::Result::Absent, {}} : SecretReading{};
         OptionStore store(later.functions());
-        QCOMPARE(store.load(), (SettingStatus{true, "", false, false}));
-        QVERIFY(!fileHoldsPassword());
+        QCOMPARE(store.load(), (SettingStatus{true, unusable, false, false}));
+        QCOMPARE(fileHoldsPassword(), !unusable.empty());
         QVERIFY(later.asked.empty());
+        QVERIFY(store.save({true, "", false, false}));
+        QVERIFY(!fileHoldsPassword());
+
+        // Beside a keyring's password that can, it goes at once.
+        writeFile("[settings]\nisEncrypt=true\npassword=\"" + password.toUtf8().replace("\t", "\\t") + "\"\n");
+        FakeKeyring holding;
+        holding.reading = reachable ? SecretReading{SecretReading::Result::Found, "good-one"} : SecretReading{};
+        OptionStore third(holding.functions());
+        QCOMPARE(third.load().password, reachable ? std::string("good-one") : unusable);
+        QCOMPARE(fileHoldsPassword(), !reachable && !unusable.empty());
+        QVERIFY(holding.asked.empty());
     }
 
     // Changing the other options leaves the keyring alone; a password typed
