@@ -476,6 +476,45 @@ private slots:
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 
+    void batchTakesTheItemAPathLeadsTo_data()
+    {
+        QTest::addColumn<std::string>("folder"); // the working folder, below items
+        QTest::addColumn<std::string>("given");
+        QTest::addColumn<std::string>("archive"); // below items
+        QTest::addColumn<Names>("names");
+        const Names tree{"archive/tree/a.txt", "archive/tree/sub/b.txt"};
+        QTest::newRow("the working folder") << std::string("tree") << std::string(".") << std::string("archive.zip")
+                                            << tree;
+        QTest::newRow("the folder above") << std::string("tree/sub") << std::string("..")
+                                          << std::string("archive.zip") << tree;
+        QTest::newRow("dots and slashes on the way") << std::string("") << std::string("./tree//sub/../sub/.")
+                                                     << std::string("tree/archive.zip") << Names{"archive/sub/b.txt"};
+        // "link/.." is where the link's target lies, as for the shell's ls.
+        QTest::newRow("above a link") << std::string("") << std::string("link/..") << std::string("archive.zip")
+                                      << tree;
+    }
+    // An item comes by its own name, and the archive goes beside it.
+    void batchTakesTheItemAPathLeadsTo()
+    {
+        QFETCH(std::string, folder);
+        QFETCH(std::string, given);
+        QFETCH(std::string, archive);
+        QFETCH(Names, names);
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        fs::create_directory_symlink("tree/sub", items + "/link");
+        const BatchRun run = finished(
+            session.start(items + "/" + folder, {"-b", given}, session.environment(), QProcess::SeparateChannels));
+        QVERIFY2(run.status == 0, run.out.constData());
+        QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + items + "/" + archive + " ("))
+                     .size(),
+                 1);
+        Names found = ZipReader(items + "/" + archive).names();
+        std::sort(found.begin(), found.end());
+        QCOMPARE(found, names);
+    }
+
     void batchNamesTheArchiveAfterTheItems_data()
     {
         QTest::addColumn<Names>("given");
