@@ -3,11 +3,14 @@
 
 #include "AppDelegate.h"
 #include "AppStart.h"
+#include "CommandLine.h"
 #include "DesktopFolderOpener.h"
 #include "DesktopNotifier.h"
 #include "DialogFolderChooser.h"
 #include "JapaneseQtTexts.h"
 #include "JobQueue.h"
+#include "Log.h"
+#include "LogPrefix.h"
 #include "OptionStore.h"
 #include "QuitOnSignal.h"
 #include "QuitQuestion.h"
@@ -15,6 +18,7 @@
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
 #include "UpdateCheck.h"
+#include "UniqueFd.h"
 #include "UpdateNoticeDialog.h"
 #include "ViewController.h"
 #include "WindowModule.h"
@@ -26,9 +30,36 @@
 #include <QPointer>
 #include <QTranslator>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <type_traits>
 #include <vector>
+
+namespace {
+
+// Qt ends the process when it reaches no display (started over ssh, say).
+// Nothing has begun yet: the user is told why, and how to archive from a
+// terminal, and the program ends with status 1 instead of a core dump.
+void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        const std::string text = qFormatLogMessage(type, context, message).toStdString() + "\n";
+        UniqueFd::writeAll(STDERR_FILENO, text.data(), text.size());
+        return;
+    }
+    const char* display = std::getenv("DISPLAY");
+    Log::line(std::string(LogPrefix::kWindowModule) + "no display could be reached (DISPLAY "
+              + (display && *display ? display : "unset") + ")");
+    const std::string sentence = CommandLine::languageOfLocale() == CommandLine::Language::Japanese
+        ? "quillmere: 画面に接続できないため、ウィンドウを開けません。端末からは quillmere --batch で圧縮できます。\n"
+        : "quillmere: no display to open the window on; from a terminal, use quillmere --batch.\n";
+    UniqueFd::writeAll(STDERR_FILENO, sentence.data(), sentence.size());
+    std::_Exit(1);
+}
+
+} // namespace
 
 extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char* argv[],
                                                                              const std::vector<std::string>& items)
@@ -36,7 +67,9 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     // The arguments are ours: Qt must not take a file named like one of its
     // own options.
     int qtArgc = 1;
+    qInstallMessageHandler(endWithoutDisplay);
     QApplication application(qtArgc, argv);
+    qInstallMessageHandler(nullptr);
     // Made before everything it must end, so that it goes after them: a
     // second signal must not cut the ending short.
     QuitOnSignal quitOnSignal;

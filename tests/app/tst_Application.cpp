@@ -658,6 +658,26 @@ private slots:
                  qPrintable(notices.received[0].body));
     }
 
+    // Over ssh, say: the user is told in their language why no window
+    // opens and what works instead; no crash, nothing begun.
+    void aWindowStartWithoutADisplaySaysSo()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        QProcessEnvironment environment = session.environment();
+        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES"})
+            environment.remove(variable);
+        environment.insert("LANG", "ja_JP.UTF-8");
+        const BatchRun run = finished(session.start(items, {"tree"}, environment, QProcess::SeparateChannels));
+        QCOMPARE(run.status, 1);
+        QCOMPARE(linesStartingWith(run.out, "load window error:no display could be reached (DISPLAY unset)").size(), 1);
+        QCOMPARE(run.out.count('\n'), 1);
+        QVERIFY2(QString::fromUtf8(run.err).contains("画面に接続できないため、ウィンドウを開けません"), run.err.constData());
+        QVERIFY(!session.channelIsOpen());
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+    }
+
     // Without php the job is refused at once, with its cause.
     void batchWithoutTheWriterFails()
     {
