@@ -10,6 +10,7 @@
 
 #include <QtGlobal>
 
+#include <cerrno>
 #include <filesystem>
 #include <iostream>
 #include <termios.h>
@@ -19,16 +20,40 @@ namespace {
 
 const char* const kPasswordVariable = "QUILLMERE_PASSWORD";
 
-// The first line of standard input, or the variable, which is then taken
-// out of the environment so that no program of the job inherits it.
-std::string password(const CommandLine& line)
+// The first line of standard input, without its line break; nullopt when
+// waitForInput gives up. Read a byte at a time: the rest of the input is not
+// the password's.
+std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput)
+{
+    std::string text;
+    for (;;) {
+        if (waitForInput && !waitForInput(STDIN_FILENO))
+            return std::nullopt;
+        char byte = 0;
+        const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (text.empty())
+                Log::line(LogPrefix::kPasswordInput + std::string("standard input holds no line"));
+            return text;
+        }
+        if (byte == '\n')
+            return text;
+        text += byte;
+    }
+}
+
+// The variable, which is then taken out of the environment so that no
+// program of the job inherits it, or the first line of standard input;
+// nullopt when the prompt was given up.
+std::optional<std::string> password(const CommandLine& line, const BatchJob::InputWait& waitForInput)
 {
     if (!line.passwordFromStdin) {
         const QByteArray value = qgetenv(kPasswordVariable);
         qunsetenv(kPasswordVariable);
         return value.toStdString();
     }
-    std::string text;
     // Typed at a terminal, the password is not shown.
     termios terminal{};
     const bool hidden = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &terminal) == 0;
@@ -38,15 +63,13 @@ std::string password(const CommandLine& line)
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
         std::cerr << "Password: " << std::flush;
     }
-    const bool read = static_cast<bool>(std::getline(std::cin, text));
+    std::optional<std::string> text = firstLine(waitForInput);
     if (hidden) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal);
         std::cerr << std::endl;
     }
-    if (!read)
-        Log::line(LogPrefix::kPasswordInput + std::string("standard input holds no line"));
-    if (!text.empty() && text.back() == '\r')
-        text.pop_back();
+    if (text && !text->empty() && text->back() == '\r')
+        text->pop_back();
     return text;
 }
 
@@ -72,7 +95,7 @@ BatchJob::BatchJob(JobQueue& jobs, WriteJson writeJson, QObject* parent)
     connect(&m_jobs, &JobQueue::jobFinished, this, &BatchJob::onJobFinished);
 }
 
-void BatchJob::start(const CommandLine& line, const SettingStatus& stored)
+void BatchJob::start(const CommandLine& line, const SettingStatus& stored, const InputWait& waitForInput)
 {
     const std::vector<std::string> paths = AppDelegate::absolutePaths(line.items);
     SettingStatus options = stored;
@@ -82,8 +105,15 @@ void BatchJob::start(const CommandLine& line, const SettingStatus& stored)
         options.isEncrypt = *line.encrypt;
     if (line.nameAfterItems)
         options.nameAfterItems = *line.nameAfterItems;
-    if (line.encrypt.value_or(false))
-        options.password = password(line);
+    if (line.encrypt.value_or(false)) {
+        const std::optional<std::string> given = password(line, waitForInput);
+        if (!given) {
+            Log::line(LogPrefix::kStopped);
+            onJobFinished(JobOutcome::stopped(JobPhase::ChoosingFolder));
+            return;
+        }
+        options.password = *given;
+    }
     m_jobs.enqueue(paths, destinationOf(line, paths), options);
 }
 

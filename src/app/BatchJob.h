@@ -26,9 +26,14 @@ public:
     using WriteJson = std::function<void(const std::string&)>;
     explicit BatchJob(JobQueue& jobs, WriteJson writeJson = {}, QObject* parent = nullptr);
 
+    // Blocks until fd can be read: true then, false when the program is to
+    // end instead.
+    using InputWait = std::function<bool(int fd)>;
+
     // Queues the job for line's items; it may have ended on return (a
-    // refused request ends at once).
-    void start(const CommandLine& line, const SettingStatus& stored);
+    // refused request ends at once, and so does one whose password prompt
+    // waitForInput gives up).
+    void start(const CommandLine& line, const SettingStatus& stored, const InputWait& waitForInput = {});
     // Ends the running job as cancelling it in the window does.
     void stop();
 

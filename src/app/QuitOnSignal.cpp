@@ -80,6 +80,24 @@ bool QuitOnSignal::hasSignalled() const
     return ::poll(&waiting, 1, 0) == 1;
 }
 
+bool QuitOnSignal::waitForInput(int fd) const
+{
+    pollfd waiting[2] = {{fd, POLLIN, 0}, {m_readEnd.get(), POLLIN, 0}};
+    const nfds_t count = m_readEnd.isOpen() ? 2 : 1;
+    for (;;) {
+        if (::poll(waiting, count, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            // Let the read that follows tell what is wrong.
+            return true;
+        }
+        if (count == 2 && waiting[1].revents != 0)
+            return false;
+        if (waiting[0].revents != 0)
+            return true;
+    }
+}
+
 void QuitOnSignal::onSignalled()
 {
     unsigned char byte = 0;

@@ -26,6 +26,9 @@ public:
     // True once a signal has come that the event loop has not yet seen:
     // for waits that run before the loop does.
     bool hasSignalled() const;
+    // Waits until fd can be read: true then, false as soon as a signal has
+    // come (for a prompt, which must not outlast Ctrl+C).
+    bool waitForInput(int fd) const;
 
 private:
     void onSignalled();

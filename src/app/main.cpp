@@ -61,7 +61,7 @@ int runBatch(char* argv[], const CommandLine& line)
         writeJson = [&divert](const std::string& json) { divert->writeOriginal(json); };
     BatchJob batch(jobs, writeJson);
     QObject::connect(&batch, &BatchJob::ended, &application, [](int status) { QCoreApplication::exit(status); });
-    batch.start(line, options.load());
+    batch.start(line, options.load(), [&quitOnSignal](int fd) { return quitOnSignal.waitForInput(fd); });
     if (!batch.hasEnded())
         application.exec();
     // A signal ended the loop: the job ends as cancelling it does, and the

@@ -792,6 +792,32 @@ private slots:
         QVERIFY(QProcess::execute("unzip", {"-qq", "-t", "-Pwrong", archive}) != 0);
     }
 
+    // Ctrl+C at the password prompt ends the program there, as at any
+    // prompt of a terminal.
+    void aPasswordPromptEndsOnCtrlC()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        const QString script = QStringLiteral(
+            "set timeout 20\n"
+            "spawn -noecho {%1} -b --encrypt --password-stdin tree\n"
+            "expect {Password: } {} timeout {exit 90}\n"
+            "send \"\\003\"\n"
+            "expect eof {} timeout {exit 91}\n"
+            "exit [lindex [wait] 3]\n").arg(QUILLMERE_BINARY);
+        QProcess expect;
+        expect.setProcessEnvironment(session.environment());
+        expect.setWorkingDirectory(qs(items));
+        expect.start("expect", {"-c", script});
+        QVERIFY(expect.waitForFinished(kJobMilliseconds));
+        const QByteArray shown = expect.readAllStandardOutput();
+        QCOMPARE(expect.exitCode(), 1);
+        QVERIFY2(shown.contains("job stopped"), shown.constData());
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
+    }
+
     void batchJsonHoldsTheReport_data()
     {
         QTest::addColumn<bool>("withWriter");
