@@ -39,6 +39,12 @@ OpenFolder::OpenFolder(UniqueFd fd, std::string path)
     }
 }
 
+bool OpenFolder::leadsIntoSystem(const std::string& name) const
+{
+    const UniqueFd found(::openat(fd(), name.c_str(), O_PATH | O_CLOEXEC));
+    struct statfs info {};
+    return found.isOpen() && ::fstatfs(found.get(), &info) == 0 && holds(kSystemFileSystems, info.f_type);
+}
 
 std::shared_ptr<const OpenFolder> OpenFolder::working()
 {

@@ -27,6 +27,9 @@ public:
     // True on the kernel's own file systems (proc, sysfs and the like),
     // which show the running system, not anyone's files.
     bool isSystemFileSystem() const { return m_systemFileSystem; }
+    // True when name in this folder, a link followed, lies on one of those;
+    // opening it for this never blocks, not even on a pipe.
+    bool leadsIntoSystem(const std::string& name) const;
     const std::string& path() const { return m_path; }
     // Where name in this folder is, for messages and the slow paths.
     std::string pathOf(const std::string& name) const;

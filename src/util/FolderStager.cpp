@@ -163,6 +163,13 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
         leaveOut(source, LeftOutReason::LinkToFolder, "a link to a folder: " + source);
         return std::nullopt;
     }
+    // A link may lead into the running system's own files, of which some
+    // never end (/proc/kmsg) and some tell about their reader
+    // (/proc/self/status): none is the user's.
+    if (S_ISLNK(link.st_mode) && item.parent->leadsIntoSystem(item.at)) {
+        leaveOut(source, LeftOutReason::SystemItem, "leads into the running system: " + source);
+        return std::nullopt;
+    }
     item.device = info.st_dev;
     item.inode = info.st_ino;
     item.size = info.st_size;

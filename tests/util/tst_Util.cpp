@@ -287,6 +287,10 @@ private slots:
         row("link loop", {"d/ok=1", "d/loop->."}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::LinkToFolder});
         row("the running system's items", {"ok=1"}, {"ok", "/dev/null", "/proc/self", "/sys/kernel"}, {"ARCHIVE/OK"},
             0, {LeftOutReason::SystemItem, LeftOutReason::SystemItem, LeftOutReason::SystemItem});
+        // Inside a folder too: /proc's files tell about their reader, and
+        // some never end.
+        row("links into the running system", {"d/ok=1", "d/status->/proc/self/status", "d/version->/proc/version"},
+            {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::SystemItem, LeftOutReason::SystemItem});
         row("missing item", {}, {"nothing"}, {"ARCHIVE/"}, 0, {LeftOutReason::Missing});
         row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
             {LeftOutReason::ExcludedName});
