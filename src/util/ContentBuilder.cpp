@@ -63,16 +63,18 @@ bool ContentBuilder::placeInMemory()
 
 StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items, bool inMemory)
 {
-    // The work folder's identity, taken once: it is left out when met.
-    std::pair<dev_t, ino_t> workFolder{};
-    struct stat info {};
-    if (::stat(m_folders.tmpDirectory().c_str(), &info) == 0)
-        workFolder = {info.st_dev, info.st_ino};
+    // The work folders' identities, taken once: they are left out when met.
+    FolderStager::FolderIds workFolders;
+    for (const std::string& root : {m_folders.tmpDirectory(), m_folders.memoryRoot()}) {
+        struct stat info {};
+        if (::stat(root.c_str(), &info) == 0)
+            workFolders.emplace(info.st_dev, info.st_ino);
+    }
     const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMostStagers);
     std::vector<std::unique_ptr<FolderStager>> stagers;
     for (unsigned i = 0; i < count; ++i)
         stagers.push_back(std::make_unique<FolderStager>(
-            m_folders, workFolder, [this] { return m_workFolderFailed || m_abandoned(); },
+            m_folders, workFolders, [this] { return m_workFolderFailed || m_abandoned(); },
             [this](FolderTask task) { schedule(std::move(task)); },
             [this, inMemory](int error, const std::string& line) {
                 m_workFolderFailed = true;

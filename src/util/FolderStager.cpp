@@ -77,12 +77,12 @@ std::string composed(const std::string& utf8)
 
 } // namespace
 
-FolderStager::FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder,
+FolderStager::FolderStager(const WorkFolders& folders, FolderIds workFolders,
                            std::function<bool()> abandoned, Schedule schedule, WorkFolderFailed workFolderFailed,
                            std::atomic<unsigned>& anchorCount)
     : m_folders(folders)
     , m_outputFolderSize(folders.outputFolder().size())
-    , m_workFolder(workFolder)
+    , m_workFolders(std::move(workFolders))
     , m_abandoned(std::move(abandoned))
     , m_schedule(std::move(schedule))
     , m_workFolderFailed(std::move(workFolderFailed))
@@ -179,9 +179,10 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
         leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
         return std::nullopt;
     }
-    // The work folder itself is met when the home folder is given: it holds
-    // the very tree being built, which would otherwise copy itself for ever.
-    if (item.isFolder && m_workFolder == std::pair(info.st_dev, info.st_ino)) {
+    // The work folders are met when the home folder or the runtime folder is
+    // given: they hold the very tree being built, which would otherwise copy
+    // itself for ever.
+    if (item.isFolder && m_workFolders.count({info.st_dev, info.st_ino})) {
         return std::nullopt;
     }
     if (item.isFolder && ancestors.count({info.st_dev, info.st_ino})) {

@@ -43,7 +43,7 @@ public:
     // abandoned says when to stop; workFolderFailed is called when the
     // content folder itself fails, which ends the building for every stager.
     // anchorCount numbers the anchors of all stagers of one content folder.
-    FolderStager(const WorkFolders& folders, std::pair<dev_t, ino_t> workFolder, std::function<bool()> abandoned,
+    FolderStager(const WorkFolders& folders, FolderIds workFolders, std::function<bool()> abandoned,
                  Schedule schedule, WorkFolderFailed workFolderFailed, std::atomic<unsigned>& anchorCount);
 
     // The folder beside the content folder that holds the anchors: links to
@@ -135,7 +135,7 @@ private:
     WorkFolders m_folders;
     // Asked of every file: the output folder's path does not change.
     size_t m_outputFolderSize;
-    std::pair<dev_t, ino_t> m_workFolder;
+    FolderIds m_workFolders; // the work root and the memory root
     std::function<bool()> m_abandoned;
     Schedule m_schedule;
     WorkFolderFailed m_workFolderFailed;

@@ -557,6 +557,18 @@ private slots:
         QCOMPARE(content.report.fileCount, 1);
         QVERIFY(shownUpper(content).front().endsWith("/SRC/NOTE.TXT"));
     }
+    // So does the runtime folder, which holds the folder in memory.
+    void runtimeFolderLeavesTheMemoryRootOut()
+    {
+        const QByteArray runtime = QFile::encodeName(QString::fromStdString(source("run")));
+        const QByteArray before = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        makeTree({"note.txt=n", "run/quillmere/earlier-job/x.txt=x"});
+        const StagedContent content = build({"run", "note.txt"});
+        qputenv("XDG_RUNTIME_DIR", before);
+        QCOMPARE(content.report.fileCount, 1);
+        QCOMPARE(shownUpper(content), (QStringList{"ARCHIVE/NOTE.TXT", "ARCHIVE/RUN/"}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestUtil)
