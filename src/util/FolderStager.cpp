@@ -22,6 +22,25 @@ namespace {
 
 const char* const kDsStore = ".DS_Store";
 
+// name with "_" for a character cut short at its end ("a" and the first
+// byte of "é"). The converter turns bytes that are no character into "_",
+// but for those at the end it waits for the rest, which never comes: the
+// writer then takes the whole path unconverted.
+std::string withEndCompleted(const std::string& name)
+{
+    const auto byte = [&](size_t at) { return static_cast<unsigned char>(name[at]); };
+    size_t lead = name.size();
+    while (lead > 0 && name.size() - lead < 4 && (byte(lead - 1) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0 || byte(lead - 1) < 0xC0)
+        return name;
+    --lead;
+    const size_t length = byte(lead) >= 0xF0 ? 4 : byte(lead) >= 0xE0 ? 3 : 2;
+    if (name.size() - lead >= length)
+        return name;
+    return name.substr(0, lead) + "_";
+}
+
 LeftOutReason reasonFor(int error)
 {
     switch (error) {
@@ -249,7 +268,7 @@ std::string FolderStager::shown(const std::string& name) const
 FolderStager::Placed FolderStager::nameFor(const std::string& ownName) const
 {
     Placed name;
-    const std::string replaced = Util::replaceProhibitedCharacters(ownName);
+    const std::string replaced = Util::replaceProhibitedCharacters(withEndCompleted(ownName));
     const std::string substituted = NameSubstitutes::apply(replaced);
     name.fixedName = WindowsName::creatable(substituted);
     name.shownName = shown(name.fixedName);

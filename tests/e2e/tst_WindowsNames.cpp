@@ -12,6 +12,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -153,6 +154,29 @@ private slots:
             + " (207 characters: reaches 260 characters below a 60-character extraction folder)";
         QVERIFY2(std::find(job.lines.begin(), job.lines.end(), expected) != job.lines.end(),
                  qPrintable(QString::fromStdString(expected)));
+    }
+
+    // Linux names are bytes. One that ends inside a character, or holds
+    // bytes that are none, still arrives in code page 932, in its own
+    // folder, with "_" for what is no character, and is reported renamed.
+    void bytesThatAreNoTextArriveInCodePage932()
+    {
+        const std::string folder = "\xe8\xb3\x87\xe6\x96\x99"; // 資料
+        for (const std::string& name : {folder + "/a\xe9", folder + "/ok.txt", std::string("D\xe9/f.txt"),
+                                        std::string("b\xe9x.txt"), std::string("\xe6\x96")})
+            writeFile(m_home->path() + "/user/names/" + name, name);
+        const std::string dest = user("dest");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({user("names")}, dest);
+
+        QVERIFY(job.delivered());
+        std::vector<std::string> names = ZipReader(dest + "/archive.zip").names();
+        std::sort(names.begin(), names.end());
+        const std::string inCp932 = "archive/names/\x8e\x91\x97\xbf/";
+        QCOMPARE(names, (std::vector<std::string>{"archive/names/D_/f.txt", "archive/names/_",
+                                                  "archive/names/b_x.txt", inCp932 + "a_", inCp932 + "ok.txt"}));
+        QCOMPARE(int(job.outcome.report.renamed.size()), 4);
     }
 };
 
