@@ -202,8 +202,13 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
                                         const std::shared_ptr<std::atomic_bool>& abandoned)
 {
     Staged staged;
-    if (Failure refused = folders.makePrivate()) {
-        staged.refused = JobOutcome::failed(JobPhase::Copying, *refused, FailureCause::WorkFolderRefused);
+    // A folder that is not safe to use is refused; one that cannot be made
+    // (no space, a home folder without write permission) failed.
+    int systemError = 0;
+    if (Failure refused = folders.makePrivate(&systemError)) {
+        staged.refused = JobOutcome::failed(JobPhase::Copying, *refused,
+                                            systemError == 0 ? FailureCause::WorkFolderRefused
+                                                             : workFolderCause(systemError));
         return staged;
     }
     // What killed jobs left behind goes first: its space may be needed.
@@ -212,7 +217,8 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
     const std::string staging = folders.stagingFolder();
     staged.journal = std::make_shared<WorkJournal>(folders);
     if (Failure error = staged.journal->intend(WorkJournal::Kind::Staging, staging)) {
-        staged.refused = JobOutcome::failed(JobPhase::Copying, *error, FailureCause::WorkFolderFailed);
+        const int cause = errno;
+        staged.refused = JobOutcome::failed(JobPhase::Copying, *error, workFolderCause(cause));
         return staged;
     }
     if (::mkdir(staging.c_str(), 0700) != 0) {

@@ -11,18 +11,24 @@ namespace {
 
 // Everything is checked on the folder that was opened, so the path cannot be
 // swapped for a link between the check and the use. repair takes access for
-// others away instead of refusing the folder for it.
-Failure checkOpened(const std::string& path, bool repair)
+// others away instead of refusing the folder for it. systemError takes the
+// errno of a call that failed, and stays 0 when the folder is refused for
+// what it is.
+Failure checkOpened(const std::string& path, bool repair, int& systemError)
 {
+    const auto failed = [&](int error) {
+        systemError = error;
+        return describeErrno(error, path);
+    };
     const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.isOpen()) {
         if (errno == ELOOP || errno == ENOTDIR)
             return "not a folder of its own (a symbolic link or a file): " + path;
-        return describeErrno(errno, path);
+        return failed(errno);
     }
     struct stat status {};
     if (::fstat(folder.get(), &status) != 0)
-        return describeErrno(errno, path);
+        return failed(errno);
     if (status.st_uid != ::geteuid())
         return "belongs to another user: " + path;
     if ((status.st_mode & 077) == 0)
@@ -30,20 +36,25 @@ Failure checkOpened(const std::string& path, bool repair)
     if (!repair)
         return "open to other users: " + path;
     if (::fchmod(folder.get(), 0700) != 0)
-        return describeErrno(errno, path);
+        return failed(errno);
     return std::nullopt;
 }
 
 } // namespace
 
-Failure PrivateFolder::make(const std::string& path)
+Failure PrivateFolder::make(const std::string& path, int* systemError)
 {
+    int error = 0;
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return describeErrno(errno, path);
-    return checkOpened(path, true);
+        error = errno;
+    Failure failure = error != 0 ? describeErrno(error, path) : checkOpened(path, true, error);
+    if (systemError)
+        *systemError = error;
+    return failure;
 }
 
 Failure PrivateFolder::check(const std::string& path)
 {
-    return checkOpened(path, false);
+    int error = 0;
+    return checkOpened(path, false, error);
 }

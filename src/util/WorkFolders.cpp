@@ -77,9 +77,9 @@ std::string WorkFolders::archiveInOutput(const std::string& archiveName) const
     return outputFolder() + "/" + archiveName;
 }
 
-Failure WorkFolders::makePrivate() const
+Failure WorkFolders::makePrivate(int* systemError) const
 {
-    return PrivateFolder::make(m_tmpDirectory);
+    return PrivateFolder::make(m_tmpDirectory, systemError);
 }
 
 Failure WorkFolders::makeMemoryRootPrivate() const

@@ -48,8 +48,9 @@ public:
     // Makes sure the work root is a folder of the user's own that no one
     // else can read, creating it when missing. The staged files are hard
     // links to the user's files, so a root that is a symbolic link or
-    // belongs to someone else is refused rather than used.
-    Failure makePrivate() const;
+    // belongs to someone else is refused rather than used; systemError as
+    // for PrivateFolder::make.
+    Failure makePrivate(int* systemError = nullptr) const;
 
 private:
     std::string m_tmpDirectory;

@@ -522,6 +522,40 @@ private slots:
         QVERIFY(JobRun::of({user("next/n.txt")}, user("next")).delivered());
     }
 
+    void aWorkFolderThatCannotBeMade_data()
+    {
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<FailureCause>("cause");
+        QTest::newRow("no inode left") << "size=1m,nr_inodes=2" << FailureCause::WorkFolderFull;
+        QTest::newRow("read-only") << "ro,size=1m" << FailureCause::WorkFolderFailed;
+        QTest::newRow("a link in its place") << "link" << FailureCause::WorkFolderRefused;
+    }
+    // The work folder cannot be made in the home folder: the job names the
+    // cause that is there, not an unsafe folder where none is.
+    void aWorkFolderThatCannotBeMade()
+    {
+        QFETCH(QString, home);
+        QFETCH(FailureCause, cause);
+        const std::string small = m_home->makeFolder("small");
+        if (home == "link") {
+            fs::create_directory_symlink(m_home->makeFolder("elsewhere"), small + "/.quillmere");
+        } else {
+            if (!m_mounts.mount(small, home.toStdString()))
+                QSKIP("no permission to mount a small file system");
+            if (home.startsWith("size"))
+                writeFile(small + "/last-inode", "x");
+        }
+        qputenv("HOME", QByteArray::fromStdString(small));
+        writeFile(user("items/ok.txt"), "ok");
+
+        const JobRun job = JobRun::of({user("items")}, user("items"));
+
+        QVERIFY(job.ended);
+        QVERIFY(!job.delivered());
+        QCOMPARE(job.outcome.cause, cause);
+        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& l) { return l.starts_with("job refused: "); }), 1);
+    }
+
     // The work folder's disk fills up while the content is staged (it runs
     // out of inodes, which the space check before staging cannot see): the
     // job fails with that cause, one line tells of it however many stagers
