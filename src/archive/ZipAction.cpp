@@ -550,6 +550,10 @@ std::optional<JobOutcome> ZipAction::refusedDestination() const
         error = FileManager::exists(m_destDir) ? ENOTDIR : ENOENT;
     else if (::access(m_destDir.c_str(), W_OK | X_OK) != 0)
         error = errno;
+    // What is in the work folders goes when the jobs that made it are over.
+    else if (m_folders.holds(m_destDir))
+        return JobOutcome::failed(JobPhase::Delivering, "the work folder of this program: " + m_destDir,
+                                  FailureCause::DestinationNotWritable);
     else
         return std::nullopt;
     return JobOutcome::failed(JobPhase::Delivering, describeErrno(error, m_destDir), FailureCause::DestinationNotWritable);

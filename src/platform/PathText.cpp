@@ -1,5 +1,7 @@
 #include "PathText.h"
 
+#include <cstdlib>
+
 std::string PathText::join(const std::string& folder, const std::string& name)
 {
     return folder + "/" + name;
@@ -44,4 +46,19 @@ std::pair<std::string, std::string> PathText::splitExtension(const std::string& 
     if (dot == std::string::npos || dot == 0)
         return {name, {}};
     return {name.substr(0, dot), name.substr(dot)};
+}
+
+std::optional<std::string> PathText::real(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::nullopt;
+    std::string real = resolved;
+    std::free(resolved);
+    return real;
+}
+
+bool PathText::isAtOrBelow(const std::string& path, const std::string& top)
+{
+    return path == top || (path.starts_with(top) && path[top.size()] == '/');
 }

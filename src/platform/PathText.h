@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Paths as byte strings, joined with "/".
@@ -16,4 +17,9 @@ public:
     // name split at its last "." into stem and extension (with the dot);
     // a leading dot starts no extension: ".profile" has none.
     static std::pair<std::string, std::string> splitExtension(const std::string& name);
+    // path with every link resolved, as the kernel finds it; nullopt when
+    // it leads nowhere.
+    static std::optional<std::string> real(const std::string& path);
+    // True when path is top or lies below it.
+    static bool isAtOrBelow(const std::string& path, const std::string& top);
 };

@@ -72,21 +72,6 @@ std::string entryName(const std::string& path)
     return std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + path;
 }
 
-std::optional<std::string> realPath(const std::string& path)
-{
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return std::nullopt;
-    std::string real = resolved;
-    std::free(resolved);
-    return real;
-}
-
-bool isAtOrBelow(const std::string& path, const std::string& top)
-{
-    return path == top || (path.starts_with(top) && path[top.size()] == '/');
-}
-
 std::string composed(const std::string& utf8)
 {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
@@ -121,7 +106,7 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
             continue;
         }
         // What jobs make and record there is not the user's either.
-        if (isWorkItem(path)) {
+        if (m_folders.holds(path)) {
             leaveOut(path, LeftOutReason::WorkFolder, "in the work folder of this program: " + path);
             continue;
         }
@@ -518,21 +503,10 @@ void FolderStager::failWorkFolder(int error, const std::string& description, con
 
 bool FolderStager::isSystemItem(const std::string& path)
 {
-    const std::optional<std::string> real = realPath(path);
+    const std::optional<std::string> real = PathText::real(path);
     for (const char* top : {"/proc", "/sys", "/dev"})
-        if (real && isAtOrBelow(*real, top))
+        if (real && PathText::isAtOrBelow(*real, top))
             return true;
-    return false;
-}
-
-bool FolderStager::isWorkItem(const std::string& path) const
-{
-    const std::optional<std::string> real = realPath(path);
-    for (const std::string& root : {m_folders.tmpDirectory(), m_folders.memoryRoot()}) {
-        const std::optional<std::string> realRoot = real ? realPath(root) : std::nullopt;
-        if (realRoot && isAtOrBelow(*real, *realRoot))
-            return true;
-    }
     return false;
 }
 

@@ -92,8 +92,6 @@ private:
     std::optional<Item> examine(Item item, const FolderIds& ancestors, bool given);
     // True for an item the user gave from /proc, /sys or /dev.
     static bool isSystemItem(const std::string& path);
-    // True for an item the user gave from the work root or the memory root.
-    bool isWorkItem(const std::string& path) const;
     // True when path, below the content folder, is too long for the writer
     // to open once it is joined to the folder the writer works in.
     bool isTooLongForWriter(const std::string& path) const;

@@ -1,6 +1,7 @@
 #include "WorkFolders.h"
 
 #include "FileManager.h"
+#include "PathText.h"
 #include "PrivateFolder.h"
 #include "Util.h"
 
@@ -91,4 +92,17 @@ Failure WorkFolders::makeMemoryRootPrivate() const
     if (info.f_type != TMPFS_MAGIC && info.f_type != RAMFS_MAGIC)
         return "not in memory: " + parent;
     return PrivateFolder::make(m_memoryRoot);
+}
+
+bool WorkFolders::holds(const std::string& path) const
+{
+    const std::optional<std::string> real = PathText::real(path);
+    if (!real)
+        return false;
+    for (const std::string& root : {m_tmpDirectory, m_memoryRoot}) {
+        const std::optional<std::string> realRoot = PathText::real(root);
+        if (realRoot && PathText::isAtOrBelow(*real, *realRoot))
+            return true;
+    }
+    return false;
 }

@@ -44,6 +44,10 @@ public:
     // Makes the memory root private, as makePrivate does the work root; a
     // root that is not in memory is refused too.
     Failure makeMemoryRootPrivate() const;
+    // True when path, links followed, is the work root or the memory root or
+    // lies in one: what jobs make and record there is no one's to archive,
+    // nor a place to deliver to.
+    bool holds(const std::string& path) const;
 
     // Makes sure the work root is a folder of the user's own that no one
     // else can read, creating it when missing. The staged files are hard

@@ -440,6 +440,9 @@ private slots:
         QTest::newRow("/dev/null alone") << "system" << false << "job refused: nothing to archive: ";
         QTest::newRow("a destination that cannot be written") << "read-only" << false
                                                                 << "job refused: the destination folder cannot be written: ";
+        // What is there goes at the next start.
+        QTest::newRow("a destination in the work folder")
+            << "work folder" << false << "job refused: the destination folder cannot be written: the work folder";
     }
     // Hostile trees and full disks: the job takes only what the user meant,
     // fails with the cause that is really there, prints one line for it,
@@ -449,7 +452,8 @@ private slots:
         QFETCH(QString, edge);
         QFETCH(bool, delivered);
         QFETCH(QString, line);
-        const std::string items = user("items"), dest = user("dest");
+        const std::string items = user("items");
+        const std::string dest = edge == "work folder" ? workFolders().tmpDirectory() + "/journal" : user("dest");
         writeFile(items + "/ok.txt", "ok");
         fs::create_directories(dest);
         std::vector<std::string> given{items};
