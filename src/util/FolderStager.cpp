@@ -98,7 +98,9 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
 {
     const std::shared_ptr<const OpenFolder> working = OpenFolder::working();
     std::vector<Item> topLevel;
-    FolderIds given;
+    // An item is its name in its folder: hard links and links given by
+    // their own names are items of their own, as they are inside a folder.
+    std::set<std::string> given;
     for (const std::string& path : items) {
         const std::string name = PathText::lastComponent(path);
         if (isSystemItem(path)) {
@@ -119,7 +121,8 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
             leaveOut(path, LeftOutReason::ExcludedName, "a .DS_Store file: " + path);
             continue;
         }
-        if (!given.emplace(item->device, item->inode).second) {
+        const std::string folder = PathText::parentFolder(path);
+        if (!given.insert(PathText::real(folder).value_or(folder) + "/" + name).second) {
             leaveOut(path, LeftOutReason::SameItem, "given more than once");
             continue;
         }
