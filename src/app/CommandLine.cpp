@@ -20,6 +20,7 @@ struct Texts {
     const char* stdinNeedsEncrypt;
     const char* noItems;
     const char* noPassword;
+    const char* emptyOutput;
     const char* hint;
     const char* updateCheckTo;
     const char* noUpdateCheck;
@@ -58,6 +59,7 @@ const Texts kEnglish{
     "--password-stdin needs --encrypt",
     "--batch needs at least one FILE",
     "--encrypt needs QUILLMERE_PASSWORD set or --password-stdin",
+    "--output names no folder (an empty argument)",
     "Try 'quillmere --help' for more information.\n",
     "update check: ",
     "update check: none in this build (no request is ever made)",
@@ -96,6 +98,7 @@ const Texts kJapanese{
     "--password-stdin には --encrypt が必要です",
     "--batch にはファイルが一つ以上必要です",
     "--encrypt には QUILLMERE_PASSWORD か --password-stdin が必要です",
+    "--output のフォルダが空です",
     "詳しくは 'quillmere --help' を実行してください。\n",
     "アップデートの確認: ",
     "アップデートの確認: このビルドでは行いません (通信しません)",
@@ -193,6 +196,10 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
     // machine could read it.
     if (parser.isSet("encrypt") && !parser.isSet("password-stdin") && !context.passwordVariableSet)
         return failure(texts, texts.noPassword);
+    // Most often a variable a script left unset: the archive would go
+    // elsewhere without a word.
+    if (parser.isSet("output") && parser.value("output").isEmpty())
+        return failure(texts, texts.emptyOutput);
     // An empty argument would stand for the working folder, which no one
     // means to archive.
     for (const QString& item : parser.positionalArguments())

@@ -76,6 +76,7 @@ private slots:
         mistake("unknown short option", {"-x", "a"}, false, "unknown option '-x'");
         mistake("unknown option in a batch", {"-b", "a", "--name-after-item"}, false, "unknown option '--name-after-item'");
         mistake("--output without its folder", {"-b", "a", "--output"}, false, "missing value after '--output'");
+        mistake("--output with an empty folder", {"-b", "--output", "", "a"}, false, "--output names no folder");
         mistake("a password as an argument", {"-b", "--encrypt=secret", "a"}, true, "no value is taken after '--encrypt'");
         mistake("--encrypt without a password", {"-b", "--encrypt", "a"}, false, "QUILLMERE_PASSWORD");
         mistake("--encrypt with --no-encrypt", {"-b", "--encrypt", "--no-encrypt", "a"}, true, "exclude each other");
