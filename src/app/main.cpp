@@ -60,10 +60,14 @@ int runBatch(char* argv[], const CommandLine& line)
     if (divert)
         writeJson = [&divert](const std::string& json) { divert->writeOriginal(json); };
     BatchJob batch(jobs, writeJson);
-    QObject::connect(&batch, &BatchJob::ended, &application, [](int status) { QCoreApplication::exit(status); });
+    // Queued, and the loop always runs: a job refused at once ends inside
+    // start(), and exit() outside the loop would end every later wait at
+    // once, the keyring's before the process ends among them.
+    QObject::connect(
+        &batch, &BatchJob::ended, &application, [](int status) { QCoreApplication::exit(status); },
+        Qt::QueuedConnection);
     batch.start(line, options.load(), [&quitOnSignal](int fd) { return quitOnSignal.waitForInput(fd); });
-    if (!batch.hasEnded())
-        application.exec();
+    application.exec();
     // A signal ended the loop: the job ends as cancelling it does, and the
     // queue, going, waits for its programs and removes what it made.
     if (!batch.hasEnded())

@@ -173,12 +173,16 @@ bool SecretStore::finish(std::chrono::milliseconds limit)
 {
     if (!busy())
         return true;
+    // Given up once: the keyring had its time, and it was told.
+    if (m_gaveUp)
+        return false;
     QEventLoop loop;
     connect(this, &SecretStore::idle, &loop, &QEventLoop::quit);
     QTimer::singleShot(limit, &loop, &QEventLoop::quit);
     loop.exec(kWaitFlags);
     if (busy()) {
         Log::line(LogPrefix::kKeyring + std::string("a password write was left unfinished at quit"));
+        m_gaveUp = true;
         return false;
     }
     return true;

@@ -71,6 +71,7 @@ private:
     QString m_key;
     QDBusConnection m_bus;
     std::chrono::milliseconds m_finishLimit;
+    bool m_gaveUp = false; // a finish() left a write unfinished
     QKeychain::Job* m_running = nullptr;
     Done m_runningDone;
     std::optional<Write> m_waiting;

@@ -191,6 +191,23 @@ private slots:
         QVERIFY(!settings().contains("settings/password"));
     }
 
+    // A job refused at once (its destination is missing) still gives the
+    // move into the keyring its time: the password is not lost on the way.
+    void aRefusedJobStillMovesThePassword()
+    {
+        writeSettings("[settings]\nisEncrypt=true\npassword=moved-pass-456\n");
+        QProcess program;
+        program.setProcessEnvironment(environment(m_keyringAddress));
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(QUILLMERE_BINARY, {"--batch", "--output", path("missing"), path("items")});
+        QVERIFY(program.waitForFinished(kJobMilliseconds));
+        const QByteArray output = program.readAll();
+        QCOMPARE(program.exitCode(), 1);
+        QVERIFY2(!output.contains("keyring error:"), output.constData());
+        QCOMPARE(lookup(), std::optional<QString>("moved-pass-456"));
+        QVERIFY(!settings().contains("settings/password"));
+    }
+
     // The store through the real SecretStore: a password typed on reaches
     // the keyring last one last, never the file, and is read at the next
     // start; an unusable one removes it.
