@@ -25,8 +25,10 @@ UpdateNoticeDialog::UpdateNoticeDialog(const QString& message, QWidget* parent)
     messageLabel->setOpenExternalLinks(false);
     messageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     messageLabel->setWordWrap(true);
+    // A screen reader reads the message itself, and what it is.
     messageLabel->setText(message);
-    messageLabel->setAccessibleName(QStringLiteral("更新のお知らせ"));
+    messageLabel->setAccessibleName(message);
+    messageLabel->setAccessibleDescription(QStringLiteral("更新のお知らせ"));
     confirmButton->setAccessibleName(QStringLiteral("確認する"));
     confirmButton->setAccessibleDescription(QStringLiteral("更新のページをブラウザで開きます"));
     closeButton->setAccessibleName(QStringLiteral("閉じる"));

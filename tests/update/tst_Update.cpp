@@ -5,6 +5,7 @@
 #include "UpdateCheck.h"
 #include "UpdateNoticeDialog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QNetworkAccessManager>
@@ -89,14 +90,16 @@ private slots:
         QFETCH(QByteArray, log);
         LocalServer server(status, reply);
 
-        // Confirms the real notice once it is open, keeping the message it shows.
-        QStringList seen;
+        // Confirms the real notice once it is open, keeping the message it
+        // shows as a screen reader reads it.
+        QStringList seen, read;
         QTimer poll;
-        connect(&poll, &QTimer::timeout, this, [&seen] {
+        connect(&poll, &QTimer::timeout, this, [&seen, &read] {
             auto* dialog = qobject_cast<UpdateNoticeDialog*>(QApplication::activeModalWidget());
             if (!dialog || !dialog->isVisible())
                 return;
             seen << dialog->messageLabel->text();
+            read << QAccessible::queryAccessibleInterface(dialog->messageLabel)->text(QAccessible::Name);
             QTest::mouseClick(dialog->confirmButton, Qt::LeftButton);
         });
         poll.start(10);
@@ -124,6 +127,7 @@ private slots:
         QCOMPARE(finished.size(), 1);
         QCOMPARE(output.toUtf8(), log);
         QCOMPARE(seen, notice ? QStringList{kMessage} : QStringList());
+        QCOMPARE(read, seen);
         QCOMPARE(handed, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
     }
 };
