@@ -158,7 +158,7 @@ QLayout* WindowLayout::buildOptions(ViewController& view)
 
 QLayout* WindowLayout::buildAboutRow(ViewController& view)
 {
-    view.aboutButton->setFlat(true);
+    // Not flat: a flat button shows no keyboard focus.
     auto* row = new QHBoxLayout;
     row->addStretch(1);
     row->addWidget(view.aboutButton);

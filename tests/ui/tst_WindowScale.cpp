@@ -140,7 +140,8 @@ private slots:
         QCOMPARE(cutOff, QStringList());
     }
 
-    // Tab reaches every control, and the one with the focus is in view.
+    // Tab reaches every control, the one with the focus is in view, and it
+    // looks different while it has the focus.
     void tabBringsEachControlIntoView()
     {
         JobQueue jobs([] { return new StandInJob; });
@@ -149,8 +150,12 @@ private slots:
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
         view.chooseFilesButton->setFocus();
+        // Focus is drawn once the keyboard has moved it.
+        QTest::keyClick(view.chooseFilesButton, Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), view.chooseFilesButton);
         QWidget* viewport = view.scrollArea->viewport();
-        QStringList hidden;
+        QStringList hidden, unmarked;
         QList<QWidget*> visited;
         for (int step = 0; step < 40 && !visited.contains(QApplication::focusWidget()); ++step) {
             QWidget* focused = QApplication::focusWidget();
@@ -158,9 +163,13 @@ private slots:
             const QRect shown(focused->mapTo(viewport, QPoint(0, 0)), focused->size());
             if (!viewport->rect().contains(shown))
                 hidden << focused->accessibleName();
+            const QImage withFocus = focused->grab().toImage();
             QTest::keyClick(focused, Qt::Key_Tab);
+            if (focused->grab().toImage() == withFocus)
+                unmarked << focused->accessibleName();
         }
         QCOMPARE(hidden, QStringList());
+        QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(", ")));
         QVERIFY(visited.contains(view.nameAfterItemsCheckBox));
         QVERIFY(visited.contains(view.aboutButton));
         QVERIFY(!visited.contains(view.scrollArea));
