@@ -1,6 +1,7 @@
 #include "ViewController.h"
 
 #include "AboutBox.h"
+#include "AccessibleRoles.h"
 #include "AccessibleText.h"
 #include "CopyFeedback.h"
 #include "DroppedItems.h"
@@ -64,6 +65,8 @@ ViewController::ViewController(JobQueue& jobs, ViewServices services, QWidget* p
     , m_writerCheck(new WriterCheck(this))
     , m_notes(std::make_unique<PasswordNotes>(passwordNoteLabel, passwordStorageLabel, receiverHintLabel))
 {
+    // Before anything asks what the window is.
+    AccessibleRoles::install();
     WindowLayout::build(*this);
     WindowLayout::setAccessibility(*this);
     m_copyFeedback = new CopyFeedback(copyPasswordButton);

@@ -155,6 +155,17 @@ private slots:
         QVERIFY(std::any_of(result.begin(), result.end(), [](const Seen& node) {
             return node.role == QStringLiteral("push button") && node.name == QStringLiteral("ファイルマネージャで表示");
         }));
+        // A screen reader finds the window by its role and reads its title;
+        // the line between the parts is a separator, not a nameless frame.
+        const auto has = [&](const QString& role, const QString& name) {
+            return std::any_of(result.begin(), result.end(),
+                               [&](const Seen& node) { return node.role == role && node.name == name; });
+        };
+        QVERIFY(has(QStringLiteral("frame"), QStringLiteral("Quillmere")));
+        QVERIFY(!has(QStringLiteral("frame"), QString()));
+        QVERIFY(!has(QStringLiteral("filler"), QStringLiteral("Quillmere")));
+        QVERIFY(std::any_of(result.begin(), result.end(),
+                            [](const Seen& node) { return node.role == QStringLiteral("separator"); }));
     }
 
     // Every change of a message is told: the labels' names, the bar's
