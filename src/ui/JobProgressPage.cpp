@@ -3,6 +3,7 @@
 #include "AccessibleText.h"
 #include "JobProgressText.h"
 #include "JobStatusText.h"
+#include "SecondaryText.h"
 
 #include <QAccessible>
 #include <QHBoxLayout>
@@ -26,7 +27,7 @@ JobProgressPage::JobProgressPage(QWidget* parent)
     itemLabel->setTextFormat(Qt::PlainText);
     itemLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     itemLabel->setMinimumHeight(itemLabel->fontMetrics().lineSpacing());
-    itemLabel->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(itemLabel);
     progressBar->setRange(0, 100);
     progressBar->setFormat(QStringLiteral("%p%"));
     progressBar->setTextVisible(true);

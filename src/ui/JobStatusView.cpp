@@ -6,6 +6,7 @@
 #include "JobQueue.h"
 #include "JobReportText.h"
 #include "JobStatusText.h"
+#include "SecondaryText.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -109,7 +110,7 @@ QWidget* JobStatusView::buildReadyPage()
     auto* page = new QWidget(pages);
     readyLabel->setParent(page);
     AccessibleText::setMessage(readyLabel, JobStatusText::ready());
-    readyLabel->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(readyLabel);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(readyLabel);

@@ -3,6 +3,7 @@
 #include "FileDragDropTopLayerView.h"
 #include "JobStatusView.h"
 #include "PictureView.h"
+#include "SecondaryText.h"
 #include "ViewController.h"
 
 #include <QCheckBox>
@@ -131,7 +132,7 @@ QLayout* WindowLayout::buildOptions(ViewController& view)
     // going does not move the rest of the window.
     view.passwordNoteLabel->setMinimumHeight(2 * view.passwordNoteLabel->fontMetrics().lineSpacing());
     makeNote(view.passwordStorageLabel);
-    view.passwordStorageLabel->setForegroundRole(QPalette::PlaceholderText);
+    SecondaryText::apply(view.passwordStorageLabel);
     makeNote(view.receiverHintLabel);
     view.selectDirCheckBox->setToolTip(QStringLiteral("オフのときは、最初の項目と同じフォルダに保存します"));
     view.nameAfterItemsCheckBox->setToolTip(

@@ -23,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
+
 namespace {
 
 QSize screenSize()
@@ -173,6 +175,34 @@ private slots:
         QVERIFY(visited.contains(view.nameAfterItemsCheckBox));
         QVERIFY(visited.contains(view.aboutButton));
         QVERIFY(!visited.contains(view.scrollArea));
+    }
+
+    // Every label's text reads against the window: at least 4.5:1, the
+    // contrast text needs, also for the quieter notes.
+    void everyLabelHasTheContrastTextNeeds()
+    {
+        JobQueue jobs([] { return new StandInJob; });
+        ViewController view(jobs);
+        const auto luminance = [](const QColor& color) {
+            const auto linear = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+            return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+        };
+        const QColor window = view.palette().color(QPalette::Window);
+        const double background = luminance(window);
+        // A colour with alpha shows as much of the window through it.
+        const auto shown = [&](const QColor& color) {
+            const auto over = [&](double c, double w) { return color.alphaF() * c + (1 - color.alphaF()) * w; };
+            return QColor::fromRgbF(over(color.redF(), window.redF()), over(color.greenF(), window.greenF()),
+                                    over(color.blueF(), window.blueF()));
+        };
+        QStringList faint;
+        for (const QLabel* label : view.findChildren<QLabel*>()) {
+            const double text = luminance(shown(label->palette().color(label->foregroundRole())));
+            const double contrast = (std::max(text, background) + 0.05) / (std::min(text, background) + 0.05);
+            if (contrast < 4.5)
+                faint << label->accessibleDescription() + " " + label->objectName() + " " + QString::number(contrast);
+        }
+        QVERIFY2(faint.isEmpty(), qPrintable(faint.join(", ")));
     }
 
     // A job's progress and its result come into view where the window
