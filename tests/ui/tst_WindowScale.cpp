@@ -140,6 +140,8 @@ private slots:
         }
         QCOMPARE(unreachable, QStringList());
         QCOMPARE(cutOff, QStringList());
+        // Up and down only: nothing is wider than the window.
+        QVERIFY(!view.scrollArea->horizontalScrollBar()->isVisible());
     }
 
     // Tab reaches every control, the one with the focus is in view, and it
