@@ -352,8 +352,14 @@ void ZipAction::encrypt()
     m_encryptStep = std::make_unique<EncryptStep>();
     connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, [this](double fraction) { reportProgress(fraction); });
     connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
+        const uint64_t archiveBytes = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
+        // zipcloak writes its copy beside php's archive, in the work folder.
+        if (outcome.cause == FailureCause::Other && SpaceCheck::shortageFor(m_folders.tmpDirectory(), archiveBytes)) {
+            outcome.cause = FailureCause::WorkFolderFull;
+            outcome.spaceFolder = m_folders.tmpDirectory();
+        }
         if (outcome.cause == FailureCause::Other)
-            outcome.cause = Delivery::destinationCause(m_destDir, FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName)));
+            outcome.cause = Delivery::destinationCause(m_destDir, archiveBytes);
         fail(outcome);
     });
     connect(m_encryptStep.get(), &EncryptStep::succeeded, this, [this] {

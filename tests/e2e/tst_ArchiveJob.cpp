@@ -376,6 +376,9 @@ private slots:
         QTest::newRow("php without its zip extension") << "php without zip" << FailureCause::WriterMissing;
         QTest::newRow("destination fills up, plain") << "full" << FailureCause::DestinationFull;
         QTest::newRow("destination fills up, encrypted") << "full encrypted" << FailureCause::DestinationFull;
+        // zipcloak writes its copy beside php's archive.
+        QTest::newRow("work folder fills up while zipcloak works") << "work full encrypted"
+                                                                   << FailureCause::WorkFolderFull;
         QTest::newRow("destination removed while php works") << "gone" << FailureCause::DestinationNotWritable;
         QTest::newRow("destination removed while zipcloak works") << "gone encrypted"
                                                                   << FailureCause::DestinationNotWritable;
@@ -392,6 +395,12 @@ private slots:
         // A small file system of its own, to see the destination fill up.
         if (cause.startsWith("full") && !m_mounts.mount(dest, "size=1m"))
             QSKIP("no permission to mount a small file system");
+        const std::string small = m_home->makeFolder("small");
+        if (cause.startsWith("work full")) {
+            if (!m_mounts.mount(small, "size=12m"))
+                QSKIP("no permission to mount a small file system");
+            qputenv("HOME", QByteArray::fromStdString(small));
+        }
         const QByteArray savedPath = qgetenv("PATH");
         if (cause == "php") // a search path that holds no php
             qputenv("PATH", QByteArray::fromStdString(m_home->makeFolder("bin")));
@@ -407,6 +416,10 @@ private slots:
                                           if (cause.startsWith("gone")
                                               && phase == (cause == "gone" ? JobPhase::Writing : JobPhase::Encrypting))
                                               fs::remove(dest);
+                                          // Another program takes all but 1 MB.
+                                          if (cause.startsWith("work full") && phase == JobPhase::Encrypting)
+                                              writeFile(small + "/other.bin",
+                                                        std::string(fs::space(small).available - (1 << 20), 'o'));
                                       });
 
         qputenv("PATH", savedPath);
