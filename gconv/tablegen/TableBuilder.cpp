@@ -124,6 +124,13 @@ void TableBuilder::addEncoding(const UnicodeDatabase& database, Cp932Probe& prob
         const char32_t base = database.fullDecomposition(c).front();
         if (base != c && mappings[base])
             return Cp932Entry::make(mappings[base]->code, mappings[base]->length, true);
+        // What shows nothing (a zero-width space, the selector of a kanji's
+        // variant or of an emoji's look) goes, and a space of another width
+        // (a no-break space) is a space.
+        if (database.isDefaultIgnorable(c))
+            return Cp932Entry::make(0, 0, true);
+        if (database.isSpaceSeparator(c))
+            return Cp932Entry::make(' ', 1, true);
         return 0;
     };
     paginate<uint32_t>(entryOf, tables.encodeIndex, tables.encodePages);

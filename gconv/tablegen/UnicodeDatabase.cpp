@@ -40,12 +40,16 @@ std::ifstream openOrThrow(const std::string& path)
 
 } // namespace
 
-UnicodeDatabase::UnicodeDatabase(const std::string& unicodeDataPath, const std::string& normalizationPropsPath)
+UnicodeDatabase::UnicodeDatabase(const std::string& unicodeDataPath, const std::string& normalizationPropsPath,
+                                 const std::string& corePropsPath)
     : m_combiningClass(kCodePointLimit, 0)
     , m_excluded(kCodePointLimit, false)
+    , m_ignorable(kCodePointLimit, false)
+    , m_space(kCodePointLimit, false)
 {
     readUnicodeData(unicodeDataPath);
-    readCompositionExclusions(normalizationPropsPath);
+    readProperty(normalizationPropsPath, "Full_Composition_Exclusion", m_excluded);
+    readProperty(corePropsPath, "Default_Ignorable_Code_Point", m_ignorable);
 }
 
 void UnicodeDatabase::readUnicodeData(const std::string& path)
@@ -61,6 +65,7 @@ void UnicodeDatabase::readUnicodeData(const std::string& path)
         if (c >= kCodePointLimit)
             throw std::runtime_error("code point out of range in " + path);
         m_combiningClass[c] = static_cast<uint8_t>(std::stoul(fields[3]));
+        m_space[c] = fields[2] == "Zs";
         // Compatibility decompositions start with a <tag>; only canonical
         // ones keep a name's meaning.
         const std::string& decomposition = fields[5];
@@ -77,7 +82,7 @@ void UnicodeDatabase::readUnicodeData(const std::string& path)
         throw std::runtime_error("too few characters in " + path);
 }
 
-void UnicodeDatabase::readCompositionExclusions(const std::string& path)
+void UnicodeDatabase::readProperty(const std::string& path, const std::string& property, std::vector<bool>& marks)
 {
     std::ifstream file = openOrThrow(path);
     std::string line;
@@ -85,7 +90,7 @@ void UnicodeDatabase::readCompositionExclusions(const std::string& path)
     while (std::getline(file, line)) {
         const std::string data = line.substr(0, line.find('#'));
         const std::vector<std::string> fields = splitFields(data, ';');
-        if (fields.size() != 2 || trimmed(fields[1]) != "Full_Composition_Exclusion")
+        if (fields.size() != 2 || trimmed(fields[1]) != property)
             continue;
         const std::string range = trimmed(fields[0]);
         const size_t dots = range.find("..");
@@ -94,11 +99,11 @@ void UnicodeDatabase::readCompositionExclusions(const std::string& path)
         if (last >= kCodePointLimit || first > last)
             throw std::runtime_error("bad range " + range + " in " + path);
         for (char32_t c = first; c <= last; ++c)
-            m_excluded[c] = true;
+            marks[c] = true;
         ++count;
     }
     if (count == 0)
-        throw std::runtime_error("no Full_Composition_Exclusion in " + path);
+        throw std::runtime_error("no " + property + " in " + path);
 }
 
 uint8_t UnicodeDatabase::combiningClass(char32_t c) const
@@ -129,4 +134,14 @@ std::vector<char32_t> UnicodeDatabase::fullDecomposition(char32_t c) const
 bool UnicodeDatabase::isPrimaryComposite(char32_t c) const
 {
     return canonicalDecomposition(c).size() == 2 && !m_excluded[c];
+}
+
+bool UnicodeDatabase::isDefaultIgnorable(char32_t c) const
+{
+    return c < kCodePointLimit && m_ignorable[c];
+}
+
+bool UnicodeDatabase::isSpaceSeparator(char32_t c) const
+{
+    return c < kCodePointLimit && m_space[c];
 }

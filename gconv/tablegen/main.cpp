@@ -26,15 +26,15 @@ void printLine(const std::string& text)
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
+    if (argc != 6) {
         printLine("usage: quillmere_gconv_tablegen UnicodeData.txt DerivedNormalizationProps.txt"
-                  " UnicodeTables.cpp UnicodeTableLimits.h");
+                  " DerivedCoreProperties.txt UnicodeTables.cpp UnicodeTableLimits.h");
         return 2;
     }
     try {
-        const UnicodeDatabase database(argv[1], argv[2]);
+        const UnicodeDatabase database(argv[1], argv[2], argv[3]);
         Cp932Probe probe;
-        SourceWriter::write(TableBuilder::build(database, probe), argv[3], argv[4]);
+        SourceWriter::write(TableBuilder::build(database, probe), argv[4], argv[5]);
     } catch (const std::exception& error) {
         printLine(std::string("quillmere_gconv_tablegen: ") + error.what());
         return 1;

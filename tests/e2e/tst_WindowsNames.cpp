@@ -92,6 +92,8 @@ private slots:
             "\u00B5m.txt", "μm.txt", "1\u20132.txt", "1\u20122.txt", "1-2.txt", "Straße.txt", "Œ.txt", "œ.txt",
             "Æ.txt", "Ø.txt", "Ł.txt", "©.txt", "®.txt", "™.txt", "𠮷野.txt", "吉野.txt", "鷗.txt", "剝.txt", "𠮟.txt",
             "繫.txt", "頰.txt", "摑.txt", "噓.txt", "寿司🍣.txt", "寿司🍜.txt", "寿司_.txt",
+            // What shows nothing meets the name without it.
+            "見積\u200B書.txt", "見積書.txt", "葛\U000E0100飾.txt", "葛飾.txt", "平成\u00A030年.txt", "平成 30年.txt",
             // What Windows cannot create, and its twins.
             "CON.txt", "con_.txt", "nul", "Aux/inside.txt", "COM1", "lpt9.log", "PRN.tar.gz", "memo.", "memo..",
             "memo", "memo ", "MEMO_", "...", "....", "CÖN.log", "nül", "1≮2.txt", "1≯2.txt", "Report.txt", "report.TXT", "ａ.txt", "Ａ.txt",

@@ -182,7 +182,12 @@ private slots:
         // Tag characters convert to nothing; the file must still have a name.
         row("nothing left once converted", {"\U000E0001", "sub/\U000E0001"},
             {"\U000E0001 → _ wt", "sub/\U000E0001 → sub/_ wt"});
-        row("trailing no-break space, converted to \"_\"", {"memo\u00A0"}, {"memo\u00A0 → memo_ t"});
+        row("trailing no-break space, a blank once converted", {"memo\u00A0"}, {"memo\u00A0 → memo_ wt"});
+        // What shows nothing goes, and other spaces are spaces: the name
+        // reads as the sender sees it.
+        row("invisible characters", {"見積\u200B書.txt", "葛\U000E0100飾区.txt", "平成\u00A030年.txt"},
+            {"見積\u200B書.txt → 見積書.txt t", "葛\U000E0100飾区.txt → 葛飾区.txt t",
+             "平成\u00A030年.txt → 平成 30年.txt t"});
     }
 
     void namesEachFile()
