@@ -22,6 +22,18 @@ namespace {
 
 const char* const kDsStore = ".DS_Store";
 
+// name numbered n, its stem cut (never inside a character) so that the
+// whole fits in NAME_MAX bytes.
+std::string numberedWithin(const std::string& name, int n, bool isFolder)
+{
+    auto [stem, extension] = isFolder ? std::pair(name, std::string()) : PathText::splitExtension(name);
+    const size_t room = NAME_MAX - std::min<size_t>(NAME_MAX, WindowsName::numbered("", n, true).size() + extension.size());
+    size_t end = std::min(stem.size(), room);
+    while (end > 0 && end < stem.size() && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80)
+        --end;
+    return WindowsName::numbered(stem.substr(0, end), n, true) + extension;
+}
+
 // name with "_" for a character cut short at its end ("a" and the first
 // byte of "é"). The converter turns bytes that are no character into "_",
 // but for those at the end it waits for the rest, which never comes: the
@@ -305,9 +317,16 @@ std::vector<FolderStager::Placed> FolderStager::placeNames(const std::vector<Ite
         const std::string fixedName = name.fixedName;
         const std::string shownName = name.shownName;
         for (int n = 2;; ++n) {
-            const std::string candidate = WindowsName::numbered(shownName, n, siblings[i].isFolder);
+            std::string fixedCandidate = WindowsName::numbered(fixedName, n, siblings[i].isFolder);
+            std::string candidate = WindowsName::numbered(shownName, n, siblings[i].isFolder);
+            // A name that fitted keeps fitting with its number: its stem
+            // gives way.
+            if (fixedCandidate.size() > NAME_MAX && fixedName.size() <= NAME_MAX) {
+                fixedCandidate = numberedWithin(fixedName, n, siblings[i].isFolder);
+                candidate = shown(fixedCandidate);
+            }
             if (taken.insert(WindowsName::sameFileKey(candidate)).second) {
-                name.fixedName = WindowsName::numbered(fixedName, n, siblings[i].isFolder);
+                name.fixedName = fixedCandidate;
                 name.shownName = candidate;
                 name.number = n;
                 name.changed = true;

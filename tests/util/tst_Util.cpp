@@ -306,13 +306,18 @@ private slots:
             {"ok=1", "work->../.quillmere", "inside->../.quillmere/" + QString(WorkFolders::STAGING_DIR_NAME)},
             {"ok", "work", "inside"}, {"ARCHIVE/OK"}, 0, {LeftOutReason::WorkFolder, LeftOutReason::WorkFolder});
         // Names that fit, grown past 255 bytes by stand-ins ("©" is
-        // "(C)", "ゔ" is "う゛") or by a number: those items stay out, the
-        // rest is archived.
+        // "(C)", "ゔ" is "う゛"): those items stay out, the rest is
+        // archived. A twin that a number would push past the limit gives up
+        // the end of its stem instead, never half a character.
         row("names grown too long",
             {"d/ok=1", "d/" + QString(125, QChar(0xA9)) + ".txt=2", "d/" + QString(83, QChar(0x3094)) + "/f=3",
-             "d/" + QString(251, 'A') + ".txt=4", "d/" + QString(251, 'a') + ".txt=5"},
-            {"d"}, {"ARCHIVE/D/" + QString(251, 'A') + ".TXT", "ARCHIVE/D/OK"}, 0,
-            {LeftOutReason::NameTooLong, LeftOutReason::NameTooLong, LeftOutReason::NameTooLong});
+             "d/" + QString(251, 'A') + ".txt=4", "d/" + QString(251, 'a') + ".txt=5",
+             "d/" + QString(83, QChar(0x6587)) + ".txt=6", "d/" + QString(83, QChar(0x6587)) + ".TXT=7"},
+            {"d"},
+            {"ARCHIVE/D/" + QString(247, 'A') + " (2).TXT", "ARCHIVE/D/" + QString(251, 'A') + ".TXT",
+             "ARCHIVE/D/OK", "ARCHIVE/D/" + QString(82, QChar(0x6587)) + " (2).TXT",
+             "ARCHIVE/D/" + QString(83, QChar(0x6587)) + ".TXT"},
+            2, {LeftOutReason::NameTooLong, LeftOutReason::NameTooLong});
     }
 
     void stagesTheTree()
