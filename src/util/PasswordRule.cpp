@@ -1,6 +1,7 @@
 #include "PasswordRule.h"
 
 #include <QString>
+#include <QStringDecoder>
 
 #include <iconv.h>
 
@@ -35,14 +36,14 @@ std::optional<std::string> toCp932(const std::string& text)
     return std::string(buffer.data(), out);
 }
 
-QString decoded(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
+// The whole text, a character cut short at its end included; a byte-order
+// mark at the start is a character like any other here.
 bool isUtf8(const std::string& text)
 {
-    return decoded(text).toStdString() == text;
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    const QString decoded = decoder.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    return !decoder.hasError();
 }
 
 } // namespace
@@ -54,7 +55,8 @@ PasswordRule::Problem PasswordRule::check(const std::string& password)
     if (!isUtf8(password))
         return Problem::NotUtf8;
     const std::optional<std::string> bytes = windowsBytes(password);
-    if (!bytes)
+    // Characters that show nothing give no bytes at all.
+    if (!bytes || bytes->empty())
         return Problem::OutsideCp932;
     // zipcloak counts the bytes it is given: a Japanese character takes two.
     if (bytes->size() > kMaxLength)
@@ -87,7 +89,11 @@ std::optional<std::string> PasswordRule::windowsBytes(const std::string& passwor
 {
     if (!isUtf8(password))
         return std::nullopt;
-    return toCp932(decoded(password).normalized(QString::NormalizationForm_C).toStdString());
+    // As written first: code page 932 holds some characters that composing
+    // would change (the kanji U+FA10, the angstrom sign).
+    if (std::optional<std::string> bytes = toCp932(password))
+        return bytes;
+    return toCp932(QString::fromStdString(password).normalized(QString::NormalizationForm_C).toStdString());
 }
 
 bool PasswordRule::needsJapaneseWindows(const std::string& password)

@@ -28,9 +28,9 @@ public:
     static const char* describe(Problem problem);
 
     // The code page 932 bytes of password (UTF-8), as zipcloak is to get
-    // them; nullopt when a character has none. ASCII stays as it is;
-    // decomposed kana ("か" and a sound mark, as a Mac writes them) are the
-    // one character the receiver types.
+    // them; nullopt when a character has none. ASCII stays as it is; a
+    // password that converts only once composed (kana as a Mac writes them,
+    // "か" and a sound mark) gives the one character the receiver types.
     static std::optional<std::string> windowsBytes(const std::string& password);
 
     // True when the password holds characters outside ASCII: the receiver

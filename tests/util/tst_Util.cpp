@@ -162,6 +162,16 @@ private slots:
                                          << QByteArray("\x82\xaa") << true;
         QTest::newRow("accent, composed or not") << QByteArray("cafe\xcc\x81") << PasswordRule::Problem::OutsideCp932
                                                  << none << true;
+        // Code page 932 holds them as they are; composed, they would change.
+        QTest::newRow("compatibility kanji") << QByteArray("\xef\xa8\x90x") << PasswordRule::Problem::None
+                                             << QByteArray("\xfa\x9cx") << true;
+        QTest::newRow("angstrom sign") << QByteArray("\xe2\x84\xabx") << PasswordRule::Problem::None
+                                       << QByteArray("\x81\xf0x") << true;
+        // A file saved by Notepad starts with one; nothing is typed for it.
+        QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbfpw") << PasswordRule::Problem::None
+                                         << QByteArray("pw") << true;
+        QTest::newRow("tag characters alone") << QByteArray("\xf3\xa0\x81\x81") << PasswordRule::Problem::OutsideCp932
+                                              << QByteArray("") << true;
         // zipcloak counts bytes: 39 Japanese characters are 78 of them in
         // code page 932 (117 in UTF-8).
         const QString japanese(39, QChar(0x79D8));
