@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -17,6 +18,8 @@ namespace fs = std::filesystem;
 // "." is the working folder by its name, not a folder called ".". What
 // comes up to the last ".." is where the kernel goes, links and all ("link/.."
 // is the folder that holds the link's target); "." and "//" change nothing.
+// A path the kernel refuses ("typo/..", "file.txt/.") stays as given, so that
+// the job tells why.
 std::string absolutePath(const std::string& path)
 {
     std::error_code error;
@@ -24,6 +27,11 @@ std::string absolutePath(const std::string& path)
     if (error)
         return path;
     const std::vector<fs::path> parts(absolute.begin(), absolute.end());
+    const bool plain = std::none_of(parts.begin() + 1, parts.end(),
+                                    [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });
+    struct stat found {};
+    if (plain || ::stat(absolute.c_str(), &found) != 0)
+        return absolute.string();
     const auto lastUp = std::find(parts.rbegin(), parts.rend(), fs::path(".."));
     const auto rest = lastUp.base();
     fs::path result = absolute.root_path();
@@ -33,7 +41,7 @@ std::string absolutePath(const std::string& path)
             upTo /= *part;
         result = fs::canonical(upTo, error);
         if (error)
-            result = upTo.lexically_normal();
+            return absolute.string();
     }
     for (auto part = rest == parts.begin() ? rest + 1 : rest; part != parts.end(); ++part) {
         if (!part->empty() && *part != ".")

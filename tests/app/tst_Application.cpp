@@ -515,6 +515,29 @@ private slots:
         QCOMPARE(found, names);
     }
 
+    void batchTakesNoItemAPathDoesNotLeadTo_data()
+    {
+        QTest::addColumn<std::string>("given");
+        QTest::newRow("above a folder that is not there") << std::string("typo/..");
+        QTest::newRow("a file taken for a folder") << std::string("a.txt/.");
+        QTest::newRow("a file with a slash") << std::string("a.txt/");
+        QTest::newRow("through a file") << std::string("a.txt/../a.txt");
+    }
+    // The kernel refuses these paths: the job does too, and never takes the
+    // working folder or the file for them.
+    void batchTakesNoItemAPathDoesNotLeadTo()
+    {
+        QFETCH(std::string, given);
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        const BatchRun run = finished(
+            session.start(items + "/tree", {"-b", given}, session.environment(), QProcess::SeparateChannels));
+        QCOMPARE(run.status, 1);
+        QCOMPARE(linesStartingWith(run.out, "job refused: ").size(), 1);
+        QVERIFY(!fs::exists(items + "/archive.zip") && !fs::exists(items + "/tree/archive.zip"));
+    }
+
     void batchNamesTheArchiveAfterTheItems_data()
     {
         QTest::addColumn<Names>("given");
