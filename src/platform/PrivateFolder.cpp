@@ -22,9 +22,14 @@ Failure checkOpened(const std::string& path, bool repair, int& systemError)
     };
     const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.isOpen()) {
-        if (errno == ELOOP || errno == ENOTDIR)
+        const int error = errno;
+        if (error == ELOOP || error == ENOTDIR)
             return "not a folder of its own (a symbolic link or a file): " + path;
-        return failed(errno);
+        // Left by a program run as another user (sudo keeps HOME).
+        struct stat status {};
+        if (error == EACCES && ::lstat(path.c_str(), &status) == 0 && status.st_uid != ::geteuid())
+            return "belongs to another user: " + path;
+        return failed(error);
     }
     struct stat status {};
     if (::fstat(folder.get(), &status) != 0)

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 #include <set>
 #include <sys/stat.h>
 #include <tuple>
@@ -553,6 +554,7 @@ private slots:
         QTest::newRow("no inode left") << "size=1m,nr_inodes=2" << FailureCause::WorkFolderFull;
         QTest::newRow("read-only") << "ro,size=1m" << FailureCause::WorkFolderFailed;
         QTest::newRow("a link in its place") << "link" << FailureCause::WorkFolderRefused;
+        QTest::newRow("another user's, closed to us") << "other user" << FailureCause::WorkFolderRefused;
     }
     // The work folder cannot be made in the home folder: the job names the
     // cause that is there, not an unsafe folder where none is.
@@ -563,6 +565,11 @@ private slots:
         const std::string small = m_home->makeFolder("small");
         if (home == "link") {
             fs::create_directory_symlink(m_home->makeFolder("elsewhere"), small + "/.quillmere");
+        } else if (home == "other user") {
+            fs::create_directory(small + "/.quillmere", fs::path(small));
+            fs::permissions(small + "/.quillmere", fs::perms::owner_all);
+            if (::chown((small + "/.quillmere").c_str(), 65534, 65534) != 0)
+                QSKIP("no permission to give a folder to another user");
         } else {
             if (!m_mounts.mount(small, home.toStdString()))
                 QSKIP("no permission to mount a small file system");
