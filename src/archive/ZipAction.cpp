@@ -216,9 +216,8 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
     const auto isAbandoned = [abandoned] { return abandoned->load(); };
     const std::string staging = folders.stagingFolder();
     staged.journal = std::make_shared<WorkJournal>(folders);
-    if (Failure error = staged.journal->intend(WorkJournal::Kind::Staging, staging)) {
-        const int cause = errno;
-        staged.refused = JobOutcome::failed(JobPhase::Copying, *error, workFolderCause(cause));
+    if (Failure error = staged.journal->intend(WorkJournal::Kind::Staging, staging, &systemError)) {
+        staged.refused = JobOutcome::failed(JobPhase::Copying, *error, workFolderCause(systemError));
         return staged;
     }
     if (::mkdir(staging.c_str(), 0700) != 0) {

@@ -98,10 +98,10 @@ std::string WorkJournal::recordPath() const
     return m_folders.journalFolder() + "/" + m_folders.job();
 }
 
-Failure WorkJournal::intend(Kind kind, const std::string& path)
+Failure WorkJournal::intend(Kind kind, const std::string& path, int* systemError)
 {
     m_record.entries.push_back({kind, path, 0, 0});
-    return write();
+    return write(systemError);
 }
 
 void WorkJournal::made(const std::string& path)
@@ -122,10 +122,13 @@ void WorkJournal::made(const std::string& path)
 
 // The whole record at once, by renaming a new one over it: a reader never
 // sees half of it.
-Failure WorkJournal::write() const
+Failure WorkJournal::write(int* systemError) const
 {
-    if (Failure error = FileManager::createDirectory(m_folders.journalFolder(), 0700))
+    if (Failure error = FileManager::createDirectory(m_folders.journalFolder(), 0700)) {
+        if (systemError)
+            *systemError = errno;
         return error;
+    }
     std::ostringstream text;
     text << "owner " << m_record.owner.pid << ' ' << m_record.owner.startTime << '\n';
     if (m_record.ended)
@@ -139,8 +142,12 @@ Failure WorkJournal::write() const
     const UniqueFd file(::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     const std::string bytes = text.str();
     if (!file.isOpen() || !UniqueFd::writeAll(file.get(), bytes.data(), bytes.size())
-        || ::rename(fresh.c_str(), record.c_str()) != 0)
-        return describeErrno(errno, record);
+        || ::rename(fresh.c_str(), record.c_str()) != 0) {
+        const int error = errno;
+        if (systemError)
+            *systemError = error;
+        return describeErrno(error, record);
+    }
     return std::nullopt;
 }
 

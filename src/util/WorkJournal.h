@@ -24,7 +24,7 @@ public:
     explicit WorkJournal(WorkFolders folders);
 
     // Writes down that path is about to be made.
-    Failure intend(Kind kind, const std::string& path);
+    Failure intend(Kind kind, const std::string& path, int* systemError = nullptr);
     // Writes down who the item now at path is; a failure to write is
     // reported, not returned: the item is found by its name all the same.
     void made(const std::string& path);
@@ -55,7 +55,8 @@ private:
     WorkJournal(WorkFolders folders, Record record);
 
     std::string recordPath() const;
-    Failure write() const;
+    // systemError, when given, takes the errno of the call that failed.
+    Failure write(int* systemError = nullptr) const;
     void clear();
     static std::optional<Record> read(const std::string& file);
     static bool isOurs(const Entry& entry, const WorkFolders& folders);
