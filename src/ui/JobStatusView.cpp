@@ -2,6 +2,7 @@
 
 #include "AccessibleText.h"
 #include "AlertAccessible.h"
+#include "AlertColour.h"
 #include "JobProgressPage.h"
 #include "JobQueue.h"
 #include "JobReportText.h"
@@ -25,8 +26,6 @@ namespace {
 
 enum Page { Ready, Running, Result };
 
-const char* const kFailureColour = "color: #b3261e;";
-const char* const kWarningColour = "color: #8a5300;";
 
 QLabel* plainLabel(QWidget* parent)
 {
@@ -256,7 +255,9 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     AccessibleText::setName(headlineLabel, whole.join(QLatin1Char('\n')));
     // The words carry the meaning; the colour only helps the eye.
     const bool failed = outcome.kind == JobOutcome::Kind::Failed;
-    headlineLabel->setStyleSheet(failed ? kFailureColour : outcome.lostSomething() ? kWarningColour : "");
+    headlineLabel->setStyleSheet(failed                    ? AlertColour::failure(headlineLabel)
+                                 : outcome.lostSomething() ? AlertColour::warning(headlineLabel)
+                                                           : QString());
     showButton->setVisible(delivered);
     copyPathButton->setVisible(delivered);
     setDetails(delivered ? JobReportText::details(outcome.report) : JobStatusText::technicalDetail(outcome));

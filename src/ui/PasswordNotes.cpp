@@ -1,6 +1,7 @@
 #include "PasswordNotes.h"
 
 #include "AccessibleText.h"
+#include "AlertColour.h"
 #include "JobStatusText.h"
 #include "PasswordRule.h"
 
@@ -47,7 +48,7 @@ void PasswordNotes::showProblem(const SettingStatus& shown)
     // Nothing to say: no empty line in the window, and nothing for a
     // screen reader to stop at.
     m_problem->setVisible(!note.isEmpty());
-    m_problem->setStyleSheet(refused ? QStringLiteral("color: #b3261e;") : QStringLiteral("color: #8a5300;"));
+    m_problem->setStyleSheet(refused ? AlertColour::failure(m_problem) : AlertColour::warning(m_problem));
 }
 
 QString PasswordNotes::storageText(const SettingStatus& shown, PasswordPlace place)

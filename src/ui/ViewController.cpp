@@ -3,6 +3,7 @@
 #include "AboutBox.h"
 #include "AccessibleRoles.h"
 #include "AccessibleText.h"
+#include "AlertColour.h"
 #include "CopyFeedback.h"
 #include "DroppedItems.h"
 #include "FileDragDropTopLayerView.h"
@@ -237,7 +238,7 @@ void ViewController::showWriterProblem(const QString& problem)
         return;
     // Not "ready": nothing can be archived until php is installed.
     AccessibleText::showMessage(jobStatusView->readyLabel, problem, QStringLiteral("状況"));
-    jobStatusView->readyLabel->setStyleSheet(QStringLiteral("color: #b3261e;"));
+    jobStatusView->readyLabel->setStyleSheet(AlertColour::failure(jobStatusView->readyLabel));
 }
 
 void ViewController::chooseFiles()

@@ -21,6 +21,7 @@
 #include <QScrollBar>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cmath>
@@ -179,17 +180,41 @@ private slots:
         QVERIFY(!visited.contains(view.scrollArea));
     }
 
+    void everyLabelHasTheContrastTextNeeds_data()
+    {
+        QTest::addColumn<QString>("dark"); // when a dark palette is chosen
+        QTest::newRow("the light palette") << QString();
+        QTest::newRow("a dark one") << "before";
+        QTest::newRow("a dark one chosen while the window is open") << "while open";
+    }
     // Every label's text reads against the window: at least 4.5:1, the
-    // contrast text needs, also for the quieter notes.
+    // contrast text needs, also for the quieter notes and the warnings.
     void everyLabelHasTheContrastTextNeeds()
     {
+        QFETCH(QString, dark);
+        const QPalette light = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(light); });
+        QPalette darkPalette = light;
+        darkPalette.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+        darkPalette.setColor(QPalette::WindowText, Qt::white);
+        if (dark == "before")
+            QApplication::setPalette(darkPalette);
         JobQueue jobs([] { return new StandInJob; });
         ViewController view(jobs);
+        // A warning and a failure on show.
+        view.encryptCheckBox->click();
+        view.passwordTextField->setText(QStringLiteral("パスワード"));
+        view.jobStatusView->showOutcome(JobOutcome::failed(JobPhase::Writing, "php failed"), PasswordRule::Problem::None);
+        if (dark == "while open") {
+            QApplication::setPalette(darkPalette);
+            QCoreApplication::processEvents();
+        }
         const auto luminance = [](const QColor& color) {
             const auto linear = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
             return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
         };
         const QColor window = view.palette().color(QPalette::Window);
+        QCOMPARE(window.lightness() < 128, !dark.isEmpty());
         const double background = luminance(window);
         // A colour with alpha shows as much of the window through it.
         const auto shown = [&](const QColor& color) {
@@ -199,6 +224,12 @@ private slots:
         };
         QStringList faint;
         for (const QLabel* label : view.findChildren<QLabel*>()) {
+            // A message's colour is chosen when it is shown.
+            if (dark == "while open" && !label->styleSheet().isEmpty())
+                continue;
+            // A style sheet's colour shows in the label's own palette once
+            // it is polished.
+            label->ensurePolished();
             const double text = luminance(shown(label->palette().color(label->foregroundRole())));
             const double contrast = (std::max(text, background) + 0.05) / (std::min(text, background) + 0.05);
             if (contrast < 4.5)
