@@ -42,6 +42,7 @@ enum class FailureCause {
     WorkFolderFull,         // no space left in ~/.quillmere for the staged copies or the archive
     WorkFolderFailed,       // ~/.quillmere failed otherwise (an input/output error, read-only)
     ItemChanged,            // a file was removed, renamed, replaced or changed while the job read it
+    DestinationInWorkFolder, // the destination lies in ~/.quillmere or the folder in memory
 };
 
 // What a job tells whoever started it when it has ended.

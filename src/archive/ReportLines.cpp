@@ -46,6 +46,8 @@ const char* ReportLines::causeText(FailureCause cause)
         return "expect or zipcloak is missing";
     case FailureCause::DestinationNotWritable:
         return "the destination folder cannot be written";
+    case FailureCause::DestinationInWorkFolder:
+        return "the destination is in the work folder";
     case FailureCause::DestinationFull:
         return "no space in the destination folder";
     case FailureCause::NothingToArchive:

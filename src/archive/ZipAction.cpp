@@ -558,7 +558,7 @@ std::optional<JobOutcome> ZipAction::refusedDestination() const
     // What is in the work folders goes when the jobs that made it are over.
     else if (m_folders.holds(m_destDir))
         return JobOutcome::failed(JobPhase::Delivering, "the work folder of this program: " + m_destDir,
-                                  FailureCause::DestinationNotWritable);
+                                  FailureCause::DestinationInWorkFolder);
     else
         return std::nullopt;
     return JobOutcome::failed(JobPhase::Delivering, describeErrno(error, m_destDir), FailureCause::DestinationNotWritable);

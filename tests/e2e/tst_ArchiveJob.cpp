@@ -463,7 +463,7 @@ private slots:
                                                                 << "job refused: the destination folder cannot be written: ";
         // What is there goes at the next start.
         QTest::newRow("a destination in the work folder")
-            << "work folder" << false << "job refused: the destination folder cannot be written: the work folder";
+            << "work folder" << false << "job refused: the destination is in the work folder: the work folder";
     }
     // Hostile trees and full disks: the job takes only what the user meant,
     // fails with the cause that is really there, prints one line for it,
