@@ -406,6 +406,11 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
         return placeExcluded(target, placed.fixedName);
     }
+    // Nor may the conversion make one: ".DS", a zero-width space, "_Store".
+    if (pathShown.find(kDsStore) != std::string::npos) {
+        leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive reads .DS_Store: " + pathShown);
+        return false;
+    }
     const FileManager::Placed staged = FileManager::linkOrCopyFile(*item.parent, item.at, target, placed.fixedName,
                                                                    m_abandoned, [&] { return linkTextFor(item, entry); });
     if (const auto& error = staged.failure) {

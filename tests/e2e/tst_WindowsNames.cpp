@@ -180,6 +180,24 @@ private slots:
                                                   "archive/names/b_x.txt", inCp932 + "a_", inCp932 + "ok.txt"}));
         QCOMPARE(int(job.outcome.report.renamed.size()), 4);
     }
+
+    // A name that reads ".DS_Store" only once converted stays out as the
+    // others do; php's archive agrees with what the job expects of it.
+    void aNameThatReadsDsStoreOnceConvertedStaysOut()
+    {
+        for (const char* name : {"d/.DS\u200B_Store", "d/k.txt", "e/.DS\u200B_Store"})
+            writeFile(m_home->path() + "/user/names/" + name, name);
+        const std::string dest = user("dest");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({user("names")}, dest);
+
+        QVERIFY(job.delivered());
+        std::vector<std::string> names = ZipReader(dest + "/archive.zip").names();
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, (std::vector<std::string>{"archive/names/d/k.txt", "archive/names/e/"}));
+        QCOMPARE(int(job.outcome.report.leftOut.size()), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWindowsNames)

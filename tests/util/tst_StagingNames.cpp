@@ -227,6 +227,10 @@ private slots:
         QTest::newRow("empty") << QStringList{"ok", "x.DS_Store/"} << QStringList{"ok", "x.DS_Store/"};
         QTest::newRow("a file alone in its folder")
             << QStringList{"ok", "sub/x.DS_Store.txt"} << QStringList{"ok"};
+        // A zero-width space converts to nothing: the name then reads
+        // ".DS_Store", and stays out.
+        QTest::newRow("once converted") << QStringList{".DS\u200B_Store", "sub/.DS\u200B_Store", "sub/k.txt"}
+                                        << QStringList{"sub/k.txt"};
     }
     void foldersHoldingDsStore()
     {
