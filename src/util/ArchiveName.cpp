@@ -1,5 +1,6 @@
 #include "ArchiveName.h"
 
+#include "Utf8Sequence.h"
 #include "Util.h"
 #include "WindowsName.h"
 
@@ -39,51 +40,13 @@ std::string withoutExtension(const std::string& name)
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-// The length of the UTF-8 sequence that starts text at at, or 0 when no
-// valid one starts there.
-std::size_t sequenceLength(const std::string& text, std::size_t at)
-{
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 0;
-    unsigned min = 0;
-    unsigned value = 0;
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        min = 0x80;
-        value = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        min = 0x800;
-        value = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        min = 0x10000;
-        value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (next & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 // Bytes that are no UTF-8 and control characters become "_"; the name is
 // cut at a character's end.
 std::string plainUtf8(const std::string& name)
 {
     std::string result;
     for (std::size_t at = 0; at < name.size();) {
-        const std::size_t length = sequenceLength(name, at);
+        const std::size_t length = Utf8Sequence::at(name, at).second;
         const bool control = length == 1 && (static_cast<unsigned char>(name[at]) < 0x20 || name[at] == 0x7F);
         const bool c1 = length == 2 && static_cast<unsigned char>(name[at]) == 0xC2
             && static_cast<unsigned char>(name[at + 1]) < 0xA0;

@@ -5,6 +5,7 @@
 #include "LogPrefix.h"
 #include "NameSubstitutes.h"
 #include "PathText.h"
+#include "Utf8Sequence.h"
 #include "Util.h"
 #include "WindowsName.h"
 
@@ -29,7 +30,7 @@ std::string numberedWithin(const std::string& name, int n, bool isFolder)
     auto [stem, extension] = isFolder ? std::pair(name, std::string()) : PathText::splitExtension(name);
     const size_t room = NAME_MAX - std::min<size_t>(NAME_MAX, WindowsName::numbered("", n, true).size() + extension.size());
     size_t end = std::min(stem.size(), room);
-    while (end > 0 && end < stem.size() && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80)
+    while (end > 0 && end < stem.size() && Utf8Sequence::continues(stem[end]))
         --end;
     return WindowsName::numbered(stem.substr(0, end), n, true) + extension;
 }
@@ -40,15 +41,13 @@ std::string numberedWithin(const std::string& name, int n, bool isFolder)
 // writer then takes the whole path unconverted.
 std::string withEndCompleted(const std::string& name)
 {
-    const auto byte = [&](size_t at) { return static_cast<unsigned char>(name[at]); };
     size_t lead = name.size();
-    while (lead > 0 && name.size() - lead < 4 && (byte(lead - 1) & 0xC0) == 0x80)
+    while (lead > 0 && name.size() - lead < 3 && Utf8Sequence::continues(name[lead - 1]))
         --lead;
-    if (lead == 0 || byte(lead - 1) < 0xC0)
+    if (lead == 0 || static_cast<unsigned char>(name[lead - 1]) < 0xC0)
         return name;
     --lead;
-    const size_t length = byte(lead) >= 0xF0 ? 4 : byte(lead) >= 0xE0 ? 3 : 2;
-    if (name.size() - lead >= length)
+    if (Utf8Sequence::at(name, lead).second != 0)
         return name;
     return name.substr(0, lead) + "_";
 }

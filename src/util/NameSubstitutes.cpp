@@ -1,5 +1,7 @@
 #include "NameSubstitutes.h"
 
+#include "Utf8Sequence.h"
+
 #include <algorithm>
 #include <array>
 
@@ -70,18 +72,8 @@ bool composesInCp932(char32_t kana, char32_t mark)
 // 1 and no code point for a byte that starts no whole sequence.
 std::pair<char32_t, size_t> decode(const std::string& name, size_t at)
 {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(name[i]); };
-    const unsigned char lead = byte(at);
-    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || at + length > name.size())
-        return {0, 1};
-    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return {0, 1};
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    return {code, length};
+    const auto [code, length] = Utf8Sequence::at(name, at);
+    return length == 0 ? std::pair<char32_t, size_t>{0, 1} : std::pair{code, length};
 }
 
 const char* substituteFor(char32_t code)

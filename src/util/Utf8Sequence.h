@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+// UTF-8 read one sequence at a time: Linux names are bytes, and not always
+// UTF-8.
+class Utf8Sequence {
+public:
+    // The code point of the whole, valid sequence that starts at text[at],
+    // and its length; length 0 when none starts there (a stray byte, a
+    // sequence cut short, an overlong form, a surrogate, past U+10FFFF).
+    static std::pair<char32_t, std::size_t> at(const std::string& text, std::size_t at);
+    // True for a byte that continues a sequence.
+    static bool continues(char byte);
+};
