@@ -73,6 +73,21 @@ class TestWindowsNames : public QObject {
 
     std::string user(const QString& relative) const { return m_home->path() + "/user/" + relative.toStdString(); }
 
+    // Files by these names (bytes) below "names", each holding its name,
+    // archived by a real job into "dest": the job, and the entries' names
+    // in order.
+    std::pair<JobRun, std::vector<std::string>> archived(const std::vector<std::string>& names) const
+    {
+        for (const std::string& name : names)
+            writeFile(user("names/") + name, name);
+        const std::string dest = user("dest");
+        fs::create_directories(dest);
+        JobRun job = JobRun::of({user("names")}, dest);
+        std::vector<std::string> entries = ZipReader(dest + "/archive.zip").names();
+        std::sort(entries.begin(), entries.end());
+        return {std::move(job), std::move(entries)};
+    }
+
 private slots:
     void initTestCase()
     {
@@ -164,17 +179,9 @@ private slots:
     void bytesThatAreNoTextArriveInCodePage932()
     {
         const std::string folder = "\xe8\xb3\x87\xe6\x96\x99"; // 資料
-        for (const std::string& name : {folder + "/a\xe9", folder + "/ok.txt", std::string("D\xe9/f.txt"),
-                                        std::string("b\xe9x.txt"), std::string("\xe6\x96")})
-            writeFile(m_home->path() + "/user/names/" + name, name);
-        const std::string dest = user("dest");
-        fs::create_directories(dest);
-
-        const JobRun job = JobRun::of({user("names")}, dest);
-
+        const auto [job, names] =
+            archived({folder + "/a\xe9", folder + "/ok.txt", "D\xe9/f.txt", "b\xe9x.txt", "\xe6\x96"});
         QVERIFY(job.delivered());
-        std::vector<std::string> names = ZipReader(dest + "/archive.zip").names();
-        std::sort(names.begin(), names.end());
         const std::string inCp932 = "archive/names/\x8e\x91\x97\xbf/";
         QCOMPARE(names, (std::vector<std::string>{"archive/names/D_/f.txt", "archive/names/_",
                                                   "archive/names/b_x.txt", inCp932 + "a_", inCp932 + "ok.txt"}));
@@ -185,16 +192,8 @@ private slots:
     // others do; php's archive agrees with what the job expects of it.
     void aNameThatReadsDsStoreOnceConvertedStaysOut()
     {
-        for (const char* name : {"d/.DS\u200B_Store", "d/k.txt", "e/.DS\u200B_Store"})
-            writeFile(m_home->path() + "/user/names/" + name, name);
-        const std::string dest = user("dest");
-        fs::create_directories(dest);
-
-        const JobRun job = JobRun::of({user("names")}, dest);
-
+        const auto [job, names] = archived({"d/.DS\u200B_Store", "d/k.txt", "e/.DS\u200B_Store"});
         QVERIFY(job.delivered());
-        std::vector<std::string> names = ZipReader(dest + "/archive.zip").names();
-        std::sort(names.begin(), names.end());
         QCOMPARE(names, (std::vector<std::string>{"archive/names/d/k.txt", "archive/names/e/"}));
         QCOMPARE(int(job.outcome.report.leftOut.size()), 2);
     }
