@@ -13,6 +13,7 @@
 #include "JobStatusView.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "PasswordEvents.h"
 #include "PasswordNotes.h"
 #include "PathText.h"
 #include "PictureView.h"
@@ -68,6 +69,7 @@ ViewController::ViewController(JobQueue& jobs, ViewServices services, QWidget* p
 {
     // Before anything asks what the window is.
     AccessibleRoles::install();
+    PasswordEvents::install();
     WindowLayout::build(*this);
     WindowLayout::setAccessibility(*this);
     m_copyFeedback = new CopyFeedback(copyPasswordButton);

@@ -5,10 +5,12 @@
 #   atspi-reader.py tree PID
 #       prints one JSON object per accessible object of the application
 #       with that process id: {"role", "name", "description"}
-#   atspi-reader.py watch PID SECONDS
-#       prints "ready" once it listens, then one JSON object per change of an
-#       accessible name in that application ({"name", "description"}), and
-#       ends after SECONDS
+#   atspi-reader.py watch PID SECONDS [EVENT...]
+#       prints "ready" once it listens, then one JSON object per event of that
+#       application ({"event", "role", "name", "description", "text"}, the
+#       text being what a text event carries), and ends after SECONDS; the
+#       events are changes of accessible names unless others are named
+#       ("object:text-changed", ...)
 #   atspi-reader.py act PID ROLE NAME toggle|type [TEXT]
 #       waits for the application's object of that role whose name holds
 #       NAME, then acts on it as a screen reader's user does: its "Toggle"
@@ -56,24 +58,29 @@ def tree(pid):
     return 0
 
 
-def watch(pid, seconds):
-    def changed(event):
+def watch(pid, seconds, kinds):
+    def heard(event):
         source = event.source
         try:
             if source is None or source.get_process_id() != pid:
                 return
-            print(json.dumps({"name": source.get_name() or "", "description": source.get_description() or ""},
+            text = event.any_data if isinstance(event.any_data, str) else ""
+            print(json.dumps({"event": event.type, "role": source.get_role_name(), "name": source.get_name() or "",
+                              "description": source.get_description() or "", "text": text},
                              ensure_ascii=False), flush=True)
         except GLib.Error:
             pass
 
-    listener = Atspi.EventListener.new(changed)
-    listener.register("object:property-change:accessible-name")
+    kinds = kinds or ["object:property-change:accessible-name"]
+    listener = Atspi.EventListener.new(heard)
+    for kind in kinds:
+        listener.register(kind)
     print("ready", flush=True)
     loop = GLib.MainLoop()
     GLib.timeout_add(int(seconds * 1000), loop.quit)
     loop.run()
-    listener.deregister("object:property-change:accessible-name")
+    for kind in kinds:
+        listener.deregister(kind)
     return 0
 
 
@@ -117,10 +124,10 @@ def main(argv):
     if len(argv) >= 3 and argv[1] == "tree":
         return tree(int(argv[2]))
     if len(argv) >= 4 and argv[1] == "watch":
-        return watch(int(argv[2]), float(argv[3]))
+        return watch(int(argv[2]), float(argv[3]), argv[4:])
     if len(argv) >= 6 and argv[1] == "act":
         return act(int(argv[2]), argv[3], argv[4], argv[5], argv[6] if len(argv) > 6 else "")
-    print(__doc__ or "usage: atspi-reader.py tree PID | watch PID SECONDS | act PID ROLE NAME ACTION [TEXT]",
+    print(__doc__ or "usage: atspi-reader.py tree PID | watch PID SECONDS [EVENT...] | act PID ROLE NAME ACTION [TEXT]",
           file=sys.stderr)
     return 2
 

@@ -16,10 +16,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
+#include <QCheckBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -221,6 +224,65 @@ private slots:
         watcher.kill();
         watcher.waitForFinished();
         QVERIFY(heard.contains(QStringLiteral("暗号化中").toUtf8()) || heard.contains(QStringLiteral("圧縮中").toUtf8()));
+    }
+
+    // A key typed into the hidden password field reaches the bus as the
+    // field shows it; once the user shows the password, as typed.
+    void typedPasswordStaysHidden()
+    {
+        StandInWindow w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        w.view.encryptCheckBox->setChecked(true);
+        w.view.passwordTextField->setFocus();
+        QProcess watcher;
+        runReader(watcher, {QStringLiteral("watch"), QString::number(QCoreApplication::applicationPid()),
+                            QStringLiteral("40"), QStringLiteral("object:text-changed")});
+        QList<QJsonObject> heard;
+        QByteArray pending;
+        connect(&watcher, &QProcess::readyReadStandardOutput, this, [&] {
+            pending += watcher.readAllStandardOutput();
+            for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+                const QJsonObject event = QJsonDocument::fromJson(pending.left(end)).object();
+                if (event[QStringLiteral("name")].toString() == QStringLiteral("パスワード"))
+                    heard.append(event);
+                pending.remove(0, end + 1);
+            }
+        });
+        const auto insertedText = [&](const QString& text) {
+            return std::any_of(heard.begin(), heard.end(), [&](const QJsonObject& event) {
+                return event[QStringLiteral("event")].toString().startsWith(QStringLiteral("object:text-changed:insert"))
+                    && event[QStringLiteral("text")].toString() == text;
+            });
+        };
+        // Shown, a key is told as typed: this is how a leak would be heard.
+        // The bridge learns of the new listener a moment later, so keys go
+        // on until one is heard.
+        w.view.showPasswordButton->setChecked(true);
+        QTimer keys;
+        connect(&keys, &QTimer::timeout, this, [&] { QTest::keyClick(w.view.passwordTextField, Qt::Key_Z); });
+        keys.start(200);
+        QTRY_VERIFY_WITH_TIMEOUT(insertedText(QStringLiteral("z")), 30000);
+        keys.stop();
+        w.view.showPasswordButton->setChecked(false);
+        const QChar mask(w.view.passwordTextField->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                                                     w.view.passwordTextField));
+        QTest::keyClick(w.view.passwordTextField, Qt::Key_Q);
+        // As an input method commits a character no key names.
+        w.view.passwordTextField->insert(QStringLiteral("秘"));
+        w.view.passwordTextField->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(insertedText(QString(mask)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(heard.begin(), heard.end(), [&](const QJsonObject& event) {
+            return event[QStringLiteral("event")].toString().startsWith(QStringLiteral("object:text-changed:delete"))
+                && event[QStringLiteral("text")].toString().startsWith(QString(2, mask));
+        }), 10000);
+        watcher.kill();
+        watcher.waitForFinished();
+        for (const QJsonObject& event : heard) {
+            const QString text = event[QStringLiteral("text")].toString();
+            QVERIFY2(!text.contains(QLatin1Char('q')) && !text.contains(QStringLiteral("秘")),
+                     qPrintable(QJsonDocument(event).toJson(QJsonDocument::Compact)));
+        }
     }
 };
 
