@@ -8,7 +8,6 @@
 #include "PathText.h"
 #include "ReportJson.h"
 
-#include <QtGlobal>
 
 #include <cerrno>
 #include <filesystem>
@@ -17,8 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-const char* const kPasswordVariable = "QUILLMERE_PASSWORD";
 
 // The first line of standard input, without its line break; nullopt when
 // waitForInput gives up. Read a byte at a time: the rest of the input is not
@@ -44,16 +41,12 @@ std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput)
     }
 }
 
-// The variable, which is then taken out of the environment so that no
-// program of the job inherits it, or the first line of standard input;
-// nullopt when the prompt was given up.
+// The variable's value or the first line of standard input; nullopt when
+// the prompt was given up.
 std::optional<std::string> password(const CommandLine& line, const BatchJob::InputWait& waitForInput)
 {
-    if (!line.passwordFromStdin) {
-        const QByteArray value = qgetenv(kPasswordVariable);
-        qunsetenv(kPasswordVariable);
-        return value.toStdString();
-    }
+    if (!line.passwordFromStdin)
+        return line.passwordVariable;
     // Typed at a terminal, the password is not shown.
     termios terminal{};
     const bool hidden = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &terminal) == 0;
@@ -61,7 +54,8 @@ std::optional<std::string> password(const CommandLine& line, const BatchJob::Inp
         termios silent = terminal;
         silent.c_lflag &= ~tcflag_t(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
-        std::cerr << "Password: " << std::flush;
+        const bool japanese = CommandLine::languageOfLocale() == CommandLine::Language::Japanese;
+        std::cerr << (japanese ? "パスワード: " : "Password: ") << std::flush;
     }
     std::optional<std::string> text = firstLine(waitForInput);
     if (hidden) {

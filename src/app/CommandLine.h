@@ -33,6 +33,10 @@ public:
     // Set when the command line overrides the stored naming option.
     std::optional<bool> nameAfterItems;
     bool passwordFromStdin = false;
+    // QUILLMERE_PASSWORD's value. The program takes it out of its
+    // environment as it starts, used or not, so that no program it starts
+    // inherits it.
+    std::string passwordVariable;
     bool json = false;
     // The help, version or error text, ending in a line break.
     std::string text;

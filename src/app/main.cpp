@@ -14,6 +14,8 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -21,14 +23,32 @@
 
 namespace {
 
+// The variable's value, taken out of the environment. Its bytes in the
+// block the process started with are cleared as well: that block is what
+// /proc/PID/environ (and so `ps e`) shows of this process and of every
+// process it forks, whatever the environment holds later.
+std::string takeVariable(const char* name)
+{
+    char* value = std::getenv(name);
+    if (!value)
+        return {};
+    std::string taken = value;
+    std::memset(value, 0, taken.size());
+    qunsetenv(name);
+    return taken;
+}
+
 CommandLine parseArguments(int argc, char* argv[])
 {
+    const char* const passwordVariable = "QUILLMERE_PASSWORD";
     CommandLine::Context context;
     context.language = CommandLine::languageOfLocale();
     context.version = QUILLMERE_VERSION;
     context.updateEndpoint = UpdateAddress::configured();
-    context.passwordVariableSet = qEnvironmentVariableIsSet("QUILLMERE_PASSWORD");
-    return CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc), context);
+    context.passwordVariableSet = qEnvironmentVariableIsSet(passwordVariable);
+    CommandLine line = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc), context);
+    line.passwordVariable = takeVariable(passwordVariable);
+    return line;
 }
 
 // One job without a window, the single-instance channel or the update

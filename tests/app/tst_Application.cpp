@@ -144,12 +144,16 @@ void makeTree(const std::string& tree, bool withRefusedName)
 
 // Processes whose command line, which every user of the machine can read,
 // holds text.
-std::set<std::string> processesShowing(const QByteArray& text)
+// The processes whose command line shows text, or whose environment does
+// (but for the program's own, which holds it until the program clears it).
+std::set<std::string> processesShowing(const QByteArray& text, qint64 program)
 {
     std::set<std::string> found;
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QByteArray commandLine = procFile(entry.toStdString(), "cmdline");
-        if (commandLine.contains(text))
+        const bool inEnvironment = entry != QString::number(program)
+            && procFile(entry.toStdString(), "environ").contains(text);
+        if (commandLine.contains(text) || inEnvironment)
             found.insert(entry.toStdString() + " " + QByteArray(commandLine).replace('\0', ' ').toStdString());
     }
     return found;
@@ -773,14 +777,19 @@ private slots:
     void batchEncryptsWithAPasswordNoOneSees_data()
     {
         QTest::addColumn<bool>("fromStdin");
-        QTest::newRow("QUILLMERE_PASSWORD") << false;
-        QTest::newRow("--password-stdin") << true;
+        QTest::addColumn<bool>("variableSet");
+        QTest::newRow("QUILLMERE_PASSWORD") << false << true;
+        QTest::newRow("--password-stdin") << true << false;
+        QTest::newRow("--password-stdin, QUILLMERE_PASSWORD unused") << true << true;
     }
-    // The password reaches zipcloak, and no command line shows it while the
-    // job runs; nothing is stored, and --encrypt overrides that.
+    // The password reaches zipcloak, and no command line or environment of
+    // the job's programs shows it while the job runs, not even the variable's
+    // when the password comes from standard input; nothing is stored, and
+    // --encrypt overrides that.
     void batchEncryptsWithAPasswordNoOneSees()
     {
         QFETCH(bool, fromStdin);
+        QFETCH(bool, variableSet);
         Session session;
         const QByteArray password = "Pw-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36) + (fromStdin ? "-in" : "-env");
         const std::string items = session.path("items");
@@ -789,8 +798,10 @@ private slots:
         Names arguments{"-b", "--encrypt", "large.bin"};
         if (fromStdin)
             arguments.insert(arguments.begin() + 2, "--password-stdin");
-        else
-            environment.insert("QUILLMERE_PASSWORD", QString::fromLatin1(password));
+        // Unused, the variable's value shares the password's start, which is
+        // what is looked for.
+        if (variableSet)
+            environment.insert("QUILLMERE_PASSWORD", QString::fromLatin1(password + (fromStdin ? "-unused" : "")));
         QProcess& app = session.start(items, arguments, environment, QProcess::SeparateChannels);
         QVERIFY(app.waitForStarted(kStartMilliseconds));
         if (fromStdin) {
@@ -799,9 +810,14 @@ private slots:
         }
         std::set<std::string> holders;
         bool sawEncryptor = false;
+        const QByteArray shared = password.left(password.lastIndexOf('-'));
+        const std::string program = std::to_string(app.processId());
         while (app.state() != QProcess::NotRunning) {
-            const std::set<std::string> now = processesShowing(password);
+            const std::set<std::string> now = processesShowing(shared, app.processId());
             holders.insert(now.begin(), now.end());
+            // The program's own environment, once the job runs.
+            if (sawEncryptor && procFile(program, "environ").contains(shared))
+                holders.insert(program + " (the program)");
             sawEncryptor = sawEncryptor || !processesOf({"zipcloak"}, session.home()).empty();
             app.waitForFinished(10);
         }
@@ -815,22 +831,33 @@ private slots:
         QVERIFY(QProcess::execute("unzip", {"-qq", "-t", "-Pwrong", archive}) != 0);
     }
 
-    // Ctrl+C at the password prompt ends the program there, as at any
-    // prompt of a terminal.
+    void aPasswordPromptEndsOnCtrlC_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("prompt");
+        QTest::newRow("English") << "C.UTF-8" << "Password: ";
+        QTest::newRow("Japanese") << "ja_JP.UTF-8" << "パスワード: ";
+    }
+    // The prompt is in the user's language; Ctrl+C at it ends the program
+    // there, as at any prompt of a terminal.
     void aPasswordPromptEndsOnCtrlC()
     {
+        QFETCH(QString, language);
+        QFETCH(QString, prompt);
         Session session;
         const std::string items = session.path("items");
         makeTree(items + "/tree", false);
         const QString script = QStringLiteral(
             "set timeout 20\n"
             "spawn -noecho {%1} -b --encrypt --password-stdin tree\n"
-            "expect {Password: } {} timeout {exit 90}\n"
+            "expect {%2} {} timeout {exit 90}\n"
             "send \"\\003\"\n"
             "expect eof {} timeout {exit 91}\n"
-            "exit [lindex [wait] 3]\n").arg(QUILLMERE_BINARY);
+            "exit [lindex [wait] 3]\n").arg(QUILLMERE_BINARY, prompt);
         QProcess expect;
-        expect.setProcessEnvironment(session.environment());
+        QProcessEnvironment environment = session.environment();
+        environment.insert("LC_ALL", language);
+        expect.setProcessEnvironment(environment);
         expect.setWorkingDirectory(qs(items));
         expect.start("expect", {"-c", script});
         QVERIFY(expect.waitForFinished(kJobMilliseconds));
