@@ -15,7 +15,7 @@
 
 namespace {
 
-const int kSignals[] = {SIGHUP, SIGINT, SIGTERM};
+const int kSignals[] = {SIGHUP, SIGINT, SIGTERM, SIGQUIT};
 
 // The one thing a signal handler can reach is a variable of the program's
 // own: the pipe's write end, set while a QuitOnSignal lives.
@@ -32,14 +32,21 @@ void onSignal(int signalNumber)
     errno = savedErrno;
 }
 
+// A signal the program was started to ignore stays ignored: nohup, or a
+// shell starting a job in the background, asks that the job outlive a
+// hangup or an interrupt.
 void handleSignals(void (*handler)(int))
 {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signalNumber : kSignals)
+    for (const int signalNumber : kSignals) {
+        struct sigaction current {};
+        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signalNumber, &action, nullptr);
+    }
 }
 
 } // namespace

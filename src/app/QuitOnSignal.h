@@ -7,7 +7,8 @@
 class QSocketNotifier;
 
 // Ends the application as quitting does when the session ends it (SIGHUP at
-// logout, SIGTERM from kill or shutdown, SIGINT from a terminal): the event
+// logout, SIGTERM from kill or shutdown, SIGINT or SIGQUIT from a
+// terminal), unless it was started to ignore the signal: the event
 // loop returns, so the running job goes with the queue that owns it, its
 // programs and theirs are ended, and nothing half made is delivered. The
 // window is not asked whether to quit: after a signal no one is there to

@@ -280,6 +280,7 @@ private slots:
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGQUIT") << int(SIGQUIT);
     }
     // Ended in the middle of a job, the program ends as quitting does: every
     // program of the job ended, even one in a session of its own, the
@@ -305,6 +306,37 @@ private slots:
         QTRY_VERIFY(!isRunning(helper));
         QVERIFY(!fs::exists(items + "/archive.zip"));
         QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
+    }
+
+    void aSignalIgnoredAtStartStaysIgnored_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGHUP (nohup)") << int(SIGHUP);
+        QTest::newRow("SIGINT (a job started in the background)") << int(SIGINT);
+    }
+    // A signal the program was started to ignore does not end the job; the
+    // ones it was not are still handled.
+    void aSignalIgnoredAtStartStaysIgnored()
+    {
+        QFETCH(int, signalNumber);
+        Session session;
+        const std::string items = session.path("items");
+        std::ofstream(items + "/report.txt") << "report\n";
+        QProcess app;
+        app.setProcessEnvironment(session.environment(QUILLMERE_STANDINS));
+        app.setWorkingDirectory(qs(items));
+        app.setChildProcessModifier([signalNumber] { ::signal(signalNumber, SIG_IGN); });
+        app.start(QUILLMERE_BINARY, {"-b", "report.txt"});
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
+        // Signals are taken in the order sent: were the first one caught,
+        // its number would be the one the program ends on.
+        ::kill(static_cast<pid_t>(app.processId()), signalNumber);
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(kJobMilliseconds));
+        const QByteArray output = app.readAllStandardOutput();
+        QVERIFY2(output.contains("ending on signal " + QByteArray::number(SIGTERM) + " "), output.constData());
+        QVERIFY2(!output.contains("ending on signal " + QByteArray::number(signalNumber) + " "), output.constData());
+        QVERIFY(!fs::exists(items + "/archive.zip"));
     }
 
     // A signal while a huge tree is being staged (a link the user gave to
