@@ -141,6 +141,8 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     window.show();
     delegate.openFiles(paths);
     const int status = application.exec();
+    // Quit or ended by a signal, every job that will not finish says so.
+    jobs.endAll();
     secrets.finish(AppStart::kKeyringWriteLimit);
     leftovers.waitForFinished();
     return status;

@@ -2,6 +2,7 @@
 
 #include "FileManager.h"
 #include "Log.h"
+#include "LogPrefix.h"
 #include "ReportLines.h"
 #include "PathText.h"
 #include "PasswordRule.h"
@@ -86,6 +87,16 @@ void JobQueue::cancelRunning()
 {
     if (m_running)
         m_running->stop();
+}
+
+void JobQueue::endAll()
+{
+    // The waiting first: a stopped job starts the next.
+    for (const Request& request : m_waiting)
+        Log::line(LogPrefix::kNotStarted + request.paths.front());
+    m_waiting.clear();
+    cancelRunning();
+    emit changed();
 }
 
 void JobQueue::removeWaiting(int index)

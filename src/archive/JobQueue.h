@@ -43,6 +43,10 @@ public:
     void cancelRunning();
     // Drops the waiting job at index (0 runs next) before it starts.
     void removeWaiting(int index);
+    // As the application ends: each waiting job is dropped with a line
+    // naming its first item, and the running job stops as cancelling it
+    // does. Nothing starts afterwards.
+    void endAll();
 
 signals:
     void phaseChanged(JobPhase phase);

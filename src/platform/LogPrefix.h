@@ -30,6 +30,8 @@ inline constexpr const char* kRenamed = "renamed: ";
 inline constexpr const char* kLeftOut = "left out: ";
 inline constexpr const char* kWindowsWarning = "windows warning: ";
 inline constexpr const char* kStopped = "job stopped";
+// A waiting job dropped as the application ends, with its first item.
+inline constexpr const char* kNotStarted = "job not started: ";
 // A job that ended before any work, followed by why: "job refused: nothing
 // to archive: ...".
 inline constexpr const char* kRefused = "job refused: ";

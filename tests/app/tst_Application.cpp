@@ -284,24 +284,33 @@ private slots:
     }
     // Ended in the middle of a job, the program ends as quitting does: every
     // program of the job ended, even one in a session of its own, the
-    // staging folder gone and nothing delivered.
+    // staging folder gone and nothing delivered. The running job and the
+    // one handed over meanwhile each end with their line.
     void aSignalEndsTheJobAndItsPrograms()
     {
         QFETCH(int, signalNumber);
         Session session;
         const std::string items = session.path("items");
         std::ofstream(items + "/report.txt") << "report\n";
-        QProcess& app = session.start(items, {items + "/report.txt"}, QUILLMERE_STANDINS);
+        std::ofstream(items + "/later.txt") << "later\n";
+        QProcess& app = session.start(items, {items + "/report.txt"}, session.environment(QUILLMERE_STANDINS),
+                                      QProcess::SeparateChannels);
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
         std::string writer, helper;
         std::ifstream(session.path("marks/writing")) >> helper >> writer;
         QVERIFY(isRunning(writer));
         QVERIFY(isRunning(helper));
+        QProcess& later = session.start(items, {"later.txt"});
+        QVERIFY(later.waitForFinished(kStartMilliseconds));
+        QCOMPARE(later.exitCode(), 0);
 
         ::kill(static_cast<pid_t>(app.processId()), signalNumber);
         QVERIFY(app.waitForFinished(kJobMilliseconds));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
+        const QByteArray output = app.readAllStandardOutput();
+        QVERIFY2(output.contains("\njob stopped\n"), output.constData());
+        QVERIFY2(output.contains(("\njob not started: " + items + "/later.txt\n").c_str()), output.constData());
         QTRY_VERIFY(!isRunning(writer));
         QTRY_VERIFY(!isRunning(helper));
         QVERIFY(!fs::exists(items + "/archive.zip"));
