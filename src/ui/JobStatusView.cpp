@@ -68,8 +68,11 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     , removeWaitingButton(new QPushButton(QStringLiteral("待機から外す"), this))
     , m_jobs(jobs)
 {
-    // Before anything asks for the label's accessible interface.
+    // Before anything asks for the labels' accessible interfaces. The
+    // status says what keeps the window from working (php missing) as it
+    // is found, and is read out then.
     AlertAccessible::markAsAlert(headlineLabel);
+    AlertAccessible::markAsAlert(readyLabel);
     pages->addWidget(buildReadyPage());
     pages->addWidget(progressPage);
     pages->addWidget(buildResultPage());

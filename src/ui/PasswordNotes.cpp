@@ -1,6 +1,7 @@
 #include "PasswordNotes.h"
 
 #include "AccessibleText.h"
+#include "AlertAccessible.h"
 #include "AlertColour.h"
 #include "JobStatusText.h"
 #include "PasswordRule.h"
@@ -20,6 +21,9 @@ PasswordNotes::PasswordNotes(QLabel* problemLabel, QLabel* storageLabel, QLabel*
     , m_storage(storageLabel)
     , m_receiver(receiverLabel)
 {
+    // A problem is read out as it appears, wherever the focus is: the one
+    // typing the password is in the field, not on the note.
+    AlertAccessible::markAsAlert(m_problem);
 }
 
 void PasswordNotes::update(const SettingStatus& shown, PasswordPlace place)
@@ -44,11 +48,14 @@ void PasswordNotes::showProblem(const SettingStatus& shown)
         if (!refused && PasswordRule::needsJapaneseWindows(shown.password))
             note = JobStatusText::passwordWindowsWarning();
     }
+    const bool news = !note.isEmpty() && note != m_problem->text();
     AccessibleText::showMessage(m_problem, note, kProblemRole);
     // Nothing to say: no empty line in the window, and nothing for a
     // screen reader to stop at.
     m_problem->setVisible(!note.isEmpty());
     m_problem->setStyleSheet(refused ? AlertColour::failure(m_problem) : AlertColour::warning(m_problem));
+    if (news)
+        AccessibleText::announce(m_problem);
 }
 
 QString PasswordNotes::storageText(const SettingStatus& shown, PasswordPlace place)

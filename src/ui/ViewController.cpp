@@ -241,6 +241,7 @@ void ViewController::showWriterProblem(const QString& problem)
     // Not "ready": nothing can be archived until php is installed.
     AccessibleText::showMessage(jobStatusView->readyLabel, problem, QStringLiteral("状況"));
     jobStatusView->readyLabel->setStyleSheet(AlertColour::failure(jobStatusView->readyLabel));
+    AccessibleText::announce(jobStatusView->readyLabel);
 }
 
 void ViewController::chooseFiles()

@@ -73,6 +73,13 @@ private slots:
         // The same text again is no news.
         view.passwordTextField->setText(QStringLiteral("secret-2"));
         QCOMPARE(log.count(view.passwordNoteLabel, QAccessible::NameChanged), 2);
+        // A problem is read out as it appears, while the focus stays in the
+        // field; no problem is nothing to read out.
+        QCOMPARE(QAccessible::queryAccessibleInterface(view.passwordNoteLabel)->role(), QAccessible::AlertMessage);
+        QCOMPARE(log.count(view.passwordNoteLabel, QAccessible::Alert), 1);
+        view.passwordTextField->clear();
+        QVERIFY(view.passwordNoteLabel->accessibleName().contains(QStringLiteral("空")));
+        QCOMPARE(log.count(view.passwordNoteLabel, QAccessible::Alert), 2);
     }
 
     // Without php the status says what to install, and says it aloud.
@@ -86,6 +93,9 @@ private slots:
         QTRY_VERIFY(status->text().contains(QStringLiteral("php-zip")));
         QCOMPARE(status->accessibleName(), status->text());
         QVERIFY(log.count(status, QAccessible::NameChanged) >= 1);
+        // Read out wherever the focus is.
+        QCOMPARE(log.count(status, QAccessible::Alert), 1);
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->role(), QAccessible::AlertMessage);
     }
 
     void copyIsAnnounced()
