@@ -16,9 +16,9 @@ void AccessibleText::describe(QWidget* widget, const QString& description)
         widget->setAccessibleDescription(description);
 }
 
-void AccessibleText::setMessage(QLabel* label, const QString& text)
+void AccessibleText::setMessage(QLabel* label, const QString& text, const QString& shown)
 {
-    label->setText(text);
+    label->setText(shown.isEmpty() ? text : shown);
     setName(label, text);
 }
 

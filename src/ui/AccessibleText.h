@@ -15,8 +15,9 @@ public:
     // Changes the accessible name, or description, only when it differs.
     static void setName(QWidget* widget, const QString& name);
     static void describe(QWidget* widget, const QString& description);
-    // Shows a label's message and makes it the label's name.
-    static void setMessage(QLabel* label, const QString& text);
+    // Shows a label's message and makes it the label's name; shown, when
+    // given, is the same message as the label draws it.
+    static void setMessage(QLabel* label, const QString& text, const QString& shown = {});
     // The same for a label that is sometimes empty: its name is then role,
     // which is always its description.
     static void showMessage(QLabel* label, const QString& text, const QString& role);

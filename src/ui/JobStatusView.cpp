@@ -8,6 +8,7 @@
 #include "JobReportText.h"
 #include "JobStatusText.h"
 #include "SecondaryText.h"
+#include "WrapPoints.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -246,8 +247,9 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     const QString headline = JobStatusText::headline(outcome);
     const QString remedy = JobStatusText::remedy(outcome, password);
     const QString receiver = JobStatusText::receiverNote(outcome);
-    AccessibleText::setMessage(headlineLabel, headline);
-    AccessibleText::setMessage(remedyLabel, remedy);
+    // An archive or item name may be one long word: it breaks anywhere.
+    AccessibleText::setMessage(headlineLabel, headline, WrapPoints::added(headline));
+    AccessibleText::setMessage(remedyLabel, remedy, WrapPoints::added(remedy));
     AccessibleText::setMessage(receiverLabel, receiver);
     receiverLabel->setVisible(!receiver.isEmpty());
     // The result is read out as a whole when it appears: what happened,

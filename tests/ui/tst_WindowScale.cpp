@@ -7,6 +7,7 @@
 #include "StandInJob.h"
 #include "TestHome.h"
 #include "ViewController.h"
+#include "WrapPoints.h"
 #include "ZipAction.h"
 
 #include <QAbstractButton>
@@ -20,6 +21,7 @@
 #include <QSettings>
 #include <QScrollBar>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QScopeGuard>
 #include <QTest>
@@ -93,14 +95,21 @@ private slots:
     {
         QTest::addColumn<bool>("encrypt");
         QTest::addColumn<bool>("result");
-        QTest::newRow("idle") << false << false;
-        QTest::newRow("password notes") << true << false;
-        QTest::newRow("result with details") << true << true;
+        QTest::addColumn<QString>("archive");
+        const QString archive = QStringLiteral("/data/お客様/見積書フォルダ/archive.zip");
+        QTest::newRow("idle") << false << false << archive;
+        QTest::newRow("password notes") << true << false << archive;
+        QTest::newRow("result with details") << true << true << archive;
+        QTest::newRow("result named after a long item")
+            << false << true
+            << QStringLiteral("/data/") + QStringLiteral("Quarterly_Report_Final_Version_").repeated(6)
+                   + QStringLiteral(".txt.zip");
     }
     void everythingFitsOrScrollsIntoView()
     {
         QFETCH(bool, encrypt);
         QFETCH(bool, result);
+        QFETCH(QString, archive);
         JobQueue jobs([] { return new StandInJob; });
         ViewController view(jobs);
         if (encrypt) {
@@ -111,7 +120,7 @@ private slots:
             JobReport report;
             report.fileCount = 5;
             report.renamed = {{"a:b.txt", "a_b.txt", true}, {"見積*.txt", "見積_.txt", true}};
-            view.jobStatusView->showOutcome(JobOutcome::delivered("/data/お客様/見積書フォルダ/archive.zip", true, report),
+            view.jobStatusView->showOutcome(JobOutcome::delivered(archive.toStdString(), encrypt, report),
                                             PasswordRule::Problem::None);
             view.jobStatusView->detailsButton->click();
         }
@@ -143,6 +152,37 @@ private slots:
         QCOMPARE(cutOff, QStringList());
         // Up and down only: nothing is wider than the window.
         QVERIFY(!view.scrollArea->horizontalScrollBar()->isVisible());
+    }
+
+    void wrapPointsGoOnlyIntoLongWords_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("short name") << QStringLiteral("archive.zip を作成しました") << false;
+        QTest::newRow("Japanese sentence")
+            << QStringLiteral("保存先のフォルダに書き込めないため、アーカイブを移動できませんでした。") << false;
+        QTest::newRow("long name") << QStringLiteral("Quarterly_Report_Final_Version_").repeated(3) + ".zip を作成しました"
+                                   << true;
+        QTest::newRow("long word without marks") << QStringLiteral("x").repeated(80) << true;
+        QTest::newRow("emoji, which break by themselves")
+            << QStringLiteral("a").repeated(20) + QStringLiteral("😀").repeated(10) << false;
+    }
+    // Break points go only into words too long for a line, never inside a
+    // character, and take nothing away.
+    void wrapPointsGoOnlyIntoLongWords()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, changed);
+        const QString shown = WrapPoints::added(text);
+        QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
+        QCOMPARE(shown != text, changed);
+        // What is left between break points, spaces and Japanese characters
+        // fits a short line.
+        static const QRegularExpression word(QStringLiteral("[^\\s\\x{200B}\\x{2E80}-\\x{10FFFF}]+"));
+        for (const QRegularExpressionMatch& match : word.globalMatch(shown))
+            QVERIFY2(match.capturedLength() <= 24, qPrintable(match.captured()));
+        for (const QString& piece : shown.split(QChar(0x200B)))
+            QVERIFY(!piece.isEmpty() && !piece.back().isHighSurrogate() && !piece.front().isLowSurrogate());
     }
 
     // Tab reaches every control, the one with the focus is in view, and it
