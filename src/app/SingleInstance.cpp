@@ -39,9 +39,11 @@ const int kRetryMilliseconds = 50;
 const int kConnectMilliseconds = 2000;
 const int kAnswerMilliseconds = 10000;
 
-// Bounds for what a peer may send: a path is at most PATH_MAX bytes on
-// Linux; the whole message is kept far below what could hurt.
-const quint32 kMaxPathBytes = 4096;
+// Bounds for what a peer may send. A path may be longer than PATH_MAX (a
+// start in a folder nested deep enough): the job then says what is wrong
+// with it, which a message refused here would leave unsaid. The whole
+// message is kept far below what could hurt.
+const quint32 kMaxPathBytes = 64 * 1024;
 const qsizetype kMaxMessageBytes = 16 * 1024 * 1024;
 
 QString qtPath(const std::string& path)
@@ -145,16 +147,19 @@ SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths
             // The message may have arrived: sending it again could make the
             // same archive twice.
             Log::line(LogPrefix::kNotConfirmed + m_socketPath);
+            m_shortfall = Shortfall::NotConfirmed;
             return Role::Failed;
         case HandOver::NotReached:
             break;
         }
         if (giveUp && giveUp()) {
             Log::line(LogPrefix::kStoppedWaiting + m_workFolder);
+            m_shortfall = Shortfall::GivenUp;
             return Role::Failed;
         }
         if (deadline.hasExpired()) {
             Log::line(LogPrefix::kNotReached + m_unreachable);
+            m_shortfall = Shortfall::NotReached;
             return Role::Failed;
         }
         QThread::msleep(kRetryMilliseconds);

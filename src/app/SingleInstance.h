@@ -33,6 +33,12 @@ public:
         Alone,      // the work folder can hold no lock: run without one
         Failed,     // an instance runs but did not take the paths: end with a failure
     };
+    // Why the paths were not taken, after Role::Failed.
+    enum class Shortfall {
+        NotConfirmed, // sent, but never confirmed: the instance may still act on them
+        NotReached,   // the instance holds the lock but takes no message
+        GivenUp,      // the program is ending (a signal) while it waited
+    };
 
     // workFolder holds the lock and the channel's record (it is created
     // for the user alone, mode 0700, when missing). The running instance's
@@ -57,6 +63,7 @@ public:
     // a few seconds at most for an instance that is still starting, and
     // stops waiting as soon as giveUp says so.
     Role claim(const std::vector<std::string>& paths, const std::function<bool()>& giveUp = {});
+    Shortfall shortfall() const { return m_shortfall; }
 
 signals:
     // Paths from a later start, in the order that start gave them.
@@ -88,6 +95,7 @@ private:
     std::string m_socketPath;
     // Why the last attempt did not reach the running instance.
     std::string m_unreachable;
+    Shortfall m_shortfall = Shortfall::NotReached;
     UniqueFd m_lock;
     std::unique_ptr<ChannelFolder> m_channel;
     QLocalServer* m_server = nullptr;

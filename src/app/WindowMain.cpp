@@ -17,6 +17,7 @@
 #include "SecretStore.h"
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
+#include "StartProblem.h"
 #include "UpdateCheck.h"
 #include "UniqueFd.h"
 #include "UpdateNoticeDialog.h"
@@ -59,6 +60,27 @@ void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const 
     std::_Exit(1);
 }
 
+// The running window did not take the files: said in a window, since a
+// file manager's start has nowhere else to say it. Not after a signal,
+// which asked for the end.
+void tellHandOverFailed(SingleInstance::Shortfall shortfall)
+{
+    switch (shortfall) {
+    case SingleInstance::Shortfall::GivenUp:
+        return;
+    case SingleInstance::Shortfall::NotConfirmed:
+        StartProblem::tell(QStringLiteral("起動中の Quillmere がファイルを受け取ったか確かめられませんでした。"),
+                           QStringLiteral("起動中の Quillmere のウィンドウで、アーカイブの作成が始まっているか確かめてください。"
+                                          "始まっていなければ、もう一度開いてください。"));
+        return;
+    case SingleInstance::Shortfall::NotReached:
+        StartProblem::tell(QStringLiteral("起動中の Quillmere にファイルを渡せませんでした。"),
+                           QStringLiteral("起動中の Quillmere が応答していません。そのウィンドウを閉じるか、"
+                                          "少し待ってから、もう一度開いてください。"));
+        return;
+    }
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char* argv[],
@@ -84,6 +106,7 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     case SingleInstance::Role::HandedOver:
         return 0;
     case SingleInstance::Role::Failed:
+        tellHandOverFailed(instance.shortfall());
         return 1;
     case SingleInstance::Role::Primary:
     case SingleInstance::Role::Alone:

@@ -297,6 +297,21 @@ private slots:
         QVERIFY(fs::is_empty(base("other-tmp")));
     }
 
+    // A start in a folder nested past PATH_MAX hands its path over all the
+    // same: the running window's job then says what is wrong with it.
+    void aPathLongerThanPathMaxIsHandedOver()
+    {
+        SingleInstance running(m_work, m_channels);
+        QSignalSpy received(&running, &SingleInstance::filesReceived);
+        QCOMPARE(running.claim({}), Role::Primary);
+        std::string deep = "/data";
+        while (deep.size() <= 5000)
+            deep += "/" + std::string(40, 'd');
+        QCOMPARE(startElsewhere(m_work, m_channels, {deep + "/a.txt"}), Role::HandedOver);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().value<std::vector<std::string>>(), std::vector<std::string>{deep + "/a.txt"});
+    }
+
     // A record left by an instance that died is replaced by the next
     // running instance, which later starts then reach.
     void aRecordLeftBehindIsReplaced()
@@ -360,8 +375,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("wrong greeting") << QByteArrayLiteral("HELO\0\0\0\1\0\0\0\3abc");
-        QTest::newRow("path longer than Linux allows")
-            << QByteArrayLiteral("QMR1\0\0\0\1\0\0\x13\x88") + QByteArray(5000, 'x');
+        QTest::newRow("path longer than any start sends")
+            << QByteArrayLiteral("QMR1\0\0\0\1\0\1\0\1") + QByteArray(65537, 'x');
     }
     void malformedMessagesAreRefused()
     {

@@ -11,6 +11,9 @@
 #       text being what a text event carries), and ends after SECONDS; the
 #       events are changes of accessible names unless others are named
 #       ("object:text-changed", ...)
+#   atspi-reader.py find PID ROLE NAME
+#       waits for the application's object of that role whose name holds
+#       NAME and prints it as tree does
 #   atspi-reader.py act PID ROLE NAME toggle|type [TEXT]
 #       waits for the application's object of that role whose name holds
 #       NAME, then acts on it as a screen reader's user does: its "Toggle"
@@ -97,7 +100,7 @@ def find(node, role, name, depth=0):
     return None
 
 
-def act(pid, role, name, action, text):
+def await_object(pid, role, name):
     # The window registers on the bus a moment after its process starts.
     until = time.monotonic() + 30
     target = None
@@ -108,6 +111,20 @@ def act(pid, role, name, action, text):
             time.sleep(0.1)
     if target is None:
         print(f"no {role} named {name} in the application with process id {pid}", file=sys.stderr)
+    return target
+
+
+def find_one(pid, role, name):
+    target = await_object(pid, role, name)
+    if target is None:
+        return 1
+    print(json.dumps(describe(target), ensure_ascii=False), flush=True)
+    return 0
+
+
+def act(pid, role, name, action, text):
+    target = await_object(pid, role, name)
+    if target is None:
         return 1
     if action == "type":
         # Nobody can type into a field that is off, whatever the bus allows.
@@ -125,9 +142,11 @@ def main(argv):
         return tree(int(argv[2]))
     if len(argv) >= 4 and argv[1] == "watch":
         return watch(int(argv[2]), float(argv[3]), argv[4:])
+    if len(argv) >= 5 and argv[1] == "find":
+        return find_one(int(argv[2]), argv[3], argv[4])
     if len(argv) >= 6 and argv[1] == "act":
         return act(int(argv[2]), argv[3], argv[4], argv[5], argv[6] if len(argv) > 6 else "")
-    print(__doc__ or "usage: atspi-reader.py tree PID | watch PID SECONDS [EVENT...] | act PID ROLE NAME ACTION [TEXT]",
+    print(__doc__ or "usage: atspi-reader.py tree PID | watch PID SECONDS [EVENT...] | find PID ROLE NAME | act PID ROLE NAME ACTION [TEXT]",
           file=sys.stderr)
     return 2
 

@@ -25,6 +25,9 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QScopeGuard>
+
+#include <csignal>
 
 namespace {
 
@@ -283,6 +286,47 @@ private slots:
             QVERIFY2(!text.contains(QLatin1Char('q')) && !text.contains(QStringLiteral("秘")),
                      qPrintable(QJsonDocument(event).toJson(QJsonDocument::Compact)));
         }
+    }
+
+    // A start whose files the running window does not take (here: it is
+    // stopped) says so in a window of its own, as a file manager's start
+    // has nowhere else to say it, and ends with its line and status 1.
+    void aStartTheRunningWindowIgnoresSaysSo()
+    {
+        const QString program = qEnvironmentVariable("QUILLMERE_BUILD_DIR") + QStringLiteral("/quillmere");
+        const QString item = QString::fromStdString(m_home.makeFolder("items") + "/見積書.txt");
+        QFile(item).open(QIODevice::WriteOnly);
+        QProcess first;
+        first.setProcessChannelMode(QProcess::ForwardedChannels);
+        first.start(program, {});
+        QVERIFY(first.waitForStarted());
+        const auto cleanUp = qScopeGuard([&] {
+            ::kill(pid_t(first.processId()), SIGCONT);
+            first.kill();
+            first.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromStdString(m_home.path() + "/.quillmere/instance.channel")),
+                                 30000);
+        QCOMPARE(::kill(pid_t(first.processId()), SIGSTOP), 0);
+
+        QProcess later;
+        later.start(program, {item});
+        QVERIFY(later.waitForStarted());
+        QProcess reader;
+        runReader(reader, {QStringLiteral("find"), QString::number(later.processId()), QStringLiteral("label"),
+                           QStringLiteral("起動中の Quillmere")});
+        // The running window is given its time to confirm before the box.
+        QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QProcess::NotRunning, 60000);
+        QCOMPARE(reader.exitCode(), 0);
+        QVERIFY(QJsonDocument::fromJson(reader.readAllStandardOutput())
+                    .object()[QStringLiteral("name")]
+                    .toString()
+                    .contains(QStringLiteral("ファイル")));
+        QCOMPARE(later.state(), QProcess::Running);
+        later.terminate();
+        QVERIFY(later.waitForFinished(30000));
+        QCOMPARE(later.exitCode(), 1);
+        QVERIFY(later.readAllStandardOutput().contains("the running Quillmere did not confirm the files: "));
     }
 };
 
