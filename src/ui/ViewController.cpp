@@ -19,6 +19,7 @@
 #include "PictureView.h"
 #include "StoredOptions.h"
 #include "Util.h"
+#include "WindowGrowth.h"
 #include "WindowLayout.h"
 #include "WriterCheck.h"
 
@@ -83,6 +84,7 @@ ViewController::ViewController(JobQueue& jobs, ViewServices services, QWidget* p
     connectOptions();
     connectShortcuts();
     WindowLayout::fitToScreen(*this);
+    new WindowGrowth(this, scrollArea);
 }
 
 ViewController::~ViewController() = default;

@@ -208,14 +208,21 @@ void WindowLayout::fitToScreen(ViewController& view)
     const int height = std::max(content->layout()->totalHeightForWidth(width), content->minimumSizeHint().height());
     QSize wanted(width, height);
     if (const QScreen* screen = view.screen()) {
-        // The title bar and the borders need room too; across, the borders
-        // alone, so that a screen of 640 logical pixels (1280 at 200 %)
-        // needs no sideways scrolling.
-        const QSize available = screen->availableGeometry().size();
-        const QSize room(available.width() * 97 / 100, available.height() * 9 / 10);
+        const QSize room = roomOn(screen);
         if (height > room.height())
             wanted.rwidth() += view.scrollArea->verticalScrollBar()->sizeHint().width();
         wanted = wanted.boundedTo(room);
     }
     view.resize(wanted);
+}
+
+QSize WindowLayout::roomOn(const QScreen* screen)
+{
+    if (!screen)
+        return {QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
+    // The title bar and the borders need room too; across, the borders
+    // alone, so that a screen of 640 logical pixels (1280 at 200 %) needs
+    // no sideways scrolling.
+    const QSize available = screen->availableGeometry().size();
+    return {available.width() * 97 / 100, available.height() * 9 / 10};
 }

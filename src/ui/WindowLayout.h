@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QSize>
+
 class QLayout;
+class QScreen;
 class QWidget;
 class ViewController;
 
@@ -16,6 +19,9 @@ public:
     // The size the content asks for, or the screen's free area if smaller:
     // the rest scrolls.
     static void fitToScreen(ViewController& view);
+    // The most a window may take of screen: room for the title bar and the
+    // borders is left.
+    static QSize roomOn(const QScreen* screen);
 
 private:
     static QWidget* buildContent(ViewController& view);

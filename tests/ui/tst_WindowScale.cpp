@@ -7,6 +7,7 @@
 #include "StandInJob.h"
 #include "TestHome.h"
 #include "ViewController.h"
+#include "WindowLayout.h"
 #include "WrapPoints.h"
 #include "ZipAction.h"
 
@@ -152,6 +153,34 @@ private slots:
         QCOMPARE(cutOff, QStringList());
         // Up and down only: nothing is wider than the window.
         QVERIFY(!view.scrollArea->horizontalScrollBar()->isVisible());
+    }
+
+    // Notes and the waiting list that appear later grow the window as far
+    // as the screen has room, rather than hide below a scroll bar; the
+    // window does not shrink when they go.
+    void theWindowGrowsWithItsContent()
+    {
+        JobQueue jobs([] { return new StandInJob; });
+        ViewController view(jobs);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QScrollBar* upAndDown = view.scrollArea->verticalScrollBar();
+        const int before = view.height();
+        QWidget* content = view.scrollArea->widget();
+        const int contentBefore = content->height();
+        view.encryptCheckBox->click();
+        view.passwordTextField->setText(QStringLiteral("パスワード表"));
+        for (const char* item : {"/data/a", "/data/b", "/data/c"})
+            jobs.enqueue({item}, "/data", SettingStatus());
+        const int room = WindowLayout::roomOn(view.screen()).height();
+        QTRY_VERIFY(content->height() > contentBefore);
+        QTRY_VERIFY2(!upAndDown->isVisible() || view.height() >= room,
+                     qPrintable(QStringLiteral("%1 high, %2 of room").arg(view.height()).arg(room)));
+        QVERIFY(view.height() > before || before >= room);
+        const int grown = view.height();
+        view.encryptCheckBox->click();
+        QCoreApplication::processEvents();
+        QCOMPARE(view.height(), grown);
     }
 
     void wrapPointsGoOnlyIntoLongWords_data()
