@@ -138,6 +138,12 @@ void SupervisorProcess::onExited()
         Log::line(LogPrefix::kProcessEnd + std::to_string(m_pid) + " is unknown: " + failureOf("waitpid", errno));
         status = W_EXITCODE(0, SIGKILL);
     }
+    // A supervisor ends its program's tree before it exits; one killed
+    // outright (SIGKILL) could not, and its program, which the kernel then
+    // kills, may leave its own children running. They are in the
+    // supervisor's process group, which outlives it while they do.
+    if (WIFSIGNALED(status))
+        ::kill(-m_pid, SIGKILL);
     m_pid = -1;
     m_exitNotifier->setEnabled(false);
     m_exitNotifier->deleteLater();

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
 
@@ -187,6 +188,26 @@ private slots:
             QCOMPARE(child->exitDescription(), "killed by signal 9");
         }
         QTRY_VERIFY_WITH_TIMEOUT(!isRunning(orphanable) && !isRunning(shell), 2000);
+    }
+
+    // Killed outright, the supervisor cannot end the program's tree: what
+    // the program started goes all the same.
+    void aKilledSupervisorLeavesNothingRunning()
+    {
+        const QTemporaryDir folder;
+        const QString pidFile = folder.filePath("child");
+        ChildProcess child;
+        QSignalSpy ended(&child, &ChildProcess::ended);
+        QVERIFY(!child.start("/bin/sh", {"-c", "sleep 600 & echo $! > \"$0.part\" && mv \"$0.part\" \"$0\"; "
+                                               "echo $PPID > \"$0.supervisor\"; wait",
+                                         QFile::encodeName(pidFile).toStdString()}));
+        QTRY_VERIFY(QFile::exists(pidFile));
+        QTRY_VERIFY(!contentOf(pidFile + ".supervisor").isEmpty());
+        const QByteArray sleeper = contentOf(pidFile);
+        QVERIFY(isRunning(sleeper));
+        QCOMPARE(::kill(contentOf(pidFile + ".supervisor").toInt(), SIGKILL), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(sleeper), 2000);
     }
 
     // What a program leaves running when it ends does not outlive it.
