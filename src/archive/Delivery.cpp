@@ -2,35 +2,135 @@
 
 #include "FileManager.h"
 #include "Util.h"
+#include "WorkJournal.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
+
+// How often a name whose placeholder someone else removed is held again.
+constexpr int kHoldAttempts = 3;
 
 std::string archiveName(const std::string& baseName, int n)
 {
     return baseName + (n == 0 ? std::string() : std::to_string(n)) + ".zip";
 }
 
-// rename that fails when target exists; on file systems that cannot say
-// so, a hard link does the same.
-int renameWithoutReplacing(const std::string& source, const std::string& target)
+// What became of one name.
+enum class Attempt { Placed, Taken, Lost, Failed };
+
+// renameat2 answers so where the file system has no RENAME_NOREPLACE.
+bool cannotRefuseToReplace(int error)
 {
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL)
-        return -1;
-    if (::link(source.c_str(), target.c_str()) != 0)
-        return -1;
-    ::unlink(source.c_str());
-    return 0;
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// link answers so where the file system has no hard links (exFAT and most
+// FUSE file systems).
+bool hasNoHardLinks(int error)
+{
+    return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The name is held by an empty file the job makes itself, which nothing
+// else can have made at the same moment, and the part file is renamed over
+// it. The placeholder is written down like the part file, so that a job
+// killed between the two steps leaves no empty archive behind. Someone may
+// still remove or replace it before the rename: a placeholder that is not
+// the job's own any more is never renamed over. (Between that last look and
+// the rename nothing can be held on such a file system.)
+Attempt renameOverPlaceholder(const std::string& source, const std::string& target, WorkJournal& journal,
+                              const Delivery::Calls& calls, Failure& error)
+{
+    if ((error = journal.intend(WorkJournal::Kind::Part, target)))
+        return Attempt::Failed;
+    const int fd = calls.createNew(target);
+    if (fd < 0) {
+        const int cause = errno;
+        journal.forget(target);
+        if (cause == EEXIST)
+            return Attempt::Taken;
+        error = describeErrno(cause, target);
+        return Attempt::Failed;
+    }
+    journal.made(target);
+    struct stat held {};
+    if (::fstat(fd, &held) != 0) {
+        error = describeErrno(errno, target);
+        ::close(fd);
+        return Attempt::Failed;
+    }
+    struct stat now {};
+    const bool present = ::lstat(target.c_str(), &now) == 0;
+    const bool ours = present && sameFile(held, now);
+    // A FUSE file system keeps a file that is open when something replaces
+    // it under a hidden name of its own until it is closed; held open up to
+    // here, the placeholder kept its inode number while it was compared.
+    ::close(fd);
+    if (!ours) {
+        journal.forget(target);
+        return present ? Attempt::Taken : Attempt::Lost;
+    }
+    if (calls.rename(source, target) != 0) {
+        // The placeholder stays written down: the job's clean-up removes it.
+        error = describeErrno(errno, target);
+        return Attempt::Failed;
+    }
+    // Its inode number is free now and may come back under this very name.
+    journal.forget(target);
+    return Attempt::Placed;
+}
+
+// rename that fails when target exists; on file systems that cannot say
+// so, a hard link does the same, and without hard links a placeholder.
+Attempt placeAt(const std::string& source, const std::string& target, WorkJournal& journal,
+                const Delivery::Calls& calls, Failure& error)
+{
+    if (calls.renameNoReplace(source, target) == 0)
+        return Attempt::Placed;
+    if (cannotRefuseToReplace(errno)) {
+        if (calls.link(source, target) == 0) {
+            ::unlink(source.c_str());
+            return Attempt::Placed;
+        }
+        if (hasNoHardLinks(errno))
+            return renameOverPlaceholder(source, target, journal, calls, error);
+    }
+    if (errno == EEXIST)
+        return Attempt::Taken;
+    error = describeErrno(errno, target);
+    return Attempt::Failed;
 }
 
 } // namespace
+
+Delivery::Calls Delivery::Calls::ofSystem()
+{
+    Calls calls;
+    calls.renameNoReplace = [](const std::string& source, const std::string& target) {
+        return ::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    };
+    calls.link = [](const std::string& source, const std::string& target) {
+        return ::link(source.c_str(), target.c_str());
+    };
+    calls.createNew = [](const std::string& path) {
+        return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    };
+    calls.rename = [](const std::string& source, const std::string& target) {
+        return ::rename(source.c_str(), target.c_str());
+    };
+    return calls;
+}
 
 std::string Delivery::freeArchiveName(const std::string& destDir, const std::string& baseName)
 {
@@ -50,16 +150,23 @@ std::string Delivery::partName(const std::string& destDir)
 }
 
 Failure Delivery::placeUnderFreeName(const std::string& partPath, const std::string& destDir, std::string& finalPath,
-                                     const std::string& baseName)
+                                     const std::string& baseName, WorkJournal& journal, const Calls& calls)
 {
     for (int n = 0;; ++n) {
         const std::string candidate = destDir + "/" + archiveName(baseName, n);
-        if (renameWithoutReplacing(partPath, candidate) == 0) {
+        Attempt attempt = Attempt::Lost;
+        Failure error;
+        for (int hold = 0; attempt == Attempt::Lost && hold < kHoldAttempts; ++hold)
+            attempt = placeAt(partPath, candidate, journal, calls, error);
+        // Whatever removes every new file here would remove the archive too.
+        if (attempt == Attempt::Lost)
+            return describeErrno(ENOENT, candidate);
+        if (attempt == Attempt::Placed) {
             finalPath = candidate;
             return std::nullopt;
         }
-        if (errno != EEXIST)
-            return describeErrno(errno, candidate);
+        if (attempt == Attempt::Failed)
+            return error;
     }
 }
 

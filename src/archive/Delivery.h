@@ -4,7 +4,10 @@
 #include "JobOutcome.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+class WorkJournal;
 
 // Puts a finished archive into the destination folder without ever
 // replacing a file there. The archive first arrives under a hidden name of
@@ -12,6 +15,21 @@
 // archive name in one step that fails rather than replaces.
 class Delivery {
 public:
+    // The calls that give the part file its archive name. A file system may
+    // refuse renameat2's RENAME_NOREPLACE and hard links alike (an exFAT
+    // stick through FUSE does); tests give calls that answer as one would.
+    struct Calls {
+        using Move = std::function<int(const std::string& source, const std::string& target)>;
+        Move renameNoReplace;
+        Move link;
+        // Makes path as a new empty file and returns its descriptor; -1 and
+        // errno (EEXIST when something is there) otherwise.
+        std::function<int(const std::string& path)> createNew;
+        Move rename; // replaces the target
+
+        static Calls ofSystem();
+    };
+
     // The first free name of "archive.zip", "archive1.zip", ... in destDir;
     // baseName takes the place of "archive".
     static std::string freeArchiveName(const std::string& destDir, const std::string& baseName = "archive");
@@ -20,9 +38,13 @@ public:
     static std::string partName(const std::string& destDir);
 
     // Moves the part file to the first free archive name in destDir and
-    // sets finalPath; a name taken meanwhile is passed over.
+    // sets finalPath; a name taken meanwhile is passed over. Where the file
+    // system can refuse to replace neither by itself nor through a hard
+    // link, the name is first held by an empty file of the job's own,
+    // written down in journal, and the part file is renamed over it.
     static Failure placeUnderFreeName(const std::string& partPath, const std::string& destDir, std::string& finalPath,
-                                      const std::string& baseName = "archive");
+                                      const std::string& baseName, WorkJournal& journal,
+                                      const Calls& calls = Calls::ofSystem());
 
     // Why the destination refused an archive of size bytes.
     static FailureCause destinationCause(const std::string& destDir, uint64_t bytes);

@@ -513,7 +513,7 @@ void ZipAction::deliver()
 {
     enterPhase(JobPhase::Delivering);
     std::string finalPath;
-    if (Failure error = Delivery::placeUnderFreeName(m_partPath, m_destDir, finalPath, m_baseName)) {
+    if (Failure error = Delivery::placeUnderFreeName(m_partPath, m_destDir, finalPath, m_baseName, *m_journal)) {
         Log::line(LogPrefix::kDeliver + *error);
         fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, 0)));
         return;

@@ -120,6 +120,15 @@ void WorkJournal::made(const std::string& path)
         Log::line(LogPrefix::kJournal + *error);
 }
 
+void WorkJournal::forget(const std::string& path)
+{
+    std::erase_if(m_record.entries, [&](const Entry& entry) { return entry.path == path; });
+    // Left written down, it is still removed only while it has the inode
+    // the job noted.
+    if (Failure error = write())
+        Log::line(LogPrefix::kJournal + *error);
+}
+
 // The whole record at once, by renaming a new one over it: a reader never
 // sees half of it.
 Failure WorkJournal::write(int* systemError) const

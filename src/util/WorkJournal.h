@@ -11,7 +11,9 @@
 #include <vector>
 
 // What one job made outside the user's sight: its staging folder in the
-// work root and the hidden part file in the destination folder. Each is
+// work root and the hidden part file in the destination folder (and, where
+// the file system needs one, the empty file that holds the archive's name
+// until the part file is renamed over it). Each is
 // written down before it is made and named with its inode once it is
 // there, in a small record in the work root's journal folder, so that
 // whatever a job leaves behind when it is killed is found and removed by
@@ -28,6 +30,8 @@ public:
     // Writes down who the item now at path is; a failure to write is
     // reported, not returned: the item is found by its name all the same.
     void made(const std::string& path);
+    // Strikes path out: it is not the job's to remove (any more).
+    void forget(const std::string& path);
 
     // The job has ended: removes what it made that is still there, then the
     // record. What cannot be removed is reported once and left to a later

@@ -1,0 +1,244 @@
+// The archive's last step, its free name, on every kind of file system the
+// destination may be: calls that answer as one without RENAME_NOREPLACE,
+// and without hard links too, stand in for the system's on a real folder.
+#include "Delivery.h"
+#include "TestFiles.h"
+#include "TestHome.h"
+#include "WorkFolders.h"
+#include "WorkJournal.h"
+#include "WorkRoot.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Calls = Delivery::Calls;
+
+const std::string kArchive = "the checked archive";
+
+// The system's calls, but for what fileSystem cannot do: "renameat2" can
+// do everything, "links" has no RENAME_NOREPLACE, "no links (EPERM)" and
+// "no links (ENOSYS)" have no hard links either, as exFAT through FUSE and
+// a libfuse 2 file system without link() answer.
+Calls callsOf(const QString& fileSystem)
+{
+    Calls calls = Calls::ofSystem();
+    if (fileSystem == "renameat2")
+        return calls;
+    calls.renameNoReplace = [](const std::string&, const std::string&) {
+        errno = EINVAL;
+        return -1;
+    };
+    if (fileSystem.startsWith("no links")) {
+        const int error = fileSystem.contains("EPERM") ? EPERM : ENOSYS;
+        calls.link = [error](const std::string&, const std::string&) {
+            errno = error;
+            return -1;
+        };
+    }
+    return calls;
+}
+
+Calls withoutLinks()
+{
+    return callsOf("no links (EPERM)");
+}
+
+QStringList namesIn(const std::string& folder)
+{
+    return QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+} // namespace
+
+class TestDelivery : public QObject {
+    Q_OBJECT
+    std::optional<TestHome> m_home;
+    std::string m_dest;
+    std::string m_part;
+    std::optional<WorkFolders> m_folders;
+
+    // A journal that has the part file written down, as the job has.
+    std::unique_ptr<WorkJournal> journalWithPart()
+    {
+        auto journal = std::make_unique<WorkJournal>(*m_folders);
+        journal->intend(WorkJournal::Kind::Part, m_part);
+        journal->made(m_part);
+        return journal;
+    }
+
+private slots:
+    void init()
+    {
+        m_home.emplace();
+        m_dest = m_home->makeFolder("dest");
+        m_part = m_dest + "/" + Delivery::partName(m_dest);
+        writeFile(m_part, kArchive);
+        m_folders = WorkFolders(m_home->path()).forNewJob();
+    }
+    void cleanup() { m_home.reset(); }
+
+    void takesTheFirstFreeNameAndReplacesNothing_data()
+    {
+        QTest::addColumn<QString>("fileSystem");
+        QTest::addColumn<QStringList>("taken");
+        QTest::addColumn<QString>("expected");
+        for (const char* name : {"renameat2", "links", "no links (EPERM)", "no links (ENOSYS)"}) {
+            const QString fileSystem = name;
+            QTest::addRow("%s, empty folder", name) << fileSystem << QStringList() << "archive.zip";
+            QTest::addRow("%s, archive.zip taken", name) << fileSystem << QStringList{"archive.zip"}
+                                                                << "archive1.zip";
+            QTest::addRow("%s, two taken", name) << fileSystem << QStringList{"archive.zip", "archive1.zip"}
+                                                        << "archive2.zip";
+            QTest::addRow("%s, a gap", name) << fileSystem << QStringList{"archive1.zip"} << "archive.zip";
+        }
+    }
+    // The part file becomes the first free name; the files there stay as
+    // they were, and nothing else is left in the folder, by the delivery or
+    // by the job's clean-up after it.
+    void takesTheFirstFreeNameAndReplacesNothing()
+    {
+        QFETCH(QString, fileSystem);
+        QFETCH(QStringList, taken);
+        QFETCH(QString, expected);
+        for (const QString& name : taken)
+            writeFile(m_dest + "/" + name.toStdString(), "theirs: " + name.toStdString());
+        const auto journal = journalWithPart();
+
+        std::string finalPath;
+        const Failure error = Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal,
+                                                           callsOf(fileSystem));
+        journal->removeAll();
+
+        QCOMPARE(error, Failure());
+        QCOMPARE(finalPath, m_dest + "/" + expected.toStdString());
+        QCOMPARE(readFile(finalPath), kArchive);
+        for (const QString& name : taken)
+            QCOMPARE(readFile(m_dest + "/" + name.toStdString()), "theirs: " + name.toStdString());
+        QStringList left = taken << expected;
+        left.sort();
+        QCOMPARE(namesIn(m_dest), left);
+        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
+    }
+
+    void anotherWriterAtTheHeldName_data()
+    {
+        QTest::addColumn<QString>("meddling");
+        QTest::addColumn<QString>("expected"); // empty: the delivery fails
+        QTest::addColumn<QStringList>("left"); // in the folder once the job has cleaned up
+        QTest::newRow("a file appears under the name just before it is held")
+            << "appears" << "archive1.zip" << QStringList{"archive.zip", "archive1.zip"};
+        QTest::newRow("the placeholder is replaced before the rename")
+            << "replaced" << "archive1.zip" << QStringList{"archive.zip", "archive1.zip"};
+        QTest::newRow("the placeholder is removed before the rename, once")
+            << "removed once" << "archive.zip" << QStringList{"archive.zip"};
+        // Whatever removes every new file there would remove the archive too.
+        QTest::newRow("every placeholder is removed before the rename") << "removed always" << "" << QStringList();
+    }
+    // Without RENAME_NOREPLACE and hard links the name is held by an empty
+    // file first: what others do to that name meanwhile never makes the
+    // archive replace their file, nor leaves a placeholder behind.
+    void anotherWriterAtTheHeldName()
+    {
+        QFETCH(QString, meddling);
+        QFETCH(QString, expected);
+        QFETCH(QStringList, left);
+        Calls calls = withoutLinks();
+        int held = 0;
+        calls.createNew = [&, create = calls.createNew](const std::string& path) {
+            ++held;
+            if (meddling == "appears" && held == 1)
+                writeFile(path, "theirs");
+            const int fd = create(path);
+            if (fd >= 0 && (meddling == "removed always" || (meddling == "removed once" && held == 1)))
+                ::unlink(path.c_str());
+            if (fd >= 0 && meddling == "replaced" && held == 1) {
+                ::unlink(path.c_str());
+                writeFile(path, "theirs");
+            }
+            return fd;
+        };
+        const auto journal = journalWithPart();
+
+        std::string finalPath;
+        const Failure error = Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal, calls);
+        journal->removeAll();
+
+        if (expected.isEmpty()) {
+            QCOMPARE(error, Failure(describeErrno(ENOENT, m_dest + "/archive.zip")));
+            QVERIFY(finalPath.empty());
+        } else {
+            QCOMPARE(error, Failure());
+            QCOMPARE(finalPath, m_dest + "/" + expected.toStdString());
+            QCOMPARE(readFile(finalPath), kArchive);
+        }
+        if (meddling == "appears" || meddling == "replaced")
+            QCOMPARE(readFile(m_dest + "/archive.zip"), std::string("theirs"));
+        QCOMPARE(namesIn(m_dest), left);
+        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
+    }
+
+    // The rename over the placeholder fails: the error names the archive's
+    // name, and the job's clean-up takes the placeholder away with the part.
+    void aFailedRenameLeavesNoPlaceholder()
+    {
+        Calls calls = withoutLinks();
+        calls.rename = [](const std::string&, const std::string&) {
+            errno = EIO;
+            return -1;
+        };
+        const auto journal = journalWithPart();
+
+        std::string finalPath;
+        const Failure error = Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal, calls);
+
+        QCOMPARE(error, Failure(describeErrno(EIO, m_dest + "/archive.zip")));
+        QVERIFY(fs::exists(m_dest + "/archive.zip")); // held until the job ends
+        journal->removeAll();
+        QCOMPARE(namesIn(m_dest), QStringList());
+        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
+    }
+
+    // A job killed between holding the name and the rename leaves an empty
+    // archive.zip and its part file; the next start removes both, and a file
+    // of the user's that is there too stays.
+    void whatAJobKilledBetweenTheStepsLeftIsRemoved()
+    {
+        writeFile(m_dest + "/archive1.zip", "theirs");
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const auto journal = journalWithPart();
+            Calls calls = withoutLinks();
+            calls.rename = [](const std::string&, const std::string&) {
+                ::kill(::getpid(), SIGKILL);
+                return -1;
+            };
+            std::string finalPath;
+            Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal, calls);
+            ::_exit(1); // not reached
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(readFile(m_dest + "/archive.zip"), std::string()); // the placeholder
+        QVERIFY(fs::exists(m_part));
+
+        WorkJournal::removeLeftovers(*m_folders);
+
+        QCOMPARE(namesIn(m_dest), QStringList{"archive1.zip"});
+        QCOMPARE(readFile(m_dest + "/archive1.zip"), std::string("theirs"));
+        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDelivery)
+#include "tst_Delivery.moc"

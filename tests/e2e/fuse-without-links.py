@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+# A FUSE file system that passes every call on to a folder, built with
+# libfuse 2 like exfat-fuse and most user-space file systems: it knows no
+# renameat2 flags (RENAME_NOREPLACE is refused with EINVAL) and no hard links.
+# Usage: fuse-without-links.py FOLDER MOUNTPOINT (stays in the foreground).
+import errno
+import os
+import sys
+
+from fusepy import FUSE, FuseOSError, Operations
+
+
+class WithoutLinks(Operations):
+    use_ns = True
+    link = None  # libfuse answers ENOSYS, as where the file system has none
+
+    def __init__(self, root):
+        self.root = root
+
+    def init(self, path):
+        # Whoever started it waits for this line: the mount is there now.
+        print('mounted', flush=True)
+
+    def _path(self, path):
+        return os.path.join(self.root, path.lstrip('/'))
+
+    def __call__(self, op, *args):
+        try:
+            return super().__call__(op, *args)
+        except OSError as error:
+            raise FuseOSError(error.errno or errno.EIO)
+
+    def access(self, path, mode):
+        if not os.access(self._path(path), mode):
+            raise FuseOSError(errno.EACCES)
+
+    def chmod(self, path, mode):
+        os.chmod(self._path(path), mode)
+
+    def chown(self, path, uid, gid):
+        os.chown(self._path(path), uid, gid)
+
+    def getattr(self, path, fh=None):
+        st = os.lstat(self._path(path))
+        attrs = {key: getattr(st, key) for key in
+                 ('st_mode', 'st_nlink', 'st_uid', 'st_gid', 'st_size', 'st_ino')}
+        for key in ('st_atime', 'st_mtime', 'st_ctime'):
+            attrs[key] = getattr(st, key + '_ns')
+        return attrs
+
+    def readdir(self, path, fh):
+        return ['.', '..'] + os.listdir(self._path(path))
+
+    def readlink(self, path):
+        return os.readlink(self._path(path))
+
+    def mkdir(self, path, mode):
+        os.mkdir(self._path(path), mode)
+
+    def rmdir(self, path):
+        os.rmdir(self._path(path))
+
+    def unlink(self, path):
+        os.unlink(self._path(path))
+
+    def symlink(self, target, source):
+        os.symlink(source, self._path(target))
+
+    def rename(self, old, new):
+        os.rename(self._path(old), self._path(new))
+
+    def utimens(self, path, times=None):
+        os.utime(self._path(path), ns=times)
+
+    def statfs(self, path):
+        st = os.statvfs(self._path(path))
+        return {key: getattr(st, key) for key in
+                ('f_bavail', 'f_bfree', 'f_blocks', 'f_bsize', 'f_favail', 'f_ffree', 'f_files', 'f_flag',
+                 'f_frsize', 'f_namemax')}
+
+    def open(self, path, flags):
+        return os.open(self._path(path), flags)
+
+    def create(self, path, mode, fi=None):
+        return os.open(self._path(path), os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+
+    def read(self, path, size, offset, fh):
+        return os.pread(fh, size, offset)
+
+    def write(self, path, data, offset, fh):
+        return os.pwrite(fh, data, offset)
+
+    def truncate(self, path, length, fh=None):
+        os.truncate(self._path(path), length)
+
+    def flush(self, path, fh):
+        return 0
+
+    def fsync(self, path, datasync, fh):
+        os.fsync(fh)
+
+    def release(self, path, fh):
+        os.close(fh)
+
+
+if __name__ == '__main__':
+    FUSE(WithoutLinks(os.path.realpath(sys.argv[1])), sys.argv[2], foreground=True, nothreads=True)
