@@ -43,6 +43,7 @@ enum class FailureCause {
     WorkFolderFailed,       // ~/.quillmere failed otherwise (an input/output error, read-only)
     ItemChanged,            // a file was removed, renamed, replaced or changed while the job read it
     DestinationInWorkFolder, // the destination lies in ~/.quillmere or the folder in memory
+    DestinationPathTooLong, // the destination's path, or an archive's in it, is longer than the system takes
 };
 
 // What a job tells whoever started it when it has ended.

@@ -48,6 +48,8 @@ const char* ReportLines::causeText(FailureCause cause)
         return "the destination folder cannot be written";
     case FailureCause::DestinationInWorkFolder:
         return "the destination is in the work folder";
+    case FailureCause::DestinationPathTooLong:
+        return "the destination path is too long";
     case FailureCause::DestinationFull:
         return "no space in the destination folder";
     case FailureCause::NothingToArchive:

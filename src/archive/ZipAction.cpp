@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -547,21 +548,29 @@ Failure ZipAction::missingProgram(FailureCause& cause) const
 }
 
 // A destination that cannot take the archive is told before anything is
-// copied.
+// copied, by what the system says of it: a path too long to reach is not a
+// missing folder. The archive's hidden name must fit below it too.
 std::optional<JobOutcome> ZipAction::refusedDestination() const
 {
     int error = 0;
-    if (!FileManager::isDirectory(m_destDir))
-        error = FileManager::exists(m_destDir) ? ENOTDIR : ENOENT;
+    struct stat info {};
+    if (::stat(m_destDir.c_str(), &info) != 0)
+        error = errno;
+    else if (!S_ISDIR(info.st_mode))
+        error = ENOTDIR;
     else if (::access(m_destDir.c_str(), W_OK | X_OK) != 0)
         error = errno;
+    else if (m_destDir.size() + 1 + Delivery::partName(m_destDir).size() >= PATH_MAX)
+        error = ENAMETOOLONG;
     // What is in the work folders goes when the jobs that made it are over.
     else if (m_folders.holds(m_destDir))
         return JobOutcome::failed(JobPhase::Delivering, "the work folder of this program: " + m_destDir,
                                   FailureCause::DestinationInWorkFolder);
     else
         return std::nullopt;
-    return JobOutcome::failed(JobPhase::Delivering, describeErrno(error, m_destDir), FailureCause::DestinationNotWritable);
+    return JobOutcome::failed(JobPhase::Delivering, describeErrno(error, m_destDir),
+                              error == ENAMETOOLONG ? FailureCause::DestinationPathTooLong
+                                                    : FailureCause::DestinationNotWritable);
 }
 
 // The archive is written in the work folder (encryption makes a second copy

@@ -157,6 +157,8 @@ QString JobStatusText::failureHeadline(const JobOutcome& outcome)
         return QStringLiteral("保存先のフォルダに書き込めませんでした");
     case FailureCause::DestinationInWorkFolder:
         return QStringLiteral("保存先が Quillmere 自身の作業用フォルダの中のため、作成しませんでした");
+    case FailureCause::DestinationPathTooLong:
+        return QStringLiteral("保存先のフォルダの場所（パス）が長すぎるため、作成しませんでした");
     case FailureCause::DestinationFull:
         return QStringLiteral("保存先のディスクに空きがありません");
     case FailureCause::NothingToArchive:
@@ -204,6 +206,9 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
         return QStringLiteral("保存先のフォルダがあり、書き込みが許されているかを確かめるか、「保存先を選択する」で別のフォルダを選んでください。");
     case FailureCause::DestinationInWorkFolder:
         return QStringLiteral("そこに置いたものは次の起動で消えます。「保存先を選択する」で別のフォルダを選んでください。");
+    case FailureCause::DestinationPathTooLong:
+        return QStringLiteral("フォルダが深すぎて、システムが扱えるパスの長さ（4096 バイト）を超えています。"
+                              "「保存先を選択する」で、もっと浅い場所にあるフォルダを選んでください。");
     case FailureCause::DestinationFull:
         return shortage(outcome)
             + QStringLiteral("不要なファイルを削除して空きを作るか、「保存先を選択する」で別のディスクのフォルダを選んでください。");

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -95,6 +96,37 @@ QByteArray allCommandLines()
             all += file.readAll();
     }
     return all;
+}
+
+// A folder below base whose path is length bytes long, made through
+// descriptors, and a descriptor of it (-1 on failure).
+int makeFolderOfPathLength(const std::string& base, size_t length, std::string& path)
+{
+    fs::create_directories(base);
+    path = base;
+    int at = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (at >= 0 && path.size() < length) {
+        const std::string name(std::min<size_t>(200, length - path.size() - 1), 'd');
+        const int below = ::mkdirat(at, name.c_str(), 0700) == 0
+            ? ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        ::close(at);
+        at = below;
+        path += "/" + name;
+    }
+    return at;
+}
+
+// The names in the folder open as fd.
+QStringList namesIn(int fd)
+{
+    QStringList names;
+    if (DIR* dir = ::fdopendir(::dup(fd))) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                names << QString::fromLocal8Bit(entry->d_name);
+        ::closedir(dir);
+    }
+    return names;
 }
 
 WorkFolders workFolders()
@@ -545,6 +577,39 @@ private slots:
         fs::permissions(dest, fs::perms::owner_all);
         writeFile(user("next/n.txt"), "n");
         QVERIFY(JobRun::of({user("next/n.txt")}, user("next")).delivered());
+    }
+
+    void aDestinationDeeperThanTheSystemTakes_data()
+    {
+        QTest::addColumn<int>("length"); // of the destination's path, in bytes
+        QTest::newRow("a path longer than the system takes") << 4300;
+        QTest::newRow("no room below it for the archive's hidden name") << 4080;
+    }
+    // Refused before any work for what is there, a path too long, and not
+    // as a folder that seems to be missing or closed.
+    void aDestinationDeeperThanTheSystemTakes()
+    {
+        QFETCH(int, length);
+        writeFile(user("items/a.txt"), "a");
+        std::string dest;
+        const int folder = makeFolderOfPathLength(user("dest"), size_t(length), dest);
+        QVERIFY(folder >= 0);
+        QCOMPARE(dest.size(), size_t(length));
+
+        const JobRun job = JobRun::of({user("items")}, dest);
+        const QStringList left = namesIn(folder);
+        ::close(folder);
+        shell("rm -rf " + ShellWord::quoteIfNeeded(user("dest")));
+
+        QVERIFY(job.ended);
+        QCOMPARE(job.outcome.kind, JobOutcome::Kind::Failed);
+        QCOMPARE(job.outcome.cause, FailureCause::DestinationPathTooLong);
+        QCOMPARE(job.outcome.description, describeErrno(ENAMETOOLONG, dest));
+        const auto refusals = std::ranges::count_if(job.lines, [](const std::string& l) { return l.starts_with("job refused: "); });
+        QCOMPARE(refusals, 1);
+        QCOMPARE(std::ranges::count(job.lines, "job refused: the destination path is too long: File name too long: " + dest), 1);
+        QCOMPARE(left, QStringList());
+        QCOMPARE(leftInWorkRoot(), QStringList());
     }
 
     void aWorkFolderThatCannotBeMade_data()

@@ -138,6 +138,20 @@ private slots:
                            QStringLiteral("/data/秘密.txt — 作業用フォルダにコピーできませんでした（No space left on device: "
                                           "アーカイブ内の 秘密.txt）")};
     }
+    // A destination whose path is longer than the system takes is told as
+    // such, with the way out, and not as a folder to look for.
+    void aDestinationPathTooLongIsToldForWhatItIs()
+    {
+        StandInWindow w;
+        w.start();
+        emit w.made.back()->finished(JobOutcome::failed(JobPhase::Delivering, "File name too long: /data/深い/d/d",
+                                                        FailureCause::DestinationPathTooLong));
+        const QString headline = w.status.headlineLabel->text(), remedy = w.status.remedyLabel->text();
+        QVERIFY2(headline.contains(QStringLiteral("長すぎる")), qPrintable(headline));
+        QVERIFY2(remedy.contains(QStringLiteral("浅い場所にあるフォルダを選んで")), qPrintable(remedy));
+        QVERIFY2(!remedy.contains(QStringLiteral("フォルダがあり")), qPrintable(remedy));
+    }
+
     // 詳細 of a failure: the phase in Japanese, the system's words with the
     // work folder's inner paths taken out, what the job found; it wraps.
     void failureDetailIsJapaneseWithTheUsersPaths()
