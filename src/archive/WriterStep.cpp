@@ -57,11 +57,11 @@ std::vector<std::string> WriterStep::environment()
 }
 
 void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
-                       std::vector<StagedContent::ClampedTime> clampedTimes)
+                       std::vector<StagedContent::EntryStamp> entryStamps)
 {
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
-    m_clampedTimes = std::move(clampedTimes);
+    m_entryStamps = std::move(entryStamps);
     m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
     m_started = true;
     emit progressChanged(0, {});
@@ -135,7 +135,7 @@ void WriterStep::takeArchiveIfPresent()
 void WriterStep::takeArchive()
 {
     stopWaiting();
-    if (Failure error = ZipEntryFlags::clearUtf8Names(m_archivePath, m_clampedTimes)) {
+    if (Failure error = ZipEntryFlags::clearUtf8Names(m_archivePath, m_entryStamps)) {
         fail(*error);
         return;
     }

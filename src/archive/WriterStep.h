@@ -27,9 +27,10 @@ public:
     ~WriterStep() override;
 
     // stagedBytes is what the writer has to read, for the progress;
-    // clampedTimes the entries whose time the writer cannot give.
+    // entryStamps the entries whose time or attributes the writer cannot
+    // give.
     void start(const std::string& archiveName, uint64_t stagedBytes,
-               std::vector<StagedContent::ClampedTime> clampedTimes);
+               std::vector<StagedContent::EntryStamp> entryStamps);
 
     // Ends php and everything it started; programEnded() follows.
     void stopProgram();
@@ -80,7 +81,7 @@ private:
     ChildProcess* m_writer = nullptr;
     std::string m_archivePath;
     uint64_t m_stagedBytes = 0;
-    std::vector<StagedContent::ClampedTime> m_clampedTimes;
+    std::vector<StagedContent::EntryStamp> m_entryStamps;
     // Walked on a worker thread: a large tree takes a while.
     QFuture<std::vector<Piece>> m_orderWalk;
     std::vector<Piece> m_order;

@@ -337,7 +337,7 @@ void ZipAction::write()
         m_follower = std::make_shared<ArchiveFollower>(m_folders.outputFolder(), m_archiveName, m_content, m_abandoned);
         m_follower->start();
     }
-    m_writer->start(m_archiveName, m_content.totalBytes, m_content.clampedTimes);
+    m_writer->start(m_archiveName, m_content.totalBytes, m_content.entryStamps);
 }
 
 // Step 3, when asked: zipcloak encrypts, and mv moves the archive into the

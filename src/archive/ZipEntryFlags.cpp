@@ -21,8 +21,13 @@ constexpr uint64_t kLocalFlagsHigh = 7;
 constexpr uint64_t kCentralTime = 12;
 constexpr uint64_t kLocalTime = 10;
 constexpr size_t kLocalRead = kLocalTime + 4;
+// Only the central header has them: the system the attributes are for in
+// the high byte of "version made by", and the attributes, four bytes.
+constexpr uint64_t kCentralMadeBySystem = 5;
+constexpr uint64_t kCentralAttributes = 38;
+constexpr uint8_t kUnixSystem = 3;
 
-using Clamped = std::unordered_map<std::string_view, DosTime>;
+using Stamps = std::unordered_map<std::string_view, const StagedContent::EntryStamp*>;
 
 // Writes the flags' high byte back without bit 11; false with errno set
 // when the file refuses.
@@ -39,18 +44,28 @@ bool writeTime(int fd, uint64_t offset, DosTime time)
     return ::pwrite(fd, bytes, sizeof bytes, static_cast<off_t>(offset)) == sizeof bytes;
 }
 
-Clamped byName(const std::vector<StagedContent::ClampedTime>& clampedTimes)
+// The attributes, and Unix as the system they are for: without it a reader
+// takes the Unix mode for noise.
+bool writeAttributes(int fd, uint64_t centralHeaderAt, uint32_t attributes)
 {
-    Clamped byName;
-    for (const StagedContent::ClampedTime& clamped : clampedTimes)
-        byName.emplace(clamped.entry, clamped.time);
+    const uint8_t bytes[4] = {static_cast<uint8_t>(attributes), static_cast<uint8_t>(attributes >> 8),
+                              static_cast<uint8_t>(attributes >> 16), static_cast<uint8_t>(attributes >> 24)};
+    return ::pwrite(fd, &kUnixSystem, 1, static_cast<off_t>(centralHeaderAt + kCentralMadeBySystem)) == 1
+        && ::pwrite(fd, bytes, sizeof bytes, static_cast<off_t>(centralHeaderAt + kCentralAttributes)) == sizeof bytes;
+}
+
+Stamps byName(const std::vector<StagedContent::EntryStamp>& entryStamps)
+{
+    Stamps byName;
+    for (const StagedContent::EntryStamp& stamp : entryStamps)
+        byName.emplace(stamp.entry, &stamp);
     return byName;
 }
 
 } // namespace
 
 Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath,
-                                      const std::vector<StagedContent::ClampedTime>& clampedTimes)
+                                      const std::vector<StagedContent::EntryStamp>& entryStamps)
 {
     const UniqueFd file(::open(archivePath.c_str(), O_RDWR | O_CLOEXEC));
     if (!file.isOpen())
@@ -65,16 +80,16 @@ Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath,
             anyMarked = anyMarked || (header.entry.flags & ZipDirectory::kUtf8NameFlag);
         }))
         return broken;
-    if (!anyMarked && clampedTimes.empty())
+    if (!anyMarked && entryStamps.empty())
         return std::nullopt;
     std::vector<ZipDirectory::Entry> entries;
     if (Failure broken = ZipDirectory::read(file.get(), archivePath, entries))
         return broken;
-    const Clamped clamped = byName(clampedTimes);
+    const Stamps stamps = byName(entryStamps);
     for (const ZipDirectory::Entry& entry : entries) {
-        const auto time = clamped.find(entry.name);
-        const bool retime = time != clamped.end();
-        if (!anyMarked && !retime)
+        const auto found = stamps.find(entry.name);
+        const StagedContent::EntryStamp* stamp = found != stamps.end() ? found->second : nullptr;
+        if (!anyMarked && !stamp)
             continue;
         uint8_t local[kLocalRead];
         if (::pread(file.get(), local, sizeof local, static_cast<off_t>(entry.localHeaderAt)) != sizeof local
@@ -85,9 +100,10 @@ Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath,
             || ((local[kLocalFlagsHigh] & kUtf8NameBit)
                 && !writeCleared(file.get(), entry.localHeaderAt + kLocalFlagsHigh, local[kLocalFlagsHigh])))
             return describeErrno(errno, archivePath);
-        if (retime
-            && (!writeTime(file.get(), entry.centralHeaderAt + kCentralTime, time->second)
-                || !writeTime(file.get(), entry.localHeaderAt + kLocalTime, time->second)))
+        if (stamp
+            && (!writeTime(file.get(), entry.centralHeaderAt + kCentralTime, stamp->time)
+                || !writeTime(file.get(), entry.localHeaderAt + kLocalTime, stamp->time)
+                || (stamp->attributes && !writeAttributes(file.get(), entry.centralHeaderAt, *stamp->attributes))))
             return describeErrno(errno, archivePath);
     }
     return std::nullopt;

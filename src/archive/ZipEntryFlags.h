@@ -13,9 +13,12 @@ public:
     // central header. The archive's names are code page 932; some of them
     // happen to be valid UTF-8 (half-width katakana pairs), and with the bit
     // set Windows would read them as UTF-8. In the same pass, the entries
-    // named in clampedTimes get their time in both headers: the writer
-    // wraps a year the header cannot hold. Nothing else changes; neither
-    // field is covered by any checksum.
+    // named in entryStamps get their time in both headers (the writer wraps
+    // a year the header cannot hold, and dates a folder entry with the time
+    // of writing) and, where a stamp has them, their attributes in the
+    // central header (the writer gives a folder entry drwxrwxrwx and no DOS
+    // folder attribute). Nothing else changes; no field is covered by any
+    // checksum.
     static Failure clearUtf8Names(const std::string& archivePath,
-                                  const std::vector<StagedContent::ClampedTime>& clampedTimes = {});
+                                  const std::vector<StagedContent::EntryStamp>& entryStamps = {});
 };

@@ -171,7 +171,7 @@ StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderSta
         };
         const size_t entriesBefore = all.expectedEntries.size();
         append(all.expectedEntries, part.expectedEntries);
-        append(all.clampedTimes, part.clampedTimes);
+        append(all.entryStamps, part.entryStamps);
         for (StagedFile& file : part.linkedFiles)
             file.entry += entriesBefore;
         append(all.linkedFiles, part.linkedFiles);

@@ -20,3 +20,12 @@ std::optional<DosTime> DosTime::clampedIfOutside(std::time_t when)
         return of(kLastYear, 12, 31, 23, 59, 58);
     return std::nullopt;
 }
+
+DosTime DosTime::at(std::time_t when)
+{
+    if (std::optional<DosTime> clamped = clampedIfOutside(when))
+        return *clamped;
+    struct tm local {};
+    ::localtime_r(&when, &local);
+    return of(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+}

@@ -19,6 +19,9 @@ struct DosTime {
     // (1980-01-01 00:00:00 or 2107-12-31 23:59:58); nullopt for one it can.
     // The writer wraps such a year instead (2110 becomes 1982).
     static std::optional<DosTime> clampedIfOutside(std::time_t when);
+    // when as the header holds it: in local time, the seconds rounded down
+    // to an even number, clamped as above.
+    static DosTime at(std::time_t when);
 
     bool operator==(const DosTime&) const = default;
 };

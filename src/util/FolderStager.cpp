@@ -22,6 +22,7 @@
 namespace {
 
 const char* const kDsStore = ".DS_Store";
+constexpr uint32_t kDosFolder = 0x10;
 
 // name numbered n, its stem cut (never inside a character) so that the
 // whole fits in NAME_MAX bytes.
@@ -139,7 +140,12 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
         }
         topLevel.push_back(*item);
     }
-    expectEmptyFolderEntry({}, stageAll(topLevel, content, {}, {}, {}));
+    // The folder all items are in is the job's own: it is made now, and
+    // opened to no one else's writing.
+    FolderTask top;
+    top.mode = S_IFDIR | 0755;
+    top.modified = ::time(nullptr);
+    expectEmptyFolderEntry(top, stageAll(topLevel, content, {}, {}, {}));
 }
 
 void FolderStager::stageContent(const FolderTask& task)
@@ -151,8 +157,7 @@ void FolderStager::stageContent(const FolderTask& task)
         failWorkFolder(error, description, LogPrefix::kFixNames + description);
         return;
     }
-    expectEmptyFolderEntry(task.relative,
-                           stageAll(listFolder(task), *target, task.relative, task.relativeShown, task.inside));
+    expectEmptyFolderEntry(task, stageAll(listFolder(task), *target, task.relative, task.relativeShown, task.inside));
 }
 
 std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderIds& ancestors, bool given)
@@ -392,7 +397,8 @@ bool FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
     noteName(item, placed, pathShown);
     FolderIds inside = ancestors;
     inside.emplace(item.device, item.inode);
-    m_schedule({item.source, item.original, targetPath, path, pathShown, std::move(inside)});
+    m_schedule({item.source, item.original, targetPath, path, pathShown, std::move(inside), item.mode,
+                item.modified.tv_sec});
     return true;
 }
 
@@ -434,8 +440,10 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
                                          staged.placement == FileManager::Placement::SymbolicLink});
     ++m_content.report.fileCount;
     m_content.totalBytes += static_cast<uint64_t>(item.size);
-    if (std::optional<DosTime> clamped = DosTime::clampedIfOutside(item.modified.tv_sec))
-        m_content.clampedTimes.push_back({m_content.expectedEntries.back(), *clamped});
+    // The writer gives a file its own time and mode, and wraps a time
+    // it cannot hold.
+    if (DosTime::clampedIfOutside(item.modified.tv_sec))
+        stampEntry(m_content.expectedEntries.back(), pathShown, item.modified.tv_sec, std::nullopt);
     noteName(item, placed, pathShown);
     return true;
 }
@@ -498,19 +506,32 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
         report.warnings.push_back({pathShown, WindowsWarning::PathTooLong, WindowsName::length(entryShown)});
 }
 
-void FolderStager::expectEmptyFolderEntry(const std::string& relative, bool hasVisible)
+void FolderStager::expectEmptyFolderEntry(const FolderTask& folder, bool hasVisible)
 {
     // What was placed under a visible name is what glob() finds.
     if (hasVisible)
         return;
+    const std::string& relative = folder.relative;
     const std::string entry = entryName(relative.empty() ? "" : relative + "/");
     const std::string pattern = globEscaped(m_folders.outputFolder()) + "/" + entry + "/*";
     glob_t found {};
     const int result = ::glob(pattern.c_str(), 0, nullptr, &found);
     const size_t visible = result == 0 ? found.gl_pathc : 0;
     ::globfree(&found);
-    if (visible == 0)
+    if (visible == 0) {
         m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
+        // The folder's own permissions, never the writer's drwxrwxrwx,
+        // and the DOS folder attribute, which Windows goes by.
+        const uint32_t mode = S_IFDIR | (folder.mode & 07777);
+        stampEntry(m_content.expectedEntries.back(), folder.relativeShown, folder.modified, mode << 16 | kDosFolder);
+    }
+}
+
+void FolderStager::stampEntry(const std::string& entry, const std::string& pathShown, std::time_t modified,
+                              std::optional<uint32_t> attributes)
+{
+    (void)pathShown;
+    m_content.entryStamps.push_back({entry, DosTime::at(modified), attributes});
 }
 
 void FolderStager::leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail)

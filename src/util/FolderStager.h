@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +35,8 @@ public:
         std::string relative; // target below the content folder
         std::string relativeShown; // the same as Windows will show it
         FolderIds inside;     // the folders above it, itself included
+        mode_t mode = 0;      // the user's folder's, for its entry if it gets one
+        std::time_t modified = 0;
     };
     using Schedule = std::function<void(FolderTask)>;
     // Given the errno and the line that tells of it, which is the caller's
@@ -119,7 +122,11 @@ private:
     void noteName(const Item& item, const Placed& placed, const std::string& pathShown);
     // The folder gets an entry of its own when the writer will find no
     // visible name in it; hasVisible says a visible name was placed there.
-    void expectEmptyFolderEntry(const std::string& relative, bool hasVisible);
+    // The entry is to carry the folder's time and mode.
+    void expectEmptyFolderEntry(const FolderTask& folder, bool hasVisible);
+    // A time the entry's headers cannot hold is clamped.
+    void stampEntry(const std::string& entry, const std::string& pathShown, std::time_t modified,
+                    std::optional<uint32_t> attributes);
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
     // The content folder refused something: the job cannot go on.
     void failWorkFolder(int error, const std::string& description, const std::string& line);

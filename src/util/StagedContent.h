@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,18 @@ struct StagedContent {
     // The entries the writer must put into the archive, as raw code page
     // 932 names ("archive/a/b.txt", "archive/empty/"), in no set order.
     std::vector<std::string> expectedEntries;
-    // Files whose time a ZIP header cannot hold, by entry name as in
-    // expectedEntries, with the time their headers are to hold instead.
-    struct ClampedTime {
+    // Entries whose headers are to say what the writer cannot, by entry
+    // name as in expectedEntries: files whose time a ZIP header cannot
+    // hold, with the nearest it can, and folder entries, which the writer
+    // dates with the time of writing and opens to everyone.
+    struct EntryStamp {
         std::string entry;
         DosTime time;
+        // The central header's external attributes (the Unix mode above,
+        // the DOS attributes below); none to keep the writer's.
+        std::optional<uint32_t> attributes;
     };
-    std::vector<ClampedTime> clampedTimes;
+    std::vector<EntryStamp> entryStamps;
     // The files staged as links, hard or symbolic, in no set order; copies
     // are the job's own and cannot change.
     std::vector<StagedFile> linkedFiles;

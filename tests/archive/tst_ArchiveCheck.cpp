@@ -224,7 +224,7 @@ private slots:
         if (utf8Bits)
             writeFile(archive, withUtf8Bits(original, before));
 
-        const Failure failure = ZipEntryFlags::clearUtf8Names(archive, {{"archive/a.txt", *clamped}});
+        const Failure failure = ZipEntryFlags::clearUtf8Names(archive, {{"archive/a.txt", *clamped, std::nullopt}});
 
         QVERIFY2(!failure, failure.value_or("").c_str());
         const ZipReader after(archive);

@@ -47,7 +47,9 @@ std::string ZipReader::read(const std::string& data)
             return "bad central header " + std::to_string(i);
         Entry entry;
         entry.name = data.substr(at + 46, field(data, at + 28, 2));
+        entry.madeBy = static_cast<uint16_t>(field(data, at + 4, 2));
         entry.flags = static_cast<uint16_t>(field(data, at + 8, 2));
+        entry.attributes = static_cast<uint32_t>(field(data, at + 38, 4));
         entry.crc32 = static_cast<uint32_t>(field(data, at + 16, 4));
         entry.size = field(data, at + 24, 4);
         entry.centralFlagsAt = at + 8;

@@ -23,6 +23,8 @@ public:
         uint64_t localFlagsAt = 0;
         uint16_t time = 0, date = 0; // the central header's, as stored (DOS)
         uint16_t localTime = 0, localDate = 0;
+        uint16_t madeBy = 0; // its high byte is the system the attributes are for (3: Unix)
+        uint32_t attributes = 0; // external: the Unix mode above, the DOS attributes below
 
         // The central header's date and time as "YYYY-MM-DD hh:mm:ss".
         std::string modified() const;
