@@ -33,9 +33,13 @@ QJsonArray itemsOf(const JobReport& report, QJsonArray& leftOut, QJsonArray& war
     for (const LeftOutItem& item : report.leftOut)
         leftOut.append(QJsonObject{
             {"path", text(item.path)}, {"reason", ReportLines::reasonText(item.reason)}, {"detail", text(item.detail)}});
-    for (const WarnedItem& item : report.warnings)
-        warnings.append(QJsonObject{{"inArchive", text(item.inArchive)}, {"warning", ReportLines::warningText(item.warning)},
-                                    {"length", item.length}});
+    for (const WarnedItem& item : report.warnings) {
+        QJsonObject warning{{"inArchive", text(item.inArchive)}, {"warning", ReportLines::warningText(item.warning)},
+                            {"length", item.length}};
+        if (item.warning == WindowsWarning::DateOutOfRange)
+            warning.insert("date", text(ReportLines::dateText(item.modified)));
+        warnings.append(warning);
+    }
     return renamed;
 }
 

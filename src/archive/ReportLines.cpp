@@ -2,6 +2,8 @@
 
 #include "LogPrefix.h"
 
+#include <ctime>
+
 const char* ReportLines::reasonText(LeftOutReason reason)
 {
     switch (reason) {
@@ -77,6 +79,8 @@ const char* ReportLines::warningText(WindowsWarning warning)
         return "control character";
     case WindowsWarning::PathTooLong:
         return "reaches 260 characters below a 60-character extraction folder";
+    case WindowsWarning::DateOutOfRange:
+        return "a ZIP header holds only 1980 to 2107: stored as the nearest time it holds";
     }
     return "";
 }
@@ -85,7 +89,18 @@ std::string ReportLines::warningDetail(const WarnedItem& item)
 {
     if (item.warning == WindowsWarning::PathTooLong)
         return std::to_string(item.length) + " characters: " + warningText(item.warning);
+    if (item.warning == WindowsWarning::DateOutOfRange)
+        return "dated " + dateText(item.modified) + ": " + warningText(item.warning);
     return warningText(item.warning);
+}
+
+std::string ReportLines::dateText(std::time_t when)
+{
+    struct tm utc {};
+    char text[64];
+    if (!::gmtime_r(&when, &utc) || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+        return std::to_string(when) + " seconds after 1970-01-01T00:00:00Z";
+    return text;
 }
 
 std::vector<std::string> ReportLines::leftOut(const JobReport& report)

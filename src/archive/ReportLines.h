@@ -2,6 +2,7 @@
 
 #include "JobOutcome.h"
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -22,4 +23,6 @@ public:
     static const char* warningText(WindowsWarning warning);
     // The warning with what it needs of the item, such as a path's length.
     static std::string warningDetail(const WarnedItem& item);
+    // A time as scripts read it, in UTC: "1970-01-01T00:00:00Z".
+    static std::string dateText(std::time_t when);
 };

@@ -3,6 +3,7 @@
 #include "JobStatusText.h"
 #include "WorkPathText.h"
 
+#include <QDateTime>
 #include <QStringList>
 
 namespace {
@@ -98,6 +99,9 @@ QString JobReportText::warning(const WarnedItem& item)
     case WindowsWarning::PathTooLong:
         return QStringLiteral("パスが %1 文字あり、60 文字ほどの展開先フォルダーの下では 260 文字に達します")
             .arg(item.length);
+    case WindowsWarning::DateOutOfRange:
+        return QStringLiteral("日時（%1）は ZIP に記録できる範囲（1980〜2107 年）の外のため、最も近い日時で記録しました")
+            .arg(QDateTime::fromSecsSinceEpoch(item.modified).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
     }
     return {};
 }

@@ -440,8 +440,8 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
                                          staged.placement == FileManager::Placement::SymbolicLink});
     ++m_content.report.fileCount;
     m_content.totalBytes += static_cast<uint64_t>(item.size);
-    // The writer gives a file its own time and mode, and wraps a time
-    // it cannot hold.
+    // The writer gives a file its own time and mode; only a time it
+    // cannot hold needs a word.
     if (DosTime::clampedIfOutside(item.modified.tv_sec))
         stampEntry(m_content.expectedEntries.back(), pathShown, item.modified.tv_sec, std::nullopt);
     noteName(item, placed, pathShown);
@@ -530,8 +530,10 @@ void FolderStager::expectEmptyFolderEntry(const FolderTask& folder, bool hasVisi
 void FolderStager::stampEntry(const std::string& entry, const std::string& pathShown, std::time_t modified,
                               std::optional<uint32_t> attributes)
 {
-    (void)pathShown;
     m_content.entryStamps.push_back({entry, DosTime::at(modified), attributes});
+    if (DosTime::clampedIfOutside(modified))
+        m_content.report.warnings.push_back(
+            {pathShown, WindowsWarning::DateOutOfRange, WindowsName::length(entryName(pathShown)), modified});
 }
 
 void FolderStager::leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail)

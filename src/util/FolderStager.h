@@ -124,7 +124,7 @@ private:
     // visible name in it; hasVisible says a visible name was placed there.
     // The entry is to carry the folder's time and mode.
     void expectEmptyFolderEntry(const FolderTask& folder, bool hasVisible);
-    // A time the entry's headers cannot hold is clamped.
+    // A time the entry's headers cannot hold is clamped, and warned.
     void stampEntry(const std::string& entry, const std::string& pathShown, std::time_t modified,
                     std::optional<uint32_t> attributes);
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -41,13 +42,16 @@ struct LeftOutItem {
 enum class WindowsWarning {
     ControlCharacter,
     PathTooLong, // reaches 260 characters below a typical extraction folder
+    DateOutOfRange, // its time is outside the years a ZIP header holds
 };
 
-// A name kept as it is that Windows may not extract under that name.
+// An entry that Windows may not extract as the item was: a name kept as it
+// is that Windows may refuse, or a time the archive could not keep.
 struct WarnedItem {
     std::string inArchive; // as UTF-8 text
     WindowsWarning warning = WindowsWarning::ControlCharacter;
     int length = 0; // the entry's whole path ("archive/..."), in UTF-16 characters
+    std::time_t modified = 0; // DateOutOfRange: the item's own time
 };
 
 // What a job put into the archive, and what it changed or left out.

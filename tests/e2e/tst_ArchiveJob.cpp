@@ -4,6 +4,7 @@
 #include "ArchiveContent.h"
 #include "Failure.h"
 #include "JobRun.h"
+#include "ReportJson.h"
 #include "Privileges.h"
 #include "ProcessIdentity.h"
 #include "ShellWord.h"
@@ -14,6 +15,9 @@
 #include "WorkRoot.h"
 #include "ZipReader.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QUuid>
 #include <QtTest>
 
@@ -404,6 +408,29 @@ private slots:
         }
         QVERIFY(password.isEmpty() ? unzipTestPasses(dest + "/archive.zip", std::nullopt)
                                    : opensWithPasswordAs(dest + "/archive.zip", password.toStdString(), "cp932"));
+
+        // Each clamped file is warned once, with its own time: the archive
+        // does not hold it as given.
+        QStringList warned;
+        for (const WarnedItem& item : job.outcome.report.warnings) {
+            QCOMPARE(item.warning, WindowsWarning::DateOutOfRange);
+            warned << QString::fromStdString(item.inArchive) + " "
+                    + QDateTime::fromSecsSinceEpoch(item.modified).toString("yyyy-MM-dd HH:mm:ss");
+        }
+        warned.sort();
+        QCOMPARE(warned, (QStringList{"items/early.txt 1970-01-01 09:00:00", "items/late.txt 2110-01-01 00:00:00",
+                                      "items/日本 表.txt 1975-07-20 10:00:00"}));
+        const QString early = QDateTime::fromString("1970-01-01 09:00:00", "yyyy-MM-dd HH:mm:ss").toUTC().toString(Qt::ISODate);
+        QVERIFY(job.logged("windows warning: items/early.txt (dated " + early.toStdString() + ": "));
+        const QJsonArray inJson = QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson::of(job.outcome)))
+                                      .object()["warnings"].toArray();
+        QCOMPARE(inJson.size(), 3);
+        const auto earlyInJson = std::ranges::find_if(inJson, [](const QJsonValue& warning) {
+            return warning.toObject()["inArchive"].toString() == "items/early.txt";
+        });
+        QVERIFY(earlyInJson != inJson.end());
+        QCOMPARE((*earlyInJson).toObject()["date"].toString(), early);
+        QCOMPARE((*earlyInJson).toObject()["length"].toInt(), int(std::string("archive/items/early.txt").size()));
     }
 
     void folderEntriesCarryTheFoldersOwnTimeAndMode_data()
@@ -468,6 +495,11 @@ private slots:
         const auto top = std::ranges::find(soloArchive.entries, "archive/", &ZipReader::Entry::name);
         QVERIFY(top != soloArchive.entries.end());
         QCOMPARE(top->attributes, uint32_t(S_IFDIR | 0755) << 16 | 0x10);
+        // Only the folder dated 1975 lost its time.
+        QCOMPARE(int(job.outcome.report.warnings.size()), 1);
+        QCOMPARE(job.outcome.report.warnings.front().warning, WindowsWarning::DateOutOfRange);
+        QCOMPARE(job.outcome.report.warnings.front().inArchive, "items/private");
+        QVERIFY(solo.outcome.report.warnings.empty());
 
         const std::string extracted = user("extracted");
         fs::create_directories(extracted);
