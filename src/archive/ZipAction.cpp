@@ -604,18 +604,20 @@ void ZipAction::reportProgress(double fraction, const std::string& item)
 }
 
 // Renamed items are told by the names the user gave them; the deepest
-// renamed folder or file that holds the item decides.
+// renamed folder or file that holds the item decides. inArchive is below
+// the content folder, the report's names are whole entry paths.
 std::string ZipAction::userPathOf(const std::string& inArchive) const
 {
+    const std::string entry = std::string(WorkFolders::CONTENT_DIR_NAME) + "/" + inArchive;
     const RenamedItem* closest = nullptr;
     for (const RenamedItem& renamed : m_content.report.renamed) {
         const std::string& name = renamed.inArchive;
-        const bool holds = inArchive.compare(0, name.size(), name) == 0
-            && (inArchive.size() == name.size() || inArchive[name.size()] == '/');
+        const bool holds = entry.compare(0, name.size(), name) == 0
+            && (entry.size() == name.size() || entry[name.size()] == '/');
         if (holds && (!closest || name.size() > closest->inArchive.size()))
             closest = &renamed;
     }
-    return closest ? closest->original + inArchive.substr(closest->inArchive.size()) : inArchive;
+    return closest ? closest->original + entry.substr(closest->inArchive.size()) : inArchive;
 }
 
 // A job that ends before any work, with one line that starts with why.

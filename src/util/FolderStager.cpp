@@ -124,7 +124,7 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
             leaveOut(path, LeftOutReason::WorkFolder, "in the work folder of this program: " + path);
             continue;
         }
-        std::optional<Item> item = examine({working, path, path, name, name}, {}, true);
+        std::optional<Item> item = examine({working, path, path, name, name, true}, {}, true);
         if (!item)
             continue;
         // Inside folders they go without a word; one the user named is
@@ -487,11 +487,14 @@ bool FolderStager::placeExcluded(const OpenFolder& target, const std::string& fi
 void FolderStager::noteName(const Item& item, const Placed& placed, const std::string& pathShown)
 {
     JobReport& report = m_content.report;
+    const std::string entryShown = entryName(pathShown);
     // A decomposed name that converts to its composed form is no change.
     if (placed.changed && placed.shownName != composed(item.ownName)) {
         RenamedItem renamed;
-        renamed.original = item.original;
-        renamed.inArchive = pathShown;
+        // A given item by its whole path: another given item may have the
+        // same name.
+        renamed.original = item.given ? item.source : item.original;
+        renamed.inArchive = entryShown;
         renamed.replacedCharacters = placed.replacedCharacters;
         renamed.transliterated = placed.transliterated;
         renamed.numbered = placed.number > 1;
@@ -499,11 +502,10 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
         renamed.madeCreatable = placed.madeCreatable;
         report.renamed.push_back(renamed);
     }
-    const std::string entryShown = entryName(pathShown);
     if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))
-        report.warnings.push_back({pathShown, *warning, WindowsName::length(entryShown)});
+        report.warnings.push_back({entryShown, *warning, WindowsName::length(entryShown)});
     else if (WindowsName::isTooLong(entryShown))
-        report.warnings.push_back({pathShown, WindowsWarning::PathTooLong, WindowsName::length(entryShown)});
+        report.warnings.push_back({entryShown, WindowsWarning::PathTooLong, WindowsName::length(entryShown)});
 }
 
 void FolderStager::expectEmptyFolderEntry(const FolderTask& folder, bool hasVisible)
@@ -531,9 +533,11 @@ void FolderStager::stampEntry(const std::string& entry, const std::string& pathS
                               std::optional<uint32_t> attributes)
 {
     m_content.entryStamps.push_back({entry, DosTime::at(modified), attributes});
-    if (DosTime::clampedIfOutside(modified))
+    if (DosTime::clampedIfOutside(modified)) {
+        const std::string entryShown = entryName(pathShown);
         m_content.report.warnings.push_back(
-            {pathShown, WindowsWarning::DateOutOfRange, WindowsName::length(entryName(pathShown)), modified});
+            {entryShown, WindowsWarning::DateOutOfRange, WindowsName::length(entryShown), modified});
+    }
 }
 
 void FolderStager::leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail)

@@ -72,6 +72,7 @@ private:
         std::string source;   // the user's path
         std::string original; // path below the folder of the dropped item, for the report
         std::string ownName;
+        bool given = false;   // the user named it
         bool isFolder = false;
         dev_t device = 0;
         ino_t inode = 0;

@@ -6,8 +6,10 @@
 
 // An item whose name in the archive differs from its own name.
 struct RenamedItem {
-    std::string original;  // its path below the staged items, as on disk
-    std::string inArchive; // its path below "archive/", as UTF-8 text
+    // A given item's whole path (a given folder's content: its path below the
+    // folder the given folder is in), as on disk.
+    std::string original;
+    std::string inArchive; // its entry's path ("archive/..."), as UTF-8 text
     bool replacedCharacters = false; // characters Windows refuses became "_"
     bool transliterated = false;     // characters outside code page 932 became look-alikes or "_"
     bool numbered = false;           // " (2)", " (3)", ... keeps it apart from a sibling
@@ -48,9 +50,9 @@ enum class WindowsWarning {
 // An entry that Windows may not extract as the item was: a name kept as it
 // is that Windows may refuse, or a time the archive could not keep.
 struct WarnedItem {
-    std::string inArchive; // as UTF-8 text
+    std::string inArchive; // its entry's path ("archive/..."), as UTF-8 text
     WindowsWarning warning = WindowsWarning::ControlCharacter;
-    int length = 0; // the entry's whole path ("archive/..."), in UTF-16 characters
+    int length = 0; // inArchive in UTF-16 characters
     std::time_t modified = 0; // DateOutOfRange: the item's own time
 };
 

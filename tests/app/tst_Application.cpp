@@ -516,7 +516,7 @@ private slots:
         std::sort(found.begin(), found.end());
         QCOMPARE(found, names);
         QCOMPARE(linesStartingWith(run.out, "archive delivered: ").size(), 1);
-        QCOMPARE(linesStartingWith(run.out, "renamed: tree/sub/why?.txt -> tree/sub/why_.txt").size(), withRefusedName ? 1 : 0);
+        QCOMPARE(linesStartingWith(run.out, "renamed: tree/sub/why?.txt -> archive/tree/sub/why_.txt").size(), withRefusedName ? 1 : 0);
         QVERIFY(!session.channelIsOpen());
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
@@ -947,7 +947,7 @@ private slots:
         QCOMPARE(QString::fromUtf8(delivered.front()), "archive delivered: " + report["archive"].toString() + counts);
         QCOMPARE(report["archive"].toString(), qs(items + "/archive.zip"));
         QCOMPARE(report["renamed"].toArray().size(), linesStartingWith(run.err, "renamed: ").size());
-        QCOMPARE(report["renamed"][0]["inArchive"].toString(), "tree/sub/why_.txt");
+        QCOMPARE(report["renamed"][0]["inArchive"].toString(), "archive/tree/sub/why_.txt");
         QCOMPARE(report["leftOut"].toArray().size(), 0);
         QVERIFY(report["failure"].isNull());
     }

@@ -418,15 +418,16 @@ private slots:
                     + QDateTime::fromSecsSinceEpoch(item.modified).toString("yyyy-MM-dd HH:mm:ss");
         }
         warned.sort();
-        QCOMPARE(warned, (QStringList{"items/early.txt 1970-01-01 09:00:00", "items/late.txt 2110-01-01 00:00:00",
-                                      "items/日本 表.txt 1975-07-20 10:00:00"}));
+        QCOMPARE(warned, (QStringList{"archive/items/early.txt 1970-01-01 09:00:00",
+                                      "archive/items/late.txt 2110-01-01 00:00:00",
+                                      "archive/items/日本 表.txt 1975-07-20 10:00:00"}));
         const QString early = QDateTime::fromString("1970-01-01 09:00:00", "yyyy-MM-dd HH:mm:ss").toUTC().toString(Qt::ISODate);
-        QVERIFY(job.logged("windows warning: items/early.txt (dated " + early.toStdString() + ": "));
+        QVERIFY(job.logged("windows warning: archive/items/early.txt (dated " + early.toStdString() + ": "));
         const QJsonArray inJson = QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson::of(job.outcome)))
                                       .object()["warnings"].toArray();
         QCOMPARE(inJson.size(), 3);
         const auto earlyInJson = std::ranges::find_if(inJson, [](const QJsonValue& warning) {
-            return warning.toObject()["inArchive"].toString() == "items/early.txt";
+            return warning.toObject()["inArchive"].toString() == "archive/items/early.txt";
         });
         QVERIFY(earlyInJson != inJson.end());
         QCOMPARE((*earlyInJson).toObject()["date"].toString(), early);
@@ -498,7 +499,7 @@ private slots:
         // Only the folder dated 1975 lost its time.
         QCOMPARE(int(job.outcome.report.warnings.size()), 1);
         QCOMPARE(job.outcome.report.warnings.front().warning, WindowsWarning::DateOutOfRange);
-        QCOMPARE(job.outcome.report.warnings.front().inArchive, "items/private");
+        QCOMPARE(job.outcome.report.warnings.front().inArchive, "archive/items/private");
         QVERIFY(solo.outcome.report.warnings.empty());
 
         const std::string extracted = user("extracted");

@@ -6,10 +6,14 @@
 // Every file must arrive at a path of its own, with its own bytes.
 #include "ArchiveContent.h"
 #include "JobRun.h"
+#include "ReportJson.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "ZipReader.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <algorithm>
@@ -167,10 +171,77 @@ private slots:
 
         QVERIFY(job.delivered());
         // "archive/long/" and the path: 13 + 194 = 207, and 60 more reach 267.
-        const std::string expected = "windows warning: long/" + path.toStdString()
+        const std::string expected = "windows warning: archive/long/" + path.toStdString()
             + " (207 characters: reaches 260 characters below a 60-character extraction folder)";
         QVERIFY2(std::find(job.lines.begin(), job.lines.end(), expected) != job.lines.end(),
                  qPrintable(QString::fromStdString(expected)));
+    }
+
+    // What the report calls an item in the archive is the entry's path, as
+    // unzip lists it, and a warning's length is that path's: a script can
+    // find each entry the report names, and add the folder it extracts into.
+    void theReportNamesEntriesAsTheArchiveHoldsThem()
+    {
+        const QString folder = QString(90, 'a');
+        const auto [job, names] = archived({(folder + "/" + folder + "/file.txt").toStdString(), "why?.txt",
+                                            (folder + "/ask?/x.txt").toStdString()});
+        QVERIFY(job.delivered());
+        QStringList entries;
+        for (const std::string& name : names)
+            entries << ArchiveContent::shownOnWindows(name);
+        const QJsonObject report =
+            QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson::of(job.outcome))).object();
+
+        QCOMPARE(report["warnings"].toArray().size(), 1);
+        const QJsonObject warning = report["warnings"][0].toObject();
+        const QString warned = warning["inArchive"].toString();
+        QCOMPARE(warned, "archive/names/" + folder + "/" + folder + "/file.txt");
+        QVERIFY2(entries.contains(warned), qPrintable(warned));
+        QCOMPARE(warning["length"].toInt(), int(warned.size()));
+
+        QStringList renamed;
+        for (const QJsonValue& item : report["renamed"].toArray()) {
+            const QString inArchive = item.toObject()["inArchive"].toString();
+            // A renamed folder has no entry of its own: its files name it.
+            QVERIFY2(std::ranges::any_of(entries, [&](const QString& entry) { return entry.startsWith(inArchive); }),
+                     qPrintable(inArchive));
+            renamed << item.toObject()["original"].toString() + " -> " + inArchive;
+        }
+        renamed.sort();
+        QCOMPARE(renamed, (QStringList{"names/" + folder + "/ask? -> archive/names/" + folder + "/ask_",
+                                       "names/why?.txt -> archive/names/why_.txt"}));
+        QVERIFY(job.logged("renamed: names/why?.txt -> archive/names/why_.txt"));
+    }
+
+    // Given items of one name arrive apart; the one renamed is told by the
+    // path it was given by, so that it is known which of them it is. What
+    // is inside it keeps its path from the given folder's name on.
+    void aRenamedGivenItemIsToldByItsPath()
+    {
+        writeFile(user("c1/same/a.txt"), "first");
+        writeFile(user("c2/same/b?.txt"), "second");
+        const std::string dest = user("dest");
+        fs::create_directories(dest);
+
+        const JobRun job = JobRun::of({user("c1/same"), user("c2/same")}, dest);
+
+        QVERIFY(job.delivered());
+        std::vector<std::string> names = ZipReader(dest + "/archive.zip").names();
+        std::sort(names.begin(), names.end());
+        QCOMPARE(names, (std::vector<std::string>{"archive/same (2)/b_.txt", "archive/same/a.txt"}));
+        QStringList renamed;
+        for (const RenamedItem& item : job.outcome.report.renamed)
+            renamed << QString::fromStdString(item.original + " -> " + item.inArchive);
+        renamed.sort();
+        const QString given = QString::fromStdString(user("c2/same"));
+        QCOMPARE(renamed, (QStringList{given + " -> archive/same (2)", "same/b?.txt -> archive/same (2)/b_.txt"}));
+        QVERIFY(job.logged("renamed: " + user("c2/same") + " -> archive/same (2)"));
+        const QJsonArray inJson = QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson::of(job.outcome)))
+                                      .object()["renamed"].toArray();
+        QVERIFY(std::ranges::any_of(inJson, [&](const QJsonValue& item) {
+            return item.toObject()["original"].toString() == given
+                && item.toObject()["inArchive"].toString() == "archive/same (2)";
+        }));
     }
 
     // Linux names are bytes. One that ends inside a character, or holds

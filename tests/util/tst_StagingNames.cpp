@@ -28,7 +28,7 @@ QString describe(const RenamedItem& item)
     flags += item.transliterated ? "t" : "";
     flags += item.numbered ? "n" : "";
     return QString::fromStdString(item.original).section('/', 1) + " → "
-        + QString::fromStdString(item.inArchive).section('/', 1) + " " + flags;
+        + QString::fromStdString(item.inArchive).section('/', 2) + " " + flags;
 }
 
 QString composed(const QString& name)
@@ -267,7 +267,7 @@ private slots:
         if (warned) {
             QCOMPARE(content.report.warnings.front().warning, WindowsWarning::PathTooLong);
             QCOMPARE(content.report.warnings.front().length, 10 + nameLength);
-            QCOMPARE(QString::fromStdString(content.report.warnings.front().inArchive), "d/" + name);
+            QCOMPARE(QString::fromStdString(content.report.warnings.front().inArchive), "archive/d/" + name);
         }
     }
 };
