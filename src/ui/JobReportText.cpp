@@ -52,7 +52,7 @@ QString JobReportText::renamedSection(const JobReport& report)
 
 QString JobReportText::warningSection(const JobReport& report)
 {
-    QStringList lines{heading("Windows で展開できないおそれのある名前", report.warnings.size())};
+    QStringList lines{heading("Windows で元のとおりに展開できないおそれのある項目", report.warnings.size())};
     for (const WarnedItem& item : report.warnings)
         lines << QStringLiteral("  %1 — %2").arg(QString::fromStdString(item.inArchive), warning(item));
     return lines.join(QLatin1Char('\n'));
