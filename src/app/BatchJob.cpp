@@ -8,7 +8,6 @@
 #include "PathText.h"
 #include "ReportJson.h"
 
-
 #include <cerrno>
 #include <filesystem>
 #include <iostream>
