@@ -52,7 +52,7 @@ bool sameFile(const struct stat& a, const struct stat& b)
 Attempt renameOverPlaceholder(const std::string& source, const std::string& target, WorkJournal& journal,
                               const Delivery::Calls& calls, Failure& error)
 {
-    if ((error = journal.intend(WorkJournal::Kind::Part, target)))
+    if ((error = journal.intend(WorkJournal::Kind::Placeholder, target)))
         return Attempt::Failed;
     const int fd = calls.createNew(target);
     if (fd < 0) {

@@ -80,6 +80,29 @@ void removeSharedStagingFolder(const WorkFolders& folders)
         Log::line(LogPrefix::kStagingNotRemoved);
 }
 
+
+const char* kindWord(WorkJournal::Kind kind)
+{
+    switch (kind) {
+    case WorkJournal::Kind::Staging:
+        return "staging";
+    case WorkJournal::Kind::Part:
+        return "part";
+    case WorkJournal::Kind::Placeholder:
+        return "placeholder";
+    }
+    return "staging";
+}
+
+std::optional<WorkJournal::Kind> kindOf(const std::string& word)
+{
+    for (const WorkJournal::Kind kind :
+         {WorkJournal::Kind::Staging, WorkJournal::Kind::Part, WorkJournal::Kind::Placeholder})
+        if (word == kindWord(kind))
+            return kind;
+    return std::nullopt;
+}
+
 } // namespace
 
 WorkJournal::WorkJournal(WorkFolders folders)
@@ -123,8 +146,8 @@ void WorkJournal::made(const std::string& path)
 void WorkJournal::forget(const std::string& path)
 {
     std::erase_if(m_record.entries, [&](const Entry& entry) { return entry.path == path; });
-    // Left written down, it is still removed only while it has the inode
-    // the job noted.
+    // Left written down, it would still be removed only while it is what
+    // the job made (its inode, or for a placeholder, empty).
     if (Failure error = write())
         Log::line(LogPrefix::kJournal + *error);
 }
@@ -145,8 +168,7 @@ Failure WorkJournal::write(int* systemError) const
     if (m_record.reported)
         text << "reported\n";
     for (const Entry& entry : m_record.entries)
-        text << (entry.kind == Kind::Staging ? "staging " : "part ") << toHex(entry.path) << ' ' << entry.device
-             << ' ' << entry.inode << '\n';
+        text << kindWord(entry.kind) << ' ' << toHex(entry.path) << ' ' << entry.device << ' ' << entry.inode << '\n';
     const std::string record = recordPath(), fresh = record + kNewSuffix;
     const UniqueFd file(::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     const std::string bytes = text.str();
@@ -181,10 +203,10 @@ std::optional<WorkJournal::Record> WorkJournal::read(const std::string& file)
             record.ended = true;
         } else if (word == "reported") {
             record.reported = true;
-        } else if (word == "staging" || word == "part") {
+        } else if (const std::optional<Kind> kind = kindOf(word)) {
             std::string hex;
             Entry entry;
-            entry.kind = word == "staging" ? Kind::Staging : Kind::Part;
+            entry.kind = *kind;
             if (!(in >> hex >> entry.device >> entry.inode))
                 return std::nullopt;
             const std::optional<std::string> path = fromHex(hex);
@@ -209,11 +231,22 @@ bool WorkJournal::isOurs(const Entry& entry, const WorkFolders& folders)
     struct stat info {};
     if (::lstat(entry.path.c_str(), &info) != 0 || info.st_uid != ::geteuid())
         return false;
-    if (entry.inode != 0)
-        return info.st_dev == entry.device && info.st_ino == entry.inode;
+    // The file systems that need a placeholder (FUSE ones) give a file
+    // another inode number each time they are mounted, and may give its
+    // number to another file: a stick plugged in again can hold the user's
+    // archive under the number the job noted. The placeholder is known by
+    // what it is instead, an empty file, which holds nothing to lose.
+    if (entry.kind == Kind::Placeholder)
+        return S_ISREG(info.st_mode) && info.st_size == 0;
+    if (entry.inode != 0 && info.st_dev == entry.device && info.st_ino == entry.inode)
+        return true;
     const std::string name = PathText::lastComponent(entry.path);
+    // A part file's name is the job's own, drawn at random: on such a
+    // stick, plugged in again, it is the job's whatever its number.
     if (entry.kind == Kind::Part)
         return isPartName(name) && S_ISREG(info.st_mode);
+    if (entry.inode != 0)
+        return false;
     const std::string parent = PathText::parentFolder(entry.path);
     return WorkFolders::isStagingName(name) && (parent == folders.tmpDirectory() || parent == folders.memoryRoot())
         && S_ISDIR(info.st_mode);

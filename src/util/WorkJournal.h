@@ -20,7 +20,11 @@
 // the next start or job, and only ever what the job itself made.
 class WorkJournal {
 public:
-    enum class Kind { Staging, Part };
+    enum class Kind {
+        Staging,     // the staging folder in the work root
+        Part,        // the hidden part file beside the user's items
+        Placeholder, // an empty file at the archive's name, held for the part file
+    };
 
     // A record for folders.job(), owned by this process.
     explicit WorkJournal(WorkFolders folders);

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +53,21 @@ Calls withoutLinks()
     return callsOf("no links (EPERM)");
 }
 
+ino_t inodeOf(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+// The same file under the same name with another inode number, as a file
+// system mounted again may give it.
+void renumber(const std::string& path)
+{
+    const std::string copy = path + ".copy";
+    fs::copy_file(path, copy);
+    fs::rename(copy, path);
+}
+
 QStringList namesIn(const std::string& folder)
 {
     return QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -73,6 +89,22 @@ class TestDelivery : public QObject {
         journal->intend(WorkJournal::Kind::Part, m_part);
         journal->made(m_part);
         return journal;
+    }
+
+    // Makes the job's journal say inode `to` wherever it says `from`.
+    bool renumberInJournal(ino_t from, ino_t to)
+    {
+        bool changed = false;
+        for (const auto& record : fs::directory_iterator(m_folders->journalFolder())) {
+            std::string text = readFile(record.path().string());
+            const std::string was = " " + std::to_string(from) + "\n";
+            for (size_t at = text.find(was); at != std::string::npos; at = text.find(was, at + 1)) {
+                text.replace(at, was.size(), " " + std::to_string(to) + "\n");
+                changed = true;
+            }
+            writeFile(record.path().string(), text);
+        }
+        return changed;
     }
 
 private slots:
@@ -207,11 +239,20 @@ private slots:
         QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
     }
 
+    void whatAJobKilledBetweenTheStepsLeftIsRemoved_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("nothing") << "";
+        // Mounted again, a FUSE file system numbers its files anew.
+        QTest::newRow("the stick plugged in again") << "renumbered";
+        QTest::newRow("plugged in again, the user's archive.zip under the placeholder's number") << "user's archive";
+    }
     // A job killed between holding the name and the rename leaves an empty
     // archive.zip and its part file; the next start removes both, and a file
-    // of the user's that is there too stays.
+    // of the user's that is there too stays, whatever inode number it has.
     void whatAJobKilledBetweenTheStepsLeftIsRemoved()
     {
+        QFETCH(QString, meanwhile);
         writeFile(m_dest + "/archive1.zip", "theirs");
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
@@ -229,13 +270,33 @@ private slots:
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
         QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-        QCOMPARE(readFile(m_dest + "/archive.zip"), std::string()); // the placeholder
+        const std::string placeholder = m_dest + "/archive.zip";
+        QCOMPARE(readFile(placeholder), std::string()); // the placeholder
         QVERIFY(fs::exists(m_part));
+        const auto inodeOf = [](const std::string& path) { return fs::exists(path) ? ::inodeOf(path) : 0; };
+        const ino_t heldInode = inodeOf(placeholder);
+        QStringList expected{"archive1.zip"};
+        if (meanwhile == "renumbered") {
+            renumber(placeholder);
+            renumber(m_part);
+            QVERIFY(inodeOf(placeholder) != heldInode);
+        } else if (meanwhile == "user's archive") {
+            // The user's archive.zip, which the file system happens to
+            // number as it numbered the placeholder.
+            fs::remove(placeholder);
+            writeFile(m_dest + "/user.zip", "the user's own archive");
+            QVERIFY(fs::exists(m_part));
+            QVERIFY(renumberInJournal(heldInode, inodeOf(m_dest + "/user.zip")));
+            fs::rename(m_dest + "/user.zip", placeholder);
+            expected.prepend("archive.zip");
+        }
 
         WorkJournal::removeLeftovers(*m_folders);
 
-        QCOMPARE(namesIn(m_dest), QStringList{"archive1.zip"});
+        QCOMPARE(namesIn(m_dest), expected);
         QCOMPARE(readFile(m_dest + "/archive1.zip"), std::string("theirs"));
+        if (meanwhile == "user's archive")
+            QCOMPARE(readFile(placeholder), std::string("the user's own archive"));
         QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
     }
 };
