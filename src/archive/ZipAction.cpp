@@ -292,6 +292,10 @@ void ZipAction::onStaged()
         refuse(JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive", FailureCause::NothingToArchive));
         return;
     }
+    if (std::optional<JobOutcome> refused = archivePathTooLong()) {
+        refuse(*refused);
+        return;
+    }
     if (std::optional<JobOutcome> shortage = spaceShortage()) {
         refuse(*shortage);
         return;
@@ -571,6 +575,19 @@ std::optional<JobOutcome> ZipAction::refusedDestination() const
     return JobOutcome::failed(JobPhase::Delivering, describeErrno(error, m_destDir),
                               error == ENAMETOOLONG ? FailureCause::DestinationPathTooLong
                                                     : FailureCause::DestinationNotWritable);
+}
+
+// Named after the items, the archive's own path may not fit below a deep
+// destination where the hidden part name does; that is known once the items
+// are staged, and told then, before anything is written.
+std::optional<JobOutcome> ZipAction::archivePathTooLong() const
+{
+    // The longest name it may take, numbered as far as archive9999.zip.
+    const size_t longest = m_destDir.size() + 1 + m_baseName.size() + std::string("9999.zip").size();
+    if (longest < PATH_MAX)
+        return std::nullopt;
+    return JobOutcome::failed(JobPhase::Delivering, describeErrno(ENAMETOOLONG, m_destDir),
+                              FailureCause::DestinationPathTooLong);
 }
 
 // The archive is written in the work folder (encryption makes a second copy

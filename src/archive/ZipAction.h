@@ -80,6 +80,7 @@ private:
     void startRelease();
     Failure missingProgram(FailureCause& cause) const;
     std::optional<JobOutcome> refusedDestination() const;
+    std::optional<JobOutcome> archivePathTooLong() const;
     std::optional<JobOutcome> spaceShortage() const;
     std::optional<std::string> newPartPath();
     void enterPhase(JobPhase phase);

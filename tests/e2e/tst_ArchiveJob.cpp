@@ -696,21 +696,25 @@ private slots:
     void aDestinationDeeperThanTheSystemTakes_data()
     {
         QTest::addColumn<int>("length"); // of the destination's path, in bytes
-        QTest::newRow("a path longer than the system takes") << 4300;
-        QTest::newRow("no room below it for the archive's hidden name") << 4080;
+        QTest::addColumn<bool>("nameAfterItems");
+        QTest::newRow("a path longer than the system takes") << 4300 << false;
+        QTest::newRow("no room below it for the archive's hidden name") << 4080 << false;
+        QTest::newRow("no room for an archive named after a long item") << 3993 << true;
     }
-    // Refused before any work for what is there, a path too long, and not
-    // as a folder that seems to be missing or closed.
+    // Refused before anything is written for what is there, a path too
+    // long, and not as a folder that seems to be missing or closed.
     void aDestinationDeeperThanTheSystemTakes()
     {
         QFETCH(int, length);
-        writeFile(user("items/a.txt"), "a");
+        QFETCH(bool, nameAfterItems);
+        const std::string item = user("items/" + std::string(150, 'n'));
+        writeFile(item + "/a.txt", "a");
         std::string dest;
         const int folder = makeFolderOfPathLength(user("dest"), size_t(length), dest);
         QVERIFY(folder >= 0);
         QCOMPARE(dest.size(), size_t(length));
 
-        const JobRun job = JobRun::of({user("items")}, dest);
+        const JobRun job = JobRun::of({item}, dest, {}, {}, nameAfterItems);
         const QStringList left = namesIn(folder);
         ::close(folder);
         shell("rm -rf " + ShellWord::quoteIfNeeded(user("dest")));

@@ -9,7 +9,8 @@
 #include <algorithm>
 
 JobRun JobRun::of(const std::vector<std::string>& paths, const std::string& destDir,
-                  const std::optional<std::string>& password, const std::function<void(JobPhase)>& onPhase)
+                  const std::optional<std::string>& password, const std::function<void(JobPhase)>& onPhase,
+                  bool nameAfterItems)
 {
     JobRun run;
     StdoutCapture capture;
@@ -17,6 +18,7 @@ JobRun JobRun::of(const std::vector<std::string>& paths, const std::string& dest
     if (onPhase)
         QObject::connect(job, &ZipAction::phaseChanged, job, onPhase);
     QObject::connect(job, &ZipAction::finished, job, [&run](const JobOutcome& outcome) { run.outcome = outcome; });
+    job->setNameAfterItems(nameAfterItems);
     job->createZip(paths, destDir, password.has_value(), password.value_or(""));
     run.ended = QTest::qWaitFor([&] { return job.isNull(); }, 120000);
     // A job that never ends must not run on into the next test.
