@@ -525,7 +525,9 @@ void FolderStager::expectEmptyFolderEntry(const FolderTask& folder, bool hasVisi
         // The folder's own permissions, never the writer's drwxrwxrwx,
         // and the DOS folder attribute, which Windows goes by.
         const uint32_t mode = S_IFDIR | (folder.mode & 07777);
-        stampEntry(m_content.expectedEntries.back(), folder.relativeShown, folder.modified, mode << 16 | kDosFolder);
+        // Shown as the entry is named, with its "/".
+        const std::string shown = folder.relativeShown.empty() ? "" : folder.relativeShown + "/";
+        stampEntry(m_content.expectedEntries.back(), shown, folder.modified, mode << 16 | kDosFolder);
     }
 }
 

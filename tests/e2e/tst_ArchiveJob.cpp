@@ -499,7 +499,9 @@ private slots:
         // Only the folder dated 1975 lost its time.
         QCOMPARE(int(job.outcome.report.warnings.size()), 1);
         QCOMPARE(job.outcome.report.warnings.front().warning, WindowsWarning::DateOutOfRange);
-        QCOMPARE(job.outcome.report.warnings.front().inArchive, "archive/items/private");
+        // Named as the entry is, which a script can look up in the archive.
+        QCOMPARE(job.outcome.report.warnings.front().inArchive, "archive/items/private/");
+        QCOMPARE(job.outcome.report.warnings.front().length, int(std::string("archive/items/private/").size()));
         QVERIFY(solo.outcome.report.warnings.empty());
 
         const std::string extracted = user("extracted");
