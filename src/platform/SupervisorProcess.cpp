@@ -127,6 +127,7 @@ void SupervisorProcess::reapAtOnce(pid_t pid)
 
 void SupervisorProcess::onExited()
 {
+    endGroupOfKilled();
     int status = 0;
     pid_t reaped = 0;
     do
@@ -138,16 +139,26 @@ void SupervisorProcess::onExited()
         Log::line(LogPrefix::kProcessEnd + std::to_string(m_pid) + " is unknown: " + failureOf("waitpid", errno));
         status = W_EXITCODE(0, SIGKILL);
     }
-    // A supervisor ends its program's tree before it exits; one killed
-    // outright (SIGKILL) could not, and its program, which the kernel then
-    // kills, may leave its own children running. They are in the
-    // supervisor's process group, which outlives it while they do.
-    if (WIFSIGNALED(status))
-        ::kill(-m_pid, SIGKILL);
     m_pid = -1;
     m_exitNotifier->setEnabled(false);
     m_exitNotifier->deleteLater();
     m_exitNotifier = nullptr;
     m_pidfd = UniqueFd();
     emit exited(status);
+}
+
+// A supervisor ends its program's tree before it exits; one killed outright
+// (SIGKILL) could not, and its program, which the kernel then kills, may
+// leave its own children running. They are in the supervisor's process
+// group. It is ended while the supervisor is still unreaped, so that its id
+// cannot yet belong to anyone else.
+void SupervisorProcess::endGroupOfKilled() const
+{
+    siginfo_t ended {};
+    int result = 0;
+    do
+        result = ::waitid(P_PID, static_cast<id_t>(m_pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+    while (result < 0 && errno == EINTR);
+    if (result == 0 && ended.si_pid == m_pid && (ended.si_code == CLD_KILLED || ended.si_code == CLD_DUMPED))
+        ::kill(-m_pid, SIGKILL);
 }

@@ -47,6 +47,7 @@ private:
     static std::optional<std::string> readStartFailure(int reportFd);
     void reapAtOnce(pid_t pid);
     void onExited();
+    void endGroupOfKilled() const;
 
     pid_t m_pid = -1;
     UniqueFd m_pidfd;
