@@ -74,6 +74,7 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     // is found, and is read out then.
     AlertAccessible::markAsAlert(headlineLabel);
     AlertAccessible::markAsAlert(readyLabel);
+    WrapPoints::keepOutOfCopies({headlineLabel, remedyLabel});
     pages->addWidget(buildReadyPage());
     pages->addWidget(progressPage);
     pages->addWidget(buildResultPage());

@@ -1,5 +1,9 @@
 #include "WrapPoints.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+
 namespace {
 
 const QChar kBreak(0x200B);
@@ -51,4 +55,22 @@ QString WrapPoints::added(const QString& text)
         start = end;
     }
     return shown;
+}
+
+void WrapPoints::keepOutOfCopies(const QList<QLabel*>& labels)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const auto clean = [clipboard, labels](QClipboard::Mode mode) {
+        const QString copied = clipboard->text(mode);
+        if (!copied.contains(kBreak))
+            return;
+        for (const QLabel* label : labels)
+            if (label->hasSelectedText() && label->selectedText() == copied) {
+                clipboard->setText(QString(copied).remove(kBreak), mode);
+                return;
+            }
+    };
+    QObject* owner = labels.isEmpty() ? nullptr : labels.front();
+    QObject::connect(clipboard, &QClipboard::dataChanged, owner, [clean] { clean(QClipboard::Clipboard); });
+    QObject::connect(clipboard, &QClipboard::selectionChanged, owner, [clean] { clean(QClipboard::Selection); });
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+class QLabel;
 
 // Where a label may break a line. Qt breaks lines between words, between
 // Japanese characters and after a "/" of a path; a long file name joined
@@ -13,4 +16,8 @@ public:
     // wherever it still runs on. Shorter words are left as they are. Only
     // for showing: what is read out is the text itself.
     static QString added(const QString& text);
+    // What is copied from these labels, to the clipboard or by selecting
+    // it, is their text without the break points: pasted as a file name,
+    // it must be the name.
+    static void keepOutOfCopies(const QList<QLabel*>& labels);
 };

@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -181,6 +182,26 @@ private slots:
         view.encryptCheckBox->click();
         QCoreApplication::processEvents();
         QCOMPARE(view.height(), grown);
+    }
+
+    // The break points are only for showing: the headline copied, or
+    // selected, is the archive's name as it is.
+    void aCopiedHeadlineHoldsNoBreakPoints()
+    {
+        JobQueue jobs([] { return new StandInJob; });
+        ViewController view(jobs);
+        const std::string name = "Quarterly_Report_Final_Version_2026_for_the_board.zip";
+        view.jobStatusView->showOutcome(JobOutcome::delivered("/data/" + name, false), PasswordRule::Problem::None);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QLabel* headline = view.jobStatusView->headlineLabel;
+        QVERIFY(headline->text().contains(QChar(0x200B)));
+        headline->setFocus();
+        headline->setSelection(0, int(headline->text().size()));
+        QVERIFY(headline->hasSelectedText());
+        QTest::keySequence(headline, QKeySequence::Copy);
+        QTRY_VERIFY(QGuiApplication::clipboard()->text().contains(QString::fromStdString(name)));
+        QVERIFY(!QGuiApplication::clipboard()->text().contains(QChar(0x200B)));
     }
 
     void wrapPointsGoOnlyIntoLongWords_data()
