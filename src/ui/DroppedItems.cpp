@@ -3,16 +3,33 @@
 #include <QByteArray>
 #include <QList>
 #include <QMimeData>
+#include <QSysInfo>
 #include <QUrl>
 
 #include <algorithm>
+
+namespace {
+
+// A file URL names the machine the file is on: without a name, or by
+// "localhost" or this machine's name, it is here. Qt takes any file URL
+// for local, and its path would be looked up here, naming another file.
+bool isHere(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return false;
+    const QString host = url.host();
+    return host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
 
 bool DroppedItems::areLocalFiles(const QMimeData* data)
 {
     if (!data || !data->hasUrls())
         return false;
     const QList<QUrl> urls = data->urls();
-    return !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+    return !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), isHere);
 }
 
 std::optional<std::vector<std::string>> DroppedItems::localPaths(const QMimeData* data)
@@ -21,7 +38,7 @@ std::optional<std::vector<std::string>> DroppedItems::localPaths(const QMimeData
         return std::nullopt;
     std::vector<std::string> paths;
     for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
+        if (!isHere(url))
             return std::nullopt;
         paths.push_back(pathBytes(url));
     }

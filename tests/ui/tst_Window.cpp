@@ -34,6 +34,7 @@
 #include <QTemporaryDir>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTest>
 
 using Paths = std::vector<std::string>;
@@ -114,6 +115,12 @@ private slots:
         QTest::newRow("text only") << QList<QUrl>() << Paths();
         QTest::newRow("a web address among files")
             << QList<QUrl>{QUrl::fromLocalFile("/tmp/a.txt"), QUrl("https://example.org/b")} << Paths();
+        // A file URL names its machine: only this one's files are here.
+        QTest::newRow("a file of this machine by name")
+            << QList<QUrl>{QUrl("file://localhost/to/a.txt"), QUrl("file://" + QSysInfo::machineHostName() + "/to/b.txt")}
+            << Paths{"/to/a.txt", "/to/b.txt"};
+        QTest::newRow("a file of another machine")
+            << QList<QUrl>{QUrl::fromLocalFile("/to/a.txt"), QUrl("file://otherhost.example/to/b.txt")} << Paths();
     }
     void dropOfLocalFilesStartsOneJob()
     {
