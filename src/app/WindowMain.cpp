@@ -164,8 +164,10 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     window.show();
     delegate.openFiles(paths);
     const int status = application.exec();
-    // Quit or ended by a signal, every job that will not finish says so.
+    // Quit or ended by a signal, every job that will not finish says so,
+    // and a password typed a moment ago is kept, in time for the keyring.
     jobs.endAll();
+    window.savePendingOptions();
     secrets.finish(AppStart::kKeyringWriteLimit);
     leftovers.waitForFinished();
     return status;

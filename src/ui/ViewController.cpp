@@ -161,6 +161,12 @@ void ViewController::viewDidLoad()
     m_presenter->scheduleUpdateCheck();
 }
 
+void ViewController::savePendingOptions()
+{
+    if (m_options->isSavePending())
+        m_options->saveNow();
+}
+
 void ViewController::viewDidDisappear()
 {
     m_options->saveNow();

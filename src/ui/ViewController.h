@@ -38,6 +38,10 @@ public:
     explicit ViewController(JobQueue& jobs, ViewServices services = {}, QWidget* parent = nullptr);
     ~ViewController() override;
 
+    // Stores what waits for a pause in typing to be stored, as the program
+    // ends without the window closing (a signal).
+    void savePendingOptions();
+
     FileDragDropTopLayerView* const fileDragDropTopLayerView;
     PictureView* const imageView;
     QPushButton* const chooseFilesButton;

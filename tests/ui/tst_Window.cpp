@@ -262,6 +262,16 @@ private slots:
         view.passwordTextField->clear();
         QCOMPARE(view.passwordStorageLabel->text(), QString());
         QVERIFY(view.passwordStorageLabel->isHidden());
+        // Typed a moment before the program ends (a signal, before the pause
+        // in typing that saves it), the password is kept all the same.
+        saved.clear();
+        view.passwordTextField->setText(QStringLiteral("typed-late"));
+        QVERIFY(saved.empty());
+        view.savePendingOptions();
+        QCOMPARE(saved.size(), size_t(1));
+        QCOMPARE(saved.back().password, "typed-late");
+        view.savePendingOptions();
+        QCOMPARE(saved.size(), size_t(1));
     }
 
     void runningJobShowsProgressAndOutcome_data()
