@@ -5,6 +5,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QEventLoop>
 #include <QTimer>
 #include <qt6keychain/keychain.h>
@@ -69,6 +71,21 @@ SecretStore::~SecretStore()
     // A job still running deletes itself when it ends; it must not call us.
     if (m_running)
         m_running->disconnect(this);
+}
+
+bool SecretStore::lockedItemRemains() const
+{
+    static const QMetaType registered = qDBusRegisterMetaType<QMap<QString, QString>>();
+    Q_UNUSED(registered);
+    QDBusMessage message = QDBusMessage::createMethodCall("org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                                          "org.freedesktop.Secret.Service", "SearchItems");
+    // The attributes QtKeychain gives the password.
+    message << QVariant::fromValue(QMap<QString, QString>{{"server", m_service}, {"user", m_key}});
+    const QDBusMessage reply = m_bus.call(message, QDBus::Block, kBusQueryTimeoutMs);
+    // KWallet, or no answer: the job's word is all there is.
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
+        return false;
+    return !qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1)).isEmpty();
 }
 
 bool SecretStore::reachable() const
@@ -155,10 +172,17 @@ void SecretStore::startNext()
 void SecretStore::onWriteFinished(QKeychain::Job* job)
 {
     const bool removal = qobject_cast<QKeychain::DeletePasswordJob*>(job) != nullptr;
-    // Removing what is not there leaves the keyring as asked.
-    const bool stored = job->error() == QKeychain::NoError || (removal && job->error() == QKeychain::EntryNotFound);
-    if (!stored)
+    bool stored = job->error() == QKeychain::NoError;
+    if (removal && (stored || job->error() == QKeychain::EntryNotFound)) {
+        // Removing what is not there leaves the keyring as asked; but a
+        // locked keyring hides its items, and the removal says it is done
+        // (or found nothing) while the password stays.
+        stored = !lockedItemRemains();
+        if (!stored)
+            Log::line(LogPrefix::kKeyring + std::string("the password was not removed: the keyring is locked"));
+    } else if (!stored) {
         Log::line(LogPrefix::kKeyring + job->errorString().toStdString());
+    }
     m_running = nullptr;
     const Done done = std::move(m_runningDone);
     m_runningDone = nullptr;
@@ -167,6 +191,20 @@ void SecretStore::onWriteFinished(QKeychain::Job* job)
     // done may have asked for another write, which then already runs.
     if (!m_running)
         startNext();
+}
+
+void SecretStore::giveUp()
+{
+    // Told as refused, so that the caller keeps the password elsewhere; the
+    // running job, should it end later, has no one left to tell.
+    const Done running = std::move(m_runningDone);
+    m_runningDone = nullptr;
+    std::optional<Write> waiting = std::move(m_waiting);
+    m_waiting.reset();
+    if (running)
+        running(false);
+    if (waiting && waiting->done)
+        waiting->done(false);
 }
 
 bool SecretStore::finish(std::chrono::milliseconds limit)
@@ -183,6 +221,7 @@ bool SecretStore::finish(std::chrono::milliseconds limit)
     if (busy()) {
         Log::line(LogPrefix::kKeyring + std::string("a password write was left unfinished at quit"));
         m_gaveUp = true;
+        giveUp();
         return false;
     }
     return true;

@@ -50,7 +50,8 @@ public:
     void write(std::optional<std::string> secret, Done done);
 
     // Runs the event loop until the writes asked for have ended, for at
-    // most limit; false when one was left unfinished.
+    // most limit; false when one was left unfinished. Those left are then
+    // told that they were not stored, and the waiting one is dropped.
     bool finish(std::chrono::milliseconds limit);
 
     bool busy() const { return m_running != nullptr || m_waiting.has_value(); }
@@ -66,6 +67,9 @@ private:
 
     void startNext();
     void onWriteFinished(QKeychain::Job* job);
+    void giveUp();
+    // Whether the Secret Service holds the secret in a locked collection.
+    bool lockedItemRemains() const;
 
     QString m_service;
     QString m_key;
