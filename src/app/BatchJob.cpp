@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "LogPrefix.h"
 #include "PathText.h"
+#include "ReportLines.h"
 #include "ReportJson.h"
 
 #include <cerrno>
@@ -88,9 +89,22 @@ BatchJob::BatchJob(JobQueue& jobs, WriteJson writeJson, QObject* parent)
     connect(&m_jobs, &JobQueue::jobFinished, this, &BatchJob::onJobFinished);
 }
 
-void BatchJob::start(const CommandLine& line, const SettingStatus& stored, const InputWait& waitForInput)
+void BatchJob::start(const CommandLine& line, const SettingStatus& stored, const std::string& storedUnreadable,
+                     const InputWait& waitForInput)
 {
     const std::vector<std::string> paths = AppDelegate::absolutePaths(line.items);
+    // The user may have asked for encryption there: an archive without a
+    // password must not be what an unreadable file gives.
+    if (!storedUnreadable.empty() && !line.encrypt) {
+        JobOutcome refused = JobOutcome::failed(JobPhase::ChoosingFolder,
+                                                storedUnreadable + "; give --encrypt or --no-encrypt",
+                                                FailureCause::OptionsUnreadable);
+        if (!paths.empty())
+            refused.firstItem = PathText::lastComponent(paths.front());
+        Log::line(ReportLines::refused(refused));
+        onJobFinished(refused);
+        return;
+    }
     SettingStatus options = stored;
     // No window is there to pick a folder in.
     options.isSelectDir = false;

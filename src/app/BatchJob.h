@@ -33,7 +33,11 @@ public:
     // Queues the job for line's items; it may have ended on return (a
     // refused request ends at once, and so does one whose password prompt
     // waitForInput gives up).
-    void start(const CommandLine& line, const SettingStatus& stored, const InputWait& waitForInput = {});
+    // storedUnreadable: why the settings file could not be read, empty when
+    // it could; the stored options are then unknown, and a command line that
+    // does not say whether to encrypt is refused.
+    void start(const CommandLine& line, const SettingStatus& stored, const std::string& storedUnreadable,
+               const InputWait& waitForInput = {});
     // Ends the running job as cancelling it in the window does.
     void stop();
 

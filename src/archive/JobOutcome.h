@@ -44,6 +44,7 @@ enum class FailureCause {
     ItemChanged,            // a file was removed, renamed, replaced or changed while the job read it
     DestinationInWorkFolder, // the destination lies in ~/.quillmere or the folder in memory
     DestinationPathTooLong, // the destination's path, or an archive's in it, is longer than the system takes
+    OptionsUnreadable,      // the settings file cannot be read and the command line does not say whether to encrypt
 };
 
 // What a job tells whoever started it when it has ended.

@@ -68,6 +68,8 @@ const char* ReportLines::causeText(FailureCause cause)
         return "the work folder failed";
     case FailureCause::ItemChanged:
         return "an item changed while the job ran";
+    case FailureCause::OptionsUnreadable:
+        return "the stored options cannot be read";
     }
     return "";
 }

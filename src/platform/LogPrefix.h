@@ -41,6 +41,8 @@ inline constexpr const char* kDragOn = "on drag before drop";
 inline constexpr const char* kDragOff = "off drag before drop";
 inline constexpr const char* kDroppedMissing = "dropped files do not exist.";
 inline constexpr const char* kSaveOptions = "save options error:";
+// The settings file is there but cannot be read: the options are unknown.
+inline constexpr const char* kReadOptions = "read options error:";
 inline constexpr const char* kKeyring = "keyring error:";
 // Why the password goes into the settings file instead of the keyring.
 inline constexpr const char* kPasswordInFile = "password kept in the settings file: ";

@@ -175,6 +175,8 @@ QString JobStatusText::failureHeadline(const JobOutcome& outcome)
         return QStringLiteral("作業用フォルダ ~/.quillmere に書き込めなかったため、作成しませんでした");
     case FailureCause::ItemChanged:
         return QStringLiteral("作成中にファイルが削除・移動・変更されたため、アーカイブを保存しませんでした");
+    case FailureCause::OptionsUnreadable:
+        return QStringLiteral("保存されている設定を読み込めないため、暗号化するかどうかが分からず、作成しませんでした");
     case FailureCause::Other:
         break;
     }
@@ -218,6 +220,9 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
         return QStringLiteral("ホームフォルダのディスクに書き込めるかを確かめてから、もう一度お試しください。");
     case FailureCause::ItemChanged:
         return QStringLiteral("どのファイルかは「詳細」で確認できます。ファイルの移動や変更が終わってから、もう一度お試しください。");
+    case FailureCause::OptionsUnreadable:
+        return QStringLiteral("設定ファイル（~/.config/Quillmere/Quillmere.conf）を読めるようにするか、"
+                              "--encrypt または --no-encrypt を指定してください。");
     case FailureCause::NothingToArchive:
         return QStringLiteral("入れられなかった項目とその理由は「詳細」で確認できます。");
     case FailureCause::WorkFolderRefused:

@@ -69,6 +69,9 @@ QString PasswordNotes::storageText(const SettingStatus& shown, PasswordPlace pla
     case PasswordPlace::SettingsFile:
         return QStringLiteral("パスワードは記憶されます（キーリングが使えないため、"
                               "あなただけが読める設定ファイルに保存）");
+    case PasswordPlace::OpenSettingsFile:
+        return QStringLiteral("パスワードは記憶されます（設定ファイルに保存。"
+                              "このファイルを他の人も読めないようにできませんでした）");
     case PasswordPlace::NotStored:
         break;
     }

@@ -26,7 +26,11 @@ SettingStatus OptionStore::load()
 
 void OptionStore::loadOnce()
 {
-    const SettingStatus file = Util::loadSettingStatus();
+    const SettingStatus file = Util::loadSettingStatusChecked(m_unreadable);
+    if (!m_unreadable.empty())
+        Log::line(LogPrefix::kReadOptions + m_unreadable);
+    m_keyringStale = Util::settingsKeyringStale();
+    makeFilePrivate();
     SecretReading secret;
     if (m_keyring.read && m_keyring.write)
         secret = m_keyring.read();
@@ -41,10 +45,11 @@ void OptionStore::loadOnce()
     if (secret.result == SecretReading::Result::Found)
         inKeyring = secret.secret;
     // The file holds a password only where no keyring answered when it was
-    // saved, later than anything in the keyring: it wins.
+    // saved, later than anything in the keyring: it wins. A stale keyring's
+    // is one the user replaced or cleared: never used, and removed below.
     if (fromFile)
         options.password = *fromFile;
-    else if (m_useKeyring && keepable(secret.secret))
+    else if (m_useKeyring && !m_keyringStale && keepable(secret.secret))
         options.password = secret.secret;
     else
         // One written by hand that cannot encrypt stays, so that the window
@@ -64,13 +69,11 @@ void OptionStore::loadOnce()
     m_keyringWanted = inKeyring;
     m_filePassword = fromFile.value_or("");
     const std::optional<std::string> wanted = keepable(options.password);
-    if (wanted == inKeyring && !m_filePassword.empty()) {
-        // An earlier move reached the keyring but not the file.
-        m_filePassword.clear();
-        rewrite = true;
-    }
     if (rewrite)
         writeFile();
+    if (wanted == inKeyring && !m_filePassword.empty())
+        // An earlier move reached the keyring but not the file.
+        dropFilePassword();
     if (wanted != inKeyring)
         askKeyring(wanted);
 }
@@ -95,14 +98,57 @@ PasswordPlace OptionStore::passwordPlace(const SettingStatus& options) const
 {
     if (!keepable(options.password))
         return PasswordPlace::NotStored;
-    return m_useKeyring ? PasswordPlace::Keyring : PasswordPlace::SettingsFile;
+    const bool inFile = !m_useKeyring || (m_filePasswordStuck && options.password == m_filePassword);
+    if (!inFile)
+        return PasswordPlace::Keyring;
+    return m_filePrivate ? PasswordPlace::SettingsFile : PasswordPlace::OpenSettingsFile;
 }
 
-bool OptionStore::writeFile() const
+bool OptionStore::writeFile()
 {
     SettingStatus onDisk = *m_current;
     onDisk.password = m_useKeyring ? m_filePassword : keepable(m_current->password).value_or("");
-    return Util::saveSettingStatus(onDisk);
+    const bool written = Util::saveSettingStatus(onDisk, m_keyringStale);
+    if (!written)
+        return false;
+    if (m_filePassword.empty())
+        m_filePasswordStuck = false;
+    if (!onDisk.password.empty())
+        makeFilePrivate();
+    return true;
+}
+
+void OptionStore::dropFilePassword()
+{
+    const std::string held = m_filePassword;
+    m_filePassword.clear();
+    const bool wasStuck = m_filePasswordStuck;
+    if (writeFile()) {
+        if (wasStuck && m_placeChanged)
+            m_placeChanged();
+        return;
+    }
+    // The keyring has it too, but the window must not say it is only there.
+    m_filePassword = held;
+    m_filePasswordStuck = true;
+    Log::line(LogPrefix::kSaveOptions
+              + std::string("the settings file could not be written: the password stays in it as well"));
+    if (m_placeChanged)
+        m_placeChanged();
+}
+
+void OptionStore::makeFilePrivate()
+{
+    if (!Util::settingsHoldPassword()) {
+        m_filePrivate = true;
+        return;
+    }
+    std::string why;
+    const bool wasPrivate = m_filePrivate;
+    m_filePrivate = Util::makeSettingsPrivate(why);
+    if (!m_filePrivate && wasPrivate)
+        Log::line(LogPrefix::kSaveOptions + std::string("the settings file holds the password and could not be made "
+                                                        "readable by its owner alone: ") + why);
 }
 
 void OptionStore::askKeyring(const std::optional<std::string>& password)
@@ -120,17 +166,27 @@ void OptionStore::onKeyringWritten(const std::optional<std::string>& password, b
     if (!m_useKeyring)
         return;
     if (!stored) {
-        // The keyring refused: the file keeps the password from now on.
-        Log::line(LogPrefix::kPasswordInFile + std::string("the keyring did not store it"));
+        // The keyring refused: the file keeps the password from now on, and
+        // says that the keyring's, if any, is not the user's any more. A
+        // removal that failed has nothing to keep; the keyring told why.
+        if (password)
+            Log::line(LogPrefix::kPasswordInFile + std::string("the keyring did not store it"));
         m_useKeyring = false;
+        m_keyringStale = true;
         m_filePassword.clear();
-        writeFile();
+        m_filePasswordStuck = false;
+        if (!writeFile())
+            Log::line(LogPrefix::kSaveOptions + std::string("the settings file could not be written"));
         if (m_placeChanged)
             m_placeChanged();
         return;
     }
-    if (password == m_keyringWanted && !m_filePassword.empty()) {
-        m_filePassword.clear();
+    if (password != m_keyringWanted)
+        return;
+    const bool wasStale = m_keyringStale;
+    m_keyringStale = false;
+    if (!m_filePassword.empty())
+        dropFilePassword();
+    else if (wasStale)
         writeFile();
-    }
 }

@@ -43,12 +43,18 @@ public:
     // Where options' password is (or would be) kept.
     PasswordPlace passwordPlace(const SettingStatus& options) const;
     // changed is called when that changes on its own: the keyring refused
-    // a password, which the settings file keeps from then on.
+    // a password, which the settings file keeps from then on, or the file
+    // could not give up one the keyring took.
     void whenPasswordPlaceChanges(std::function<void()> changed) { m_placeChanged = std::move(changed); }
+    // Why the settings file could not be read at load (which file, and the
+    // system's reason); empty when it could, or when there is none.
+    const std::string& unreadable() const { return m_unreadable; }
 
 private:
     void loadOnce();
-    bool writeFile() const;
+    bool writeFile();
+    void dropFilePassword();
+    void makeFilePrivate();
     void askKeyring(const std::optional<std::string>& password);
     void onKeyringWritten(const std::optional<std::string>& password, bool stored);
     static std::optional<std::string> keepable(const std::string& password);
@@ -61,6 +67,17 @@ private:
     std::optional<std::string> m_keyringWanted;
     // A password the settings file still holds while it moves to the keyring.
     std::string m_filePassword;
+    // The file could not be rewritten without m_filePassword: it is kept
+    // there, in plain text, whatever the keyring holds.
+    bool m_filePasswordStuck = false;
+    // The keyring may hold a password the user has since replaced or
+    // cleared: a write or a removal failed. Kept in the settings file, so
+    // that a later start does not bring that password back.
+    bool m_keyringStale = false;
+    // The settings file, when it holds a password, is readable by its owner
+    // alone.
+    bool m_filePrivate = true;
+    std::string m_unreadable;
     // Tells the keyring's late answers whether the store is still there.
     std::shared_ptr<char> m_alive = std::make_shared<char>();
 };

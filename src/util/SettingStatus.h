@@ -18,5 +18,6 @@ struct SettingStatus {
 enum class PasswordPlace {
     Keyring,      // the desktop's Secret Service
     SettingsFile, // no Secret Service answered: the settings file, readable only by the user
+    OpenSettingsFile, // the settings file, which could not be made readable by the user alone
     NotStored,    // nothing to remember (empty, or a password that cannot be used)
 };

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdint>
 #include <fcntl.h>
 #include <limits>
@@ -128,8 +129,26 @@ std::string Util::randomPassword(int length)
 
 SettingStatus Util::loadSettingStatus()
 {
+    std::string unreadable;
+    return loadSettingStatusChecked(unreadable);
+}
+
+SettingStatus Util::loadSettingStatusChecked(std::string& unreadable)
+{
     const QSettings settings(kOrganization, kApplication);
     SettingStatus status;
+    unreadable.clear();
+    if (settings.status() == QSettings::AccessError) {
+        // Qt says only that it failed: the system's reason comes from
+        // opening the file the same way.
+        const std::string file = QFile::encodeName(settings.fileName()).toStdString();
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        const std::string reason = fd < 0 ? std::strerror(errno) : "the file could not be read";
+        if (fd >= 0)
+            ::close(fd);
+        unreadable = file + ": " + reason;
+        return status;
+    }
     status.isEncrypt = storedBool(settings.value("settings/isEncrypt")).value_or(false);
     const QVariant password = settings.value("settings/password");
     if (password.typeId() == QMetaType::QString)
@@ -139,7 +158,7 @@ SettingStatus Util::loadSettingStatus()
     return status;
 }
 
-bool Util::saveSettingStatus(const SettingStatus& status)
+bool Util::saveSettingStatus(const SettingStatus& status, bool keyringStale)
 {
     QSettings settings(kOrganization, kApplication);
     makeStorePrivate(QFile::encodeName(settings.fileName()).toStdString());
@@ -151,6 +170,8 @@ bool Util::saveSettingStatus(const SettingStatus& status)
         settings.setValue("password", QString::fromStdString(status.password));
     settings.setValue("isSelectDir", status.isSelectDir);
     settings.setValue("nameAfterItems", status.nameAfterItems);
+    if (keyringStale)
+        settings.setValue("keyringPasswordStale", true);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;
@@ -159,4 +180,28 @@ bool Util::saveSettingStatus(const SettingStatus& status)
 bool Util::settingsHoldPassword()
 {
     return QSettings(kOrganization, kApplication).contains("settings/password");
+}
+
+bool Util::settingsKeyringStale()
+{
+    const QSettings settings(kOrganization, kApplication);
+    return storedBool(settings.value("settings/keyringPasswordStale")).value_or(false);
+}
+
+bool Util::makeSettingsPrivate(std::string& why)
+{
+    const std::string file = QFile::encodeName(QSettings(kOrganization, kApplication).fileName()).toStdString();
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) {
+        if (errno == ENOENT)
+            return true;
+        why = std::strerror(errno);
+        return false;
+    }
+    if ((status.st_mode & 0077) == 0)
+        return true;
+    if (::chmod(file.c_str(), 0600) == 0)
+        return true;
+    why = std::strerror(errno);
+    return false;
 }

@@ -32,10 +32,21 @@ public:
     // The options in the settings file, the defaults where none are stored.
     // The file holds a password only where no keyring keeps it (OptionStore).
     static SettingStatus loadSettingStatus();
+    // The same; where the settings file exists but cannot be read, the
+    // defaults, and unreadable says which file and the system's reason
+    // (empty otherwise).
+    static SettingStatus loadSettingStatusChecked(std::string& unreadable);
     // Replaces the options in the settings file (created for its owner
     // alone); true when they reached the disk. A password that cannot
     // encrypt an archive, an empty one too, is left out.
-    static bool saveSettingStatus(const SettingStatus& status);
+    // keyringStale marks that the keyring may hold a password the user has
+    // replaced or cleared since.
+    static bool saveSettingStatus(const SettingStatus& status, bool keyringStale = false);
     // Whether the settings file holds a password entry, an empty one too.
     static bool settingsHoldPassword();
+    // Whether the settings file marks the keyring's password as stale.
+    static bool settingsKeyringStale();
+    // Makes the settings file readable and writable by its owner alone;
+    // true when it is (or does not exist), else why says the system's reason.
+    static bool makeSettingsPrivate(std::string& why);
 };

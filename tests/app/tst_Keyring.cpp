@@ -10,6 +10,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSettings>
@@ -21,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -117,6 +120,38 @@ class TestKeyring : public QObject {
             return {};
         }
         return folder + "/archive.zip";
+    }
+
+    // The real program on a fresh folder with one file, as an ordinary user:
+    // root, who reads any file, runs it without that capability.
+    int runAsUser(const QStringList& options, const QString& name, const QString& password = {})
+    {
+        const QString folder = path("items/" + name);
+        QDir().mkpath(folder);
+        QFile item(folder + "/見積書.txt");
+        if (!item.open(QIODevice::WriteOnly))
+            return -1;
+        item.write("quote\n");
+        item.close();
+        QProcessEnvironment env = environment(m_bareAddress);
+        if (!password.isEmpty())
+            env.insert("QUILLMERE_PASSWORD", password);
+        QStringList arguments = QStringList{"--batch"} + options + QStringList{item.fileName()};
+        QString program = QUILLMERE_BINARY;
+        if (::geteuid() == 0) {
+            arguments.prepend(program);
+            arguments = QStringList{"--inh-caps=-dac_override,-dac_read_search",
+                                    "--bounding-set=-dac_override,-dac_read_search"}
+                + arguments;
+            program = "setpriv";
+        }
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(program, arguments);
+        const bool ended = run.waitForFinished(kJobMilliseconds);
+        m_output = run.readAll();
+        return ended && run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
     }
 
     static bool opens(const QString& archive, const QString& password)
@@ -275,6 +310,47 @@ private slots:
         QVERIFY(!secrets.busy());
     }
 
+    // A settings file that cannot be read does not make a job unencrypted
+    // that the file asks to encrypt: a command line that does not say is
+    // refused, one that does is done as it says.
+    void anUnreadableSettingsFileRefusesAJobThatDoesNotSay_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("nothing said") << QStringList() << QString() << 1 << "unsaid";
+        QTest::newRow("--no-encrypt") << QStringList{"--no-encrypt"} << QString() << 0 << "unencrypted";
+        QTest::newRow("--encrypt") << QStringList{"--encrypt"} << QString("line-pass-7") << 0 << "encrypted";
+    }
+    void anUnreadableSettingsFileRefusesAJobThatDoesNotSay()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, password);
+        QFETCH(int, status);
+        QFETCH(QString, name);
+        writeSettings("[settings]\nisEncrypt=true\npassword=file-pass-9\n");
+        fs::permissions(settingsFile(), fs::perms::none);
+        const int ended = runAsUser(options, name, password);
+        fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write);
+        QVERIFY2(ended == status, m_output.constData());
+        const QString unreadable = "read options error:" + QString::fromStdString(settingsFile()) + ": Permission denied";
+        QVERIFY2(m_output.contains(unreadable.toUtf8()), m_output.constData());
+        const QString archive = path("items/" + name + "/archive.zip");
+        if (status != 0) {
+            QVERIFY2(m_output.contains("job refused: the stored options cannot be read: "), m_output.constData());
+            QVERIFY(!QFile::exists(archive));
+        } else if (password.isEmpty()) {
+            QVERIFY(opens(archive, "any"));
+            QVERIFY2(!m_output.contains("job refused:"), m_output.constData());
+        } else {
+            QVERIFY(opens(archive, password));
+            QVERIFY(!opens(archive, "file-pass-9"));
+        }
+        // The file is left as it was.
+        QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-9"));
+    }
+
     // A keyring that takes the question and never answers is given a
     // bounded time; the job then takes the password from the file.
     void aKeyringThatHangsIsNotWaitedFor()
@@ -286,6 +362,28 @@ private slots:
         QVERIFY2(m_output.contains("keyring error:no answer within "), m_output.constData());
         QVERIFY(m_output.contains("password kept in the settings file: "));
         QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-3"));
+    }
+
+    // A locked keyring hides its items: a removal finds nothing and must not
+    // be taken as done, since the password is still there. Last: the
+    // keyring stays locked, with no one to type its password.
+    void aRemovalInALockedKeyringIsNotDone()
+    {
+        SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus());
+        std::optional<bool> stored;
+        secrets.write(std::string("locked-pass"), [&stored](bool done) { stored = done; });
+        QTRY_VERIFY_WITH_TIMEOUT(stored.has_value(), kStartMilliseconds);
+        QVERIFY(*stored);
+        QDBusMessage lock = QDBusMessage::createMethodCall("org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                                           "org.freedesktop.Secret.Service", "Lock");
+        lock << QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath("/org/freedesktop/secrets/collection/login")});
+        const QDBusMessage locked = QDBusConnection::sessionBus().call(lock);
+        QVERIFY2(locked.type() == QDBusMessage::ReplyMessage, qPrintable(locked.errorMessage()));
+
+        stored.reset();
+        secrets.write(std::nullopt, [&stored](bool done) { stored = done; });
+        QTRY_VERIFY_WITH_TIMEOUT(stored.has_value(), kStartMilliseconds);
+        QVERIFY(!*stored);
     }
 };
 

@@ -8,9 +8,13 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -52,6 +56,36 @@ struct FakeKeyring {
 
 const std::string kLong(85, 'x');
 
+// Root reads, writes and changes any file: while this lives, the calling
+// thread does without those capabilities, as an ordinary user does. Nothing
+// to do for a user who never had them.
+class AsOrdinaryUser {
+public:
+    AsOrdinaryUser()
+    {
+        if (::geteuid() != 0)
+            return;
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2];
+        std::memcpy(reduced, m_saved, sizeof reduced);
+        for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            reduced[capability / 32].effective &= ~(1u << (capability % 32));
+        m_dropped = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~AsOrdinaryUser()
+    {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    bool works() const { return ::geteuid() != 0 || m_dropped; }
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
+};
+
 } // namespace
 
 class TestOptionStore : public QObject {
@@ -74,6 +108,13 @@ class TestOptionStore : public QObject {
         return QSettings(QString::fromStdString(m_file), QSettings::IniFormat).value(key);
     }
     bool fileHoldsPassword() const { return keys().contains("settings/password"); }
+    // The file's bytes: after a write that failed, Qt's cache of the file in
+    // this process holds what was to be written.
+    std::string onDisk() const
+    {
+        std::ifstream in(m_file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
 
 private slots:
     void initTestCase()
@@ -271,6 +312,127 @@ private slots:
         QVERIFY(!fileHoldsPassword());
         QCOMPARE(Util::loadSettingStatus(), (SettingStatus{false, "", true, true}));
         QCOMPARE(store.load(), (SettingStatus{false, "abc", true, true}));
+    }
+
+    // A removal the keyring did not do (a locked keyring hides the item)
+    // leaves the old password there: the settings file remembers that, and
+    // the next start neither uses it nor stops asking to remove it.
+    void aFailedRemovalDoesNotBringThePasswordBack()
+    {
+        writeFile("[settings]\nisEncrypt=true\n");
+        FakeKeyring keyring;
+        keyring.reading = {SecretReading::Result::Found, "old-pass"};
+        {
+            OptionStore store(keyring.functions());
+            SettingStatus options = store.load();
+            QCOMPARE(options.password, std::string("old-pass"));
+            options.password.clear();
+            QVERIFY(store.save(options));
+            QCOMPARE(keyring.asked, (std::vector<std::optional<std::string>>{std::nullopt}));
+            StdoutCapture output;
+            keyring.answer(false);
+            // The keyring says why; a removal has nothing to keep in the file.
+            QCOMPARE(output.lines(), std::vector<std::string>());
+            QVERIFY(!fileHoldsPassword());
+        }
+        for (const bool removed : {false, true}) {
+            FakeKeyring next;
+            next.reading = {SecretReading::Result::Found, "old-pass"};
+            OptionStore store(next.functions());
+            QCOMPARE(store.load(), (SettingStatus{true, "", false, false}));
+            QCOMPARE(next.asked, (std::vector<std::optional<std::string>>{std::nullopt}));
+            next.answer(removed);
+        }
+        // Removed at last: the keyring is trusted again.
+        FakeKeyring trusted;
+        trusted.reading = {SecretReading::Result::Found, "new-pass"};
+        OptionStore store(trusted.functions());
+        QCOMPARE(store.load().password, std::string("new-pass"));
+        QVERIFY(trusted.asked.empty());
+    }
+
+    // A password in a settings file others can read (written by hand, or by
+    // an older version) is made private when it is read; where that cannot
+    // be done, the store does not claim it.
+    void aPasswordInAnOpenFileIsMadePrivate_data()
+    {
+        QTest::addColumn<bool>("ownFile");
+        QTest::newRow("own file") << true;
+        QTest::newRow("another user's file") << false;
+    }
+    void aPasswordInAnOpenFileIsMadePrivate()
+    {
+        QFETCH(bool, ownFile);
+        writeFile("[settings]\nisEncrypt=true\npassword=open-pass\n");
+        fs::permissions(m_file, fs::perms(0644));
+        if (!ownFile && (::geteuid() != 0 || ::chown(m_file.c_str(), 65534, 65534) != 0))
+            QSKIP("only root can give a file to another user");
+        AsOrdinaryUser user;
+        QVERIFY(user.works());
+        FakeKeyring none;
+        none.reading = {};
+        StdoutCapture output;
+        OptionStore store(none.functions());
+        const SettingStatus loaded = store.load();
+        QCOMPARE(loaded.password, std::string("open-pass"));
+        if (ownFile) {
+            QCOMPARE(fs::status(m_file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+            QCOMPARE(store.passwordPlace(loaded), PasswordPlace::SettingsFile);
+        } else {
+            QCOMPARE(fs::status(m_file).permissions(), fs::perms(0644));
+            QVERIFY(store.passwordPlace(loaded) != PasswordPlace::SettingsFile);
+            QVERIFY(store.passwordPlace(loaded) != PasswordPlace::Keyring);
+            const std::string text = output.text();
+            QVERIFY2(text.find("save options error:the settings file holds the password and could not be made "
+                               "readable by its owner alone: Operation not permitted")
+                         != std::string::npos,
+                     text.c_str());
+        }
+    }
+
+    // A settings file that cannot be written keeps the password the keyring
+    // took: it is said, and the place the window shows is the file.
+    void aFileThatCannotDropThePasswordIsTold()
+    {
+        writeFile("[settings]\nisEncrypt=true\npassword=stuck-pass\n");
+        const fs::path folder = fs::path(m_file).parent_path();
+        AsOrdinaryUser user;
+        QVERIFY(user.works());
+        fs::permissions(m_file, fs::perms::owner_read);
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        FakeKeyring keyring;
+        OptionStore store(keyring.functions());
+        int told = 0;
+        store.whenPasswordPlaceChanges([&] { ++told; });
+        const SettingStatus loaded = store.load();
+        QCOMPARE(store.passwordPlace(loaded), PasswordPlace::Keyring);
+        StdoutCapture output;
+        keyring.answer(true);
+        fs::permissions(folder, fs::perms::owner_all);
+        QCOMPARE(onDisk(), std::string("[settings]\nisEncrypt=true\npassword=stuck-pass\n"));
+        QCOMPARE(output.lines(),
+                 std::vector<std::string>{
+                     "save options error:the settings file could not be written: the password stays in it as well"});
+        QCOMPARE(store.passwordPlace(loaded), PasswordPlace::SettingsFile);
+        QCOMPARE(told, 1);
+    }
+
+    // A settings file that exists but cannot be read gives the defaults,
+    // and the store says why, for the job and the window to act on.
+    void anUnreadableFileIsTold()
+    {
+        writeFile("[settings]\nisEncrypt=true\npassword=hidden-pass\n");
+        fs::permissions(m_file, fs::perms::none);
+        AsOrdinaryUser user;
+        QVERIFY(user.works());
+        StdoutCapture output;
+        OptionStore store;
+        QCOMPARE(store.load(), SettingStatus());
+        QCOMPARE(output.lines(), std::vector<std::string>{"read options error:" + m_file + ": Permission denied"});
+        // Not written over with the defaults.
+        QVERIFY(!store.save({false, "", false, false}));
+        fs::permissions(m_file, fs::perms::owner_read | fs::perms::owner_write);
+        QCOMPARE(onDisk(), std::string("[settings]\nisEncrypt=true\npassword=hidden-pass\n"));
     }
 
     // The keyring may answer after the store has gone.
