@@ -5,6 +5,7 @@
 // address that leads nowhere stands for a desktop without a session bus.
 #include "OptionStore.h"
 #include "PrivateBus.h"
+#include "SilentKeyring.h"
 #include "SecretStore.h"
 #include "Util.h"
 
@@ -42,12 +43,6 @@ OptionStore::Keyring keyringOf(SecretStore& secrets)
     return keyring;
 }
 
-// Holds the keyring's name on a bus and never answers: a keyring that hangs.
-class SilentKeyring : public QDBusVirtualObject {
-public:
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
-};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 // keyring's library keeps the first session bus it meets.
 #include "OptionStore.h"
 #include "PrivateBus.h"
+#include "SilentKeyring.h"
 #include "SecretStore.h"
 #include "StdoutCapture.h"
 
@@ -19,17 +20,6 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-namespace {
-
-// Holds the keyring's name and never answers.
-class SilentKeyring : public QDBusVirtualObject {
-public:
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
-};
-
-} // namespace
 
 class TestKeyringQuit : public QObject {
     Q_OBJECT
