@@ -10,6 +10,17 @@ using Bytes = QList<QByteArray>;
 
 namespace {
 
+// What a command line should come out as; -1: the stored option stays.
+struct Request {
+    Action action = Action::Window;
+    Bytes items = {};
+    QByteArray output = {};
+    int encrypt = -1;
+    bool passwordFromStdin = false;
+    bool json = false;
+    int nameAfterItems = -1;
+};
+
 std::vector<std::string> strings(const Bytes& list)
 {
     std::vector<std::string> out;
@@ -18,11 +29,10 @@ std::vector<std::string> strings(const Bytes& list)
     return out;
 }
 
-CommandLine::Context context(CommandLine::Language language = CommandLine::Language::English,
-                             bool passwordVariableSet = false)
+CommandLine::Context context(bool japanese = false, bool passwordVariableSet = false)
 {
     CommandLine::Context result;
-    result.language = language;
+    result.language = japanese ? CommandLine::Language::Japanese : CommandLine::Language::English;
     result.version = "1.2.3";
     result.passwordVariableSet = passwordVariableSet;
     return result;
@@ -38,41 +48,49 @@ private slots:
     {
         QTest::addColumn<Bytes>("arguments");
         QTest::addColumn<bool>("passwordVariable");
-        QTest::addColumn<int>("action");
-        QTest::addColumn<Bytes>("items");
-        QTest::addColumn<QByteArray>("output");
-        QTest::addColumn<int>("encrypt"); // -1: the stored option stays
-        QTest::addColumn<bool>("passwordFromStdin");
-        QTest::addColumn<bool>("json");
-        QTest::addColumn<QByteArray>("textHas");
+        QTest::addColumn<bool>("japanese");
+        QTest::addColumn<Request>("request");
+        QTest::addColumn<QString>("textHas");
 
-        const int window = int(Action::Window), batch = int(Action::Batch), error = int(Action::Error);
-        auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
-        row("nothing") << Bytes{} << false << window << Bytes{} << QByteArray() << -1 << false << false << QByteArray();
-        row("files for the window") << Bytes{"a.txt", "b c"} << false << window << Bytes{"a.txt", "b c"} << QByteArray() << -1 << false << false << QByteArray();
-        row("an empty argument is no item") << Bytes{"", "a"} << false << window << Bytes{"a"} << QByteArray() << -1 << false << false << QByteArray();
-        row("a name that is not UTF-8") << Bytes{"-b", "\xff\xfe.txt"} << false << batch << Bytes{"\xff\xfe.txt"} << QByteArray() << -1 << false << false << QByteArray();
-        row("-h") << Bytes{"-h"} << false << int(Action::Help) << Bytes{} << QByteArray() << -1 << false << false << QByteArray("--password-stdin");
-        row("--help after a file") << Bytes{"a", "--help"} << false << int(Action::Help) << Bytes{} << QByteArray() << -1 << false << false << QByteArray("Usage: quillmere");
-        row("-v") << Bytes{"-v"} << false << int(Action::Version) << Bytes{} << QByteArray() << -1 << false << false << QByteArray("quillmere 1.2.3\n");
-        row("--version with --batch") << Bytes{"--batch", "--version"} << false << int(Action::Version) << Bytes{} << QByteArray() << -1 << false << false << QByteArray("no request");
-        row("-b") << Bytes{"-b", "a", "b"} << false << batch << Bytes{"a", "b"} << QByteArray() << -1 << false << false << QByteArray();
-        row("--batch after the files") << Bytes{"a", "--batch"} << false << batch << Bytes{"a"} << QByteArray() << -1 << false << false << QByteArray();
-        row("--output DIR") << Bytes{"--batch", "--output", "/d", "a"} << false << batch << Bytes{"a"} << QByteArray("/d") << -1 << false << false << QByteArray();
-        row("--output=DIR") << Bytes{"-b", "--output=out dir", "a"} << false << batch << Bytes{"a"} << QByteArray("out dir") << -1 << false << false << QByteArray();
-        row("--encrypt with the variable") << Bytes{"-b", "--encrypt", "a"} << true << batch << Bytes{"a"} << QByteArray() << 1 << false << false << QByteArray();
-        row("--encrypt --password-stdin") << Bytes{"-b", "--encrypt", "--password-stdin", "a"} << false << batch << Bytes{"a"} << QByteArray() << 1 << true << false << QByteArray();
-        row("--no-encrypt") << Bytes{"-b", "--no-encrypt", "a"} << true << batch << Bytes{"a"} << QByteArray() << 0 << false << false << QByteArray();
-        row("--json") << Bytes{"-b", "--json", "a"} << false << batch << Bytes{"a"} << QByteArray() << -1 << false << true << QByteArray();
-        row("everything at once") << Bytes{"--json", "-b", "--encrypt", "--output", "o", "--password-stdin", "a", "b"} << false << batch << Bytes{"a", "b"} << QByteArray("o") << 1 << true << true << QByteArray();
-        row("-- then --help is a file") << Bytes{"--", "--help"} << false << window << Bytes{"--help"} << QByteArray() << -1 << false << false << QByteArray();
-        row("-b -- --help is a file") << Bytes{"-b", "--", "--help", "-v"} << false << batch << Bytes{"--help", "-v"} << QByteArray() << -1 << false << false << QByteArray();
-        row("-- then -b is a file") << Bytes{"--", "-b"} << false << window << Bytes{"-b"} << QByteArray() << -1 << false << false << QByteArray();
+        const auto row = [](const char* name, const Bytes& arguments, const Request& request,
+                            const QString& textHas = {}, bool variable = false, bool japanese = false) {
+            QTest::newRow(name) << arguments << variable << japanese << request << textHas;
+        };
+        const Action batch = Action::Batch;
+        row("nothing", {}, {});
+        row("files for the window", {"a.txt", "b c"}, {.items = {"a.txt", "b c"}});
+        row("an empty argument is no item", {"", "a"}, {.items = {"a"}});
+        row("a name that is not UTF-8", {"-b", "\xff\xfe.txt"}, {batch, {"\xff\xfe.txt"}});
+        row("-h", {"-h"}, {Action::Help}, "--password-stdin");
+        row("--help after a file", {"a", "--help"}, {Action::Help}, "Usage: quillmere");
+        row("help, Japanese", {"-h"}, {Action::Help}, "使い方: quillmere", false, true);
+        row("-v", {"-v"}, {Action::Version}, "quillmere 1.2.3\n");
+        row("--version with --batch", {"--batch", "--version"}, {Action::Version}, "no request");
+        row("version, Japanese", {"-v"}, {Action::Version}, "行いません", false, true);
+        row("-b", {"-b", "a", "b"}, {batch, {"a", "b"}});
+        row("--batch after the files", {"a", "--batch"}, {batch, {"a"}});
+        row("--output DIR", {"--batch", "--output", "/d", "a"}, {batch, {"a"}, "/d"});
+        row("--output=DIR", {"-b", "--output=out dir", "a"}, {batch, {"a"}, "out dir"});
+        row("--encrypt with the variable", {"-b", "--encrypt", "a"}, {batch, {"a"}, {}, 1}, {}, true);
+        row("--encrypt --password-stdin", {"-b", "--encrypt", "--password-stdin", "a"}, {batch, {"a"}, {}, 1, true});
+        row("--no-encrypt", {"-b", "--no-encrypt", "a"}, {batch, {"a"}, {}, 0}, {}, true);
+        row("--json", {"-b", "--json", "a"}, {.action = batch, .items = {"a"}, .json = true});
+        row("--name-after-items", {"-b", "--name-after-items", "a"}, {.action = batch, .items = {"a"}, .nameAfterItems = 1});
+        row("--no-name-after-items", {"a", "--no-name-after-items", "-b"}, {.action = batch, .items = {"a"}, .nameAfterItems = 0});
+        row("everything at once", {"--json", "-b", "--encrypt", "--output", "o", "--password-stdin", "a", "b"},
+            {batch, {"a", "b"}, "o", 1, true, true});
+        row("-- then --help is a file", {"--", "--help"}, {.items = {"--help"}});
+        row("-b -- --help is a file", {"-b", "--", "--help", "-v"}, {batch, {"--help", "-v"}});
+        row("-- then -b is a file", {"--", "-b"}, {.items = {"-b"}});
 
-        auto mistake = [&](const char* name, const Bytes& arguments, bool variable, const char* text) {
-            QTest::newRow(name) << arguments << variable << error << Bytes{} << QByteArray() << -1 << false << false << QByteArray(text);
+        const auto mistake = [&row](const char* name, const Bytes& arguments, bool variable, const QString& text,
+                                    bool japanese = false) {
+            row(name, arguments, {Action::Error}, text, variable, japanese);
         };
         mistake("unknown long option", {"--bogus", "a"}, false, "quillmere: unknown option '--bogus'\nTry 'quillmere --help'");
+        mistake("unknown long option, Japanese", {"--bogus"}, false, "不明なオプション '--bogus'", true);
+        mistake("hint, Japanese", {"-b"}, false, "'quillmere --help'", true);
+        mistake("unknown non-ASCII option", {"--ヘルプ"}, false, "'--ヘルプ'", true);
         mistake("unknown short option", {"-x", "a"}, false, "unknown option '-x'");
         mistake("unknown option in a batch", {"-b", "a", "--name-after-item"}, false, "unknown option '--name-after-item'");
         mistake("--output without its folder", {"-b", "a", "--output"}, false, "missing value after '--output'");
@@ -94,66 +112,23 @@ private slots:
     {
         QFETCH(Bytes, arguments);
         QFETCH(bool, passwordVariable);
-        QFETCH(int, action);
-        QFETCH(Bytes, items);
-        QFETCH(QByteArray, output);
-        QFETCH(int, encrypt);
-        QFETCH(bool, passwordFromStdin);
-        QFETCH(bool, json);
-        QFETCH(QByteArray, textHas);
-
-        const CommandLine line = CommandLine::parse(strings(arguments), context(CommandLine::Language::English, passwordVariable));
-        QCOMPARE(int(line.action), action);
-        QCOMPARE(line.items, strings(items));
-        QCOMPARE(line.outputFolder, output.toStdString());
-        QCOMPARE(line.encrypt ? int(*line.encrypt) : -1, encrypt);
-        QCOMPARE(line.passwordFromStdin, passwordFromStdin);
-        QCOMPARE(line.json, json);
-        QVERIFY2(QByteArray::fromStdString(line.text).contains(textHas), line.text.c_str());
-        if (action == int(Action::Error))
-            QVERIFY(line.text.ends_with("Try 'quillmere --help' for more information.\n"));
-        if (action == int(Action::Window) || action == int(Action::Batch))
-            QCOMPARE(line.text, std::string());
-    }
-
-    void readsTheNamingOption_data()
-    {
-        QTest::addColumn<Bytes>("arguments");
-        QTest::addColumn<int>("nameAfterItems"); // -1: the stored option stays
-        QTest::newRow("not given") << Bytes{"-b", "a"} << -1;
-        QTest::newRow("--name-after-items") << Bytes{"-b", "--name-after-items", "a"} << 1;
-        QTest::newRow("--no-name-after-items") << Bytes{"a", "--no-name-after-items", "-b"} << 0;
-    }
-    void readsTheNamingOption()
-    {
-        QFETCH(Bytes, arguments);
-        QFETCH(int, nameAfterItems);
-        const CommandLine line = CommandLine::parse(strings(arguments), context(CommandLine::Language::English, false));
-        QCOMPARE(int(line.action), int(Action::Batch));
-        QCOMPARE(line.nameAfterItems ? int(*line.nameAfterItems) : -1, nameAfterItems);
-    }
-
-    void speaksTheUsersLanguage_data()
-    {
-        QTest::addColumn<Bytes>("arguments");
-        QTest::addColumn<bool>("japanese");
-        QTest::addColumn<QString>("textHas");
-        QTest::newRow("help, English") << Bytes{"-h"} << false << "Usage: quillmere";
-        QTest::newRow("help, Japanese") << Bytes{"-h"} << true << "使い方: quillmere";
-        QTest::newRow("error, English") << Bytes{"--bogus"} << false << "unknown option '--bogus'";
-        QTest::newRow("error, Japanese") << Bytes{"--bogus"} << true << "不明なオプション '--bogus'";
-        QTest::newRow("hint, Japanese") << Bytes{"-b"} << true << "'quillmere --help'";
-        QTest::newRow("unknown non-ASCII option") << Bytes{"--ヘルプ"} << true << "'--ヘルプ'";
-        QTest::newRow("version, Japanese") << Bytes{"-v"} << true << "行いません";
-    }
-    void speaksTheUsersLanguage()
-    {
-        QFETCH(Bytes, arguments);
         QFETCH(bool, japanese);
+        QFETCH(Request, request);
         QFETCH(QString, textHas);
-        const auto language = japanese ? CommandLine::Language::Japanese : CommandLine::Language::English;
-        const CommandLine line = CommandLine::parse(strings(arguments), context(language));
+
+        const CommandLine line = CommandLine::parse(strings(arguments), context(japanese, passwordVariable));
+        QCOMPARE(int(line.action), int(request.action));
+        QCOMPARE(line.items, strings(request.items));
+        QCOMPARE(line.outputFolder, request.output.toStdString());
+        QCOMPARE(line.encrypt ? int(*line.encrypt) : -1, request.encrypt);
+        QCOMPARE(line.passwordFromStdin, request.passwordFromStdin);
+        QCOMPARE(line.json, request.json);
+        QCOMPARE(line.nameAfterItems ? int(*line.nameAfterItems) : -1, request.nameAfterItems);
         QVERIFY2(QString::fromStdString(line.text).contains(textHas), line.text.c_str());
+        if (request.action == Action::Error && !japanese)
+            QVERIFY(line.text.ends_with("Try 'quillmere --help' for more information.\n"));
+        if (request.action == Action::Window || request.action == Action::Batch)
+            QCOMPARE(line.text, std::string());
     }
 
     // --version tells whether the build asks an update service at all.
