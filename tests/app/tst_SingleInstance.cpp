@@ -6,6 +6,7 @@
 // with the real program.)
 #include "SingleInstance.h"
 #include "StdoutCapture.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,12 +58,6 @@ std::vector<std::string> linesOf(Action&& action)
 }
 
 std::string bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
 
 bool skipUnlessRoot()
 {
@@ -185,79 +180,56 @@ class TestSingleInstance : public QObject {
 private slots:
     void initTestCase() { QVERIFY(fs::create_directory(base("run"))); }
 
-    // What stands where the first channel folder goes makes it unusable:
-    // the socket goes to the next folder, and one line names the refused one.
     void anUnsafeChannelFolderIsPassedOver_data()
     {
-        QTest::addColumn<bool>("isLink"); // else a folder of another user
-        QTest::newRow("a symbolic link to a folder") << true;
-        QTest::newRow("a folder of another user") << false;
+        QTest::addColumn<bool>("inRuntime"); // else at the fallback, with no runtime folder
+        QTest::addColumn<int>("squatter");
+        QTest::addColumn<bool>("fresh"); // the socket goes to a fresh folder beside the fallback
+        QTest::newRow("runtime: a symbolic link to a folder") << true << int(Squatter::LinkToFolder) << false;
+        QTest::newRow("runtime: a folder of another user") << true << int(Squatter::ForeignFolder) << false;
+        QTest::newRow("fallback: a folder of another user") << false << int(Squatter::ForeignFolder) << true;
+        QTest::newRow("fallback: a file") << false << int(Squatter::File) << true;
+        QTest::newRow("fallback: a symbolic link to a folder") << false << int(Squatter::LinkToFolder) << true;
+        QTest::newRow("fallback: a dangling symbolic link") << false << int(Squatter::DanglingLink) << true;
+        QTest::newRow("fallback: a folder of ours open to all") << false << int(Squatter::OwnFolderOpenToAll) << false;
     }
-    void anUnsafeChannelFolderIsPassedOver()
-    {
-        QFETCH(bool, isLink);
-        const QTemporaryDir runtime;
-        const std::string channel = QFile::encodeName(runtime.path()).toStdString() + "/quillmere";
-        const std::string elsewhere = base("elsewhere");
-        fs::create_directories(elsewhere);
-        if (isLink) {
-            fs::create_directory_symlink(elsewhere, channel);
-        } else {
-            fs::create_directory(channel);
-            if (::geteuid() != 0 || ::chown(channel.c_str(), 65534, 65534) != 0)
-                QSKIP("only root can make a folder for another user");
-        }
-        const Folders channels{channel, base("fallback")};
-
-        const StdoutCapture log;
-        SingleInstance running(m_work, channels);
-        QCOMPARE(running.claim({}), Role::Primary);
-        QCOMPARE(fs::path(running.socketPath()).parent_path().string(), base("fallback"));
-        QCOMPARE(fs::status(base("fallback")).permissions(), fs::perms::owner_all);
-        QCOMPARE(log.lines().size(), size_t(1));
-        // Nothing was put where the link led.
-        QVERIFY(fs::is_empty(elsewhere));
-    }
-
+    // What stands where the runtime channel folder goes makes it unusable:
+    // the socket goes to the fallback, and one line names the refused one.
     // A first start with no runtime folder to use ($XDG_RUNTIME_DIR names a
-    // missing one) finds the fallback taken by someone else: it listens in
-    // a fresh folder beside it, and a later start, which can predict no such
+    // missing one) that finds the fallback taken by someone else listens in
+    // a fresh folder beside it. A later start, which can predict no such
     // name, finds it through the record and hands its paths over. A folder
     // of this user's own, only too open, is made private and used.
-    void aLaterStartReachesPastASquattedFallback_data()
+    void anUnsafeChannelFolderIsPassedOver()
     {
-        QTest::addColumn<int>("squatter");
-        QTest::addColumn<bool>("isPassedOver");
-        QTest::newRow("a folder of another user") << int(Squatter::ForeignFolder) << true;
-        QTest::newRow("a file") << int(Squatter::File) << true;
-        QTest::newRow("a symbolic link to a folder") << int(Squatter::LinkToFolder) << true;
-        QTest::newRow("a dangling symbolic link") << int(Squatter::DanglingLink) << true;
-        QTest::newRow("a folder of ours open to all") << int(Squatter::OwnFolderOpenToAll) << false;
-    }
-    void aLaterStartReachesPastASquattedFallback()
-    {
+        QFETCH(bool, inRuntime);
         QFETCH(int, squatter);
-        QFETCH(bool, isPassedOver);
+        QFETCH(bool, fresh);
         if (Squatter(squatter) == Squatter::ForeignFolder && skipUnlessRoot())
             return;
         // Stands in for /tmp, and is as open.
         const QTemporaryDir tmp;
         fs::permissions(bytes(tmp.path()), fs::perms::all | fs::perms::sticky_bit);
+        const std::string runtime = bytes(tmp.path()) + "/runtime";
         const std::string fallback = bytes(tmp.path()) + "/quillmere-" + std::to_string(::geteuid());
         const std::string elsewhere = bytes(tmp.path()) + "/elsewhere";
         fs::create_directory(elsewhere);
-        QVERIFY(squat(Squatter(squatter), fallback, elsewhere));
-        const Folders channels{bytes(tmp.path()) + "/no-runtime/quillmere", fallback};
+        if (inRuntime) {
+            fs::create_directory(runtime);
+            fs::permissions(runtime, fs::perms::owner_all);
+        }
+        QVERIFY(squat(Squatter(squatter), inRuntime ? runtime + "/quillmere" : fallback, elsewhere));
+        const Folders channels{runtime + "/quillmere", fallback};
         const std::string work = bytes(tmp.path()) + "/.quillmere";
 
         std::optional<SingleInstance> running(std::in_place, work, channels);
         QSignalSpy received(&*running, &SingleInstance::filesReceived);
         Role role = Role::Alone;
-        // One line for the missing runtime folder, one for the fallback.
-        QCOMPARE(linesOf([&] { role = running->claim({}); }).size(), size_t(isPassedOver ? 2 : 1));
+        // One line for the runtime folder, one for the fallback.
+        QCOMPARE(linesOf([&] { role = running->claim({}); }).size(), size_t(fresh ? 2 : 1));
         QCOMPARE(role, Role::Primary);
         const std::string folder = fs::path(running->socketPath()).parent_path().string();
-        if (isPassedOver) {
+        if (fresh) {
             QVERIFY(folder.starts_with(fallback + "-"));
             QCOMPARE(folder.size(), fallback.size() + 7);
         } else {
@@ -265,6 +237,7 @@ private slots:
         }
         QCOMPARE(fs::symlink_status(folder).type(), fs::file_type::directory);
         QCOMPARE(fs::status(folder).permissions(), fs::perms::owner_all);
+        // Nothing was put where a link led.
         QVERIFY(fs::is_empty(elsewhere));
 
         QCOMPARE(linesOf([&] { role = startElsewhere(work, channels, {"/data/a b.txt", "/data/c"}); }),
@@ -275,55 +248,52 @@ private slots:
 
         // The fresh folder and the record go with the instance.
         QCOMPARE(linesOf([&] { running.reset(); }), std::vector<std::string>{});
-        QCOMPARE(fs::exists(folder), !isPassedOver);
+        QCOMPARE(fs::exists(folder), !fresh);
         QCOMPARE(QDir(QString::fromStdString(work)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{"instance.lock"});
     }
 
-    // A later start goes where the running instance says it listens, not
-    // where its own environment would put the channel, and makes no folder.
-    void aLaterStartFollowsTheRecordWhateverItsEnvironment()
+    void aLaterStartReachesTheRunningInstance_data()
     {
-        SingleInstance running(m_work, m_channels);
-        QSignalSpy received(&running, &SingleInstance::filesReceived);
-        QCOMPARE(running.claim({}), Role::Primary);
-        QCOMPARE(readAll(m_work + "/instance.channel"), running.socketPath());
-
-        // As if $XDG_RUNTIME_DIR were unset where the later start runs.
-        const Folders withoutRuntimeFolder{base("other-tmp/quillmere-0")};
-        QVERIFY(fs::create_directory(base("other-tmp")));
-        QCOMPARE(startElsewhere(m_work, withoutRuntimeFolder, {"/data/a.txt"}), Role::HandedOver);
-        QTRY_COMPARE(received.count(), 1);
-        QVERIFY(fs::is_empty(base("other-tmp")));
-    }
-
-    // A start in a folder nested past PATH_MAX hands its path over all the
-    // same: the running window's job then says what is wrong with it.
-    void aPathLongerThanPathMaxIsHandedOver()
-    {
-        SingleInstance running(m_work, m_channels);
-        QSignalSpy received(&running, &SingleInstance::filesReceived);
-        QCOMPARE(running.claim({}), Role::Primary);
+        QTest::addColumn<bool>("recordLeftBehind");
+        QTest::addColumn<bool>("otherEnvironment");
+        QTest::addColumn<Paths>("paths");
         std::string deep = "/data";
         while (deep.size() <= 5000)
             deep += "/" + std::string(40, 'd');
-        QCOMPARE(startElsewhere(m_work, m_channels, {deep + "/a.txt"}), Role::HandedOver);
-        QTRY_COMPARE(received.count(), 1);
-        QCOMPARE(received.first().first().value<std::vector<std::string>>(), std::vector<std::string>{deep + "/a.txt"});
+        QTest::newRow("a record left by an instance that died") << true << false << Paths{};
+        QTest::newRow("no runtime folder where the later start runs") << false << true << Paths{"/data/a.txt"};
+        QTest::newRow("a path longer than PATH_MAX") << false << false << Paths{deep + "/a.txt"};
     }
-
-    // A record left by an instance that died is replaced by the next
-    // running instance, which later starts then reach.
-    void aRecordLeftBehindIsReplaced()
+    // A later start goes where the running instance says it listens (a
+    // record left behind is replaced), not where its own environment would
+    // put the channel, and makes no folder. A start in a folder nested past
+    // PATH_MAX hands its path over all the same: the running window's job
+    // then says what is wrong with it. A start without paths asks the
+    // running instance to come forward.
+    void aLaterStartReachesTheRunningInstance()
     {
-        fs::create_directories(m_work);
-        std::ofstream(m_work + "/instance.channel") << base("gone/instance.sock");
+        QFETCH(bool, recordLeftBehind);
+        QFETCH(bool, otherEnvironment);
+        QFETCH(Paths, paths);
+        if (recordLeftBehind)
+            writeFile(m_work + "/instance.channel", base("gone/instance.sock"));
         SingleInstance running(m_work, m_channels);
+        QSignalSpy received(&running, &SingleInstance::filesReceived);
         QSignalSpy activated(&running, &SingleInstance::activationRequested);
         QCOMPARE(running.claim({}), Role::Primary);
-        QCOMPARE(readAll(m_work + "/instance.channel"), running.socketPath());
-        QCOMPARE(startElsewhere(m_work, m_channels, {}), Role::HandedOver);
-        QTRY_COMPARE(activated.count(), 1);
+        QCOMPARE(readFile(m_work + "/instance.channel"), running.socketPath());
+
+        // As if $XDG_RUNTIME_DIR were unset where the later start runs.
+        const std::string elsewhere = base("other-tmp");
+        fs::create_directories(elsewhere);
+        const Folders channels = otherEnvironment ? Folders{elsewhere + "/quillmere-0"} : m_channels;
+        QCOMPARE(startElsewhere(m_work, channels, paths), Role::HandedOver);
+        QTRY_COMPARE(received.count() + activated.count(), 1);
+        QCOMPARE(activated.count(), paths.empty() ? 1 : 0);
+        if (!paths.empty())
+            QCOMPARE(received.first().first().value<Paths>(), paths);
+        QVERIFY(fs::is_empty(elsewhere));
     }
 
     // Where the record leads must still be a private folder of this user,
