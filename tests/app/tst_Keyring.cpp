@@ -7,13 +7,13 @@
 #include "PrivateBus.h"
 #include "SilentKeyring.h"
 #include "SecretStore.h"
+#include "TestFiles.h"
 #include "Util.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -22,8 +22,6 @@
 #include <chrono>
 #include <optional>
 #include <filesystem>
-#include <fstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,7 +40,6 @@ OptionStore::Keyring keyringOf(SecretStore& secrets)
     };
     return keyring;
 }
-
 
 } // namespace
 
@@ -84,8 +81,7 @@ class TestKeyring : public QObject {
 
     void writeSettings(const QByteArray& text)
     {
-        fs::create_directories(fs::path(settingsFile()).parent_path());
-        std::ofstream(settingsFile(), std::ios::binary) << text.toStdString();
+        writeFile(settingsFile(), text.toStdString());
         fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write);
         // A time of its own, so that Qt's cache never takes it for the one before.
         fs::last_write_time(settingsFile(), fs::file_time_type::clock::now() + std::chrono::seconds(++m_writes));
@@ -93,50 +89,23 @@ class TestKeyring : public QObject {
 
     QSettings settings() const { return QSettings(QString::fromStdString(settingsFile()), QSettings::IniFormat); }
 
-    // A fresh folder with one file, archived by the real program with the
-    // stored options; the archive's path, or empty when none was made.
-    QString archiveWithStoredOptions(const QString& busAddress, const QString& name)
+    // The real program, with the stored options and those given, on a
+    // fresh folder with one file (archived beside it, in archive.zip), as an
+    // ordinary user: root, who reads any file, runs it without that
+    // capability. Its exit status, or -1 when it did not end by itself.
+    int archive(const QString& busAddress, const QString& name, const QStringList& options = {},
+                const QString& password = {})
     {
-        const QString folder = path("items/" + name);
-        QDir().mkpath(folder);
-        QFile item(folder + "/見積書.txt");
-        if (!item.open(QIODevice::WriteOnly))
-            return {};
-        item.write("quote\n");
-        item.close();
-        QProcess program;
-        program.setProcessEnvironment(environment(busAddress));
-        program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(QUILLMERE_BINARY, {"--batch", item.fileName()});
-        const bool ended = program.waitForFinished(kJobMilliseconds);
-        m_output = program.readAll();
-        if (!ended || program.exitCode() != 0) {
-            qWarning("%s", m_output.constData());
-            return {};
-        }
-        return folder + "/archive.zip";
-    }
-
-    // The real program on a fresh folder with one file, as an ordinary user:
-    // root, who reads any file, runs it without that capability.
-    int runAsUser(const QStringList& options, const QString& name, const QString& password = {})
-    {
-        const QString folder = path("items/" + name);
-        QDir().mkpath(folder);
-        QFile item(folder + "/見積書.txt");
-        if (!item.open(QIODevice::WriteOnly))
-            return -1;
-        item.write("quote\n");
-        item.close();
-        QProcessEnvironment env = environment(m_bareAddress);
+        const QString item = path("items/" + name + "/見積書.txt");
+        writeFile(QFile::encodeName(item).toStdString(), "quote\n");
+        QProcessEnvironment env = environment(busAddress);
         if (!password.isEmpty())
             env.insert("QUILLMERE_PASSWORD", password);
-        QStringList arguments = QStringList{"--batch"} + options + QStringList{item.fileName()};
+        QStringList arguments = QStringList{"--batch"} + options + QStringList{item};
         QString program = QUILLMERE_BINARY;
         if (::geteuid() == 0) {
-            arguments.prepend(program);
             arguments = QStringList{"--inh-caps=-dac_override,-dac_read_search",
-                                    "--bounding-set=-dac_override,-dac_read_search"}
+                                    "--bounding-set=-dac_override,-dac_read_search", program}
                 + arguments;
             program = "setpriv";
         }
@@ -148,6 +117,7 @@ class TestKeyring : public QObject {
         m_output = run.readAll();
         return ended && run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
     }
+    QString archiveOf(const QString& name) const { return path("items/" + name + "/archive.zip"); }
 
     static bool opens(const QString& archive, const QString& password)
     {
@@ -206,18 +176,16 @@ private slots:
     void realProgramMovesThePasswordAndReadsItBack()
     {
         writeSettings("[settings]\nisEncrypt=true\npassword=old-pass-123\nisSelectDir=false\n");
-        const QString first = archiveWithStoredOptions(m_keyringAddress, "first");
-        QVERIFY(!first.isEmpty());
-        QVERIFY(opens(first, "old-pass-123"));
-        QVERIFY(!opens(first, "wrong"));
+        QVERIFY2(archive(m_keyringAddress, "first") == 0, m_output.constData());
+        QVERIFY(opens(archiveOf("first"), "old-pass-123"));
+        QVERIFY(!opens(archiveOf("first"), "wrong"));
         QCOMPARE(lookup(), std::optional<QString>("old-pass-123"));
         QVERIFY(!settings().contains("settings/password"));
         QCOMPARE(settings().value("settings/isEncrypt").toBool(), true);
         QCOMPARE(fs::status(settingsFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
-        const QString next = archiveWithStoredOptions(m_keyringAddress, "next");
-        QVERIFY(!next.isEmpty());
-        QVERIFY(opens(next, "old-pass-123"));
+        QVERIFY2(archive(m_keyringAddress, "next") == 0, m_output.constData());
+        QVERIFY(opens(archiveOf("next"), "old-pass-123"));
         QVERIFY(!settings().contains("settings/password"));
     }
 
@@ -226,14 +194,8 @@ private slots:
     void aRefusedJobStillMovesThePassword()
     {
         writeSettings("[settings]\nisEncrypt=true\npassword=moved-pass-456\n");
-        QProcess program;
-        program.setProcessEnvironment(environment(m_keyringAddress));
-        program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(QUILLMERE_BINARY, {"--batch", "--output", path("missing"), path("items")});
-        QVERIFY(program.waitForFinished(kJobMilliseconds));
-        const QByteArray output = program.readAll();
-        QCOMPARE(program.exitCode(), 1);
-        QVERIFY2(!output.contains("keyring error:"), output.constData());
+        QVERIFY2(archive(m_keyringAddress, "refused", {"--output", path("missing")}) == 1, m_output.constData());
+        QVERIFY2(!m_output.contains("keyring error:"), m_output.constData());
         QCOMPARE(lookup(), std::optional<QString>("moved-pass-456"));
         QVERIFY(!settings().contains("settings/password"));
     }
@@ -286,9 +248,8 @@ private slots:
         QFETCH(bool, bare);
         const QString address = bare ? m_bareAddress : "unix:path=" + path("no-bus-here");
         writeSettings("[settings]\nisEncrypt=true\npassword=file-pass-1\n");
-        const QString archive = archiveWithStoredOptions(address, bare ? "bare" : "no-bus");
-        QVERIFY(!archive.isEmpty());
-        QVERIFY(opens(archive, "file-pass-1"));
+        QVERIFY2(archive(address, bare ? "bare" : "no-bus") == 0, m_output.constData());
+        QVERIFY(opens(archiveOf(bare ? "bare" : "no-bus"), "file-pass-1"));
         QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-1"));
 
         const QDBusConnection bus = QDBusConnection::connectToBus(address, bare ? "bare" : "no-bus");
@@ -326,21 +287,20 @@ private slots:
         QFETCH(QString, name);
         writeSettings("[settings]\nisEncrypt=true\npassword=file-pass-9\n");
         fs::permissions(settingsFile(), fs::perms::none);
-        const int ended = runAsUser(options, name, password);
+        const int ended = archive(m_bareAddress, name, options, password);
         fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write);
         QVERIFY2(ended == status, m_output.constData());
         const QString unreadable = "read options error:" + QString::fromStdString(settingsFile()) + ": Permission denied";
         QVERIFY2(m_output.contains(unreadable.toUtf8()), m_output.constData());
-        const QString archive = path("items/" + name + "/archive.zip");
         if (status != 0) {
             QVERIFY2(m_output.contains("job refused: the stored options cannot be read: "), m_output.constData());
-            QVERIFY(!QFile::exists(archive));
+            QVERIFY(!QFile::exists(archiveOf(name)));
         } else if (password.isEmpty()) {
-            QVERIFY(opens(archive, "any"));
+            QVERIFY(opens(archiveOf(name), "any"));
             QVERIFY2(!m_output.contains("job refused:"), m_output.constData());
         } else {
-            QVERIFY(opens(archive, password));
-            QVERIFY(!opens(archive, "file-pass-9"));
+            QVERIFY(opens(archiveOf(name), password));
+            QVERIFY(!opens(archiveOf(name), "file-pass-9"));
         }
         // The file is left as it was.
         QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-9"));
@@ -351,9 +311,8 @@ private slots:
     void aKeyringThatHangsIsNotWaitedFor()
     {
         writeSettings("[settings]\nisEncrypt=true\npassword=file-pass-3\n");
-        const QString archive = archiveWithStoredOptions(m_silentAddress, "silent");
-        QVERIFY(!archive.isEmpty());
-        QVERIFY(opens(archive, "file-pass-3"));
+        QVERIFY2(archive(m_silentAddress, "silent") == 0, m_output.constData());
+        QVERIFY(opens(archiveOf("silent"), "file-pass-3"));
         QVERIFY2(m_output.contains("keyring error:no answer within "), m_output.constData());
         QVERIFY(m_output.contains("password kept in the settings file: "));
         QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-3"));

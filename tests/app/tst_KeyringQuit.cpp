@@ -9,7 +9,6 @@
 #include "StdoutCapture.h"
 
 #include <QDBusConnection>
-#include <QDBusVirtualObject>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
