@@ -9,10 +9,8 @@
 #include "ZipReader.h"
 
 #include <QDBusConnection>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QDateTime>
-#include <QFile>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,12 +20,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
-#include <sstream>
 
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -42,9 +37,9 @@ const int kOrphanMilliseconds = 2000;
 // How long the program may take to end on a signal while it stages.
 const int kStagingEndMilliseconds = 1000;
 // Incompressible, so that zipcloak has a while to work on it.
-const qint64 kLargeFileBytes = 300'000'000;
+const size_t kLargeFileBytes = 300'000'000;
 // Large enough that encrypting it is seen running.
-const qint64 kMediumFileBytes = 40'000'000;
+const size_t kMediumFileBytes = 40'000'000;
 
 QString qs(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
@@ -53,7 +48,7 @@ QString qs(const std::string& bytes) { return QFile::decodeName(QByteArray::from
 QByteArray procFile(const std::string& pid, const char* name)
 {
     QFile file(qs("/proc/" + pid + "/" + name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return !pid.empty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Alive, and not merely waiting for init to reap it.
@@ -77,8 +72,7 @@ std::set<std::string> processesOf(const std::set<QByteArray>& programs, const st
 {
     std::set<std::string> found;
     const QByteArray homeEntry = QByteArray::fromStdString("HOME=" + home);
-    const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const std::string pid = entry.toStdString();
         const QByteArray commandLine = procFile(pid, "cmdline");
         const QByteArray program = commandLine.left(commandLine.indexOf('\0'));
@@ -89,22 +83,24 @@ std::set<std::string> processesOf(const std::set<QByteArray>& programs, const st
     return found;
 }
 
-bool writeRandomFile(const std::string& path, qint64 size)
+// The processes whose command line, which every user of the machine can
+// read, shows text, or whose environment does (but for the program's own,
+// which holds it until the program clears it).
+std::set<std::string> processesShowing(const QByteArray& text, qint64 program)
 {
-    QFile random("/dev/urandom");
-    QFile file(qs(path));
-    if (!random.open(QIODevice::ReadOnly) || !file.open(QIODevice::WriteOnly))
-        return false;
-    for (qint64 written = 0; written < size;) {
-        const QByteArray block = random.read(std::min<qint64>(size - written, 1 << 20));
-        if (block.isEmpty() || file.write(block) != block.size())
-            return false;
-        written += block.size();
+    std::set<std::string> found;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray commandLine = procFile(entry.toStdString(), "cmdline");
+        const bool inEnvironment = entry != QString::number(program)
+            && procFile(entry.toStdString(), "environ").contains(text);
+        if (commandLine.contains(text) || inEnvironment)
+            found.insert(entry.toStdString() + " " + QByteArray(commandLine).replace('\0', ' ').toStdString());
     }
-    return true;
+    return found;
 }
 
-// A batch run's end: its status and what it wrote where.
+// A run's end: its status (-1 when it did not end by itself) and what it
+// wrote where.
 struct BatchRun {
     int status = -1;
     QByteArray out;
@@ -114,7 +110,8 @@ struct BatchRun {
 BatchRun finished(QProcess& process)
 {
     BatchRun run;
-    if (!process.waitForFinished(kJobMilliseconds) || process.exitStatus() != QProcess::NormalExit)
+    process.waitForFinished(kJobMilliseconds);
+    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
         return run;
     run.status = process.exitCode();
     run.out = process.readAllStandardOutput();
@@ -131,33 +128,27 @@ QByteArrayList linesStartingWith(const QByteArray& output, const QByteArray& pre
     return found;
 }
 
+Names sortedNames(const std::string& archive)
+{
+    Names names = ZipReader(archive).names();
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A folder of two files in two folders, and optionally a third file whose
 // name Windows refuses.
 void makeTree(const std::string& tree, bool withRefusedName)
 {
-    fs::create_directories(tree + "/sub");
-    std::ofstream(tree + "/a.txt") << "a\n";
-    std::ofstream(tree + "/sub/b.txt") << "b\n";
+    writeFile(tree + "/a.txt", "a\n");
+    writeFile(tree + "/sub/b.txt", "b\n");
     if (withRefusedName)
-        std::ofstream(tree + "/sub/why?.txt") << "c\n";
+        writeFile(tree + "/sub/why?.txt", "c\n");
 }
 
-// Processes whose command line, which every user of the machine can read,
-// holds text.
-// The processes whose command line shows text, or whose environment does
-// (but for the program's own, which holds it until the program clears it).
-std::set<std::string> processesShowing(const QByteArray& text, qint64 program)
-{
-    std::set<std::string> found;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QByteArray commandLine = procFile(entry.toStdString(), "cmdline");
-        const bool inEnvironment = entry != QString::number(program)
-            && procFile(entry.toStdString(), "environ").contains(text);
-        if (commandLine.contains(text) || inEnvironment)
-            found.insert(entry.toStdString() + " " + QByteArray(commandLine).replace('\0', ' ').toStdString());
-    }
-    return found;
-}
+// The stand-in writer's process and its helper's, as it names them.
+struct Writer {
+    std::string writer, helper;
+};
 
 // Folders for the program below one temporary folder, and the programs
 // started in them, killed if they still run when it goes.
@@ -183,14 +174,6 @@ public:
         return QFile::encodeName(m_base.path()).toStdString() + "/" + name;
     }
     std::string home() const { return path("home with \"quotes\" and 'apostrophes' " + std::string(80, 'x')); }
-    // The options a job takes from the settings file, as the window would
-    // have stored them.
-    void storeEncryption(const std::string& password) const
-    {
-        fs::create_directories(path("config/Quillmere"));
-        std::ofstream(path("config/Quillmere/Quillmere.conf"))
-            << "[settings]\nisEncrypt=true\npassword=" << password << "\nisSelectDir=false\n";
-    }
     QStringList leftInWorkFolder() const { return leftInWorkRoot(home() + "/.quillmere"); }
     // True once a job's content folder holds something.
     bool isStaging() const
@@ -207,6 +190,15 @@ public:
     bool channelIsOpen() const
     {
         return !QDir(qs(path("run/quillmere"))).entryList({"*.sock"}, QDir::System).isEmpty();
+    }
+    // Once the stand-in writer runs (see standins/php).
+    std::optional<Writer> writing() const
+    {
+        if (!QTest::qWaitFor([this] { return fs::exists(path("marks/writing")); }, kStartMilliseconds))
+            return std::nullopt;
+        Writer job;
+        std::ifstream(path("marks/writing")) >> job.helper >> job.writer;
+        return job;
     }
 
     // The session's folders, with standIns searched before $PATH.
@@ -225,24 +217,30 @@ public:
         return environment;
     }
 
-    // Starts the program in folder, with standIns searched before $PATH.
-    QProcess& start(const std::string& folder, const Names& arguments, const QString& standIns = {})
-    {
-        return start(folder, arguments, environment(standIns), QProcess::ForwardedChannels);
-    }
+    // Starts the program in folder; inChild runs in the child before it.
     QProcess& start(const std::string& folder, const Names& arguments, const QProcessEnvironment& environment,
-                    QProcess::ProcessChannelMode channels)
+                    const std::function<void()>& inChild = {}, const QString& program = QUILLMERE_BINARY)
     {
         QStringList qtArguments;
         for (const std::string& argument : arguments)
             qtArguments << qs(argument);
         QProcess& process = *m_processes.emplace_back(std::make_unique<QProcess>());
         process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(channels);
         process.setWorkingDirectory(qs(folder));
-        process.start(QUILLMERE_BINARY, qtArguments);
+        if (inChild)
+            process.setChildProcessModifier(inChild);
+        process.start(program, qtArguments);
         return process;
     }
+    QProcess& start(const std::string& folder, const Names& arguments, const QString& standIns = {})
+    {
+        return start(folder, arguments, environment(standIns));
+    }
+    BatchRun run(const std::string& folder, const Names& arguments, const QProcessEnvironment& environment)
+    {
+        return finished(start(folder, arguments, environment));
+    }
+    BatchRun run(const std::string& folder, const Names& arguments) { return run(folder, arguments, environment()); }
 
 private:
     QTemporaryDir m_base;
@@ -257,14 +255,36 @@ class TestApplication : public QObject {
 private slots:
     // A later start, given a path relative to its own working folder as a
     // file manager gives it, hands it over and ends with status 0; the
-    // running instance makes the archive.
+    // running instance makes the archive. A batch job is no second start:
+    // beside the window it makes the archive itself and the window is not
+    // told. A batch job starts without the window's libraries, whose
+    // loading would be most of its start; a window start loads them.
     void aSecondStartHandsItsPathsToTheRunningInstance()
     {
         Session session;
         const std::string items = session.path("items");
-        std::ofstream(items + "/first.txt") << "first\n";
-        QProcess& first = session.start(session.home(), {});
+        makeTree(items + "/tree", false);
+        writeFile(items + "/first.txt", "first\n");
+        QProcessEnvironment loaderLogs = session.environment();
+        // The loader writes what it loads to a file per process.
+        loaderLogs.insert("LD_DEBUG", "files");
+        loaderLogs.insert("LD_DEBUG_OUTPUT", qs(session.path("loaded")));
+        QProcess& first = session.start(session.home(), {}, loaderLogs);
         QTRY_VERIFY_WITH_TIMEOUT(session.channelIsOpen(), kStartMilliseconds);
+
+        QProcess& batch = session.start(items, {"-b", "tree/a.txt"}, loaderLogs);
+        QVERIFY(batch.waitForStarted());
+        const qint64 batchId = batch.processId();
+        const BatchRun run = finished(batch);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + items + "/tree/archive.zip")).size(), 1);
+        QCOMPARE(ZipReader(items + "/tree/archive.zip").names(), Names{"archive/a.txt"});
+        for (const qint64 process : {first.processId(), batchId}) {
+            const std::string loaded = readFile(session.path("loaded." + std::to_string(process)));
+            QVERIFY(loaded.find("libQt6Core.so") != std::string::npos);
+            for (const char* library : {"quillmere-window.so", "libQt6Widgets.so", "libQt6Gui.so", "libQt6Network.so"})
+                QVERIFY2((loaded.find(library) != std::string::npos) == (process != batchId), library);
+        }
 
         QProcess& later = session.start(items, {"first.txt"});
         QVERIFY(later.waitForFinished(kStartMilliseconds));
@@ -272,85 +292,86 @@ private slots:
         QCOMPARE(later.exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/archive.zip"), kJobMilliseconds);
         QCOMPARE(ZipReader(items + "/archive.zip").names(), Names{"archive/first.txt"});
+        // Had the window been told of the batch job, it would have made
+        // that job's archive before this one.
+        QCOMPARE(QDir(qs(items + "/tree")).entryList({"*.zip"}), QStringList{"archive.zip"});
         QCOMPARE(first.state(), QProcess::Running);
     }
 
     void aSignalEndsTheJobAndItsPrograms_data()
     {
+        QTest::addColumn<bool>("batch");
+        QTest::addColumn<int>("ignored"); // since the start; 0: none
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
-        QTest::newRow("SIGQUIT") << int(SIGQUIT);
+        QTest::newRow("SIGTERM") << false << 0 << int(SIGTERM);
+        QTest::newRow("SIGHUP") << false << 0 << int(SIGHUP);
+        QTest::newRow("SIGQUIT") << false << 0 << int(SIGQUIT);
+        QTest::newRow("SIGKILL") << false << 0 << int(SIGKILL);
+        QTest::newRow("batch, SIGINT") << true << 0 << int(SIGINT);
+        QTest::newRow("batch, SIGHUP ignored (nohup)") << true << int(SIGHUP) << int(SIGTERM);
+        QTest::newRow("batch, SIGINT ignored (a job started in the background)") << true << int(SIGINT) << int(SIGTERM);
     }
-    // Ended in the middle of a job, the program ends as quitting does: every
-    // program of the job ended, even one in a session of its own, the
-    // staging folder gone and nothing delivered. The running job and the
-    // one handed over meanwhile each end with their line.
+    // Ended in the middle of a job, the program ends as quitting does (a
+    // batch job as cancelling does): every program of the job ended, even
+    // one in a session of its own, and nothing delivered or left behind.
+    // In a window the running job and the one handed over meanwhile each
+    // end with their line. Killed outright, the program cannot end its
+    // job; the job's programs end all the same. A signal the program was
+    // started to ignore does not end the job; the others are still handled.
     void aSignalEndsTheJobAndItsPrograms()
     {
+        QFETCH(bool, batch);
+        QFETCH(int, ignored);
         QFETCH(int, signalNumber);
         Session session;
         const std::string items = session.path("items");
-        std::ofstream(items + "/report.txt") << "report\n";
-        std::ofstream(items + "/later.txt") << "later\n";
-        QProcess& app = session.start(items, {items + "/report.txt"}, session.environment(QUILLMERE_STANDINS),
-                                      QProcess::SeparateChannels);
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
-        std::string writer, helper;
-        std::ifstream(session.path("marks/writing")) >> helper >> writer;
-        QVERIFY(isRunning(writer));
-        QVERIFY(isRunning(helper));
-        QProcess& later = session.start(items, {"later.txt"});
-        QVERIFY(later.waitForFinished(kStartMilliseconds));
-        QCOMPARE(later.exitCode(), 0);
+        writeFile(items + "/report.txt", "report\n");
+        writeFile(items + "/later.txt", "later\n");
+        QProcess& app = session.start(items, batch ? Names{"-b", "report.txt"} : Names{items + "/report.txt"},
+                                      session.environment(QUILLMERE_STANDINS), [ignored] {
+                                          if (ignored)
+                                              ::signal(ignored, SIG_IGN);
+                                      });
+        const std::optional<Writer> job = session.writing();
+        QVERIFY(job);
+        const std::string shell = parentOf(job->writer);
+        QVERIFY(isRunning(job->writer));
+        QVERIFY(isRunning(job->helper));
+        QVERIFY(isRunning(shell));
+        QCOMPARE(QByteArray(procFile(shell, "cmdline").left(7)), QByteArray("/bin/sh"));
+        if (!batch && signalNumber != SIGKILL) {
+            QProcess& later = session.start(items, {"later.txt"});
+            QVERIFY(later.waitForFinished(kStartMilliseconds));
+            QCOMPARE(later.exitCode(), 0);
+        }
 
-        ::kill(static_cast<pid_t>(app.processId()), signalNumber);
-        QVERIFY(app.waitForFinished(kJobMilliseconds));
-        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), 0);
-        const QByteArray output = app.readAllStandardOutput();
-        QVERIFY2(output.contains("\njob stopped\n"), output.constData());
-        QVERIFY2(output.contains(("\njob not started: " + items + "/later.txt\n").c_str()), output.constData());
-        QTRY_VERIFY(!isRunning(writer));
-        QTRY_VERIFY(!isRunning(helper));
-        QVERIFY(!fs::exists(items + "/archive.zip"));
-        QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
-    }
-
-    void aSignalIgnoredAtStartStaysIgnored_data()
-    {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGHUP (nohup)") << int(SIGHUP);
-        QTest::newRow("SIGINT (a job started in the background)") << int(SIGINT);
-    }
-    // A signal the program was started to ignore does not end the job; the
-    // ones it was not are still handled.
-    void aSignalIgnoredAtStartStaysIgnored()
-    {
-        QFETCH(int, signalNumber);
-        Session session;
-        const std::string items = session.path("items");
-        std::ofstream(items + "/report.txt") << "report\n";
-        QProcess app;
-        app.setProcessEnvironment(session.environment(QUILLMERE_STANDINS));
-        app.setWorkingDirectory(qs(items));
-        app.setChildProcessModifier([signalNumber] { ::signal(signalNumber, SIG_IGN); });
-        app.start(QUILLMERE_BINARY, {"-b", "report.txt"});
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
         // Signals are taken in the order sent: were the first one caught,
         // its number would be the one the program ends on.
+        if (ignored)
+            ::kill(static_cast<pid_t>(app.processId()), ignored);
         ::kill(static_cast<pid_t>(app.processId()), signalNumber);
-        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-        QVERIFY(app.waitForFinished(kJobMilliseconds));
-        const QByteArray output = app.readAllStandardOutput();
-        QVERIFY2(output.contains("ending on signal " + QByteArray::number(SIGTERM) + " "), output.constData());
-        QVERIFY2(!output.contains("ending on signal " + QByteArray::number(signalNumber) + " "), output.constData());
-        QVERIFY(!fs::exists(items + "/archive.zip"));
+        if (signalNumber == SIGKILL) {
+            QTRY_VERIFY_WITH_TIMEOUT(!isRunning(job->writer) && !isRunning(shell) && !isRunning(job->helper),
+                                     kOrphanMilliseconds);
+            return;
+        }
+        const BatchRun run = finished(app);
+        QCOMPARE(run.status, batch ? 1 : 0);
+        // A batch job ends only once its programs have.
+        if (batch)
+            QVERIFY(!isRunning(job->writer) && !isRunning(job->helper));
+        const QByteArrayList lines = run.out.split('\n');
+        QVERIFY2(lines.count("job stopped") == 1, run.out.constData());
+        QCOMPARE(linesStartingWith(run.out, "ending on signal ").size(), 1);
+        QCOMPARE(linesStartingWith(run.out, "ending on signal " + QByteArray::number(signalNumber) + " ").size(), 1);
+        QCOMPARE(lines.count(QByteArray::fromStdString("job not started: " + items + "/later.txt")), batch ? 0 : 1);
+        QTRY_VERIFY(!isRunning(job->writer));
+        QTRY_VERIFY(!isRunning(job->helper));
+        QCOMPARE(QDir(qs(items)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 (QStringList{"later.txt", "report.txt"}));
+        QCOMPARE(session.leftInWorkFolder(), batch ? QStringList() : QStringList{"instance.lock"});
     }
 
-    // A signal while a huge tree is being staged (a link the user gave to
-    // a system folder) ends the program at once: the stagers stop between
-    // two files, and what they staged goes.
     // A job killed on its way left its hidden part file beside the user's
     // items and its staging folder; the next start takes both away, and
     // nothing that only looks like them.
@@ -360,8 +381,8 @@ private slots:
         const std::string items = session.path("items");
         const std::string part = items + "/.archive-killedjob123.zip.part";
         const std::string users = items + "/.archive-usersown.zip.part";
-        std::ofstream(part) << "the dead job's part";
-        std::ofstream(users) << "the user's own file";
+        writeFile(part, "the dead job's part");
+        writeFile(users, "the user's own file");
         const std::string work = session.home() + "/.quillmere";
         const std::string staging = work + "/34a928f190f714d60756129ad55f14f51de0867b22344d7bf3d6f77805b31225-killedjb";
         fs::create_directories(staging + "/17A83E501F804A8551D27619DA0CF23C04474FC6946073962B915FFE86421A56/archive");
@@ -370,9 +391,8 @@ private slots:
         gone.start("/bin/true");
         QVERIFY(gone.waitForFinished());
         const auto hex = [](const std::string& path) { return QByteArray::fromStdString(path).toHex().toStdString(); };
-        fs::create_directories(work + "/journal");
-        std::ofstream(work + "/journal/killedjb") << "owner " << gone.processId() << " 1\nstaging " << hex(staging)
-                                                  << " 0 0\npart " << hex(part) << " 0 0\n";
+        writeFile(work + "/journal/killedjb", "owner " + std::to_string(gone.processId()) + " 1\nstaging " + hex(staging)
+                                                  + " 0 0\npart " + hex(part) + " 0 0\n");
 
         QProcess& app = session.start(items, {});
         QTRY_VERIFY_WITH_TIMEOUT(!fs::exists(part) && !fs::exists(staging), kStartMilliseconds);
@@ -382,6 +402,9 @@ private slots:
         QVERIFY(app.waitForFinished(kJobMilliseconds));
     }
 
+    // A signal while a huge tree is being staged (a link the user gave to
+    // a system folder) ends the program at once: the stagers stop between
+    // two files, and what they staged goes.
     void aSignalEndsStagingAtOnce()
     {
         Session session;
@@ -401,27 +424,6 @@ private slots:
         QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
     }
 
-    // Killed outright, the program cannot end its job; the job's programs,
-    // even the helper in a session of its own, end all the same.
-    void killingTheProgramEndsTheWriter()
-    {
-        Session session;
-        const std::string items = session.path("items");
-        std::ofstream(items + "/report.txt") << "report\n";
-        QProcess& app = session.start(items, {items + "/report.txt"}, QUILLMERE_STANDINS);
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
-        std::string writer, helper;
-        std::ifstream(session.path("marks/writing")) >> helper >> writer;
-        const std::string shell = parentOf(writer);
-        QVERIFY(isRunning(writer));
-        QVERIFY(isRunning(helper));
-        QVERIFY(isRunning(shell));
-        QCOMPARE(QByteArray(procFile(shell, "cmdline").left(7)), QByteArray("/bin/sh"));
-
-        app.kill();
-        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(writer) && !isRunning(shell) && !isRunning(helper), kOrphanMilliseconds);
-    }
-
     // Items on another file system than the home folder are staged as links
     // in memory when the runtime folder is a tmpfs. Killed outright, the job
     // leaves them there; the next start removes them, and only them.
@@ -433,10 +435,10 @@ private slots:
         TmpfsMounts mounts;
         if (!mounts.mount(stick, "size=8m") || !mounts.mount(run, "size=8m,mode=0700"))
             QSKIP("no permission to mount a file system");
-        std::ofstream(stick + "/report.txt") << "report\n";
-        std::ofstream(run + "/other") << "not the job's\n";
+        writeFile(stick + "/report.txt", "report\n");
+        writeFile(run + "/other", "not the job's\n");
         QProcess& app = session.start(stick, {stick + "/report.txt"}, QUILLMERE_STANDINS);
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
+        QVERIFY(session.writing());
         const QDir memory(qs(run + "/quillmere"));
         const QStringList staged = memory.entryList({"34a928*"}, QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(staged.size(), qsizetype(1));
@@ -444,7 +446,7 @@ private slots:
         app.kill();
         QVERIFY(app.waitForFinished(kJobMilliseconds));
 
-        std::ofstream(stick + "/next.txt") << "next\n";
+        writeFile(stick + "/next.txt", "next\n");
         QProcess& next = session.start(stick, {stick + "/next.txt"});
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(stick + "/archive.zip"), kJobMilliseconds);
         ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
@@ -455,14 +457,18 @@ private slots:
         QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
     }
 
-    // The same with expect and zipcloak, which expect starts in a session of
-    // its own, in the middle of encrypting a large archive.
+    // Killed outright in the middle of encrypting a large archive, the
+    // program's expect and zipcloak, which expect starts in a session of
+    // its own, end all the same.
     void killingTheProgramEndsTheEncryption()
     {
         Session session;
-        session.storeEncryption("some-password");
+        // The options a job takes from the settings file, as the window
+        // would have stored them.
+        writeFile(session.path("config/Quillmere/Quillmere.conf"),
+                  "[settings]\nisEncrypt=true\npassword=some-password\nisSelectDir=false\n");
         const std::string items = session.path("items");
-        QVERIFY(writeRandomFile(items + "/large.bin", kLargeFileBytes));
+        writeFile(items + "/large.bin", randomBytes(kLargeFileBytes));
         QProcess& app = session.start(items, {items + "/large.bin"});
         std::set<std::string> zipcloak;
         QTRY_VERIFY_WITH_TIMEOUT(!(zipcloak = processesOf({"zipcloak"}, session.home())).empty(),
@@ -477,7 +483,7 @@ private slots:
 
         // The next start's job is untouched by what the killed one left, and
         // what that one left is gone.
-        std::ofstream(items + "/next.txt") << "next\n";
+        writeFile(items + "/next.txt", "next\n");
         QProcess& next = session.start(items, {items + "/next.txt"});
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/archive.zip"), kJobMilliseconds);
         QCOMPARE(ZipReader(items + "/archive.zip").names(), Names{"archive/next.txt"});
@@ -489,290 +495,170 @@ private slots:
         QCOMPARE(QDir(qs(items)).entryList(QDir::Files | QDir::Hidden), (QStringList{"archive.zip", "large.bin", "next.txt"}));
     }
 
-    void batchArchivesAndTellsWhatChanged_data()
+    void batchArchivesWhatItIsGiven_data()
     {
-        QTest::addColumn<bool>("withRefusedName");
+        QTest::addColumn<std::string>("folder"); // the working folder, below items
+        QTest::addColumn<Names>("arguments");
+        QTest::addColumn<bool>("withWriter");
         QTest::addColumn<int>("status");
+        QTest::addColumn<Names>("archives"); // below the session's folder, one a run; none anywhere else
         QTest::addColumn<Names>("names");
-        const Names plain{"archive/tree/a.txt", "archive/tree/sub/b.txt"};
-        Names renamed = plain;
-        renamed.push_back("archive/tree/sub/why_.txt");
-        QTest::newRow("as given") << false << 0 << plain;
-        QTest::newRow("renamed") << true << 3 << renamed;
+        QTest::addColumn<QByteArrayList>("lines"); // starts of lines that come once each, {items} for its path
+        const std::string items;
+        const Names tree{"archive/tree/a.txt", "archive/tree/sub/b.txt"}, here{"items/archive.zip"};
+        const auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
+        row("as given") << items << Names{"--batch", "tree"} << true << 0 << here << tree << QByteArrayList();
+        row("renamed") << items << Names{"--batch", "named"} << true << 3 << here
+                       << Names{"archive/named/a.txt", "archive/named/sub/b.txt", "archive/named/sub/why_.txt"}
+                       << QByteArrayList{"renamed: named/sub/why?.txt -> archive/named/sub/why_.txt"};
+        // A relative --output is taken from the working folder.
+        row("--output") << items << Names{"-b", "--output", "../out/", "tree/a.txt"} << true << 0
+                        << Names{"out/archive.zip"} << Names{"archive/a.txt"} << QByteArrayList();
+        // An item comes by its own name, and the archive goes beside it.
+        row("the working folder") << std::string("tree") << Names{"-b", "."} << true << 0 << here << tree
+                                  << QByteArrayList();
+        row("the folder above") << std::string("tree/sub") << Names{"-b", ".."} << true << 0 << here << tree
+                                << QByteArrayList();
+        row("dots and slashes on the way") << items << Names{"-b", "./tree//sub/../sub/."} << true << 0
+                                           << Names{"items/tree/archive.zip"} << Names{"archive/sub/b.txt"}
+                                           << QByteArrayList();
+        // "link/.." is where the link's target lies, as for the shell's ls.
+        row("above a link") << items << Names{"-b", "link/.."} << true << 0 << here << tree << QByteArrayList();
+        // The kernel refuses these paths: the job does too, and never takes
+        // the working folder or the file for them.
+        for (const char* given : {"typo/..", "a.txt/.", "a.txt/", "a.txt/../a.txt"})
+            row(given) << std::string("tree") << Names{"-b", given} << true << 1 << Names{} << Names{}
+                       << QByteArrayList{"job refused: "};
+        // Without php the job is refused at once, with its cause.
+        row("without the writer") << items << Names{"-b", "tree"} << false << 1 << Names{} << Names{}
+                                  << QByteArrayList{"job refused: php or its zip extension is missing: "};
+        // The archive takes the items' name, with the same first-free-name
+        // rule; what is inside does not change. (見積書 in code page 932.)
+        const std::string quote = "\x8c\xa9\x90\xcf\x8f\x91.xlsx";
+        const auto named = [&row](const char* name, const Names& given, const std::string& archive, int status,
+                                  const Names& names, const QByteArrayList& lines = {}) {
+            Names arguments{"-b", "--name-after-items"};
+            arguments.insert(arguments.end(), given.begin(), given.end());
+            row(name) << std::string() << arguments << true << status
+                      << Names{"items/quote/" + archive + ".zip", "items/quote/" + archive + "1.zip"} << names << lines;
+        };
+        named("a file loses its extension", {"quote/見積書.xlsx"}, "見積書", 0, {"archive/" + quote});
+        named("a folder keeps its name", {"quote/sub"}, "sub", 0, {"archive/sub/b.txt"});
+        named("several: the folder that holds them", {"quote/a.txt", "quote/見積書.xlsx"}, "quote", 0,
+              {"archive/a.txt", "archive/" + quote});
+        named("a name Windows refuses", {"quote/why?.txt"}, "why_", 3, {"archive/why_.txt"},
+              {"renamed: {items}/quote/why?.txt -> archive/why_.txt"});
+        named("a name a shell would read", {"quote/it's $HOME `id`.txt"}, "it's $HOME `id`", 0,
+              {"archive/it's $HOME `id`.txt"});
     }
-    // --batch makes the archive itself, beside the first item, and ends
-    // with it: no window's channel, nothing left in the work folder.
-    void batchArchivesAndTellsWhatChanged()
+    // --batch makes the archive itself and ends with it: no window's
+    // channel, nothing left in the work folder.
+    void batchArchivesWhatItIsGiven()
     {
-        QFETCH(bool, withRefusedName);
+        QFETCH(std::string, folder);
+        QFETCH(Names, arguments);
+        QFETCH(bool, withWriter);
         QFETCH(int, status);
+        QFETCH(Names, archives);
         QFETCH(Names, names);
+        QFETCH(QByteArrayList, lines);
         Session session;
         const std::string items = session.path("items");
-        makeTree(items + "/tree", withRefusedName);
-        const BatchRun run = finished(session.start(items, {"--batch", "tree"}, session.environment(), QProcess::SeparateChannels));
-        QCOMPARE(run.status, status);
-        Names found = ZipReader(items + "/archive.zip").names();
-        std::sort(found.begin(), found.end());
-        QCOMPARE(found, names);
-        QCOMPARE(linesStartingWith(run.out, "archive delivered: ").size(), 1);
-        QCOMPARE(linesStartingWith(run.out, "renamed: tree/sub/why?.txt -> archive/tree/sub/why_.txt").size(), withRefusedName ? 1 : 0);
+        makeTree(items + "/tree", false);
+        makeTree(items + "/named", true);
+        makeTree(items + "/quote", false);
+        for (const char* name : {"見積書.xlsx", "why?.txt", "it's $HOME `id`.txt"})
+            writeFile(items + "/quote/" + name, name);
+        fs::create_directory_symlink("tree/sub", items + "/link");
+        fs::create_directories(session.path("out"));
+        fs::create_directories(session.path("bin"));
+        QProcessEnvironment environment = session.environment();
+        if (!withWriter)
+            environment.insert("PATH", qs(session.path("bin")));
+        for (size_t made = 0; made < std::max<size_t>(archives.size(), 1); ++made) {
+            const BatchRun run = session.run(items + "/" + folder, arguments, environment);
+            QVERIFY2(run.status == status, run.out.constData());
+            QByteArrayList expected;
+            for (const QByteArray& line : lines)
+                expected << QByteArray(line).replace("{items}", QByteArray::fromStdString(items));
+            if (made < archives.size())
+                expected << QByteArray::fromStdString("archive delivered: " + session.path(archives[made]) + " (");
+            for (const QByteArray& line : expected)
+                QVERIFY2(linesStartingWith(run.out, line).size() == 1, run.out.constData());
+            QCOMPARE(linesStartingWith(run.out, "renamed: ").size(), linesStartingWith(lines.join('\n'), "renamed: ").size());
+            if (made < archives.size())
+                QCOMPARE(sortedNames(session.path(archives[made])), names);
+        }
+        Names made;
+        for (const char* place : {"items", "out"})
+            for (const auto& file : fs::recursive_directory_iterator(session.path(place)))
+                if (file.path().extension() == ".zip")
+                    made.push_back(file.path().string().substr(session.path("").size()));
+        std::sort(made.begin(), made.end());
+        std::sort(archives.begin(), archives.end());
+        QCOMPARE(made, archives);
         QVERIFY(!session.channelIsOpen());
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
-
-    void batchTakesTheItemAPathLeadsTo_data()
+    // A window start that cannot open says so in one line and ends, in the
+    // user's language, with no crash and nothing begun: over ssh, say, with
+    // no display, or in an installation that lost the window's library.
+    // Started from a menu, the user sees the desktop's notice of the latter.
+    void aWindowStartThatCannotOpenSaysSo_data()
     {
-        QTest::addColumn<std::string>("folder"); // the working folder, below items
-        QTest::addColumn<std::string>("given");
-        QTest::addColumn<std::string>("archive"); // below items
-        QTest::addColumn<Names>("names");
-        const Names tree{"archive/tree/a.txt", "archive/tree/sub/b.txt"};
-        QTest::newRow("the working folder") << std::string("tree") << std::string(".") << std::string("archive.zip")
-                                            << tree;
-        QTest::newRow("the folder above") << std::string("tree/sub") << std::string("..")
-                                          << std::string("archive.zip") << tree;
-        QTest::newRow("dots and slashes on the way") << std::string("") << std::string("./tree//sub/../sub/.")
-                                                     << std::string("tree/archive.zip") << Names{"archive/sub/b.txt"};
-        // "link/.." is where the link's target lies, as for the shell's ls.
-        QTest::newRow("above a link") << std::string("") << std::string("link/..") << std::string("archive.zip")
-                                      << tree;
-    }
-    // An item comes by its own name, and the archive goes beside it.
-    void batchTakesTheItemAPathLeadsTo()
-    {
-        QFETCH(std::string, folder);
-        QFETCH(std::string, given);
-        QFETCH(std::string, archive);
-        QFETCH(Names, names);
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        fs::create_directory_symlink("tree/sub", items + "/link");
-        const BatchRun run = finished(
-            session.start(items + "/" + folder, {"-b", given}, session.environment(), QProcess::SeparateChannels));
-        QVERIFY2(run.status == 0, run.out.constData());
-        QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + items + "/" + archive + " ("))
-                     .size(),
-                 1);
-        Names found = ZipReader(items + "/" + archive).names();
-        std::sort(found.begin(), found.end());
-        QCOMPARE(found, names);
-    }
-
-    void batchTakesNoItemAPathDoesNotLeadTo_data()
-    {
-        QTest::addColumn<std::string>("given");
-        QTest::newRow("above a folder that is not there") << std::string("typo/..");
-        QTest::newRow("a file taken for a folder") << std::string("a.txt/.");
-        QTest::newRow("a file with a slash") << std::string("a.txt/");
-        QTest::newRow("through a file") << std::string("a.txt/../a.txt");
-    }
-    // The kernel refuses these paths: the job does too, and never takes the
-    // working folder or the file for them.
-    void batchTakesNoItemAPathDoesNotLeadTo()
-    {
-        QFETCH(std::string, given);
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        const BatchRun run = finished(
-            session.start(items + "/tree", {"-b", given}, session.environment(), QProcess::SeparateChannels));
-        QCOMPARE(run.status, 1);
-        QCOMPARE(linesStartingWith(run.out, "job refused: ").size(), 1);
-        QVERIFY(!fs::exists(items + "/archive.zip") && !fs::exists(items + "/tree/archive.zip"));
-    }
-
-    void batchNamesTheArchiveAfterTheItems_data()
-    {
-        QTest::addColumn<Names>("given");
-        QTest::addColumn<QStringList>("archives"); // after two runs, in order
-        QTest::addColumn<Names>("entries"); // raw bytes: 見積書 in code page 932
-        const std::string quote = "\x8c\xa9\x90\xcf\x8f\x91.xlsx";
-        QTest::newRow("a file loses its extension") << Names{"tree/見積書.xlsx"}
-            << QStringList{"見積書.zip", "見積書1.zip"} << Names{"archive/" + quote};
-        QTest::newRow("a folder keeps its name") << Names{"tree/sub"}
-            << QStringList{"sub.zip", "sub1.zip"} << Names{"archive/sub/b.txt"};
-        QTest::newRow("several: the folder that holds them") << Names{"tree/a.txt", "tree/見積書.xlsx"}
-            << QStringList{"tree.zip", "tree1.zip"} << Names{"archive/a.txt", "archive/" + quote};
-        QTest::newRow("a name Windows refuses") << Names{"tree/why?.txt"}
-            << QStringList{"why_.zip", "why_1.zip"} << Names{"archive/why_.txt"};
-        QTest::newRow("a name a shell would read") << Names{"tree/it's $HOME `id`.txt"}
-            << QStringList{"it's $HOME `id`.zip", "it's $HOME `id`1.zip"} << Names{"archive/it's $HOME `id`.txt"};
-    }
-    // The archive takes the items' name, with the same first-free-name rule;
-    // what is inside does not change.
-    void batchNamesTheArchiveAfterTheItems()
-    {
-        QFETCH(Names, given);
-        QFETCH(QStringList, archives);
-        QFETCH(Names, entries);
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        writeFile(items + "/tree/見積書.xlsx", "quote");
-        writeFile(items + "/tree/why?.txt", "why");
-        writeFile(items + "/tree/it's $HOME `id`.txt", "shell");
-        Names arguments{"-b", "--name-after-items"};
-        arguments.insert(arguments.end(), given.begin(), given.end());
-        for (const QString& archive : archives) {
-            const BatchRun run = finished(session.start(items, arguments, session.environment(), QProcess::SeparateChannels));
-            QVERIFY2(run.status == 0 || run.status == 3, run.out.constData());
-            const std::string path = items + "/tree/" + archive.toStdString();
-            QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + path + " (")).size(), 1);
-            Names found = ZipReader(path).names();
-            std::sort(found.begin(), found.end());
-            QCOMPARE(found, entries);
-        }
-        QVERIFY(!fs::exists(items + "/tree/archive.zip"));
-        QCOMPARE(session.leftInWorkFolder(), QStringList());
-    }
-
-    // A batch job is no second start: with a window running, it makes the
-    // archive itself and the window is not told.
-    void aBatchJobBesideTheWindowRunsOnItsOwn()
-    {
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        QProcess& window = session.start(session.home(), {});
-        QTRY_VERIFY_WITH_TIMEOUT(session.channelIsOpen(), kStartMilliseconds);
-        const BatchRun run = finished(session.start(items, {"-b", "tree/a.txt"}, session.environment(), QProcess::SeparateChannels));
-        QCOMPARE(run.status, 0);
-        QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + items + "/tree/archive.zip")).size(), 1);
-        QCOMPARE(ZipReader(items + "/tree/archive.zip").names(), Names{"archive/a.txt"});
-        QCOMPARE(window.state(), QProcess::Running);
-    }
-
-    // A batch job starts without the window's libraries, whose loading
-    // would be most of its start; a window start loads them.
-    void onlyAWindowLoadsTheWindowsLibraries_data()
-    {
-        QTest::addColumn<bool>("window");
-        QTest::newRow("batch job") << false;
-        QTest::newRow("window") << true;
-    }
-
-    void onlyAWindowLoadsTheWindowsLibraries()
-    {
-        QFETCH(bool, window);
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        QProcessEnvironment environment = session.environment();
-        // The loader writes what it loads to a file per process.
-        environment.insert("LD_DEBUG", "files");
-        environment.insert("LD_DEBUG_OUTPUT", qs(session.path("loaded")));
-        QProcess& app = session.start(items, window ? Names{} : Names{"-b", "tree/a.txt"}, environment,
-                                      QProcess::SeparateChannels);
-        QVERIFY(app.waitForStarted());
-        const std::string loadedFile = session.path("loaded." + std::to_string(app.processId()));
-        if (window) {
-            QTRY_VERIFY_WITH_TIMEOUT(session.channelIsOpen(), kStartMilliseconds);
-        } else {
-            QCOMPARE(finished(app).status, 0);
-            QCOMPARE(ZipReader(items + "/tree/archive.zip").names(), Names{"archive/a.txt"});
-        }
-        std::stringstream loaded;
-        loaded << std::ifstream(loadedFile).rdbuf();
-        QVERIFY2(loaded.str().find("libQt6Core.so") != std::string::npos, loadedFile.c_str());
-        for (const char* library : {"quillmere-window.so", "libQt6Widgets.so", "libQt6Gui.so", "libQt6Network.so"})
-            QVERIFY2((loaded.str().find(library) != std::string::npos) == window, library);
-    }
-
-    // An installation that lost the window's library says so in one line
-    // and ends; a batch job does not need it.
-    void aWindowStartWithoutItsLibrarySaysSo_data()
-    {
+        QTest::addColumn<bool>("withLibrary"); // else without a display
         QTest::addColumn<bool>("desktop");
-        QTest::newRow("no session bus") << false;
-        QTest::newRow("a notification service") << true;
+        QTest::newRow("no display") << true << false;
+        QTest::newRow("no library, no session bus") << false << false;
+        QTest::newRow("no library, a notification service") << false << true;
     }
-    // Started from a menu, the user sees the desktop's notice; a terminal
-    // shows the line.
-    void aWindowStartWithoutItsLibrarySaysSo()
+    void aWindowStartThatCannotOpenSaysSo()
     {
+        QFETCH(bool, withLibrary);
         QFETCH(bool, desktop);
         Session session;
-        const std::string alone = session.path("alone");
-        fs::create_directories(alone);
-        fs::copy_file(QUILLMERE_BINARY, alone + "/quillmere");
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
         QProcessEnvironment environment = session.environment();
+        QString program = QUILLMERE_BINARY;
+        QByteArray line = "load window error:no display could be reached (DISPLAY unset)";
+        if (withLibrary) {
+            for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES"})
+                environment.remove(variable);
+            environment.insert("LANG", "ja_JP.UTF-8");
+        } else {
+            const std::string alone = session.path("alone");
+            fs::create_directories(alone);
+            fs::copy_file(QUILLMERE_BINARY, alone + "/quillmere");
+            program = qs(alone + "/quillmere");
+            line = "load window error:quillmere-window.so is neither in " + QByteArray::fromStdString(alone) + " nor in ";
+        }
         std::optional<PrivateBus> bus;
         NotificationService notices;
         if (desktop) {
             bus.emplace(qs(session.path("bus")));
             QVERIFY2(!bus->address().isEmpty(), "dbus-daemon did not start (scripts/setup installs it)");
-            QDBusConnection service = QDBusConnection::connectToBus(bus->address(), "notices");
-            QVERIFY(notices.registerOn(service));
+            QVERIFY(notices.registerOn(QDBusConnection::connectToBus(bus->address(), "notices")));
             environment.insert("DBUS_SESSION_BUS_ADDRESS", bus->address());
         }
-        QProcess program;
-        program.setProcessEnvironment(environment);
-        program.start(qs(alone + "/quillmere"), {});
+        QProcess& app = session.start(items, {"tree"}, environment, {}, program);
         // The notice is answered while the program waits.
-        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, kJobMilliseconds);
+        QTRY_COMPARE_WITH_TIMEOUT(app.state(), QProcess::NotRunning, kJobMilliseconds);
         QDBusConnection::disconnectFromBus("notices");
-        QCOMPARE(program.exitCode(), 1);
-        const QByteArray out = program.readAllStandardOutput();
-        QCOMPARE(linesStartingWith(out, "load window error:quillmere-window.so is neither in " + QFile::encodeName(qs(alone)) + " nor in ").size(), 1);
-        QCOMPARE(out.count('\n'), 1);
-        QVERIFY(!session.channelIsOpen());
-        if (!desktop)
-            return;
-        QCOMPARE(notices.received.size(), 1u);
-        QCOMPARE(notices.received[0].summary, QString("Quillmere を開けません"));
-        QVERIFY2(notices.received[0].body.contains("quillmere-window.so") && notices.received[0].body.contains("入れ直して"),
-                 qPrintable(notices.received[0].body));
-    }
-
-    // Over ssh, say: the user is told in their language why no window
-    // opens and what works instead; no crash, nothing begun.
-    void aWindowStartWithoutADisplaySaysSo()
-    {
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        QProcessEnvironment environment = session.environment();
-        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES"})
-            environment.remove(variable);
-        environment.insert("LANG", "ja_JP.UTF-8");
-        const BatchRun run = finished(session.start(items, {"tree"}, environment, QProcess::SeparateChannels));
+        const BatchRun run = finished(app);
         QCOMPARE(run.status, 1);
-        QCOMPARE(linesStartingWith(run.out, "load window error:no display could be reached (DISPLAY unset)").size(), 1);
+        QCOMPARE(linesStartingWith(run.out, line).size(), 1);
         QCOMPARE(run.out.count('\n'), 1);
-        QVERIFY2(QString::fromUtf8(run.err).contains("画面に接続できないため、ウィンドウを開けません"), run.err.constData());
+        if (withLibrary)
+            QVERIFY2(QString::fromUtf8(run.err).contains("画面に接続できないため、ウィンドウを開けません"), run.err.constData());
         QVERIFY(!session.channelIsOpen());
         QVERIFY(!fs::exists(items + "/archive.zip"));
-    }
-
-    // Without php the job is refused at once, with its cause.
-    void batchWithoutTheWriterFails()
-    {
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        fs::create_directories(session.path("bin"));
-        QProcessEnvironment environment = session.environment();
-        environment.insert("PATH", qs(session.path("bin")));
-        const BatchRun run = finished(session.start(items, {"-b", "tree"}, environment, QProcess::SeparateChannels));
-        QCOMPARE(run.status, 1);
-        QCOMPARE(linesStartingWith(run.out, "job refused: php or its zip extension is missing: ").size(), 1);
-        QVERIFY(!fs::exists(items + "/archive.zip"));
-    }
-
-    // A relative --output is taken from the working folder.
-    void batchPutsTheArchiveIntoTheOutputFolder()
-    {
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        fs::create_directories(session.path("out"));
-        const BatchRun run = finished(session.start(items, {"-b", "--output", "../out/", "tree/a.txt"}, session.environment(), QProcess::SeparateChannels));
-        QCOMPARE(run.status, 0);
-        QCOMPARE(ZipReader(session.path("out/archive.zip")).names(), Names{"archive/a.txt"});
-        QVERIFY(!fs::exists(items + "/archive.zip"));
-        QCOMPARE(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + session.path("out/archive.zip") + " (")).size(), 1);
+        QCOMPARE(notices.received.size(), desktop ? 1u : 0u);
+        if (desktop) {
+            QCOMPARE(notices.received[0].summary, QString("Quillmere を開けません"));
+            QVERIFY2(notices.received[0].body.contains("quillmere-window.so") && notices.received[0].body.contains("入れ直して"),
+                     qPrintable(notices.received[0].body));
+        }
     }
 
     void batchOutputClosedOrNotRead_data()
@@ -791,27 +677,22 @@ private slots:
         Session session;
         const std::string items = session.path("items");
         makeTree(items + "/tree", false);
-        QProcess process;
-        process.setProcessEnvironment(session.environment());
-        process.setWorkingDirectory(qs(items));
-        process.setChildProcessModifier([closedAtStart] {
-            int ends[2] = {-1, -1};
-            if (!closedAtStart && ::pipe(ends) == 0)
-                ::dup2(ends[1], STDOUT_FILENO);
-            for (const int end : ends)
-                ::close(end);
-            if (closedAtStart)
-                ::close(STDOUT_FILENO);
-        });
         // With --json the lines go to standard error: only the closed
         // stream is given it, so that the other meets the lines.
-        process.start(QUILLMERE_BINARY, closedAtStart ? QStringList{"-b", "--json", "tree"} : QStringList{"-b", "tree"});
-        const BatchRun run = finished(process);
+        QProcess& app = session.start(items, closedAtStart ? Names{"-b", "--json", "tree"} : Names{"-b", "tree"},
+                                      session.environment(), [closedAtStart] {
+                                          int ends[2] = {-1, -1};
+                                          if (!closedAtStart && ::pipe(ends) == 0)
+                                              ::dup2(ends[1], STDOUT_FILENO);
+                                          for (const int end : ends)
+                                              ::close(end);
+                                          if (closedAtStart)
+                                              ::close(STDOUT_FILENO);
+                                      });
+        const BatchRun run = finished(app);
         QCOMPARE(run.status, 0);
         QVERIFY2(!run.err.contains('\0'), run.err.constData());
-        Names names = ZipReader(items + "/archive.zip").names();
-        std::sort(names.begin(), names.end());
-        QCOMPARE(names, (Names{"archive/tree/a.txt", "archive/tree/sub/b.txt"}));
+        QCOMPARE(sortedNames(items + "/archive.zip"), (Names{"archive/tree/a.txt", "archive/tree/sub/b.txt"}));
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 
@@ -834,7 +715,7 @@ private slots:
         Session session;
         const QByteArray password = "Pw-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36) + (fromStdin ? "-in" : "-env");
         const std::string items = session.path("items");
-        QVERIFY(writeRandomFile(items + "/large.bin", kMediumFileBytes));
+        writeFile(items + "/large.bin", randomBytes(kMediumFileBytes));
         QProcessEnvironment environment = session.environment();
         Names arguments{"-b", "--encrypt", "large.bin"};
         if (fromStdin)
@@ -843,7 +724,7 @@ private slots:
         // what is looked for.
         if (variableSet)
             environment.insert("QUILLMERE_PASSWORD", QString::fromLatin1(password + (fromStdin ? "-unused" : "")));
-        QProcess& app = session.start(items, arguments, environment, QProcess::SeparateChannels);
+        QProcess& app = session.start(items, arguments, environment);
         QVERIFY(app.waitForStarted(kStartMilliseconds));
         if (fromStdin) {
             app.write(password + "\n");
@@ -895,16 +776,11 @@ private slots:
             "send \"\\003\"\n"
             "expect eof {} timeout {exit 91}\n"
             "exit [lindex [wait] 3]\n").arg(QUILLMERE_BINARY, prompt);
-        QProcess expect;
         QProcessEnvironment environment = session.environment();
         environment.insert("LC_ALL", language);
-        expect.setProcessEnvironment(environment);
-        expect.setWorkingDirectory(qs(items));
-        expect.start("expect", {"-c", script});
-        QVERIFY(expect.waitForFinished(kJobMilliseconds));
-        const QByteArray shown = expect.readAllStandardOutput();
-        QCOMPARE(expect.exitCode(), 1);
-        QVERIFY2(shown.contains("job stopped"), shown.constData());
+        const BatchRun run = finished(session.start(items, {"-c", script.toStdString()}, environment, {}, "expect"));
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.contains("job stopped"), run.out.constData());
         QVERIFY(!fs::exists(items + "/archive.zip"));
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
@@ -927,7 +803,7 @@ private slots:
         fs::create_directories(session.path("bin"));
         if (!withWriter)
             environment.insert("PATH", qs(session.path("bin")));
-        const BatchRun run = finished(session.start(items, {"--batch", "--json", "tree"}, environment, QProcess::SeparateChannels));
+        const BatchRun run = session.run(items, {"--batch", "--json", "tree"}, environment);
         QCOMPARE(run.status, withWriter ? 3 : 1);
         QJsonParseError error;
         const QJsonObject report = QJsonDocument::fromJson(run.out, &error).object();
@@ -950,30 +826,6 @@ private slots:
         QCOMPARE(report["renamed"][0]["inArchive"].toString(), "archive/tree/sub/why_.txt");
         QCOMPARE(report["leftOut"].toArray().size(), 0);
         QVERIFY(report["failure"].isNull());
-    }
-
-    // Ctrl+C in the middle of a batch job ends it as cancelling does:
-    // nothing delivered, no program left, nothing left in the work folder.
-    void interruptingABatchJobLeavesNothing()
-    {
-        Session session;
-        const std::string items = session.path("items");
-        std::ofstream(items + "/report.txt") << "report\n";
-        QProcess& app = session.start(items, {"-b", "report.txt"}, session.environment(QUILLMERE_STANDINS), QProcess::SeparateChannels);
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(session.path("marks/writing")), kStartMilliseconds);
-        std::string writer, helper;
-        std::ifstream(session.path("marks/writing")) >> helper >> writer;
-        QVERIFY(isRunning(writer));
-
-        ::kill(static_cast<pid_t>(app.processId()), SIGINT);
-        const BatchRun run = finished(app);
-        QCOMPARE(run.status, 1);
-        QCOMPARE(linesStartingWith(run.out, "job stopped").size(), 1);
-        QVERIFY(!isRunning(writer));
-        QVERIFY(!isRunning(helper));
-        QVERIFY(!fs::exists(items + "/archive.zip"));
-        QCOMPARE(QDir(qs(items)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"report.txt"});
-        QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 };
 
