@@ -2,6 +2,7 @@
 // dpkg -x (nothing is installed on the machine), its binary run from there
 // without any help from the environment, and its desktop files read as the
 // desktop reads them.
+#include "TestFiles.h"
 #include "TestHome.h"
 #include "ZipReader.h"
 
@@ -72,9 +73,8 @@ private slots:
         QVERIFY(m_root.isValid());
         QVERIFY2(QFile::exists(QUILLMERE_PACKAGE_FILE), "the package fixture did not write " QUILLMERE_PACKAGE_FILE);
         QCOMPARE(run("dpkg-deb", {"-x", QUILLMERE_PACKAGE_FILE, m_root.path()}).exitCode, 0);
-        fs::create_directories(m_home.path() + "/.config");
-        fs::create_directories(m_home.path() + "/runtime");
-        fs::permissions(m_home.path() + "/runtime", fs::perms::owner_all);
+        m_home.makeFolder(".config");
+        fs::permissions(m_home.makeFolder("runtime"), fs::perms::owner_all);
 
         m_instance.setProcessEnvironment(sessionEnvironment());
         // Its output is read by a test: it must hold no line of an update check.
@@ -105,11 +105,8 @@ private slots:
     {
         const std::string items = m_home.makeFolder("converter");
         const std::string folder = items + "/\xE8\xA6\x8B\xE7\xA9\x8D\xE6\x9B\xB8"; // 見積書
-        fs::create_directories(folder);
         // が and ぱ decomposed, as macOS writes them: か + U+3099, は + U+309A.
-        const std::string name = "\xE3\x81\x8B\xE3\x82\x99\xE3\x81\xAF\xE3\x82\x9A"
-                                 "\xE3\x81\xAE\xE8\xB3\x87\xE6\x96\x99.txt";
-        std::ofstream(folder + "/" + name) << "a\n";
+        writeFile(folder + "/\xE3\x81\x8B\xE3\x82\x99\xE3\x81\xAF\xE3\x82\x9A\xE3\x81\xAE\xE8\xB3\x87\xE6\x96\x99.txt", "a\n");
 
         const Run later = run(qs(root() + "/usr/bin/quillmere"), {qs(folder)}, sessionEnvironment());
         QCOMPARE(later.exitCode, 0);
@@ -149,8 +146,8 @@ private slots:
         QFETCH(QString, line);
         QFETCH(QString, completions);
         const std::string folder = m_home.makeFolder("completion");
-        fs::create_directories(folder + "/folder");
-        std::ofstream(folder + "/--help") << "a file\n";
+        m_home.makeFolder("completion/folder");
+        m_home.writeFile("completion/--help", "a file\n");
         const QString script = "source /usr/share/bash-completion/bash_completion\n"
                                "source \"$1\"\n"
                                "cd \"$2\"\n"
