@@ -217,30 +217,22 @@ public:
         return environment;
     }
 
-    // Starts the program in folder; inChild runs in the child before it.
-    QProcess& start(const std::string& folder, const Names& arguments, const QProcessEnvironment& environment,
+    // Starts the program in folder, in the session's environment unless
+    // given another; inChild runs in the child before the program.
+    QProcess& start(const std::string& folder, const Names& arguments, const QProcessEnvironment& environment = {},
                     const std::function<void()>& inChild = {}, const QString& program = QUILLMERE_BINARY)
     {
         QStringList qtArguments;
         for (const std::string& argument : arguments)
             qtArguments << qs(argument);
         QProcess& process = *m_processes.emplace_back(std::make_unique<QProcess>());
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(environment.isEmpty() ? this->environment() : environment);
         process.setWorkingDirectory(qs(folder));
         if (inChild)
             process.setChildProcessModifier(inChild);
         process.start(program, qtArguments);
         return process;
     }
-    QProcess& start(const std::string& folder, const Names& arguments, const QString& standIns = {})
-    {
-        return start(folder, arguments, environment(standIns));
-    }
-    BatchRun run(const std::string& folder, const Names& arguments, const QProcessEnvironment& environment)
-    {
-        return finished(start(folder, arguments, environment));
-    }
-    BatchRun run(const std::string& folder, const Names& arguments) { return run(folder, arguments, environment()); }
 
 private:
     QTemporaryDir m_base;
@@ -437,7 +429,7 @@ private slots:
             QSKIP("no permission to mount a file system");
         writeFile(stick + "/report.txt", "report\n");
         writeFile(run + "/other", "not the job's\n");
-        QProcess& app = session.start(stick, {stick + "/report.txt"}, QUILLMERE_STANDINS);
+        QProcess& app = session.start(stick, {stick + "/report.txt"}, session.environment(QUILLMERE_STANDINS));
         QVERIFY(session.writing());
         const QDir memory(qs(run + "/quillmere"));
         const QStringList staged = memory.entryList({"34a928*"}, QDir::Dirs | QDir::NoDotAndDotDot);
@@ -576,7 +568,7 @@ private slots:
         if (!withWriter)
             environment.insert("PATH", qs(session.path("bin")));
         for (size_t made = 0; made < std::max<size_t>(archives.size(), 1); ++made) {
-            const BatchRun run = session.run(items + "/" + folder, arguments, environment);
+            const BatchRun run = finished(session.start(items + "/" + folder, arguments, environment));
             QVERIFY2(run.status == status, run.out.constData());
             QByteArrayList expected;
             for (const QByteArray& line : lines)
@@ -679,8 +671,8 @@ private slots:
         makeTree(items + "/tree", false);
         // With --json the lines go to standard error: only the closed
         // stream is given it, so that the other meets the lines.
-        QProcess& app = session.start(items, closedAtStart ? Names{"-b", "--json", "tree"} : Names{"-b", "tree"},
-                                      session.environment(), [closedAtStart] {
+        QProcess& app = session.start(items, closedAtStart ? Names{"-b", "--json", "tree"} : Names{"-b", "tree"}, {},
+                                      [closedAtStart] {
                                           int ends[2] = {-1, -1};
                                           if (!closedAtStart && ::pipe(ends) == 0)
                                               ::dup2(ends[1], STDOUT_FILENO);
@@ -803,7 +795,7 @@ private slots:
         fs::create_directories(session.path("bin"));
         if (!withWriter)
             environment.insert("PATH", qs(session.path("bin")));
-        const BatchRun run = session.run(items, {"--batch", "--json", "tree"}, environment);
+        const BatchRun run = finished(session.start(items, {"--batch", "--json", "tree"}, environment));
         QCOMPARE(run.status, withWriter ? 3 : 1);
         QJsonParseError error;
         const QJsonObject report = QJsonDocument::fromJson(run.out, &error).object();
