@@ -5,14 +5,26 @@
 #include "ViewController.h"
 #include "ZipAction.h"
 
+#include <QMimeData>
+#include <QUrl>
+
 #include <string>
+#include <tuple>
 #include <vector>
 
-// A job that does nothing by itself: the test tells it its phases and its
-// progress, and ends it with finished().
+// A job that does nothing by itself: it records how it was started, the
+// test tells it its phases and its progress, and ends it with finished().
 struct StandInJob : ZipAction {
-    void createZip(const Paths&, const std::string&, bool, const std::string&) override {}
-    void selectDirAndCreateZip(const Paths&, const std::string&, bool, const std::string&) override {}
+    using Call = std::tuple<Paths, std::string, SettingStatus>;
+    std::vector<Call> calls;
+    void createZip(const Paths& p, const std::string& to, bool e, const std::string& pw) override
+    {
+        calls.push_back({p, to, {e, pw, false}});
+    }
+    void selectDirAndCreateZip(const Paths& p, const std::string& to, bool e, const std::string& pw) override
+    {
+        calls.push_back({p, to, {e, pw, true}});
+    }
     void tell(JobPhase phase, double fraction, bool encrypted, const std::string& item = {})
     {
         emit progressChanged({phase, fraction, item, encrypted});
@@ -24,17 +36,41 @@ struct StandInJob : ZipAction {
     }
 };
 
-// The window over a queue of stand-in jobs.
+// The window over a queue of stand-in jobs, whose quit question answers
+// with quit and counts how often it was asked, whose update check notes
+// whether a job was running when it was asked, and whose notifications are
+// kept.
 struct StandInWindow {
+    int asked = 0;
+    bool quit = false;
+    std::vector<bool> busyAtUpdateCheck;
+    std::vector<Notification> notified;
     std::vector<StandInJob*> made;
     JobQueue jobs{[this] { return made.emplace_back(new StandInJob); }};
-    ViewController view{jobs};
+    ViewController view{jobs, services()};
     JobStatusView& status = *view.jobStatusView;
 
-    // Starts a job for /data/資料 whose archive goes into destination.
-    StandInJob& start(const std::string& destination = "/data")
+    ViewServices services()
     {
-        jobs.enqueue({"/data/資料"}, destination, SettingStatus());
-        return *made.back();
+        ViewServices services;
+        services.confirmQuit = [this](QWidget*) { ++asked; return quit; };
+        services.checkForUpdate = [this] { busyAtUpdateCheck.push_back(jobs.isBusy()); };
+        services.notify = [this](const Notification& notification) { notified.push_back(notification); };
+        return services;
+    }
+
+    // Starts a job for /data/item whose archive goes into destination.
+    StandInJob& start(const std::string& item = "資料", const std::string& destination = "/data")
+    {
+        jobs.enqueue({"/data/" + item}, destination, SettingStatus());
+        return running();
+    }
+    StandInJob& running() { return *made.back(); }
+    // The file dropped on the window, as a file manager drops it.
+    void drop(const QString& path)
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        view.onDrop(&data);
     }
 };

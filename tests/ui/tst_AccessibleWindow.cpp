@@ -1,33 +1,35 @@
-// The window as a screen reader reads it over the accessibility bus
-// (AT-SPI), from another process: the phase while a job runs, and the
-// result with its counts and its folder. Run by run-with-accessibility-bus,
-// which gives it a private session bus, the accessibility bus and an X
-// server; the reader is atspi-reader.py.
-#include "JobQueue.h"
-#include "JobStatusText.h"
-#include "JobStatusView.h"
+// The window as a screen reader meets it: what Qt tells the accessibility
+// bus as messages change, and what another process reads (AT-SPI) and does
+// over the bus, in this process's window and in the real program's. Run by
+// run-with-accessibility-bus, which gives it a private session bus, the
+// accessibility bus and an X server, so that Qt's bridge is on and sends its
+// update events at all; the reader is atspi-reader.py.
+#include "ScopedEnvironment.h"
 #include "StandInJob.h"
+#include "TestFiles.h"
 #include "TestHome.h"
-#include "ViewController.h"
-#include "ZipAction.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QCheckBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QScopeGuard>
 
 #include <csignal>
+#include <filesystem>
 
 namespace {
 
@@ -39,11 +41,13 @@ public:
     AccessibilityEvents()
     {
         s_events = &m_events;
-        m_previous = QAccessible::installUpdateHandler(&record);
+        QAccessible::installUpdateHandler(&record);
     }
+    // Back to the bus: a window made while it lived passes its events on
+    // to this handler, and the next window made learns there is none.
     ~AccessibilityEvents()
     {
-        QAccessible::installUpdateHandler(m_previous);
+        QAccessible::installUpdateHandler(nullptr);
         s_events = nullptr;
     }
     int count(QAccessible::Event type, QObject* object) const
@@ -55,7 +59,6 @@ private:
     static void record(QAccessibleEvent* event) { s_events->emplace_back(event->type(), event->object()); }
     static inline std::vector<std::pair<QAccessible::Event, QObject*>>* s_events = nullptr;
     std::vector<std::pair<QAccessible::Event, QObject*>> m_events;
-    QAccessible::UpdateHandler m_previous = nullptr;
 };
 
 // An accessible object as the reader saw it.
@@ -65,23 +68,42 @@ struct Seen {
     QString description;
 };
 
+// The reader runs while this process goes on answering its questions:
+// waiting on it any other way would leave them unanswered.
+void runReader(QProcess& reader, const QStringList& arguments)
+{
+    // Debian's own python, which has the introspection bindings.
+    reader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    reader.start(QStringLiteral("/usr/bin/python3"), QStringList{QFINDTESTDATA("atspi-reader.py")} + arguments);
+    QVERIFY(reader.waitForStarted());
+}
+
+// Acts on a control of the real program's window, as a screen reader's
+// user does (atspi-reader.py's "act").
+void drive(qint64 pid, const QString& role, const QString& name, const QString& action, const QString& text = {})
+{
+    QProcess driver;
+    runReader(driver, {QStringLiteral("act"), QString::number(pid), role, name, action, text});
+    QTRY_COMPARE_WITH_TIMEOUT(driver.state(), QProcess::NotRunning, 60000);
+    QCOMPARE(driver.readAllStandardOutput().trimmed(), QByteArray("done"));
+}
+
+// Starts the real program's window, turns encryption on with the check
+// box's toggle action and types password, all over the bus.
+void startEncrypting(QProcess& window, const QString& password)
+{
+    window.start(QStringLiteral(QUILLMERE_BINARY), {});
+    QVERIFY(window.waitForStarted());
+    drive(window.processId(), QStringLiteral("check box"), QStringLiteral("暗号化"), QStringLiteral("toggle"));
+    drive(window.processId(), QStringLiteral("password text"), QStringLiteral("パスワード"), QStringLiteral("type"),
+          password);
+}
+
 } // namespace
 
 class TestAccessibleWindow : public QObject {
     Q_OBJECT
     TestHome m_home;
-
-    // The reader runs while this process goes on answering its questions:
-    // waiting on it any other way would leave them unanswered.
-    void runReader(QProcess& reader, const QStringList& arguments)
-    {
-        // Debian's own python, which has the introspection bindings.
-        reader.setProgram(QStringLiteral("/usr/bin/python3"));
-        reader.setArguments(QStringList{QFINDTESTDATA("atspi-reader.py")} + arguments);
-        reader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        reader.start();
-        QVERIFY(reader.waitForStarted());
-    }
 
     // Everything of this application on the accessibility bus.
     void readTree(std::vector<Seen>& seen)
@@ -112,7 +134,10 @@ private slots:
     {
         QVERIFY2(QGuiApplication::platformName() == QStringLiteral("xcb"),
                  "run this test through run-with-accessibility-bus");
+        QTRY_VERIFY2(QAccessible::isActive(), "Qt's accessibility is off: no events are sent");
     }
+    // Each window starts from no stored options: encryption off.
+    void init() { QFile::remove(QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName()); }
 
     // After a job that renamed two items the result reads, over the bus,
     // with the count and the destination folder; while the job ran the
@@ -122,8 +147,7 @@ private slots:
         StandInWindow w;
         w.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.view));
-        QTRY_VERIFY(QAccessible::isActive());
-        StandInJob& job = w.start("/data/送付");
+        StandInJob& job = w.start("資料", "/data/送付");
 
         job.enter(JobPhase::Writing, true);
         std::vector<Seen> writing;
@@ -157,21 +181,19 @@ private slots:
         // An alert, which screen readers read out when it is shown.
         QCOMPARE(headline.role, QStringLiteral("alert"));
         QVERIFY(labelled(result, QStringLiteral("結果の説明")).name.contains(QStringLiteral("ファイル 4 個、フォルダ 1 個")));
-        // The buttons keep the names users ask for.
-        QVERIFY(std::any_of(result.begin(), result.end(), [](const Seen& node) {
-            return node.role == QStringLiteral("push button") && node.name == QStringLiteral("ファイルマネージャで表示");
-        }));
-        // A screen reader finds the window by its role and reads its title;
-        // the line between the parts is a separator, not a nameless frame.
+        // A screen reader finds the window by its role and reads its title,
+        // and the buttons by the names users ask for; the line between the
+        // parts is a separator, not a nameless frame.
         const auto has = [&](const QString& role, const QString& name) {
-            return std::any_of(result.begin(), result.end(),
-                               [&](const Seen& node) { return node.role == role && node.name == name; });
+            return std::any_of(result.begin(), result.end(), [&](const Seen& node) {
+                return node.role == role && (name.isNull() || node.name == name);
+            });
         };
+        QVERIFY(has(QStringLiteral("push button"), QStringLiteral("ファイルマネージャで表示")));
         QVERIFY(has(QStringLiteral("frame"), QStringLiteral("Quillmere")));
-        QVERIFY(!has(QStringLiteral("frame"), QString()));
+        QVERIFY(!has(QStringLiteral("frame"), QStringLiteral("")));
         QVERIFY(!has(QStringLiteral("filler"), QStringLiteral("Quillmere")));
-        QVERIFY(std::any_of(result.begin(), result.end(),
-                            [](const Seen& node) { return node.role == QStringLiteral("separator"); }));
+        QVERIFY(has(QStringLiteral("separator"), QString()));
     }
 
     // Every change of a message is told: the labels' names, the bar's
@@ -181,9 +203,8 @@ private slots:
         StandInWindow w;
         w.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.view));
-        QTRY_VERIFY(QAccessible::isActive());
         AccessibilityEvents events;
-        StandInJob& job = w.start("/data/送付");
+        StandInJob& job = w.start("資料", "/data/送付");
         job.enter(JobPhase::Writing, true);
         emit job.progressChanged({JobPhase::Writing, 0.5, "資料/a.txt", true});
         QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) >= 1);
@@ -199,13 +220,92 @@ private slots:
         QVERIFY(events.count(QAccessible::ObjectShow, w.status.headlineLabel) >= 1);
     }
 
+    void passwordNotesAreAnnounced()
+    {
+        StandInWindow w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        w.view.encryptCheckBox->click();
+        AccessibilityEvents events;
+        QLabel* note = w.view.passwordNoteLabel;
+        w.view.passwordTextField->setText(QStringLiteral("パスワード😀"));
+        QVERIFY(note->accessibleName().contains(QStringLiteral("絵文字")));
+        QCOMPARE(events.count(QAccessible::NameChanged, note), 1);
+        QCOMPARE(events.count(QAccessible::NameChanged, w.view.passwordStorageLabel), 1);
+        w.view.passwordTextField->setText(QStringLiteral("secret-1"));
+        QVERIFY(w.view.passwordStorageLabel->accessibleName().contains(QStringLiteral("記憶されます")));
+        QCOMPARE(events.count(QAccessible::NameChanged, note), 2);
+        // The same text again is no news.
+        w.view.passwordTextField->setText(QStringLiteral("secret-2"));
+        QCOMPARE(events.count(QAccessible::NameChanged, note), 2);
+        // A problem is read out as it appears, while the focus stays in the
+        // field; no problem is nothing to read out.
+        QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::AlertMessage);
+        QCOMPARE(events.count(QAccessible::Alert, note), 1);
+        w.view.passwordTextField->clear();
+        QVERIFY(note->accessibleName().contains(QStringLiteral("空")));
+        QCOMPARE(events.count(QAccessible::Alert, note), 2);
+    }
+
+    // Without php the window does not claim to be ready: it says what is
+    // missing and what to install, and says it aloud wherever the focus is.
+    void missingWriterIsAnnounced_data()
+    {
+        QTest::addColumn<QString>("php"); // the stand-in put on PATH, or none
+        QTest::addColumn<QString>("missing");
+        QTest::newRow("no php") << QString() << QStringLiteral("PHP がインストールされていない");
+        QTest::newRow("php without zip") << QStringLiteral("exit 3") << QStringLiteral("php-zip");
+    }
+    void missingWriterIsAnnounced()
+    {
+        QFETCH(QString, php);
+        QFETCH(QString, missing);
+        QTemporaryDir bin;
+        if (!php.isEmpty()) {
+            writeFile(bin.filePath("php").toStdString(), "#!/bin/sh\n" + php.toStdString() + "\n");
+            QVERIFY(QFile::setPermissions(bin.filePath("php"), QFile::ReadOwner | QFile::ExeOwner));
+        }
+        ScopedEnvironment path("PATH", QFile::encodeName(bin.path()));
+        AccessibilityEvents events;
+        StandInWindow w;
+        QLabel* status = w.status.readyLabel;
+        QTRY_VERIFY(status->text().contains(missing));
+        QVERIFY(status->text().contains(QStringLiteral("sudo apt install php-cli php-zip")));
+        QVERIFY(!status->text().contains(QStringLiteral("準備完了")));
+        QCOMPARE(status->accessibleName(), status->text());
+        QVERIFY(events.count(QAccessible::NameChanged, status) >= 1);
+        QCOMPARE(events.count(QAccessible::Alert, status), 1);
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->role(), QAccessible::AlertMessage);
+    }
+
+    // The copy button says that it copied, and is back after a while; both
+    // changes of its name are told.
+    void copyIsAnnounced()
+    {
+        StandInWindow w;
+        w.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QPushButton* copy = w.view.copyPasswordButton;
+        w.view.passwordTextField->setText(QStringLiteral("secret-1"));
+        AccessibilityEvents events;
+        copy->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("secret-1"));
+        QCOMPARE(copy->text(), QStringLiteral("コピーしました"));
+        QVERIFY(copy->accessibleName().contains(QStringLiteral("コピーしました")));
+        const int announced = events.count(QAccessible::NameChanged, copy);
+        QVERIFY(announced >= 1);
+        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), QStringLiteral("コピー"), 10000);
+        QCOMPARE(copy->accessibleName(), QStringLiteral("パスワードをコピー"));
+        QVERIFY(events.count(QAccessible::NameChanged, copy) > announced);
+    }
+
     // A screen reader that listens hears the phase label's name change.
     void phaseChangeIsSignalled()
     {
         StandInWindow w;
         w.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.view));
-        StandInJob& job = w.start("/data/送付");
+        StandInJob& job = w.start("資料", "/data/送付");
         job.enter(JobPhase::Writing, true);
         QProcess watcher;
         runReader(watcher, {QStringLiteral("watch"), QString::number(QCoreApplication::applicationPid()),
@@ -288,17 +388,83 @@ private slots:
         }
     }
 
+    // Encryption turned on in the real program's window with the check
+    // box's toggle action, a password typed, and at once a file opened
+    // with the program: the archive takes that password, not one stored
+    // before.
+    void anOpenedFileTakesThePasswordTheWindowShows()
+    {
+        const std::string folder = m_home.makeFolder("user");
+        writeFile(folder + "/memo.txt", "memo");
+        QProcess window;
+        window.setProcessChannelMode(QProcess::ForwardedChannels);
+        startEncrypting(window, QStringLiteral("typed-just-now"));
+        if (QTest::currentTestFailed())
+            return;
+        QProcess opened;
+        opened.setProcessChannelMode(QProcess::ForwardedChannels);
+        opened.start(QStringLiteral(QUILLMERE_BINARY), {QString::fromStdString(folder + "/memo.txt")});
+        QVERIFY(opened.waitForFinished(30000));
+        QCOMPARE(opened.exitCode(), 0);
+
+        const std::string archive = folder + "/archive.zip";
+        QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(archive), 60000);
+        QProcess unzip;
+        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-t"), QStringLiteral("-P"),
+                                              QStringLiteral("typed-just-now"), QString::fromStdString(archive)});
+        QVERIFY(unzip.waitForFinished(30000));
+        QVERIFY2(unzip.exitCode() == 0, unzip.readAll().constData());
+
+        window.terminate();
+        QVERIFY(window.waitForFinished(30000));
+    }
+
+    // Where the keyring refuses the password (a session whose keyring has
+    // no collection to keep it in), the note under the real program's field
+    // says at once that the settings file keeps it, as the program's line
+    // does.
+    void theStorageNoteFollowsTheKeyringsRefusal()
+    {
+        QProcess window;
+        window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        startEncrypting(window, QStringLiteral("kept-somewhere"));
+        if (QTest::currentTestFailed())
+            return;
+        QByteArray said;
+        const auto refused = [&] {
+            said += window.readAllStandardOutput();
+            return said.contains("password kept in the settings file: the keyring did not store it");
+        };
+        // Stored once typing pauses; the keyring answers after that.
+        const QDeadlineTimer answered(20000);
+        while (!refused() && !answered.hasExpired())
+            window.waitForReadyRead(200);
+        if (!refused()) {
+            window.terminate();
+            window.waitForFinished(30000);
+            QSKIP("this session's keyring kept the password: nothing refused to show");
+        }
+        const auto noteNamesTheFile = [&] {
+            QProcess reader;
+            runReader(reader, {QStringLiteral("tree"), QString::number(window.processId())});
+            return QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 30000)
+                && QString::fromUtf8(reader.readAllStandardOutput()).contains(QStringLiteral("設定ファイルに保存"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(noteNamesTheFile(), 10000);
+        window.terminate();
+        QVERIFY(window.waitForFinished(30000));
+    }
+
     // A start whose files the running window does not take (here: it is
     // stopped) says so in a window of its own, as a file manager's start
     // has nowhere else to say it, and ends with its line and status 1.
     void aStartTheRunningWindowIgnoresSaysSo()
     {
-        const QString program = qEnvironmentVariable("QUILLMERE_BUILD_DIR") + QStringLiteral("/quillmere");
         const QString item = QString::fromStdString(m_home.makeFolder("items") + "/見積書.txt");
         QFile(item).open(QIODevice::WriteOnly);
         QProcess first;
         first.setProcessChannelMode(QProcess::ForwardedChannels);
-        first.start(program, {});
+        first.start(QStringLiteral(QUILLMERE_BINARY), {});
         QVERIFY(first.waitForStarted());
         const auto cleanUp = qScopeGuard([&] {
             ::kill(pid_t(first.processId()), SIGCONT);
@@ -310,7 +476,7 @@ private slots:
         QCOMPARE(::kill(pid_t(first.processId()), SIGSTOP), 0);
 
         QProcess later;
-        later.start(program, {item});
+        later.start(QStringLiteral(QUILLMERE_BINARY), {item});
         QVERIFY(later.waitForStarted());
         QProcess reader;
         runReader(reader, {QStringLiteral("find"), QString::number(later.processId()), QStringLiteral("label"),

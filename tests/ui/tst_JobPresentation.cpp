@@ -2,21 +2,21 @@
 // back, the phase with the time left and the item being compressed, a result
 // that names every count, Japanese details without the work folder's inner
 // paths, the line for the receiver of an encrypted archive, and the messages
-// as accessible names with their update events.
+// as accessible names. Real jobs: a missing php, an encrypted job's bar, and
+// cancelling from the window.
 #include "JobProgressMeter.h"
 #include "JobProgressText.h"
-#include "JobQueue.h"
 #include "JobStatusText.h"
-#include "JobStatusView.h"
 #include "ScopedEnvironment.h"
 #include "StandInJob.h"
 #include "TestFiles.h"
 #include "TestHome.h"
-#include "ViewController.h"
 #include "WorkFolders.h"
-#include "ZipAction.h"
+#include "WorkRoot.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -25,7 +25,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <random>
 #include <set>
 
 using namespace std::chrono_literals;
@@ -34,16 +33,21 @@ Q_DECLARE_METATYPE(JobProgress)
 
 namespace {
 
-// A job the test drives through its phases.
-JobReport reportWithChanges()
+// True while the process exists and is not a zombie waiting to be reaped.
+bool isAlive(const QByteArray& pid)
 {
-    JobReport report;
-    report.fileCount = 5;
-    report.folderCount = 3;
-    report.renamed = {{"資料/a:b.txt", "資料/a_b.txt", true}, {"資料/c?.txt", "資料/c_.txt", true}};
-    report.leftOut = {{"/data/資料/gone.txt", LeftOutReason::Missing, "No such file or directory"},
-                      {"/data/資料", LeftOutReason::SameItem, ""}};
-    return report;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype afterName = line.lastIndexOf(')');
+    return afterName >= 0 && line.mid(afterName + 2, 1) != "Z";
+}
+
+QByteArray readPid(const QString& file)
+{
+    QFile pidFile(file);
+    return pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed() : QByteArray();
 }
 
 // Every value the bar took, in order.
@@ -80,9 +84,14 @@ private slots:
     void resultNamesEveryCount()
     {
         QFETCH(bool, encrypted);
+        JobReport report;
+        report.fileCount = 5;
+        report.folderCount = 3;
+        report.renamed = {{"資料/a:b.txt", "資料/a_b.txt", true}, {"資料/c?.txt", "資料/c_.txt", true}};
+        report.leftOut = {{"/data/資料/gone.txt", LeftOutReason::Missing, "No such file or directory"},
+                          {"/data/資料", LeftOutReason::SameItem, ""}};
         StandInWindow w;
-        w.start();
-        emit w.made.back()->finished(JobOutcome::delivered("/data/送付/archive.zip", encrypted, reportWithChanges()));
+        emit w.start().finished(JobOutcome::delivered("/data/送付/archive.zip", encrypted, report));
         const QString remedy = w.status.remedyLabel->text();
         QVERIFY2(remedy.contains(QStringLiteral("ファイル 5 個、フォルダ 3 個、2 個の名前を変えました、1 個は入れられませんでした")),
                  qPrintable(remedy));
@@ -143,8 +152,7 @@ private slots:
     void aDestinationPathTooLongIsToldForWhatItIs()
     {
         StandInWindow w;
-        w.start();
-        emit w.made.back()->finished(JobOutcome::failed(JobPhase::Delivering, "File name too long: /data/深い/d/d",
+        emit w.start().finished(JobOutcome::failed(JobPhase::Delivering, "File name too long: /data/深い/d/d",
                                                         FailureCause::DestinationPathTooLong));
         const QString headline = w.status.headlineLabel->text(), remedy = w.status.remedyLabel->text();
         QVERIFY2(headline.contains(QStringLiteral("長すぎる")), qPrintable(headline));
@@ -159,8 +167,7 @@ private slots:
         QFETCH(JobOutcome, outcome);
         QFETCH(QStringList, expected);
         StandInWindow w;
-        w.start();
-        emit w.made.back()->finished(outcome);
+        emit w.start().finished(outcome);
         const QString details = w.status.detailsText->toPlainText();
         for (const QString& line : expected)
             QVERIFY2(details.contains(line), qPrintable(details));
@@ -183,7 +190,39 @@ private slots:
         const JobOutcome outcome = finished.at(0).at(0).value<JobOutcome>();
         QCOMPARE(outcome.cause, FailureCause::WriterMissing);
         QCOMPARE(outcome.failedIn, JobPhase::Writing);
-        QVERIFY(JobStatusText::technicalDetail(outcome).startsWith(QStringLiteral("失敗した段階: 圧縮\n")));
+    }
+
+    // Cancelling from the window ends a real job: a stand-in php that would
+    // write for a minute is ended, the staging folder goes, nothing is
+    // delivered, and the window says so.
+    void cancelEndsTheWriterAndDeliversNothing()
+    {
+        const QString pidFile = QFile::decodeName(QByteArray::fromStdString(m_home.path())) + "/php.pid";
+        const QString fakes = QFileInfo(QFINDTESTDATA("fakes/php")).absolutePath();
+        ScopedEnvironment path("PATH", QFile::encodeName(fakes));
+        ScopedEnvironment pidFileName("QUILLMERE_TEST_PID_FILE", QFile::encodeName(pidFile));
+        m_home.writeFile("cancelled/report.txt", "confidential");
+        const std::string destination = m_home.path() + "/cancelled";
+
+        JobQueue jobs(JobQueue::archiveJobs({}));
+        ViewController window(jobs);
+        QSignalSpy finished(&jobs, &JobQueue::jobFinished);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(destination + "/report.txt"))});
+        window.onDrop(&data);
+        QTRY_VERIFY_WITH_TIMEOUT(!readPid(pidFile).isEmpty(), 20000);
+        const QByteArray writer = readPid(pidFile);
+        QVERIFY(isAlive(writer));
+
+        window.jobStatusView->cancelButton->click();
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(window.jobStatusView->headlineLabel->text(), QStringLiteral("キャンセルしました"));
+        QTRY_VERIFY(!isAlive(writer));
+        // The job's staging folder goes once its writer has ended, off the
+        // window's thread; the journal keeps no record of it.
+        QTRY_COMPARE(leftInWorkRoot(WorkFolders(m_home.path()).tmpDirectory()), QStringList());
+        QCOMPARE(QDir(QString::fromStdString(destination)).entryList(QDir::Files), QStringList{"report.txt"});
+        QVERIFY(!jobs.isBusy());
     }
 
     void barCoversTheWholeJobAndNeverGoesBack_data()
@@ -243,12 +282,9 @@ private slots:
         JobProgressMeter meter;
         const auto start = JobProgressMeter::Clock::time_point();
         meter.update({JobPhase::Copying, 0, {}, false}, start);
-        const auto writingHalf = [&](double fraction) {
-            return JobProgress{JobPhase::Writing, fraction, {}, false};
-        };
-        meter.update(writingHalf(0.5), start + 1s);
+        meter.update({JobPhase::Writing, 0.5, {}, false}, start + 1s);
         QCOMPARE(meter.timeLeft(start + 1s), std::nullopt); // too early
-        meter.update(writingHalf(0.5), start + 10s);
+        meter.update({JobPhase::Writing, 0.5, {}, false}, start + 10s);
         // The copying (3 %) and half the writing (46 %) done in 10 s: 10.4 s
         // more, shown as 11.
         const auto left = meter.timeLeft(start + 10s);
@@ -310,10 +346,7 @@ private slots:
     // check: the bar only grows, passes through every phase and ends full.
     void realEncryptedJobNeverGoesBack()
     {
-        std::mt19937 random(24);
-        std::string noise(6 << 20, '\0');
-        for (char& byte : noise)
-            byte = static_cast<char>(random());
+        const std::string noise = randomBytes(6 << 20);
         for (int i = 0; i < 4; ++i)
             m_home.writeFile("real/資料/part" + std::to_string(i) + ".bin", noise.substr(i * 1024));
         m_home.writeFile("real/資料/a:b.txt", "renamed");
