@@ -6,6 +6,7 @@
 #include "ZipAction.h"
 
 #include <QMimeData>
+#include <QTest>
 #include <QUrl>
 
 #include <string>
@@ -66,6 +67,12 @@ struct StandInWindow {
         return running();
     }
     StandInJob& running() { return *made.back(); }
+    // False when the window, shown, never appeared.
+    bool shown()
+    {
+        view.show();
+        return QTest::qWaitForWindowExposed(&view);
+    }
     // The file dropped on the window, as a file manager drops it.
     void drop(const QString& path)
     {

@@ -30,26 +30,24 @@ from gi.repository import Atspi, GLib  # noqa: E402
 
 def application(pid):
     desktop = Atspi.get_desktop(0)
-    for index in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(index)
-        if app is not None and app.get_process_id() == pid:
-            return app
-    return None
+    apps = (desktop.get_child_at_index(index) for index in range(desktop.get_child_count()))
+    return next((app for app in apps if app is not None and app.get_process_id() == pid), None)
 
 
 def describe(node):
-    return {"role": node.get_role_name(), "name": node.get_name() or "",
-            "description": node.get_description() or ""}
+    return json.dumps({"role": node.get_role_name(), "name": node.get_name() or "",
+                       "description": node.get_description() or ""}, ensure_ascii=False)
 
 
-def walk(node, depth=0):
-    print(json.dumps(describe(node), ensure_ascii=False), flush=True)
+def nodes(node, depth=0):
+    # The node and all below it, parents first; as deep as any window goes.
+    yield node
     if depth > 40:
         return
     for index in range(node.get_child_count()):
         child = node.get_child_at_index(index)
         if child is not None:
-            walk(child, depth + 1)
+            yield from nodes(child, depth + 1)
 
 
 def tree(pid):
@@ -57,7 +55,8 @@ def tree(pid):
     if app is None:
         print(f"no application with process id {pid} on the accessibility bus", file=sys.stderr)
         return 1
-    walk(app)
+    for node in nodes(app):
+        print(describe(node), flush=True)
     return 0
 
 
@@ -87,38 +86,25 @@ def watch(pid, seconds, kinds):
     return 0
 
 
-def find(node, role, name, depth=0):
-    if node.get_role_name() == role and name in (node.get_name() or ""):
-        return node
-    if depth > 40:
-        return None
-    for index in range(node.get_child_count()):
-        child = node.get_child_at_index(index)
-        found = find(child, role, name, depth + 1) if child is not None else None
-        if found is not None:
-            return found
-    return None
-
-
 def await_object(pid, role, name):
     # The window registers on the bus a moment after its process starts.
     until = time.monotonic() + 30
-    target = None
-    while target is None and time.monotonic() < until:
+    while time.monotonic() < until:
         app = application(pid)
-        target = find(app, role, name) if app is not None else None
-        if target is None:
-            time.sleep(0.1)
-    if target is None:
-        print(f"no {role} named {name} in the application with process id {pid}", file=sys.stderr)
-    return target
+        found = next((node for node in nodes(app) if node.get_role_name() == role
+                      and name in (node.get_name() or "")), None) if app is not None else None
+        if found is not None:
+            return found
+        time.sleep(0.1)
+    print(f"no {role} named {name} in the application with process id {pid}", file=sys.stderr)
+    return None
 
 
 def find_one(pid, role, name):
     target = await_object(pid, role, name)
     if target is None:
         return 1
-    print(json.dumps(describe(target), ensure_ascii=False), flush=True)
+    print(describe(target), flush=True)
     return 0
 
 
@@ -146,8 +132,7 @@ def main(argv):
         return find_one(int(argv[2]), argv[3], argv[4])
     if len(argv) >= 6 and argv[1] == "act":
         return act(int(argv[2]), argv[3], argv[4], argv[5], argv[6] if len(argv) > 6 else "")
-    print(__doc__ or "usage: atspi-reader.py tree PID | watch PID SECONDS [EVENT...] | find PID ROLE NAME | act PID ROLE NAME ACTION [TEXT]",
-          file=sys.stderr)
+    print("usage: atspi-reader.py tree|watch|find|act PID ... (see the script's head)", file=sys.stderr)
     return 2
 
 

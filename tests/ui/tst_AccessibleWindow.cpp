@@ -78,6 +78,33 @@ void runReader(QProcess& reader, const QStringList& arguments)
     QVERIFY(reader.waitForStarted());
 }
 
+// Everything of the application with process id pid on the accessibility
+// bus (this one's by default); nothing when the reader failed, which it
+// says on standard error.
+std::vector<Seen> readTree(qint64 pid = QCoreApplication::applicationPid())
+{
+    QProcess reader;
+    runReader(reader, {QStringLiteral("tree"), QString::number(pid)});
+    std::vector<Seen> seen;
+    if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 60000) || reader.exitCode() != 0)
+        return seen;
+    for (const QByteArray& line : reader.readAllStandardOutput().split('\n')) {
+        const QJsonObject node = QJsonDocument::fromJson(line).object();
+        if (!node.isEmpty())
+            seen.push_back({node["role"].toString(), node["name"].toString(), node["description"].toString()});
+    }
+    return seen;
+}
+
+// The one object whose description (the label's role in the window) is
+// given.
+Seen labelled(const std::vector<Seen>& seen, const QString& description)
+{
+    const auto found = std::find_if(seen.begin(), seen.end(),
+                                    [&](const Seen& node) { return node.description == description; });
+    return found == seen.end() ? Seen{} : *found;
+}
+
 // Acts on a control of the real program's window, as a screen reader's
 // user does (atspi-reader.py's "act").
 void drive(qint64 pid, const QString& role, const QString& name, const QString& action, const QString& text = {})
@@ -105,30 +132,6 @@ class TestAccessibleWindow : public QObject {
     Q_OBJECT
     TestHome m_home;
 
-    // Everything of this application on the accessibility bus.
-    void readTree(std::vector<Seen>& seen)
-    {
-        QProcess reader;
-        runReader(reader, {QStringLiteral("tree"), QString::number(QCoreApplication::applicationPid())});
-        QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QProcess::NotRunning, 60000);
-        QCOMPARE(reader.exitCode(), 0);
-        for (const QByteArray& line : reader.readAllStandardOutput().split('\n')) {
-            const QJsonObject node = QJsonDocument::fromJson(line).object();
-            if (!node.isEmpty())
-                seen.push_back({node["role"].toString(), node["name"].toString(), node["description"].toString()});
-        }
-        QVERIFY(!seen.empty());
-    }
-
-    // The one object whose description (the label's role in the window) is
-    // given.
-    static Seen labelled(const std::vector<Seen>& seen, const QString& description)
-    {
-        const auto found = std::find_if(seen.begin(), seen.end(),
-                                        [&](const Seen& node) { return node.description == description; });
-        return found == seen.end() ? Seen{} : *found;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -145,24 +148,15 @@ private slots:
     void resultAndPhaseAreRead()
     {
         StandInWindow w;
-        w.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QVERIFY(w.shown());
         StandInJob& job = w.start("資料", "/data/送付");
 
         job.enter(JobPhase::Writing, true);
-        std::vector<Seen> writing;
-        readTree(writing);
-        if (QTest::currentTestFailed())
-            return;
         // The time left may follow the phase.
-        const QString whileWriting = labelled(writing, QStringLiteral("処理の段階")).name;
+        const QString whileWriting = labelled(readTree(), QStringLiteral("処理の段階")).name;
         QVERIFY2(whileWriting.startsWith(QStringLiteral("圧縮中")), qPrintable(whileWriting));
         job.enter(JobPhase::Encrypting, true);
-        std::vector<Seen> encrypting;
-        readTree(encrypting);
-        if (QTest::currentTestFailed())
-            return;
-        const QString whileEncrypting = labelled(encrypting, QStringLiteral("処理の段階")).name;
+        const QString whileEncrypting = labelled(readTree(), QStringLiteral("処理の段階")).name;
         QVERIFY2(whileEncrypting.startsWith(QStringLiteral("暗号化中")), qPrintable(whileEncrypting));
 
         JobReport report;
@@ -170,10 +164,7 @@ private slots:
         report.folderCount = 1;
         report.renamed = {{"資料/a:b.txt", "資料/a_b.txt", true}, {"資料/c?.txt", "資料/c_.txt", true}};
         emit job.finished(JobOutcome::delivered("/data/送付/archive.zip", true, report));
-        std::vector<Seen> result;
-        readTree(result);
-        if (QTest::currentTestFailed())
-            return;
+        const std::vector<Seen> result = readTree();
         const Seen headline = labelled(result, QStringLiteral("結果"));
         QVERIFY2(headline.name.contains(QStringLiteral("2 個の名前を変えました")), qPrintable(headline.name));
         QVERIFY2(headline.name.contains(QStringLiteral("/data/送付")), qPrintable(headline.name));
@@ -201,8 +192,7 @@ private slots:
     void everyChangeIsTold()
     {
         StandInWindow w;
-        w.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QVERIFY(w.shown());
         AccessibilityEvents events;
         StandInJob& job = w.start("資料", "/data/送付");
         job.enter(JobPhase::Writing, true);
@@ -223,8 +213,7 @@ private slots:
     void passwordNotesAreAnnounced()
     {
         StandInWindow w;
-        w.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QVERIFY(w.shown());
         w.view.encryptCheckBox->click();
         AccessibilityEvents events;
         QLabel* note = w.view.passwordNoteLabel;
@@ -283,8 +272,7 @@ private slots:
     void copyIsAnnounced()
     {
         StandInWindow w;
-        w.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QVERIFY(w.shown());
         QPushButton* copy = w.view.copyPasswordButton;
         w.view.passwordTextField->setText(QStringLiteral("secret-1"));
         AccessibilityEvents events;
@@ -303,8 +291,7 @@ private slots:
     void phaseChangeIsSignalled()
     {
         StandInWindow w;
-        w.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QVERIFY(w.shown());
         StandInJob& job = w.start("資料", "/data/送付");
         job.enter(JobPhase::Writing, true);
         QProcess watcher;
@@ -334,8 +321,7 @@ private slots:
     void typedPasswordStaysHidden()
     {
         StandInWindow w;
-        w.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QVERIFY(w.shown());
         w.view.encryptCheckBox->setChecked(true);
         w.view.passwordTextField->setFocus();
         QProcess watcher;
@@ -445,10 +431,9 @@ private slots:
             QSKIP("this session's keyring kept the password: nothing refused to show");
         }
         const auto noteNamesTheFile = [&] {
-            QProcess reader;
-            runReader(reader, {QStringLiteral("tree"), QString::number(window.processId())});
-            return QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 30000)
-                && QString::fromUtf8(reader.readAllStandardOutput()).contains(QStringLiteral("設定ファイルに保存"));
+            const std::vector<Seen> seen = readTree(window.processId());
+            return std::any_of(seen.begin(), seen.end(),
+                               [](const Seen& node) { return node.name.contains(QStringLiteral("設定ファイルに保存")); });
         };
         QTRY_VERIFY_WITH_TIMEOUT(noteNamesTheFile(), 10000);
         window.terminate();

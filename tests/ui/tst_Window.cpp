@@ -329,8 +329,7 @@ private slots:
     {
         QFETCH(int, target);
         StandInWindow w;
-        w.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.view));
+        QVERIFY(w.shown());
         QWidget* over = QList<QWidget*>{w.view.imageView, w.view.randomButton, w.view.passwordTextField,
                                         w.view.aboutButton, w.view.jobStatusView}[target];
         w.view.scrollArea->ensureWidgetVisible(over);

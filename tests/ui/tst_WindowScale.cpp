@@ -2,14 +2,10 @@
 // what does not fit scrolls into view, and no text is cut. The screen is an
 // offscreen one of the size QUILLMERE_TEST_SCREEN (logical pixels times
 // QUILLMERE_TEST_SCALE), so that every run sees the same screen.
-#include "JobQueue.h"
-#include "JobStatusView.h"
 #include "StandInJob.h"
 #include "TestHome.h"
-#include "ViewController.h"
 #include "WindowLayout.h"
 #include "WrapPoints.h"
-#include "ZipAction.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -59,6 +55,13 @@ QList<QWidget*> readable(QWidget* window)
             widgets << widget;
     }
     return widgets;
+}
+
+// Whether all of widget is in the part of view's content that shows.
+bool inView(const ViewController& view, QWidget* widget)
+{
+    const QWidget* viewport = view.scrollArea->viewport();
+    return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint(0, 0)), widget->size()));
 }
 
 // Why widget shows less than all its text, or nothing when it shows it all.
@@ -112,8 +115,8 @@ private slots:
         QFETCH(bool, encrypt);
         QFETCH(bool, result);
         QFETCH(QString, archive);
-        JobQueue jobs([] { return new StandInJob; });
-        ViewController view(jobs);
+        StandInWindow w;
+        ViewController& view = w.view;
         if (encrypt) {
             view.encryptCheckBox->click();
             view.passwordTextField->setText(QStringLiteral("パスワード表"));
@@ -126,26 +129,19 @@ private slots:
                                             PasswordRule::Problem::None);
             view.jobStatusView->detailsButton->click();
         }
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(w.shown());
         const QRect screen = view.screen()->availableGeometry();
-        QVERIFY2(screen.contains(view.frameGeometry()),
-                 qPrintable(QStringLiteral("frame %1,%2 %3x%4")
-                                .arg(view.frameGeometry().x())
-                                .arg(view.frameGeometry().y())
-                                .arg(view.frameGeometry().width())
-                                .arg(view.frameGeometry().height())));
+        const QRect frame = view.frameGeometry();
+        QVERIFY2(screen.contains(frame), qPrintable(QStringLiteral("frame %1,%2 %3x%4")
+                                                        .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())));
 
-        QStringList unreachable;
-        QStringList cutOff;
-        QWidget* viewport = view.scrollArea->viewport();
+        QStringList unreachable, cutOff;
         const QList<QWidget*> widgets = readable(&view);
         QVERIFY(widgets.size() > 10);
         for (QWidget* widget : widgets) {
             view.scrollArea->ensureWidgetVisible(widget, 0, 0);
             QCoreApplication::processEvents();
-            const QRect shown(widget->mapTo(viewport, QPoint(0, 0)), widget->size());
-            if (!viewport->rect().contains(shown))
+            if (!inView(view, widget))
                 unreachable << widget->metaObject()->className() + QStringLiteral(" ") + widget->accessibleName();
             if (const QString why = cut(widget); !why.isEmpty())
                 cutOff << why;
@@ -161,18 +157,17 @@ private slots:
     // window does not shrink when they go.
     void theWindowGrowsWithItsContent()
     {
-        JobQueue jobs([] { return new StandInJob; });
-        ViewController view(jobs);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        StandInWindow w;
+        ViewController& view = w.view;
+        QVERIFY(w.shown());
         QScrollBar* upAndDown = view.scrollArea->verticalScrollBar();
         const int before = view.height();
         QWidget* content = view.scrollArea->widget();
         const int contentBefore = content->height();
         view.encryptCheckBox->click();
         view.passwordTextField->setText(QStringLiteral("パスワード表"));
-        for (const char* item : {"/data/a", "/data/b", "/data/c"})
-            jobs.enqueue({item}, "/data", SettingStatus());
+        for (const char* item : {"a", "b", "c"})
+            w.start(item);
         const int room = WindowLayout::roomOn(view.screen()).height();
         QTRY_VERIFY(content->height() > contentBefore);
         QTRY_VERIFY2(!upAndDown->isVisible() || view.height() >= room,
@@ -188,13 +183,11 @@ private slots:
     // selected, is the archive's name as it is.
     void aCopiedHeadlineHoldsNoBreakPoints()
     {
-        JobQueue jobs([] { return new StandInJob; });
-        ViewController view(jobs);
+        StandInWindow w;
         const std::string name = "Quarterly_Report_Final_Version_2026_for_the_board.zip";
-        view.jobStatusView->showOutcome(JobOutcome::delivered("/data/" + name, false), PasswordRule::Problem::None);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QLabel* headline = view.jobStatusView->headlineLabel;
+        w.status.showOutcome(JobOutcome::delivered("/data/" + name, false), PasswordRule::Problem::None);
+        QVERIFY(w.shown());
+        QLabel* headline = w.status.headlineLabel;
         QVERIFY(headline->text().contains(QChar(0x200B)));
         headline->setFocus();
         headline->setSelection(0, int(headline->text().size()));
@@ -239,8 +232,8 @@ private slots:
     // looks different while it has the focus.
     void tabBringsEachControlIntoView()
     {
-        JobQueue jobs([] { return new StandInJob; });
-        ViewController view(jobs);
+        StandInWindow w;
+        ViewController& view = w.view;
         view.encryptCheckBox->click();
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
@@ -249,14 +242,12 @@ private slots:
         QTest::keyClick(view.chooseFilesButton, Qt::Key_Backtab);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), view.chooseFilesButton);
-        QWidget* viewport = view.scrollArea->viewport();
         QStringList hidden, unmarked;
         QList<QWidget*> visited;
         for (int step = 0; step < 40 && !visited.contains(QApplication::focusWidget()); ++step) {
             QWidget* focused = QApplication::focusWidget();
             visited << focused;
-            const QRect shown(focused->mapTo(viewport, QPoint(0, 0)), focused->size());
-            if (!viewport->rect().contains(shown))
+            if (!inView(view, focused))
                 hidden << focused->accessibleName();
             const QImage withFocus = focused->grab().toImage();
             QTest::keyClick(focused, Qt::Key_Tab);
@@ -289,8 +280,8 @@ private slots:
         darkPalette.setColor(QPalette::WindowText, Qt::white);
         if (dark == "before")
             QApplication::setPalette(darkPalette);
-        JobQueue jobs([] { return new StandInJob; });
-        ViewController view(jobs);
+        StandInWindow w;
+        ViewController& view = w.view;
         // A warning and a failure on show.
         view.encryptCheckBox->click();
         view.passwordTextField->setText(QStringLiteral("パスワード"));
@@ -332,27 +323,22 @@ private slots:
     // scrolls, without the user looking for them.
     void aJobsStatusScrollsIntoView()
     {
-        std::vector<StandInJob*> made;
-        JobQueue jobs([&made] { return made.emplace_back(new StandInJob); });
-        ViewController view(jobs);
+        StandInWindow w;
+        ViewController& view = w.view;
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
         view.scrollArea->verticalScrollBar()->setValue(0);
-        QWidget* viewport = view.scrollArea->viewport();
-        const auto inView = [&](QWidget* widget) {
-            return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint(0, 0)), widget->size()));
-        };
-        jobs.enqueue({m_home.path() + "/a.txt"}, m_home.path(), {});
-        QTRY_VERIFY(view.jobStatusView->progressBar->isVisible());
+        StandInJob& job = w.start("a.txt");
+        QTRY_VERIFY(w.status.progressBar->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QTRY_VERIFY(inView(view.jobStatusView->progressBar));
+        QTRY_VERIFY(inView(view, w.status.progressBar));
         view.scrollArea->verticalScrollBar()->setValue(0);
-        emit made.back()->finished(JobOutcome::delivered(m_home.path() + "/archive.zip", false));
+        emit job.finished(JobOutcome::delivered("/data/archive.zip", false));
         // The result page's size settles first: a check before it would see
         // the page where the running page was.
-        QTRY_VERIFY(view.jobStatusView->headlineLabel->isVisible());
+        QTRY_VERIFY(w.status.headlineLabel->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QTRY_VERIFY(inView(view.jobStatusView->headlineLabel));
+        QTRY_VERIFY(inView(view, w.status.headlineLabel));
         // Once the user scrolls, a change of size leaves the view alone.
         QScrollBar& bar = *view.scrollArea->verticalScrollBar();
         bar.triggerAction(QAbstractSlider::SliderToMinimum);
