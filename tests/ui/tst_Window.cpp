@@ -33,7 +33,6 @@
 #include <QTest>
 
 using Paths = std::vector<std::string>;
-Q_DECLARE_METATYPE(JobOutcome)
 Q_DECLARE_METATYPE(Paths)
 
 namespace {
@@ -254,28 +253,6 @@ private slots:
         QCOMPARE(saved.back().password, "typed-late");
         view.savePendingOptions();
         QCOMPARE(saved.size(), size_t(1));
-    }
-
-    void runningJobShowsProgressAndOutcome_data()
-    {
-        QTest::addColumn<JobOutcome>("outcome");
-        QTest::addColumn<QString>("headline");
-        QTest::newRow("delivered") << JobOutcome::delivered("/data/out/archive.zip", false)
-                                   << QStringLiteral("archive.zip を作成しました");
-        QTest::newRow("writer missing")
-            << JobOutcome::failed(JobPhase::Writing, "php: command not found", FailureCause::WriterMissing)
-            << QStringLiteral("アーカイブを作成するための PHP（php-cli と php-zip）が見つかりません");
-    }
-    void runningJobShowsProgressAndOutcome()
-    {
-        QFETCH(JobOutcome, outcome);
-        QFETCH(QString, headline);
-        StandInWindow w;
-        w.start("a.txt");
-        emit w.running().progressChanged({JobPhase::Copying, 1, {}, false});
-        QCOMPARE(w.status.progressBar->value(), 3); // the copying, a plain job's first 3 %
-        emit w.running().finished(outcome);
-        QCOMPARE(w.status.headlineLabel->text(), headline);
     }
 
     void waitingJobCanBeRemoved()
