@@ -142,20 +142,28 @@ private slots:
     // Each window starts from no stored options: encryption off.
     void init() { QFile::remove(QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName()); }
 
-    // After a job that renamed two items the result reads, over the bus,
-    // with the count and the destination folder; while the job ran the
-    // phase label's name changed with the phase.
-    void resultAndPhaseAreRead()
+    // While a job runs and when it ends, every change of a message is told
+    // (the labels' names, the bar's value, the result as an alert when it
+    // appears), and the window reads over the bus: the phase label's name
+    // with the phase, and after a job that renamed two items the result
+    // with the count and the destination folder.
+    void changesAreToldAndRead()
     {
         StandInWindow w;
         QVERIFY(w.shown());
+        AccessibilityEvents events;
         StandInJob& job = w.start("資料", "/data/送付");
-
         job.enter(JobPhase::Writing, true);
+        emit job.progressChanged({JobPhase::Writing, 0.5, "資料/a.txt", true});
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) >= 1);
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.itemLabel) >= 1);
+        QVERIFY(events.count(QAccessible::ValueChanged, w.status.progressBar) >= 1);
         // The time left may follow the phase.
         const QString whileWriting = labelled(readTree(), QStringLiteral("処理の段階")).name;
         QVERIFY2(whileWriting.startsWith(QStringLiteral("圧縮中")), qPrintable(whileWriting));
+        const int named = events.count(QAccessible::NameChanged, w.status.phaseLabel);
         job.enter(JobPhase::Encrypting, true);
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) > named);
         const QString whileEncrypting = labelled(readTree(), QStringLiteral("処理の段階")).name;
         QVERIFY2(whileEncrypting.startsWith(QStringLiteral("暗号化中")), qPrintable(whileEncrypting));
 
@@ -164,6 +172,10 @@ private slots:
         report.folderCount = 1;
         report.renamed = {{"資料/a:b.txt", "資料/a_b.txt", true}, {"資料/c?.txt", "資料/c_.txt", true}};
         emit job.finished(JobOutcome::delivered("/data/送付/archive.zip", true, report));
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.headlineLabel) >= 1);
+        QVERIFY(events.count(QAccessible::NameChanged, w.status.remedyLabel) >= 1);
+        QCOMPARE(events.count(QAccessible::Alert, w.status.headlineLabel), 1);
+        QVERIFY(events.count(QAccessible::ObjectShow, w.status.headlineLabel) >= 1);
         const std::vector<Seen> result = readTree();
         const Seen headline = labelled(result, QStringLiteral("結果"));
         QVERIFY2(headline.name.contains(QStringLiteral("2 個の名前を変えました")), qPrintable(headline.name));
@@ -185,29 +197,6 @@ private slots:
         QVERIFY(!has(QStringLiteral("frame"), QStringLiteral("")));
         QVERIFY(!has(QStringLiteral("filler"), QStringLiteral("Quillmere")));
         QVERIFY(has(QStringLiteral("separator"), QString()));
-    }
-
-    // Every change of a message is told: the labels' names, the bar's
-    // value, and the result as an alert when it appears.
-    void everyChangeIsTold()
-    {
-        StandInWindow w;
-        QVERIFY(w.shown());
-        AccessibilityEvents events;
-        StandInJob& job = w.start("資料", "/data/送付");
-        job.enter(JobPhase::Writing, true);
-        emit job.progressChanged({JobPhase::Writing, 0.5, "資料/a.txt", true});
-        QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) >= 1);
-        QVERIFY(events.count(QAccessible::NameChanged, w.status.itemLabel) >= 1);
-        QVERIFY(events.count(QAccessible::ValueChanged, w.status.progressBar) >= 1);
-        const int named = events.count(QAccessible::NameChanged, w.status.phaseLabel);
-        job.enter(JobPhase::Encrypting, true);
-        QVERIFY(events.count(QAccessible::NameChanged, w.status.phaseLabel) > named);
-        emit job.finished(JobOutcome::delivered("/data/送付/archive.zip", true));
-        QVERIFY(events.count(QAccessible::NameChanged, w.status.headlineLabel) >= 1);
-        QVERIFY(events.count(QAccessible::NameChanged, w.status.remedyLabel) >= 1);
-        QCOMPARE(events.count(QAccessible::Alert, w.status.headlineLabel), 1);
-        QVERIFY(events.count(QAccessible::ObjectShow, w.status.headlineLabel) >= 1);
     }
 
     void passwordNotesAreAnnounced()
@@ -254,7 +243,7 @@ private slots:
             writeFile(bin.filePath("php").toStdString(), "#!/bin/sh\n" + php.toStdString() + "\n");
             QVERIFY(QFile::setPermissions(bin.filePath("php"), QFile::ReadOwner | QFile::ExeOwner));
         }
-        ScopedEnvironment path("PATH", QFile::encodeName(bin.path()));
+        const auto path = scopedEnvironment("PATH", QFile::encodeName(bin.path()));
         AccessibilityEvents events;
         StandInWindow w;
         QLabel* status = w.status.readyLabel;

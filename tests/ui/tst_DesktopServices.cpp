@@ -70,7 +70,7 @@ private slots:
     {
         // The stand-in prints its arguments, one a line.
         const QString fakes = QFileInfo(QFINDTESTDATA("fakes/notify-send")).absolutePath();
-        ScopedEnvironment path("PATH", QFile::encodeName(fakes));
+        const auto path = scopedEnvironment("PATH", QFile::encodeName(fakes));
         DesktopNotifier notifier(noBus());
         QSignalSpy handed(&notifier, &DesktopNotifier::handed);
         Paths written;

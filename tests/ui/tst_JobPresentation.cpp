@@ -199,7 +199,7 @@ private slots:
     // php is needed, not as a failure to copy.
     void missingPhpFailsTheWriting()
     {
-        ScopedEnvironment path("PATH", "/nonexistent");
+        const auto path = scopedEnvironment("PATH", "/nonexistent");
         m_home.writeFile("items/a.txt", "a");
         JobQueue jobs(JobQueue::archiveJobs({}));
         QSignalSpy finished(&jobs, &JobQueue::jobFinished);
@@ -217,8 +217,8 @@ private slots:
     {
         const QString pidFile = QFile::decodeName(QByteArray::fromStdString(m_home.path())) + "/php.pid";
         const QString fakes = QFileInfo(QFINDTESTDATA("fakes/php")).absolutePath();
-        ScopedEnvironment path("PATH", QFile::encodeName(fakes));
-        ScopedEnvironment pidFileName("QUILLMERE_TEST_PID_FILE", QFile::encodeName(pidFile));
+        const auto path = scopedEnvironment("PATH", QFile::encodeName(fakes));
+        const auto pidFileName = scopedEnvironment("QUILLMERE_TEST_PID_FILE", QFile::encodeName(pidFile));
         m_home.writeFile("cancelled/report.txt", "confidential");
         const std::string destination = m_home.path() + "/cancelled";
 
