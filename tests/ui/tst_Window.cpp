@@ -3,7 +3,6 @@
 // and results, waiting jobs, the quit question and accessible names.
 // Cancelling is tested on a real job in tst_JobPresentation; what the window
 // tells screen readers as it changes, in tst_AccessibleWindow.
-#include "FileDragDropTopLayerView.h"
 #include "JobPresenter.h"
 #include "PictureView.h"
 #include "StandInJob.h"
@@ -32,22 +31,10 @@
 #include <QSysInfo>
 #include <QTest>
 
+#include <filesystem>
+
 using Paths = std::vector<std::string>;
 Q_DECLARE_METATYPE(Paths)
-
-namespace {
-
-// One step of a drag as Qt delivers it. The action taken, or IgnoreAction when refused.
-template <typename Event>
-Qt::DropAction send(QWidget* target, const QMimeData& data)
-{
-    Event event(target->rect().center(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    event.ignore();
-    QApplication::sendEvent(target, &event);
-    return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
-}
-
-} // namespace
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -56,43 +43,78 @@ class TestWindow : public QObject {
 private slots:
     void init() { QFile::remove(QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName()); }
 
-    void dropOfLocalFilesStartsOneJob_data()
+    void dropStartsOneJob_data()
     {
         QTest::addColumn<QList<QUrl>>("urls");
         QTest::addColumn<Paths>("job"); // empty when refused
+        QTest::addColumn<int>("target"); // where it is dropped, in the list the test makes
         // The archive goes beside the first item; names are bytes, not always UTF-8.
         const Paths files{"/to/a b#1.txt", "/other/\x82\xa0\xff"};
         QList<QUrl> urls;
         for (const std::string& path : files)
             urls << QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/"));
-        QTest::newRow("files from two folders") << urls << files;
-        QTest::newRow("text only") << QList<QUrl>() << Paths();
+        QTest::newRow("files from two folders") << urls << files << 0;
+        QTest::newRow("text only") << QList<QUrl>() << Paths() << 0;
         QTest::newRow("a web address among files")
-            << QList<QUrl>{QUrl::fromLocalFile("/tmp/a.txt"), QUrl("https://example.org/b")} << Paths();
+            << QList<QUrl>{QUrl::fromLocalFile("/tmp/a.txt"), QUrl("https://example.org/b")} << Paths() << 0;
         // A file URL names its machine: only this one's files are here.
         QTest::newRow("a file of this machine by name")
             << QList<QUrl>{QUrl("file://localhost/to/a.txt"), QUrl("file://" + QSysInfo::machineHostName() + "/to/b.txt")}
-            << Paths{"/to/a.txt", "/to/b.txt"};
+            << Paths{"/to/a.txt", "/to/b.txt"} << 0;
         QTest::newRow("a file of another machine")
-            << QList<QUrl>{QUrl::fromLocalFile("/to/a.txt"), QUrl("file://otherhost.example/to/b.txt")} << Paths();
+            << QList<QUrl>{QUrl::fromLocalFile("/to/a.txt"), QUrl("file://otherhost.example/to/b.txt")} << Paths() << 0;
+        // Qt delivers a drag over a widget that takes none to the nearest
+        // one up that does; the window routes it to the drop layer.
+        const QList<QUrl> one{QUrl::fromLocalFile("/data/見積書.txt")};
+        QTest::newRow("on the random button") << one << Paths{"/data/見積書.txt"} << 1;
+        QTest::newRow("on the password field") << one << Paths{"/data/見積書.txt"} << 2;
+        QTest::newRow("on the about button") << one << Paths{"/data/見積書.txt"} << 3;
+        QTest::newRow("on the status") << one << Paths{"/data/見積書.txt"} << 4;
     }
-    void dropOfLocalFilesStartsOneJob()
+    // A drop anywhere on the window starts one job with the options the
+    // controls show, with its log lines, or is refused.
+    void dropStartsOneJob()
     {
         QFETCH(QList<QUrl>, urls);
         QFETCH(Paths, job);
+        QFETCH(int, target);
         StandInWindow w;
         w.view.encryptCheckBox->click();
         w.view.passwordTextField->setText(QStringLiteral("typed"));
+        QVERIFY(w.shown());
+        QWidget* over = QList<QWidget*>{w.view.imageView, w.view.randomButton, w.view.passwordTextField,
+                                        w.view.aboutButton, w.view.jobStatusView}[target];
+        w.view.scrollArea->ensureWidgetVisible(over);
+        const QPoint at = over->mapTo(&w.view, over->rect().center());
         QMimeData data;
         data.setText(QStringLiteral("/tmp/a.txt"));
         if (!urls.isEmpty())
             data.setUrls(urls);
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.ignore();
+        drop.ignore();
+        Paths lines;
+        {
+            // Nothing is asserted while standard output is captured: the message would vanish.
+            StdoutCapture log;
+            QApplication::sendEvent(w.view.windowHandle(), &enter);
+            // Qt hands a drop only to the widget that took the drag: a
+            // refused drag's drop never arrives, whoever it is sent to.
+            if (enter.isAccepted())
+                QApplication::sendEvent(w.view.windowHandle(), &drop);
+            lines = log.lines();
+        }
         const Qt::DropAction taken = job.empty() ? Qt::IgnoreAction : Qt::CopyAction;
-        QCOMPARE(send<QDragEnterEvent>(w.view.fileDragDropTopLayerView, data), taken);
-        QCOMPARE(send<QDropEvent>(w.view.fileDragDropTopLayerView, data), taken);
+        QCOMPARE(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction, taken);
+        if (!job.empty())
+            QCOMPARE(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction, taken);
+        QCOMPARE(std::count(lines.begin(), lines.end(), "on drag before drop"), job.empty() ? 0 : 1);
         QCOMPARE(w.made.size(), size_t(job.empty() ? 0 : 1));
         if (!job.empty())
-            QCOMPARE(w.running().calls, (std::vector<StandInJob::Call>{{job, "/to", {true, "typed", false}}}));
+            QCOMPARE(w.running().calls, (std::vector<StandInJob::Call>{
+                                            {job, std::filesystem::path(job.front()).parent_path(), {true, "typed", false}}}));
+        QCOMPARE(w.view.passwordTextField->text(), QStringLiteral("typed")); // not typed into the field
     }
 
     void updateCheckFollowsTheFirstJobOrTwoSeconds_data()
@@ -289,48 +311,6 @@ private slots:
         QCOMPARE(w.view.isHidden(), !busy || quit);
         QCOMPARE(w.asked, busy ? 1 : 0);
         QCOMPARE(quitConfirmed.count(), busy && quit ? 1 : 0);
-    }
-
-    // Qt delivers a drag over a widget that takes none to the nearest one up
-    // that does; the window routes it to the drop layer, with its log lines.
-    void dropAnywhereOnTheWindowStartsAJob_data()
-    {
-        QTest::addColumn<int>("target"); // in the list the test makes
-        QTest::newRow("picture") << 0;
-        QTest::newRow("random button") << 1;
-        QTest::newRow("password field") << 2;
-        QTest::newRow("about button") << 3;
-        QTest::newRow("status") << 4;
-    }
-    void dropAnywhereOnTheWindowStartsAJob()
-    {
-        QFETCH(int, target);
-        StandInWindow w;
-        QVERIFY(w.shown());
-        QWidget* over = QList<QWidget*>{w.view.imageView, w.view.randomButton, w.view.passwordTextField,
-                                        w.view.aboutButton, w.view.jobStatusView}[target];
-        w.view.scrollArea->ensureWidgetVisible(over);
-        const QPoint at = over->mapTo(&w.view, over->rect().center());
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile("/data/見積書.txt")});
-        data.setText(QStringLiteral("/data/見積書.txt"));
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-        Paths lines;
-        {
-            // Nothing is asserted while standard output is captured: the message would vanish.
-            StdoutCapture log;
-            QApplication::sendEvent(w.view.windowHandle(), &enter);
-            QApplication::sendEvent(w.view.windowHandle(), &drop);
-            lines = log.lines();
-        }
-        QVERIFY(enter.isAccepted());
-        QCOMPARE(enter.dropAction(), Qt::CopyAction);
-        QVERIFY(drop.isAccepted());
-        QCOMPARE(std::count(lines.begin(), lines.end(), "on drag before drop"), 1);
-        QCOMPARE(w.made.size(), size_t(1));
-        QCOMPARE(std::get<0>(w.running().calls.at(0)), Paths{"/data/見積書.txt"});
-        QCOMPARE(w.view.passwordTextField->text(), QString()); // not typed into the field
     }
 
     void enterPressesTheFocusedButton()
