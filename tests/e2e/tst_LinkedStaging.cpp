@@ -5,14 +5,11 @@
 // runs fails the job instead of leaving a gap or other data in it. The
 // links go to a folder in memory where the session's runtime folder is a
 // tmpfs, and to the disk where it is not or where memory runs out.
-#include "ArchiveContent.h"
-#include "JobRun.h"
+#include "JobChecks.h"
 #include "ReportLines.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TmpfsMounts.h"
-#include "WorkFolders.h"
-#include "WorkRoot.h"
 #include "ZipReader.h"
 
 #include <QCryptographicHash>
@@ -29,34 +26,6 @@ namespace {
 QByteArray sha256(const QByteArray& data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
-}
-
-// The SHA-256 of every file entry's data, sorted, as python's zipfile reads
-// it (decrypted with password when one is given): a reader that shares
-// nothing with the job.
-QList<QByteArray> entryDigests(const std::string& archive, const std::optional<std::string>& password)
-{
-    QProcess python;
-    python.start("python3", {"-c",
-                             "import hashlib, sys, zipfile\n"
-                             "z = zipfile.ZipFile(sys.argv[1])\n"
-                             "pwd = sys.stdin.buffer.read() or None\n"
-                             "for info in z.infolist():\n"
-                             "    if not info.is_dir():\n"
-                             "        print(hashlib.sha256(z.read(info, pwd)).hexdigest())\n",
-                             QString::fromStdString(archive)});
-    python.write(QByteArray::fromStdString(password.value_or("")));
-    python.closeWriteChannel();
-    if (!python.waitForFinished(120000) || python.exitCode() != 0)
-        return {QByteArray("python could not read the archive: ") + python.readAllStandardError()};
-    QList<QByteArray> digests = python.readAllStandardOutput().trimmed().split('\n');
-    std::sort(digests.begin(), digests.end());
-    return digests;
-}
-
-WorkFolders workFolders()
-{
-    return WorkFolders(qgetenv("HOME").toStdString());
 }
 
 // What the staging folders of the work folder take on disk, and whether
@@ -104,14 +73,11 @@ class TestLinkedStaging : public QObject {
 
     std::string user(const std::string& relative) const { return m_home->path() + "/user/" + relative; }
 
-    // A file system of the test's own below the home folder; empty when
-    // none can be mounted.
-    std::string stick()
+    // A file system of the test's own on a folder below the home folder;
+    // empty when none can be mounted.
+    std::string mounted(const std::string& name, const std::string& options)
     {
-        return mounted(m_home->makeFolder("stick"), "size=64m");
-    }
-    std::string mounted(const std::string& folder, const std::string& options)
-    {
+        const std::string folder = m_home->makeFolder(name);
         return m_mounts.mount(folder, options) ? folder : std::string();
     }
     // The session's runtime folder, of the user alone: a tmpfs with
@@ -121,7 +87,7 @@ class TestLinkedStaging : public QObject {
     {
         std::string folder = m_home->makeFolder("runtime");
         if (!options.empty())
-            folder = mounted(folder, options + ",mode=0700");
+            folder = mounted("runtime", options + ",mode=0700");
         else
             fs::permissions(folder, fs::perms::owner_all);
         qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder));
@@ -173,7 +139,7 @@ private slots:
         QFETCH(bool, linkedInMemory);
         const std::optional<std::string> typed =
             password.isEmpty() ? std::nullopt : std::optional(password.toStdString());
-        const std::string root = stick();
+        const std::string root = mounted("stick", "size=64m");
         const std::string runtimeFolder = runtime(memory.toStdString());
         if (root.empty() || runtimeFolder.empty())
             QSKIP("no permission to mount a file system");
@@ -226,16 +192,13 @@ private slots:
         QCOMPARE(inMemory, linkedInMemory ? 303 : 0);
         // Memory that ran out is told in one line, and nothing else is.
         const bool ranOut = memory.startsWith("nr_inodes");
-        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& line) {
-                     return line.starts_with("on fixProhibitedCharacters error:");
-                 }),
-                 ranOut ? 1 : 0);
+        QCOMPARE(linesStarting(job, "on fixProhibitedCharacters error:"), ranOut ? 1 : 0);
         QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& line) {
                      return line.ends_with(": staging again on disk");
                  }),
                  ranOut ? 1 : 0);
         // The links were removed, never what they lead to.
-        QCOMPARE(leftInWorkRoot(workFolders().tmpDirectory()), QStringList());
+        QCOMPARE(leftInWorkRoot(), QStringList());
         if (fs::exists(memoryRoot))
             QVERIFY(fs::is_empty(memoryRoot));
         QList<QByteArray> after;
@@ -278,7 +241,7 @@ private slots:
         QFETCH(QByteArray, password);
         QFETCH(JobPhase, failedIn);
         QFETCH(bool, inMemory);
-        const std::string root = elsewhere ? stick() : m_home->makeFolder("disk");
+        const std::string root = elsewhere ? mounted("stick", "size=64m") : m_home->makeFolder("disk");
         if (root.empty() || (inMemory && runtime("size=4m").empty()))
             QSKIP("no permission to mount a file system");
         const std::string items = root + "/items", target = items + "/sub/b.txt";
@@ -313,10 +276,10 @@ private slots:
         qputenv("PATH", savedPath);
         qunsetenv("QUILLMERE_TEST_REMOVE");
         QVERIFY(job.ended);
-        QCOMPARE(leftInWorkRoot(workFolders().tmpDirectory()), QStringList());
+        QCOMPARE(leftInWorkRoot(), QStringList());
         if (failedIn == JobPhase::Delivering) {
             QVERIFY2(job.delivered(), job.outcome.description.c_str());
-            QVERIFY(entryDigests(dest + "/archive.zip", std::nullopt).contains(sha256(QByteArray::fromStdString(original))));
+            QVERIFY(entryDigests(dest + "/archive.zip").contains(sha256(QByteArray::fromStdString(original))));
             return;
         }
         QCOMPARE(job.outcome.kind, JobOutcome::Kind::Failed);
@@ -327,10 +290,7 @@ private slots:
         QCOMPARE(std::ranges::count_if(job.lines, [&](const std::string& line) { return line.find(changed) != line.npos; }),
                  1);
         // Nor does the writer's failure add a line of its own.
-        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& line) {
-                     return line.starts_with("convert charset and create zip error:");
-                 }),
-                 failedIn == JobPhase::Writing ? 1 : 0);
+        QCOMPARE(linesStarting(job, "convert charset and create zip error:"), failedIn == JobPhase::Writing ? 1 : 0);
         QVERIFY(fs::is_empty(dest));
         QCOMPARE(std::string(ReportLines::causeText(job.outcome.cause)), std::string("an item changed while the job ran"));
     }
