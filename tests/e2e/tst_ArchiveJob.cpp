@@ -3,7 +3,7 @@
 // archive's raw bytes, with unzip, and by content against the source.
 #include "ArchiveContent.h"
 #include "Failure.h"
-#include "JobRun.h"
+#include "JobChecks.h"
 #include "ReportJson.h"
 #include "Privileges.h"
 #include "ProcessIdentity.h"
@@ -11,19 +11,16 @@
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TmpfsMounts.h"
-#include "WorkFolders.h"
-#include "WorkRoot.h"
 #include "ZipReader.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QUuid>
 #include <QtTest>
 
-#include <algorithm>
 #include <chrono>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -54,32 +51,6 @@ bool unzipTestPasses(const std::string& archive, const std::optional<std::string
 {
     const QStringList pass = password ? QStringList{"-P" + QString::fromStdString(*password)} : QStringList{};
     return QProcess::execute("unzip", QStringList{"-qq", "-t"} + pass << QString::fromStdString(archive)) == 0;
-}
-
-// Whether every entry of archive reads back with password (UTF-8) given
-// as the bytes of encoding, as a receiver's system would give them:
-// python's zipfile and its own codecs, sharing nothing with the job. The
-// password goes on standard input, not on a command line.
-bool opensWithPasswordAs(const std::string& archive, const std::string& password, const char* encoding)
-{
-    QProcess python;
-    python.start("python3", {"-c",
-                             "import sys, unicodedata, zipfile\n"
-                             "z = zipfile.ZipFile(sys.argv[1])\n"
-                             "typed = sys.stdin.buffer.read().decode('utf-8')\n"
-                             "try:\n"
-                             "    key = typed.encode(sys.argv[2])\n"
-                             "except UnicodeEncodeError:\n"
-                             "    key = unicodedata.normalize('NFC', typed).encode(sys.argv[2])\n"
-                             "z.setpassword(key)\n"
-                             "try:\n"
-                             "    sys.exit(0 if z.testzip() is None else 1)\n"
-                             "except RuntimeError:\n"
-                             "    sys.exit(1)\n",
-                             QString::fromStdString(archive), QString::fromLatin1(encoding)});
-    python.write(QByteArray::fromStdString(password));
-    python.closeWriteChannel();
-    return python.waitForFinished(120000) && python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
 }
 
 // Each path below root with its type, mode, size, link target and content:
@@ -120,27 +91,27 @@ int makeFolderOfPathLength(const std::string& base, size_t length, std::string& 
     return at;
 }
 
-// The names in the folder open as fd.
-QStringList namesIn(int fd)
+// Everything in the folder, hidden or not.
+QStringList namesIn(const QString& folder)
 {
-    QStringList names;
-    if (DIR* dir = ::fdopendir(::dup(fd))) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
-                names << QString::fromLocal8Bit(entry->d_name);
-        ::closedir(dir);
-    }
-    return names;
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
-WorkFolders workFolders()
+// Sets a file's or folder's times to a local time "yyyy-MM-dd HH:mm:ss".
+bool setTimes(const std::string& path, const QString& time)
 {
-    return WorkFolders(qgetenv("HOME").toStdString());
+    const qint64 when = QDateTime::fromString(time, "yyyy-MM-dd HH:mm:ss").toSecsSinceEpoch();
+    const timespec both[2] = {{when, 0}, {when, 0}};
+    return ::utimensat(AT_FDCWD, path.c_str(), both, 0) == 0;
 }
 
-QStringList leftInWorkRoot()
+// A process that has gone: its id names no one now.
+qint64 endedProcess()
 {
-    return ::leftInWorkRoot(workFolders().tmpDirectory());
+    QProcess ended;
+    ended.start("/bin/true");
+    ended.waitForFinished();
+    return ended.processId();
 }
 
 } // namespace
@@ -311,7 +282,10 @@ private slots:
     // The archive opens with the code page 932 bytes of the password, which
     // Japanese Windows gives when the receiver types it, and not with its
     // UTF-8 bytes; a password with no code page 932 form is refused before
-    // anything is copied, with a line on standard output.
+    // anything is copied, with a line on standard output. What expect and
+    // zipcloak say reaches standard output as the job's own lines: no
+    // control character of a name, no carriage return, and the names as the
+    // user reads them, not as code page 932 bytes.
     void passwordIsGivenAsJapaneseWindowsTypesIt()
     {
         QFETCH(QByteArray, password);
@@ -320,6 +294,7 @@ private slots:
         const std::string items = user("items"), dest = user("dest");
         writeFile(items + "/a.txt", randomBytes(5000));
         writeFile(items + "/表.txt", "b");
+        writeFile(items + "/red\x1b[31mX.txt", "c");
         fs::create_directories(dest);
 
         const JobRun job = JobRun::of({items}, dest, password.toStdString());
@@ -330,8 +305,7 @@ private slots:
         if (!delivered) {
             QVERIFY(job.logged(refusal.toStdString()));
             QCOMPARE(job.outcome.cause, FailureCause::PasswordRefused);
-            QCOMPARE(QDir(QString::fromStdString(dest)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                     QStringList());
+            QCOMPARE(namesIn(QString::fromStdString(dest)), QStringList());
             // Refused before any work: no work folder was even made.
             QVERIFY(!fs::exists(workFolders().tmpDirectory()));
             return;
@@ -343,129 +317,53 @@ private slots:
         QVERIFY(!opensWithPasswordAs(archive, password.toStdString() + "x", "cp932"));
         for (const ZipReader::Entry& entry : ZipReader(archive).entries)
             QVERIFY(entry.name.ends_with('/') || ((entry.flags & 1) && (entry.localFlags & 1))); // encrypted
-    }
-
-    // What expect and zipcloak say reaches standard output as the job's own
-    // lines: no control character of a name, no carriage return, and the
-    // names as the user reads them, not as code page 932 bytes.
-    void encryptionTranscriptIsPlainText()
-    {
-        const std::string items = user("items"), dest = user("dest");
-        writeFile(items + "/日本.txt", "a");
-        writeFile(items + "/red\x1b[31mX.txt", "b");
-        fs::create_directories(dest);
-
-        const JobRun job = JobRun::of({items}, dest, std::string("pw"));
-
-        QVERIFY(job.delivered());
         for (const std::string& line : job.lines)
             QVERIFY2(std::ranges::none_of(line, [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
                      line.c_str());
-        QVERIFY(job.logged("encrypting: archive/items/日本.txt"));
+        QVERIFY(job.logged("encrypting: archive/items/表.txt"));
         QVERIFY(job.logged("encrypting: archive/items/red\\x1b[31mX.txt"));
     }
 
-    void timesOutsideTheHeadersRangeAreClamped_data()
+    void timesAndFolderModesReachTheHeaders_data()
     {
         QTest::addColumn<QByteArray>("password"); // none for a plain archive
         QTest::newRow("plain") << QByteArray();
         QTest::newRow("encrypted") << QByteArray("secret");
     }
-    // A file dated after 2107 is stored as the last time a header holds,
-    // one dated before 1980 as the first, in both headers, whether zipcloak
-    // rewrites the archive or not; other files keep their own time.
-    void timesOutsideTheHeadersRangeAreClamped()
-    {
-        QFETCH(QByteArray, password);
-        const std::string items = user("items"), dest = user("dest");
-        const std::vector<std::tuple<std::string, std::string, QString, std::string>> files = {
-            // name, its entry's name, local time of the file, as the headers must hold it
-            {"late.txt", "late.txt", "2110-01-01 00:00:00", "2107-12-31 23:59:58"},
-            {"early.txt", "early.txt", "1970-01-01 09:00:00", "1980-01-01 00:00:00"},
-            {"日本 表.txt", "\x93\xfa\x96\x7b \x95\x5c.txt", "1975-07-20 10:00:00", "1980-01-01 00:00:00"},
-            {"usual.txt", "usual.txt", "2020-05-06 07:08:10", "2020-05-06 07:08:10"},
-        };
-        for (const auto& [name, entryName, time, stored] : files) {
-            writeFile(items + "/" + name, name);
-            const QDateTime when = QDateTime::fromString(time, "yyyy-MM-dd HH:mm:ss");
-            const timespec both[2] = {{when.toSecsSinceEpoch(), 0}, {when.toSecsSinceEpoch(), 0}};
-            QVERIFY(::utimensat(AT_FDCWD, (items + "/" + name).c_str(), both, 0) == 0);
-        }
-        fs::create_directories(dest);
-
-        const JobRun job = JobRun::of({items}, dest,
-                                      password.isEmpty() ? std::nullopt : std::optional(password.toStdString()));
-
-        QVERIFY2(job.delivered(), job.outcome.description.c_str());
-        const ZipReader archive(dest + "/archive.zip");
-        QVERIFY2(archive.error.empty(), archive.error.c_str());
-        for (const auto& [name, entryName, time, stored] : files) {
-            const auto entry = std::ranges::find(archive.entries, "archive/items/" + entryName, &ZipReader::Entry::name);
-            QVERIFY2(entry != archive.entries.end(), name.c_str());
-            QCOMPARE(entry->modified(), stored);
-            QCOMPARE(entry->localTime, entry->time);
-            QCOMPARE(entry->localDate, entry->date);
-        }
-        QVERIFY(password.isEmpty() ? unzipTestPasses(dest + "/archive.zip", std::nullopt)
-                                   : opensWithPasswordAs(dest + "/archive.zip", password.toStdString(), "cp932"));
-
-        // Each clamped file is warned once, with its own time: the archive
-        // does not hold it as given.
-        QStringList warned;
-        for (const WarnedItem& item : job.outcome.report.warnings) {
-            QCOMPARE(item.warning, WindowsWarning::DateOutOfRange);
-            warned << QString::fromStdString(item.inArchive) + " "
-                    + QDateTime::fromSecsSinceEpoch(item.modified).toString("yyyy-MM-dd HH:mm:ss");
-        }
-        warned.sort();
-        QCOMPARE(warned, (QStringList{"archive/items/early.txt 1970-01-01 09:00:00",
-                                      "archive/items/late.txt 2110-01-01 00:00:00",
-                                      "archive/items/日本 表.txt 1975-07-20 10:00:00"}));
-        const QString early = QDateTime::fromString("1970-01-01 09:00:00", "yyyy-MM-dd HH:mm:ss").toUTC().toString(Qt::ISODate);
-        QVERIFY(job.logged("windows warning: archive/items/early.txt (dated " + early.toStdString() + ": "));
-        const QJsonArray inJson = QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson::of(job.outcome)))
-                                      .object()["warnings"].toArray();
-        QCOMPARE(inJson.size(), 3);
-        const auto earlyInJson = std::ranges::find_if(inJson, [](const QJsonValue& warning) {
-            return warning.toObject()["inArchive"].toString() == "archive/items/early.txt";
-        });
-        QVERIFY(earlyInJson != inJson.end());
-        QCOMPARE((*earlyInJson).toObject()["date"].toString(), early);
-        QCOMPARE((*earlyInJson).toObject()["length"].toInt(), int(std::string("archive/items/early.txt").size()));
-    }
-
-    void folderEntriesCarryTheFoldersOwnTimeAndMode_data()
-    {
-        QTest::addColumn<QByteArray>("password"); // none for a plain archive
-        QTest::newRow("plain") << QByteArray();
-        QTest::newRow("encrypted") << QByteArray("secret");
-    }
-    // A folder that gets an entry of its own (nothing in it, or nothing
-    // but hidden items) is dated and opened as the user's folder was, with
-    // the DOS folder attribute; the folder all items are in, when it has an
-    // entry, is opened to no one else's writing. Unzip on Linux gives the
-    // folders back as they were.
-    void folderEntriesCarryTheFoldersOwnTimeAndMode()
+    // Whether zipcloak rewrites the archive or not: a file or folder dated
+    // after 2107 is stored as the last time a header holds, one dated before
+    // 1980 as the first, in both headers, and warned once with its own time;
+    // others keep their own time. A folder that gets an entry of its own
+    // (nothing in it, or nothing but hidden items) is opened as the user's
+    // folder was, with the DOS folder attribute; the folder all items are
+    // in, when it has an entry, is opened to no one else's writing. Unzip on
+    // Linux gives the folders back as they were.
+    void timesAndFolderModesReachTheHeaders()
     {
         QFETCH(QByteArray, password);
         const std::optional<std::string> pass =
             password.isEmpty() ? std::nullopt : std::optional(password.toStdString());
         const std::string items = user("items"), dest = user("dest");
-        const std::vector<std::tuple<std::string, mode_t, QString, std::string>> folders = {
-            // folder, its mode, its local time, the time its entry must hold
-            {"private", 0700, "1975-01-01 12:00:00", "1980-01-01 00:00:00"},
-            {"hidden only", 0750, "2001-02-03 04:05:06", "2001-02-03 04:05:06"},
-            {"open", 0755, "2020-05-06 07:08:11", "2020-05-06 07:08:10"},
+        const std::vector<std::tuple<std::string, mode_t, QString, std::string>> all = {
+            // path below items, entry's name (with "/" and a mode for a folder),
+            // local time of the item, as the headers must hold it
+            {"late.txt", 0, "2110-01-01 00:00:00", "2107-12-31 23:59:58"},
+            {"early.txt", 0, "1970-01-01 09:00:00", "1980-01-01 00:00:00"},
+            {"日本 表.txt", 0, "1975-07-20 10:00:00", "1980-01-01 00:00:00"},
+            {"usual.txt", 0, "2020-05-06 07:08:10", "2020-05-06 07:08:10"},
+            {"private/", 0700, "1975-01-01 12:00:00", "1980-01-01 00:00:00"},
+            {"hidden only/", 0750, "2001-02-03 04:05:06", "2001-02-03 04:05:06"},
+            {"open/", 0755, "2020-05-06 07:08:11", "2020-05-06 07:08:10"},
         };
-        fs::create_directories(items + "/full");
         writeFile(items + "/full/seen.txt", "seen");
         writeFile(items + "/hidden only/.profile", "hidden");
-        for (const auto& [folder, mode, time, stored] : folders) {
-            fs::create_directories(items + "/" + folder);
-            const QDateTime when = QDateTime::fromString(time, "yyyy-MM-dd HH:mm:ss");
-            const timespec both[2] = {{when.toSecsSinceEpoch(), 0}, {when.toSecsSinceEpoch(), 0}};
-            QVERIFY(::utimensat(AT_FDCWD, (items + "/" + folder).c_str(), both, 0) == 0);
-            QVERIFY(::chmod((items + "/" + folder).c_str(), mode) == 0);
+        for (const auto& [name, mode, time, stored] : all) {
+            if (mode)
+                fs::create_directories(items + "/" + name);
+            else
+                writeFile(items + "/" + name, name);
+            QVERIFY(setTimes(items + "/" + name, time));
+            QVERIFY(!mode || ::chmod((items + "/" + name).c_str(), mode) == 0);
         }
         writeFile(user("solo/.hidden"), "only a hidden file");
         fs::create_directories(dest + "/solo");
@@ -483,27 +381,52 @@ private slots:
                 folderEntries << QString::fromStdString(entry.name);
         folderEntries.sort();
         QCOMPARE(folderEntries, (QStringList{"archive/items/hidden only/", "archive/items/open/", "archive/items/private/"}));
-        for (const auto& [folder, mode, time, stored] : folders) {
-            const auto entry = std::ranges::find(archive.entries, "archive/items/" + folder + "/", &ZipReader::Entry::name);
-            QVERIFY2(entry != archive.entries.end(), folder.c_str());
-            QCOMPARE(entry->madeBy >> 8, 3);
-            QCOMPARE(entry->attributes, uint32_t(S_IFDIR | mode) << 16 | 0x10);
+        for (const auto& [name, mode, time, stored] : all) {
+            // The file's name in code page 932.
+            const std::string entryName = name == "日本 表.txt" ? "\x93\xfa\x96\x7b \x95\x5c.txt" : name;
+            const auto entry = std::ranges::find(archive.entries, "archive/items/" + entryName, &ZipReader::Entry::name);
+            QVERIFY2(entry != archive.entries.end(), name.c_str());
             QCOMPARE(entry->modified(), stored);
             QCOMPARE(entry->localTime, entry->time);
             QCOMPARE(entry->localDate, entry->date);
+            if (mode) {
+                QCOMPARE(entry->madeBy >> 8, 3);
+                QCOMPARE(entry->attributes, uint32_t(S_IFDIR | mode) << 16 | 0x10);
+            }
         }
         const ZipReader soloArchive(dest + "/solo/archive.zip");
         const auto top = std::ranges::find(soloArchive.entries, "archive/", &ZipReader::Entry::name);
         QVERIFY(top != soloArchive.entries.end());
         QCOMPARE(top->attributes, uint32_t(S_IFDIR | 0755) << 16 | 0x10);
-        // Only the folder dated 1975 lost its time.
-        QCOMPARE(int(job.outcome.report.warnings.size()), 1);
-        QCOMPARE(job.outcome.report.warnings.front().warning, WindowsWarning::DateOutOfRange);
-        // Named as the entry is, which a script can look up in the archive.
-        QCOMPARE(job.outcome.report.warnings.front().inArchive, "archive/items/private/");
-        QCOMPARE(job.outcome.report.warnings.front().length, int(std::string("archive/items/private/").size()));
         QVERIFY(solo.outcome.report.warnings.empty());
 
+        // Named as the entry is, which a script can look up in the archive,
+        // with its length in UTF-16 characters.
+        QStringList warned;
+        for (const WarnedItem& item : job.outcome.report.warnings) {
+            QCOMPARE(item.warning, WindowsWarning::DateOutOfRange);
+            QCOMPARE(item.length, int(QString::fromStdString(item.inArchive).size()));
+            warned << QString::fromStdString(item.inArchive) + " "
+                    + QDateTime::fromSecsSinceEpoch(item.modified).toString("yyyy-MM-dd HH:mm:ss");
+        }
+        warned.sort();
+        QCOMPARE(warned, (QStringList{"archive/items/early.txt 1970-01-01 09:00:00",
+                                      "archive/items/late.txt 2110-01-01 00:00:00",
+                                      "archive/items/private/ 1975-01-01 12:00:00",
+                                      "archive/items/日本 表.txt 1975-07-20 10:00:00"}));
+        const QString early = QDateTime::fromString("1970-01-01 09:00:00", "yyyy-MM-dd HH:mm:ss").toUTC().toString(Qt::ISODate);
+        QVERIFY(job.logged("windows warning: archive/items/early.txt (dated " + early.toStdString() + ": "));
+        const QJsonArray inJson = QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson::of(job.outcome)))
+                                      .object()["warnings"].toArray();
+        QCOMPARE(inJson.size(), 4);
+        const auto earlyInJson = std::ranges::find_if(inJson, [](const QJsonValue& warning) {
+            return warning.toObject()["inArchive"].toString() == "archive/items/early.txt";
+        });
+        QVERIFY(earlyInJson != inJson.end());
+        QCOMPARE((*earlyInJson).toObject()["date"].toString(), early);
+        QCOMPARE((*earlyInJson).toObject()["length"].toInt(), int(std::string("archive/items/early.txt").size()));
+
+        // Every entry's data is checked as it is extracted.
         const std::string extracted = user("extracted");
         fs::create_directories(extracted);
         const QStringList passWord = pass ? QStringList{"-P" + password} : QStringList{};
@@ -513,11 +436,11 @@ private slots:
                  0);
         // unzip gives no mode to a folder it made for a file before the
         // folder's own entry came: php writes "hidden only/" after its file.
-        for (const auto& [folder, mode, time, stored] : folders) {
-            if (folder == "hidden only")
-                continue;
+        for (const auto& [name, mode, time, stored] : all) {
             struct stat info {};
-            QVERIFY(::stat((extracted + "/archive/items/" + folder).c_str(), &info) == 0);
+            if (!mode || name == "hidden only/")
+                continue;
+            QVERIFY(::stat((extracted + "/archive/items/" + name).c_str(), &info) == 0);
             QCOMPARE(info.st_mode & 07777, mode);
         }
     }
@@ -667,8 +590,7 @@ private slots:
         QCOMPARE(job.logged("job refused: "), !delivered);
         // One line is one event: no name starts a line of its own.
         QVERIFY(!job.logged("archive delivered: FAKE"));
-        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& l) { return l.starts_with("archive delivered: "); }),
-                 delivered ? 1 : 0);
+        QCOMPARE(linesStarting(job, "archive delivered: "), delivered ? 1 : 0);
         if (delivered) {
             QVERIFY(unzipTestPasses(dest + "/archive.zip", std::nullopt));
             const std::vector<std::string> names = ZipReader(dest + "/archive.zip").names();
@@ -677,8 +599,7 @@ private slots:
                 return name.starts_with("archive/items/sysroot");
             }));
         } else {
-            QCOMPARE(QDir(QString::fromStdString(dest)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                     QStringList());
+            QCOMPARE(namesIn(QString::fromStdString(dest)), QStringList());
         }
         if (edge == "system")
             QVERIFY(job.logged("left out: /dev/null (part of the running system)"));
@@ -717,7 +638,7 @@ private slots:
         QCOMPARE(dest.size(), size_t(length));
 
         const JobRun job = JobRun::of({item}, dest, {}, {}, nameAfterItems);
-        const QStringList left = namesIn(folder);
+        const QStringList left = namesIn(QString("/proc/self/fd/%1").arg(folder)); // too long a path to open
         ::close(folder);
         shell("rm -rf " + ShellWord::quoteIfNeeded(user("dest")));
 
@@ -725,28 +646,36 @@ private slots:
         QCOMPARE(job.outcome.kind, JobOutcome::Kind::Failed);
         QCOMPARE(job.outcome.cause, FailureCause::DestinationPathTooLong);
         QCOMPARE(job.outcome.description, describeErrno(ENAMETOOLONG, dest));
-        const auto refusals = std::ranges::count_if(job.lines, [](const std::string& l) { return l.starts_with("job refused: "); });
-        QCOMPARE(refusals, 1);
+        QCOMPARE(linesStarting(job, "job refused: "), 1);
         QCOMPARE(std::ranges::count(job.lines, "job refused: the destination path is too long: File name too long: " + dest), 1);
         QCOMPARE(left, QStringList());
         QCOMPARE(leftInWorkRoot(), QStringList());
     }
 
-    void aWorkFolderThatCannotBeMade_data()
+    void aWorkFolderThatCannotBeMadeOrFills_data()
     {
         QTest::addColumn<QString>("home");
         QTest::addColumn<FailureCause>("cause");
-        QTest::newRow("no inode left") << "size=1m,nr_inodes=2" << FailureCause::WorkFolderFull;
-        QTest::newRow("read-only") << "ro,size=1m" << FailureCause::WorkFolderFailed;
-        QTest::newRow("a link in its place") << "link" << FailureCause::WorkFolderRefused;
-        QTest::newRow("another user's, closed to us") << "other user" << FailureCause::WorkFolderRefused;
+        QTest::addColumn<QString>("told"); // exactly one line of the output matches it
+        const QString refused = "^job refused: ";
+        QTest::newRow("no inode left") << "size=1m,nr_inodes=2" << FailureCause::WorkFolderFull << refused;
+        QTest::newRow("read-only") << "ro,size=1m" << FailureCause::WorkFolderFailed << refused;
+        QTest::newRow("a link in its place") << "link" << FailureCause::WorkFolderRefused << refused;
+        QTest::newRow("another user's, closed to us") << "other user" << FailureCause::WorkFolderRefused << refused;
+        // It runs out of inodes while the content is staged, which the space
+        // check before staging cannot see: one line tells of it however many
+        // stagers met it.
+        QTest::newRow("fills while staging") << "size=4m,nr_inodes=90" << FailureCause::WorkFolderFull
+                                             << "No space left on device";
     }
-    // The work folder cannot be made in the home folder: the job names the
-    // cause that is there, not an unsafe folder where none is.
-    void aWorkFolderThatCannotBeMade()
+    // The work folder cannot be made in the home folder, or fills up: the
+    // job names the cause that is there, not an unsafe folder where none
+    // is, and nothing stays.
+    void aWorkFolderThatCannotBeMadeOrFills()
     {
         QFETCH(QString, home);
         QFETCH(FailureCause, cause);
+        QFETCH(QString, told);
         const std::string small = m_home->makeFolder("small");
         if (home == "link") {
             fs::create_directory_symlink(m_home->makeFolder("elsewhere"), small + "/.quillmere");
@@ -758,83 +687,39 @@ private slots:
         } else {
             if (!m_mounts.mount(small, home.toStdString()))
                 QSKIP("no permission to mount a small file system");
-            if (home.startsWith("size"))
+            if (home.contains("nr_inodes=2"))
                 writeFile(small + "/last-inode", "x");
         }
         qputenv("HOME", QByteArray::fromStdString(small));
         writeFile(user("items/ok.txt"), "ok");
+        std::string items = user("items");
+        if (home.contains("nr_inodes=90")) {
+            // The files are hard-linked and take no inode; each folder takes one.
+            for (int i = 0; i < 30; ++i)
+                writeFile(small + "/mine/d" + std::to_string(i) + "/f.txt", "f");
+            items = small + "/mine";
+        }
 
-        const JobRun job = JobRun::of({user("items")}, user("items"));
+        const JobRun job = JobRun::of({items}, user("items"));
 
         QVERIFY(job.ended);
         QVERIFY(!job.delivered());
         QCOMPARE(job.outcome.cause, cause);
-        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& l) { return l.starts_with("job refused: "); }), 1);
-    }
-
-    // The work folder's disk fills up while the content is staged (it runs
-    // out of inodes, which the space check before staging cannot see): the
-    // job fails with that cause, one line tells of it however many stagers
-    // met it, and nothing stays.
-    void aWorkFolderThatFillsWhileStagingIsToldOnce()
-    {
-        const std::string small = m_home->makeFolder("small");
-        if (!m_mounts.mount(small, "size=4m,nr_inodes=90"))
-            QSKIP("no permission to mount a small file system");
-        qputenv("HOME", QByteArray::fromStdString(small));
-        // The files are hard-linked and take no inode; each folder takes one.
-        for (int i = 0; i < 30; ++i)
-            writeFile(small + "/mine/d" + std::to_string(i) + "/f.txt", "f");
-        const std::string dest = user("dest");
-        fs::create_directories(dest);
-
-        const JobRun job = JobRun::of({small + "/mine"}, dest);
-
-        QVERIFY(job.ended);
-        QVERIFY(!job.delivered());
-        QCOMPARE(job.outcome.cause, FailureCause::WorkFolderFull);
-        QCOMPARE(std::ranges::count_if(job.lines, [](const std::string& l) {
-                     return l.find("No space left on device") != l.npos;
+        QCOMPARE(std::ranges::count_if(job.lines, [&](const std::string& line) {
+                     return QString::fromStdString(line).contains(QRegularExpression(told));
                  }),
                  1);
-        QCOMPARE(leftInWorkRoot(), QStringList());
-    }
-
-    // A job killed on its way leaves its staging folder and its hidden part
-    // file behind; the next job removes both, and only what that job made.
-    void whatAKilledJobLeftIsRemoved()
-    {
-        const std::string dest = user("dest");
-        writeFile(dest + "/.archive-killedjob1234.zip.part", "the dead job's part");
-        writeFile(dest + "/.archive-usersown.zip.part", "the user's own file");
-        const WorkFolders dead = workFolders().forNewJob();
-        writeFile(dead.contentFolder() + "/half.txt", "half staged");
-        struct stat part {};
-        QCOMPARE(::stat((dest + "/.archive-killedjob1234.zip.part").c_str(), &part), 0);
-        QProcess ended; // a process that has gone: its id names no one now
-        ended.start("/bin/true");
-        QVERIFY(ended.waitForFinished());
-        const auto hex = [](const std::string& path) { return QByteArray::fromStdString(path).toHex().toStdString(); };
-        writeFile(dead.journalFolder() + "/" + dead.job(),
-                  "owner " + std::to_string(ended.processId()) + " 1\nstaging " + hex(dead.stagingFolder())
-                      + " 0 0\npart " + hex(dest + "/.archive-killedjob1234.zip.part") + " "
-                      + std::to_string(part.st_dev) + " " + std::to_string(part.st_ino) + "\n");
-        writeFile(user("items/a.txt"), "a");
-
-        QVERIFY(JobRun::of({user("items")}, dest).delivered());
-
-        QVERIFY(!fs::exists(dead.stagingFolder()));
-        QVERIFY(!fs::exists(dest + "/.archive-killedjob1234.zip.part"));
-        QCOMPARE(readFile(dest + "/.archive-usersown.zip.part"), std::string("the user's own file"));
         QCOMPARE(leftInWorkRoot(), QStringList());
     }
 
     // A job's first record is written under a new name and then renamed:
     // another job's start, clearing what killed jobs left, leaves it to its
     // writer while the writer may still be at it, and removes one cut short.
-    void anUnfinishedRecordIsLeftToItsWriter_data()
+    // A killed job's record that was renamed names its staging folder and
+    // hidden part file: they go too, and only what that job made.
+    void whatKilledJobsLeftIsRemovedNotWhatRuns_data()
     {
-        QTest::addColumn<QString>("owner"); // who the record names: "live", "gone", or none yet
+        QTest::addColumn<QString>("owner"); // who the record names: "live", "gone", "killed", or none yet
         QTest::addColumn<bool>("old");
         QTest::addColumn<bool>("kept");
         QTest::newRow("a running job's") << "live" << false << true;
@@ -842,8 +727,9 @@ private slots:
         QTest::newRow("a job's that has gone") << "gone" << false << false;
         QTest::newRow("empty, just opened") << "" << false << true;
         QTest::newRow("empty, cut short long ago") << "" << true << false;
+        QTest::newRow("a killed job's, renamed") << "killed" << false << false;
     }
-    void anUnfinishedRecordIsLeftToItsWriter()
+    void whatKilledJobsLeftIsRemovedNotWhatRuns()
     {
         QFETCH(QString, owner);
         QFETCH(bool, old);
@@ -851,35 +737,48 @@ private slots:
         QProcess live;
         live.start("sleep", {"60"});
         QVERIFY(live.waitForStarted());
-        QProcess ended;
-        ended.start("/bin/true");
-        QVERIFY(ended.waitForFinished());
-        std::string text;
+        const WorkFolders other = workFolders().forNewJob();
+        const std::string dest = user("dest"), part = dest + "/.archive-killedjob1234.zip.part";
+        std::string text, record = other.journalFolder() + "/" + other.job() + ".new";
         if (owner == "live") {
             const std::optional<ProcessIdentity> running = ProcessIdentity::of(static_cast<pid_t>(live.processId()));
             QVERIFY(running);
             text = "owner " + std::to_string(running->pid) + " " + std::to_string(running->startTime) + "\n";
         } else if (owner == "gone") {
-            text = "owner " + std::to_string(ended.processId()) + " 1\n";
+            text = "owner " + std::to_string(endedProcess()) + " 1\n";
+        } else if (owner == "killed") {
+            record = other.journalFolder() + "/" + other.job();
+            writeFile(part, "the dead job's part");
+            writeFile(dest + "/.archive-usersown.zip.part", "the user's own file");
+            writeFile(other.contentFolder() + "/half.txt", "half staged");
+            struct stat partInfo {};
+            QCOMPARE(::stat(part.c_str(), &partInfo), 0);
+            const auto hex = [](const std::string& path) { return QByteArray::fromStdString(path).toHex().toStdString(); };
+            text = "owner " + std::to_string(endedProcess()) + " 1\nstaging " + hex(other.stagingFolder()) + " 0 0\npart "
+                + hex(part) + " " + std::to_string(partInfo.st_dev) + " " + std::to_string(partInfo.st_ino) + "\n";
         }
-        const WorkFolders other = workFolders().forNewJob();
-        const std::string record = other.journalFolder() + "/" + other.job() + ".new";
         writeFile(record, text);
         if (old)
-            std::filesystem::last_write_time(record, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+            fs::last_write_time(record, fs::file_time_type::clock::now() - std::chrono::hours(2));
         writeFile(user("items/a.txt"), "a");
-        fs::create_directories(user("dest"));
+        fs::create_directories(dest);
 
-        const bool delivered = JobRun::of({user("items")}, user("dest")).delivered();
-        const bool left = std::filesystem::exists(record);
-        std::filesystem::remove(record);
+        const bool delivered = JobRun::of({user("items")}, dest).delivered();
+        const bool left = fs::exists(record);
+        fs::remove(record);
         live.kill();
         live.waitForFinished();
         QVERIFY(delivered);
         QCOMPARE(left, kept);
         QCOMPARE(leftInWorkRoot(), QStringList());
+        if (owner == "killed") {
+            QVERIFY(!fs::exists(other.stagingFolder()));
+            QVERIFY(!fs::exists(part));
+            QCOMPARE(readFile(dest + "/.archive-usersown.zip.part"), std::string("the user's own file"));
+        }
     }
 };
 
 QTEST_GUILESS_MAIN(TestArchiveJob)
 #include "tst_ArchiveJob.moc"
+
