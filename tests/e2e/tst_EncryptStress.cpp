@@ -43,26 +43,16 @@ Password passwordOf(int job)
     return {kAscii + suffix, kAscii + suffix};
 }
 
-// A word for sh that is exactly these bytes, whatever they are.
-std::string octalWord(const std::string& bytes)
-{
-    std::string word = "\"$(printf '";
-    for (const char c : bytes) {
-        char escape[6];
-        std::snprintf(escape, sizeof escape, "\\%03o", static_cast<unsigned char>(c));
-        word += escape;
-    }
-    return word + "')\"";
-}
-
-// unzip's test of every entry with password's bytes: its status. "-P"
-// shares its word with the password, which may start with "-".
+// unzip's test of every entry with password's bytes: its status. The bytes
+// go through standard input, as an argument given as text would not keep
+// those that are no UTF-8; "-P" shares its word with the password, which
+// may start with "-".
 int unzipTest(const std::string& archive, const std::string& password)
 {
     QProcess sh;
-    sh.start("/bin/sh", {"-s"});
-    sh.write(QByteArray::fromStdString("unzip -qq -t -P" + octalWord(password) + " " + octalWord(archive)
-                                       + " >/dev/null 2>&1\n"));
+    sh.start("/bin/sh", {"-c", "exec unzip -qq -t -P\"$(cat)\" \"$1\" >/dev/null 2>&1", "sh",
+                         QString::fromStdString(archive)});
+    sh.write(QByteArray::fromStdString(password));
     sh.closeWriteChannel();
     if (!sh.waitForFinished(60000) || sh.exitStatus() != QProcess::NormalExit)
         return -1;

@@ -42,11 +42,6 @@ umount "$mnt"
 wait
 )";
 
-bool isRoot()
-{
-    return ::geteuid() == 0;
-}
-
 // What program wrote, when it succeeded.
 std::optional<QString> run(const QString& program, const QStringList& arguments)
 {
@@ -56,11 +51,6 @@ std::optional<QString> run(const QString& program, const QStringList& arguments)
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return std::nullopt;
     return QString::fromUtf8(process.readAll()).trimmed();
-}
-
-QStringList lines(const std::string& file)
-{
-    return QString::fromStdString(readFile(file)).split('\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -100,7 +90,7 @@ private slots:
         writeFile(root + "/items/資料/見積書.txt", "estimate");
         std::string source = m_home->makeFolder("backing");
         if (kind == "exfat") {
-            if (!isRoot())
+            if (::geteuid() != 0)
                 QSKIP("a loop device for the exFAT image needs root");
             source = root + "/exfat.img";
             writeFile(source, "");
@@ -124,7 +114,7 @@ private slots:
         namespaced.setProcessChannelMode(QProcess::MergedChannels);
         // Root mounts in a mount namespace alone; anyone else in a user
         // namespace of their own as well, where the kernel allows FUSE.
-        namespaced.start("unshare", QStringList{isRoot() ? "-m" : "-rm", "sh", "-c", kScript, "sh"}
+        namespaced.start("unshare", QStringList{::geteuid() == 0 ? "-m" : "-rm", "sh", "-c", kScript, "sh"}
                                         << QString::fromStdString(mnt) << QString::fromStdString(out) << kind
                                         << QString::fromStdString(source) << QString::fromStdString(root + "/items")
                                         << (taken ? "yes" : "no")
@@ -151,7 +141,7 @@ private slots:
         const QString expected = taken ? "archive1.zip" : "archive.zip";
         QVERIFY2(report["result"] == "delivered", readFile(out + "/report.json").c_str());
         QCOMPARE(report["archive"].toString(), QString::fromStdString(mnt) + "/" + expected);
-        QStringList listing = lines(out + "/listing");
+        QStringList listing = QString::fromStdString(readFile(out + "/listing")).split('\n', Qt::SkipEmptyParts);
         listing.sort();
         const QStringList delivered = taken ? QStringList{"archive.zip", "archive1.zip"} : QStringList{"archive.zip"};
         QCOMPARE(listing, delivered);
