@@ -34,12 +34,6 @@ class WithoutLinks(Operations):
         if not os.access(self._path(path), mode):
             raise FuseOSError(errno.EACCES)
 
-    def chmod(self, path, mode):
-        os.chmod(self._path(path), mode)
-
-    def chown(self, path, uid, gid):
-        os.chown(self._path(path), uid, gid)
-
     def getattr(self, path, fh=None):
         st = os.lstat(self._path(path))
         attrs = {key: getattr(st, key) for key in
@@ -50,18 +44,6 @@ class WithoutLinks(Operations):
 
     def readdir(self, path, fh):
         return ['.', '..'] + os.listdir(self._path(path))
-
-    def readlink(self, path):
-        return os.readlink(self._path(path))
-
-    def mkdir(self, path, mode):
-        os.mkdir(self._path(path), mode)
-
-    def rmdir(self, path):
-        os.rmdir(self._path(path))
-
-    def unlink(self, path):
-        os.unlink(self._path(path))
 
     def symlink(self, target, source):
         os.symlink(source, self._path(target))
@@ -102,6 +84,11 @@ class WithoutLinks(Operations):
     def release(self, path, fh):
         os.close(fh)
 
+
+# Calls that take a path and nothing else of ours pass on to the folder's
+# own file as they are.
+for _name in ('chmod', 'chown', 'mkdir', 'readlink', 'rmdir', 'unlink'):
+    setattr(WithoutLinks, _name, lambda self, path, *args, _call=getattr(os, _name): _call(self._path(path), *args))
 
 if __name__ == '__main__':
     FUSE(WithoutLinks(os.path.realpath(sys.argv[1])), sys.argv[2], foreground=True, nothreads=True)
