@@ -4,7 +4,7 @@
 // extracted the way Japanese Windows extracts an archive.
 #include "ArchiveContent.h"
 #include "Failure.h"
-#include "JobChecks.h"
+#include "JobRun.h"
 #include "ReportJson.h"
 #include "ReportLines.h"
 #include "Privileges.h"
@@ -13,6 +13,8 @@
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TmpfsMounts.h"
+#include "WorkFolders.h"
+#include "WorkRoot.h"
 #include "ZipReader.h"
 
 #include <QCryptographicHash>
@@ -23,6 +25,7 @@
 #include <QUuid>
 #include <QtTest>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -38,6 +41,57 @@ Q_DECLARE_METATYPE(FailureCause)
 Q_DECLARE_METATYPE(JobPhase)
 
 namespace {
+
+// The work folders of the home folder a job sees now.
+WorkFolders workFolders()
+{
+    return WorkFolders(qgetenv("HOME").toStdString());
+}
+
+QStringList leftInWorkRoot()
+{
+    return ::leftInWorkRoot(workFolders().tmpDirectory());
+}
+
+long linesStarting(const JobRun& job, const std::string& start)
+{
+    return std::ranges::count_if(job.lines, [&](const std::string& line) { return line.starts_with(start); });
+}
+
+// The SHA-256 of every file entry's data, sorted, as python's zipfile reads
+// it: a reader that shares nothing with the job. The password (UTF-8) is
+// given as its bytes in encoding, as a receiver's system would give them,
+// and goes on standard input, not on a command line. One line saying why
+// when any entry cannot be read, a wrong password's too.
+QList<QByteArray> entryDigests(const std::string& archive, const std::optional<std::string>& password = {},
+                               const char* encoding = "cp932")
+{
+    QProcess python;
+    python.start("python3", {"-c",
+                             "import hashlib, sys, unicodedata, zipfile\n"
+                             "z = zipfile.ZipFile(sys.argv[1])\n"
+                             "typed = sys.stdin.buffer.read().decode('utf-8')\n"
+                             "try:\n"
+                             "    key = typed.encode(sys.argv[2])\n"
+                             "except UnicodeEncodeError:\n"
+                             "    key = unicodedata.normalize('NFC', typed).encode(sys.argv[2])\n"
+                             "for info in z.infolist():\n"
+                             "    if not info.is_dir():\n"
+                             "        print(hashlib.sha256(z.read(info, key or None)).hexdigest())\n",
+                             QString::fromStdString(archive), QString::fromLatin1(encoding)});
+    python.write(QByteArray::fromStdString(password.value_or("")));
+    python.closeWriteChannel();
+    if (!python.waitForFinished(120000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0)
+        return {"unreadable: " + python.readAllStandardError()};
+    QList<QByteArray> digests = python.readAllStandardOutput().trimmed().split('\n');
+    std::sort(digests.begin(), digests.end());
+    return digests;
+}
+
+bool opensWithPasswordAs(const std::string& archive, const std::string& password, const char* encoding)
+{
+    return !entryDigests(archive, password, encoding).value(0).startsWith("unreadable: ");
+}
 
 // The output of a shell command given on standard input, so that no byte
 // of a name is lost on the way.
