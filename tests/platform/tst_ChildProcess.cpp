@@ -20,24 +20,8 @@ namespace {
 bool isRunning(const QByteArray& pid)
 {
     QFile stat("/proc/" + QString::fromLatin1(pid) + "/stat");
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
     return !text.isEmpty() && !text.contains(") Z ");
-}
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-}
-
-// A shell that starts a sleep in a session of its own, names it in
-// pidFile, and then does what tail says.
-std::vector<std::string> shellWithOrphanable(const QString& pidFile, const std::string& tail)
-{
-    return {"-c", "setsid sleep 600 & echo $! > \"$0.part\" && mv \"$0.part\" \"$0\"; " + tail,
-            QFile::encodeName(pidFile).toStdString()};
 }
 
 } // namespace
@@ -55,36 +39,28 @@ private slots:
         QTest::newRow("shell characters, Japanese, newline")
             << QByteArray("a 'b' \"c\" $HOME `x` ; | & 見積/¥.txt\nnext");
     }
-    // The child writes to the application's standard output.
+    // The child writes to the application's standard output, and gets the
+    // standard streams and nothing else of the application's: no
+    // descriptor it opened, close-on-exec or not.
     void passesArgumentsAndEnvironmentAsBytes()
     {
         QFETCH(QByteArray, bytes);
-        const StdoutCapture capture;
-        ChildProcess child;
-        const std::string value = bytes.toStdString();
-        QVERIFY(!child.start("/bin/sh", {"-c", "printf '%s|%s' \"$0\" \"$QUILLMERE_VALUE\"", value},
-                             {"QUILLMERE_VALUE=" + value}));
-        QTRY_VERIFY(child.hasEnded());
-        QCOMPARE(QByteArray::fromStdString(capture.text()), bytes + "|" + bytes);
-    }
-
-    // The program gets the standard streams and nothing else of the
-    // application's: no descriptor it opened, close-on-exec or not.
-    void inheritsOnlyTheStandardStreams()
-    {
         const int leaked = ::open("/etc/hostname", O_RDONLY);
         QVERIFY(leaked > 2);
-        QByteArray descriptors;
+        QByteArray output;
         {
             const StdoutCapture capture;
             ChildProcess child;
-            QVERIFY(!child.start("/bin/sh", {"-c", "for fd in 0 1 2 $0; do [ -e /proc/$$/fd/$fd ] && printf '%s ' $fd; done",
-                                             std::to_string(leaked)}));
+            const std::string value = bytes.toStdString();
+            QVERIFY(!child.start("/bin/sh", {"-c", "printf '%s|%s|' \"$0\" \"$QUILLMERE_VALUE\"; "
+                                                   "for fd in 0 1 2 $1; do [ -e /proc/$$/fd/$fd ] && printf '%s ' $fd; done",
+                                             value, std::to_string(leaked)},
+                                 {"QUILLMERE_VALUE=" + value}));
             QTRY_VERIFY(child.hasEnded());
-            descriptors = QByteArray::fromStdString(capture.text()).trimmed();
+            output = QByteArray::fromStdString(capture.text());
         }
         ::close(leaked);
-        QCOMPARE(descriptors, QByteArray("0 1 2"));
+        QCOMPARE(output, bytes + "|" + bytes + "|0 1 2 ");
     }
 
     // Its output taken, the child's standard output and error come as
@@ -107,121 +83,100 @@ private slots:
 
     void reportsHowItEnded_data()
     {
+        QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("script");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("description");
-        QTest::newRow("success") << "exit 0" << 0 << QByteArray("exit status 0");
-        QTest::newRow("failure") << "exit 3" << 3 << QByteArray("exit status 3");
-        QTest::newRow("killed") << "kill -9 $$" << -1 << QByteArray("killed by signal 9");
+        QTest::addColumn<QByteArray>("description"); // "" when it cannot start
+        QTest::newRow("success") << "/bin/sh" << "exit 0" << 0 << QByteArray("exit status 0");
+        QTest::newRow("failure") << "/bin/sh" << "exit 3" << 3 << QByteArray("exit status 3");
+        QTest::newRow("killed") << "/bin/sh" << "kill -9 $$" << -1 << QByteArray("killed by signal 9");
         // The signal the supervisor itself takes as the word to end.
-        QTest::newRow("terminated") << "kill -TERM $$" << -1 << QByteArray("killed by signal 15");
+        QTest::newRow("terminated") << "/bin/sh" << "kill -TERM $$" << -1 << QByteArray("killed by signal 15");
         // One whose default action dumps core.
-        QTest::newRow("crashed") << "kill -SEGV $$" << -1 << QByteArray("killed by signal 11");
+        QTest::newRow("crashed") << "/bin/sh" << "kill -SEGV $$" << -1 << QByteArray("killed by signal 11");
+        // These end at once, with no ended() to come.
+        QTest::newRow("missing path") << "/nonexistent/quillmere-no-such-program" << "" << -1 << QByteArray();
+        QTest::newRow("missing from PATH") << "quillmere-no-such-program" << "" << -1 << QByteArray();
+        QTest::newRow("not executable") << "/etc/passwd" << "" << -1 << QByteArray();
+        QTest::newRow("a folder") << "/tmp" << "" << -1 << QByteArray();
     }
     void reportsHowItEnded()
     {
+        QFETCH(QString, program);
         QFETCH(QString, script);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, description);
         ChildProcess child;
         QSignalSpy ended(&child, &ChildProcess::ended);
-        QVERIFY(!child.start("/bin/sh", {"-c", script.toStdString()}));
-        QTRY_COMPARE(ended.count(), 1);
+        const auto error = child.start(program.toStdString(),
+                                       script.isEmpty() ? std::vector<std::string>() : std::vector<std::string>{"-c", script.toStdString()});
+        if (description.isEmpty()) {
+            QVERIFY(error.has_value());
+            QVERIFY(error->ends_with(": " + program.toStdString()));
+            QVERIFY(child.hasEnded());
+            description = QByteArray::fromStdString("could not be started: " + *error);
+            QTest::qWait(0);
+            QCOMPARE(ended.count(), 0);
+        } else {
+            QVERIFY(!error);
+            QTRY_COMPARE(ended.count(), 1);
+        }
         QCOMPARE(child.exitCode(), exitCode);
         QCOMPARE(child.succeeded(), exitCode == 0);
         QCOMPARE(QByteArray::fromStdString(child.exitDescription()), description);
     }
 
-    void reportsAProgramThatCannotStart_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::newRow("missing path") << "/nonexistent/quillmere-no-such-program";
-        QTest::newRow("missing from PATH") << "quillmere-no-such-program";
-        QTest::newRow("not executable") << "/etc/passwd";
-        QTest::newRow("a folder") << "/tmp";
-    }
-    void reportsAProgramThatCannotStart()
-    {
-        QFETCH(QString, program);
-        ChildProcess child;
-        QSignalSpy ended(&child, &ChildProcess::ended);
-        const auto error = child.start(program.toStdString(), {});
-        QVERIFY(error.has_value());
-        QVERIFY(error->ends_with(": " + program.toStdString()));
-        QVERIFY(child.hasEnded());
-        QVERIFY(!child.succeeded());
-        QCOMPARE(child.exitCode(), -1);
-        QCOMPARE(child.exitDescription(), "could not be started: " + *error);
-        QTest::qWait(0);
-        QCOMPARE(ended.count(), 0);
-    }
-
     void endingEndsEverythingItStarted_data()
     {
-        QTest::addColumn<bool>("destroy");
-        QTest::newRow("terminate") << false;
+        QTest::addColumn<QString>("end");
+        QTest::newRow("terminate") << "terminate";
         // The way a job gives its programs up.
-        QTest::newRow("destroy") << true;
+        QTest::newRow("destroy") << "destroy";
+        // Killed outright, the supervisor cannot end the program's tree:
+        // what the program started goes all the same.
+        QTest::newRow("the supervisor killed") << "kill supervisor";
+        // What a program leaves running when it ends does not outlive it.
+        QTest::newRow("the program ends by itself") << "exit";
     }
-    // sleep runs in a session of its own, out of reach of the shell's
-    // process group, as expect's programs do.
+    // One sleep runs in a session of its own, out of reach of the shell's
+    // process group, as expect's programs do (but where the supervisor is
+    // killed); another in the shell's group.
     void endingEndsEverythingItStarted()
     {
-        QFETCH(bool, destroy);
+        QFETCH(QString, end);
         const QTemporaryDir folder;
-        const QString pidFile = folder.filePath("orphanable");
+        const QString pids = folder.filePath("pids");
         auto child = std::make_unique<ChildProcess>();
         QSignalSpy ended(child.get(), &ChildProcess::ended);
-        QVERIFY(!child->start("/bin/sh", shellWithOrphanable(pidFile, "echo $$ > \"$0.shell\"; wait")));
-        QTRY_VERIFY(QFile::exists(pidFile));
-        QTRY_VERIFY(QFile::exists(pidFile + ".shell"));
-        const QByteArray orphanable = contentOf(pidFile);
-        const QByteArray shell = contentOf(pidFile + ".shell");
-        QVERIFY(isRunning(orphanable));
-        QVERIFY(isRunning(shell));
+        const std::string then = end == "exit" ? "exit 4" : "wait";
+        // Killed, the supervisor reaches no further than the program's group.
+        const std::string session = end == "kill supervisor" ? "" : "setsid ";
+        QVERIFY(!child->start("/bin/sh", {"-c", session + "sleep 600 & s=$!; sleep 600 & "
+                                                "echo $s $! $$ $PPID > \"$0.part\" && mv \"$0.part\" \"$0\"; " + then,
+                                          QFile::encodeName(pids).toStdString()}));
+        QTRY_VERIFY(QFile::exists(pids));
+        QFile file(pids);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> processes = file.readAll().trimmed().split(' ');
+        QCOMPARE(processes.size(), 4); // the two sleeps, the shell, the supervisor
+        const QByteArray supervisor = processes.takeLast();
+        if (end != "exit")
+            QVERIFY(std::all_of(processes.begin(), processes.end(), isRunning));
 
-        if (destroy) {
+        if (end == "destroy") {
             child.reset();
-        } else {
+        } else if (end == "terminate") {
             child->terminate();
             QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 2000);
             QCOMPARE(child->exitDescription(), "killed by signal 9");
+        } else if (end == "kill supervisor") {
+            QCOMPARE(::kill(supervisor.toInt(), SIGKILL), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
+        } else {
+            QTRY_VERIFY(child->hasEnded());
+            QCOMPARE(child->exitCode(), 4);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(orphanable) && !isRunning(shell), 2000);
-    }
-
-    // Killed outright, the supervisor cannot end the program's tree: what
-    // the program started goes all the same.
-    void aKilledSupervisorLeavesNothingRunning()
-    {
-        const QTemporaryDir folder;
-        const QString pidFile = folder.filePath("child");
-        ChildProcess child;
-        QSignalSpy ended(&child, &ChildProcess::ended);
-        QVERIFY(!child.start("/bin/sh", {"-c", "sleep 600 & echo $! > \"$0.part\" && mv \"$0.part\" \"$0\"; "
-                                               "echo $PPID > \"$0.supervisor\"; wait",
-                                         QFile::encodeName(pidFile).toStdString()}));
-        QTRY_VERIFY(QFile::exists(pidFile));
-        QTRY_VERIFY(!contentOf(pidFile + ".supervisor").isEmpty());
-        const QByteArray sleeper = contentOf(pidFile);
-        QVERIFY(isRunning(sleeper));
-        QCOMPARE(::kill(contentOf(pidFile + ".supervisor").toInt(), SIGKILL), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!isRunning(sleeper), 2000);
-    }
-
-    // What a program leaves running when it ends does not outlive it.
-    void whatTheProgramLeavesBehindEndsWithIt()
-    {
-        const QTemporaryDir folder;
-        const QString pidFile = folder.filePath("orphanable");
-        ChildProcess child;
-        QVERIFY(!child.start("/bin/sh", shellWithOrphanable(pidFile, "exit 4")));
-        QTRY_VERIFY(child.hasEnded());
-        QCOMPARE(child.exitCode(), 4);
-        const QByteArray orphanable = contentOf(pidFile);
-        QVERIFY(!orphanable.isEmpty());
-        QVERIFY(!isRunning(orphanable));
+        QTRY_VERIFY_WITH_TIMEOUT(std::none_of(processes.begin(), processes.end(), isRunning), 2000);
     }
 
     // The bytes read count over the whole tree, down to a process in a
