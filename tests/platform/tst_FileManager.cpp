@@ -2,6 +2,7 @@
 // what is already there, and work across file systems.
 #include "FileManager.h"
 #include "OpenFolder.h"
+#include "Privileges.h"
 #include "TestFiles.h"
 #include "TmpfsMounts.h"
 
@@ -9,14 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <climits>
 #include <filesystem>
-#include <fstream>
-#include <linux/capability.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 
 namespace fs = std::filesystem;
 
@@ -39,29 +36,14 @@ struct stat statOf(const std::string& path)
     return info;
 }
 
-// How an item looks to its user: permissions (not a folder's: every copy of
-// a folder is open to its owner), modification time, and a file's content,
-// a link's target or a folder's items, sorted by name.
-std::string look(const fs::path& path)
+// How a file looks to its user: permissions, modification time and content.
+std::string look(const std::string& path)
 {
     const struct stat info = statOf(path);
-    if (info.st_mode == 0)
-        return "(nothing)";
-    std::string text = std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
-    if (S_ISLNK(info.st_mode))
-        return text + " -> " + fs::read_symlink(path).string();
-    if (S_ISREG(info.st_mode)) {
-        std::ifstream file(path, std::ios::binary);
-        const std::string content{std::istreambuf_iterator<char>(file), {}};
-        return text + " " + std::to_string(info.st_mode & 07777) + " " + content;
-    }
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names)
-        text += "\n" + name + ": " + look(path / name);
-    return text;
+    if (!S_ISREG(info.st_mode))
+        return info.st_mode == 0 ? "(nothing)" : "(not a file)";
+    return std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec) + " "
+        + std::to_string(info.st_mode & 07777) + " " + readFile(path);
 }
 
 } // namespace
@@ -75,32 +57,24 @@ class TestFileManager : public QObject {
     std::string user() const { return top() + "/user"; }
 
 private slots:
-    // A user's folder, all with one modification time. Tests run as root in
+    // A user's file and a link to it, with one modification time. Tests run as root in
     // CI, where overriding permissions would hide a read-only file that
     // cannot be copied: this thread gives that up.
     void init()
     {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct caps[2]{};
-        ::syscall(SYS_capget, &header, caps);
-        caps[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        QCOMPARE(::syscall(SYS_capset, &header, caps), 0L);
+        QVERIFY(Privileges::dropFileOverride());
         // As the application usually runs: a copy must not lose permission bits to it.
         ::umask(022);
         m_top = std::make_unique<QTemporaryDir>();
         m_other = std::make_unique<QTemporaryDir>("/dev/shm/quillmere-test-XXXXXX");
-        fs::create_directories(user() + "/sub \xff");
-        std::ofstream(user() + "/readonly.txt") << "read only\n";
+        writeFile(user() + "/readonly.txt", "read only\n");
         fs::permissions(user() + "/readonly.txt", fs::perms(0444));
-        std::ofstream(user() + "/sub \xff/run.sh") << "#!/bin/sh\n";
-        fs::permissions(user() + "/sub \xff/run.sh", fs::perms(0775));
         fs::create_symlink("readonly.txt", user() + "/link");
         const QStringList touch{"-exec", "touch", "-h", "-d", "@1234567890.123456789", "{}", "+"};
         QCOMPARE(QProcess::execute("find", QStringList{m_top->path() + "/user"} + touch), 0);
     }
 
-    // QTemporaryDir cannot remove names that are not UTF-8, nor trees
-    // deeper than any path.
+    // QTemporaryDir cannot remove trees deeper than any path.
     void cleanup()
     {
         FileManager::removeItem(top());
@@ -124,7 +98,7 @@ private slots:
         QFETCH(bool, elsewhere);
         const std::string target = (elsewhere ? other() : top()) + "/moved";
         if (occupied)
-            std::ofstream(target) << "older\n";
+            writeFile(target, "older\n");
         const std::string archive = user() + "/readonly.txt";
         const std::string source = look(archive), there = look(target);
         const ino_t inode = statOf(archive).st_ino;
@@ -187,22 +161,24 @@ private slots:
         QCOMPARE(FileManager::hardLinkImpossible(error), impossible);
     }
 
-    void aCopyTellsWhichSideFailed_data()
+    void aPathTooLongForALinkIsCopied_data()
     {
-        QTest::addColumn<bool>("targetFull");
-        QTest::newRow("the target's file system is full: ours") << true;
-        QTest::newRow("the source cannot be read: the user's") << false;
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("copied whole, with its permissions") << "";
+        QTest::newRow("the target's file system is full: ours") << "target full";
+        QTest::newRow("the source cannot be read: the user's") << "unreadable";
     }
-    // A file whose path is too long for a symbolic link is copied. Staging
-    // fails the job for a failure of its own folder, and leaves the item
-    // out for a failure of the user's file: the copy must say which.
-    void aCopyTellsWhichSideFailed()
+    // Where no link can stand for a file (its path is too long for a
+    // symbolic link) the data is copied whole, with its permissions.
+    // Staging fails the job for a failure of its own folder, and leaves the
+    // item out for a failure of the user's file: the copy must say which.
+    void aPathTooLongForALinkIsCopied()
     {
-        QFETCH(bool, targetFull);
-        const std::string full = top() + "/full";
-        fs::create_directories(full);
+        QFETCH(QString, fault);
         TmpfsMounts mounts;
-        if (!mounts.mount(full, "size=64k"))
+        const std::string staging = fault.isEmpty() ? other() : top() + "/full";
+        fs::create_directories(staging);
+        if (!fault.isEmpty() && !mounts.mount(staging, "size=64k"))
             QSKIP("no permission to mount a small file system");
         const std::string name(200, 'd');
         QVERIFY(makeDeepTree(user(), name, 21)); // 4,200 bytes
@@ -210,43 +186,28 @@ private slots:
         for (int depth = 0; depth < 21; ++depth)
             from = OpenFolder::open(*from, name, from->pathOf(name));
         QVERIFY(from && from->path().size() > PATH_MAX);
-        const int file = ::openat(from->fd(), "large.bin", O_WRONLY | O_CREAT | O_CLOEXEC, targetFull ? 0600 : 0);
+        const int file = ::openat(from->fd(), "data", O_WRONLY | O_CREAT | O_CLOEXEC, fault == "unreadable" ? 0 : 0640);
         QVERIFY(file >= 0);
-        const std::string data(1 << 20, 'x');
+        // Larger than the small file system holds.
+        const std::string data(fault.isEmpty() ? 9 : 1 << 20, 'x');
         QCOMPARE(::write(file, data.data(), data.size()), ssize_t(data.size()));
         ::close(file);
-        const auto to = OpenFolder::open(*OpenFolder::working(), full, full);
+        const auto to = OpenFolder::open(*OpenFolder::working(), staging, staging);
 
-        const FileManager::Placed placed = FileManager::linkOrCopyFile(*from, "large.bin", *to, "staged");
-        mounts.unmountAll();
+        const FileManager::Placed placed = FileManager::linkOrCopyFile(*from, "data", *to, "staged");
         QCOMPARE(placed.placement, FileManager::Placement::Copy);
-        QVERIFY(placed.failure);
-        QCOMPARE(placed.failure->atTarget, targetFull);
-        QCOMPARE(placed.failure->error, targetFull ? ENOSPC : EACCES);
-    }
-
-    // Where no link can stand for it, the data is copied whole, with its
-    // permissions and times.
-    void aPathTooLongForALinkIsCopied()
-    {
-        const std::string name(200, 'd');
-        QVERIFY(makeDeepTree(user(), name, 21));
-        std::shared_ptr<const OpenFolder> from = OpenFolder::open(*OpenFolder::working(), user(), user());
-        for (int depth = 0; depth < 21; ++depth)
-            from = OpenFolder::open(*from, name, from->pathOf(name));
-        QVERIFY(from);
-        const int file = ::openat(from->fd(), "data.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
-        QCOMPARE(::write(file, "deep data", 9), ssize_t(9));
-        ::close(file);
-        const auto to = OpenFolder::open(*OpenFolder::working(), other(), other());
-
-        const FileManager::Placed placed = FileManager::linkOrCopyFile(*from, "data.txt", *to, "staged");
+        if (!fault.isEmpty()) {
+            mounts.unmountAll();
+            QVERIFY(placed.failure);
+            QCOMPARE(placed.failure->atTarget, fault == "target full");
+            QCOMPARE(placed.failure->error, fault == "target full" ? ENOSPC : EACCES);
+            return;
+        }
         QCOMPARE(text(placed.failure), "(no error)");
-        QCOMPARE(placed.placement, FileManager::Placement::Copy);
-        const struct stat copy = statOf(other() + "/staged");
+        const struct stat copy = statOf(staging + "/staged");
         QVERIFY(S_ISREG(copy.st_mode));
         QCOMPARE(copy.st_mode & 07777, mode_t(0640));
-        QCOMPARE(readFile(other() + "/staged"), std::string("deep data"));
+        QCOMPARE(readFile(staging + "/staged"), data);
     }
 
     // A tree deeper than the longest path the system takes, with folders
