@@ -25,6 +25,15 @@ using Calls = Delivery::Calls;
 
 const std::string kArchive = "the checked archive";
 
+// A call that fails with error.
+Calls::Move failingWith(int error)
+{
+    return [error](const std::string&, const std::string&) {
+        errno = error;
+        return -1;
+    };
+}
+
 // The system's calls, but for what fileSystem cannot do: "renameat2" can
 // do everything, "links" has no RENAME_NOREPLACE, "no links (EPERM)" and
 // "no links (ENOSYS)" have no hard links either, as exFAT through FUSE and
@@ -32,25 +41,11 @@ const std::string kArchive = "the checked archive";
 Calls callsOf(const QString& fileSystem)
 {
     Calls calls = Calls::ofSystem();
-    if (fileSystem == "renameat2")
-        return calls;
-    calls.renameNoReplace = [](const std::string&, const std::string&) {
-        errno = EINVAL;
-        return -1;
-    };
-    if (fileSystem.startsWith("no links")) {
-        const int error = fileSystem.contains("EPERM") ? EPERM : ENOSYS;
-        calls.link = [error](const std::string&, const std::string&) {
-            errno = error;
-            return -1;
-        };
-    }
+    if (fileSystem != "renameat2")
+        calls.renameNoReplace = failingWith(EINVAL);
+    if (fileSystem.startsWith("no links"))
+        calls.link = failingWith(fileSystem.contains("EPERM") ? EPERM : ENOSYS);
     return calls;
-}
-
-Calls withoutLinks()
-{
-    return callsOf("no links (EPERM)");
 }
 
 ino_t inodeOf(const std::string& path)
@@ -118,124 +113,96 @@ private slots:
     }
     void cleanup() { m_home.reset(); }
 
-    void takesTheFirstFreeNameAndReplacesNothing_data()
+    void placesUnderTheFirstFreeName_data()
     {
         QTest::addColumn<QString>("fileSystem");
-        QTest::addColumn<QStringList>("taken");
-        QTest::addColumn<QString>("expected");
-        for (const char* name : {"renameat2", "links", "no links (EPERM)", "no links (ENOSYS)"}) {
-            const QString fileSystem = name;
-            QTest::addRow("%s, empty folder", name) << fileSystem << QStringList() << "archive.zip";
-            QTest::addRow("%s, archive.zip taken", name) << fileSystem << QStringList{"archive.zip"}
-                                                                << "archive1.zip";
-            QTest::addRow("%s, two taken", name) << fileSystem << QStringList{"archive.zip", "archive1.zip"}
-                                                        << "archive2.zip";
-            QTest::addRow("%s, a gap", name) << fileSystem << QStringList{"archive1.zip"} << "archive.zip";
-        }
-    }
-    // The part file becomes the first free name; the files there stay as
-    // they were, and nothing else is left in the folder, by the delivery or
-    // by the job's clean-up after it.
-    void takesTheFirstFreeNameAndReplacesNothing()
-    {
-        QFETCH(QString, fileSystem);
-        QFETCH(QStringList, taken);
-        QFETCH(QString, expected);
-        for (const QString& name : taken)
-            writeFile(m_dest + "/" + name.toStdString(), "theirs: " + name.toStdString());
-        const auto journal = journalWithPart();
-
-        std::string finalPath;
-        const Failure error = Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal,
-                                                           callsOf(fileSystem));
-        journal->removeAll();
-
-        QCOMPARE(error, Failure());
-        QCOMPARE(finalPath, m_dest + "/" + expected.toStdString());
-        QCOMPARE(readFile(finalPath), kArchive);
-        for (const QString& name : taken)
-            QCOMPARE(readFile(m_dest + "/" + name.toStdString()), "theirs: " + name.toStdString());
-        QStringList left = taken << expected;
-        left.sort();
-        QCOMPARE(namesIn(m_dest), left);
-        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
-    }
-
-    void anotherWriterAtTheHeldName_data()
-    {
+        QTest::addColumn<QStringList>("theirs"); // files of others there before, or put there meanwhile
         QTest::addColumn<QString>("meddling");
         QTest::addColumn<QString>("expected"); // empty: the delivery fails
-        QTest::addColumn<QStringList>("left"); // in the folder once the job has cleaned up
+        QTest::addColumn<int>("error"); // when it fails
+        for (const char* name : {"renameat2", "links", "no links (EPERM)", "no links (ENOSYS)"}) {
+            const QString fileSystem = name;
+            QTest::addRow("%s, empty folder", name) << fileSystem << QStringList() << "" << "archive.zip" << 0;
+            QTest::addRow("%s, archive.zip taken", name) << fileSystem << QStringList{"archive.zip"} << ""
+                                                                << "archive1.zip" << 0;
+            QTest::addRow("%s, two taken", name) << fileSystem << QStringList{"archive.zip", "archive1.zip"} << ""
+                                                        << "archive2.zip" << 0;
+            QTest::addRow("%s, a gap", name) << fileSystem << QStringList{"archive1.zip"} << "" << "archive.zip" << 0;
+        }
+        // Without RENAME_NOREPLACE and hard links the name is held by an
+        // empty file first: what others do to that name meanwhile never
+        // makes the archive replace their file, nor leaves a placeholder
+        // behind.
+        const QString noLinks = "no links (EPERM)";
+        const QStringList theirs{"archive.zip"};
         QTest::newRow("a file appears under the name just before it is held")
-            << "appears" << "archive1.zip" << QStringList{"archive.zip", "archive1.zip"};
+            << noLinks << theirs << "appears" << "archive1.zip" << 0;
         QTest::newRow("the placeholder is replaced before the rename")
-            << "replaced" << "archive1.zip" << QStringList{"archive.zip", "archive1.zip"};
+            << noLinks << theirs << "replaced" << "archive1.zip" << 0;
         QTest::newRow("the placeholder is removed before the rename, once")
-            << "removed once" << "archive.zip" << QStringList{"archive.zip"};
+            << noLinks << QStringList() << "removed once" << "archive.zip" << 0;
         // Whatever removes every new file there would remove the archive too.
-        QTest::newRow("every placeholder is removed before the rename") << "removed always" << "" << QStringList();
+        QTest::newRow("every placeholder is removed before the rename")
+            << noLinks << QStringList() << "removed always" << "" << ENOENT;
+        // The error names the archive's name, and the job's clean-up takes
+        // the placeholder away with the part.
+        QTest::newRow("the rename over the placeholder fails") << noLinks << QStringList() << "rename fails" << ""
+                                                               << EIO;
     }
-    // Without RENAME_NOREPLACE and hard links the name is held by an empty
-    // file first: what others do to that name meanwhile never makes the
-    // archive replace their file, nor leaves a placeholder behind.
-    void anotherWriterAtTheHeldName()
+    // The part file becomes the first free name; the files of others stay
+    // as they were, and nothing else is left in the folder, by the delivery
+    // or by the job's clean-up after it.
+    void placesUnderTheFirstFreeName()
     {
+        QFETCH(QString, fileSystem);
+        QFETCH(QStringList, theirs);
         QFETCH(QString, meddling);
         QFETCH(QString, expected);
-        QFETCH(QStringList, left);
-        Calls calls = withoutLinks();
+        QFETCH(int, error);
+        const auto theirsAt = [&](const std::string& path) {
+            writeFile(path, "theirs: " + fs::path(path).filename().string());
+        };
+        if (meddling.isEmpty())
+            for (const QString& name : theirs)
+                theirsAt(m_dest + "/" + name.toStdString());
+        Calls calls = callsOf(fileSystem);
         int held = 0;
         calls.createNew = [&, create = calls.createNew](const std::string& path) {
             ++held;
             if (meddling == "appears" && held == 1)
-                writeFile(path, "theirs");
+                theirsAt(path);
             const int fd = create(path);
-            if (fd >= 0 && (meddling == "removed always" || (meddling == "removed once" && held == 1)))
+            if (fd >= 0 && (meddling == "removed always" || ((meddling == "removed once" || meddling == "replaced") && held == 1)))
                 ::unlink(path.c_str());
-            if (fd >= 0 && meddling == "replaced" && held == 1) {
-                ::unlink(path.c_str());
-                writeFile(path, "theirs");
-            }
+            if (fd >= 0 && meddling == "replaced" && held == 1)
+                theirsAt(path);
             return fd;
         };
+        if (meddling == "rename fails")
+            calls.rename = failingWith(EIO);
         const auto journal = journalWithPart();
 
         std::string finalPath;
-        const Failure error = Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal, calls);
+        const Failure failure = Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal, calls);
+        if (meddling == "rename fails") // the placeholder is held until the job ends
+            QVERIFY(fs::exists(m_dest + "/archive.zip"));
         journal->removeAll();
 
         if (expected.isEmpty()) {
-            QCOMPARE(error, Failure(describeErrno(ENOENT, m_dest + "/archive.zip")));
+            QCOMPARE(failure, Failure(describeErrno(error, m_dest + "/archive.zip")));
             QVERIFY(finalPath.empty());
         } else {
-            QCOMPARE(error, Failure());
+            QCOMPARE(failure, Failure());
             QCOMPARE(finalPath, m_dest + "/" + expected.toStdString());
             QCOMPARE(readFile(finalPath), kArchive);
         }
-        if (meddling == "appears" || meddling == "replaced")
-            QCOMPARE(readFile(m_dest + "/archive.zip"), std::string("theirs"));
+        for (const QString& name : theirs)
+            QCOMPARE(readFile(m_dest + "/" + name.toStdString()), "theirs: " + name.toStdString());
+        QStringList left = theirs;
+        if (!expected.isEmpty())
+            left << expected;
+        left.sort();
         QCOMPARE(namesIn(m_dest), left);
-        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
-    }
-
-    // The rename over the placeholder fails: the error names the archive's
-    // name, and the job's clean-up takes the placeholder away with the part.
-    void aFailedRenameLeavesNoPlaceholder()
-    {
-        Calls calls = withoutLinks();
-        calls.rename = [](const std::string&, const std::string&) {
-            errno = EIO;
-            return -1;
-        };
-        const auto journal = journalWithPart();
-
-        std::string finalPath;
-        const Failure error = Delivery::placeUnderFreeName(m_part, m_dest, finalPath, "archive", *journal, calls);
-
-        QCOMPARE(error, Failure(describeErrno(EIO, m_dest + "/archive.zip")));
-        QVERIFY(fs::exists(m_dest + "/archive.zip")); // held until the job ends
-        journal->removeAll();
-        QCOMPARE(namesIn(m_dest), QStringList());
         QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
     }
 
@@ -258,7 +225,7 @@ private slots:
         QVERIFY(child >= 0);
         if (child == 0) {
             const auto journal = journalWithPart();
-            Calls calls = withoutLinks();
+            Calls calls = callsOf("no links (EPERM)");
             calls.rename = [](const std::string&, const std::string&) {
                 ::kill(::getpid(), SIGKILL);
                 return -1;
@@ -273,7 +240,6 @@ private slots:
         const std::string placeholder = m_dest + "/archive.zip";
         QCOMPARE(readFile(placeholder), std::string()); // the placeholder
         QVERIFY(fs::exists(m_part));
-        const auto inodeOf = [](const std::string& path) { return fs::exists(path) ? ::inodeOf(path) : 0; };
         const ino_t heldInode = inodeOf(placeholder);
         QStringList expected{"archive1.zip"};
         if (meanwhile == "renumbered") {
@@ -285,7 +251,6 @@ private slots:
             // number as it numbered the placeholder.
             fs::remove(placeholder);
             writeFile(m_dest + "/user.zip", "the user's own archive");
-            QVERIFY(fs::exists(m_part));
             QVERIFY(renumberInJournal(heldInode, inodeOf(m_dest + "/user.zip")));
             fs::rename(m_dest + "/user.zip", placeholder);
             expected.prepend("archive.zip");
