@@ -1,8 +1,11 @@
-// Util's shared rules on real trees and stores: the content folder built
-// with the names the archive will show on Windows and what is left out and
-// why, the names and passwords Windows and zipcloak accept, and the stored
-// options.
+// Util's shared rules on real trees: the content folder built with the names
+// the archive will show on Windows, which name each file gets and why, what
+// is left out and why, and the names and passwords Windows and zipcloak
+// accept.
+#include "../gconv/IconvRun.h"
 #include "ArchiveContent.h"
+#include "ArchiveName.h"
+#include "Cp932Name.h"
 #include "FileManager.h"
 #include "PasswordRule.h"
 #include "SpaceCheck.h"
@@ -12,21 +15,20 @@
 #include "Util.h"
 #include "WorkFolders.h"
 
-#include <QSettings>
 #include <QtTest>
 
-#include <algorithm>
 #include <climits>
 #include <fcntl.h>
-#include <map>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <numeric>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
+using Names = std::vector<std::string>;
 using Reasons = std::vector<LeftOutReason>;
+Q_DECLARE_METATYPE(Names)
 Q_DECLARE_METATYPE(Reasons)
 Q_DECLARE_METATYPE(PasswordRule::Problem)
 
@@ -36,25 +38,39 @@ namespace {
 // system lists first.
 constexpr int kDepends = -1;
 
+// A rename as "original → shown flags": r prohibited characters replaced,
+// s stand-ins put in, w made a name Windows can create, t transliterated by
+// the conversion, n numbered.
+QString describe(const RenamedItem& item)
+{
+    QString flags;
+    flags += item.replacedCharacters ? "r" : "";
+    flags += item.substituted ? "s" : "";
+    flags += item.madeCreatable ? "w" : "";
+    flags += item.transliterated ? "t" : "";
+    flags += item.numbered ? "n" : "";
+    return QString::fromStdString(item.original).section('/', 1) + " → "
+        + QString::fromStdString(item.inArchive).section('/', 2) + " " + flags;
+}
+
+// The archive's entries as Windows shows them, sorted; in upper case where
+// which of two names that differ in case keeps it depends on the listing
+// order.
+QStringList shown(const StagedContent& content, bool upper = false)
+{
+    QStringList names;
+    for (const std::string& entry : content.expectedEntries)
+        names << (upper ? ArchiveContent::shownOnWindows(entry).toUpper() : ArchiveContent::shownOnWindows(entry));
+    names.sort();
+    return names;
+}
+
 } // namespace
 
 class TestUtil : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
     std::optional<TestHome> m_home; // where the trees are built, one for each test
     TmpfsMounts m_mounts;           // file systems of the test's own
-    const std::string m_store = QFile::encodeName(m_dir.path()).toStdString() + "/config/Quillmere/Quillmere.conf";
-    // Each store written gets a time of its own, so that Qt's cache never
-    // takes it for the one before.
-    int m_writes = 0;
-
-    // The store as another program might have written it.
-    void writeStore(const QByteArray& text)
-    {
-        fs::create_directories(fs::path(m_store).parent_path());
-        std::ofstream(m_store, std::ios::binary) << text.toStdString();
-        fs::last_write_time(m_store, fs::file_time_type::clock::now() + std::chrono::seconds(++m_writes));
-    }
 
     std::string source(const QString& relative) const { return m_home->path() + "/src/" + relative.toStdString(); }
 
@@ -84,15 +100,15 @@ class TestUtil : public QObject {
         return Util::fixProhibitedCharacters(folders, items, [] { return false; });
     }
 
-    // The archive's entries as Windows shows them, in upper case: which of
-    // two names that differ in case keeps it depends on the listing order.
-    static QStringList shownUpper(const StagedContent& content)
+    // The folder "d" given, holding each name as a file with its own name
+    // as content, or as a folder when it ends in "/".
+    StagedContent stage(const QStringList& names) const
     {
-        QStringList names;
-        for (const std::string& entry : content.expectedEntries)
-            names << ArchiveContent::shownOnWindows(entry).toUpper();
-        names.sort();
-        return names;
+        QStringList tree;
+        for (const QString& name : names)
+            tree << "d/" + name + (name.endsWith('/') ? QString() : "=" + name);
+        makeTree(tree);
+        return build({"d"});
     }
 
     // A file system of the test's own below the home, where no hard link
@@ -105,12 +121,6 @@ class TestUtil : public QObject {
     }
 
 private slots:
-    // The options live below the temporary folder, never in the user's.
-    void initTestCase()
-    {
-        ::umask(0); // a store open to others would show: its 0600 must come from the code
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()) + "/config");
-    }
     void init() { m_home.emplace(); }
     void cleanup() { m_mounts.unmountAll(); }
 
@@ -133,57 +143,45 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(Util::replaceProhibitedCharacters(name.toStdString())), fixed);
     }
 
+
     void passwordRule_data()
     {
+        using P = PasswordRule::Problem;
         QTest::addColumn<QByteArray>("password");
-        QTest::addColumn<PasswordRule::Problem>("problem");
+        QTest::addColumn<P>("problem");
         QTest::addColumn<QByteArray>("windowsBytes"); // null: none
         QTest::addColumn<bool>("needsJapaneseWindows");
+        const auto row = [](const char* name, const QByteArray& password, P problem, const QByteArray& bytes,
+                            bool japanese) { QTest::newRow(name) << password << problem << bytes << japanese; };
         const QByteArray none;
-        QTest::newRow("empty") << QByteArray() << PasswordRule::Problem::Empty << QByteArray("") << false;
-        QTest::newRow("delete") << QByteArray("a\x7f") << PasswordRule::Problem::ControlCharacter
-                                << QByteArray("a\x7f") << false;
-        QTest::newRow("ASCII unchanged") << QByteArray("-a\"b\\c$ ~") << PasswordRule::Problem::None
-                                         << QByteArray("-a\"b\\c$ ~") << false;
+        row("empty", QByteArray(), P::Empty, "", false);
+        row("delete", "a\x7f", P::ControlCharacter, "a\x7f", false);
+        row("ASCII unchanged", "-a\"b\\c$ ~", P::None, "-a\"b\\c$ ~", false);
         // 表 ends in 0x5C; half-width kana are one byte.
-        QTest::newRow("Japanese as code page 932") << QByteArray("パスワード表ｱ") << PasswordRule::Problem::None
-                                                   << QByteArray("\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68"
-                                                                 "\x95\x5c\xb1")
-                                                   << true;
-        QTest::newRow("NEC extension") << QByteArray("①㈱") << PasswordRule::Problem::None
-                                       << QByteArray("\x87\x40\x87\x8a") << true;
-        QTest::newRow("emoji") << QByteArray("パスワード😀") << PasswordRule::Problem::OutsideCp932 << none << true;
-        QTest::newRow("Korean") << QByteArray("비밀") << PasswordRule::Problem::OutsideCp932 << none << true;
-        QTest::newRow("not UTF-8") << QByteArray("\x83\x70") << PasswordRule::Problem::NotUtf8 << none << true;
-        QTest::newRow("not UTF-8 after ASCII") << QByteArray("caf\xe9") << PasswordRule::Problem::NotUtf8 << none
-                                               << true;
+        row("Japanese as code page 932", "パスワード表ｱ", P::None,
+            "\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68\x95\x5c\xb1", true);
+        row("NEC extension", "①㈱", P::None, "\x87\x40\x87\x8a", true);
+        row("emoji", "パスワード😀", P::OutsideCp932, none, true);
+        row("Korean", "비밀", P::OutsideCp932, none, true);
+        row("not UTF-8", "\x83\x70", P::NotUtf8, none, true);
+        row("not UTF-8 after ASCII", "caf\xe9", P::NotUtf8, none, true);
         // As a Mac writes kana: the receiver types the one character.
-        QTest::newRow("decomposed kana") << QByteArray("\xe3\x81\x8b\xe3\x82\x99") << PasswordRule::Problem::None
-                                         << QByteArray("\x82\xaa") << true;
-        QTest::newRow("accent, composed or not") << QByteArray("cafe\xcc\x81") << PasswordRule::Problem::OutsideCp932
-                                                 << none << true;
+        row("decomposed kana", "\xe3\x81\x8b\xe3\x82\x99", P::None, "\x82\xaa", true);
+        row("accent, composed or not", "cafe\xcc\x81", P::OutsideCp932, none, true);
         // Code page 932 holds them as they are; composed, they would change.
-        QTest::newRow("compatibility kanji") << QByteArray("\xef\xa8\x90x") << PasswordRule::Problem::None
-                                             << QByteArray("\xfa\x9cx") << true;
-        QTest::newRow("angstrom sign") << QByteArray("\xe2\x84\xabx") << PasswordRule::Problem::None
-                                       << QByteArray("\x81\xf0x") << true;
+        row("compatibility kanji", "\xef\xa8\x90x", P::None, "\xfa\x9cx", true);
+        row("angstrom sign", "\xe2\x84\xabx", P::None, "\x81\xf0x", true);
         // A file saved by Notepad starts with one; nothing is typed for it.
-        QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbfpw") << PasswordRule::Problem::None
-                                         << QByteArray("pw") << true;
-        QTest::newRow("tag characters alone") << QByteArray("\xf3\xa0\x81\x81") << PasswordRule::Problem::OutsideCp932
-                                              << QByteArray("") << true;
+        row("byte-order mark", "\xef\xbb\xbfpw", P::None, "pw", true);
+        row("tag characters alone", "\xf3\xa0\x81\x81", P::OutsideCp932, "", true);
         // zipcloak counts bytes: 39 Japanese characters are 78 of them in
         // code page 932 (117 in UTF-8).
-        const QString japanese(39, QChar(0x79D8));
+        const QByteArray japanese = QString(39, QChar(0x79D8)).toUtf8();
         const QByteArray japaneseBytes = QByteArray("\x94\xe9").repeated(39);
-        QTest::newRow("80 bytes, Japanese") << (japanese + "ab").toUtf8() << PasswordRule::Problem::None
-                                            << japaneseBytes + "ab" << true;
-        QTest::newRow("81 bytes, Japanese") << (japanese + "abc").toUtf8() << PasswordRule::Problem::TooLong
-                                            << japaneseBytes + "abc" << true;
-        QTest::newRow("80 bytes, ASCII") << QByteArray(80, 'x') << PasswordRule::Problem::None << QByteArray(80, 'x')
-                                         << false;
-        QTest::newRow("81 bytes, ASCII") << QByteArray(81, 'x') << PasswordRule::Problem::TooLong
-                                         << QByteArray(81, 'x') << false;
+        row("80 bytes, Japanese", japanese + "ab", P::None, japaneseBytes + "ab", true);
+        row("81 bytes, Japanese", japanese + "abc", P::TooLong, japaneseBytes + "abc", true);
+        row("80 bytes, ASCII", QByteArray(80, 'x'), P::None, QByteArray(80, 'x'), false);
+        row("81 bytes, ASCII", QByteArray(81, 'x'), P::TooLong, QByteArray(81, 'x'), false);
     }
     // The rule judges the bytes Japanese Windows types, not the UTF-8.
     void passwordRule()
@@ -222,39 +220,254 @@ private slots:
         QVERIFY2(chiSquare < 1600, qPrintable(QString("chi-square %1").arg(chiSquare)));
     }
 
-    // Fields of other types than saved, or unreadable bytes, give the
-    // defaults, never a crash or a made-up value.
-    void readsOddStoresAsDefaults()
+
+    // The archive's own name, fitted for Windows.
+    void fitsTheArchiveNameForWindows_data()
     {
-        writeStore("[settings]\nisEncrypt=maybe\npassword=@ByteArray(pw)\nisSelectDir=7\n[other]\nisSelectDir=true\n"
-                   + QByteArray("\0\xff\xfe[\x01\n=\x80", 8));
-        QCOMPARE(Util::loadSettingStatus(), SettingStatus());
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("fitted");
+        auto row = [](const char* label, const char* name, const char* fitted) {
+            QTest::newRow(label) << QByteArray(name) << QByteArray(fitted);
+        };
+        row("plain", "見積書", "見積書");
+        row("the nine characters", "a<b>c:d\"e|f?g*h\\i", "a_b_c_d_e_f_g_h_i");
+        row("a device name", "CON", "CON_");
+        row("a device name in another case", "lpt1", "lpt1_");
+        row("trailing dots and blanks go", "report. . ", "report");
+        row("leading dots would hide it", "..config", "config");
+        row("leading blanks", "  memo", "memo");
+        row("nothing but dots", "...", "archive");
+        row("empty", "", "archive");
+        row("the root folder", "/", "archive");
+        row("a control character", "a\tb\x7f" "c", "a_b_c");
+        row("a C1 control character", "a\xc2\x85" "b", "a_b");
+        row("bytes that are no UTF-8", "caf\xe9" "-\xff", "caf_-_");
+        row("a truncated sequence", "ab\xe8\xa6", "ab__");
+        row("an overlong sequence", "a\xc0\xaf" "b", "a__b");
+    }
+    void fitsTheArchiveNameForWindows()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, fitted);
+        QCOMPARE(QByteArray::fromStdString(ArchiveName::fitted(name.toStdString())), fitted);
     }
 
-    // A save writes the group whole (others' keys go), the password as a
-    // string, into a file for its owner alone. A password that cannot
-    // encrypt an archive is left out, an empty one too. A save that never
-    // reaches the disk is no success.
-    void savesTheGroupWholeForItsOwnerAlone()
+    // Long names are cut at a character's end, with room left for a number
+    // and ".zip" within the 255 bytes a name may have.
+    void cutsLongArchiveNamesAtACharacter()
     {
-        writeStore("[settings]\nisEncrypt=false\nextra=1\nmore\\nested=2\n");
-        const SettingStatus status{true, " a,b \"q\" k=v;#\\n [settings] @Variant(x) パス＼ ", true, true};
-        QVERIFY(Util::saveSettingStatus(status));
-        QCOMPARE(Util::loadSettingStatus(), status);
-        QCOMPARE(QSettings(QString::fromStdString(m_store), QSettings::IniFormat).allKeys(),
-                 (QStringList{"settings/isEncrypt", "settings/isSelectDir", "settings/nameAfterItems",
-                              "settings/password"}));
-        QCOMPARE(fs::status(m_store).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        std::string name;
+        for (int i = 0; i < 100; ++i)
+            name += "見";
+        const std::string fitted = ArchiveName::fitted(name);
+        QVERIFY(fitted.size() <= 200);
+        QCOMPARE(fitted.size() % 3, std::size_t(0));
+        QVERIFY(fitted.size() + std::string("99999.zip").size() <= 255);
+        QVERIFY(name.starts_with(fitted));
+    }
 
-        for (const std::string& unusable : {std::string(), std::string(85, 'x'), std::string("パス😀")}) {
-            QVERIFY(Util::saveSettingStatus({true, unusable, false, true}));
-            QCOMPARE(Util::loadSettingStatus(), (SettingStatus{true, "", false, true}));
-            QVERIFY(!QSettings(QString::fromStdString(m_store), QSettings::IniFormat).contains("settings/password"));
+    void namesTheArchiveAfterTheItems_data()
+    {
+        QTest::addColumn<Names>("items"); // below the test folder, or absolute
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("a file without its extension") << Names{"見積書フォルダ/見積書.xlsx"} << QByteArray("見積書");
+        QTest::newRow("only the last extension") << Names{"見積書フォルダ/data.tar.gz"} << QByteArray("data.tar");
+        QTest::newRow("a file without extension") << Names{"見積書フォルダ/README"} << QByteArray("README");
+        QTest::newRow("a hidden file") << Names{"見積書フォルダ/.profile"} << QByteArray("profile");
+        QTest::newRow("a folder keeps its dots") << Names{"見積書フォルダ/v1.2"} << QByteArray("v1.2");
+        QTest::newRow("a folder given with a slash") << Names{"見積書フォルダ/v1.2/"} << QByteArray("v1.2");
+        QTest::newRow("several: the first one's folder") << Names{"見積書フォルダ/見積書.xlsx", "other/b.txt"} << QByteArray("見積書フォルダ");
+        QTest::newRow("a missing file is named all the same") << Names{"見積書フォルダ/gone.txt"} << QByteArray("gone");
+        QTest::newRow("the root folder gives no name") << Names{"/etc", "/usr"} << QByteArray("archive");
+        QTest::newRow("nothing") << Names{} << QByteArray("archive");
+    }
+    void namesTheArchiveAfterTheItems()
+    {
+        QFETCH(Names, items);
+        QFETCH(QByteArray, name);
+        makeTree({"見積書フォルダ/見積書.xlsx=x", "見積書フォルダ/data.tar.gz=x", "見積書フォルダ/README=x",
+                  "見積書フォルダ/.profile=x", "見積書フォルダ/v1.2/inside.txt=x", "other/b.txt=x"});
+        for (std::string& item : items)
+            item = item.starts_with('/') ? item : source(QString::fromStdString(item));
+        QCOMPARE(QByteArray::fromStdString(ArchiveName::forItems(items)), name);
+    }
+
+    // Plain ASCII names skip the converter: the writer's converter must
+    // give every such name back as it is, both ways.
+    void asciiNamesConvertAsTheWriterConverts()
+    {
+        const Cp932Name names;
+        QVERIFY(names.isAvailable());
+        const iconv_t toCp932 = iconv_open("CP932//TRANSLIT", "UTF-8-MAC");
+        const iconv_t toUtf8 = iconv_open("UTF-8", "CP932");
+        QVERIFY(toCp932 != iconv_t(-1) && toUtf8 != iconv_t(-1));
+        const auto close = qScopeGuard([=] {
+            iconv_close(toCp932);
+            iconv_close(toUtf8);
+        });
+        for (int c = 1; c < 0x80; ++c) {
+            const std::string name = std::string("a") + char(c) + "z";
+            const IconvRun cp932 = convertWhole(toCp932, name), utf8 = convertWhole(toUtf8, name);
+            const QByteArray where = "byte " + QByteArray::number(c, 16);
+            QVERIFY2(cp932.error == 0 && names.fromFileName(name) == cp932.output, where);
+            QVERIFY2(utf8.error == 0 && names.toUtf8(name) == utf8.output, where);
         }
+        // Anything else still goes through it.
+        QCOMPARE(names.fromFileName("cafe\u0301"), std::optional<std::string>("cafe"));
+    }
 
-        fs::remove(m_store);
-        fs::create_directory(m_store);
-        QVERIFY(!Util::saveSettingStatus(status));
+    // Which name each file in a folder gets, and why. Names that need no
+    // change keep them; changed ones give way; stand-ins come before "_";
+    // every name is one Windows can create, and twins by Windows' rules end
+    // apart.
+    void namesEachFile_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("renamed");
+        const auto row = [](const char* title, const QStringList& names, const QStringList& renamed) {
+            QTest::newRow(title) << names << renamed;
+        };
+        // An unchanged name never gets a number, whichever the folder lists
+        // first.
+        row("prohibited character meets a name", {"a*b.txt", "a_b.txt"}, {"a*b.txt → a_b (2).txt rn"});
+        row("prohibited character meets two", {"a*b.txt", "a_b.txt", "a_b (2).txt"}, {"a*b.txt → a_b (3).txt rn"});
+        row("prohibited character at the end", {"x?.txt", "x_.txt"}, {"x?.txt → x_ (2).txt rn"});
+        row("wave dash meets full-width tilde", {"10〜12月.txt", "10～12月.txt"}, {"10〜12月.txt → 10～12月 (2).txt tn"});
+        row("double vertical line meets parallel", {"‖.txt", "∥.txt"}, {"‖.txt → ∥ (2).txt tn"});
+        row("em dash meets horizontal bar", {"A—B.txt", "A―B.txt"}, {"A—B.txt → A―B (2).txt tn"});
+        row("accents meet the plain name", {"résumé.txt", "resume.txt"}, {"résumé.txt → resume (2).txt tn"});
+        row("decomposed accents meet the plain name", {"re\u0301sume\u0301.txt", "resume.txt"},
+            {"re\u0301sume\u0301.txt → resume (2).txt tn"});
+        row("two changed names meet", {"a*b.txt", "a?b.txt"}, {"a*b.txt → a_b.txt r", "a?b.txt → a_b (2).txt rn"});
+        row("stand-in meets a name", {"ß.txt", "ss.txt"}, {"ß.txt → ss (2).txt sn"});
+
+        // Stand-ins, one row each; decomposed kana as a Mac writes them.
+        const char* standIns[][2] = {
+            {"\u3046\u3099", "う゛"}, {"\u3094", "う゛"}, {"\u30F7", "ワ゛"}, {"\u30EF\u3099", "ワ゛"},
+            {"\u30F8", "ヰ゛"}, {"\u30F9", "ヱ゛"}, {"\u30FA", "ヲ゛"}, {"\u304B\u309A", "か゜"}, {"\u00B5m", "μm"},
+            {"1\u20132", "1-2"}, {"1\u20122", "1-2"}, {"Straße", "Strasse"}, {"Œuvre", "OEuvre"}, {"cœur", "coeur"},
+            {"Æsop", "AEsop"}, {"Øre", "Ore"}, {"©2024", "(C)2024"}, {"X®", "X(R)"}, {"X™", "XTM"}, {"𠮷野", "吉野"},
+            {"森鷗外", "森鴎外"}, {"剝", "剥"}, {"𠮟", "叱"}, {"繫", "繋"}, {"頰", "頬"}, {"摑", "掴"}, {"噓", "嘘"}};
+        for (const auto& [from, to] : standIns)
+            row(from, {QString(from) + ".txt"}, {QString(from) + ".txt → " + to + ".txt s"});
+        row("L with stroke", {"Łódź.txt"}, {"Łódź.txt → Lodz.txt st"});
+        // What the converter composes itself, or holds, is no change.
+        row("ga, pa and katakana vu, decomposed", {"\u304B\u3099.txt", "\u306F\u309A.txt", "\u30A6\u3099.txt"}, {});
+        row("still unconvertible", {"寿司🍣.txt"}, {"寿司🍣.txt → 寿司_.txt t"});
+        row("stand-in and unconvertible", {"ß🍣.txt"}, {"ß🍣.txt → ss_.txt st"});
+
+        // Names Windows cannot create.
+        row("device name with extension", {"CON.txt"}, {"CON.txt → CON_.txt w"});
+        row("device name alone, lower case", {"nul"}, {"nul → nul_ w"});
+        row("device names of every kind", {"prn.doc", "Aux", "COM1.tar.gz", "lpt9", "con .txt"},
+            {"Aux → Aux_ w", "COM1.tar.gz → COM1_.tar.gz w", "con .txt → con _.txt w", "lpt9 → lpt9_ w",
+             "prn.doc → prn_.doc w"});
+        row("names that only look like devices", {"COM0.txt", "LPT10", "CONSOLE.txt", "xCON"}, {});
+        row("trailing dot", {"memo."}, {"memo. → memo_ w"});
+        row("trailing blank", {"memo "}, {"memo  → memo_ w"});
+        row("dots alone", {"..."}, {"... → _ w"});
+        row("windows twins by trailing dots", {"memo.", "memo..", "memo"},
+            {"memo. → memo_ w", "memo.. → memo__ w"});
+        row("windows twins by case", {"memo.", "MEMO_"}, {"memo. → memo_ (2) wn"});
+        row("device name meets its renamed form", {"con.txt", "CON_.txt"}, {"con.txt → con_ (2).txt wn"});
+        // The conversion itself can make a name Windows refuses.
+        row("device name once transliterated", {"CÖN.txt", "nül"}, {"CÖN.txt → CON_.txt wt", "nül → nul_ wt"});
+        row("forbidden character once transliterated", {"a≮b.txt", "x≯y.txt", "x_y.txt"},
+            {"a≮b.txt → a_b.txt rt", "x≯y.txt → x_y (2).txt rtn"});
+        // Tag characters convert to nothing; the file must still have a name.
+        row("nothing left once converted", {"\U000E0001", "sub/\U000E0001"},
+            {"\U000E0001 → _ wt", "sub/\U000E0001 → sub/_ wt"});
+        row("trailing no-break space, a blank once converted", {"memo\u00A0"}, {"memo\u00A0 → memo_ wt"});
+        // What shows nothing goes, and other spaces are spaces: the name
+        // reads as the sender sees it.
+        row("invisible characters", {"見積\u200B書.txt", "葛\U000E0100飾区.txt", "平成\u00A030年.txt"},
+            {"見積\u200B書.txt → 見積書.txt t", "葛\U000E0100飾区.txt → 葛飾区.txt t",
+             "平成\u00A030年.txt → 平成 30年.txt t"});
+    }
+
+    void namesEachFile()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, renamed);
+        const StagedContent content = stage(names);
+        QStringList reported;
+        for (const RenamedItem& item : content.report.renamed)
+            reported << describe(item);
+        reported.sort();
+        renamed.sort();
+        QCOMPARE(reported, renamed);
+        // The report tells the truth: each name not reported is in the
+        // archive as it is, and each reported one under its new name.
+        QStringList expected;
+        for (const QString& name : names) {
+            const auto found = std::find_if(renamed.begin(), renamed.end(),
+                                            [&](const QString& line) { return line.startsWith(name + " → "); });
+            expected << "archive/d/"
+                    + (found == renamed.end() ? name.normalized(QString::NormalizationForm_C)
+                                              : found->section(" → ", 1).section(' ', 0, -2));
+        }
+        expected.sort();
+        QCOMPARE(shown(content), expected);
+        QVERIFY(content.report.warnings.empty());
+    }
+
+    // A folder whose name holds ".DS_Store" keeps the writer's result: its
+    // files stay out, and only a folder with no visible name in it gets an
+    // entry of its own.
+    void foldersHoldingDsStore_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("with files") << QStringList{"ok", "x.DS_Store/f.txt", "x.DS_Store/g.txt"} << QStringList{"ok"};
+        QTest::newRow("with a hidden file only")
+            << QStringList{"ok", "x.DS_Store/.hidden"} << QStringList{"ok", "x.DS_Store/"};
+        QTest::newRow("empty") << QStringList{"ok", "x.DS_Store/"} << QStringList{"ok", "x.DS_Store/"};
+        QTest::newRow("a file alone in its folder")
+            << QStringList{"ok", "sub/x.DS_Store.txt"} << QStringList{"ok"};
+        // A zero-width space converts to nothing: the name then reads
+        // ".DS_Store", and stays out.
+        QTest::newRow("once converted") << QStringList{".DS\u200B_Store", "sub/.DS\u200B_Store", "sub/k.txt"}
+                                        << QStringList{"sub/k.txt"};
+    }
+    void foldersHoldingDsStore()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, entries);
+        const StagedContent content = stage(names);
+        for (QString& entry : entries)
+            entry.prepend("archive/d/");
+        QCOMPARE(shown(content), entries);
+    }
+
+    // The path, below a 60-character folder, reaches Windows' 260: warned
+    // with its length. One character less is no warning.
+    void longPathsAreWarned_data()
+    {
+        QTest::addColumn<int>("nameLength");
+        QTest::addColumn<bool>("warned");
+        QTest::addColumn<QChar>("folderCharacter");
+        // "archive/d/" and the path below "d": 10 + 190 + 60 = 260.
+        QTest::newRow("reaches 260") << 190 << true << QChar(0x6587);
+        QTest::newRow("259") << 189 << false << QChar(0x6587);
+        QTest::newRow("far beyond") << 240 << true << QChar(0x6587);
+        QTest::newRow("ASCII only, reaches 260") << 190 << true << QChar('k');
+        QTest::newRow("ASCII only, 259") << 189 << false << QChar('k');
+    }
+    void longPathsAreWarned()
+    {
+        QFETCH(int, nameLength);
+        QFETCH(bool, warned);
+        QFETCH(QChar, folderCharacter);
+        // Characters, not bytes, count: a folder of 80 kanji (240 bytes)
+        // and a file of ASCII.
+        const QString name = QString(80, folderCharacter) + "/" + QString(nameLength - 81, 'x');
+        const StagedContent content = stage({name});
+        QCOMPARE(content.report.warnings.size(), size_t(warned ? 1 : 0));
+        if (warned) {
+            QCOMPARE(content.report.warnings.front().warning, WindowsWarning::PathTooLong);
+            QCOMPARE(content.report.warnings.front().length, 10 + nameLength);
+            QCOMPARE(QString::fromStdString(content.report.warnings.front().inArchive), "archive/d/" + name);
+        }
     }
 
     // The entries as Windows shows them, how many items were renamed and
@@ -278,9 +491,6 @@ private slots:
             {"ARCHIVE/D/REPORT (2).TXT", "ARCHIVE/D/REPORT.TXT", "ARCHIVE/D/Ａ (2).TXT", "ARCHIVE/D/Ａ.TXT"}, 2);
         row("composed and decomposed", {"d/が.txt=1", QString("d/か") + QChar(0x3099) + ".txt=2"}, {"d"},
             {"ARCHIVE/D/が (2).TXT", "ARCHIVE/D/が.TXT"}, 1);
-        row("wave dashes", {"d/〜.txt=1", "d/～.txt=2"}, {"d"}, {"ARCHIVE/D/～ (2).TXT", "ARCHIVE/D/～.TXT"}, kDepends);
-        row("accent transliterated", {"d/café.txt=1", "d/cafe.txt=2"}, {"d"},
-            {"ARCHIVE/D/CAFE (2).TXT", "ARCHIVE/D/CAFE.TXT"}, kDepends);
         row("folders and files meet at two depths", {"t/s?/x?=1", "t/s?/x*=2", "t/s*/x?=3", "t/s*/x*=4"}, {"t"},
             {"ARCHIVE/T/S_ (2)/X_", "ARCHIVE/T/S_ (2)/X_ (2)", "ARCHIVE/T/S_/X_", "ARCHIVE/T/S_/X_ (2)"}, 6);
         // A link to a file is its content; a link to a folder inside a
@@ -339,7 +549,7 @@ private slots:
         QFETCH(Reasons, leftOut);
         makeTree(tree);
         const StagedContent content = build(dropped);
-        QCOMPARE(shownUpper(content), entries);
+        QCOMPARE(shown(content, true), entries);
         if (renamed != kDepends)
             QCOMPARE(int(content.report.renamed.size()), renamed);
         Reasons reasons;
@@ -364,7 +574,7 @@ private slots:
         const StagedContent content = build({"d"});
         QCOMPARE(content.report.fileCount, 3 * folders);
         QCOMPARE(content.report.folderCount, 1 + 2 * folders);
-        const QStringList names = shownUpper(content);
+        const QStringList names = shown(content, true);
         QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
         QCOMPARE(int(content.report.renamed.size()), folders);
         QCOMPARE(int(content.report.leftOut.size()), folders);
@@ -391,24 +601,15 @@ private slots:
         QFETCH(bool, staged);
         // "<output folder>/archive/d/<rest>" is PATH_MAX - 1 bytes long, and
         // beyond more; rest is folders of 200 bytes with their slash, then
-        // the file.
+        // the file. The source path, below the shorter "<home>/src/d/", is
+        // one the system takes.
         const WorkFolders folders(m_home->path());
         size_t rest = PATH_MAX - 1 + static_cast<size_t>(beyond) - folders.outputFolder().size()
             - std::string("/archive/d/").size();
-        fs::create_directories(source("d"));
-        int at = ::open(source("d").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        for (; rest > 200 && at >= 0; rest -= 200) {
-            const std::string name(199, 'n');
-            const int below = ::mkdirat(at, name.c_str(), 0700) == 0
-                ? ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-            ::close(at);
-            at = below;
-        }
-        QVERIFY(at >= 0);
-        const int file = ::openat(at, std::string(rest, 'f').c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        QVERIFY(file >= 0);
-        ::close(file);
-        ::close(at);
+        QString below = "d/";
+        for (; rest > 200; rest -= 200)
+            below += QString(199, 'n') + "/";
+        makeTree({below + QString(int(rest), 'f') + "="});
 
         const StagedContent content = build({"d"});
 
@@ -567,25 +768,18 @@ private slots:
     }
 
     // The home folder given whole holds the work folder, where the content
-    // is built: that folder stays out, or the tree would copy itself.
-    void homeFolderLeavesTheWorkFolderOut()
+    // is built, and here the runtime folder, which holds the folder in
+    // memory: both stay out, or the tree would copy itself.
+    void theProgramsOwnFoldersStayOut()
     {
-        makeTree({"note.txt=n"});
-        const StagedContent content = build({QString::fromStdString(m_home->path())});
-        QCOMPARE(content.report.fileCount, 1);
-        QVERIFY(shownUpper(content).front().endsWith("/SRC/NOTE.TXT"));
-    }
-    // So does the runtime folder, which holds the folder in memory.
-    void runtimeFolderLeavesTheMemoryRootOut()
-    {
-        const QByteArray runtime = QFile::encodeName(QString::fromStdString(source("run")));
         const QByteArray before = qgetenv("XDG_RUNTIME_DIR");
-        qputenv("XDG_RUNTIME_DIR", runtime);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(QString::fromStdString(source("run"))));
         makeTree({"note.txt=n", "run/quillmere/earlier-job/x.txt=x"});
-        const StagedContent content = build({"run", "note.txt"});
+        const StagedContent content = build({QString::fromStdString(m_home->path())});
         qputenv("XDG_RUNTIME_DIR", before);
         QCOMPARE(content.report.fileCount, 1);
-        QCOMPARE(shownUpper(content), (QStringList{"ARCHIVE/NOTE.TXT", "ARCHIVE/RUN/"}));
+        const QString home = "ARCHIVE/" + QFileInfo(QString::fromStdString(m_home->path())).fileName().toUpper();
+        QCOMPARE(shown(content, true), (QStringList{home + "/SRC/NOTE.TXT", home + "/SRC/RUN/"}));
     }
 };
 
