@@ -143,7 +143,8 @@ std::string Delivery::freeArchiveName(const std::string& destDir, const std::str
 std::string Delivery::partName(const std::string& destDir)
 {
     for (;;) {
-        const std::string name = ".archive-" + Util::randomPassword(12) + ".zip.part";
+        const std::string name = WorkJournal::kPartPrefix + Util::randomPassword(WorkJournal::kPartNameDrawn)
+            + WorkJournal::kPartSuffix;
         if (!FileManager::exists(destDir + "/" + name))
             return name;
     }

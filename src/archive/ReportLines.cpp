@@ -31,6 +31,8 @@ const char* ReportLines::reasonText(LeftOutReason reason)
         return "path too long";
     case LeftOutReason::WorkFolder:
         return "the program's own work folder";
+    case LeftOutReason::PartFile:
+        return "an archive the program has not finished delivering";
     case LeftOutReason::NameTooLong:
         return "name too long once changed";
     }

@@ -85,6 +85,8 @@ QString JobReportText::reason(LeftOutReason reason)
         return QStringLiteral("アーカイブの中のパスが長すぎます");
     case LeftOutReason::WorkFolder:
         return QStringLiteral("Quillmere 自身の作業用フォルダの中です");
+    case LeftOutReason::PartFile:
+        return QStringLiteral("Quillmere が保存の途中で作る一時ファイルです");
     case LeftOutReason::NameTooLong:
         return QStringLiteral("Windows 用に直した名前が、名前の長さの上限（255 バイト）を超えます");
     }

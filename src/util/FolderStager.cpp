@@ -8,6 +8,7 @@
 #include "Utf8Sequence.h"
 #include "Util.h"
 #include "WindowsName.h"
+#include "WorkJournal.h"
 
 #include <QString>
 
@@ -200,6 +201,14 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     item.modified = info.st_mtim;
     if (!item.isFolder && !S_ISREG(info.st_mode)) {
         leaveOut(source, LeftOutReason::SpecialFile, "not a regular file: " + source);
+        return std::nullopt;
+    }
+    // Another job's archive on its way into this folder is half written,
+    // and goes away under the job's feet; one a killed job left is removed
+    // at the next start. Either is the program's, not the user's. Only a
+    // part file itself, never a link to one, has that name.
+    if (S_ISREG(link.st_mode) && WorkJournal::isPartName(item.ownName)) {
+        leaveOut(source, LeftOutReason::PartFile, "the hidden part file of a job of this program: " + source);
         return std::nullopt;
     }
     // The work folders are met when the home folder or the runtime folder is

@@ -31,6 +31,7 @@ enum class LeftOutReason {
     PathTooLong,  // its path in the archive is longer than the writer can open
     NameTooLong,  // its name, made fit for Windows, grew longer than a name can be
     WorkFolder,   // in this program's own work folders
+    PartFile,     // the hidden archive a job of this program delivers (or a killed one left)
 };
 
 // An item the user gave, or one inside a given folder, that is not in the

@@ -1,6 +1,7 @@
 #include "SpaceCheck.h"
 
 #include "OpenFolder.h"
+#include "WorkJournal.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -48,6 +49,9 @@ uint64_t folderBytes(const OpenFolder& folder, const SpaceCheck::WorkLinks& work
             continue;
         struct stat info {};
         if (::fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        // Staging leaves a job's part file out, and it grows or goes meanwhile.
+        if (S_ISREG(info.st_mode) && WorkJournal::isPartName(name))
             continue;
         if (S_ISLNK(info.st_mode) && ::fstatat(folder.fd(), name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode))
             total += copiedBytes(info, work);

@@ -6,6 +6,7 @@
 #include "PathText.h"
 #include "UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <dirent.h>
@@ -49,11 +50,6 @@ std::optional<std::string> fromHex(const std::string& hex)
         bytes += static_cast<char>(value);
     }
     return bytes;
-}
-
-bool isPartName(const std::string& name)
-{
-    return name.starts_with(".archive-") && name.ends_with(".zip.part");
 }
 
 std::vector<std::string> namesIn(const std::string& folder)
@@ -221,6 +217,16 @@ std::optional<WorkJournal::Record> WorkJournal::read(const std::string& file)
     if (!hasOwner)
         return std::nullopt;
     return record;
+}
+
+bool WorkJournal::isPartName(const std::string& name)
+{
+    const std::string_view prefix(kPartPrefix), suffix(kPartSuffix);
+    if (name.size() != prefix.size() + kPartNameDrawn + suffix.size() || !name.starts_with(prefix)
+        || !name.ends_with(suffix))
+        return false;
+    const std::string_view drawn = std::string_view(name).substr(prefix.size(), kPartNameDrawn);
+    return std::ranges::all_of(drawn, [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
 
 // Only what the job made is removed: the very inode it noted, or, where it

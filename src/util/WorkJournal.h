@@ -46,6 +46,15 @@ public:
     // and beside the user's items.
     static void removeLeftovers(const WorkFolders& folders);
 
+    // A part file is named ".archive-" and kPartNameDrawn characters drawn
+    // from a-z and 0-9, then ".zip.part".
+    static constexpr const char* kPartPrefix = ".archive-";
+    static constexpr const char* kPartSuffix = ".zip.part";
+    static constexpr int kPartNameDrawn = 12;
+    // True for a name of exactly that shape: a part file of a job, running
+    // or killed, never the user's file.
+    static bool isPartName(const std::string& name);
+
 private:
     struct Entry {
         Kind kind = Kind::Staging;
