@@ -46,11 +46,13 @@ FailureCause workFolderCause(int error)
     return error == ENOSPC || error == EDQUOT ? FailureCause::WorkFolderFull : FailureCause::WorkFolderFailed;
 }
 
-JobOutcome shortageOutcome(const SpaceCheck::Shortage& shortage, FailureCause cause)
+// atLeast: the bytes are a floor, not the whole need.
+JobOutcome shortageOutcome(const SpaceCheck::Shortage& shortage, FailureCause cause, bool atLeast = false)
 {
     JobOutcome outcome = JobOutcome::failed(JobPhase::Copying,
-                                            "not enough free space: " + std::to_string(shortage.missing)
-                                                + " more bytes are needed in " + shortage.folder,
+                                            "not enough free space: " + std::string(atLeast ? "at least " : "")
+                                                + std::to_string(shortage.missing) + " more bytes are needed in "
+                                                + shortage.folder,
                                             cause);
     outcome.spaceFolder = shortage.folder;
     outcome.bytesMissing = shortage.missing;
@@ -591,17 +593,18 @@ std::optional<JobOutcome> ZipAction::archivePathTooLong() const
 }
 
 // The archive is written in the work folder (encryption makes a second copy
-// beside it) and then goes to the destination: both must have room for the
-// largest archive the staged files can give.
+// beside it) and then goes to the destination. How small the data
+// compresses is known only once it is written: a job is refused up front
+// only when even the archive's headers cannot fit. A disk that fills on the
+// way is told when the step that met it fails.
 std::optional<JobOutcome> ZipAction::spaceShortage() const
 {
-    const int entries = m_content.report.fileCount + m_content.report.folderCount;
-    const uint64_t archive = SpaceCheck::archiveBound(m_content.totalBytes, entries);
+    const uint64_t archive = SpaceCheck::archiveFloor(m_content.expectedEntries, m_isEncrypt);
     if (auto shortage = SpaceCheck::shortageFor(m_folders.tmpDirectory(), archive * (m_isEncrypt ? 2 : 1)))
-        return shortageOutcome(*shortage, FailureCause::WorkFolderFull);
+        return shortageOutcome(*shortage, FailureCause::WorkFolderFull, true);
     if (SpaceCheck::deviceOf(m_destDir) != SpaceCheck::deviceOf(m_folders.tmpDirectory()))
         if (auto shortage = SpaceCheck::shortageFor(m_destDir, archive)) {
-            JobOutcome outcome = shortageOutcome(*shortage, FailureCause::DestinationFull);
+            JobOutcome outcome = shortageOutcome(*shortage, FailureCause::DestinationFull, true);
             outcome.failedIn = JobPhase::Delivering;
             return outcome;
         }

@@ -20,6 +20,12 @@ namespace {
 constexpr uint64_t kBytesPerEntry = 30 + 46 + 2 * 256;
 // The end record, and room for the writer's own temporary file names.
 constexpr uint64_t kBytesPerArchive = 64 * 1024;
+// The fixed parts of a local header, a central header and the end record,
+// and the header encryption puts before a file's data.
+constexpr uint64_t kLocalHeader = 30;
+constexpr uint64_t kCentralHeader = 46;
+constexpr uint64_t kEndRecord = 22;
+constexpr uint64_t kEncryptionHeader = 12;
 
 // Bytes of a file that staging copies into a work folder that takes no
 // symbolic links: none where a hard link stands for it.
@@ -123,6 +129,18 @@ uint64_t SpaceCheck::bytesToCopy(const std::vector<std::string>& items, const Wo
 uint64_t SpaceCheck::archiveBound(uint64_t totalBytes, int entryCount)
 {
     return totalBytes + kBytesPerEntry * static_cast<uint64_t>(entryCount) + kBytesPerArchive;
+}
+
+uint64_t SpaceCheck::archiveFloor(const std::vector<std::string>& entries, bool encrypted)
+{
+    uint64_t bytes = kEndRecord;
+    for (const std::string& name : entries) {
+        // Each header holds the name.
+        bytes += kLocalHeader + kCentralHeader + 2 * name.size();
+        if (encrypted && !name.ends_with('/'))
+            bytes += kEncryptionHeader;
+    }
+    return bytes;
 }
 
 std::optional<SpaceCheck::Shortage> SpaceCheck::shortageFor(const std::string& folder, uint64_t bytes)

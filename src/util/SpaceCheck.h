@@ -38,6 +38,11 @@ public:
     // at most: stored as it is, with its headers.
     static uint64_t archiveBound(uint64_t totalBytes, int entryCount);
 
+    // What an archive of entries (their names as the archive holds them,
+    // a folder's with its "/") takes at the very least, however well its
+    // data compresses: its headers. Encryption adds a header to each file.
+    static uint64_t archiveFloor(const std::vector<std::string>& entries, bool encrypted);
+
     // Nothing when bytes more fit into folder's file system.
     static std::optional<Shortage> shortageFor(const std::string& folder, uint64_t bytes);
 
