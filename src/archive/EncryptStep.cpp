@@ -72,11 +72,10 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
     m_started = true;
     emit progressChanged(0);
     const std::string script = EncryptScript::text(archivePath, target);
-    if (auto error = m_expect->start("/usr/bin/expect", {"-c", script},
-                                     {std::string(EncryptScript::kPasswordVariable) + "=" + EncryptScript::hexOf(password)})) {
+    // Told with the other failures, by whoever works out their cause.
+    if (m_expect->start("/usr/bin/expect", {"-c", script},
+                        {std::string(EncryptScript::kPasswordVariable) + "=" + EncryptScript::hexOf(password)}))
         m_startFailed = true;
-        Log::line(LogPrefix::kEncrypt + *error);
-    }
     m_pending = true;
     m_poll.start();
     m_progressPoll.start();
@@ -114,10 +113,7 @@ void EncryptStep::waitForMove()
         emit succeeded();
         return;
     }
-    const std::string description = failureDescription();
-    if (!m_startFailed)
-        Log::line(LogPrefix::kEncrypt + description);
-    emit failed(JobOutcome::failed(JobPhase::Encrypting, description, failureCause()));
+    emit failed(JobOutcome::failed(JobPhase::Encrypting, failureDescription(), failureCause()));
 }
 
 void EncryptStep::reportProgress()

@@ -66,8 +66,9 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
     m_started = true;
     emit progressChanged(0, {});
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
-    if (auto error = m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment()))
-        Log::line(LogPrefix::kWriter + *error);
+    // A shell that cannot start has ended: the poll tells it, in the job's
+    // one line.
+    m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment());
     m_poll.start();
 }
 

@@ -59,6 +59,17 @@ JobOutcome shortageOutcome(const SpaceCheck::Shortage& shortage, FailureCause ca
     return outcome;
 }
 
+// The writer and zipcloak tell only that they failed; a full disk found
+// afterwards is the cause, and the failure's one line names it.
+std::string spaceNote(FailureCause cause, const std::string& workFolder, const std::string& destination)
+{
+    if (cause == FailureCause::WorkFolderFull)
+        return "; no space left in " + workFolder;
+    if (cause == FailureCause::DestinationFull)
+        return "; no space left in " + destination;
+    return {};
+}
+
 // The bytes this process has read so far, with every thread: the check
 // reads the archive once, so its share is what grows while it runs.
 uint64_t bytesReadByThisProcess()
@@ -325,12 +336,12 @@ void ZipAction::write()
             outcome.cause = FailureCause::ItemChanged;
             outcome.description = *changed;
         }
-        Log::line(LogPrefix::kWriter + outcome.description);
         if (outcome.cause == FailureCause::Other
             && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))) {
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
         }
+        Log::line(LogPrefix::kWriter + outcome.description + spaceNote(outcome.cause, m_folders.tmpDirectory(), m_destDir));
         fail(outcome);
     });
     connect(m_writer.get(), &WriterStep::succeeded, this, &ZipAction::releaseContent);
@@ -366,6 +377,7 @@ void ZipAction::encrypt()
         }
         if (outcome.cause == FailureCause::Other)
             outcome.cause = Delivery::destinationCause(m_destDir, archiveBytes);
+        Log::line(LogPrefix::kEncrypt + outcome.description + spaceNote(outcome.cause, m_folders.tmpDirectory(), m_destDir));
         fail(outcome);
     });
     connect(m_encryptStep.get(), &EncryptStep::succeeded, this, [this] {
