@@ -65,12 +65,12 @@ int ChildProcess::exitCode() const
 std::string ChildProcess::exitDescription() const
 {
     if (!m_startError.empty())
-        return "could not be started: " + m_startError;
+        return "could not be started (" + m_startError + ")";
     if (!m_ended)
-        return "still running";
+        return "is still running";
     if (WIFSIGNALED(m_waitStatus))
-        return "killed by signal " + std::to_string(WTERMSIG(m_waitStatus));
-    return "exit status " + std::to_string(WEXITSTATUS(m_waitStatus));
+        return "was killed by signal " + std::to_string(WTERMSIG(m_waitStatus));
+    return "exited with status " + std::to_string(WEXITSTATUS(m_waitStatus));
 }
 
 uint64_t ChildProcess::bytesRead() const

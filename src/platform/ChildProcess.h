@@ -44,7 +44,8 @@ public:
     bool succeeded() const;
     // The exit status of a child that ended normally, otherwise -1.
     int exitCode() const;
-    // "exit status 3", "killed by signal 9", "could not be started: ...".
+    // How it ended, to follow the program's name in a sentence: "exited
+    // with status 3", "was killed by signal 9", "could not be started (...)".
     std::string exitDescription() const;
 
     // The bytes the child and everything it started have read so far: a
