@@ -525,6 +525,15 @@ private slots:
         row("the program's own work folders",
             {"ok=1", "work->../.quillmere", "inside->../.quillmere/" + QString(WorkFolders::STAGING_DIR_NAME)},
             {"ok", "work", "inside"}, {"ARCHIVE/OK"}, 0, {LeftOutReason::WorkFolder, LeftOutReason::WorkFolder});
+        // A job's hidden part file, being written or left by a killed job,
+        // is the program's; a name only like it, or a link, is the user's.
+        row("a job's part file",
+            {"d/ok=1", "d/.archive-k3v9x0q2m7ab.zip.part=2", "d/.archive-ABCDEFGHIJKL.zip.part=3",
+             "d/.archive-short.zip.part=4", "d/.archive-aaaaaaaaaaaa.zip.part->ok"},
+            {"d", "d/.archive-k3v9x0q2m7ab.zip.part"},
+            {"ARCHIVE/D/.ARCHIVE-AAAAAAAAAAAA.ZIP.PART", "ARCHIVE/D/.ARCHIVE-ABCDEFGHIJKL.ZIP.PART",
+             "ARCHIVE/D/.ARCHIVE-SHORT.ZIP.PART", "ARCHIVE/D/OK"},
+            0, {LeftOutReason::PartFile, LeftOutReason::PartFile});
         // Names that fit, grown past 255 bytes by stand-ins ("©" is
         // "(C)", "ゔ" is "う゛"): those items stay out, the rest is
         // archived. A twin that a number would push past the limit gives up
