@@ -670,10 +670,21 @@ private slots:
         QTest::newRow("a path deeper than the writer can open") << "deep" << true << "(path too long)" << none;
         QTest::newRow("a name that holds control characters") << "line break" << true
                                                                << "forged\\narchive delivered: FAKE\\x01.zip" << none;
+        // How small an archive compresses is known once it is written: the
+        // job runs, and its one line names the disk that filled.
         QTest::newRow("the work folder's disk too small for the archive of files on another disk")
-            << "full, copies" << false << "job refused: no space in the work folder: " << FailureCause::WorkFolderFull;
+            << "full, copies" << false << "and wrote no archive; no space left in " << FailureCause::WorkFolderFull;
         QTest::newRow("the work folder's disk too small for the archive")
-            << "full, archive" << false << "job refused: no space in the work folder: " << FailureCause::WorkFolderFull;
+            << "full, archive" << false << "and wrote no archive; no space left in " << FailureCause::WorkFolderFull;
+        QTest::newRow("files that compress into the work folder's little room") << "full, zeros" << true
+                                                                                << "archive delivered: " << none;
+        QTest::newRow("files that compress into the destination's little room")
+            << "destination full, zeros" << true << "archive delivered: " << none;
+        // Refused up front only when even the archive's headers cannot fit.
+        QTest::newRow("a destination without room for the archive's headers")
+            << "tiny destination" << false
+            << "job refused: no space in the destination folder: not enough free space: at least "
+            << FailureCause::DestinationFull;
         QTest::newRow("/dev/null alone") << "system" << false << "job refused: nothing to archive: "
                                          << FailureCause::NothingToArchive;
         QTest::newRow("a destination that cannot be written")
@@ -693,8 +704,10 @@ private slots:
         QTest::newRow("destination fills up, encrypted") << "destination full encrypted" << false << ""
                                                          << FailureCause::DestinationFull;
         // zipcloak writes its copy beside php's archive.
-        QTest::newRow("work folder fills up while zipcloak works") << "work full encrypted" << false << ""
-                                                                   << FailureCause::WorkFolderFull;
+        QTest::newRow("work folder fills up while zipcloak works")
+            << "work full encrypted" << false
+            << "grant password error:zipcloak failed to encrypt the archive; no space left in "
+            << FailureCause::WorkFolderFull;
         QTest::newRow("destination removed while php works") << "gone" << false << ""
                                                              << FailureCause::DestinationNotWritable;
         QTest::newRow("destination removed while zipcloak works") << "gone encrypted" << false << ""
@@ -728,8 +741,14 @@ private slots:
         if (edge == "line break")
             writeFile(items + "/forged\narchive delivered: FAKE\x01.zip", "x");
         // A small file system of its own, to see the destination fill up.
-        if (edge.startsWith("destination full") && !m_mounts.mount(dest, "size=1m"))
+        if ((edge.startsWith("destination full") || edge == "tiny destination")
+            && !m_mounts.mount(dest, edge == "tiny destination" ? "size=4k" : "size=1m"))
             QSKIP("no permission to mount a small file system");
+        if (edge.endsWith("zeros")) // 3 MB that compress to 3 KB
+            writeFile(items + "/big.bin", std::string(3 << 20, '\0'));
+        if (edge == "tiny destination") // 40 entries, whose headers take 12 KB
+            for (int i = 0; i < 40; ++i)
+                writeFile(items + "/" + std::to_string(100 + i) + std::string(97, 'n'), "x");
         const std::string small = m_home->makeFolder("small");
         if (edge.startsWith("full") || edge.startsWith("work full")) {
             // A home of its own on a small disk. The items lie elsewhere
@@ -777,7 +796,7 @@ private slots:
             const std::string expected = line.arg(QString::fromStdString(user(""))).toStdString();
             QVERIFY2(std::ranges::any_of(job.lines, [&](const std::string& l) { return l.find(expected) != l.npos; }),
                      expected.c_str());
-            QCOMPARE(linesStarting(job, "job refused: "), delivered ? 0 : 1);
+            QCOMPARE(linesStarting(job, "job refused: "), line.startsWith("job refused: ") ? 1 : 0);
         }
         // One line is one event: no name starts a line of its own.
         QVERIFY(!job.logged("archive delivered: FAKE"));
@@ -796,10 +815,10 @@ private slots:
         }
         if (edge == "system")
             QVERIFY(job.logged("left out: /dev/null (part of the running system)"));
-        if (edge.startsWith("full")) {
+        if (edge.startsWith("full") && !delivered)
             QCOMPARE(job.outcome.spaceFolder, workFolders().tmpDirectory());
+        if (edge == "tiny destination")
             QVERIFY(job.outcome.bytesMissing > 0);
-        }
         if (edge.startsWith("gone")) {
             // Told by what is missing, not by the archive, which was there.
             QCOMPARE(job.outcome.description, describeErrno(ENOENT, dest));
