@@ -87,13 +87,13 @@ private slots:
         QTest::addColumn<QString>("script");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("description"); // "" when it cannot start
-        QTest::newRow("success") << "/bin/sh" << "exit 0" << 0 << QByteArray("exit status 0");
-        QTest::newRow("failure") << "/bin/sh" << "exit 3" << 3 << QByteArray("exit status 3");
-        QTest::newRow("killed") << "/bin/sh" << "kill -9 $$" << -1 << QByteArray("killed by signal 9");
+        QTest::newRow("success") << "/bin/sh" << "exit 0" << 0 << QByteArray("exited with status 0");
+        QTest::newRow("failure") << "/bin/sh" << "exit 3" << 3 << QByteArray("exited with status 3");
+        QTest::newRow("killed") << "/bin/sh" << "kill -9 $$" << -1 << QByteArray("was killed by signal 9");
         // The signal the supervisor itself takes as the word to end.
-        QTest::newRow("terminated") << "/bin/sh" << "kill -TERM $$" << -1 << QByteArray("killed by signal 15");
+        QTest::newRow("terminated") << "/bin/sh" << "kill -TERM $$" << -1 << QByteArray("was killed by signal 15");
         // One whose default action dumps core.
-        QTest::newRow("crashed") << "/bin/sh" << "kill -SEGV $$" << -1 << QByteArray("killed by signal 11");
+        QTest::newRow("crashed") << "/bin/sh" << "kill -SEGV $$" << -1 << QByteArray("was killed by signal 11");
         // These end at once, with no ended() to come.
         QTest::newRow("missing path") << "/nonexistent/quillmere-no-such-program" << "" << -1 << QByteArray();
         QTest::newRow("missing from PATH") << "quillmere-no-such-program" << "" << -1 << QByteArray();
@@ -114,7 +114,7 @@ private slots:
             QVERIFY(error.has_value());
             QVERIFY(error->ends_with(": " + program.toStdString()));
             QVERIFY(child.hasEnded());
-            description = QByteArray::fromStdString("could not be started: " + *error);
+            description = QByteArray::fromStdString("could not be started (" + *error + ")");
             QTest::qWait(0);
             QCOMPARE(ended.count(), 0);
         } else {
@@ -168,7 +168,7 @@ private slots:
         } else if (end == "terminate") {
             child->terminate();
             QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 2000);
-            QCOMPARE(child->exitDescription(), "killed by signal 9");
+            QCOMPARE(child->exitDescription(), "was killed by signal 9");
         } else if (end == "kill supervisor") {
             QCOMPARE(::kill(supervisor.toInt(), SIGKILL), 0);
             QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
