@@ -8,9 +8,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -105,14 +108,54 @@ bool QuitOnSignal::waitForInput(int fd) const
     }
 }
 
+bool QuitOnSignal::takeSignals()
+{
+    if (!m_readEnd.isOpen())
+        return false;
+    bool taken = false;
+    unsigned char byte = 0;
+    while (::read(m_readEnd.get(), &byte, 1) == 1) {
+        m_signalNumber = byte;
+        taken = true;
+    }
+    return taken;
+}
+
+int QuitOnSignal::endingSignal()
+{
+    takeSignals();
+    return m_signalNumber;
+}
+
+int QuitOnSignal::end(const Ending& ending)
+{
+    if (ending.signalNumber == 0)
+        return ending.status;
+    // Whatever is still buffered is written first: nothing runs after the
+    // signal.
+    std::fflush(nullptr);
+    // The default action of SIGQUIT writes a core file; after a clean end
+    // there is nothing in it worth the space.
+    if (ending.signalNumber == SIGQUIT) {
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_CORE, &none);
+    }
+    ::signal(ending.signalNumber, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, ending.signalNumber);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(ending.signalNumber);
+    // Not reached: the default action of every signal handled here ends
+    // the process.
+    return 128 + ending.signalNumber;
+}
+
 void QuitOnSignal::onSignalled()
 {
-    unsigned char byte = 0;
-    int last = 0;
-    while (::read(m_readEnd.get(), &byte, 1) == 1)
-        last = byte;
-    if (last == 0)
+    if (!takeSignals())
         return;
+    const int last = m_signalNumber;
     Log::line(LogPrefix::kEndingOnSignal + std::to_string(last) + " (" + sigdescr_np(last) + ")");
     // exit, not quit: quit first asks every window to close, and the main
     // window would ask the user whether to stop the running job.

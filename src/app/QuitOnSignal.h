@@ -15,10 +15,19 @@ class QSocketNotifier;
 // answer.
 //
 // A signal handler may do almost nothing safely, so it only writes a byte
-// to a pipe; the main loop reads it and leaves.
+// to a pipe; the main loop reads it and leaves. Once everything is cleaned
+// up, the process ends by that same signal (see end()): a shell running a
+// loop stops it only when the program died by the interrupt.
 class QuitOnSignal : public QObject {
     Q_OBJECT
 public:
+    // How a run ended: its exit status, and the signal that ended it (0
+    // when none did).
+    struct Ending {
+        int status = 0;
+        int signalNumber = 0;
+    };
+
     // Needs the application object; handles the signals while it lives.
     // Only one may live at a time.
     explicit QuitOnSignal(QObject* parent = nullptr);
@@ -30,11 +39,23 @@ public:
     // Waits until fd can be read: true then, false as soon as a signal has
     // come (for a prompt, which must not outlast Ctrl+C).
     bool waitForInput(int fd) const;
+    // The last signal that came while this object lived, 0 when none did:
+    // whether the event loop saw it or not, and one that came while the
+    // application was ending included.
+    int endingSignal();
+
+    // Returns ending's status, or, after a signal, ends the process by it
+    // as if no handler had been there (the status a shell sees is then
+    // 128 + the signal's number). Called when no QuitOnSignal lives any
+    // more and everything is cleaned up: nothing runs after it.
+    static int end(const Ending& ending);
 
 private:
     void onSignalled();
+    bool takeSignals();
 
     UniqueFd m_readEnd;
     UniqueFd m_writeEnd;
     QSocketNotifier* m_notifier = nullptr;
+    int m_signalNumber = 0;
 };

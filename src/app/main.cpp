@@ -52,8 +52,9 @@ CommandLine parseArguments(int argc, char* argv[])
 }
 
 // One job without a window, the single-instance channel or the update
-// check; the process ends when the job has.
-int runBatch(char* argv[], const CommandLine& line)
+// check; the process ends when the job has. Everything the job made is
+// gone on return.
+QuitOnSignal::Ending runBatch(char* argv[], const CommandLine& line)
 {
     // The arguments are ours: Qt must not take a file named like one of its
     // own options.
@@ -96,7 +97,7 @@ int runBatch(char* argv[], const CommandLine& line)
     if (secrets)
         secrets->finish(AppStart::kKeyringWriteLimit);
     leftovers.waitForFinished();
-    return batch.exitStatus();
+    return {batch.exitStatus(), quitOnSignal.endingSignal()};
 }
 
 } // namespace
@@ -125,6 +126,6 @@ int main(int argc, char* argv[])
     // Qt keeps the names for the application object either start makes.
     AppStart::nameApplication(QUILLMERE_VERSION);
     if (line.action == CommandLine::Action::Batch)
-        return runBatch(argv, line);
+        return QuitOnSignal::end(runBatch(argv, line));
     return WindowModule::run(executableFolder, argv, line.items);
 }
