@@ -123,20 +123,28 @@ std::vector<std::string> SingleInstance::defaultChannelFolders()
 }
 
 SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths,
-                                           const std::function<bool()>& giveUp)
+                                           const std::function<bool()>& giveUp, Claim mode)
 {
+    const bool mayRun = mode == Claim::RunOrHandOver;
     if (Failure error = PrivateFolder::make(m_workFolder)) {
         Log::line(LogPrefix::kInstanceWorkFolder + *error);
-        return Role::Alone;
+        return mayRun ? Role::Alone : Role::NotRunning;
     }
     const QDeadlineTimer deadline(kClaimMilliseconds);
     for (;;) {
         switch (tryLock()) {
         case Lock::Taken:
+            if (!mayRun) {
+                // Held for a moment only: an instance starting meanwhile
+                // waits for it as for one still starting.
+                m_lock = UniqueFd();
+                return Role::NotRunning;
+            }
             openChannel();
             return Role::Primary;
         case Lock::Unavailable:
-            return Role::Alone;
+            // Without a lock no instance listens either.
+            return mayRun ? Role::Alone : Role::NotRunning;
         case Lock::HeldElsewhere:
             break;
         }

@@ -32,6 +32,12 @@ public:
         HandedOver, // the running instance took the paths: end now
         Alone,      // the work folder can hold no lock: run without one
         Failed,     // an instance runs but did not take the paths: end with a failure
+        NotRunning, // Claim::HandOverOnly, and no instance runs: nothing was taken
+    };
+    // What a start may become.
+    enum class Claim {
+        RunOrHandOver, // the running instance, when none runs yet
+        HandOverOnly,  // never the running instance (a start that cannot show a window)
     };
     // Why the paths were not taken, after Role::Failed.
     enum class Shortfall {
@@ -61,8 +67,10 @@ public:
     // Becomes the running instance, or hands paths (absolute, as bytes) to
     // the one that runs; an empty list asks it to come to the front. Waits
     // a few seconds at most for an instance that is still starting, and
-    // stops waiting as soon as giveUp says so.
-    Role claim(const std::vector<std::string>& paths, const std::function<bool()>& giveUp = {});
+    // stops waiting as soon as giveUp says so. With Claim::HandOverOnly, a
+    // free lock is let go of at once, and nothing listens.
+    Role claim(const std::vector<std::string>& paths, const std::function<bool()>& giveUp = {},
+               Claim mode = Claim::RunOrHandOver);
     Shortfall shortfall() const { return m_shortfall; }
 
 signals:

@@ -33,23 +33,19 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 namespace {
 
-// Qt ends the process when it reaches no display (started over ssh, say).
-// Nothing has begun yet: the user is told why, and how to archive from a
-// terminal, and the program ends with status 1 instead of a core dump.
-void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message)
+// Said when no window can be opened: the user is told why, and how to
+// archive from a terminal.
+void tellNoDisplay()
 {
-    if (type != QtFatalMsg) {
-        const std::string text = qFormatLogMessage(type, context, message).toStdString() + "\n";
-        UniqueFd::writeAll(STDERR_FILENO, text.data(), text.size());
-        return;
-    }
     const char* display = std::getenv("DISPLAY");
     Log::line(std::string(LogPrefix::kWindowModule) + "no display could be reached (DISPLAY "
               + (display && *display ? display : "unset") + ")");
@@ -57,35 +53,108 @@ void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const 
         ? "quillmere: 画面に接続できないため、ウィンドウを開けません。端末からは quillmere --batch で圧縮できます。\n"
         : "quillmere: no display to open the window on; from a terminal, use quillmere --batch.\n";
     UniqueFd::writeAll(STDERR_FILENO, sentence.data(), sentence.size());
+}
+
+// Qt ends the process when it reaches no display (started over ssh, say).
+// Nothing has begun yet: the program ends with status 1 instead of a core
+// dump.
+void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        const std::string text = qFormatLogMessage(type, context, message).toStdString() + "\n";
+        UniqueFd::writeAll(STDERR_FILENO, text.data(), text.size());
+        return;
+    }
+    tellNoDisplay();
     std::_Exit(1);
+}
+
+bool isSet(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// Whether Qt may find somewhere to show a window. Over ssh without X
+// forwarding, or in a terminal multiplexer started outside the desktop,
+// nothing names a display; a platform other than X11 and Wayland (offscreen,
+// a frame buffer) needs none.
+bool displayNamed()
+{
+    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))
+        return true;
+    const QStringList platforms = qEnvironmentVariable("QT_QPA_PLATFORM").split(u';', Qt::SkipEmptyParts);
+    return std::any_of(platforms.begin(), platforms.end(), [](const QString& platform) {
+        const QString name = platform.section(u':', 0, 0).trimmed();
+        return !name.isEmpty() && name != QLatin1String("xcb") && !name.startsWith(QLatin1String("wayland"));
+    });
+}
+
+// A sentence and what to do about it, for a start that did not get going.
+using Tell = std::function<void(const QString& sentence, const QString& advice)>;
+
+// Without a window to show it in, the sentence goes to standard error.
+void tellOnTerminal(const QString& sentence, const QString& advice)
+{
+    const std::string text = "quillmere: " + (sentence + advice).toStdString() + "\n";
+    UniqueFd::writeAll(STDERR_FILENO, text.data(), text.size());
 }
 
 // The running window did not take the files: said in a window, since a
 // file manager's start has nowhere else to say it. Not after a signal,
 // which asked for the end.
-void tellHandOverFailed(SingleInstance::Shortfall shortfall)
+void tellHandOverFailed(SingleInstance::Shortfall shortfall, const Tell& tell)
 {
     switch (shortfall) {
     case SingleInstance::Shortfall::GivenUp:
         return;
     case SingleInstance::Shortfall::NotConfirmed:
-        StartProblem::tell(QStringLiteral("起動中の Quillmere がファイルを受け取ったか確かめられませんでした。"),
-                           QStringLiteral("起動中の Quillmere のウィンドウで、アーカイブの作成が始まっているか確かめてください。"
-                                          "始まっていなければ、もう一度開いてください。"));
+        tell(QStringLiteral("起動中の Quillmere がファイルを受け取ったか確かめられませんでした。"),
+             QStringLiteral("起動中の Quillmere のウィンドウで、アーカイブの作成が始まっているか確かめてください。"
+                            "始まっていなければ、もう一度開いてください。"));
         return;
     case SingleInstance::Shortfall::NotReached:
-        StartProblem::tell(QStringLiteral("起動中の Quillmere にファイルを渡せませんでした。"),
-                           QStringLiteral("起動中の Quillmere が応答していません。そのウィンドウを閉じるか、"
-                                          "少し待ってから、もう一度開いてください。"));
+        tell(QStringLiteral("起動中の Quillmere にファイルを渡せませんでした。"),
+             QStringLiteral("起動中の Quillmere が応答していません。そのウィンドウを閉じるか、"
+                            "少し待ってから、もう一度開いてください。"));
         return;
     }
 }
 
-} // namespace
-
-extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char* argv[],
-                                                                             const std::vector<std::string>& items)
+// A start with no display can still hand its files to the window that runs
+// on the desktop; when none runs, there is nothing it can do.
+QuitOnSignal::Ending handOverWithoutDisplay(char* argv[], const std::vector<std::string>& paths)
 {
+    int qtArgc = 1;
+    QCoreApplication application(qtArgc, argv);
+    QuitOnSignal quitOnSignal;
+    SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
+    const SingleInstance::Role role = instance.claim(
+        paths, [&quitOnSignal] { return quitOnSignal.hasSignalled(); }, SingleInstance::Claim::HandOverOnly);
+    int status = 1;
+    switch (role) {
+    case SingleInstance::Role::HandedOver:
+        status = 0;
+        break;
+    case SingleInstance::Role::Failed:
+        tellHandOverFailed(instance.shortfall(), &tellOnTerminal);
+        break;
+    case SingleInstance::Role::NotRunning:
+    case SingleInstance::Role::Primary:
+    case SingleInstance::Role::Alone:
+        tellNoDisplay();
+        break;
+    }
+    return {status, quitOnSignal.endingSignal()};
+}
+
+// The window, or the hand-over to the one that runs, until the application
+// ends; everything made here is gone on return.
+QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& items)
+{
+    const std::vector<std::string> paths = AppDelegate::absolutePaths(items);
+    if (!displayNamed())
+        return handOverWithoutDisplay(argv, paths);
     // The arguments are ours: Qt must not take a file named like one of its
     // own options.
     int qtArgc = 1;
@@ -100,16 +169,16 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     QTranslator qtTexts;
     JapaneseQtTexts::install(application, qtTexts);
 
-    const std::vector<std::string> paths = AppDelegate::absolutePaths(items);
     SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
     switch (instance.claim(paths, [&quitOnSignal] { return quitOnSignal.hasSignalled(); })) {
     case SingleInstance::Role::HandedOver:
-        return 0;
+        return {0, quitOnSignal.endingSignal()};
     case SingleInstance::Role::Failed:
-        tellHandOverFailed(instance.shortfall());
-        return 1;
+        tellHandOverFailed(instance.shortfall(), &StartProblem::tell);
+        return {1, quitOnSignal.endingSignal()};
     case SingleInstance::Role::Primary:
     case SingleInstance::Role::Alone:
+    case SingleInstance::Role::NotRunning:
         break;
     }
     QFuture<void> leftovers = AppStart::removeLeftovers();
@@ -170,7 +239,15 @@ extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char*
     window.savePendingOptions();
     secrets.finish(AppStart::kKeyringWriteLimit);
     leftovers.waitForFinished();
-    return status;
+    return {status, quitOnSignal.endingSignal()};
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int quillmere_run_window(char* argv[],
+                                                                             const std::vector<std::string>& items)
+{
+    return QuitOnSignal::end(runWindow(argv, items));
 }
 
 // The entry's type is the loader's.
