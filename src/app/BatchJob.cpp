@@ -5,6 +5,7 @@
 #include "JobQueue.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "OptionStore.h"
 #include "PathText.h"
 #include "ReportLines.h"
 #include "ReportJson.h"
@@ -79,6 +80,18 @@ std::string destinationOf(const CommandLine& line, const std::vector<std::string
     return folder;
 }
 
+// Why the stored options cannot be relied on to say whether to encrypt, and
+// with what; empty when they can.
+std::string unreliable(OptionStore& stored)
+{
+    const SettingStatus options = stored.load();
+    if (!stored.unreadable().empty())
+        return stored.unreadable();
+    if (options.isEncrypt && stored.passwordOutOfReach())
+        return "the keyring where the password is kept could not be reached";
+    return {};
+}
+
 } // namespace
 
 BatchJob::BatchJob(JobQueue& jobs, WriteJson writeJson, QObject* parent)
@@ -89,23 +102,27 @@ BatchJob::BatchJob(JobQueue& jobs, WriteJson writeJson, QObject* parent)
     connect(&m_jobs, &JobQueue::jobFinished, this, &BatchJob::onJobFinished);
 }
 
-void BatchJob::start(const CommandLine& line, const SettingStatus& stored, const std::string& storedUnreadable,
-                     const InputWait& waitForInput)
+void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWait& waitForInput)
 {
     const std::vector<std::string> paths = AppDelegate::absolutePaths(line.items);
+    std::optional<JobOutcome> refused;
     // The user may have asked for encryption there: an archive without a
-    // password must not be what an unreadable file gives.
-    if (!storedUnreadable.empty() && !line.encrypt) {
-        JobOutcome refused = JobOutcome::failed(JobPhase::ChoosingFolder,
-                                                storedUnreadable + "; give --encrypt or --no-encrypt",
-                                                FailureCause::OptionsUnreadable);
+    // password must not be what an unreadable file or a silent keyring
+    // gives.
+    if (const std::string why = line.encrypt ? std::string() : unreliable(stored); !why.empty()) {
+        refused = JobOutcome::failed(JobPhase::ChoosingFolder,
+                                     why + "; give --encrypt with QUILLMERE_PASSWORD or --password-stdin, "
+                                           "or --no-encrypt",
+                                     FailureCause::OptionsUnreadable);
+    }
+    if (refused) {
         if (!paths.empty())
-            refused.firstItem = PathText::lastComponent(paths.front());
-        Log::line(ReportLines::refused(refused));
-        onJobFinished(refused);
+            refused->firstItem = PathText::lastComponent(paths.front());
+        Log::line(ReportLines::refused(*refused));
+        onJobFinished(*refused);
         return;
     }
-    SettingStatus options = stored;
+    SettingStatus options = stored.load();
     // No window is there to pick a folder in.
     options.isSelectDir = false;
     if (line.encrypt)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "JobOutcome.h"
-#include "SettingStatus.h"
 
 #include <QObject>
 
@@ -11,6 +10,7 @@
 
 class CommandLine;
 class JobQueue;
+class OptionStore;
 
 // One job run from the command line without the window: the stored
 // options as the command line overrides them, the report lines the job
@@ -30,14 +30,13 @@ public:
     // end instead.
     using InputWait = std::function<bool(int fd)>;
 
-    // Queues the job for line's items; it may have ended on return (a
-    // refused request ends at once, and so does one whose password prompt
-    // waitForInput gives up).
-    // storedUnreadable: why the settings file could not be read, empty when
-    // it could; the stored options are then unknown, and a command line that
-    // does not say whether to encrypt is refused.
-    void start(const CommandLine& line, const SettingStatus& stored, const std::string& storedUnreadable,
-               const InputWait& waitForInput = {});
+    // Queues the job for line's items with stored's options; it may have
+    // ended on return (a refused request ends at once, and so does one
+    // whose password prompt waitForInput gives up). A command line that
+    // does not say whether to encrypt is refused when the stored options
+    // cannot be relied on: the settings file could not be read, or it asks
+    // to encrypt with a password kept in a keyring that did not answer.
+    void start(const CommandLine& line, OptionStore& stored, const InputWait& waitForInput = {});
     // Ends the running job as cancelling it in the window does.
     void stop();
 

@@ -87,8 +87,7 @@ QuitOnSignal::Ending runBatch(char* argv[], const CommandLine& line)
     QObject::connect(
         &batch, &BatchJob::ended, &application, [](int status) { QCoreApplication::exit(status); },
         Qt::QueuedConnection);
-    const SettingStatus stored = options.load();
-    batch.start(line, stored, options.unreadable(), [&quitOnSignal](int fd) { return quitOnSignal.waitForInput(fd); });
+    batch.start(line, options, [&quitOnSignal](int fd) { return quitOnSignal.waitForInput(fd); });
     application.exec();
     // A signal ended the loop: the job ends as cancelling it does, and the
     // queue, going, waits for its programs and removes what it made.

@@ -35,6 +35,10 @@ void OptionStore::loadOnce()
     if (m_keyring.read && m_keyring.write)
         secret = m_keyring.read();
     m_useKeyring = secret.result != SecretReading::Result::Unreachable;
+    // The window keeps no password in the file while a keyring takes it;
+    // one the user cleared since is marked so.
+    m_passwordOutOfReach = m_keyring.read && m_keyring.write && !m_useKeyring && file.password.empty()
+        && !m_keyringStale;
     SettingStatus options = file;
     const std::optional<std::string> fromFile = keepable(file.password);
     // Said only where there is a password to keep: a machine without a

@@ -49,6 +49,10 @@ public:
     // Why the settings file could not be read at load (which file, and the
     // system's reason); empty when it could, or when there is none.
     const std::string& unreadable() const { return m_unreadable; }
+    // Whether the password may be in a keyring that did not answer at load
+    // (none reachable, locked, refusing, or silent): the settings file holds
+    // none, so an empty password then says nothing of what the user stored.
+    bool passwordOutOfReach() const { return m_passwordOutOfReach; }
 
 private:
     void loadOnce();
@@ -78,6 +82,7 @@ private:
     // alone.
     bool m_filePrivate = true;
     std::string m_unreadable;
+    bool m_passwordOutOfReach = false;
     // Tells the keyring's late answers whether the store is still there.
     std::shared_ptr<char> m_alive = std::make_shared<char>();
 };
