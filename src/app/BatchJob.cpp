@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "CommandLine.h"
+#include "Failure.h"
 #include "JobQueue.h"
 #include "Log.h"
 #include "LogPrefix.h"
@@ -11,6 +12,7 @@
 #include "ReportJson.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <termios.h>
@@ -68,6 +70,50 @@ std::optional<std::string> password(const CommandLine& line, const BatchJob::Inp
     return text;
 }
 
+// The working folder once it has been removed, as the kernel still knows
+// it; nullopt while it is there. Nothing can be found nor made in a removed
+// folder, though "." still names it to stat().
+std::optional<std::string> removedWorkingFolder()
+{
+    char* current = ::getcwd(nullptr, 0);
+    const bool exists = current != nullptr;
+    std::free(current);
+    if (exists)
+        return std::nullopt;
+    std::error_code error;
+    std::string folder = std::filesystem::read_symlink("/proc/self/cwd", error).string();
+    const std::string removed = " (deleted)";
+    if (folder.size() > removed.size() && folder.compare(folder.size() - removed.size(), removed.size(), removed) == 0)
+        folder.resize(folder.size() - removed.size());
+    if (error || folder.empty() || folder.front() != '/')
+        return std::string(".");
+    return folder;
+}
+
+// The destination as given when it is relative to the working folder:
+// --output, or the folder of the first item; empty when it is absolute.
+std::string relativeDestination(const CommandLine& line)
+{
+    const std::string given = line.outputFolder.empty() && !line.items.empty()
+        ? PathText::parentFolder(line.items.front())
+        : line.outputFolder;
+    return !given.empty() && given.front() != '/' ? given : std::string();
+}
+
+// Why a destination relative to a removed working folder is refused, naming
+// it by where it would have been.
+std::string belowRemovedFolder(const std::string& destination, const std::string& removed)
+{
+    const std::string meant
+        = PathText::withoutTrailingSlashes((std::filesystem::path(removed) / destination).lexically_normal().string());
+    if (meant == removed)
+        return describeErrno(ENOENT, removed) + " (the working folder has been removed)";
+    if (PathText::isAtOrBelow(meant, removed))
+        return describeErrno(ENOENT, meant) + " (the working folder " + removed + " has been removed)";
+    return describeErrno(ENOENT, removed) + " (the working folder, which the destination " + destination
+        + " starts from, has been removed)";
+}
+
 std::string destinationOf(const CommandLine& line, const std::vector<std::string>& paths)
 {
     if (line.outputFolder.empty())
@@ -114,6 +160,11 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
                                      why + "; give --encrypt with QUILLMERE_PASSWORD or --password-stdin, "
                                            "or --no-encrypt",
                                      FailureCause::OptionsUnreadable);
+    } else if (const std::string destination = relativeDestination(line); !destination.empty()) {
+        // Said before the job copies anything.
+        if (const std::optional<std::string> removed = removedWorkingFolder())
+            refused = JobOutcome::failed(JobPhase::Delivering, belowRemovedFolder(destination, *removed),
+                                         FailureCause::DestinationNotWritable);
     }
     if (refused) {
         if (!paths.empty())
