@@ -101,8 +101,8 @@ void tellOnTerminal(const QString& sentence, const QString& advice)
 }
 
 // The running window did not take the files: said in a window, since a
-// file manager's start has nowhere else to say it. Not after a signal,
-// which asked for the end.
+// file manager's start has nowhere else to say it, or on the terminal of a
+// start that can show none. Not after a signal, which asked for the end.
 void tellHandOverFailed(SingleInstance::Shortfall shortfall, const Tell& tell)
 {
     switch (shortfall) {
