@@ -99,10 +99,11 @@ std::set<std::string> processesShowing(const QByteArray& text, qint64 program)
     return found;
 }
 
-// A run's end: its status (-1 when it did not end by itself) and what it
-// wrote where.
+// A run's end: its status (-1 when it did not end by itself), the signal
+// that ended it (0 when none did) and what it wrote where.
 struct BatchRun {
     int status = -1;
+    int signalNumber = 0;
     QByteArray out;
     QByteArray err;
 };
@@ -111,9 +112,12 @@ BatchRun finished(QProcess& process)
 {
     BatchRun run;
     process.waitForFinished(kJobMilliseconds);
-    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
+    if (process.state() != QProcess::NotRunning)
         return run;
-    run.status = process.exitCode();
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
+    else
+        run.signalNumber = process.exitCode();
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
@@ -287,6 +291,15 @@ private slots:
         // Had the window been told of the batch job, it would have made
         // that job's archive before this one.
         QCOMPARE(QDir(qs(items + "/tree")).entryList({"*.zip"}), QStringList{"archive.zip"});
+        // From a terminal that names no display (over ssh, in tmux), the
+        // files are handed over all the same.
+        QProcessEnvironment noDisplay = session.environment();
+        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            noDisplay.remove(variable);
+        const BatchRun handed = finished(session.start(items, {"tree/sub"}, noDisplay));
+        QVERIFY2(handed.status == 0, handed.err.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/tree/archive1.zip"), kJobMilliseconds);
+        QCOMPARE(ZipReader(items + "/tree/archive1.zip").names(), Names{"archive/sub/b.txt"});
         QCOMPARE(first.state(), QProcess::Running);
     }
 
@@ -347,8 +360,10 @@ private slots:
                                      kOrphanMilliseconds);
             return;
         }
+        // Once it has cleaned up, it ends by the signal, so that a shell
+        // loop around it stops as well.
         const BatchRun run = finished(app);
-        QCOMPARE(run.status, batch ? 1 : 0);
+        QCOMPARE(run.signalNumber, signalNumber);
         // A batch job ends only once its programs have.
         if (batch)
             QVERIFY(!isRunning(job->writer) && !isRunning(job->helper));
@@ -411,7 +426,8 @@ private slots:
         QVERIFY(app.waitForFinished(kJobMilliseconds));
         qInfo("ended %lld ms after the signal", ending.elapsed());
         QVERIFY(ending.elapsed() < kStagingEndMilliseconds);
-        QCOMPARE(app.exitCode(), 0);
+        QCOMPARE(app.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(app.exitCode(), SIGTERM);
         QVERIFY(!fs::exists(items + "/archive.zip"));
         QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
     }
@@ -485,6 +501,26 @@ private slots:
         QVERIFY(next.waitForFinished(kJobMilliseconds));
         QCOMPARE(session.leftInWorkFolder(), QStringList{"instance.lock"});
         QCOMPARE(QDir(qs(items)).entryList(QDir::Files | QDir::Hidden), (QStringList{"archive.zip", "large.bin", "next.txt"}));
+    }
+
+    // Run from a folder removed since, a destination relative to it is
+    // refused before anything is copied, by the path it had.
+    void batchRefusesADestinationInARemovedWorkingFolder()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        const std::string gone = session.path("gone");
+        fs::create_directories(gone);
+        const BatchRun run = finished(session.start(gone, {"-b", "--output", ".", items + "/tree"}, {}, [&gone] {
+            if (::chdir(gone.c_str()) != 0 || ::rmdir(gone.c_str()) != 0)
+                ::_exit(99);
+        }));
+        QCOMPARE(run.status, 1);
+        const std::string refused = "job refused: the destination folder cannot be written: No such file or directory: ";
+        QVERIFY2(linesStartingWith(run.out, QByteArray::fromStdString(refused + gone + " (")).size() == 1,
+                 run.out.constData());
+        QVERIFY2(!run.out.contains("tmpDirectory: "), run.out.constData());
     }
 
     void batchArchivesWhatItIsGiven_data()
@@ -767,11 +803,14 @@ private slots:
             "expect {%2} {} timeout {exit 90}\n"
             "send \"\\003\"\n"
             "expect eof {} timeout {exit 91}\n"
-            "exit [lindex [wait] 3]\n").arg(QUILLMERE_BINARY, prompt);
+            "set ended [wait]\n"
+            "if {[lindex $ended 4] eq \"CHILDKILLED\" && [lindex $ended 5] eq \"SIGINT\"} {exit 80}\n"
+            "exit [lindex $ended 3]\n").arg(QUILLMERE_BINARY, prompt);
         QProcessEnvironment environment = session.environment();
         environment.insert("LC_ALL", language);
         const BatchRun run = finished(session.start(items, {"-c", script.toStdString()}, environment, {}, "expect"));
-        QCOMPARE(run.status, 1);
+        // 80: ended by the interrupt itself.
+        QCOMPARE(run.status, 80);
         QVERIFY2(run.out.contains("job stopped"), run.out.constData());
         QVERIFY(!fs::exists(items + "/archive.zip"));
         QCOMPARE(session.leftInWorkFolder(), QStringList());

@@ -306,6 +306,31 @@ private slots:
         QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-9"));
     }
 
+    // With the password in a keyring that does not answer (the settings
+    // file then holds none), a job that does not say whether to encrypt is
+    // refused for the keyring, not for an empty password.
+    void aKeyringOutOfReachRefusesAJobThatDoesNotSay_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::newRow("no session bus") << "none";
+        QTest::newRow("bus without a keyring") << "bare";
+        QTest::newRow("keyring that never answers") << "silent";
+    }
+    void aKeyringOutOfReachRefusesAJobThatDoesNotSay()
+    {
+        QFETCH(QString, bus);
+        const QString address = bus == "bare" ? m_bareAddress
+            : bus == "silent"                 ? m_silentAddress
+                                              : "unix:path=" + path("no-bus-here");
+        writeSettings("[settings]\nisEncrypt=true\nisSelectDir=false\n");
+        QVERIFY2(archive(address, "unreached-" + bus) == 1, m_output.constData());
+        QVERIFY2(m_output.contains("job refused: the stored options cannot be read: the keyring where the password "
+                                   "is kept could not be reached; give --encrypt with QUILLMERE_PASSWORD or "
+                                   "--password-stdin, or --no-encrypt\n"),
+                 m_output.constData());
+        QVERIFY(!QFile::exists(archiveOf("unreached-" + bus)));
+    }
+
     // A keyring that takes the question and never answers is given a
     // bounded time; the job then takes the password from the file.
     void aKeyringThatHangsIsNotWaitedFor()
