@@ -7,7 +7,6 @@
 #include "ViewController.h"
 
 #include <QEvent>
-#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QLineEdit>
@@ -113,7 +112,7 @@ void JobPresenter::notify(const JobOutcome& outcome)
     }
     if (!outcome.firstItem.empty())
         notification.text = QStringLiteral("対象: %1\n%2")
-                                .arg(QFile::decodeName(QByteArray::fromStdString(outcome.firstItem)), notification.text)
+                                .arg(JobStatusText::inSentence(outcome.firstItem), notification.text)
                                 .trimmed();
     // The window tells the whole story: the action brings it with its details open.
     notification.actionLabel = QStringLiteral("詳細");

@@ -30,5 +30,5 @@ QString JobProgressText::currentItem(const std::string& item)
 {
     if (item.empty())
         return {};
-    return QStringLiteral("圧縮中の項目: %1").arg(JobStatusText::path(item));
+    return QStringLiteral("圧縮中の項目: %1").arg(JobStatusText::inSentence(item));
 }

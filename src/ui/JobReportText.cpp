@@ -33,7 +33,7 @@ QString JobReportText::leftOutSection(const JobReport& report)
 {
     QStringList lines{heading("入れられなかった項目", report.leftOut.size())};
     for (const LeftOutItem& item : report.leftOut) {
-        QString line = QStringLiteral("  %1 — %2").arg(JobStatusText::path(item.path), reason(item.reason));
+        QString line = QStringLiteral("  %1 — %2").arg(JobStatusText::inSentence(item.path), reason(item.reason));
         if (!item.detail.empty())
             line += QStringLiteral("（%1）").arg(WorkPathText::withoutWorkPaths(item.detail));
         lines << line;
@@ -46,7 +46,7 @@ QString JobReportText::renamedSection(const JobReport& report)
     QStringList lines{heading("名前を変えた項目", report.renamed.size())};
     for (const RenamedItem& item : report.renamed)
         lines << QStringLiteral("  %1 → %2（%3）")
-                     .arg(JobStatusText::path(item.original), QString::fromStdString(item.inArchive), renaming(item));
+                     .arg(JobStatusText::inSentence(item.original), QString::fromStdString(item.inArchive), renaming(item));
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -64,11 +64,37 @@ QString JobStatusText::path(const std::string& bytes)
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
+QString JobStatusText::inSentence(const std::string& bytes)
+{
+    const QString text = path(bytes);
+    const QList<uint> codes = text.toUcs4();
+    const bool reorders = std::any_of(codes.begin(), codes.end(), [](uint code) {
+        switch (QChar::direction(char32_t(code))) {
+        case QChar::DirR:
+        case QChar::DirAL:
+        case QChar::DirRLE:
+        case QChar::DirRLO:
+        case QChar::DirLRE:
+        case QChar::DirLRO:
+        case QChar::DirPDF:
+        case QChar::DirRLI:
+        case QChar::DirLRI:
+        case QChar::DirFSI:
+        case QChar::DirPDI:
+            return true;
+        default:
+            return false;
+        }
+    });
+    // First strong isolate ... pop directional isolate.
+    return reorders ? QChar(0x2068) + text + QChar(0x2069) : text;
+}
+
 QString JobStatusText::headline(const JobOutcome& outcome)
 {
     switch (outcome.kind) {
     case JobOutcome::Kind::Delivered: {
-        const QString name = path(PathText::lastComponent(outcome.archivePath));
+        const QString name = inSentence(PathText::lastComponent(outcome.archivePath));
         if (outcome.lostSomething())
             return QStringLiteral("%1 を作成しましたが、%2 個の項目を入れられませんでした")
                 .arg(name)
@@ -89,7 +115,7 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
 {
     switch (outcome.kind) {
     case JobOutcome::Kind::Delivered: {
-        QString text = QStringLiteral("保存先: %1").arg(path(PathText::parentFolder(outcome.archivePath)));
+        QString text = QStringLiteral("保存先: %1").arg(inSentence(PathText::parentFolder(outcome.archivePath)));
         QStringList facts;
         const QString contents = JobStatusText::contents(outcome.report);
         if (!contents.isEmpty())
@@ -243,7 +269,7 @@ QString JobStatusText::shortage(const JobOutcome& outcome)
 {
     if (outcome.spaceFolder.empty())
         return {};
-    const QString folder = path(outcome.spaceFolder);
+    const QString folder = inSentence(outcome.spaceFolder);
     if (outcome.bytesMissing == 0)
         return QStringLiteral("%1 のディスクに空きがありません。").arg(folder);
     return QStringLiteral("%1 のディスクにあと %2 の空きが必要です。")

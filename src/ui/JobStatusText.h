@@ -43,6 +43,10 @@ public:
 
     // A path as the file system's bytes, for display.
     static QString path(const std::string& bytes);
+    // A name or path as it stands inside a sentence: one with letters
+    // written right to left, or with direction controls of its own, is
+    // isolated, so that it cannot reorder the words around it.
+    static QString inSentence(const std::string& bytes);
 
 private:
     static QString failureHeadline(const JobOutcome& outcome);

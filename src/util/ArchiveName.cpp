@@ -4,7 +4,12 @@
 #include "Util.h"
 #include "WindowsName.h"
 
+#include <QString>
+
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
 
 namespace {
 
@@ -40,6 +45,52 @@ std::string withoutExtension(const std::string& name)
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
+// Unicode's default-ignorable code points: they show nothing, and the
+// names inside the archive lose them on the way to code page 932. In an
+// archive's own name they would hide a reordered extension (U+202E) or a
+// break in a word that search then does not find.
+struct Range {
+    char32_t first;
+    char32_t last;
+};
+constexpr std::array<Range, 17> kInvisible {{
+    {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
+    {0x180B, 0x180F}, {0x200B, 0x200F}, {0x202A, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
+    {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+}};
+
+bool isInvisible(char32_t code)
+{
+    return std::any_of(kInvisible.begin(), kInvisible.end(),
+                       [code](const Range& range) { return code >= range.first && code <= range.last; });
+}
+
+// name without invisible characters, and composed (a folder from a Mac
+// names its archive as the user typed it). Bytes that are no UTF-8 stay.
+std::string visibleComposed(const std::string& name)
+{
+    std::string result;
+    std::string run;
+    const auto composeRun = [&result, &run] {
+        result += QString::fromStdString(run).normalized(QString::NormalizationForm_C).toStdString();
+        run.clear();
+    };
+    for (std::size_t at = 0; at < name.size();) {
+        const auto [code, length] = Utf8Sequence::at(name, at);
+        if (length == 0) {
+            composeRun();
+            result += name[at++];
+            continue;
+        }
+        if (!isInvisible(code))
+            run.append(name, at, length);
+        at += length;
+    }
+    composeRun();
+    return result;
+}
+
 // Bytes that are no UTF-8 and control characters become "_"; the name is
 // cut at a character's end.
 std::string plainUtf8(const std::string& name)
@@ -67,7 +118,7 @@ std::string ArchiveName::fitted(const std::string& name)
     // The root folder has no name of its own.
     if (name.empty() || name == "/")
         return kDefault;
-    std::string result = plainUtf8(Util::replaceProhibitedCharacters(name));
+    std::string result = plainUtf8(Util::replaceProhibitedCharacters(visibleComposed(name)));
     const std::size_t firstKept = result.find_first_not_of('.');
     result = firstKept == std::string::npos ? std::string() : result.substr(firstKept);
     // Blanks around the name are left over from cutting or from the user;

@@ -17,8 +17,8 @@ public:
     // usable is left (the root folder, a name of dots).
     static std::string forItems(const std::vector<std::string>& paths);
 
-    // name made fit to be an archive's name: no character Windows refuses,
-    // no control character, no byte that is not UTF-8, no leading dot, not
+    // name made fit to be an archive's name: composed, without characters
+    // that show nothing, no character Windows refuses, no control character, no byte that is not UTF-8, no leading dot, not
     // a device name, no trailing dot or blank, and short enough for a
     // number and ".zip" to follow within a file system's 255 bytes.
     static std::string fitted(const std::string& name);

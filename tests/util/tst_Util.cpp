@@ -244,6 +244,14 @@ private slots:
         row("bytes that are no UTF-8", "caf\xe9" "-\xff", "caf_-_");
         row("a truncated sequence", "ab\xe8\xa6", "ab__");
         row("an overlong sequence", "a\xc0\xaf" "b", "a__b");
+        // What shows nothing goes, as it goes from the names inside: an
+        // override would show "請求書piz.exe.pdf" on Windows.
+        row("a right-to-left override", "請求書\u202e" "fdp.exe", "請求書fdp.exe");
+        row("a zero-width space and a byte order mark", "zw\u200bsp\ufeff", "zwsp");
+        row("a variation selector", "葛\U000E0100飾", "葛飾");
+        row("nothing but invisible characters", "\u200b\u2060", "archive");
+        row("decomposed, as from a Mac", "\u30c6\u3099\u30fc\u30bf", "\u30c7\u30fc\u30bf");
+        row("invisible beside bytes that are no UTF-8", "a\xff\u200d" "b", "a_b");
     }
     void fitsTheArchiveNameForWindows()
     {
