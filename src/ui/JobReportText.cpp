@@ -34,7 +34,7 @@ QString JobReportText::leftOutSection(const JobReport& report)
     QStringList lines{heading("入れられなかった項目", report.leftOut.size())};
     for (const LeftOutItem& item : report.leftOut) {
         QString line = QStringLiteral("  %1 — %2").arg(JobStatusText::inSentence(item.path), reason(item.reason));
-        if (!item.detail.empty())
+        if (!item.detail.empty() && detailIsSystemText(item.reason))
             line += QStringLiteral("（%1）").arg(WorkPathText::withoutWorkPaths(item.detail));
         lines << line;
     }
@@ -56,6 +56,14 @@ QString JobReportText::warningSection(const JobReport& report)
     for (const WarnedItem& item : report.warnings)
         lines << QStringLiteral("  %1 — %2").arg(QString::fromStdString(item.inArchive), warning(item));
     return lines.join(QLatin1Char('\n'));
+}
+
+// The system's answer (an error's text) adds to the reason; for the other
+// reasons the detail is only the log's English for the same thing.
+bool JobReportText::detailIsSystemText(LeftOutReason reason)
+{
+    return reason == LeftOutReason::Missing || reason == LeftOutReason::Unreadable
+        || reason == LeftOutReason::DanglingLink || reason == LeftOutReason::CopyFailed;
 }
 
 QString JobReportText::reason(LeftOutReason reason)

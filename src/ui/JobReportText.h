@@ -7,7 +7,7 @@
 // A job's report as a list the user can read and copy: the items renamed on
 // the way into the archive, those left out and why, and the names Windows
 // may not extract. Japanese throughout; the system's own description of a
-// left-out item follows in brackets.
+// left-out item (an error's text) follows in brackets.
 class JobReportText {
 public:
     static QString details(const JobReport& report);
@@ -21,4 +21,5 @@ private:
     static QString renamedSection(const JobReport& report);
     static QString leftOutSection(const JobReport& report);
     static QString warningSection(const JobReport& report);
+    static bool detailIsSystemText(LeftOutReason reason);
 };

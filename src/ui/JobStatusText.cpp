@@ -281,7 +281,11 @@ QString JobStatusText::technicalDetail(const JobOutcome& outcome)
     if (outcome.kind != JobOutcome::Kind::Failed)
         return {};
     QStringList lines{QStringLiteral("失敗した段階: %1").arg(phaseNoun(outcome.failedIn))};
-    if (!outcome.description.empty())
+    // For these the description is only the log's English for what the
+    // headline says; the others carry what the system answered.
+    const bool ownWords = outcome.cause == FailureCause::NothingToArchive
+        || outcome.cause == FailureCause::DestinationInWorkFolder || outcome.cause == FailureCause::PasswordRefused;
+    if (!outcome.description.empty() && !ownWords)
         lines << QStringLiteral("システムからの説明: %1").arg(WorkPathText::withoutWorkPaths(outcome.description));
     // What the job found on the way, the items it could not take above all.
     const JobReport& report = outcome.report;

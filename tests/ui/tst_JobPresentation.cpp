@@ -139,12 +139,19 @@ private slots:
                            QStringLiteral("/data/資料/見積書.xlsx")};
         JobOutcome nothing = JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive",
                                                 FailureCause::NothingToArchive);
-        nothing.report.leftOut = {{"/data/秘密.txt", LeftOutReason::CopyFailed, "No space left on device: " + work + "/秘密.txt"}};
+        // The system's answer follows the reason; the log's own English
+        // does not. A name that reads right to left is kept to itself.
+        nothing.report.leftOut = {
+            {"/data/秘密.txt", LeftOutReason::CopyFailed, "No space left on device: " + work + "/秘密.txt"},
+            {"/data/.DS_Store", LeftOutReason::ExcludedName, "a .DS_Store file: /data/.DS_Store"},
+            {"/data/請求書\u202efdp.exe", LeftOutReason::Missing, "No such file or directory: /data/請求書\u202efdp.exe"}};
         QTest::newRow("each item and why")
             << nothing
-            << QStringList{QStringLiteral("入れられなかった項目: 1 件"),
+            << QStringList{QStringLiteral("入れられなかった項目: 3 件"),
                            QStringLiteral("/data/秘密.txt — 作業用フォルダにコピーできませんでした（No space left on device: "
-                                          "アーカイブ内の 秘密.txt）")};
+                                          "アーカイブ内の 秘密.txt）"),
+                           QStringLiteral("/data/.DS_Store — 名前に「.DS_Store」を含むため、アーカイブには入りません\n"),
+                           QStringLiteral("\u2068/data/請求書\u202efdp.exe\u2069 — 見つかりません（No such file")};
     }
     void resultSaysWhatHappened_data()
     {
@@ -153,6 +160,10 @@ private slots:
         QTest::addColumn<QString>("remedy"); // a part of it
         QTest::newRow("delivered") << JobOutcome::delivered("/data/out/archive.zip", false)
                                    << QStringLiteral("archive.zip を作成しました") << QStringLiteral("保存先: /data/out");
+        QTest::newRow("a name written right to left")
+            << JobOutcome::delivered("/data/דוח/דוח.zip", false)
+            << QStringLiteral("\u2068דוח.zip\u2069 を作成しました")
+            << QStringLiteral("保存先: \u2068/data/דוח\u2069");
         QTest::newRow("writer missing")
             << JobOutcome::failed(JobPhase::Writing, "php: command not found", FailureCause::WriterMissing)
             << QStringLiteral("アーカイブを作成するための PHP（php-cli と php-zip）が見つかりません")
@@ -196,6 +207,8 @@ private slots:
         const QString details = w.status.detailsText->toPlainText();
         for (const QString& line : expected)
             QVERIFY2(details.contains(line), qPrintable(details));
+        for (const char* english : {"none of the items", "a .DS_Store file"})
+            QVERIFY2(!details.contains(QLatin1String(english)), qPrintable(details));
         QVERIFY2(!details.contains(QStringLiteral(".quillmere/")), qPrintable(details));
         QVERIFY(!details.contains(QStringLiteral("phase")));
         QCOMPARE(w.status.detailsText->lineWrapMode(), QPlainTextEdit::WidgetWidth);
