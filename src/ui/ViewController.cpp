@@ -4,7 +4,7 @@
 #include "AccessibleRoles.h"
 #include "AccessibleText.h"
 #include "AlertColour.h"
-#include "CopyFeedback.h"
+#include "ButtonFeedback.h"
 #include "DroppedItems.h"
 #include "FileDragDropTopLayerView.h"
 #include "ItemChooser.h"
@@ -73,7 +73,10 @@ ViewController::ViewController(JobQueue& jobs, ViewServices services, QWidget* p
     PasswordEvents::install();
     WindowLayout::build(*this);
     WindowLayout::setAccessibility(*this);
-    m_copyFeedback = new CopyFeedback(copyPasswordButton);
+    m_copyFeedback = new ButtonFeedback(copyPasswordButton, QStringLiteral("コピーしました"));
+    // The new password goes into a field that hides it: without a word it
+    // would seem that nothing happened.
+    m_randomFeedback = new ButtonFeedback(randomButton, QStringLiteral("生成しました"));
     // Files dropped on a button or a note are not lost: the whole window
     // takes drops through the drop layer.
     fileDragDropTopLayerView->coverWindow(this);
@@ -234,6 +237,7 @@ void ViewController::onEncryptClick(QObject* sender)
 void ViewController::onRandomBtnClick(QObject*)
 {
     passwordTextField->setText(QString::fromStdString(Util::randomPassword(kRandomPasswordLength)));
+    m_randomFeedback->confirm();
 }
 
 void ViewController::updatePasswordNotes()

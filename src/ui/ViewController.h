@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-class CopyFeedback;
+class ButtonFeedback;
 class FileDragDropTopLayerView;
 class JobPresenter;
 class JobQueue;
@@ -105,7 +105,8 @@ private:
     StoredOptions* const m_options;
     JobPresenter* const m_presenter;
     WriterCheck* const m_writerCheck;
-    CopyFeedback* m_copyFeedback = nullptr;
+    ButtonFeedback* m_copyFeedback = nullptr;
+    ButtonFeedback* m_randomFeedback = nullptr;
     std::unique_ptr<PasswordNotes> m_notes;
     // Where the file choosers start: the folder of the last items given.
     std::string m_itemsFolder;

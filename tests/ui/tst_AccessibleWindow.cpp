@@ -256,24 +256,43 @@ private slots:
         QCOMPARE(QAccessible::queryAccessibleInterface(status)->role(), QAccessible::AlertMessage);
     }
 
-    // The copy button says that it copied, and is back after a while; both
-    // changes of its name are told.
-    void copyIsAnnounced()
+    // The copy and generate buttons say that they did it, and are back
+    // after a while; both changes of their names are told. The generated
+    // password goes into a hidden field: without this, nothing is heard.
+    void buttonsSayTheyDidIt_data()
     {
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<QString>("done");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("copy") << true << QStringLiteral("コピーしました") << QStringLiteral("コピー")
+                              << QStringLiteral("パスワードをコピー");
+        QTest::newRow("generate") << false << QStringLiteral("生成しました") << QStringLiteral("自動生成")
+                                  << QStringLiteral("パスワードを自動生成");
+    }
+    void buttonsSayTheyDidIt()
+    {
+        QFETCH(bool, copy);
+        QFETCH(QString, done);
+        QFETCH(QString, text);
+        QFETCH(QString, name);
         StandInWindow w;
         QVERIFY(w.shown());
-        QPushButton* copy = w.view.copyPasswordButton;
+        QPushButton* button = copy ? w.view.copyPasswordButton : w.view.randomButton;
         w.view.passwordTextField->setText(QStringLiteral("secret-1"));
         AccessibilityEvents events;
-        copy->click();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("secret-1"));
-        QCOMPARE(copy->text(), QStringLiteral("コピーしました"));
-        QVERIFY(copy->accessibleName().contains(QStringLiteral("コピーしました")));
-        const int announced = events.count(QAccessible::NameChanged, copy);
+        button->click();
+        if (copy)
+            QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("secret-1"));
+        else
+            QCOMPARE(w.view.passwordTextField->text().size(), 16);
+        QCOMPARE(button->text(), done);
+        QCOMPARE(button->accessibleName(), name + QStringLiteral("：") + done);
+        const int announced = events.count(QAccessible::NameChanged, button);
         QVERIFY(announced >= 1);
-        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), QStringLiteral("コピー"), 10000);
-        QCOMPARE(copy->accessibleName(), QStringLiteral("パスワードをコピー"));
-        QVERIFY(events.count(QAccessible::NameChanged, copy) > announced);
+        QTRY_COMPARE_WITH_TIMEOUT(button->text(), text, 10000);
+        QCOMPARE(button->accessibleName(), name);
+        QVERIFY(events.count(QAccessible::NameChanged, button) > announced);
     }
 
     // A screen reader that listens hears the phase label's name change.

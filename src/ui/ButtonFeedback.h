@@ -6,13 +6,13 @@
 
 class QPushButton;
 
-// Tells on a copy button that the copy was made: for a moment the button
-// says 「コピーしました」, and its accessible name says it to screen readers;
-// then it is the button it was.
-class CopyFeedback : public QObject {
+// Tells on a button that what it does was done: for a moment the button
+// says so (「コピーしました」), and its accessible name says it to screen
+// readers, whose focus stays on the button; then it is the button it was.
+class ButtonFeedback : public QObject {
     Q_OBJECT
 public:
-    explicit CopyFeedback(QPushButton* button);
+    ButtonFeedback(QPushButton* button, QString done);
 
     void confirm();
     bool isConfirming() const { return m_restore.isActive(); }
@@ -23,6 +23,7 @@ private:
     void restore();
 
     QPushButton* m_button;
+    const QString m_done;
     QString m_text;
     QString m_name;
     QTimer m_restore;
