@@ -160,7 +160,10 @@ void ZipAction::createZip(const Paths& paths, const std::string& destDir, bool i
         refuse(JobOutcome::failed(phaseNeeding(cause), *missing, cause));
         return;
     }
-    if (std::optional<JobOutcome> refused = refusedDestination()) {
+    // Items that are all gone are told as such: their folder, which the
+    // archive would go into, is often gone with them.
+    const bool anyItem = std::any_of(paths.begin(), paths.end(), &FileManager::exists);
+    if (std::optional<JobOutcome> refused = anyItem ? refusedDestination() : std::nullopt) {
         refuse(*refused);
         return;
     }

@@ -687,6 +687,11 @@ private slots:
             << FailureCause::DestinationFull;
         QTest::newRow("/dev/null alone") << "system" << false << "job refused: nothing to archive: "
                                          << FailureCause::NothingToArchive;
+        // Its folder, where the archive would go, is gone with it: the item
+        // is what is missing.
+        QTest::newRow("an item gone with its folder") << "item gone" << false
+                                                      << "job refused: nothing to archive: "
+                                                      << FailureCause::NothingToArchive;
         QTest::newRow("a destination that cannot be written")
             << "read-only" << false << "job refused: the destination folder cannot be written: "
             << FailureCause::DestinationNotWritable;
@@ -725,11 +730,16 @@ private slots:
         QFETCH(QString, line);
         QFETCH(FailureCause, cause);
         const std::string items = user("items");
-        const std::string dest = edge == "work folder" ? workFolders().tmpDirectory() + "/journal" : user("dest");
+        const std::string dest = edge == "work folder" ? workFolders().tmpDirectory() + "/journal"
+            : edge == "item gone"                      ? user("gone")
+                                                       : user("dest");
         writeFile(items + "/ok.txt", "ok");
         writeFile(items + "/big.bin", randomBytes(3 << 20));
-        fs::create_directories(dest);
         std::vector<std::string> given{items};
+        if (edge == "item gone")
+            given = {dest + "/a.txt"};
+        else
+            fs::create_directories(dest);
         if (edge == "root link") {
             // As a prefix of another system links its drive to "/": here a
             // root of the test's own, which would show in the archive.
@@ -793,7 +803,8 @@ private slots:
         QVERIFY(job.ended);
         QCOMPARE(job.delivered(), delivered);
         if (!line.isEmpty()) {
-            const std::string expected = line.arg(QString::fromStdString(user(""))).toStdString();
+            const std::string expected
+                = (line.contains("%1") ? line.arg(QString::fromStdString(user(""))) : line).toStdString();
             QVERIFY2(std::ranges::any_of(job.lines, [&](const std::string& l) { return l.find(expected) != l.npos; }),
                      expected.c_str());
             QCOMPARE(linesStarting(job, "job refused: "), line.startsWith("job refused: ") ? 1 : 0);
@@ -815,6 +826,8 @@ private slots:
         }
         if (edge == "system")
             QVERIFY(job.logged("left out: /dev/null (part of the running system)"));
+        if (edge == "item gone")
+            QVERIFY(job.logged("left out: " + dest + "/a.txt (missing)"));
         if (edge.startsWith("full") && !delivered)
             QCOMPARE(job.outcome.spaceFolder, workFolders().tmpDirectory());
         if (edge == "tiny destination")
