@@ -111,6 +111,15 @@ QString JobStatusText::headline(const JobOutcome& outcome)
     return {};
 }
 
+QString JobStatusText::summary(const JobOutcome& outcome)
+{
+    if (outcome.kind != JobOutcome::Kind::Failed && !outcome.lostSomething())
+        return {};
+    if (outcome.firstItem.empty())
+        return headline(outcome);
+    return QStringLiteral("%1: %2").arg(inSentence(outcome.firstItem), headline(outcome));
+}
+
 QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem password)
 {
     switch (outcome.kind) {

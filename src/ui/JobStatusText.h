@@ -22,6 +22,10 @@ public:
     // The first line of a finished job's result: what became of the
     // request. Empty for a cancelled folder chooser, which needs no word.
     static QString headline(const JobOutcome& outcome);
+    // One line that keeps a failure, or an archive that lacks items, in
+    // view once the next job has taken the result's place: the job's first
+    // item and the headline. Empty for any other outcome.
+    static QString summary(const JobOutcome& outcome);
     // What the user can do about a failure, or for a delivered job where it
     // went and what it holds.
     static QString remedy(const JobOutcome& outcome, PasswordRule::Problem password);

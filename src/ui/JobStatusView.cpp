@@ -64,6 +64,7 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     , detailsButton(new QPushButton(QStringLiteral("詳細"), this))
     , detailsText(new QPlainTextEdit(this))
     , copyDetailsButton(new QPushButton(QStringLiteral("詳細をコピー"), this))
+    , earlierLabel(plainLabel(this))
     , waitingLabel(plainLabel(this))
     , waitingList(new QListWidget(this))
     , removeWaitingButton(new QPushButton(QStringLiteral("待機から外す"), this))
@@ -86,6 +87,8 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(pages);
+    layout->addWidget(earlierLabel);
+    earlierLabel->hide();
     layout->addWidget(buildDetails());
     layout->addWidget(buildWaiting());
     setAccessibility();
@@ -206,6 +209,7 @@ void JobStatusView::setAccessibility()
     detailsButton->setAccessibleDescription(QStringLiteral("詳細の表示と非表示を切り替えます"));
     detailsText->setAccessibleName(QStringLiteral("詳細"));
     copyDetailsButton->setAccessibleName(QStringLiteral("詳細をコピー"));
+    earlierLabel->setAccessibleDescription(QStringLiteral("先に終わったジョブの結果"));
     waitingLabel->setAccessibleDescription(QStringLiteral("待機中の件数"));
     waitingList->setAccessibleName(QStringLiteral("待機中のアーカイブ"));
     removeWaitingButton->setAccessibleName(QStringLiteral("待機から外す"));
@@ -217,6 +221,15 @@ void JobStatusView::onQueueChanged()
     const bool busy = m_jobs.isBusy();
     if (busy && !m_running) {
         // A new job: the previous result goes, the bar starts from nothing.
+        // A result that went at once, with no time to be read, stays below
+        // until a job starts after one the user could see.
+        if (!m_followedAtOnce)
+            m_earlier.clear();
+        else if (!m_shownSummary.isEmpty())
+            m_earlier << m_shownSummary;
+        m_shownSummary.clear();
+        m_followedAtOnce = false;
+        showEarlier();
         m_running = true;
         m_archive.clear();
         progressPage->restart();
@@ -244,6 +257,9 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
     if (delivered)
         progressPage->showDelivered();
+    // The queue starts the next job right after this one's end.
+    m_followedAtOnce = !m_jobs.waitingNames().empty();
+    m_shownSummary = JobStatusText::summary(outcome);
     m_archive = delivered ? outcome.archivePath : std::string();
     const QString headline = JobStatusText::headline(outcome);
     const QString remedy = JobStatusText::remedy(outcome, password);
@@ -269,6 +285,15 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     setDetails(delivered ? JobReportText::details(outcome.report) : JobStatusText::technicalDetail(outcome));
     pages->setCurrentIndex(Result);
     AccessibleText::announce(headlineLabel);
+}
+
+void JobStatusView::showEarlier()
+{
+    QStringList lines{QStringLiteral("先に終わったジョブ:")};
+    for (const QString& line : m_earlier)
+        lines << QStringLiteral("・") + line;
+    AccessibleText::setMessage(earlierLabel, m_earlier.isEmpty() ? QString() : lines.join(QLatin1Char('\n')));
+    earlierLabel->setVisible(!m_earlier.isEmpty());
 }
 
 void JobStatusView::setDetails(const QString& details)

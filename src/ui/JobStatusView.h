@@ -3,6 +3,7 @@
 #include "JobOutcome.h"
 #include "PasswordRule.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <string>
@@ -44,6 +45,9 @@ public:
     QPushButton* const detailsButton;
     QPlainTextEdit* const detailsText;
     QPushButton* const copyDetailsButton;
+    // Results no one may have seen: those of jobs that ended while others
+    // waited, whose next job took their place at once.
+    QLabel* const earlierLabel;
     QLabel* const waitingLabel;
     QListWidget* const waitingList;
     QPushButton* const removeWaitingButton;
@@ -65,8 +69,14 @@ private:
 
     void removeSelectedWaiting();
     void setDetails(const QString& details);
+    void showEarlier();
 
     JobQueue& m_jobs;
     bool m_running = false;
     std::string m_archive;
+    // The shown result's line for earlierLabel, when it is one to keep (a
+    // failure, or items left out), and whether a waiting job follows it.
+    QString m_shownSummary;
+    bool m_followedAtOnce = false;
+    QStringList m_earlier;
 };

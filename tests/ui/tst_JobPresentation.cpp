@@ -215,6 +215,32 @@ private slots:
         QVERIFY(w.status.detailsButton->isVisibleTo(&w.view));
     }
 
+    // A failure whose result the next waiting job replaced at once stays in
+    // view, as a delivered archive that lacks items would; the next job
+    // after a result the user could read starts afresh.
+    void aResultReplacedAtOnceStaysInView()
+    {
+        StandInWindow w;
+        StandInJob& first = w.start("一");
+        for (const char* item : {"/data/二", "/data/三"})
+            w.jobs.enqueue({item}, "/data", SettingStatus());
+        emit first.finished(JobOutcome::delivered("/data/archive.zip", false));
+        QTRY_COMPARE(w.made.size(), std::size_t(2));
+        QVERIFY(w.status.earlierLabel->isHidden());
+        emit w.running().finished(JobOutcome::failed(JobPhase::Delivering, "Permission denied: /data",
+                                                     FailureCause::DestinationNotWritable));
+        QTRY_COMPARE(w.made.size(), std::size_t(3));
+        const QString kept = QStringLiteral("先に終わったジョブ:\n・二: 保存先のフォルダに書き込めませんでした");
+        QCOMPARE(w.status.earlierLabel->text(), kept);
+        QCOMPARE(w.status.earlierLabel->accessibleName(), kept);
+        QVERIFY(!w.status.earlierLabel->isHidden());
+        emit w.running().finished(JobOutcome::delivered("/data/archive1.zip", false));
+        QCOMPARE(w.status.headlineLabel->text(), QStringLiteral("archive1.zip を作成しました"));
+        QCOMPARE(w.status.earlierLabel->text(), kept);
+        w.start("四");
+        QVERIFY(w.status.earlierLabel->isHidden());
+    }
+
     // A missing php is reported as a failure to compress, which is where
     // php is needed, not as a failure to copy.
     void missingPhpFailsTheWriting()
