@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -148,9 +149,13 @@ SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths
         case Lock::HeldElsewhere:
             break;
         }
-        switch (handOverToRecorded(paths)) {
+        switch (handOverToRecorded(paths, giveUp)) {
         case HandOver::Confirmed:
             return Role::HandedOver;
+        case HandOver::GivenUp:
+            Log::line(LogPrefix::kStoppedWaiting + m_workFolder);
+            m_shortfall = Shortfall::GivenUp;
+            return Role::Failed;
         case HandOver::Unconfirmed:
             // The message may have arrived: sending it again could make the
             // same archive twice.
@@ -255,7 +260,8 @@ void SingleInstance::stopListening()
     m_channel.reset();
 }
 
-SingleInstance::HandOver SingleInstance::handOverToRecorded(const std::vector<std::string>& paths)
+SingleInstance::HandOver SingleInstance::handOverToRecorded(const std::vector<std::string>& paths,
+                                                            const std::function<bool()>& giveUp)
 {
     // Read again on every attempt: the running instance records its channel
     // only once it listens.
@@ -268,10 +274,11 @@ SingleInstance::HandOver SingleInstance::handOverToRecorded(const std::vector<st
         return HandOver::NotReached;
     }
     m_socketPath = socketPath;
-    return handOver(paths);
+    return handOver(paths, giveUp);
 }
 
-SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>& paths)
+SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>& paths,
+                                                  const std::function<bool()>& giveUp)
 {
     QLocalSocket socket;
     socket.connectToServer(qtPath(m_socketPath));
@@ -284,14 +291,19 @@ SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>
         return HandOver::NotReached;
     }
     socket.write(encode(paths));
+    // Waited for in short steps: a signal ends the wait for an instance
+    // that is stopped or busy at once.
     const QDeadlineTimer deadline(kAnswerMilliseconds);
-    while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
+    while (socket.bytesToWrite() > 0 || socket.bytesAvailable() < 1) {
+        if (giveUp && giveUp())
+            return HandOver::GivenUp;
+        if (deadline.hasExpired() || socket.state() != QLocalSocket::ConnectedState)
             return HandOver::Unconfirmed;
-    }
-    while (socket.bytesAvailable() < 1) {
-        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
-            return HandOver::Unconfirmed;
+        const int step = int(std::min<qint64>(deadline.remainingTime(), kRetryMilliseconds));
+        if (socket.bytesToWrite() > 0)
+            socket.waitForBytesWritten(step);
+        else
+            socket.waitForReadyRead(step);
     }
     char answer = 0;
     socket.read(&answer, 1);

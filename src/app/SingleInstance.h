@@ -81,15 +81,15 @@ signals:
 
 private:
     enum class Lock { Taken, HeldElsewhere, Unavailable };
-    enum class HandOver { NotReached, Confirmed, Unconfirmed };
+    enum class HandOver { NotReached, Confirmed, Unconfirmed, GivenUp };
     enum class Parse { Incomplete, Invalid, Complete };
 
     Lock tryLock();
     void openChannel();
     bool listen();
     void stopListening();
-    HandOver handOverToRecorded(const std::vector<std::string>& paths);
-    HandOver handOver(const std::vector<std::string>& paths);
+    HandOver handOverToRecorded(const std::vector<std::string>& paths, const std::function<bool()>& giveUp);
+    HandOver handOver(const std::vector<std::string>& paths, const std::function<bool()>& giveUp);
     void serve(QLocalSocket* socket);
     void deliver(const std::vector<std::string>& paths);
 

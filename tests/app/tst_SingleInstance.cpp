@@ -340,6 +340,30 @@ private slots:
         QCOMPARE(listener.bytesReceived(), std::optional<long>(0));
     }
 
+    // An instance that takes the message and never answers (one stopped
+    // with SIGSTOP): a signal ends the wait for its answer, and the start
+    // says it stopped waiting, not that the files went unconfirmed.
+    void aSignalEndsTheWaitForAnAnswer()
+    {
+        const QTemporaryDir tmp;
+        const std::string folder = bytes(tmp.path()) + "/channel";
+        fs::create_directory(folder);
+        fs::permissions(folder, fs::perms::owner_all);
+        const Listener listener(folder + "/instance.sock", ::geteuid());
+        QVERIFY(listener.isListening());
+        SingleInstance running(m_work, m_channels);
+        QCOMPARE(running.claim({}), Role::Primary);
+        std::ofstream(m_work + "/instance.channel") << folder + "/instance.sock";
+        int asked = 0;
+        Role role = Role::Alone;
+        QCOMPARE(linesOf([&] {
+                     role = startElsewhere(m_work, m_channels, {"/data/a.txt"}, [&asked] { return ++asked == 3; });
+                 }),
+                 std::vector<std::string>{"stopped waiting for the running Quillmere: " + m_work});
+        QCOMPARE(role, Role::Failed);
+        QVERIFY(listener.bytesReceived().value_or(0) > 0);
+    }
+
     // Counts and lengths are 32-bit big-endian numbers.
     void malformedMessagesAreRefused_data()
     {
