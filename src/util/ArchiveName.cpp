@@ -66,8 +66,29 @@ bool isInvisible(char32_t code)
                        [code](const Range& range) { return code >= range.first && code <= range.last; });
 }
 
-// name without invisible characters, and composed (a folder from a Mac
-// names its archive as the user typed it). Bytes that are no UTF-8 stay.
+// A space of another width than code page 932 holds (a no-break space),
+// or a line or paragraph separator: a blank in a name, as in the names
+// inside the archive.
+bool isOtherBlank(char32_t code)
+{
+    const QChar::Category category = QChar::category(code);
+    return (category == QChar::Separator_Space && code != U'\u3000') || category == QChar::Separator_Line
+        || category == QChar::Separator_Paragraph;
+}
+
+// A name's blanks (the ideographic space too) and dots at either end: a
+// leading dot would hide the archive here, Windows drops trailing ones.
+std::size_t edgeLength(const std::string& text, bool atFront)
+{
+    static const std::string ideographic = "\u3000";
+    if (atFront ? text.starts_with(' ') || text.starts_with('.') : text.ends_with(' ') || text.ends_with('.'))
+        return 1;
+    return (atFront ? text.starts_with(ideographic) : text.ends_with(ideographic)) ? ideographic.size() : 0;
+}
+
+// name without invisible characters, its other blanks plain spaces, and
+// composed (a folder from a Mac names its archive as the user typed it).
+// Bytes that are no UTF-8 stay.
 std::string visibleComposed(const std::string& name)
 {
     std::string result;
@@ -83,7 +104,9 @@ std::string visibleComposed(const std::string& name)
             result += name[at++];
             continue;
         }
-        if (!isInvisible(code))
+        if (isOtherBlank(code))
+            run += ' ';
+        else if (!isInvisible(code))
             run.append(name, at, length);
         at += length;
     }
@@ -119,14 +142,11 @@ std::string ArchiveName::fitted(const std::string& name)
     if (name.empty() || name == "/")
         return kDefault;
     std::string result = plainUtf8(Util::replaceProhibitedCharacters(visibleComposed(name)));
-    const std::size_t firstKept = result.find_first_not_of('.');
-    result = firstKept == std::string::npos ? std::string() : result.substr(firstKept);
-    // Blanks around the name are left over from cutting or from the user;
-    // Windows drops trailing ones anyway.
-    while (!result.empty() && (result.back() == ' ' || result.back() == '.'))
-        result.pop_back();
-    const std::size_t firstNonBlank = result.find_first_not_of(' ');
-    result = firstNonBlank == std::string::npos ? std::string() : result.substr(firstNonBlank);
+    // Blanks around the name are left over from cutting or from the user.
+    while (const std::size_t length = edgeLength(result, true))
+        result.erase(0, length);
+    while (const std::size_t length = edgeLength(result, false))
+        result.resize(result.size() - length);
     if (result.empty())
         return kDefault;
     return WindowsName::creatable(result);

@@ -252,6 +252,13 @@ private slots:
         row("nothing but invisible characters", "\u200b\u2060", "archive");
         row("decomposed, as from a Mac", "\u30c6\u3099\u30fc\u30bf", "\u30c7\u30fc\u30bf");
         row("invisible beside bytes that are no UTF-8", "a\xff\u200d" "b", "a_b");
+        // Blanks of other widths are blanks, and go at either end.
+        row("no-break spaces", "\u00a0a\u00a0b\u00a0", "a b");
+        row("a line separator", "a\u2028" "b", "a b");
+        row("nothing but separators", "\u2029\u00a0", "archive");
+        row("ideographic spaces at the ends, kept inside", "\u3000見積書\u3000最終\u3000", "見積書\u3000最終");
+        row("nothing but ideographic spaces", "\u3000\u3000", "archive");
+        row("a dot behind a blank would still hide it", " .\u3000.config", "config");
     }
     void fitsTheArchiveNameForWindows()
     {
