@@ -3,10 +3,13 @@
 #include "FileManager.h"
 #include "PathText.h"
 #include "JobQueue.h"
+#include "UniqueFd.h"
 #include "Util.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -20,12 +23,41 @@ namespace fs = std::filesystem;
 // is the folder that holds the link's target); "." and "//" change nothing.
 // A path the kernel refuses ("typo/..", "file.txt/.") stays as given, so that
 // the job tells why.
+// The folder a relative path names, as the kernel knows it, when the
+// working folder has been removed (getcwd fails, but ".." and what lies
+// beyond still lead somewhere); nullopt for a folder that is gone or
+// cannot be opened.
+std::optional<std::string> folderByKernel(const std::string& folder)
+{
+    const UniqueFd opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!opened.isOpen())
+        return std::nullopt;
+    std::error_code error;
+    const std::string path = fs::read_symlink("/proc/self/fd/" + std::to_string(opened.get()), error).string();
+    if (error || !path.starts_with('/') || path.ends_with(" (deleted)"))
+        return std::nullopt;
+    return path;
+}
+
+// A relative path below a removed working folder, made absolute by the
+// folder that holds it; as given where that folder is gone too.
+std::string belowRemovedFolder(const std::string& path)
+{
+    if (const std::optional<std::string> folder = folderByKernel(path))
+        return *folder;
+    const fs::path given(path);
+    const std::optional<std::string> parent
+        = folderByKernel(given.has_parent_path() ? given.parent_path().string() : std::string("."));
+    const std::string name = given.filename().string();
+    return parent && !name.empty() && name != "." && name != ".." ? (fs::path(*parent) / name).string() : path;
+}
+
 std::string absolutePath(const std::string& path)
 {
     std::error_code error;
     const fs::path absolute = fs::absolute(path, error);
     if (error)
-        return path;
+        return belowRemovedFolder(path);
     const std::vector<fs::path> parts(absolute.begin(), absolute.end());
     const bool plain = std::none_of(parts.begin() + 1, parts.end(),
                                     [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });

@@ -90,16 +90,6 @@ std::optional<std::string> removedWorkingFolder()
     return folder;
 }
 
-// The destination as given when it is relative to the working folder:
-// --output, or the folder of the first item; empty when it is absolute.
-std::string relativeDestination(const CommandLine& line)
-{
-    const std::string given = line.outputFolder.empty() && !line.items.empty()
-        ? PathText::parentFolder(line.items.front())
-        : line.outputFolder;
-    return !given.empty() && given.front() != '/' ? given : std::string();
-}
-
 // Why a destination relative to a removed working folder is refused, naming
 // it by where it would have been.
 std::string belowRemovedFolder(const std::string& destination, const std::string& removed)
@@ -160,8 +150,10 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
                                      why + "; give --encrypt with QUILLMERE_PASSWORD or --password-stdin, "
                                            "or --no-encrypt",
                                      FailureCause::OptionsUnreadable);
-    } else if (const std::string destination = relativeDestination(line); !destination.empty()) {
-        // Said before the job copies anything.
+    } else if (const std::string destination = paths.empty() ? std::string() : destinationOf(line, paths);
+               !destination.empty() && !destination.starts_with('/')) {
+        // Left relative: it lies in a removed working folder, or below
+        // one. Said before the job copies anything.
         if (const std::optional<std::string> removed = removedWorkingFolder())
             refused = JobOutcome::failed(JobPhase::Delivering, belowRemovedFolder(destination, *removed),
                                          FailureCause::DestinationNotWritable);

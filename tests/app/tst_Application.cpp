@@ -504,23 +504,42 @@ private slots:
     }
 
     // Run from a folder removed since, a destination relative to it is
-    // refused before anything is copied, by the path it had.
-    void batchRefusesADestinationInARemovedWorkingFolder()
+    // refused before anything is copied, by the path it had; one reached
+    // through ".." is still there, and takes the archive.
+    void batchInARemovedWorkingFolder_data()
     {
+        QTest::addColumn<std::string>("output");
+        QTest::newRow("the removed folder itself") << std::string(".");
+        QTest::newRow("a folder beside it") << std::string("../out");
+    }
+    void batchInARemovedWorkingFolder()
+    {
+        QFETCH(std::string, output);
         Session session;
         const std::string items = session.path("items");
         makeTree(items + "/tree", false);
+        fs::create_directories(session.path("out"));
         const std::string gone = session.path("gone");
         fs::create_directories(gone);
-        const BatchRun run = finished(session.start(gone, {"-b", "--output", ".", items + "/tree"}, {}, [&gone] {
+        const BatchRun run = finished(session.start(gone, {"-b", "--output", output, items + "/tree"}, {}, [&gone] {
             if (::chdir(gone.c_str()) != 0 || ::rmdir(gone.c_str()) != 0)
                 ::_exit(99);
         }));
-        QCOMPARE(run.status, 1);
-        const std::string refused = "job refused: the destination folder cannot be written: No such file or directory: ";
-        QVERIFY2(linesStartingWith(run.out, QByteArray::fromStdString(refused + gone + " (")).size() == 1,
-                 run.out.constData());
-        QVERIFY2(!run.out.contains("tmpDirectory: "), run.out.constData());
+        if (output == ".") {
+            QCOMPARE(run.status, 1);
+            const std::string refused
+                = "job refused: the destination folder cannot be written: No such file or directory: ";
+            QVERIFY2(linesStartingWith(run.out, QByteArray::fromStdString(refused + gone + " (")).size() == 1,
+                     run.out.constData());
+            QVERIFY2(!run.out.contains("tmpDirectory: "), run.out.constData());
+        } else {
+            QCOMPARE(run.status, 0);
+            QVERIFY2(linesStartingWith(run.out, QByteArray::fromStdString("archive delivered: " + session.path("out")
+                                                                          + "/archive.zip "))
+                             .size()
+                         == 1,
+                     run.out.constData());
+        }
     }
 
     void batchArchivesWhatItIsGiven_data()
