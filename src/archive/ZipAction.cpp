@@ -339,8 +339,14 @@ void ZipAction::write()
             outcome.cause = FailureCause::ItemChanged;
             outcome.description = *changed;
         }
+        // A writer that ends without an archive met a write error. The disk
+        // it filled is seen full, or, once php has removed its unfinished
+        // file, without room for the archive the data could make.
+        const int entries = m_content.report.fileCount + m_content.report.folderCount;
         if (outcome.cause == FailureCause::Other
-            && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))) {
+            && (SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))
+                || SpaceCheck::shortageFor(m_folders.tmpDirectory(),
+                                           SpaceCheck::archiveBound(m_content.totalBytes, entries)))) {
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
         }
