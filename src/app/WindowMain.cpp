@@ -90,33 +90,58 @@ bool displayNamed()
     });
 }
 
-// A sentence and what to do about it, for a start that did not get going.
-using Tell = std::function<void(const QString& sentence, const QString& advice)>;
+// A sentence and what to do about it, for a start that did not get going;
+// English beside it for a terminal whose language is not Japanese.
+struct StartSentence {
+    QString sentence;
+    QString advice;
+    const char* english;
+};
+using Tell = std::function<void(const StartSentence& told)>;
 
-// Without a window to show it in, the sentence goes to standard error.
-void tellOnTerminal(const QString& sentence, const QString& advice)
+// In a window, since a file manager's start has nowhere else to say it.
+void tellInWindow(const StartSentence& told)
 {
-    const std::string text = "quillmere: " + (sentence + advice).toStdString() + "\n";
-    UniqueFd::writeAll(STDERR_FILENO, text.data(), text.size());
+    StartProblem::tell(told.sentence, told.advice);
 }
 
-// The running window did not take the files: said in a window, since a
-// file manager's start has nowhere else to say it, or on the terminal of a
-// start that can show none. Not after a signal, which asked for the end.
-void tellHandOverFailed(SingleInstance::Shortfall shortfall, const Tell& tell)
+// Without a window to show it in, the sentence goes to standard error.
+void tellOnTerminal(const StartSentence& told)
 {
+    const std::string text = CommandLine::languageOfLocale() == CommandLine::Language::Japanese
+        ? (told.sentence + told.advice).toStdString()
+        : std::string(told.english);
+    const std::string line = "quillmere: " + text + "\n";
+    UniqueFd::writeAll(STDERR_FILENO, line.data(), line.size());
+}
+
+// The running window did not take the files (or, for a start without
+// files, did not say it came to the front). Not after a signal, which
+// asked for the end.
+void tellHandOverFailed(SingleInstance::Shortfall shortfall, bool withFiles, const Tell& tell)
+{
+    const QString notAnswering = QStringLiteral("起動中の Quillmere が応答していません。そのウィンドウを閉じるか、"
+                                                "少し待ってから、もう一度開いてください。");
     switch (shortfall) {
     case SingleInstance::Shortfall::GivenUp:
         return;
     case SingleInstance::Shortfall::NotConfirmed:
-        tell(QStringLiteral("起動中の Quillmere がファイルを受け取ったか確かめられませんでした。"),
-             QStringLiteral("起動中の Quillmere のウィンドウで、アーカイブの作成が始まっているか確かめてください。"
-                            "始まっていなければ、もう一度開いてください。"));
+        if (withFiles)
+            tell({QStringLiteral("起動中の Quillmere がファイルを受け取ったか確かめられませんでした。"),
+                  QStringLiteral("起動中の Quillmere のウィンドウで、アーカイブの作成が始まっているか確かめてください。"
+                                 "始まっていなければ、もう一度開いてください。"),
+                  "the running Quillmere did not confirm that it took the files; look in its window whether "
+                  "the archive is being made, and if not, open them again."});
+        else
+            tell({QStringLiteral("起動中の Quillmere のウィンドウを前に出せたか確かめられませんでした。"), notAnswering,
+                  "the running Quillmere did not confirm that it came to the front; close its window, or wait "
+                  "a moment, and start it again."});
         return;
     case SingleInstance::Shortfall::NotReached:
-        tell(QStringLiteral("起動中の Quillmere にファイルを渡せませんでした。"),
-             QStringLiteral("起動中の Quillmere が応答していません。そのウィンドウを閉じるか、"
-                            "少し待ってから、もう一度開いてください。"));
+        tell({withFiles ? QStringLiteral("起動中の Quillmere にファイルを渡せませんでした。")
+                        : QStringLiteral("起動中の Quillmere に届きませんでした。"),
+              notAnswering,
+              "the running Quillmere does not answer; close its window, or wait a moment, and start it again."});
         return;
     }
 }
@@ -137,7 +162,7 @@ QuitOnSignal::Ending handOverWithoutDisplay(char* argv[], const std::vector<std:
         status = 0;
         break;
     case SingleInstance::Role::Failed:
-        tellHandOverFailed(instance.shortfall(), &tellOnTerminal);
+        tellHandOverFailed(instance.shortfall(), !paths.empty(), &tellOnTerminal);
         break;
     case SingleInstance::Role::NotRunning:
     case SingleInstance::Role::Primary:
@@ -174,7 +199,7 @@ QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& ite
     case SingleInstance::Role::HandedOver:
         return {0, quitOnSignal.endingSignal()};
     case SingleInstance::Role::Failed:
-        tellHandOverFailed(instance.shortfall(), &StartProblem::tell);
+        tellHandOverFailed(instance.shortfall(), !paths.empty(), &tellInWindow);
         return {1, quitOnSignal.endingSignal()};
     case SingleInstance::Role::Primary:
     case SingleInstance::Role::Alone:
