@@ -250,6 +250,9 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
 {
     m_running = false;
     detailsButton->setChecked(false);
+    // The queue starts the next job right after this one's end.
+    m_followedAtOnce = !m_jobs.waitingNames().empty();
+    m_shownSummary = JobStatusText::summary(outcome);
     if (outcome.kind == JobOutcome::Kind::Cancelled) {
         pages->setCurrentIndex(Ready);
         return;
@@ -257,9 +260,6 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
     if (delivered)
         progressPage->showDelivered();
-    // The queue starts the next job right after this one's end.
-    m_followedAtOnce = !m_jobs.waitingNames().empty();
-    m_shownSummary = JobStatusText::summary(outcome);
     m_archive = delivered ? outcome.archivePath : std::string();
     const QString headline = JobStatusText::headline(outcome);
     const QString remedy = JobStatusText::remedy(outcome, password);

@@ -234,6 +234,10 @@ private slots:
         QCOMPARE(w.status.earlierLabel->text(), kept);
         QCOMPARE(w.status.earlierLabel->accessibleName(), kept);
         QVERIFY(!w.status.earlierLabel->isHidden());
+        // A folder chooser cancelled meanwhile shows nothing of its own.
+        w.jobs.enqueue({"/data/五"}, "/data", SettingStatus());
+        emit w.running().finished(JobOutcome::cancelled());
+        QTRY_COMPARE(w.made.size(), std::size_t(4));
         emit w.running().finished(JobOutcome::delivered("/data/archive1.zip", false));
         QCOMPARE(w.status.headlineLabel->text(), QStringLiteral("archive1.zip を作成しました"));
         QCOMPARE(w.status.earlierLabel->text(), kept);
