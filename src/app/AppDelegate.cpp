@@ -16,13 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The item a path names, by its own name and the folder that holds it: a
-// job takes its name from the last part and puts the archive beside it, so
-// "." is the working folder by its name, not a folder called ".". What
-// comes up to the last ".." is where the kernel goes, links and all ("link/.."
-// is the folder that holds the link's target); "." and "//" change nothing.
-// A path the kernel refuses ("typo/..", "file.txt/.") stays as given, so that
-// the job tells why.
 // The folder a relative path names, as the kernel knows it, when the
 // working folder has been removed (getcwd fails, but ".." and what lies
 // beyond still lead somewhere); nullopt for a folder that is gone or
@@ -41,7 +34,7 @@ std::optional<std::string> folderByKernel(const std::string& folder)
 
 // A relative path below a removed working folder, made absolute by the
 // folder that holds it; as given where that folder is gone too.
-std::string belowRemovedFolder(const std::string& path)
+std::string absoluteByKernel(const std::string& path)
 {
     if (const std::optional<std::string> folder = folderByKernel(path))
         return *folder;
@@ -52,12 +45,19 @@ std::string belowRemovedFolder(const std::string& path)
     return parent && !name.empty() && name != "." && name != ".." ? (fs::path(*parent) / name).string() : path;
 }
 
+// The item a path names, by its own name and the folder that holds it: a
+// job takes its name from the last part and puts the archive beside it, so
+// "." is the working folder by its name, not a folder called ".". What
+// comes up to the last ".." is where the kernel goes, links and all ("link/.."
+// is the folder that holds the link's target); "." and "//" change nothing.
+// A path the kernel refuses ("typo/..", "file.txt/.") stays as given, so that
+// the job tells why.
 std::string absolutePath(const std::string& path)
 {
     std::error_code error;
     const fs::path absolute = fs::absolute(path, error);
     if (error)
-        return belowRemovedFolder(path);
+        return absoluteByKernel(path);
     const std::vector<fs::path> parts(absolute.begin(), absolute.end());
     const bool plain = std::none_of(parts.begin() + 1, parts.end(),
                                     [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });

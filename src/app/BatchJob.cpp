@@ -92,7 +92,7 @@ std::optional<std::string> removedWorkingFolder()
 
 // Why a destination relative to a removed working folder is refused, naming
 // it by where it would have been.
-std::string belowRemovedFolder(const std::string& destination, const std::string& removed)
+std::string whyRemovedFolderRefused(const std::string& destination, const std::string& removed)
 {
     const std::string meant
         = PathText::withoutTrailingSlashes((std::filesystem::path(removed) / destination).lexically_normal().string());
@@ -141,6 +141,7 @@ BatchJob::BatchJob(JobQueue& jobs, WriteJson writeJson, QObject* parent)
 void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWait& waitForInput)
 {
     const std::vector<std::string> paths = AppDelegate::absolutePaths(line.items);
+    const std::string destination = paths.empty() ? std::string() : destinationOf(line, paths);
     std::optional<JobOutcome> refused;
     // The user may have asked for encryption there: an archive without a
     // password must not be what an unreadable file or a silent keyring
@@ -150,12 +151,11 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
                                      why + "; give --encrypt with QUILLMERE_PASSWORD or --password-stdin, "
                                            "or --no-encrypt",
                                      FailureCause::OptionsUnreadable);
-    } else if (const std::string destination = paths.empty() ? std::string() : destinationOf(line, paths);
-               !destination.empty() && !destination.starts_with('/')) {
+    } else if (!destination.empty() && !destination.starts_with('/')) {
         // Left relative: it lies in a removed working folder, or below
         // one. Said before the job copies anything.
         if (const std::optional<std::string> removed = removedWorkingFolder())
-            refused = JobOutcome::failed(JobPhase::Delivering, belowRemovedFolder(destination, *removed),
+            refused = JobOutcome::failed(JobPhase::Delivering, whyRemovedFolderRefused(destination, *removed),
                                          FailureCause::DestinationNotWritable);
     }
     if (refused) {
@@ -181,7 +181,7 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
         }
         options.password = *given;
     }
-    m_jobs.enqueue(paths, destinationOf(line, paths), options);
+    m_jobs.enqueue(paths, destination, options);
 }
 
 void BatchJob::stop()

@@ -344,9 +344,7 @@ void ZipAction::write()
         // file, without room for the archive the data could make.
         const int entries = m_content.report.fileCount + m_content.report.folderCount;
         if (outcome.cause == FailureCause::Other
-            && (SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1))
-                || SpaceCheck::shortageFor(m_folders.tmpDirectory(),
-                                           SpaceCheck::archiveBound(m_content.totalBytes, entries)))) {
+            && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(m_content.totalBytes, entries))) {
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
         }
