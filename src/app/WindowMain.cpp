@@ -17,7 +17,7 @@
 #include "SecretStore.h"
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
-#include "StartProblem.h"
+#include "ProblemBox.h"
 #include "UpdateCheck.h"
 #include "UniqueFd.h"
 #include "UpdateNoticeDialog.h"
@@ -102,7 +102,7 @@ using Tell = std::function<void(const StartSentence& told)>;
 // In a window, since a file manager's start has nowhere else to say it.
 void tellInWindow(const StartSentence& told)
 {
-    StartProblem::tell(told.sentence, told.advice);
+    ProblemBox::tell(told.sentence, told.advice);
 }
 
 // Without a window to show it in, the sentence goes to standard error.
@@ -211,7 +211,7 @@ QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& ite
     // The desktop services, each a plain function, are all chosen here.
     QNetworkAccessManager network;
     UpdateCheck updateCheck(network, [](const QString& message) { return UpdateNoticeDialog::ask(message); },
-                            [](const QUrl& url) { return QDesktopServices::openUrl(url); });
+                            [](const QUrl& url) { return QDesktopServices::openUrl(url); }, &ProblemBox::tell);
     ShowInFileManager fileManager(QDBusConnection::sessionBus(), &DesktopFolderOpener::openFolder);
     DesktopNotifier notifier(QDBusConnection::sessionBus());
 

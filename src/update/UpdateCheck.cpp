@@ -26,11 +26,12 @@ void logLine(const std::string& text)
 } // namespace
 
 UpdateCheck::UpdateCheck(QNetworkAccessManager& network, AskToOpen askToOpen, OpenUrl openUrl,
-                         QUrl endpoint, QString buildNumber, QObject* parent)
+                         TellProblem tellProblem, QUrl endpoint, QString buildNumber, QObject* parent)
     : QObject(parent)
     , m_network(network)
     , m_askToOpen(std::move(askToOpen))
     , m_openUrl(std::move(openUrl))
+    , m_tellProblem(std::move(tellProblem))
     , m_endpoint(std::move(endpoint))
     , m_buildNumber(std::move(buildNumber))
 {
@@ -177,8 +178,19 @@ void UpdateCheck::openPage(const QString& address)
         && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
     if (!isWebPage) {
         logLine("cannot open the address \"" + address.toStdString() + "\"");
+        tell(QStringLiteral("更新のページを開けませんでした。"),
+             QStringLiteral("お知らせにあったアドレスはウェブページのものではないため、開きませんでした: ") + address);
         return;
     }
-    if (!m_openUrl || !m_openUrl(url))
+    if (!m_openUrl || !m_openUrl(url)) {
         logLine("the browser did not open " + url.toString().toStdString());
+        tell(QStringLiteral("ブラウザで更新のページを開けませんでした。"),
+             QStringLiteral("次のアドレスをブラウザで開いてください: ") + url.toString());
+    }
+}
+
+void UpdateCheck::tell(const QString& sentence, const QString& advice)
+{
+    if (m_tellProblem)
+        m_tellProblem(sentence, advice);
 }

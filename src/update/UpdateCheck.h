@@ -28,13 +28,16 @@ public:
     using AskToOpen = std::function<bool(const QString& message)>;
     // Hands a web address to the browser; false when it could not.
     using OpenUrl = std::function<bool(const QUrl& url)>;
+    // Tells the user, in a sentence and a piece of advice, that the page
+    // they asked for did not open.
+    using TellProblem = std::function<void(const QString& sentence, const QString& advice)>;
 
     // The largest answer read; a longer one is refused unread.
     static constexpr qint64 kMaxAnswerBytes = 64 * 1024;
 
     // The endpoint and the running build number default to the values the
     // build was configured with; tests give a loopback server and chosen builds.
-    UpdateCheck(QNetworkAccessManager& network, AskToOpen askToOpen, OpenUrl openUrl,
+    UpdateCheck(QNetworkAccessManager& network, AskToOpen askToOpen, OpenUrl openUrl, TellProblem tellProblem,
                 QUrl endpoint = defaultEndpoint(), QString buildNumber = defaultBuildNumber(),
                 QObject* parent = nullptr);
     ~UpdateCheck() override;
@@ -73,10 +76,12 @@ private:
     std::optional<AppInfo> appInfoFrom(QNetworkReply& reply, const Answer& answer) const;
     bool isNewerThanRunning(const AppInfo& info) const;
     void openPage(const QString& address);
+    void tell(const QString& sentence, const QString& advice);
 
     QNetworkAccessManager& m_network;
     AskToOpen m_askToOpen;
     OpenUrl m_openUrl;
+    TellProblem m_tellProblem;
     QUrl m_endpoint;
     QString m_buildNumber;
     QHash<QNetworkReply*, Answer> m_pending;

@@ -67,19 +67,27 @@ private slots:
         QTest::addColumn<bool>("notice");
         QTest::addColumn<QString>("opened"); // handed to the browser once the notice is confirmed
         QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<bool>("browserOpens");
+        QTest::addColumn<QString>("told"); // the sentence the window shows when no page opened
         QByteArray oversized = body("2");
         oversized.insert(oversized.size() - 1, QByteArray(UpdateCheck::kMaxAnswerBytes, ' '));
-        QTest::newRow("newer") << 200 << body("2") << true << kPage << QByteArray();
-        QTest::newRow("same") << 200 << body("1") << false << QString() << QByteArray();
+        QTest::newRow("newer") << 200 << body("2") << true << kPage << QByteArray() << true << QString();
+        QTest::newRow("same") << 200 << body("1") << false << QString() << QByteArray() << true << QString();
         QTest::newRow("failed") << 500 << body("2") << false << QString()
-                                << QByteArray("update check: unexpected HTTP status 500\n");
+                                << QByteArray("update check: unexpected HTTP status 500\n") << true << QString();
         QTest::newRow("oversized") << 200 << oversized << false << QString()
-                                   << QByteArray("error:the answer is larger than 65536 bytes\n");
+                                   << QByteArray("error:the answer is larger than 65536 bytes\n") << true << QString();
         QTest::newRow("malformed") << 200 << body("\"2\"") << false << QString()
-            << QByteArray("update check: the answer does not decode: \"versionCode\" is missing or not an integer\n");
+            << QByteArray("update check: the answer does not decode: \"versionCode\" is missing or not an integer\n")
+            << true << QString();
         // The answer comes from the network: only web pages are handed to the browser.
         QTest::newRow("local file address") << 200 << body("2", "file:///etc/passwd") << true << QString()
-            << QByteArray("update check: cannot open the address \"file:///etc/passwd\"\n");
+            << QByteArray("update check: cannot open the address \"file:///etc/passwd\"\n") << true
+            << QStringLiteral("更新のページを開けませんでした。|お知らせにあったアドレスはウェブページのものではないため、開きませんでした: file:///etc/passwd");
+        // No browser: the user is told, with the address to open by hand.
+        QTest::newRow("no browser") << 200 << body("2") << true << kPage
+            << QByteArray("update check: the browser did not open " + kPage.toUtf8() + "\n") << false
+            << QStringLiteral("ブラウザで更新のページを開けませんでした。|次のアドレスをブラウザで開いてください: ") + kPage;
     }
     void check()
     {
@@ -88,6 +96,8 @@ private slots:
         QFETCH(bool, notice);
         QFETCH(QString, opened);
         QFETCH(QByteArray, log);
+        QFETCH(bool, browserOpens);
+        QFETCH(QString, told);
         LocalServer server(status, reply);
 
         // Confirms the real notice once it is open, keeping the message it
@@ -106,11 +116,15 @@ private slots:
 
         QNetworkAccessManager network;
         QList<QUrl> handed;
-        const auto openUrl = [&handed](const QUrl& address) {
+        const auto openUrl = [&handed, browserOpens](const QUrl& address) {
             handed.append(address);
-            return true;
+            return browserOpens;
         };
-        UpdateCheck check(network, [](const QString& text) { return UpdateNoticeDialog::ask(text); }, openUrl,
+        QStringList tellings;
+        const auto tell = [&tellings](const QString& sentence, const QString& advice) {
+            tellings << sentence + QLatin1Char('|') + advice;
+        };
+        UpdateCheck check(network, [](const QString& text) { return UpdateNoticeDialog::ask(text); }, openUrl, tell,
                           server.url, QStringLiteral("1"));
         QSignalSpy finished(&check, &UpdateCheck::finished);
         QString output;
@@ -129,6 +143,7 @@ private slots:
         QCOMPARE(seen, notice ? QStringList{kMessage} : QStringList());
         QCOMPARE(read, seen);
         QCOMPARE(handed, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+        QCOMPARE(tellings, told.isEmpty() ? QStringList() : QStringList{told});
     }
 };
 

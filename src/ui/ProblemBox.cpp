@@ -1,18 +1,19 @@
-#include "StartProblem.h"
+#include "ProblemBox.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
 
 #include <memory>
 
-QMessageBox* StartProblem::make(const QString& sentence, const QString& advice)
+QMessageBox* ProblemBox::make(const QString& sentence, const QString& advice)
 {
     auto* box = new QMessageBox;
-    box->setObjectName(QStringLiteral("startProblem"));
+    box->setObjectName(QStringLiteral("problemBox"));
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("Quillmere"));
     box->setText(sentence);
     box->setInformativeText(advice);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box->setAccessibleName(sentence);
     box->setAccessibleDescription(advice);
     box->setStandardButtons(QMessageBox::Close);
@@ -23,7 +24,7 @@ QMessageBox* StartProblem::make(const QString& sentence, const QString& advice)
     return box;
 }
 
-void StartProblem::tell(const QString& sentence, const QString& advice)
+void ProblemBox::tell(const QString& sentence, const QString& advice)
 {
     const std::unique_ptr<QMessageBox> box(make(sentence, advice));
     box->exec();
