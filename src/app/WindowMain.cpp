@@ -18,6 +18,7 @@
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
 #include "ProblemBox.h"
+#include "ProcessText.h"
 #include "UpdateCheck.h"
 #include "UniqueFd.h"
 #include "UpdateNoticeDialog.h"
@@ -35,29 +36,64 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 namespace {
 
+// Set for the second start of a process whose named display could not be
+// reached: which display that was ("DISPLAY :1").
+constexpr const char* kUnreachedDisplay = "QUILLMERE_UNREACHED_DISPLAY";
+
 // Said when no window can be opened: the user is told why, and how to
 // archive from a terminal.
 void tellNoDisplay()
 {
+    const char* unreached = std::getenv(kUnreachedDisplay);
     const char* display = std::getenv("DISPLAY");
-    Log::line(std::string(LogPrefix::kWindowModule) + "no display could be reached (DISPLAY "
-              + (display && *display ? display : "unset") + ")");
+    const std::string named = unreached && *unreached ? std::string(unreached)
+                                                      : "DISPLAY " + std::string(display && *display ? display : "unset");
+    Log::line(std::string(LogPrefix::kWindowModule) + "no display could be reached (" + named + ")");
     const std::string sentence = CommandLine::languageOfLocale() == CommandLine::Language::Japanese
         ? "quillmere: 画面に接続できないため、ウィンドウを開けません。端末からは quillmere --batch で圧縮できます。\n"
         : "quillmere: no display to open the window on; from a terminal, use quillmere --batch.\n";
     UniqueFd::writeAll(STDERR_FILENO, sentence.data(), sentence.size());
 }
 
-// Qt ends the process when it reaches no display (started over ssh, say).
-// Nothing has begun yet: the program ends with status 1 instead of a core
-// dump.
+// The program again, with the same arguments, as if no display were named:
+// it then hands its files to the window that runs on the desktop, or says
+// that none does. Returns only when it cannot start again.
+void startAgainWithoutDisplay()
+{
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> arguments;
+    for (size_t start = 0; start < all.size();) {
+        const size_t end = all.find('\0', start);
+        arguments.push_back(all.substr(start, end - start));
+        start = end == std::string::npos ? all.size() : end + 1;
+    }
+    if (arguments.empty())
+        return;
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string named = display && *display ? "DISPLAY " + std::string(display)
+                                                  : "WAYLAND_DISPLAY " + std::string(wayland ? wayland : "");
+    ::setenv(kUnreachedDisplay, named.c_str(), 1);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    std::vector<char*> argv = ProcessText::pointersTo(arguments);
+    ::execv("/proc/self/exe", argv.data());
+}
+
+// Qt ends the process when it reaches no display: started over ssh, or in a
+// terminal multiplexer whose DISPLAY names a session that has ended. Nothing
+// has begun yet: the program starts again without the display, once, and
+// otherwise ends with status 1 instead of a core dump.
 void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (type != QtFatalMsg) {
@@ -65,6 +101,8 @@ void endWithoutDisplay(QtMsgType type, const QMessageLogContext& context, const 
         UniqueFd::writeAll(STDERR_FILENO, text.data(), text.size());
         return;
     }
+    if (!std::getenv(kUnreachedDisplay))
+        startAgainWithoutDisplay();
     tellNoDisplay();
     std::_Exit(1);
 }

@@ -300,6 +300,15 @@ private slots:
         QVERIFY2(handed.status == 0, handed.err.constData());
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/tree/archive1.zip"), kJobMilliseconds);
         QCOMPARE(ZipReader(items + "/tree/archive1.zip").names(), Names{"archive/sub/b.txt"});
+        // Nor does a display that is named but gone (a terminal multiplexer
+        // outliving its desktop session) keep them from the window.
+        QProcessEnvironment staleDisplay = noDisplay;
+        staleDisplay.insert("DISPLAY", ":7391");
+        staleDisplay.insert("QT_QPA_PLATFORM", "xcb");
+        const BatchRun stale = finished(session.start(items, {"tree/a.txt"}, staleDisplay));
+        QVERIFY2(stale.status == 0, stale.err.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/tree/archive2.zip"), kJobMilliseconds);
+        QCOMPARE(ZipReader(items + "/tree/archive2.zip").names(), Names{"archive/a.txt"});
         QCOMPARE(first.state(), QProcess::Running);
     }
 
@@ -655,24 +664,32 @@ private slots:
     {
         QTest::addColumn<bool>("withLibrary"); // else without a display
         QTest::addColumn<bool>("desktop");
-        QTest::newRow("no display") << true << false;
-        QTest::newRow("no library, no session bus") << false << false;
-        QTest::newRow("no library, a notification service") << false << true;
+        QTest::addColumn<QString>("display"); // named but unreachable; empty: none named
+        QTest::newRow("no display") << true << false << QString();
+        QTest::newRow("a display that is gone") << true << false << QString(":7391");
+        QTest::newRow("no library, no session bus") << false << false << QString();
+        QTest::newRow("no library, a notification service") << false << true << QString();
     }
     void aWindowStartThatCannotOpenSaysSo()
     {
         QFETCH(bool, withLibrary);
         QFETCH(bool, desktop);
+        QFETCH(QString, display);
         Session session;
         const std::string items = session.path("items");
         makeTree(items + "/tree", false);
         QProcessEnvironment environment = session.environment();
         QString program = QUILLMERE_BINARY;
-        QByteArray line = "load window error:no display could be reached (DISPLAY unset)";
+        QByteArray line = "load window error:no display could be reached (DISPLAY "
+            + (display.isEmpty() ? QByteArray("unset") : display.toUtf8()) + ")";
         if (withLibrary) {
             for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES"})
                 environment.remove(variable);
             environment.insert("LANG", "ja_JP.UTF-8");
+            if (!display.isEmpty()) {
+                environment.insert("DISPLAY", display);
+                environment.insert("QT_QPA_PLATFORM", "xcb");
+            }
         } else {
             const std::string alone = session.path("alone");
             fs::create_directories(alone);
