@@ -103,8 +103,14 @@ std::vector<std::string> AppDelegate::absolutePaths(const std::vector<std::strin
 {
     std::vector<std::string> paths;
     for (const std::string& argument : arguments) {
-        if (!argument.empty())
-            paths.push_back(absolutePath(argument));
+        if (argument.empty())
+            continue;
+        // An address copied from a browser or a file manager ("file:///...")
+        // names the file it leads to, unless a relative path of that
+        // spelling exists.
+        struct stat found {};
+        const std::optional<std::string> addressed = PathText::fromFileAddress(argument);
+        paths.push_back(absolutePath(addressed && ::lstat(argument.c_str(), &found) != 0 ? *addressed : argument));
     }
     return paths;
 }

@@ -28,8 +28,9 @@ public:
     // The files and folders named on the command line, made absolute from
     // the working folder (a running instance that takes them over has a
     // working folder of its own), without "." and ".." parts: "." is the
-    // working folder under its own name. Empty arguments, which would stand
-    // for the working folder, are left out.
+    // working folder under its own name; a "file:" address stands for its
+    // local path. Empty arguments, which would stand for the working folder,
+    // are left out.
     static std::vector<std::string> absolutePaths(const std::vector<std::string>& arguments);
 
 private:

@@ -62,3 +62,52 @@ bool PathText::isAtOrBelow(const std::string& path, const std::string& top)
 {
     return path == top || (path.starts_with(top) && path[top.size()] == '/');
 }
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::optional<std::string> PathText::fromFileAddress(const std::string& text)
+{
+    const std::string scheme = "file:";
+    if (text.size() <= scheme.size() || text.compare(0, scheme.size(), scheme) != 0)
+        return std::nullopt;
+    std::string rest = text.substr(scheme.size());
+    if (rest.starts_with("//")) {
+        const size_t pathStart = rest.find('/', 2);
+        if (pathStart == std::string::npos)
+            return std::nullopt;
+        const std::string host = rest.substr(2, pathStart - 2);
+        if (!host.empty() && host != "localhost")
+            return std::nullopt;
+        rest.erase(0, pathStart);
+    }
+    if (!rest.starts_with('/'))
+        return std::nullopt;
+    std::string path;
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] != '%') {
+            path += rest[i];
+            continue;
+        }
+        const int high = i + 2 < rest.size() ? hexValue(rest[i + 1]) : -1;
+        const int low = high >= 0 ? hexValue(rest[i + 2]) : -1;
+        // A path holds no NUL byte; a lone "%" is no escape.
+        if (low < 0 || (high == 0 && low == 0))
+            return std::nullopt;
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return path;
+}

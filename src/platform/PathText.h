@@ -22,4 +22,8 @@ public:
     static std::optional<std::string> real(const std::string& path);
     // True when path is top or lies below it.
     static bool isAtOrBelow(const std::string& path, const std::string& top);
+    // The local path a "file:" address names ("file:///tmp/a%20b",
+    // "file://localhost/tmp", "file:/tmp"), its escapes decoded to bytes;
+    // nullopt for any other text, and for an address on another host.
+    static std::optional<std::string> fromFileAddress(const std::string& text);
 };

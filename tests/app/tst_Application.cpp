@@ -580,6 +580,14 @@ private slots:
                                            << QByteArrayList();
         // "link/.." is where the link's target lies, as for the shell's ls.
         row("above a link") << items << Names{"-b", "link/.."} << true << 0 << here << tree << QByteArrayList();
+        // An address copied from a browser or a file manager names its file.
+        row("a file address") << items << Names{"-b", "file://{items}/tr%65e"} << true << 0 << here << tree
+                              << QByteArrayList();
+        row("a file address on this host") << items << Names{"-b", "file://localhost{items}/tree/sub"} << true << 0
+                                           << Names{"items/tree/archive.zip"} << Names{"archive/sub/b.txt"}
+                                           << QByteArrayList();
+        row("a file address on another host") << items << Names{"-b", "file://elsewhere{items}/tree"} << true << 1
+                                              << Names{} << Names{} << QByteArrayList{"job refused: "};
         // The kernel refuses these paths: the job does too, and never takes
         // the working folder or the file for them.
         for (const char* given : {"typo/..", "a.txt/.", "a.txt/", "a.txt/../a.txt"})
@@ -631,6 +639,9 @@ private slots:
         QProcessEnvironment environment = session.environment();
         if (!withWriter)
             environment.insert("PATH", qs(session.path("bin")));
+        for (std::string& argument : arguments)
+            if (const size_t at = argument.find("{items}"); at != std::string::npos)
+                argument.replace(at, 7, items);
         for (size_t made = 0; made < std::max<size_t>(archives.size(), 1); ++made) {
             const BatchRun run = finished(session.start(items + "/" + folder, arguments, environment));
             QVERIFY2(run.status == status, run.out.constData());

@@ -2,6 +2,7 @@
 // what is already there, and work across file systems.
 #include "FileManager.h"
 #include "OpenFolder.h"
+#include "PathText.h"
 #include "Privileges.h"
 #include "TestFiles.h"
 #include "TmpfsMounts.h"
@@ -249,6 +250,28 @@ private slots:
         const auto opened = path.empty() ? OpenFolder::working() : OpenFolder::open(*OpenFolder::working(), path, path);
         QVERIFY(opened);
         QCOMPARE(opened->hasLocalPermissions(), local);
+    }
+
+    void fileAddresses_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<QByteArray>("path"); // "-": not a local file's address
+        QTest::newRow("escapes, to bytes that are not UTF-8") << QByteArray("file:///tmp/a%20b/%E8%a6%8b%FF") << QByteArray("/tmp/a b/\xe8\xa6\x8b\xff");
+        QTest::newRow("this host") << QByteArray("file://localhost/tmp") << QByteArray("/tmp");
+        QTest::newRow("one slash") << QByteArray("file:/tmp/x") << QByteArray("/tmp/x");
+        QTest::newRow("another host") << QByteArray("file://server/share") << QByteArray("-");
+        QTest::newRow("a NUL byte") << QByteArray("file:///tmp/a%00b") << QByteArray("-");
+        QTest::newRow("a lone percent sign") << QByteArray("file:///tmp/100%") << QByteArray("-");
+        QTest::newRow("not an escape") << QByteArray("file:///tmp/%zz") << QByteArray("-");
+        QTest::newRow("relative") << QByteArray("file:tmp") << QByteArray("-");
+        QTest::newRow("a plain path") << QByteArray("/tmp/file:x") << QByteArray("-");
+    }
+    void fileAddresses()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(QByteArray, path);
+        const std::optional<std::string> local = PathText::fromFileAddress(address.toStdString());
+        QCOMPARE(local ? QByteArray::fromStdString(*local) : QByteArray("-"), path);
     }
 };
 
