@@ -1,6 +1,7 @@
 #include "Delivery.h"
 
 #include "FileManager.h"
+#include "SpaceCheck.h"
 #include "Util.h"
 #include "WorkJournal.h"
 
@@ -8,7 +9,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -175,8 +175,7 @@ FailureCause Delivery::destinationCause(const std::string& destDir, uint64_t byt
 {
     if (::access(destDir.c_str(), W_OK | X_OK) != 0)
         return FailureCause::DestinationNotWritable;
-    struct statvfs space {};
-    if (::statvfs(destDir.c_str(), &space) == 0 && static_cast<uint64_t>(space.f_bavail) * space.f_frsize < bytes)
+    if (SpaceCheck::isFull(destDir, bytes))
         return FailureCause::DestinationFull;
     return FailureCause::Other;
 }

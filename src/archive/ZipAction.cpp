@@ -238,8 +238,8 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
         return staged;
     }
     if (::mkdir(staging.c_str(), 0700) != 0) {
+        // The refusal's own line tells it.
         const int error = errno;
-        Log::line(LogPrefix::kCreateDir + describeErrno(error, staging));
         staged.refused = JobOutcome::failed(JobPhase::Copying, describeErrno(error, staging), workFolderCause(error));
         return staged;
     }
@@ -344,7 +344,7 @@ void ZipAction::write()
         // file, without room for the archive the data could make.
         const int entries = m_content.report.fileCount + m_content.report.folderCount;
         if (outcome.cause == FailureCause::Other
-            && SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(m_content.totalBytes, entries))) {
+            && SpaceCheck::isFull(m_folders.tmpDirectory(), SpaceCheck::archiveBound(m_content.totalBytes, entries))) {
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
         }
@@ -378,7 +378,7 @@ void ZipAction::encrypt()
     connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
         const uint64_t archiveBytes = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
         // zipcloak writes its copy beside php's archive, in the work folder.
-        if (outcome.cause == FailureCause::Other && SpaceCheck::shortageFor(m_folders.tmpDirectory(), archiveBytes)) {
+        if (outcome.cause == FailureCause::Other && SpaceCheck::isFull(m_folders.tmpDirectory(), archiveBytes)) {
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
         }
@@ -430,7 +430,7 @@ std::optional<std::string> ZipAction::newPartPath()
     if (Failure error = m_journal->intend(WorkJournal::Kind::Part, part)) {
         Log::line(LogPrefix::kJournal + *error);
         JobOutcome outcome = JobOutcome::failed(m_phase, *error, FailureCause::WorkFolderFull);
-        if (!SpaceCheck::shortageFor(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1)))
+        if (!SpaceCheck::isFull(m_folders.tmpDirectory(), SpaceCheck::archiveBound(0, 1)))
             outcome.cause = FailureCause::WorkFolderFailed;
         outcome.spaceFolder = m_folders.tmpDirectory();
         fail(outcome);

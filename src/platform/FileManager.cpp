@@ -227,19 +227,24 @@ Failure FileManager::removeItem(const std::string& path)
     return TreeRemover::remove(parent.get(), PathText::lastComponent(path), path);
 }
 
-Failure FileManager::createDirectory(const std::string& path, unsigned mode)
+Failure FileManager::createDirectory(const std::string& path, unsigned mode, int* systemError)
 {
+    const auto failed = [systemError](int error, const std::string& where) {
+        if (systemError)
+            *systemError = error;
+        return failure(error, where);
+    };
     if (path.empty())
-        return failure(ENOENT, path);
+        return failed(ENOENT, path);
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
         if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
-            return failure(errno, part);
+            return failed(errno, part);
         if (slash == std::string::npos)
             break;
     }
     if (!isDirectory(path))
-        return failure(exists(path) ? EEXIST : ENOENT, path);
+        return failed(exists(path) ? EEXIST : ENOENT, path);
     return std::nullopt;
 }
 

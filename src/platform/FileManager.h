@@ -69,7 +69,8 @@ public:
     static Failure removeItem(const std::string& path);
 
     // Creates a folder and any missing folders above it.
-    static Failure createDirectory(const std::string& path, unsigned mode = 0777);
+    // systemError, when given, receives the errno of a failure.
+    static Failure createDirectory(const std::string& path, unsigned mode = 0777, int* systemError = nullptr);
 
     // The home folder from $HOME, without a trailing "/".
     static std::string homeDirectory();

@@ -87,19 +87,24 @@ StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items, b
             m_anchors));
 
     const std::string contentPath = m_folders.contentFolder();
-    if (Failure error = FileManager::createDirectory(contentPath, 0700))
-        Log::line(LogPrefix::kCreateDir + *error);
+    const auto failed = [](int error, const std::string& description) {
+        Log::line(LogPrefix::kCreateDir + description);
+        StagedContent content;
+        content.workFolderError = error;
+        content.workFolderFailure = description;
+        return content;
+    };
+    // The folder that could not be made is the cause (a disk without a free
+    // inode), not the folder that then cannot be opened.
+    int systemError = 0;
+    if (Failure error = FileManager::createDirectory(contentPath, 0700, &systemError))
+        return failed(systemError, *error);
     // Without it, symbolic links hold whole paths.
     ::mkdir((m_folders.outputFolder() + "/" + FolderStager::kAnchorFolder).c_str(), 0700);
     const std::shared_ptr<const OpenFolder> content = OpenFolder::open(*OpenFolder::working(), contentPath, contentPath);
     if (!content) {
         const int error = errno;
-        const std::string description = describeErrno(error, contentPath);
-        Log::line(LogPrefix::kCreateDir + description);
-        StagedContent failed;
-        failed.workFolderError = error;
-        failed.workFolderFailure = description;
-        return failed;
+        return failed(error, describeErrno(error, contentPath));
     }
     stagers.front()->stageGiven(items, *content);
     {

@@ -154,6 +154,16 @@ std::optional<SpaceCheck::Shortage> SpaceCheck::shortageFor(const std::string& f
     return Shortage{folder, bytes - free};
 }
 
+bool SpaceCheck::isFull(const std::string& folder, uint64_t bytes)
+{
+    struct statvfs space {};
+    if (::statvfs(folder.c_str(), &space) != 0)
+        return false;
+    // A file system that keeps no count of its inodes (btrfs, FAT) says 0.
+    const bool noFreeInode = space.f_files > 0 && space.f_favail == 0;
+    return noFreeInode || static_cast<uint64_t>(space.f_bavail) * space.f_frsize < bytes;
+}
+
 dev_t SpaceCheck::deviceOf(const std::string& folder)
 {
     struct stat info {};

@@ -45,6 +45,11 @@ public:
 
     // Nothing when bytes more fit into folder's file system.
     static std::optional<Shortage> shortageFor(const std::string& folder, uint64_t bytes);
+    // True when bytes more do not fit into folder's file system, or it has
+    // no room for one more file whatever its free bytes (every inode taken,
+    // on a tmpfs or a small ext4): what a program that failed to write
+    // there met.
+    static bool isFull(const std::string& folder, uint64_t bytes);
 
     // The device folder lies on; 0 when it cannot be told.
     static dev_t deviceOf(const std::string& folder);

@@ -713,6 +713,11 @@ private slots:
                                                      << FailureCause::DestinationFull;
         QTest::newRow("destination fills up, encrypted") << "destination full encrypted" << false << ""
                                                          << FailureCause::DestinationFull;
+        // Full as surely when no file can be made there, whatever its bytes.
+        QTest::newRow("a destination without a free inode") << "destination full of files" << false << ""
+                                                             << FailureCause::DestinationFull;
+        QTest::newRow("a destination without a free inode, encrypted")
+            << "destination full of files, encrypted" << false << "; no space left in " << FailureCause::DestinationFull;
         // zipcloak writes its copy beside php's archive.
         QTest::newRow("work folder fills up while zipcloak works")
             << "work full encrypted" << false
@@ -756,9 +761,12 @@ private slots:
         if (edge == "line break")
             writeFile(items + "/forged\narchive delivered: FAKE\x01.zip", "x");
         // A small file system of its own, to see the destination fill up.
+        const bool fullOfFiles = edge.startsWith("destination full of files");
         if ((edge.startsWith("destination full") || edge == "tiny destination")
-            && !m_mounts.mount(dest, edge == "tiny destination" ? "size=4k" : "size=1m"))
+            && !m_mounts.mount(dest, edge == "tiny destination" ? "size=4k" : fullOfFiles ? "size=16m,nr_inodes=2" : "size=1m"))
             QSKIP("no permission to mount a small file system");
+        if (fullOfFiles)
+            writeFile(dest + "/last inode", "x");
         if (edge.endsWith("zeros")) // 3 MB that compress to 3 KB
             writeFile(items + "/big.bin", std::string(3 << 20, '\0'));
         if (edge == "tiny destination") // 40 entries, whose headers take 12 KB
@@ -827,7 +835,7 @@ private slots:
         } else {
             QCOMPARE(job.outcome.kind, JobOutcome::Kind::Failed);
             QCOMPARE(job.outcome.cause, cause);
-            QCOMPARE(namesIn(QString::fromStdString(dest)), QStringList());
+            QCOMPARE(namesIn(QString::fromStdString(dest)), fullOfFiles ? QStringList{"last inode"} : QStringList());
         }
         if (edge == "system")
             QVERIFY(job.logged("left out: /dev/null (part of the running system)"));
@@ -903,6 +911,18 @@ private slots:
         // stagers met it.
         QTest::newRow("fills while staging") << "size=4m,nr_inodes=90" << FailureCause::WorkFolderFull
                                              << "No space left on device";
+        // Out of inodes, not of bytes, at each step that makes a file: the
+        // cause is the disk that is full, and the one line says so. (A
+        // tmpfs's own folder takes the first inode.)
+        QTest::newRow("no inode for the job's folder") << "size=4m,nr_inodes=4" << FailureCause::WorkFolderFull
+                                                       << "No space left on device";
+        QTest::newRow("no inode for the content folder") << "size=4m,nr_inodes=6" << FailureCause::WorkFolderFull
+                                                         << "^create dir error:No space left on device: .*/archive$";
+        QTest::newRow("no inode for php's archive") << "size=4m,nr_inodes=8" << FailureCause::WorkFolderFull
+                                                    << "and wrote no archive; no space left in ";
+        QTest::newRow("no inode for the record of the delivery") << "size=4m,nr_inodes=9"
+                                                                 << FailureCause::WorkFolderFull
+                                                                 << "^work journal error:No space left on device";
     }
     // The work folder cannot be made in the home folder, or fills up: the
     // job names the cause that is there, not an unsafe folder where none
