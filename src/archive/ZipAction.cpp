@@ -301,6 +301,11 @@ void ZipAction::onStaged()
         fail(outcome);
         return;
     }
+    if (!m_content.changedItem.empty()) {
+        Log::line(LogPrefix::kFixNames + m_content.changedItem);
+        fail(JobOutcome::failed(JobPhase::Copying, m_content.changedItem, FailureCause::ItemChanged));
+        return;
+    }
     if (m_content.report.fileCount + m_content.report.folderCount == 0) {
         // Each item, and why it could not be taken; then the refusal.
         for (const std::string& line : ReportLines::leftOut(m_content.report))

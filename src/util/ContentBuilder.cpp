@@ -169,6 +169,8 @@ StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderSta
             all.workFolderError = part.workFolderError;
             all.workFolderFailure = part.workFolderFailure;
         }
+        if (all.changedItem.empty())
+            all.changedItem = part.changedItem;
         // Moved, not copied: on large trees the lists are tens of megabytes.
         auto append = [](auto& to, auto& from) {
             to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));

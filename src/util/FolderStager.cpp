@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
@@ -247,7 +248,12 @@ std::vector<FolderStager::Item> FolderStager::listFolder(const FolderTask& task)
     const int listing = opened ? ::fcntl(opened->fd(), F_DUPFD_CLOEXEC, 0) : -1;
     DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
     if (!dir) {
-        leaveOut(task.source, reasonFor(errno), describeErrno(errno, task.source));
+        // It could be read when it was staged: it went, or became another,
+        // since. Its staged folder would be an empty folder in the archive.
+        const int error = errno;
+        if (m_content.changedItem.empty())
+            m_content.changedItem = "changed while the job ran: " + task.source
+                + " (the folder could not be listed: " + std::strerror(error) + ")";
         if (listing >= 0)
             ::close(listing);
         return children;
@@ -389,6 +395,12 @@ bool FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
 bool FolderStager::stageFolder(const Item& item, const Placed& placed, const OpenFolder& target,
                                  const std::string& path, const std::string& pathShown, const FolderIds& ancestors)
 {
+    // A folder that cannot be read is left out whole: made empty, it would
+    // stand in the archive for files it never gave.
+    if (!OpenFolder::open(*item.parent, item.at, item.source)) {
+        leaveOut(item.source, reasonFor(errno), describeErrno(errno, item.source));
+        return false;
+    }
     const std::string targetPath = target.pathOf(placed.fixedName);
     if (::mkdirat(target.fd(), placed.fixedName.c_str(), 0700) != 0) {
         const int error = errno;

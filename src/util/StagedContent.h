@@ -53,4 +53,7 @@ struct StagedContent {
     // job cannot go on. The system's error number, and its description.
     int workFolderError = 0;
     std::string workFolderFailure;
+    // Set when an item staged went or changed before all of it was: a
+    // folder that could not be listed once it was made. What it was.
+    std::string changedItem;
 };

@@ -683,6 +683,31 @@ private slots:
         QVERIFY(content.report.leftOut.empty());
     }
 
+    // A folder that goes between being staged and being listed would be an
+    // empty folder in the archive, standing for files it never gave: the
+    // staging says the item changed instead.
+    void aFolderThatGoesWhileStagedIsAChange()
+    {
+        makeTree({"d/keep.txt=k", "d/victim/f.txt=f"});
+        const WorkFolders folders(m_home->path());
+        fs::create_directories(folders.stagingFolder());
+        const std::string stagedVictim = folders.contentFolder() + "/d/victim";
+        bool moved = false;
+        // Asked before each folder is listed: the victim's staged folder is
+        // there, its own listing still to come.
+        const auto moveItAway = [&] {
+            if (!moved && fs::exists(stagedVictim)) {
+                fs::rename(source("d/victim"), source("moved"));
+                moved = true;
+            }
+            return false;
+        };
+        const StagedContent content = Util::fixProhibitedCharacters(folders, {source("d")}, moveItAway);
+        QVERIFY(moved);
+        QCOMPARE(content.changedItem, "changed while the job ran: " + source("d/victim")
+                                          + " (the folder could not be listed: No such file or directory)");
+    }
+
     void linksStandForTheUsersFiles_data()
     {
         QTest::addColumn<bool>("elsewhere");
