@@ -42,6 +42,7 @@ QFileDialog* DialogFolderChooser::makeDialog(const QString& startFolder) const
     dialog->setLabelText(QFileDialog::FileName, QStringLiteral("フォルダ:"));
     dialog->setLabelText(QFileDialog::FileType, QStringLiteral("種類:"));
     removeFolderCreation(*dialog);
+    ItemChooser::fitToScreen(*dialog);
     return dialog;
 }
 

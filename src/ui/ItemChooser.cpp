@@ -1,5 +1,7 @@
 #include "ItemChooser.h"
 
+#include "WindowLayout.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -39,7 +41,13 @@ QFileDialog* ItemChooser::makeDialog(QWidget* window, const QString& title, cons
     dialog->setOptions(dialog->options() | QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
     dialog->setLabelText(QFileDialog::Accept, QStringLiteral("選択"));
     dialog->setLabelText(QFileDialog::Reject, QStringLiteral("キャンセル"));
+    fitToScreen(*dialog);
     return dialog;
+}
+
+void ItemChooser::fitToScreen(QFileDialog& dialog)
+{
+    dialog.resize(dialog.size().boundedTo(WindowLayout::roomOn(dialog.screen())));
 }
 
 void ItemChooser::openWith(QFileDialog* dialog, Chosen chosen)

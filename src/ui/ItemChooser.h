@@ -22,6 +22,9 @@ public:
     static void chooseFolder(QWidget* window, const std::string& startFolder, Chosen chosen);
     // startFolder as the dialog's folder, or the home folder.
     static QString startingFolder(const std::string& startFolder);
+    // Qt's dialog opens at its own size, taller than a screen of 400
+    // logical pixels (800 at 200 %): bounded to the room a window has there.
+    static void fitToScreen(QFileDialog& dialog);
 
 private:
     static QFileDialog* makeDialog(QWidget* window, const QString& title, const std::string& startFolder);

@@ -2,6 +2,8 @@
 // what does not fit scrolls into view, and no text is cut. The screen is an
 // offscreen one of the size QUILLMERE_TEST_SCREEN (logical pixels times
 // QUILLMERE_TEST_SCALE), so that every run sees the same screen.
+#include "DialogFolderChooser.h"
+#include "ItemChooser.h"
 #include "StandInJob.h"
 #include "TestHome.h"
 #include "WindowLayout.h"
@@ -10,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
@@ -150,6 +153,35 @@ private slots:
         QCOMPARE(cutOff, QStringList());
         // Up and down only: nothing is wider than the window.
         QVERIFY(!view.scrollArea->horizontalScrollBar()->isVisible());
+    }
+
+    void theChoosersFitTheScreen_data()
+    {
+        QTest::addColumn<QString>("chooser");
+        QTest::newRow("files to archive") << "fileChooser";
+        QTest::newRow("a folder to archive") << "folderItemChooser";
+        QTest::newRow("the destination") << "folderChooser";
+    }
+    // Qt's file dialog opens at its own size: on a screen of 400 logical
+    // pixels its buttons would lie below the edge.
+    void theChoosersFitTheScreen()
+    {
+        QFETCH(QString, chooser);
+        StandInWindow w;
+        QVERIFY(w.shown());
+        DialogFolderChooser destination(&w.view);
+        if (chooser == "fileChooser")
+            ItemChooser::chooseFiles(&w.view, {}, [](const std::vector<std::string>&) {});
+        else if (chooser == "folderItemChooser")
+            ItemChooser::chooseFolder(&w.view, {}, [](const std::vector<std::string>&) {});
+        else
+            destination.chooseFolderIn({}, [](bool, const std::string&) {});
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = w.view.findChild<QFileDialog*>(chooser)) && dialog->isVisible());
+        const QSize room = WindowLayout::roomOn(dialog->screen());
+        QVERIFY2(dialog->width() <= room.width() && dialog->height() <= room.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(dialog->width()).arg(dialog->height())));
+        dialog->reject();
     }
 
     // Notes and the waiting list that appear later grow the window as far
