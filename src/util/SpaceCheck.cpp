@@ -146,7 +146,8 @@ uint64_t SpaceCheck::archiveFloor(const std::vector<std::string>& entries, bool 
 std::optional<SpaceCheck::Shortage> SpaceCheck::shortageFor(const std::string& folder, uint64_t bytes)
 {
     struct statvfs space {};
-    if (::statvfs(folder.c_str(), &space) != 0)
+    // A file system that tells no size (ramfs, /proc) may still take files.
+    if (::statvfs(folder.c_str(), &space) != 0 || space.f_blocks == 0)
         return std::nullopt;
     const uint64_t free = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
     if (free >= bytes)
@@ -159,9 +160,10 @@ bool SpaceCheck::isFull(const std::string& folder, uint64_t bytes)
     struct statvfs space {};
     if (::statvfs(folder.c_str(), &space) != 0)
         return false;
-    // A file system that keeps no count of its inodes (btrfs, FAT) says 0.
+    // A file system that keeps no count of its inodes (btrfs, FAT) says 0,
+    // and one that tells no size (ramfs) no blocks.
     const bool noFreeInode = space.f_files > 0 && space.f_favail == 0;
-    return noFreeInode || static_cast<uint64_t>(space.f_bavail) * space.f_frsize < bytes;
+    return noFreeInode || (space.f_blocks > 0 && static_cast<uint64_t>(space.f_bavail) * space.f_frsize < bytes);
 }
 
 dev_t SpaceCheck::deviceOf(const std::string& folder)

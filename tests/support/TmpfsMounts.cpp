@@ -9,7 +9,12 @@ TmpfsMounts::~TmpfsMounts()
 
 bool TmpfsMounts::mount(const std::string& folder, const std::string& options)
 {
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
+    return mountOfType(folder, "tmpfs", options);
+}
+
+bool TmpfsMounts::mountOfType(const std::string& folder, const std::string& type, const std::string& options)
+{
+    if (::mount(type.c_str(), folder.c_str(), type.c_str(), 0, options.c_str()) != 0)
         return false;
     m_folders.push_back(folder);
     return true;

@@ -18,6 +18,8 @@ public:
     // Mounts a tmpfs with options ("size=1m,nr_inodes=90") on folder;
     // false when the system refuses.
     bool mount(const std::string& folder, const std::string& options);
+    // The same with a file system of another kind ("ramfs").
+    bool mountOfType(const std::string& folder, const std::string& type, const std::string& options = {});
     void unmountAll();
 
 private:
