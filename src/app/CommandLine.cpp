@@ -21,6 +21,7 @@ struct Texts {
     const char* noItems;
     const char* noPassword;
     const char* emptyOutput;
+    const char* emptyItem;
     const char* hint;
     const char* updateCheckTo;
     const char* noUpdateCheck;
@@ -61,6 +62,7 @@ const Texts kEnglish{
     "--batch needs at least one FILE",
     "--encrypt needs QUILLMERE_PASSWORD set or --password-stdin",
     "--output names no folder (an empty argument)",
+    "a FILE argument is empty (a variable left unset?)",
     "Try 'quillmere --help' for more information.\n",
     "update check: ",
     "update check: none in this build (no request is ever made)",
@@ -101,6 +103,7 @@ const Texts kJapanese{
     "--batch にはファイルが一つ以上必要です",
     "--encrypt には QUILLMERE_PASSWORD か --password-stdin が必要です",
     "--output のフォルダが空です",
+    "空のファイル名が指定されました (設定されていない変数ではありませんか)",
     "詳しくは 'quillmere --help' を実行してください。\n",
     "アップデートの確認: ",
     "アップデートの確認: このビルドでは行いません (通信しません)",
@@ -203,10 +206,14 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
     if (parser.isSet("output") && parser.value("output").isEmpty())
         return failure(texts, texts.emptyOutput);
     // An empty argument would stand for the working folder, which no one
-    // means to archive.
-    for (const QString& item : parser.positionalArguments())
+    // means to archive. From a script it is most often a variable left
+    // unset: the archive would lack an item without a word.
+    for (const QString& item : parser.positionalArguments()) {
         if (!item.isEmpty())
             line.items.push_back(toBytes(item));
+        else if (batch)
+            return failure(texts, texts.emptyItem);
+    }
     if (batch && line.items.empty())
         return failure(texts, texts.noItems);
 

@@ -95,6 +95,8 @@ private slots:
         mistake("unknown option in a batch", {"-b", "a", "--name-after-item"}, false, "unknown option '--name-after-item'");
         mistake("--output without its folder", {"-b", "a", "--output"}, false, "missing value after '--output'");
         mistake("--output with an empty folder", {"-b", "--output", "", "a"}, false, "--output names no folder");
+        mistake("an empty item in a batch", {"-b", "", "a"}, false, "a FILE argument is empty");
+        mistake("an empty item in a batch, Japanese", {"-b", "a", ""}, false, "空のファイル名", true);
         mistake("a password as an argument", {"-b", "--encrypt=secret", "a"}, true, "no value is taken after '--encrypt'");
         mistake("--encrypt without a password", {"-b", "--encrypt", "a"}, false, "QUILLMERE_PASSWORD");
         mistake("--encrypt with --no-encrypt", {"-b", "--encrypt", "--no-encrypt", "a"}, true, "exclude each other");
@@ -105,7 +107,7 @@ private slots:
         mistake("--json without --batch", {"--json", "a"}, false, "--json needs --batch");
         mistake("--encrypt without --batch", {"--encrypt", "a"}, true, "--encrypt needs --batch");
         mistake("--batch without items", {"--batch"}, false, "--batch needs at least one FILE");
-        mistake("--batch with an empty item", {"--batch", ""}, false, "--batch needs at least one FILE");
+        mistake("--batch with an empty item", {"--batch", ""}, false, "a FILE argument is empty");
         mistake("--batch with only --", {"--batch", "--"}, false, "--batch needs at least one FILE");
     }
     void readsTheArguments()
