@@ -33,7 +33,12 @@ std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput)
         const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0) {
+        if (got < 0) {
+            // Closed, or a folder: what the system says, not "empty".
+            Log::line(LogPrefix::kPasswordInput + describeErrno(errno, "standard input"));
+            return text;
+        }
+        if (got == 0) {
             if (text.empty())
                 Log::line(LogPrefix::kPasswordInput + std::string("standard input holds no line"));
             return text;

@@ -18,7 +18,19 @@
 
 namespace {
 
-const int kSignals[] = {SIGHUP, SIGINT, SIGTERM, SIGQUIT};
+// Every signal whose default action ends the process and that a program
+// may be sent in the ordinary course (kill, a timer, a resource limit, a
+// power failure); those that report a fault in the program itself
+// (SIGSEGV and the like) are left to their default action.
+const int kSignals[] = {SIGHUP,  SIGINT,    SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                        SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR};
+
+// Their default action writes a core file; after a clean end there is
+// nothing in it worth the space.
+bool dumpsCore(int signalNumber)
+{
+    return signalNumber == SIGQUIT || signalNumber == SIGXCPU || signalNumber == SIGXFSZ;
+}
 
 // The one thing a signal handler can reach is a variable of the program's
 // own: the pipe's write end, set while a QuitOnSignal lives.
@@ -134,9 +146,7 @@ int QuitOnSignal::end(const Ending& ending)
     // Whatever is still buffered is written first: nothing runs after the
     // signal.
     std::fflush(nullptr);
-    // The default action of SIGQUIT writes a core file; after a clean end
-    // there is nothing in it worth the space.
-    if (ending.signalNumber == SIGQUIT) {
+    if (dumpsCore(ending.signalNumber)) {
         const rlimit none{0, 0};
         ::setrlimit(RLIMIT_CORE, &none);
     }

@@ -23,6 +23,8 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <fcntl.h>
+#include <unistd.h>
 
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -322,6 +324,9 @@ private slots:
         QTest::newRow("SIGQUIT") << false << 0 << int(SIGQUIT);
         QTest::newRow("SIGKILL") << false << 0 << int(SIGKILL);
         QTest::newRow("batch, SIGINT") << true << 0 << int(SIGINT);
+        // Sent by kill -USR1, or a CPU time limit (ulimit -t) running out.
+        QTest::newRow("batch, SIGUSR1") << true << 0 << int(SIGUSR1);
+        QTest::newRow("batch, SIGXCPU") << true << 0 << int(SIGXCPU);
         QTest::newRow("batch, SIGHUP ignored (nohup)") << true << int(SIGHUP) << int(SIGTERM);
         QTest::newRow("batch, SIGINT ignored (a job started in the background)") << true << int(SIGINT) << int(SIGTERM);
     }
@@ -826,6 +831,24 @@ private slots:
         const QString archive = qs(items + "/archive.zip");
         QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-P" + QString::fromLatin1(password), archive}), 0);
         QVERIFY(QProcess::execute("unzip", {"-qq", "-t", "-Pwrong", archive}) != 0);
+    }
+
+    // Standard input that cannot be read (closed by the caller, or a
+    // folder) is told as such, not as an empty password.
+    void aPasswordThatCannotBeReadSaysWhy()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        writeFile(items + "/a.txt", "a");
+        QProcess& app = session.start(items, {"-b", "--encrypt", "--password-stdin", "a.txt"}, {}, [] {
+            const int folder = ::open("/", O_RDONLY | O_DIRECTORY);
+            ::dup2(folder, STDIN_FILENO);
+        });
+        const BatchRun run = finished(app);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(linesStartingWith(run.out, "read password error:Is a directory: standard input").size() == 1,
+                 run.out.constData());
+        QVERIFY(!fs::exists(items + "/archive.zip"));
     }
 
     void aPasswordPromptEndsOnCtrlC_data()
