@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "CommandLine.h"
 #include "Failure.h"
+#include "HiddenInput.h"
 #include "JobQueue.h"
 #include "Log.h"
 #include "LogPrefix.h"
@@ -14,8 +15,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -56,19 +55,11 @@ std::optional<std::string> password(const CommandLine& line, const BatchJob::Inp
     if (!line.passwordFromStdin)
         return line.passwordVariable;
     // Typed at a terminal, the password is not shown.
-    termios terminal{};
-    const bool hidden = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &terminal) == 0;
-    if (hidden) {
-        termios silent = terminal;
-        silent.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    std::optional<std::string> text;
+    {
         const bool japanese = CommandLine::languageOfLocale() == CommandLine::Language::Japanese;
-        std::cerr << (japanese ? "パスワード: " : "Password: ") << std::flush;
-    }
-    std::optional<std::string> text = firstLine(waitForInput);
-    if (hidden) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal);
-        std::cerr << std::endl;
+        const HiddenInput hidden(japanese ? "パスワード: " : "Password: ");
+        text = firstLine(waitForInput);
     }
     if (text && !text->empty() && text->back() == '\r')
         text->pop_back();

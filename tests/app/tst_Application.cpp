@@ -886,6 +886,33 @@ private slots:
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 
+    // Stopped at the prompt (Ctrl+Z) and brought back (fg), the program
+    // finds the terminal showing what is typed, as the shell leaves it: it
+    // hides it again, and asks again.
+    void aPasswordPromptStaysHiddenAfterAStop()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        const QString script = QStringLiteral(
+            "set timeout 20\n"
+            "spawn -noecho {%1} -b --encrypt --password-stdin tree\n"
+            "expect {Password: } {} timeout {exit 90}\n"
+            "exec kill -STOP [exp_pid]\n"
+            "stty echo < $spawn_out(slave,name)\n"
+            "exec kill -CONT [exp_pid]\n"
+            "expect {Password: } {} timeout {exit 91}\n"
+            "send \"typed-after-fg\\r\"\n"
+            "expect typed-after-fg {exit 70} eof {} timeout {exit 92}\n"
+            "exit [lindex [wait] 3]\n").arg(QUILLMERE_BINARY);
+        QProcessEnvironment environment = session.environment();
+        environment.insert("LC_ALL", "C.UTF-8");
+        const BatchRun run = finished(session.start(items, {"-c", script.toStdString()}, environment, {}, "expect"));
+        // 70: the password showed on the terminal.
+        QVERIFY2(run.status == 0, run.out.constData());
+        QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-Ptyped-after-fg", qs(items + "/archive.zip")}), 0);
+    }
+
     void batchJsonHoldsTheReport_data()
     {
         QTest::addColumn<bool>("withWriter");
