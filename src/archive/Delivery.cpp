@@ -6,6 +6,7 @@
 #include "WorkJournal.h"
 
 #include <cerrno>
+#include <fstream>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -169,6 +170,19 @@ Failure Delivery::placeUnderFreeName(const std::string& partPath, const std::str
         if (attempt == Attempt::Failed)
             return error;
     }
+}
+
+void Delivery::giveUsualMode(const std::string& partPath)
+{
+    // Read where it is shown: umask() would change it, for every thread,
+    // while it asks.
+    std::ifstream status("/proc/self/status");
+    mode_t mask = 022;
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("Umask:"))
+            mask = static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    // A file system without modes refuses or ignores it: nothing to mend there.
+    ::fchmodat(AT_FDCWD, partPath.c_str(), 0666 & ~mask, AT_SYMLINK_NOFOLLOW);
 }
 
 FailureCause Delivery::destinationCause(const std::string& destDir, uint64_t bytes)

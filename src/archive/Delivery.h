@@ -46,6 +46,12 @@ public:
                                       const std::string& baseName, WorkJournal& journal,
                                       const Calls& calls = Calls::ofSystem());
 
+    // Gives the part file the mode a new file of the user's gets (0666
+    // less the umask). A copy from a work folder on exFAT or FAT, which
+    // shows every file as 0777, would otherwise arrive executable and
+    // writable by all.
+    static void giveUsualMode(const std::string& partPath);
+
     // Why the destination refused an archive of size bytes.
     static FailureCause destinationCause(const std::string& destDir, uint64_t bytes);
 };

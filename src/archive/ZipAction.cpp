@@ -448,6 +448,7 @@ std::optional<std::string> ZipAction::newPartPath()
 void ZipAction::verify()
 {
     enterPhase(JobPhase::Verifying);
+    Delivery::giveUsualMode(m_partPath);
     m_checking = std::make_unique<QFutureWatcher<Failure>>();
     connect(m_checking.get(), &QFutureWatcher<Failure>::finished, this, &ZipAction::onVerified);
     const std::optional<std::string> password = m_isEncrypt ? std::optional(m_password) : std::nullopt;

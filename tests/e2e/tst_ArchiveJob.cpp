@@ -204,7 +204,7 @@ QString extractedPath(const QString& entry, QString& why)
 // else's archive.zip there when asked, runs the program, and copies out
 // what the destination then holds before it unmounts.
 const char* const kScript = R"(set -u
-mnt=$1 out=$2 kind=$3 source=$4 items=$5 taken=$6 program=$7 passthrough=$8
+mnt=$1 out=$2 kind=$3 source=$4 items=$5 taken=$6 program=$7 passthrough=$8 homeThere=$9
 : > "$out/started"
 if [ "$kind" = exfat ]; then
     mount.exfat-fuse "$source" "$mnt" 2> "$out/mount.err" || { head -n 1 "$out/mount.err" > "$out/skip"; exit 0; }
@@ -214,10 +214,17 @@ else
     echo $! > "$out/server"
     read -r mounted < "$out/ready" || { wait; head -n 1 "$out/mount.err" > "$out/skip"; exit 0; }
 fi
-if [ "$taken" = yes ]; then printf theirs > "$mnt/archive.zip"; fi
-"$program" --batch --json --output "$mnt" "$items" > "$out/report.json" 2> "$out/lines"
-ls -A "$mnt" > "$out/listing"
-mkdir "$out/seen" && cp "$mnt"/*.zip "$out/seen/" 2> /dev/null
+dest=$mnt
+if [ "$homeThere" = yes ]; then
+    export HOME="$mnt/home"; mkdir -p "$HOME"; dest="$out/dest"; mkdir -p "$dest"
+fi
+if [ "$taken" = yes ]; then printf theirs > "$dest/archive.zip"; fi
+umask 022
+"$program" --batch --json --output "$dest" "$items" > "$out/report.json" 2> "$out/lines"
+ls -A "$dest" > "$out/listing"
+stat -c %a "$dest"/archive*.zip > "$out/modes"
+find "$HOME/.quillmere" -mindepth 1 -not -path "$HOME/.quillmere/journal" > "$out/left"
+mkdir "$out/seen" && cp "$dest"/*.zip "$out/seen/" 2> /dev/null
 umount "$mnt"
 wait
 )";
@@ -1185,9 +1192,13 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("taken"); // someone else's archive.zip is there
-        QTest::newRow("libfuse 2 file system without link(), empty") << "passthrough" << false;
-        QTest::newRow("libfuse 2 file system without link(), archive.zip taken") << "passthrough" << true;
-        QTest::newRow("exFAT through exfat-fuse, archive.zip taken") << "exfat" << true;
+        QTest::addColumn<bool>("homeThere"); // the home folder on it, the destination on the test's disk
+        QTest::newRow("libfuse 2 file system without link(), empty") << "passthrough" << false << false;
+        QTest::newRow("libfuse 2 file system without link(), archive.zip taken") << "passthrough" << true << false;
+        QTest::newRow("exFAT through exfat-fuse, archive.zip taken") << "exfat" << true << false;
+        // exFAT shows every file as 0777: the archive arrives with the mode
+        // a new file of the user's gets all the same.
+        QTest::newRow("a home folder on exFAT") << "exfat" << false << true;
     }
     // The real program delivering into a destination on a FUSE file system
     // that has neither RENAME_NOREPLACE nor hard links, as a USB stick with
@@ -1200,6 +1211,7 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(bool, taken);
+        QFETCH(bool, homeThere);
         const std::string root = m_home->path();
         const std::string mnt = m_home->makeFolder("mnt"), out = m_home->makeFolder("out");
         writeFile(root + "/items/資料/見積書.txt", "estimate");
@@ -1234,7 +1246,7 @@ private slots:
                                         << QString::fromStdString(source) << QString::fromStdString(root + "/items")
                                         << (taken ? "yes" : "no")
                                         << QString::fromLocal8Bit(qgetenv("QUILLMERE_BUILD_DIR") + "/quillmere")
-                                        << QStringLiteral(QUILLMERE_FUSE_PASSTHROUGH));
+                                        << QStringLiteral(QUILLMERE_FUSE_PASSTHROUGH) << (homeThere ? "yes" : "no"));
         const bool ended = namespaced.waitForFinished(120000);
         if (!ended) {
             // The file system's server would keep the namespace alive.
@@ -1255,7 +1267,8 @@ private slots:
         const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(out + "/report.json"))).object();
         const QString expected = taken ? "archive1.zip" : "archive.zip";
         QVERIFY2(report["result"] == "delivered", readFile(out + "/report.json").c_str());
-        QCOMPARE(report["archive"].toString(), QString::fromStdString(mnt) + "/" + expected);
+        const std::string destination = homeThere ? out + "/dest" : mnt;
+        QCOMPARE(report["archive"].toString(), QString::fromStdString(destination) + "/" + expected);
         QStringList listing = QString::fromStdString(readFile(out + "/listing")).split('\n', Qt::SkipEmptyParts);
         listing.sort();
         const QStringList delivered = taken ? QStringList{"archive.zip", "archive1.zip"} : QStringList{"archive.zip"};
@@ -1267,6 +1280,9 @@ private slots:
         const std::vector<std::string> names = ZipReader(archive).names();
         QVERIFY(std::ranges::count(names, "archive/items/\x8e\x91\x97\xbf/\x8c\xa9\x90\xcf\x8f\x91.txt") == 1);
         QCOMPARE(leftInWorkRoot(root + "/.quillmere"), QStringList());
+        QCOMPARE(readFile(out + "/left"), std::string());
+        if (homeThere)
+            QCOMPARE(readFile(out + "/modes"), std::string("644\n"));
     }
 
     // Whole jobs on trees that lie on another file system than the home
