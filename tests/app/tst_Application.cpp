@@ -851,66 +851,63 @@ private slots:
         QVERIFY(!fs::exists(items + "/archive.zip"));
     }
 
-    void aPasswordPromptEndsOnCtrlC_data()
+    void aPasswordPromptHoldsAtTheTerminal_data()
     {
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("prompt");
-        QTest::newRow("English") << "C.UTF-8" << "Password: ";
-        QTest::newRow("Japanese") << "ja_JP.UTF-8" << "パスワード: ";
-    }
-    // The prompt is in the user's language; Ctrl+C at it ends the program
-    // there, as at any prompt of a terminal.
-    void aPasswordPromptEndsOnCtrlC()
-    {
-        QFETCH(QString, language);
-        QFETCH(QString, prompt);
-        Session session;
-        const std::string items = session.path("items");
-        makeTree(items + "/tree", false);
-        const QString script = QStringLiteral(
-            "set timeout 20\n"
-            "spawn -noecho {%1} -b --encrypt --password-stdin tree\n"
-            "expect {%2} {} timeout {exit 90}\n"
+        QTest::addColumn<QString>("then"); // what the user does at the prompt, as expect does it
+        QTest::addColumn<int>("status");   // 80: ended by the interrupt itself
+        QTest::addColumn<QString>("password"); // of the archive made; none: none made
+        const QString ctrlC = QStringLiteral(
             "send \"\\003\"\n"
             "expect eof {} timeout {exit 91}\n"
             "set ended [wait]\n"
             "if {[lindex $ended 4] eq \"CHILDKILLED\" && [lindex $ended 5] eq \"SIGINT\"} {exit 80}\n"
-            "exit [lindex $ended 3]\n").arg(QUILLMERE_BINARY, prompt);
-        QProcessEnvironment environment = session.environment();
-        environment.insert("LC_ALL", language);
-        const BatchRun run = finished(session.start(items, {"-c", script.toStdString()}, environment, {}, "expect"));
-        // 80: ended by the interrupt itself.
-        QCOMPARE(run.status, 80);
-        QVERIFY2(run.out.contains("job stopped"), run.out.constData());
-        QVERIFY(!fs::exists(items + "/archive.zip"));
-        QCOMPARE(session.leftInWorkFolder(), QStringList());
+            "exit [lindex $ended 3]\n");
+        // Ctrl+Z and fg: the shell hands the terminal back showing what is
+        // typed. 70: the password showed.
+        const QString stopAndGoOn = QStringLiteral(
+            "exec kill -STOP [exp_pid]\n"
+            "stty echo < $spawn_out(slave,name)\n"
+            "exec kill -CONT [exp_pid]\n"
+            "expect {Password: } {} timeout {exit 92}\n"
+            "send \"typed-after-fg\\r\"\n"
+            "expect typed-after-fg {exit 70} eof {} timeout {exit 93}\n"
+            "exit [lindex [wait] 3]\n");
+        QTest::newRow("Ctrl+C, English") << "C.UTF-8" << "Password: " << ctrlC << 80 << QString();
+        QTest::newRow("Ctrl+C, Japanese") << "ja_JP.UTF-8" << "パスワード: " << ctrlC << 80 << QString();
+        QTest::newRow("stopped and brought back") << "C.UTF-8" << "Password: " << stopAndGoOn << 0
+                                                  << "typed-after-fg";
     }
-
-    // Stopped at the prompt (Ctrl+Z) and brought back (fg), the program
-    // finds the terminal showing what is typed, as the shell leaves it: it
-    // hides it again, and asks again.
-    void aPasswordPromptStaysHiddenAfterAStop()
+    // The prompt is in the user's language and never shows what is typed,
+    // not after Ctrl+Z and fg either: the program hides it again and asks
+    // again. Ctrl+C at it ends the program there, as at any prompt of a
+    // terminal.
+    void aPasswordPromptHoldsAtTheTerminal()
     {
+        QFETCH(QString, language);
+        QFETCH(QString, prompt);
+        QFETCH(QString, then);
+        QFETCH(int, status);
+        QFETCH(QString, password);
         Session session;
         const std::string items = session.path("items");
         makeTree(items + "/tree", false);
         const QString script = QStringLiteral(
             "set timeout 20\n"
             "spawn -noecho {%1} -b --encrypt --password-stdin tree\n"
-            "expect {Password: } {} timeout {exit 90}\n"
-            "exec kill -STOP [exp_pid]\n"
-            "stty echo < $spawn_out(slave,name)\n"
-            "exec kill -CONT [exp_pid]\n"
-            "expect {Password: } {} timeout {exit 91}\n"
-            "send \"typed-after-fg\\r\"\n"
-            "expect typed-after-fg {exit 70} eof {} timeout {exit 92}\n"
-            "exit [lindex [wait] 3]\n").arg(QUILLMERE_BINARY);
+            "expect {%2} {} timeout {exit 90}\n").arg(QUILLMERE_BINARY, prompt) + then;
         QProcessEnvironment environment = session.environment();
-        environment.insert("LC_ALL", "C.UTF-8");
+        environment.insert("LC_ALL", language);
         const BatchRun run = finished(session.start(items, {"-c", script.toStdString()}, environment, {}, "expect"));
-        // 70: the password showed on the terminal.
-        QVERIFY2(run.status == 0, run.out.constData());
-        QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-Ptyped-after-fg", qs(items + "/archive.zip")}), 0);
+        QVERIFY2(run.status == status, run.out.constData());
+        if (password.isEmpty()) {
+            QVERIFY2(run.out.contains("job stopped"), run.out.constData());
+            QVERIFY(!fs::exists(items + "/archive.zip"));
+        } else {
+            QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-P" + password, qs(items + "/archive.zip")}), 0);
+        }
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 
     void batchJsonHoldsTheReport_data()
