@@ -6,6 +6,7 @@
 #include "WorkJournal.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <fcntl.h>
 #include <stdio.h>
@@ -180,7 +181,7 @@ void Delivery::giveUsualMode(const std::string& partPath)
     mode_t mask = 022;
     for (std::string line; std::getline(status, line);)
         if (line.starts_with("Umask:"))
-            mask = static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+            mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
     // A file system without modes refuses or ignores it: nothing to mend there.
     ::fchmodat(AT_FDCWD, partPath.c_str(), 0666 & ~mask, AT_SYMLINK_NOFOLLOW);
 }
