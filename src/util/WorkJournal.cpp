@@ -134,18 +134,17 @@ void WorkJournal::made(const std::string& path)
             entry.inode = info.st_ino;
         }
     // The entry is still there without its inode: a name only a job gives
-    // finds it all the same.
-    if (Failure error = write())
-        Log::line(LogPrefix::kJournal + *error);
+    // finds it all the same. Not told: nothing is lost, and a full disk that
+    // kept it from being written fails the job's next step, which tells it.
+    (void)write();
 }
 
 void WorkJournal::forget(const std::string& path)
 {
     std::erase_if(m_record.entries, [&](const Entry& entry) { return entry.path == path; });
     // Left written down, it would still be removed only while it is what
-    // the job made (its inode, or for a placeholder, empty).
-    if (Failure error = write())
-        Log::line(LogPrefix::kJournal + *error);
+    // the job made (its inode, or for a placeholder, empty): not told.
+    (void)write();
 }
 
 // The whole record at once, by renaming a new one over it: a reader never

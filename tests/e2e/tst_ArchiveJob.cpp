@@ -928,6 +928,10 @@ private slots:
         // tmpfs's own folder takes the first inode.)
         QTest::newRow("no inode for the job's folder") << "size=4m,nr_inodes=4" << FailureCause::WorkFolderFull
                                                        << "No space left on device";
+        // The record of the job's folder is not brought up to date either:
+        // that costs nothing, and is not told beside the failure.
+        QTest::newRow("no inode for the output folder") << "size=4m,nr_inodes=5" << FailureCause::WorkFolderFull
+                                                        << "No space left on device";
         QTest::newRow("no inode for the content folder") << "size=4m,nr_inodes=6" << FailureCause::WorkFolderFull
                                                          << "^create dir error:No space left on device: .*/archive$";
         QTest::newRow("no inode for php's archive") << "size=4m,nr_inodes=8" << FailureCause::WorkFolderFull
