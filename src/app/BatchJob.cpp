@@ -22,7 +22,7 @@ namespace {
 // The first line of standard input, without its line break; nullopt when
 // waitForInput gives up. Read a byte at a time: the rest of the input is not
 // the password's.
-std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput)
+std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput, std::string& readError)
 {
     std::string text;
     for (;;) {
@@ -33,8 +33,8 @@ std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            // Closed, or a folder: what the system says, not "empty".
-            Log::line(LogPrefix::kPasswordInput + describeErrno(errno, "standard input"));
+            // A folder, say: what the system says, not "empty".
+            readError = describeErrno(errno, "standard input");
             return text;
         }
         if (got == 0) {
@@ -50,7 +50,8 @@ std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput)
 
 // The variable's value or the first line of standard input; nullopt when
 // the prompt was given up.
-std::optional<std::string> password(const CommandLine& line, const BatchJob::InputWait& waitForInput)
+std::optional<std::string> password(const CommandLine& line, const BatchJob::InputWait& waitForInput,
+                                    std::string& readError)
 {
     if (!line.passwordFromStdin)
         return line.passwordVariable;
@@ -59,7 +60,7 @@ std::optional<std::string> password(const CommandLine& line, const BatchJob::Inp
     {
         const bool japanese = CommandLine::languageOfLocale() == CommandLine::Language::Japanese;
         const HiddenInput hidden(japanese ? "パスワード: " : "Password: ");
-        text = firstLine(waitForInput);
+        text = firstLine(waitForInput, readError);
     }
     if (text && !text->empty() && text->back() == '\r')
         text->pop_back();
@@ -169,7 +170,15 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
     if (line.nameAfterItems)
         options.nameAfterItems = *line.nameAfterItems;
     if (line.encrypt.value_or(false)) {
-        const std::optional<std::string> given = password(line, waitForInput);
+        std::string readError;
+        const std::optional<std::string> given = password(line, waitForInput, readError);
+        if (!readError.empty()) {
+            const JobOutcome refused = JobOutcome::failed(
+                JobPhase::ChoosingFolder, "standard input cannot be read: " + readError, FailureCause::PasswordRefused);
+            Log::line(ReportLines::refused(refused));
+            onJobFinished(refused);
+            return;
+        }
         if (!given) {
             Log::line(LogPrefix::kStopped);
             onJobFinished(JobOutcome::stopped(JobPhase::ChoosingFolder));
