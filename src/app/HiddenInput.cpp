@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -14,10 +15,21 @@ termios silentForHandler{};
 char promptForHandler[64] = {};
 volatile std::sig_atomic_t promptLengthForHandler = 0;
 
-// tcsetattr and write may be called from a handler.
+bool inForeground()
+{
+    return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
+
+// tcgetpgrp, tcsetattr and write may be called from a handler. Continued
+// in the background (bg, or kill %1, which sends SIGCONT after SIGTERM),
+// the terminal is the shell's: touched, it would stop the program again.
 void onContinue(int)
 {
     const int savedErrno = errno;
+    if (!inForeground()) {
+        errno = savedErrno;
+        return;
+    }
     ::tcsetattr(STDIN_FILENO, TCSANOW, &silentForHandler);
     if (::write(STDERR_FILENO, promptForHandler, promptLengthForHandler) < 0) {
     }
@@ -51,7 +63,16 @@ HiddenInput::~HiddenInput()
     if (!m_hiding)
         return;
     ::sigaction(SIGCONT, &m_previousContinue, nullptr);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_shown);
-    if (::write(STDERR_FILENO, "\n", 1) < 0) {
+    // Ended while in the background, the program gives the terminal back
+    // as it found it all the same: with SIGTTOU held, that does not stop it.
+    sigset_t ttou, before;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    ::pthread_sigmask(SIG_BLOCK, &ttou, &before);
+    // What else was typed goes, unless the shell's input is being typed.
+    const bool foreground = inForeground();
+    ::tcsetattr(STDIN_FILENO, foreground ? TCSAFLUSH : TCSANOW, &m_shown);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (foreground && ::write(STDERR_FILENO, "\n", 1) < 0) {
     }
 }
