@@ -1,8 +1,12 @@
 #include "CommandLine.h"
 
+#include "PathText.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QLocale>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,6 +26,7 @@ struct Texts {
     const char* noPassword;
     const char* emptyOutput;
     const char* emptyItem;
+    const char* foreignAddress;
     const char* hint;
     const char* updateCheckTo;
     const char* noUpdateCheck;
@@ -63,6 +68,7 @@ const Texts kEnglish{
     "--encrypt needs QUILLMERE_PASSWORD set or --password-stdin",
     "--output names no folder (an empty argument)",
     "a FILE argument is empty (a variable left unset?)",
+    "names no file on this computer (an address of another host, or a broken one):",
     "Try 'quillmere --help' for more information.\n",
     "update check: ",
     "update check: none in this build (no request is ever made)",
@@ -104,6 +110,7 @@ const Texts kJapanese{
     "--encrypt には QUILLMERE_PASSWORD か --password-stdin が必要です",
     "--output のフォルダが空です",
     "空のファイル名が指定されました (設定されていない変数ではありませんか)",
+    "このコンピュータのファイルを指していません (ほかのホストのアドレスか、壊れたアドレスです):",
     "詳しくは 'quillmere --help' を実行してください。\n",
     "アップデートの確認: ",
     "アップデートの確認: このビルドでは行いません (通信しません)",
@@ -209,10 +216,19 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
     // means to archive. From a script it is most often a variable left
     // unset: the archive would lack an item without a word.
     for (const QString& item : parser.positionalArguments()) {
-        if (!item.isEmpty())
-            line.items.push_back(toBytes(item));
-        else if (batch)
-            return failure(texts, texts.emptyItem);
+        if (item.isEmpty()) {
+            if (batch)
+                return failure(texts, texts.emptyItem);
+            continue;
+        }
+        // A "file:" address that leads to no local path would be looked
+        // for as a relative path, and told missing under a name no one gave.
+        const std::string bytes = toBytes(item);
+        struct stat found {};
+        if (item.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) && !PathText::fromFileAddress(bytes)
+            && ::lstat(bytes.c_str(), &found) != 0)
+            return failure(texts, std::string(texts.foreignAddress) + " " + bytes);
+        line.items.push_back(bytes);
     }
     if (batch && line.items.empty())
         return failure(texts, texts.noItems);

@@ -69,8 +69,12 @@ void tellNoDisplay()
 // that none does. Returns only when it cannot start again.
 void startAgainWithoutDisplay()
 {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string all;
+    {
+        // Closed before the new start, which would otherwise inherit it.
+        std::ifstream in("/proc/self/cmdline", std::ios::binary);
+        all.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     std::vector<std::string> arguments;
     for (size_t start = 0; start < all.size();) {
         const size_t end = all.find('\0', start);

@@ -1,6 +1,7 @@
 #include "PathText.h"
 
 #include <cstdlib>
+#include <strings.h>
 
 std::string PathText::join(const std::string& folder, const std::string& name)
 {
@@ -80,8 +81,10 @@ int hexValue(char c)
 
 std::optional<std::string> PathText::fromFileAddress(const std::string& text)
 {
+    // Scheme and host are the same in any case.
+    const auto sameLetters = [](const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; };
     const std::string scheme = "file:";
-    if (text.size() <= scheme.size() || text.compare(0, scheme.size(), scheme) != 0)
+    if (text.size() <= scheme.size() || !sameLetters(text.substr(0, scheme.size()), "file:"))
         return std::nullopt;
     std::string rest = text.substr(scheme.size());
     if (rest.starts_with("//")) {
@@ -89,7 +92,7 @@ std::optional<std::string> PathText::fromFileAddress(const std::string& text)
         if (pathStart == std::string::npos)
             return std::nullopt;
         const std::string host = rest.substr(2, pathStart - 2);
-        if (!host.empty() && host != "localhost")
+        if (!host.empty() && !sameLetters(host, "localhost"))
             return std::nullopt;
         rest.erase(0, pathStart);
     }
@@ -103,10 +106,11 @@ std::optional<std::string> PathText::fromFileAddress(const std::string& text)
         }
         const int high = i + 2 < rest.size() ? hexValue(rest[i + 1]) : -1;
         const int low = high >= 0 ? hexValue(rest[i + 2]) : -1;
-        // A path holds no NUL byte; a lone "%" is no escape.
-        if (low < 0 || (high == 0 && low == 0))
+        // A path holds no NUL byte, a name no "/"; a lone "%" is no escape.
+        const int byte = high * 16 + low;
+        if (low < 0 || byte == 0 || byte == '/')
             return std::nullopt;
-        path += static_cast<char>(high * 16 + low);
+        path += static_cast<char>(byte);
         i += 2;
     }
     return path;

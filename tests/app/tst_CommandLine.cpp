@@ -96,6 +96,9 @@ private slots:
         mistake("--output without its folder", {"-b", "a", "--output"}, false, "missing value after '--output'");
         mistake("--output with an empty folder", {"-b", "--output", "", "a"}, false, "--output names no folder");
         mistake("an empty item in a batch", {"-b", "", "a"}, false, "a FILE argument is empty");
+        mistake("an address on another host", {"-b", "a", "file://server/share/x"}, false,
+                "names no file on this computer (an address of another host, or a broken one): file://server/share/x");
+        mistake("a broken address, for the window", {"FILE:///tmp/100%"}, false, "FILE:///tmp/100%");
         mistake("an empty item in a batch, Japanese", {"-b", "a", ""}, false, "空のファイル名", true);
         mistake("a password as an argument", {"-b", "--encrypt=secret", "a"}, true, "no value is taken after '--encrypt'");
         mistake("--encrypt without a password", {"-b", "--encrypt", "a"}, false, "QUILLMERE_PASSWORD");

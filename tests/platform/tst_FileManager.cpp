@@ -259,6 +259,8 @@ private slots:
         QTest::newRow("escapes, to bytes that are not UTF-8") << QByteArray("file:///tmp/a%20b/%E8%a6%8b%FF") << QByteArray("/tmp/a b/\xe8\xa6\x8b\xff");
         QTest::newRow("this host") << QByteArray("file://localhost/tmp") << QByteArray("/tmp");
         QTest::newRow("one slash") << QByteArray("file:/tmp/x") << QByteArray("/tmp/x");
+        QTest::newRow("scheme and host in capitals") << QByteArray("FILE://LocalHost/tmp") << QByteArray("/tmp");
+        QTest::newRow("a slash inside a name") << QByteArray("file:///tmp/a%2Fb") << QByteArray("-");
         QTest::newRow("another host") << QByteArray("file://server/share") << QByteArray("-");
         QTest::newRow("a NUL byte") << QByteArray("file:///tmp/a%00b") << QByteArray("-");
         QTest::newRow("a lone percent sign") << QByteArray("file:///tmp/100%") << QByteArray("-");
