@@ -1,6 +1,7 @@
 #include "ProblemBox.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 
 #include <memory>
@@ -13,10 +14,18 @@ QMessageBox* ProblemBox::make(const QString& sentence, const QString& advice)
     box->setWindowTitle(QStringLiteral("Quillmere"));
     box->setText(sentence);
     box->setInformativeText(advice);
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Both texts can be reached with Tab and selected, so that the keyboard
+    // alone can copy them; the close button keeps the focus it starts with.
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue; // the icon
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        label->setFocusPolicy(Qt::StrongFocus);
+    }
     box->setAccessibleName(sentence);
     box->setAccessibleDescription(advice);
     box->setStandardButtons(QMessageBox::Close);
+    box->setDefaultButton(QMessageBox::Close);
     if (QAbstractButton* close = box->button(QMessageBox::Close)) {
         close->setText(QStringLiteral("閉じる"));
         close->setAccessibleName(QStringLiteral("閉じる"));

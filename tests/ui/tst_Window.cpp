@@ -5,6 +5,7 @@
 // tells screen readers as it changes, in tst_AccessibleWindow.
 #include "JobPresenter.h"
 #include "PictureView.h"
+#include "ProblemBox.h"
 #include "StandInJob.h"
 #include "StdoutCapture.h"
 #include "TestHome.h"
@@ -13,12 +14,14 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -32,6 +35,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <memory>
 
 using Paths = std::vector<std::string>;
 Q_DECLARE_METATYPE(Paths)
@@ -426,6 +430,37 @@ private slots:
         // Screen readers find the controls users ask for by these words.
         QVERIFY(w.view.encryptCheckBox->accessibleName().contains(QStringLiteral("暗号化")));
         QCOMPARE(w.view.passwordTextField->accessibleName(), QStringLiteral("パスワード"));
+    }
+
+    // A problem told in a box of its own may hold an address to open by
+    // hand: the keyboard alone reaches both texts and copies them.
+    void aProblemBoxIsCopiedWithTheKeyboard()
+    {
+        const QString sentence = QStringLiteral("ブラウザで更新のページを開けませんでした。");
+        const QString advice = QStringLiteral("次のアドレスをブラウザで開いてください: https://quillmere.test/dl");
+        const std::unique_ptr<QMessageBox> box(ProblemBox::make(sentence, advice));
+        box->show();
+        box->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(box.get()));
+        QTRY_VERIFY(qobject_cast<QAbstractButton*>(QApplication::focusWidget()));
+        QStringList reached;
+        for (int tab = 0; tab < 3; ++tab) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (auto* label = qobject_cast<QLabel*>(QApplication::focusWidget()))
+                reached << label->text();
+        }
+        QVERIFY2(reached.contains(sentence) && reached.contains(advice), qPrintable(reached.join(" / ")));
+        const auto onAdvice = [&advice] {
+            auto* label = qobject_cast<QLabel*>(QApplication::focusWidget());
+            return label && label->text() == advice;
+        };
+        for (int tab = 0; tab < 3 && !onAdvice(); ++tab)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(onAdvice());
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), advice);
     }
 };
 
