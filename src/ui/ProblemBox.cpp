@@ -12,6 +12,9 @@ QMessageBox* ProblemBox::make(const QString& sentence, const QString& advice)
     box->setObjectName(QStringLiteral("problemBox"));
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("Quillmere"));
+    // Plain text, set before the texts: an address may come from the
+    // network, and taken as markup it could make Qt read local files.
+    box->setTextFormat(Qt::PlainText);
     box->setText(sentence);
     box->setInformativeText(advice);
     // Both texts can be reached with Tab and selected, so that the keyboard
@@ -19,6 +22,7 @@ QMessageBox* ProblemBox::make(const QString& sentence, const QString& advice)
     for (QLabel* label : box->findChildren<QLabel*>()) {
         if (label->text().isEmpty())
             continue; // the icon
+        label->setTextFormat(Qt::PlainText);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         label->setFocusPolicy(Qt::StrongFocus);
     }

@@ -433,11 +433,12 @@ private slots:
     }
 
     // A problem told in a box of its own may hold an address to open by
-    // hand: the keyboard alone reaches both texts and copies them.
+    // hand: the keyboard alone reaches both texts and copies them. The
+    // address may come from the network: it stays plain text, markup and all.
     void aProblemBoxIsCopiedWithTheKeyboard()
     {
         const QString sentence = QStringLiteral("ブラウザで更新のページを開けませんでした。");
-        const QString advice = QStringLiteral("次のアドレスをブラウザで開いてください: https://quillmere.test/dl");
+        const QString advice = QStringLiteral("次のアドレスをブラウザで開いてください: https://quillmere.test/dl?<b>x</b><img src=\"/dev/zero\">");
         const std::unique_ptr<QMessageBox> box(ProblemBox::make(sentence, advice));
         box->show();
         box->activateWindow();
@@ -450,6 +451,9 @@ private slots:
                 reached << label->text();
         }
         QVERIFY2(reached.contains(sentence) && reached.contains(advice), qPrintable(reached.join(" / ")));
+        for (QLabel* label : box->findChildren<QLabel*>())
+            if (!label->text().isEmpty())
+                QCOMPARE(label->textFormat(), Qt::PlainText);
         const auto onAdvice = [&advice] {
             auto* label = qobject_cast<QLabel*>(QApplication::focusWidget());
             return label && label->text() == advice;
