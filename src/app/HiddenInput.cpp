@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -63,16 +62,12 @@ HiddenInput::~HiddenInput()
     if (!m_hiding)
         return;
     ::sigaction(SIGCONT, &m_previousContinue, nullptr);
-    // Ended while in the background, the program gives the terminal back
-    // as it found it all the same: with SIGTTOU held, that does not stop it.
-    sigset_t ttou, before;
-    sigemptyset(&ttou);
-    sigaddset(&ttou, SIGTTOU);
-    ::pthread_sigmask(SIG_BLOCK, &ttou, &before);
-    // What else was typed goes, unless the shell's input is being typed.
-    const bool foreground = inForeground();
-    ::tcsetattr(STDIN_FILENO, foreground ? TCSAFLUSH : TCSANOW, &m_shown);
-    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    if (foreground && ::write(STDERR_FILENO, "\n", 1) < 0) {
+    // Ended in the background (stopped with Ctrl+Z, then kill %1), the
+    // terminal is the shell's, which set its own modes when the program
+    // stopped: they stay.
+    if (!inForeground())
+        return;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_shown);
+    if (::write(STDERR_FILENO, "\n", 1) < 0) {
     }
 }
