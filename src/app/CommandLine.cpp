@@ -129,6 +129,16 @@ CommandLine failure(const Texts& texts, const std::string& message)
     return line;
 }
 
+// A "file:" address that leads to no local file (another host's, or a
+// broken one): taken as a relative path, it would be told missing under a
+// name no one gave. A relative path spelled like it wins.
+bool leadsNowhere(const std::string& argument)
+{
+    struct stat found {};
+    return QByteArray::fromStdString(argument).toLower().startsWith("file:") && !PathText::fromFileAddress(argument)
+        && ::lstat(argument.c_str(), &found) != 0;
+}
+
 std::string parserError(const Texts& texts, const QCommandLineParser& parser)
 {
     if (!parser.unknownOptionNames().isEmpty()) {
@@ -212,6 +222,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
     // elsewhere without a word.
     if (parser.isSet("output") && parser.value("output").isEmpty())
         return failure(texts, texts.emptyOutput);
+    if (const std::string output = toBytes(parser.value("output")); leadsNowhere(output))
+        return failure(texts, std::string(texts.foreignAddress) + " " + output);
     // An empty argument would stand for the working folder, which no one
     // means to archive. From a script it is most often a variable left
     // unset: the archive would lack an item without a word.
@@ -221,12 +233,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
                 return failure(texts, texts.emptyItem);
             continue;
         }
-        // A "file:" address that leads to no local path would be looked
-        // for as a relative path, and told missing under a name no one gave.
         const std::string bytes = toBytes(item);
-        struct stat found {};
-        if (item.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) && !PathText::fromFileAddress(bytes)
-            && ::lstat(bytes.c_str(), &found) != 0)
+        if (leadsNowhere(bytes))
             return failure(texts, std::string(texts.foreignAddress) + " " + bytes);
         line.items.push_back(bytes);
     }

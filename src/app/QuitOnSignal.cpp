@@ -18,12 +18,13 @@
 
 namespace {
 
-// Every signal whose default action ends the process and that a program
-// may be sent in the ordinary course (kill, a timer, a resource limit, a
-// power failure); those that report a fault in the program itself
-// (SIGSEGV and the like) are left to their default action.
-const int kSignals[] = {SIGHUP,  SIGINT,    SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
-                        SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR};
+// The signals whose default action ends the process and that a program
+// may be sent in the ordinary course: from a terminal or kill, a timer, a
+// resource limit, a power failure. Those that report a fault in the program
+// itself (SIGSEGV and the like) are left to their default action, and so
+// are the real-time signals, which no one sends a program that did not ask.
+const int kSignals[] = {SIGHUP,    SIGINT,  SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                        SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR,  SIGIO};
 
 // Their default action writes a core file; after a clean end there is
 // nothing in it worth the space.

@@ -327,6 +327,7 @@ private slots:
         // Sent by kill -USR1, or a CPU time limit (ulimit -t) running out.
         QTest::newRow("batch, SIGUSR1") << true << 0 << int(SIGUSR1);
         QTest::newRow("batch, SIGXCPU") << true << 0 << int(SIGXCPU);
+        QTest::newRow("batch, SIGIO") << true << 0 << int(SIGIO);
         QTest::newRow("batch, SIGHUP ignored (nohup)") << true << int(SIGHUP) << int(SIGTERM);
         QTest::newRow("batch, SIGINT ignored (a job started in the background)") << true << int(SIGINT) << int(SIGTERM);
     }

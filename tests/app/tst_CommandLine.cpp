@@ -99,6 +99,8 @@ private slots:
         mistake("an address on another host", {"-b", "a", "file://server/share/x"}, false,
                 "names no file on this computer (an address of another host, or a broken one): file://server/share/x");
         mistake("a broken address, for the window", {"FILE:///tmp/100%"}, false, "FILE:///tmp/100%");
+        mistake("--output on another host", {"-b", "--output", "file://server/x", "a"}, false,
+                "names no file on this computer (an address of another host, or a broken one): file://server/x");
         mistake("an empty item in a batch, Japanese", {"-b", "a", ""}, false, "空のファイル名", true);
         mistake("a password as an argument", {"-b", "--encrypt=secret", "a"}, true, "no value is taken after '--encrypt'");
         mistake("--encrypt without a password", {"-b", "--encrypt", "a"}, false, "QUILLMERE_PASSWORD");
