@@ -21,7 +21,7 @@ namespace {
 
 using Entry = ZipDirectory::Entry;
 
-const std::string kChanged = "changed while the job ran: ";
+const std::string kChanged = kChangedWhileRunning;
 
 // Below this much work one reader is quicker than starting more. An entry
 // costs about as much as inflating this many bytes before its first byte
@@ -181,6 +181,15 @@ Failure ArchiveCheck::changeOfFile(int outputFolder, const StagedFile& file)
 bool ArchiveCheck::isChangedItem(const std::string& failure)
 {
     return failure.starts_with(kChanged);
+}
+
+std::optional<std::string> ArchiveCheck::changedPathOf(const std::string& failure)
+{
+    // What happened comes last, in parentheses; the path may hold some too.
+    const size_t why = failure.rfind(" (");
+    if (!isChangedItem(failure) || why == std::string::npos || why < kChanged.size())
+        return std::nullopt;
+    return failure.substr(kChanged.size(), why - kChanged.size());
 }
 
 Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<std::string>& expectedEntries,

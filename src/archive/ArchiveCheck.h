@@ -37,4 +37,6 @@ public:
     static Failure changeOfFile(int outputFolder, const StagedFile& file);
     // True for a failure that changedItem gave.
     static bool isChangedItem(const std::string& failure);
+    // The path such a failure names; nullopt for any other failure.
+    static std::optional<std::string> changedPathOf(const std::string& failure);
 };

@@ -1,5 +1,6 @@
 #include "JobStatusText.h"
 
+#include "ArchiveCheck.h"
 #include "FileManager.h"
 #include "JobReportText.h"
 #include "PathText.h"
@@ -294,7 +295,14 @@ QString JobStatusText::technicalDetail(const JobOutcome& outcome)
     // headline says; the others carry what the system answered.
     const bool ownWords = outcome.cause == FailureCause::NothingToArchive
         || outcome.cause == FailureCause::DestinationInWorkFolder || outcome.cause == FailureCause::PasswordRefused;
-    if (!outcome.description.empty() && !ownWords)
+    // An item that changed is named by its path alone: what the headline
+    // asks the user to look for.
+    const std::optional<std::string> changed = outcome.cause == FailureCause::ItemChanged
+        ? ArchiveCheck::changedPathOf(outcome.description)
+        : std::nullopt;
+    if (changed)
+        lines << QStringLiteral("作成中に変わった項目: %1").arg(inSentence(*changed));
+    else if (!outcome.description.empty() && !ownWords)
         lines << QStringLiteral("システムからの説明: %1").arg(WorkPathText::withoutWorkPaths(outcome.description));
     // What the job found on the way, the items it could not take above all.
     const JobReport& report = outcome.report;

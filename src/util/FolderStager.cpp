@@ -252,7 +252,7 @@ std::vector<FolderStager::Item> FolderStager::listFolder(const FolderTask& task)
         // since. Its staged folder would be an empty folder in the archive.
         const int error = errno;
         if (m_content.changedItem.empty())
-            m_content.changedItem = "changed while the job ran: " + task.source
+            m_content.changedItem = kChangedWhileRunning + task.source
                 + " (the folder could not be listed: " + std::strerror(error) + ")";
         if (listing >= 0)
             ::close(listing);

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// How a failure for an item that went or changed while the job ran begins:
+// what follows is the item's path and, in parentheses, what happened to it.
+inline constexpr const char* kChangedWhileRunning = "changed while the job ran: ";
+
 // A file staged as a link to the user's file, and the file as it was when
 // it was staged: the writer reads it later, and if it is then another file,
 // or changed, or gone, the archive does not hold what the user gave.
