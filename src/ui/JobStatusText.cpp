@@ -4,6 +4,7 @@
 #include "FileManager.h"
 #include "JobReportText.h"
 #include "PathText.h"
+#include "ProgramFailureText.h"
 #include "WorkPathText.h"
 
 #include <QFile>
@@ -300,8 +301,11 @@ QString JobStatusText::technicalDetail(const JobOutcome& outcome)
     const std::optional<std::string> changed = outcome.cause == FailureCause::ItemChanged
         ? ArchiveCheck::changedPathOf(outcome.description)
         : std::nullopt;
+    const std::optional<QString> programFailure = ProgramFailureText::inJapanese(outcome.description);
     if (changed)
         lines << QStringLiteral("作成中に変わった項目: %1").arg(inSentence(*changed));
+    else if (programFailure)
+        lines << QStringLiteral("何が起きたか: %1").arg(*programFailure);
     else if (!outcome.description.empty() && !ownWords)
         lines << QStringLiteral("システムからの説明: %1").arg(WorkPathText::withoutWorkPaths(outcome.description));
     // What the job found on the way, the items it could not take above all.

@@ -137,6 +137,19 @@ private slots:
                                   FailureCause::ItemChanged)
             << QStringList{QStringLiteral("失敗した段階: 作成したアーカイブの確認"),
                            QStringLiteral("作成中に変わった項目: /data/資料/見積書.xlsx")};
+        // The programs' own words are said in Japanese.
+        QTest::newRow("php ended without an archive")
+            << JobOutcome::failed(JobPhase::Writing, "the writer exited with status 0 and wrote no archive",
+                                  FailureCause::WorkFolderFull)
+            << QStringList{QStringLiteral("何が起きたか: アーカイブを書く php が終了コード 0 で終わりました。"
+                                          "アーカイブはできていません")};
+        QTest::newRow("expect killed")
+            << JobOutcome::failed(JobPhase::Encrypting, "expect was killed by signal 9", FailureCause::Other)
+            << QStringList{QStringLiteral("何が起きたか: 暗号化を進める expect がシグナル 9 で止められました")};
+        QTest::newRow("mv refused by a full destination")
+            << JobOutcome::failed(JobPhase::Encrypting, "the encrypted archive could not be moved to the destination folder",
+                                  FailureCause::DestinationFull)
+            << QStringList{QStringLiteral("何が起きたか: 暗号化したアーカイブを保存先のフォルダへ移せませんでした")};
         // The path may hold parentheses of its own.
         QTest::newRow("a folder gone while staged")
             << JobOutcome::failed(JobPhase::Copying, "changed while the job ran: /data/見積 (2) (the folder could not "
@@ -213,7 +226,8 @@ private slots:
         const QString details = w.status.detailsText->toPlainText();
         for (const QString& line : expected)
             QVERIFY2(details.contains(line), qPrintable(details));
-        for (const char* english : {"none of the items", "a .DS_Store file", "changed while the job ran"})
+        for (const char* english : {"none of the items", "a .DS_Store file", "changed while the job ran", "the writer",
+                                    "expect was", "could not be moved"})
             QVERIFY2(!details.contains(QLatin1String(english)), qPrintable(details));
         QVERIFY2(!details.contains(QStringLiteral(".quillmere/")), qPrintable(details));
         QVERIFY(!details.contains(QStringLiteral("phase")));

@@ -1,0 +1,46 @@
+#include "ProgramFailureText.h"
+
+namespace {
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+QString number(const std::string& text, const std::string& before)
+{
+    return QString::fromStdString(text.substr(before.size()));
+}
+
+} // namespace
+
+std::optional<QString> ProgramFailureText::inJapanese(const std::string& description)
+{
+    if (description == "zipcloak failed to encrypt the archive")
+        return QStringLiteral("zipcloak がアーカイブを暗号化できませんでした");
+    if (description == "the encrypted archive could not be moved to the destination folder")
+        return QStringLiteral("暗号化したアーカイブを保存先のフォルダへ移せませんでした");
+    if (description == "the archive could not be moved to the destination folder under a free name")
+        return QStringLiteral("アーカイブを保存先のフォルダへ、空いている名前で移せませんでした");
+    const std::string writer = "the writer ", wroteNothing = " and wrote no archive";
+    if (description.starts_with(writer) && endsWith(description, wroteNothing)) {
+        const std::string exit = description.substr(writer.size(), description.size() - writer.size() - wroteNothing.size());
+        return QStringLiteral("アーカイブを書く php が%1。アーカイブはできていません").arg(howItEnded(exit));
+    }
+    const std::string expect = "expect ";
+    if (description.starts_with(expect))
+        return QStringLiteral("暗号化を進める expect が%1").arg(howItEnded(description.substr(expect.size())));
+    return std::nullopt;
+}
+
+QString ProgramFailureText::howItEnded(const std::string& exit)
+{
+    const std::string status = "exited with status ", signal = "was killed by signal ", notStarted = "could not be started";
+    if (exit.starts_with(status))
+        return QStringLiteral("終了コード %1 で終わりました").arg(number(exit, status));
+    if (exit.starts_with(signal))
+        return QStringLiteral("シグナル %1 で止められました").arg(number(exit, signal));
+    if (exit.starts_with(notStarted))
+        return QStringLiteral("起動できませんでした") + QString::fromStdString(exit.substr(notStarted.size()));
+    return QString::fromStdString(exit);
+}
