@@ -127,19 +127,19 @@ void EncryptStep::reportProgress()
 std::string EncryptStep::failureDescription() const
 {
     if (m_startFailed)
-        return "expect " + m_expect->exitDescription();
+        return kExpect + m_expect->exitDescription();
     if (m_expect->succeeded())
-        return "the archive could not be moved to the destination folder under a free name";
+        return kNotPlaced;
     switch (m_expect->exitCode()) {
     case EncryptScript::kZipcloakFailed:
-        return "zipcloak failed to encrypt the archive";
+        return kNotEncrypted;
     case EncryptScript::kMoveFailed:
         // What is missing then is the destination folder, not the archive.
         if (!FileManager::exists(PathText::parentFolder(m_target)))
             return describeErrno(ENOENT, PathText::parentFolder(m_target));
-        return "the encrypted archive could not be moved to the destination folder";
+        return kNotMoved;
     default:
-        return "expect " + m_expect->exitDescription();
+        return kExpect + m_expect->exitDescription();
     }
 }
 

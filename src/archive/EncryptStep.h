@@ -37,6 +37,13 @@ public:
     // read as code page 932, other text as it is.
     static std::string readable(const std::string& line, const Cp932Name& converter);
 
+    // How its failures are told where the system gave no words; the window
+    // says the same in Japanese. expect's own end follows kExpect.
+    static constexpr const char* kNotPlaced = "the archive could not be moved to the destination folder under a free name";
+    static constexpr const char* kNotEncrypted = "zipcloak failed to encrypt the archive";
+    static constexpr const char* kNotMoved = "the encrypted archive could not be moved to the destination folder";
+    static constexpr const char* kExpect = "expect ";
+
 signals:
     // How much of the archive zipcloak has read, 0 to 1.
     void progressChanged(double fraction);

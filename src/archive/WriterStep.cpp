@@ -82,7 +82,7 @@ void WriterStep::waitForArchive()
         // php writes the archive before it exits: no archive now means
         // none will come.
         if (m_writer->hasEnded())
-            fail("the writer " + m_writer->exitDescription() + " and wrote no archive");
+            fail(kEnded + m_writer->exitDescription() + kNoArchive);
         else if (m_stagedBytes > 0) {
             const uint64_t read = m_writer->bytesRead();
             emit progressChanged(std::min(0.99, double(read) / double(m_stagedBytes)), itemAt(read));

@@ -45,6 +45,11 @@ public:
     // the window's thread.
     static bool phpCanWriteArchives();
 
+    // A writer that ended without an archive is told as kEnded, how it
+    // ended, and kNoArchive; the window says the same in Japanese.
+    static constexpr const char* kEnded = "the writer ";
+    static constexpr const char* kNoArchive = " and wrote no archive";
+
 signals:
     // fraction of the staged bytes read, 0 to 1; item the file being read,
     // as a path below the content folder (empty when not known).

@@ -1,5 +1,8 @@
 #include "ProgramFailureText.h"
 
+#include "EncryptStep.h"
+#include "WriterStep.h"
+
 namespace {
 
 bool endsWith(const std::string& text, const std::string& end)
@@ -16,18 +19,18 @@ QString number(const std::string& text, const std::string& before)
 
 std::optional<QString> ProgramFailureText::inJapanese(const std::string& description)
 {
-    if (description == "zipcloak failed to encrypt the archive")
+    if (description == EncryptStep::kNotEncrypted)
         return QStringLiteral("zipcloak がアーカイブを暗号化できませんでした");
-    if (description == "the encrypted archive could not be moved to the destination folder")
+    if (description == EncryptStep::kNotMoved)
         return QStringLiteral("暗号化したアーカイブを保存先のフォルダへ移せませんでした");
-    if (description == "the archive could not be moved to the destination folder under a free name")
+    if (description == EncryptStep::kNotPlaced)
         return QStringLiteral("アーカイブを保存先のフォルダへ、空いている名前で移せませんでした");
-    const std::string writer = "the writer ", wroteNothing = " and wrote no archive";
+    const std::string writer = WriterStep::kEnded, wroteNothing = WriterStep::kNoArchive;
     if (description.starts_with(writer) && endsWith(description, wroteNothing)) {
         const std::string exit = description.substr(writer.size(), description.size() - writer.size() - wroteNothing.size());
         return QStringLiteral("アーカイブを書く php が%1。アーカイブはできていません").arg(howItEnded(exit));
     }
-    const std::string expect = "expect ";
+    const std::string expect = EncryptStep::kExpect;
     if (description.starts_with(expect))
         return QStringLiteral("暗号化を進める expect が%1").arg(howItEnded(description.substr(expect.size())));
     return std::nullopt;
