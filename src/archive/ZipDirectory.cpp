@@ -74,10 +74,12 @@ bool locate(const DirectoryFile& file, Location& directory)
     directory.entries = ZipDirectory::le16(record + 10);
     if (directory.offset != kUse64 && directory.size != kUse64 && directory.entries != 0xFFFF)
         return true;
+    // All ones may be the true value: php's library writes 65,535 entries
+    // with no ZIP64 record. Without a locator the plain record holds.
     uint8_t locator[20];
     if (end < sizeof locator || !file.read(end - sizeof locator, locator, sizeof locator)
         || ZipDirectory::le32(locator) != kZip64Locator)
-        return false;
+        return true;
     uint8_t zip64[56];
     if (!file.read(ZipDirectory::le64(locator + 8), zip64, sizeof zip64) || ZipDirectory::le32(zip64) != kZip64End)
         return false;

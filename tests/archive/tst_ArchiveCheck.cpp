@@ -345,6 +345,36 @@ private slots:
             QVERIFY2(failure->find("were expected") != std::string::npos, failure->c_str());
     }
 
+    // The end record's 16-bit count is all ones at 65,535 entries, and
+    // php's library writes no ZIP64 record for that many: the archive is
+    // sound, and it is counted as any other.
+    void countsAsManyEntriesAsTheEndRecordHolds_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::newRow("65,534") << 65534;
+        QTest::newRow("65,535: the count all ones, no ZIP64 record") << 65535;
+    }
+    void countsAsManyEntriesAsTheEndRecordHolds()
+    {
+        QFETCH(int, entries);
+        const std::string folder = newFolder();
+        StepWriter writer(folder, "archive.zip");
+        for (int i = 0; i < entries; ++i) {
+            writer.begin("archive/" + std::to_string(i), "");
+            writer.finish();
+        }
+        writer.close();
+        const std::string archive = folder + "/archive.zip";
+        QCOMPARE(ZipReader(archive).entries.size(), static_cast<size_t>(entries));
+
+        const Failure failure = ArchiveCheck::verify(archive, writer.names, std::nullopt, kRunning);
+
+        QVERIFY2(!failure, failure.value_or("").c_str());
+        std::vector<std::string> oneMore = writer.names;
+        oneMore.push_back("archive/missing");
+        QVERIFY(ArchiveCheck::verify(archive, oneMore, std::nullopt, kRunning).has_value());
+    }
+
     void clampsTimesAHeaderCannotHold_data()
     {
         QTest::addColumn<QString>("local"); // the file's time, local
