@@ -1,6 +1,7 @@
 #include "ReportJson.h"
 
 #include "ReportLines.h"
+#include "Utf8Sequence.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,7 +9,7 @@
 
 namespace {
 
-QJsonValue text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), qsizetype(bytes.size())); }
+QJsonValue text(const std::string& bytes) { return Utf8Sequence::decoded(bytes); }
 
 const char* kindText(JobOutcome::Kind kind)
 {

@@ -5,9 +5,9 @@
 #include "JobReportText.h"
 #include "PathText.h"
 #include "ProgramFailureText.h"
+#include "Utf8Sequence.h"
 #include "WorkPathText.h"
 
-#include <QFile>
 #include <QLocale>
 #include <QStringList>
 
@@ -63,7 +63,7 @@ QString JobStatusText::waiting(int count)
 
 QString JobStatusText::path(const std::string& bytes)
 {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
+    return Utf8Sequence::decoded(bytes);
 }
 
 QString JobStatusText::inSentence(const std::string& bytes)

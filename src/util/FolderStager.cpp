@@ -88,7 +88,7 @@ std::string entryName(const std::string& path)
 
 std::string composed(const std::string& utf8)
 {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
+    return Utf8Sequence::decoded(utf8)
         .normalized(QString::NormalizationForm_C)
         .toStdString();
 }

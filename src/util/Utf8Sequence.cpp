@@ -1,5 +1,7 @@
 #include "Utf8Sequence.h"
 
+#include <QStringDecoder>
+
 std::pair<char32_t, std::size_t> Utf8Sequence::at(const std::string& text, std::size_t at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
@@ -38,4 +40,11 @@ std::pair<char32_t, std::size_t> Utf8Sequence::at(const std::string& text, std::
 bool Utf8Sequence::continues(char byte)
 {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+QString Utf8Sequence::decoded(const std::string& text)
+{
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
 }

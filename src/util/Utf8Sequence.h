@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -14,4 +16,8 @@ public:
     static std::pair<char32_t, std::size_t> at(const std::string& text, std::size_t at);
     // True for a byte that continues a sequence.
     static bool continues(char byte);
+    // text as Qt's text, every character kept: a byte-order mark at the
+    // start too, which QString::fromUtf8 drops. What is no UTF-8 reads as
+    // U+FFFD.
+    static QString decoded(const std::string& text);
 };

@@ -1,6 +1,7 @@
 #include "WindowsName.h"
 
 #include "PathText.h"
+#include "Utf8Sequence.h"
 
 #include <QString>
 
@@ -50,7 +51,7 @@ std::string WindowsName::sameFileKey(const std::string& utf8)
                        [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
         return kept;
     }
-    return QString::fromUtf8(kept.data(), static_cast<qsizetype>(kept.size())).toUpper().toStdString();
+    return Utf8Sequence::decoded(kept).toUpper().toStdString();
 }
 
 std::string WindowsName::numbered(const std::string& name, int n, bool isFolder)
@@ -90,7 +91,7 @@ int WindowsName::length(const std::string& utf8Path)
     // Below 0x80 each byte is one UTF-16 unit; most paths are such.
     if (isAscii(utf8Path))
         return static_cast<int>(utf8Path.size());
-    return static_cast<int>(QString::fromUtf8(utf8Path.data(), static_cast<qsizetype>(utf8Path.size())).size());
+    return static_cast<int>(Utf8Sequence::decoded(utf8Path).size());
 }
 
 bool WindowsName::isTooLong(const std::string& utf8Path)
