@@ -117,13 +117,27 @@ void TableBuilder::addEncoding(const UnicodeDatabase& database, Cp932Probe& prob
     for (char32_t c = 0; c < UnicodeDatabase::kCodePointLimit; ++c)
         if (!isSurrogate(c))
             mappings[c] = probe.map(c);
+    // Code page 932 holds some letters only under a code point of their
+    // own that is canonically the same: the angstrom sign for U+00C5. A
+    // reader on Windows sees the very letter.
+    std::map<std::vector<char32_t>, char32_t> equivalents;
+    for (char32_t c = 0; c < UnicodeDatabase::kCodePointLimit; ++c)
+        if (mappings[c] && !database.canonicalDecomposition(c).empty())
+            equivalents.emplace(database.fullDecomposition(c), c);
     const auto entryOf = [&](char32_t c) -> uint32_t {
         if (const auto& direct = mappings[c])
             return Cp932Entry::make(direct->code, direct->length, direct->irreversible);
+        const std::vector<char32_t> parts = database.fullDecomposition(c);
+        if (const auto same = equivalents.find(parts); same != equivalents.end() && same->second != c)
+            return Cp932Entry::make(mappings[same->second]->code, mappings[same->second]->length, true);
         // What code page 932 lacks becomes the base letter it is built on.
-        const char32_t base = database.fullDecomposition(c).front();
+        const char32_t base = parts.front();
         if (base != c && mappings[base])
             return Cp932Entry::make(mappings[base]->code, mappings[base]->length, true);
+        // An accent that formed no letter with the one before it goes, as
+        // the accent of a letter built on its base goes.
+        if (database.combiningClass(c) != 0)
+            return Cp932Entry::make(0, 0, true);
         // What shows nothing (a zero-width space, the selector of a kanji's
         // variant or of an emoji's look) goes, and a space of another width
         // (a no-break space) is a space.

@@ -295,7 +295,9 @@ FolderStager::Placed FolderStager::nameFor(const std::string& ownName) const
     name.substituted = substituted != replaced;
     name.madeCreatable = name.fixedName != substituted;
     // Most names convert to themselves: only the others need composing.
-    name.transliterated = name.shownName != name.fixedName && name.shownName != composed(name.fixedName);
+    // Windows may read a letter back under its canonical twin (U+00C5 as
+    // the angstrom sign): the same letter, no change.
+    name.transliterated = name.shownName != name.fixedName && composed(name.shownName) != composed(name.fixedName);
     // The conversion can itself make a name Windows refuses: "CÖN.txt"
     // reads "CON.txt", "nül" reads "nul", "a≮b" reads "a<b". The rules then
     // go by the name as converted.
@@ -510,7 +512,7 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
     JobReport& report = m_content.report;
     const std::string entryShown = entryName(pathShown);
     // A decomposed name that converts to its composed form is no change.
-    if (placed.changed && placed.shownName != composed(item.ownName)) {
+    if (placed.changed && composed(placed.shownName) != composed(item.ownName)) {
         RenamedItem renamed;
         // A given item by its whole path: another given item may have the
         // same name.

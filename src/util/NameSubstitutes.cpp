@@ -13,7 +13,7 @@ struct Substitute {
 };
 
 // Kept short on purpose: only stand-ins a reader takes for the same word.
-constexpr std::array<Substitute, 25> kSubstitutes {{
+constexpr std::array<Substitute, 44> kSubstitutes {{
     // Kana whose voiced form code page 932 lacks: Unicode decomposes each
     // into the kana and U+3099, which is written as the spacing mark.
     {U'\u3094', "う゛"},
@@ -37,6 +37,28 @@ constexpr std::array<Substitute, 25> kSubstitutes {{
     {U'\u00A9', "(C)"},
     {U'\u00AE', "(R)"},
     {U'\u2122', "TM"}, // also Unicode's compatibility decomposition
+    // Ligatures, as names copied out of a typeset document hold them, and
+    // the Roman numerals past ten, which code page 932 has only up to ten.
+    {U'\uFB00', "ff"},
+    {U'\uFB01', "fi"},
+    {U'\uFB02', "fl"},
+    {U'\uFB03', "ffi"},
+    {U'\uFB04', "ffl"},
+    {U'\u216A', "XI"},
+    {U'\u216B', "XII"},
+    {U'\u216C', "L"},
+    {U'\u216D', "C"},
+    {U'\u216E', "D"},
+    {U'\u216F', "M"},
+    {U'\u217A', "xi"},
+    {U'\u217B', "xii"},
+    {U'\u217C', "l"},
+    {U'\u217D', "c"},
+    {U'\u217E', "d"},
+    {U'\u217F', "m"},
+    // The middle dot of Western names is the Japanese one.
+    {U'\u00B7', "・"},
+    {U'\u2027', "・"}, // hyphenation point
     // Forms that JIS X 0213:2004 lists as the variants of kanji that code
     // page 932 holds under the older or more common form.
     {U'\U00020BB7', "吉"},
@@ -76,8 +98,31 @@ std::pair<char32_t, size_t> decode(const std::string& name, size_t at)
     return length == 0 ? std::pair<char32_t, size_t>{0, 1} : std::pair{code, length};
 }
 
+// Raised and lowered digits, as in "m²" and "H₂O", are written on the line.
+const char* digitFor(char32_t code)
+{
+    static constexpr const char* kDigits[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
+    switch (code) {
+    case U'\u00B9':
+        return kDigits[1];
+    case U'\u00B2':
+        return kDigits[2];
+    case U'\u00B3':
+        return kDigits[3];
+    case U'\u2070':
+        return kDigits[0];
+    }
+    if (code >= U'\u2074' && code <= U'\u2079')
+        return kDigits[code - U'\u2070'];
+    if (code >= U'\u2080' && code <= U'\u2089')
+        return kDigits[code - U'\u2080'];
+    return nullptr;
+}
+
 const char* substituteFor(char32_t code)
 {
+    if (const char* digit = digitFor(code))
+        return digit;
     const auto found = std::find_if(kSubstitutes.begin(), kSubstitutes.end(),
                                     [code](const Substitute& substitute) { return substitute.from == code; });
     return found == kSubstitutes.end() ? nullptr : found->to;

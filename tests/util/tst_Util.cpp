@@ -54,14 +54,16 @@ QString describe(const RenamedItem& item)
         + Utf8Sequence::decoded(item.inArchive).section('/', 2) + " " + flags;
 }
 
-// The archive's entries as Windows shows them, sorted; in upper case where
-// which of two names that differ in case keeps it depends on the listing
-// order.
+// The archive's entries as Windows shows them, composed and sorted; in
+// upper case where which of two names that differ in case keeps it depends
+// on the listing order.
 QStringList shown(const StagedContent& content, bool upper = false)
 {
     QStringList names;
-    for (const std::string& entry : content.expectedEntries)
-        names << (upper ? ArchiveContent::shownOnWindows(entry).toUpper() : ArchiveContent::shownOnWindows(entry));
+    for (const std::string& entry : content.expectedEntries) {
+        const QString name = ArchiveContent::shownOnWindows(entry).normalized(QString::NormalizationForm_C);
+        names << (upper ? name.toUpper() : name);
+    }
     names.sort();
     return names;
 }
@@ -363,10 +365,16 @@ private slots:
             {"\u30F8", "ヰ゛"}, {"\u30F9", "ヱ゛"}, {"\u30FA", "ヲ゛"}, {"\u304B\u309A", "か゜"}, {"\u00B5m", "μm"},
             {"1\u20132", "1-2"}, {"1\u20122", "1-2"}, {"Straße", "Strasse"}, {"Œuvre", "OEuvre"}, {"cœur", "coeur"},
             {"Æsop", "AEsop"}, {"Øre", "Ore"}, {"©2024", "(C)2024"}, {"X®", "X(R)"}, {"X™", "XTM"}, {"𠮷野", "吉野"},
-            {"森鷗外", "森鴎外"}, {"剝", "剥"}, {"𠮟", "叱"}, {"繫", "繋"}, {"頰", "頬"}, {"摑", "掴"}, {"噓", "嘘"}};
+            {"森鷗外", "森鴎外"}, {"剝", "剥"}, {"𠮟", "叱"}, {"繫", "繋"}, {"頰", "頬"}, {"摑", "掴"}, {"噓", "嘘"},
+            {"H₂O", "H2O"}, {"10m²", "10m2"}, {"x⁹", "x9"}, {"ﬁle", "file"}, {"Ⅻ月", "XII月"}, {"ⅿ", "m"},
+            {"A·B", "A・B"}};
         for (const auto& [from, to] : standIns)
             row(from, {QString(from) + ".txt"}, {QString(from) + ".txt → " + to + ".txt s"});
         row("L with stroke", {"Łódź.txt"}, {"Łódź.txt → Lodz.txt st"});
+        row("middle dot and accent", {"Café·Bar.txt"}, {"Café·Bar.txt → Cafe・Bar.txt st"});
+        // Code page 932 holds the letter as the angstrom sign: no change.
+        row("A with ring", {"Åsa様.txt", "A\u030Ango.txt"}, {});
+        row("an accent that forms no letter", {"q\u0301.txt"}, {"q\u0301.txt → q.txt t"});
         // What the converter composes itself, or holds, is no change.
         row("ga, pa and katakana vu, decomposed", {"\u304B\u3099.txt", "\u306F\u309A.txt", "\u30A6\u3099.txt"}, {});
         row("still unconvertible", {"寿司🍣.txt"}, {"寿司🍣.txt → 寿司_.txt t"});
