@@ -1,5 +1,6 @@
 #include "ArchiveName.h"
 
+#include "Cp932Name.h"
 #include "Utf8Sequence.h"
 #include "Util.h"
 #include "WindowsName.h"
@@ -141,7 +142,7 @@ std::string ArchiveName::fitted(const std::string& name)
     // The root folder has no name of its own.
     if (name.empty() || name == "/")
         return kDefault;
-    std::string result = plainUtf8(Util::replaceProhibitedCharacters(visibleComposed(name)));
+    std::string result = plainUtf8(Util::replaceProhibitedCharacters(visibleComposed(Cp932Name().readable(name))));
     // Blanks around the name are left over from cutting or from the user.
     while (const std::size_t length = edgeLength(result, true))
         result.erase(0, length);

@@ -1,5 +1,7 @@
 #include "Cp932Name.h"
 
+#include "Utf8Sequence.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <vector>
@@ -32,6 +34,22 @@ std::optional<std::string> convert(iconv_t converter, const std::string& text)
 bool isAscii(const std::string& text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// True when text holds a character of two bytes whose first lies between
+// 0x81 and 0x9F: kana, the common kanji and the full-width signs all do.
+// Those bytes are no letters in Latin-1, whose accented letters could
+// otherwise read as rarer kanji or as half-width katakana.
+bool holdsCommonJapanese(const std::string& text)
+{
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte >= 0x81 && byte <= 0x9F)
+            return true;
+        if (byte >= 0xE0 && byte <= 0xFC)
+            ++at; // its second byte may be anything from 0x40 up
+    }
+    return false;
 }
 
 } // namespace
@@ -69,4 +87,12 @@ std::string Cp932Name::toUtf8(const std::string& cp932) const
     if (isAscii(cp932))
         return cp932;
     return convert(m_toUtf8, cp932).value_or(cp932);
+}
+
+std::string Cp932Name::readable(const std::string& name) const
+{
+    // A UTF-8 name cut short inside its last character is UTF-8 still.
+    if (Utf8Sequence::isWhole(name.substr(0, Utf8Sequence::cutAt(name))) || !holdsCommonJapanese(name))
+        return name;
+    return convert(m_toUtf8, name).value_or(name);
 }

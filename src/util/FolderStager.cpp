@@ -44,15 +44,8 @@ std::string numberedWithin(const std::string& name, int n, bool isFolder)
 // writer then takes the whole path unconverted.
 std::string withEndCompleted(const std::string& name)
 {
-    size_t lead = name.size();
-    while (lead > 0 && name.size() - lead < 3 && Utf8Sequence::continues(name[lead - 1]))
-        --lead;
-    if (lead == 0 || static_cast<unsigned char>(name[lead - 1]) < 0xC0)
-        return name;
-    --lead;
-    if (Utf8Sequence::at(name, lead).second != 0)
-        return name;
-    return name.substr(0, lead) + "_";
+    const std::size_t cut = Utf8Sequence::cutAt(name);
+    return cut == name.size() ? name : name.substr(0, cut) + "_";
 }
 
 LeftOutReason reasonFor(int error)
@@ -284,9 +277,10 @@ std::string FolderStager::shown(const std::string& name) const
     return m_converter.toUtf8(m_converter.fromFileName(name).value_or(name));
 }
 
-FolderStager::Placed FolderStager::nameFor(const std::string& ownName) const
+FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
 {
     Placed name;
+    const std::string ownName = m_converter.readable(givenName);
     const std::string replaced = Util::replaceProhibitedCharacters(withEndCompleted(ownName));
     const std::string substituted = NameSubstitutes::apply(replaced);
     name.fixedName = WindowsName::creatable(substituted);

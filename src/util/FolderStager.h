@@ -103,8 +103,8 @@ private:
     // in folder as access (R_OK, X_OK) asks; false when the kernel must say.
     bool ownerMayRead(const OpenFolder& folder, const struct stat& info, int access) const;
     std::vector<Item> listFolder(const FolderTask& task);
-    // The name the staging rules give ownName, before any number.
-    Placed nameFor(const std::string& ownName) const;
+    // The name the staging rules give givenName, before any number.
+    Placed nameFor(const std::string& givenName) const;
     // Names that need no change keep them; a changed name is numbered
     // only when it meets one already placed.
     std::vector<Placed> placeNames(const std::vector<Item>& siblings) const;

@@ -48,3 +48,25 @@ QString Utf8Sequence::decoded(const std::string& text)
                            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
 }
+
+bool Utf8Sequence::isWhole(const std::string& text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = Utf8Sequence::at(text, at).second;
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+std::size_t Utf8Sequence::cutAt(const std::string& text)
+{
+    std::size_t lead = text.size();
+    while (lead > 0 && text.size() - lead < 3 && continues(text[lead - 1]))
+        --lead;
+    if (lead == 0 || static_cast<unsigned char>(text[lead - 1]) < 0xC0)
+        return text.size();
+    --lead;
+    return at(text, lead).second != 0 ? text.size() : lead;
+}

@@ -16,6 +16,11 @@ public:
     static std::pair<char32_t, std::size_t> at(const std::string& text, std::size_t at);
     // True for a byte that continues a sequence.
     static bool continues(char byte);
+    // True when text is whole sequences from end to end.
+    static bool isWhole(const std::string& text);
+    // Where the sequence that text ends in begins when it is cut short
+    // ("a" and the first byte of "é"); text.size() when it is not.
+    static std::size_t cutAt(const std::string& text);
     // text as Qt's text, every character kept: a byte-order mark at the
     // start too, which QString::fromUtf8 drops. What is no UTF-8 reads as
     // U+FFFD.

@@ -246,7 +246,10 @@ private slots:
         row("a C1 control character", "a\xc2\x85" "b", "a_b");
         row("bytes that are no UTF-8", "caf\xe9" "-\xff", "caf_-_");
         row("a truncated sequence", "ab\xe8\xa6", "ab__");
-        row("an overlong sequence", "a\xc0\xaf" "b", "a__b");
+        row("an overlong sequence", "a\xc0\xaf\xff" "b", "a___b");
+        // Names from Windows, unpacked as they were: Windows reads them so.
+        row("code page 932", "\x8c\xa9\x90\xcf\x8f\x91", "見積書");
+        row("code page 932 with a prohibited character", "\x8c\xa9\x90\xcf?", "見積_");
         // What shows nothing goes, as it goes from the names inside: an
         // override would show "請求書piz.exe.pdf" on Windows.
         row("a right-to-left override", "請求書\u202e" "fdp.exe", "請求書fdp.exe");
@@ -436,6 +439,46 @@ private slots:
         }
         expected.sort();
         QCOMPARE(shown(content), expected);
+        QVERIFY(content.report.warnings.empty());
+    }
+
+    // A name that is no UTF-8 but whole code page 932 came from Windows
+    // (an archive unpacked with its names as they were): Windows reads it
+    // as that text again, unchanged. Other bytes that are no character
+    // become "_".
+    void readsNamesWindowsWrote_data()
+    {
+        QTest::addColumn<QByteArray>("name"); // below the given folder "d"
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("renamed");
+        QTest::newRow("a folder and a file") << QByteArray("\x8c\xa9\x90\xcf\x8f\x91/\x90\xbf\x8b\x81\x8f\x91.txt")
+                                             << "archive/d/見積書/請求書.txt" << false;
+        // 0x5C, the backslash, is the second byte of ソ and 表.
+        QTest::newRow("second bytes in ASCII")
+            << QByteArray("\x83\x5c\x83\x74\x83\x67\x88\xea\x97\x97\x95\x5c.txt") << "archive/d/ソフト一覧表.txt" << false;
+        QTest::newRow("half-width katakana") << QByteArray("\xc3\xbd\xc4\x8e\x91\x97\xbf.txt") << "archive/d/ﾃｽﾄ資料.txt"
+                                             << false;
+        // Latin-1's accented letters read as rarer kanji or half-width
+        // katakana: without kana or a common kanji, a name is not taken
+        // for code page 932.
+        QTest::newRow("half-width katakana alone") << QByteArray("\xb6\xc0\xb6\xc5.txt") << "archive/d/____.txt" << true;
+        QTest::newRow("Latin-1 that reads as a kanji") << QByteArray("b\xe9x.txt") << "archive/d/b_x.txt" << true;
+        QTest::newRow("beside a prohibited character") << QByteArray("\x8c\xa9\x90\xcf*.txt")
+                                                       << "archive/d/見積_.txt" << true;
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9.txt") << "archive/d/caf_.txt" << true;
+        QTest::newRow("UTF-8 cut short at its end") << QByteArray("abc\xe3\x81") << "archive/d/abc_" << true;
+    }
+    void readsNamesWindowsWrote()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, entry);
+        QFETCH(bool, renamed);
+        m_home->writeFile("src/d/" + name.toStdString(), "content");
+
+        const StagedContent content = build({"d"});
+
+        QCOMPARE(shown(content).filter(QRegularExpression("[^/]$")), QStringList{entry});
+        QCOMPARE(content.report.renamed.size(), renamed ? size_t(1) : size_t(0));
         QVERIFY(content.report.warnings.empty());
     }
 
