@@ -72,6 +72,9 @@ QString PasswordNotes::storageText(const SettingStatus& shown, PasswordPlace pla
     case PasswordPlace::OpenSettingsFile:
         return QStringLiteral("パスワードは記憶されます（設定ファイルに保存。"
                               "このファイルを他の人も読めないようにできませんでした）");
+    case PasswordPlace::Unsaved:
+        return QStringLiteral("設定を保存できなかったため、このパスワードは記憶されません。"
+                              "忘れないよう、控えておいてください。");
     case PasswordPlace::NotStored:
         break;
     }

@@ -27,6 +27,7 @@ SettingStatus OptionStore::load()
 void OptionStore::loadOnce()
 {
     const SettingStatus file = Util::loadSettingStatusChecked(m_unreadable);
+    m_fileHolds = file.password;
     if (!m_unreadable.empty())
         Log::line(LogPrefix::kReadOptions + m_unreadable);
     m_keyringStale = Util::settingsKeyringStale();
@@ -105,6 +106,10 @@ PasswordPlace OptionStore::passwordPlace(const SettingStatus& options) const
     const bool inFile = !m_useKeyring || (m_filePasswordStuck && options.password == m_filePassword);
     if (!inFile)
         return PasswordPlace::Keyring;
+    // Without a keyring the file is the only place: a password it could not
+    // take is lost at the end of the run, unless an earlier write kept it.
+    if (!m_useKeyring && m_fileWriteFailed && options.password != m_fileHolds)
+        return PasswordPlace::Unsaved;
     return m_filePrivate ? PasswordPlace::SettingsFile : PasswordPlace::OpenSettingsFile;
 }
 
@@ -113,8 +118,10 @@ bool OptionStore::writeFile()
     SettingStatus onDisk = *m_current;
     onDisk.password = m_useKeyring ? m_filePassword : keepable(m_current->password).value_or("");
     const bool written = Util::saveSettingStatus(onDisk, m_keyringStale);
+    m_fileWriteFailed = !written;
     if (!written)
         return false;
+    m_fileHolds = onDisk.password;
     if (m_filePassword.empty())
         m_filePasswordStuck = false;
     if (!onDisk.password.empty())

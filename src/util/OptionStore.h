@@ -40,7 +40,9 @@ public:
     // Replaces the stored options; true when the settings file took them
     // (the keyring's answer comes later and falls back to the file).
     bool save(const SettingStatus& options);
-    // Where options' password is (or would be) kept.
+    // Where options' password is (or would be) kept: Unsaved while the
+    // settings file, which is to keep it, could not be written the last
+    // time (and does not hold it from before).
     PasswordPlace passwordPlace(const SettingStatus& options) const;
     // changed is called when that changes on its own: the keyring refused
     // a password, which the settings file keeps from then on, or the file
@@ -83,6 +85,10 @@ private:
     bool m_filePrivate = true;
     std::string m_unreadable;
     bool m_passwordOutOfReach = false;
+    // The last write of the settings file failed; what it holds is then
+    // m_fileHolds, the password read at load or last written.
+    bool m_fileWriteFailed = false;
+    std::string m_fileHolds;
     // Tells the keyring's late answers whether the store is still there.
     std::shared_ptr<char> m_alive = std::make_shared<char>();
 };

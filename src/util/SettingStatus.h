@@ -19,5 +19,6 @@ enum class PasswordPlace {
     Keyring,      // the desktop's Secret Service
     SettingsFile, // no Secret Service answered: the settings file, readable only by the user
     OpenSettingsFile, // the settings file, which could not be made readable by the user alone
+    Unsaved,      // the settings file should keep it but could not be written: it is not remembered
     NotStored,    // nothing to remember (empty, or a password that cannot be used)
 };

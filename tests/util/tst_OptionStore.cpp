@@ -7,6 +7,7 @@
 #include "TestFiles.h"
 #include "Util.h"
 
+#include <QScopeGuard>
 #include <QSettings>
 #include <QtTest>
 
@@ -375,6 +376,55 @@ private slots:
         QCOMPARE(output.lines(), said);
         QCOMPARE(fs::status(m_file).permissions(), ownFile ? fs::perms(0600) : fs::perms(0644));
         QCOMPARE(store.passwordPlace(loaded), ownFile ? PasswordPlace::SettingsFile : PasswordPlace::OpenSettingsFile);
+    }
+
+    // A settings file that cannot be written remembers no new password the
+    // keyring does not take, and the store does not claim it does; the one
+    // the file holds from before is still kept. Once the file takes a save
+    // again, the password is where it always was. (Late in the order, as
+    // below: a failed write stays in Qt's cache of the file until one works.)
+    void aFileThatCannotBeWrittenKeepsNothingNew_data()
+    {
+        QTest::addColumn<QString>("keyring"); // "none", or its answer to the write
+        QTest::addColumn<int>("place");       // of the new password once the save failed
+        QTest::newRow("no keyring") << "none" << int(PasswordPlace::Unsaved);
+        QTest::newRow("the keyring takes it") << "stores" << int(PasswordPlace::Keyring);
+        QTest::newRow("the keyring refuses it") << "refuses" << int(PasswordPlace::Unsaved);
+    }
+    void aFileThatCannotBeWrittenKeepsNothingNew()
+    {
+        QFETCH(QString, keyring);
+        QFETCH(int, place);
+        writeFile("[settings]\nisEncrypt=false\npassword=old-pass\n");
+        const fs::path folder = fs::path(m_file).parent_path();
+        QVERIFY(m_ordinaryUser);
+        FakeKeyring fake(keyring == "none" ? kNoKeyring : kAbsent);
+        OptionStore store(fake.functions());
+        const SettingStatus loaded = store.load();
+        if (keyring != "none")
+            fake.answer(true); // the old password moved into the keyring
+        const auto makeWritable = [this, &folder] {
+            fs::permissions(folder, fs::perms::owner_all);
+            fs::permissions(m_file, fs::perms::owner_read | fs::perms::owner_write);
+        };
+        const auto restore = qScopeGuard(makeWritable); // for the rows after a failed check
+        fs::permissions(m_file, fs::perms::owner_read);
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        const SettingStatus typed{true, "new-pass-1", false, false};
+        {
+            StdoutCapture output;
+            QVERIFY(!store.save(typed));
+            if (keyring != "none")
+                fake.answer(keyring == "stores");
+        }
+        QCOMPARE(int(store.passwordPlace(typed)), place);
+        if (keyring == "none")
+            QCOMPARE(store.passwordPlace(loaded), PasswordPlace::SettingsFile);
+
+        makeWritable();
+        QVERIFY(store.save(typed));
+        const PasswordPlace kept = keyring == "stores" ? PasswordPlace::Keyring : PasswordPlace::SettingsFile;
+        QCOMPARE(store.passwordPlace(typed), kept);
     }
 
     // The settings file keeps a password the keyring was to take, and the
