@@ -22,16 +22,16 @@ PasswordNotes::PasswordNotes(QLabel* problemLabel, QLabel* storageLabel, QLabel*
     , m_receiver(receiverLabel)
 {
     // A problem is read out as it appears, wherever the focus is: the one
-    // typing the password is in the field, not on the note.
+    // typing the password is in the field, not on the note. So is a
+    // password that will not be remembered after all.
     AlertAccessible::markAsAlert(m_problem);
+    AlertAccessible::markAsAlert(m_storage);
 }
 
 void PasswordNotes::update(const SettingStatus& shown, PasswordPlace place)
 {
     showProblem(shown);
-    const QString storage = storageText(shown, place);
-    AccessibleText::showMessage(m_storage, storage, kStorageRole);
-    m_storage->setVisible(!storage.isEmpty());
+    showStorage(shown, place);
     AccessibleText::showMessage(m_receiver, shown.isEncrypt ? receiverText() : QString(), kReceiverRole);
     m_receiver->setVisible(shown.isEncrypt);
 }
@@ -56,6 +56,22 @@ void PasswordNotes::showProblem(const SettingStatus& shown)
     m_problem->setStyleSheet(refused ? AlertColour::failure(m_problem) : AlertColour::warning(m_problem));
     if (news)
         AccessibleText::announce(m_problem);
+}
+
+void PasswordNotes::showStorage(const SettingStatus& shown, PasswordPlace place)
+{
+    const QString storage = storageText(shown, place);
+    // Only the loss is news: where a kept password goes is said as it is
+    // typed, and read where the user looks for it.
+    const bool lost = place == PasswordPlace::Unsaved && !storage.isEmpty();
+    const bool news = lost && storage != m_storage->text();
+    AccessibleText::showMessage(m_storage, storage, kStorageRole);
+    m_storage->setVisible(!storage.isEmpty());
+    const QString colour = lost ? AlertColour::failure(m_storage) : QString();
+    if (m_storage->styleSheet() != colour)
+        m_storage->setStyleSheet(colour);
+    if (news)
+        AccessibleText::announce(m_storage);
 }
 
 QString PasswordNotes::storageText(const SettingStatus& shown, PasswordPlace place)

@@ -22,6 +22,7 @@ public:
 
 private:
     void showProblem(const SettingStatus& shown);
+    void showStorage(const SettingStatus& shown, PasswordPlace place);
 
     QLabel* m_problem;
     QLabel* m_storage;

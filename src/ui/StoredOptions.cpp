@@ -22,9 +22,20 @@ SettingStatus StoredOptions::load() const
     return m_load ? m_load() : Util::loadSettingStatus();
 }
 
-bool StoredOptions::save(const SettingStatus& options) const
+bool StoredOptions::save(const SettingStatus& options)
 {
-    return m_save ? m_save(options) : Util::saveSettingStatus(options);
+    bool written = false;
+    if (m_save) {
+        // The service says why itself.
+        written = m_save(options);
+    } else {
+        written = Util::saveSettingStatus(options);
+        m_fileWriteFailed = !written;
+        if (!written)
+            Log::line(LogPrefix::kSaveOptions + std::string("the options could not be written"));
+    }
+    emit saved(written);
+    return written;
 }
 
 PasswordPlace StoredOptions::passwordPlace(const SettingStatus& options) const
@@ -34,14 +45,13 @@ PasswordPlace StoredOptions::passwordPlace(const SettingStatus& options) const
     // The settings file alone: it keeps any password that can be used.
     if (options.password.empty() || PasswordRule::check(options.password) != PasswordRule::Problem::None)
         return PasswordPlace::NotStored;
-    return PasswordPlace::SettingsFile;
+    return m_fileWriteFailed ? PasswordPlace::Unsaved : PasswordPlace::SettingsFile;
 }
 
 void StoredOptions::saveNow()
 {
     m_pause.stop();
-    if (!save(m_current()))
-        Log::line(LogPrefix::kSaveOptions + std::string("the options could not be written"));
+    save(m_current());
 }
 
 void StoredOptions::saveSoon()

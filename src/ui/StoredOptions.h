@@ -20,7 +20,9 @@ public:
                   QObject* parent = nullptr);
 
     SettingStatus load() const;
-    bool save(const SettingStatus& options) const;
+    // False when the options could not be written; the reason is on
+    // standard output, said once.
+    bool save(const SettingStatus& options);
     // Where the password of options is, or would be, remembered.
     PasswordPlace passwordPlace(const SettingStatus& options) const;
 
@@ -33,10 +35,17 @@ public:
     // How long typing pauses before the password is written.
     static constexpr int kTypingPauseMs = 1000;
 
+signals:
+    // A write was tried: where the password is remembered may have changed
+    // with its outcome.
+    void saved(bool written);
+
 private:
     std::function<SettingStatus()> m_load;
     std::function<bool(const SettingStatus&)> m_save;
     std::function<PasswordPlace(const SettingStatus&)> m_place;
     std::function<SettingStatus()> m_current;
     QTimer m_pause;
+    // Without the services: the last write of the settings file failed.
+    bool m_fileWriteFailed = false;
 };

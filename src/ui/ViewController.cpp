@@ -126,6 +126,9 @@ void ViewController::connectOptions()
             m_options->saveNow();
     });
     connect(passwordTextField, &QLineEdit::textChanged, this, &ViewController::updatePasswordNotes);
+    // A failed write means the password is not remembered after all, and a
+    // write that works again means it is.
+    connect(m_options, &StoredOptions::saved, this, &ViewController::updatePasswordNotes);
     connect(passwordTextField, &QLineEdit::textChanged, m_presenter, &JobPresenter::onPasswordChanged);
     connect(encryptCheckBox, &QCheckBox::toggled, this, &ViewController::updatePasswordNotes);
     connect(encryptCheckBox, &QCheckBox::toggled, m_presenter, &JobPresenter::onPasswordChanged);

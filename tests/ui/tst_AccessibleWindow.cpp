@@ -225,6 +225,40 @@ private slots:
         QCOMPARE(events.count(QAccessible::Alert, note), 2);
     }
 
+    // A password the settings cannot keep is said aloud once, as an alert a
+    // screen reader reads; a save that works again is no alarm.
+    void aPasswordThatIsNotKeptIsAnnounced()
+    {
+        bool writable = false;
+        bool lastWritten = true;
+        ViewServices services;
+        services.saveOptions = [&](const SettingStatus&) { return lastWritten = writable; };
+        services.passwordPlace = [&](const SettingStatus& options) {
+            if (options.password.empty())
+                return PasswordPlace::NotStored;
+            return lastWritten ? PasswordPlace::SettingsFile : PasswordPlace::Unsaved;
+        };
+        JobQueue jobs{[] { return new StandInJob; }};
+        ViewController view(jobs, services);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QLabel* note = view.passwordStorageLabel;
+        AccessibilityEvents events;
+        view.encryptCheckBox->click();
+        view.passwordTextField->setText(QStringLiteral("secret-1"));
+        QCOMPARE(events.count(QAccessible::Alert, note), 1);
+        view.passwordTextField->setText(QStringLiteral("secret-2"));
+        view.savePendingOptions();
+        QCOMPARE(events.count(QAccessible::Alert, note), 1);
+        const Seen read = labelled(readTree(), QStringLiteral("パスワードの保存先"));
+        QCOMPARE(read.role, QStringLiteral("alert"));
+        QVERIFY2(read.name.contains(QStringLiteral("記憶されません")), qPrintable(read.name));
+        writable = true;
+        view.selectDirCheckBox->click();
+        QVERIFY(note->accessibleName().contains(QStringLiteral("記憶されます")));
+        QCOMPARE(events.count(QAccessible::Alert, note), 1);
+    }
+
     // Without php the window does not claim to be ready: it says what is
     // missing and what to install, and says it aloud wherever the focus is.
     void missingWriterIsAnnounced_data()

@@ -4,7 +4,9 @@
 // Cancelling is tested on a real job in tst_JobPresentation; what the window
 // tells screen readers as it changes, in tst_AccessibleWindow.
 #include "JobPresenter.h"
+#include "OptionStore.h"
 #include "PictureView.h"
+#include "Privileges.h"
 #include "ProblemBox.h"
 #include "StandInJob.h"
 #include "StdoutCapture.h"
@@ -26,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -465,6 +468,61 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->text(), advice);
+    }
+
+    // Settings that cannot be written keep no new password: the note under
+    // the field says so, in red and as an alert, instead of promising it;
+    // each failed save is one line. Once a save works again, the usual note
+    // is back. (Last: the test gives up root's way past file permissions
+    // for good.)
+    void aPasswordThatCannotBeSavedIsNotPromised()
+    {
+        namespace fs = std::filesystem;
+        const fs::path file = QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName().toStdString();
+        fs::create_directories(file.parent_path());
+        QVERIFY(Util::saveSettingStatus({false, "", false, false}));
+        QVERIFY(Privileges::dropFileOverride());
+        fs::permissions(file, fs::perms::owner_read);
+        fs::permissions(file.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+        const auto makeWritable = [&file] {
+            fs::permissions(file.parent_path(), fs::perms::owner_all);
+            fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+        };
+        const auto restore = qScopeGuard(makeWritable); // for the tests after a failed check
+        // Where no keyring answers, as main sets the window up.
+        OptionStore options;
+        options.load();
+        ViewServices services;
+        services.loadOptions = [&options] { return options.load(); };
+        services.saveOptions = [&options](const SettingStatus& status) { return options.save(status); };
+        services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
+        JobQueue jobs{[] { return new StandInJob; }};
+        ViewController view(jobs, services);
+        QLabel* note = view.passwordStorageLabel;
+        Paths lines;
+        {
+            // Nothing is asserted while standard output is captured: the message would vanish.
+            StdoutCapture log;
+            view.encryptCheckBox->click();
+            view.randomButton->click();
+            view.savePendingOptions(); // as the pause in typing would
+            lines = log.lines();
+        }
+        QCOMPARE(lines, Paths(2, "save options error:the settings file could not be written"));
+        const QString lost = QStringLiteral("設定を保存できなかったため、このパスワードは記憶されません。"
+                                            "忘れないよう、控えておいてください。");
+        QCOMPARE(note->text(), lost);
+        QVERIFY(!note->isHidden());
+        QCOMPARE(note->accessibleName(), lost);
+        QVERIFY(note->styleSheet().contains("#b3261e"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::AlertMessage);
+
+        makeWritable();
+        view.nameAfterItemsCheckBox->click();
+        QCOMPARE(note->text(), QStringLiteral("パスワードは記憶されます（キーリングが使えないため、"
+                                              "あなただけが読める設定ファイルに保存）"));
+        QVERIFY(!note->styleSheet().contains("#b3261e"));
+        QCOMPARE(QString::fromStdString(Util::loadSettingStatus().password), view.passwordTextField->text());
     }
 };
 
