@@ -254,7 +254,12 @@ QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& ite
     QNetworkAccessManager network;
     UpdateCheck updateCheck(network, [](const QString& message) { return UpdateNoticeDialog::ask(message); },
                             [](const QUrl& url) { return QDesktopServices::openUrl(url); }, &ProblemBox::tell);
-    ShowInFileManager fileManager(QDBusConnection::sessionBus(), &DesktopFolderOpener::openFolder);
+    // Told over the window, which is made below; on their own before that.
+    QPointer<QWidget> problemsOver;
+    ShowInFileManager fileManager(QDBusConnection::sessionBus(), &DesktopFolderOpener::openFolder,
+                                  [&problemsOver](const QString& sentence, const QString& advice) {
+                                      ProblemBox::showOver(problemsOver, sentence, advice);
+                                  });
     DesktopNotifier notifier(QDBusConnection::sessionBus());
 
     DialogFolderChooser chooser;
@@ -283,6 +288,7 @@ QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& ite
     services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
     ViewController window(jobs, services);
     chooser.setParentWindow(&window);
+    problemsOver = &window;
     // Files opened with the application take the options the window shows,
     // as a drop does: a password typed a moment ago is not stored yet.
     AppDelegate delegate(jobs, [&window] { return window.currentSettingStatus(); });

@@ -1,14 +1,16 @@
 #include "ProblemBox.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <memory>
 
-QMessageBox* ProblemBox::make(const QString& sentence, const QString& advice)
+QMessageBox* ProblemBox::make(const QString& sentence, const QString& advice, QWidget* window)
 {
-    auto* box = new QMessageBox;
+    auto* box = new QMessageBox(window);
     box->setObjectName(QStringLiteral("problemBox"));
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(QStringLiteral("Quillmere"));
@@ -41,4 +43,26 @@ void ProblemBox::tell(const QString& sentence, const QString& advice)
 {
     const std::unique_ptr<QMessageBox> box(make(sentence, advice));
     box->exec();
+}
+
+QMessageBox* ProblemBox::showOver(QWidget* window, const QString& sentence, const QString& advice)
+{
+    QMessageBox* box = make(sentence, advice, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Where the user was, typically the button that asked for what failed.
+    const QPointer<QWidget> before = window && QApplication::focusWidget()
+            && window->isAncestorOf(QApplication::focusWidget())
+        ? QApplication::focusWidget()
+        : nullptr;
+    QObject::connect(box, &QDialog::finished, box, [window = QPointer<QWidget>(window), before] {
+        if (!window || !window->isVisible())
+            return;
+        window->activateWindow();
+        if (before && before->isVisible() && before->isEnabled())
+            before->setFocus(Qt::OtherFocusReason);
+    });
+    // Window-modal: the rest of the program (a job's progress, say) goes
+    // on while it is read.
+    box->open();
+    return box;
 }

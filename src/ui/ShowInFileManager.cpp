@@ -2,6 +2,7 @@
 
 #include "DesktopFolderOpener.h"
 #include "FileManager.h"
+#include "JobStatusText.h"
 #include "PathText.h"
 #include "Log.h"
 #include "LogPrefix.h"
@@ -19,10 +20,12 @@ const int kCallTimeoutMs = 5000;
 
 } // namespace
 
-ShowInFileManager::ShowInFileManager(QDBusConnection bus, OpenFolder openFolder, QObject* parent)
+ShowInFileManager::ShowInFileManager(QDBusConnection bus, OpenFolder openFolder, TellProblem tellProblem,
+                                     QObject* parent)
     : QObject(parent)
     , m_bus(std::move(bus))
     , m_openFolder(std::move(openFolder))
+    , m_tellProblem(std::move(tellProblem))
 {
 }
 
@@ -54,7 +57,14 @@ void ShowInFileManager::fallBack(const std::string& path, const QString& why)
     Log::line(LogPrefix::kShowInFileManager + why.toStdString() + LogPrefix::kErrorFilePath + path);
     const std::string folder = PathText::parentFolder(path);
     const bool opened = m_openFolder && m_openFolder(folder);
-    if (!opened)
+    if (!opened) {
         Log::line(LogPrefix::kOpenFolder + folder);
+        // The button did nothing the user can see: the folder's path, on
+        // a line of its own, can be selected and opened by hand.
+        if (m_tellProblem)
+            m_tellProblem(QStringLiteral("アーカイブをファイルマネージャで表示できませんでした。"),
+                          QStringLiteral("ファイルマネージャを開いて、次のフォルダを表示してください。\n%1")
+                              .arg(JobStatusText::path(folder)));
+    }
     emit shown(false, opened);
 }

@@ -2,26 +2,32 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <string>
 
 // Shows a file selected in the desktop's file manager, through the
 // org.freedesktop.FileManager1 ShowItems call on the session bus; where no
-// file manager answers it, opens the file's folder instead. Never blocks:
-// the call's answer arrives later.
+// file manager answers it, opens the file's folder instead; where that fails
+// too, tells the user in a sentence, with the folder to open by hand. Never
+// blocks: the call's answer arrives later.
 class ShowInFileManager : public QObject {
     Q_OBJECT
 public:
     using OpenFolder = std::function<bool(const std::string& folder)>;
+    // A sentence and a piece of advice, for the user to read in the window.
+    using TellProblem = std::function<void(const QString& sentence, const QString& advice)>;
 
-    ShowInFileManager(QDBusConnection bus, OpenFolder openFolder, QObject* parent = nullptr);
+    ShowInFileManager(QDBusConnection bus, OpenFolder openFolder, TellProblem tellProblem = {},
+                      QObject* parent = nullptr);
 
     void showItem(const std::string& path);
 
 signals:
     // The request has been dealt with: selected by the file manager, or
-    // handed to openFolder (opened tells whether that worked).
+    // handed to openFolder (opened tells whether that worked; if not, the
+    // user has been told).
     void shown(bool selected, bool opened);
 
 private:
@@ -29,4 +35,5 @@ private:
 
     QDBusConnection m_bus;
     OpenFolder m_openFolder;
+    TellProblem m_tellProblem;
 };

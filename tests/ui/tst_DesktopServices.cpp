@@ -1,21 +1,27 @@
 // The desktop services the window is given by main, where the desktop offers
 // no D-Bus services: the archive's folder is opened instead of the file
-// manager selecting it, and notifications go through notify-send; and
+// manager selecting it (and where that fails, the user is told, in the
+// window), and notifications go through notify-send; and
 // notifications where a notification service runs on the bus. The
 // destination chooser starts where the items are.
 #include "DesktopNotifier.h"
 #include "DialogFolderChooser.h"
 #include "NotificationService.h"
 #include "PrivateBus.h"
+#include "ProblemBox.h"
 #include "ScopedEnvironment.h"
 #include "ShowInFileManager.h"
 #include "StdoutCapture.h"
 
+#include <QApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,13 +55,33 @@ class TestDesktopServices : public QObject {
     Q_OBJECT
 
 private slots:
+    void showItemFallsBackToOpeningItsFolder_data()
+    {
+        QTest::addColumn<bool>("opens"); // whether the folder opens
+        QTest::newRow("the folder opens") << true;
+        QTest::newRow("nothing opens it") << false;
+    }
+    // Without a file manager on the bus the folder is opened instead; where
+    // that fails too, a box over the window says so and gives the folder to
+    // open by hand, and closing it puts the focus back on the button.
     void showItemFallsBackToOpeningItsFolder()
     {
+        QFETCH(bool, opens);
+        QWidget window;
+        auto* button = new QPushButton(QStringLiteral("ファイルマネージャで表示"), &window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        button->setFocus();
         Paths opened;
-        ShowInFileManager shower(noBus(), [&opened](const std::string& folder) {
-            opened.push_back(folder);
-            return true;
-        });
+        ShowInFileManager shower(
+            noBus(),
+            [&opened, opens](const std::string& folder) {
+                opened.push_back(folder);
+                return opens;
+            },
+            [&window](const QString& sentence, const QString& advice) {
+                ProblemBox::showOver(&window, sentence, advice);
+            });
         QSignalSpy shown(&shower, &ShowInFileManager::shown);
         {
             // Nothing is asserted while standard output is captured: the message would vanish.
@@ -64,6 +90,19 @@ private slots:
         }
         QCOMPARE(opened, Paths{"/data/out 資"});
         QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.at(0).at(1).toBool(), opens);
+        const QPointer<QMessageBox> box = window.findChild<QMessageBox*>(QStringLiteral("problemBox"));
+        QCOMPARE(!box, opens);
+        if (opens)
+            return;
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QCOMPARE(box->text(), QStringLiteral("アーカイブをファイルマネージャで表示できませんでした。"));
+        QCOMPARE(box->accessibleName(), box->text());
+        QVERIFY(box->informativeText().split(u'\n').contains(QStringLiteral("/data/out 資")));
+        QTRY_VERIFY(box->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTRY_VERIFY(!box);
+        QTRY_COMPARE(QApplication::focusWidget(), button);
     }
 
     void notificationIsHandedToNotifySend()
