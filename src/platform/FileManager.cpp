@@ -45,20 +45,25 @@ bool isTargetFailure(int error)
 
 // Copies the bytes from one open file to another: a clone where the file
 // system offers one, else copy_file_range, else plain reads and writes. A
-// large file goes in pieces, so that stop is asked every few megabytes.
-Copied copyBytes(int in, int out, const std::function<bool()>& stop)
+// large file goes in pieces, so that stop is asked every megabyte, and with
+// plain writes before each of them: a USB stick or a network share may take
+// seconds for a megabyte. stop is told how many bytes are copied so far.
+Copied copyBytes(int in, int out, const FileManager::CopyStop& stop)
 {
     if (::ioctl(out, FICLONE, in) == 0)
         return Copied::All;
-    constexpr size_t kPiece = 8 << 20;
+    constexpr size_t kPiece = 1 << 20;
     bool rangeWorks = true;
+    uint64_t copied = 0;
     for (;;) {
-        if (stop && stop())
+        if (stop && stop(copied))
             return Copied::Stopped;
         if (rangeWorks) {
             const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kPiece, 0);
             if (n == 0)
                 return Copied::All;
+            if (n > 0)
+                copied += static_cast<uint64_t>(n);
             if (n > 0 || errno == EINTR)
                 continue;
             if (isOutOfSpace(errno))
@@ -69,6 +74,8 @@ Copied copyBytes(int in, int out, const std::function<bool()>& stop)
         }
         char buffer[1 << 16];
         for (size_t piece = 0; piece < kPiece;) {
+            if (stop && stop(copied))
+                return Copied::Stopped;
             const ssize_t n = ::read(in, buffer, sizeof buffer);
             if (n == 0)
                 return Copied::All;
@@ -80,6 +87,7 @@ Copied copyBytes(int in, int out, const std::function<bool()>& stop)
             if (!UniqueFd::writeAll(out, buffer, static_cast<size_t>(n)))
                 return Copied::WriteFailed;
             piece += static_cast<size_t>(n);
+            copied += static_cast<uint64_t>(n);
         }
     }
 }
@@ -96,7 +104,7 @@ struct Place {
 // openFlags says whether a link at source is followed.
 std::optional<FileManager::CopyFailure> copyFileData(const Place& source, const Place& target,
                                                      const struct stat& info, int openFlags,
-                                                     const std::function<bool()>& stop = {})
+                                                     const FileManager::CopyStop& stop = {})
 {
     UniqueFd in(::openat(source.folder, source.name.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
     if (in.get() < 0)
@@ -171,7 +179,8 @@ FileManager::Placed FileManager::linkOrCopyFile(const OpenFolder& sourceFolder, 
     if (::fstatat(sourceFolder.fd(), sourceName.c_str(), &info, 0) != 0)
         return {copyFailure(errno, source, false), Placement::Copy};
     const Place from{sourceFolder.fd(), sourceName, source}, to{targetFolder.fd(), targetName, target};
-    return {copyFileData(from, to, info, 0, stop), Placement::Copy};
+    const FileManager::CopyStop askStop = stop ? [&stop](uint64_t) { return stop(); } : FileManager::CopyStop();
+    return {copyFileData(from, to, info, 0, askStop), Placement::Copy};
 }
 
 bool FileManager::hardLinkImpossible(int error)
@@ -190,7 +199,8 @@ bool FileManager::hardLinkImpossible(int error)
     }
 }
 
-Failure FileManager::moveItem(const std::string& source, const std::string& target)
+Failure FileManager::moveItem(const std::string& source, const std::string& target,
+                              const CopyStop& stop)
 {
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
         return std::nullopt;
@@ -212,7 +222,7 @@ Failure FileManager::moveItem(const std::string& source, const std::string& targ
     if (!S_ISREG(info.st_mode))
         return failure(EXDEV, source);
     const Place from{AT_FDCWD, source, source}, to{AT_FDCWD, target, target};
-    if (const std::optional<CopyFailure> copied = copyFileData(from, to, info, O_NOFOLLOW)) {
+    if (const std::optional<CopyFailure> copied = copyFileData(from, to, info, O_NOFOLLOW, stop)) {
         removeItem(target);
         return copied->description;
     }

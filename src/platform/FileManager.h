@@ -46,7 +46,7 @@ public:
     // symbolic link to the file's absolute path as reached; a copy only when
     // neither can stand for it (a path too long for a link, a work folder
     // that takes no links). Fails when something is at the target. A copy
-    // asks stop every few megabytes and gives up when it says so. linkText,
+    // asks stop as it goes and gives up when it says so. linkText,
     // when given, says what the symbolic link is to hold instead of the
     // absolute path (a shorter way to the same file); it is asked only when
     // a symbolic link is made, and an empty answer keeps the absolute path.
@@ -59,10 +59,15 @@ public:
     // so that a symbolic link or a copy may stand in.
     static bool hardLinkImpossible(int error);
 
+    // Asked as a copy goes on, with the bytes copied so far; true stops it.
+    using CopyStop = std::function<bool(uint64_t copied)>;
+
     // Moves an item; fails when something already exists at target. A
     // file also moves across file systems, copied with its permissions and
-    // times and then removed.
-    static Failure moveItem(const std::string& source, const std::string& target);
+    // times and then removed. Such a copy asks stop as it goes; when stop
+    // says so, the half-made copy goes, the source stays, and the move
+    // fails with "Operation canceled".
+    static Failure moveItem(const std::string& source, const std::string& target, const CopyStop& stop = {});
 
     // Removes a file, a link or a folder with all its contents, at any
     // depth; fails when nothing is at path.

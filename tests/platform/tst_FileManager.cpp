@@ -86,10 +86,12 @@ private slots:
     {
         QTest::addColumn<bool>("occupied");
         QTest::addColumn<bool>("elsewhere");
-        QTest::newRow("within a file system: the very file") << false << false;
-        QTest::newRow("to another file system: copied, then removed") << false << true;
-        QTest::newRow("never onto a file") << true << false;
-        QTest::newRow("never onto a file on another file system") << true << true;
+        QTest::addColumn<bool>("stopped"); // the job is stopped while it moves
+        QTest::newRow("within a file system: the very file") << false << false << false;
+        QTest::newRow("to another file system: copied, then removed") << false << true << false;
+        QTest::newRow("never onto a file") << true << false << false;
+        QTest::newRow("never onto a file on another file system") << true << true << false;
+        QTest::newRow("a copy stopped on the way leaves nothing there") << false << true << true;
     }
     // The finished archive goes beside the user's items: whatever is there
     // stays, and so does what was to be moved.
@@ -97,6 +99,7 @@ private slots:
     {
         QFETCH(bool, occupied);
         QFETCH(bool, elsewhere);
+        QFETCH(bool, stopped);
         const std::string target = (elsewhere ? other() : top()) + "/moved";
         if (occupied)
             writeFile(target, "older\n");
@@ -104,9 +107,12 @@ private slots:
         const std::string source = look(archive), there = look(target);
         const ino_t inode = statOf(archive).st_ino;
 
-        QCOMPARE(text(FileManager::moveItem(archive, target)), occupied ? described(EEXIST, target) : "(no error)");
-        QCOMPARE(look(archive), occupied ? source : "(nothing)");
-        QCOMPARE(look(target), occupied ? there : source);
+        const QByteArray expected = occupied ? described(EEXIST, target)
+            : stopped                        ? described(ECANCELED, target)
+                                             : "(no error)";
+        QCOMPARE(text(FileManager::moveItem(archive, target, [stopped](uint64_t) { return stopped; })), expected);
+        QCOMPARE(look(archive), occupied || stopped ? source : "(nothing)");
+        QCOMPARE(look(target), occupied ? there : stopped ? "(nothing)" : source);
         if (!occupied && !elsewhere)
             QCOMPARE(statOf(target).st_ino, inode);
     }
