@@ -90,7 +90,7 @@ JobPhase phaseNeeding(FailureCause cause)
     return cause == FailureCause::EncryptorMissing ? JobPhase::Encrypting : JobPhase::Writing;
 }
 
-const int kCheckProgressMilliseconds = 250;
+const int kProgressMilliseconds = 250;
 
 } // namespace
 
@@ -124,7 +124,7 @@ ZipAction::~ZipAction()
     if (m_follower)
         m_follower->finish();
     for (QFutureWatcherBase* watcher : std::initializer_list<QFutureWatcherBase*>{
-             m_staging.get(), m_checking.get(), m_changeCheck.get(), m_release.get(), m_cleaning.get()})
+             m_staging.get(), m_moving.get(), m_checking.get(), m_changeCheck.get(), m_release.get(), m_cleaning.get()})
         if (watcher)
             watcher->waitForFinished();
     if (m_staging && !m_journal && m_staging->future().resultCount() > 0)
@@ -405,7 +405,11 @@ void ZipAction::encrypt()
     m_encryptStep->encryptZip(m_folders.archiveInOutput(m_archiveName), m_partPath, m_password);
 }
 
-// Step 3 otherwise: the application moves the archive itself.
+// Step 3 otherwise: the application moves the archive itself. Into another
+// file system (a USB stick, a network share) that is a copy, which takes as
+// long as the destination needs: it runs off the main thread, so the window
+// stays responsive, and stopping the job stops it and takes the half-made
+// copy away.
 void ZipAction::moveToDestination()
 {
     enterPhase(JobPhase::Delivering);
@@ -414,12 +418,38 @@ void ZipAction::moveToDestination()
     if (!part)
         return;
     m_partPath = *part;
-    if (Failure error = FileManager::moveItem(archive, m_partPath)) {
+    m_moving = std::make_unique<QFutureWatcher<Failure>>();
+    connect(m_moving.get(), &QFutureWatcher<Failure>::finished, this, &ZipAction::onMoved);
+    m_archiveBytes = FileManager::sizeOf(archive);
+    m_movedBytes->store(0);
+    m_moveProgress = std::make_unique<QTimer>();
+    m_moveProgress->setInterval(kProgressMilliseconds);
+    connect(m_moveProgress.get(), &QTimer::timeout, this, &ZipAction::reportMoveProgress);
+    m_moveProgress->start();
+    m_moving->setFuture(QtConcurrent::run([archive, part = m_partPath, abandoned = m_abandoned, moved = m_movedBytes] {
+        return FileManager::moveItem(archive, part, [abandoned, moved](uint64_t copied) {
+            moved->store(copied);
+            return abandoned->load();
+        });
+    }));
+}
+
+void ZipAction::onMoved()
+{
+    m_moveProgress.reset();
+    // A stopped job's copy took its half-made part away; the journal takes
+    // one that was whole by then.
+    if (m_finished) {
+        cleanUpWhenIdle();
+        return;
+    }
+    if (Failure error = m_moving->result()) {
         // The archive is there: what is missing is the destination folder.
         if (!FileManager::exists(m_destDir))
             error = describeErrno(ENOENT, m_destDir);
         Log::line(LogPrefix::kCopy + *error + LogPrefix::kErrorFilePath + m_destDir);
-        fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, FileManager::sizeOf(archive))));
+        const uint64_t archiveBytes = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
+        fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, archiveBytes)));
         return;
     }
     m_journal->made(m_partPath);
@@ -455,7 +485,7 @@ void ZipAction::verify()
     m_checkedBytes = FileManager::sizeOf(m_partPath);
     m_readBeforeCheck = bytesReadByThisProcess();
     m_checkProgress = std::make_unique<QTimer>();
-    m_checkProgress->setInterval(kCheckProgressMilliseconds);
+    m_checkProgress->setInterval(kProgressMilliseconds);
     connect(m_checkProgress.get(), &QTimer::timeout, this, &ZipAction::reportCheckProgress);
     m_checkProgress->start();
     m_checking->setFuture(QtConcurrent::run([part = m_partPath, expected = &m_content.expectedEntries, password,
@@ -501,6 +531,14 @@ void ZipAction::startRelease()
     m_release = std::make_unique<QFutureWatcher<void>>();
     connect(m_release.get(), &QFutureWatcher<void>::finished, this, &ZipAction::cleanUpWhenIdle);
     m_release->setFuture(QtConcurrent::run([folders = m_folders] { ContentBuilder::release(folders); }));
+}
+
+void ZipAction::reportMoveProgress()
+{
+    if (m_archiveBytes == 0 || !m_moving || !m_moving->isRunning())
+        return;
+    if (const uint64_t moved = m_movedBytes->load(); moved > 0)
+        reportProgress(std::min(0.99, double(moved) / double(m_archiveBytes)));
 }
 
 void ZipAction::reportCheckProgress()
@@ -686,6 +724,7 @@ void ZipAction::finish(const JobOutcome& outcome)
     m_finished = true;
     m_abandoned->store(true);
     m_checkProgress.reset();
+    m_moveProgress.reset();
     // The programs end first, so nothing writes into what is removed.
     if (m_writer)
         m_writer->stopProgram();
@@ -699,7 +738,8 @@ void ZipAction::finish(const JobOutcome& outcome)
 bool ZipAction::isIdle() const
 {
     return !(m_writer && m_writer->isProgramRunning()) && !(m_encryptStep && m_encryptStep->isProgramRunning())
-        && !(m_staging && m_staging->isRunning()) && !(m_checking && m_checking->isRunning())
+        && !(m_staging && m_staging->isRunning()) && !(m_moving && m_moving->isRunning())
+        && !(m_checking && m_checking->isRunning())
         && !(m_changeCheck && m_changeCheck->isRunning()) && !(m_release && m_release->isRunning());
 }
 

@@ -75,6 +75,7 @@ private:
     static bool wantsMemory(const Paths& paths, const SpaceCheck::WorkLinks& links);
     static bool makeMemoryFolder(const WorkFolders& folders, WorkJournal& journal);
     void onStaged();
+    void onMoved();
     void onVerified();
     void releaseContent();
     void startRelease();
@@ -87,6 +88,7 @@ private:
     // item: a path below the content folder, told as the user's own.
     void reportProgress(double fraction, const std::string& item = {});
     std::string userPathOf(const std::string& inArchive) const;
+    void reportMoveProgress();
     void reportCheckProgress();
     void refuse(const JobOutcome& outcome);
     void fail(const JobOutcome& outcome);
@@ -112,6 +114,9 @@ private:
     std::shared_ptr<ArchiveFollower> m_follower;
     std::unique_ptr<EncryptStep> m_encryptStep;
     std::unique_ptr<QFutureWatcher<std::shared_ptr<Staged>>> m_staging;
+    // The archive on its way into the destination folder: a copy where that
+    // lies on another file system.
+    std::unique_ptr<QFutureWatcher<Failure>> m_moving;
     std::unique_ptr<QFutureWatcher<Failure>> m_checking;
     // Whether a user's file changed while the writer read it; the staged
     // tree is removed once that is known.
@@ -124,6 +129,10 @@ private:
     std::unique_ptr<QTimer> m_checkProgress;
     uint64_t m_readBeforeCheck = 0;
     uint64_t m_checkedBytes = 0;
+    // How far a copy into the destination is, as its thread tells it.
+    std::unique_ptr<QTimer> m_moveProgress;
+    uint64_t m_archiveBytes = 0;
+    std::shared_ptr<std::atomic<uint64_t>> m_movedBytes = std::make_shared<std::atomic<uint64_t>>(0);
     bool m_finished = false;
     // Set when the job ends while a worker thread still works for it.
     std::shared_ptr<std::atomic_bool> m_abandoned = std::make_shared<std::atomic_bool>(false);

@@ -2,10 +2,13 @@
 # A FUSE file system that passes every call on to a folder, built with
 # libfuse 2 like exfat-fuse and most user-space file systems: it knows no
 # renameat2 flags (RENAME_NOREPLACE is refused with EINVAL) and no hard links.
-# Usage: fuse-without-links.py FOLDER MOUNTPOINT (stays in the foreground).
+# Usage: fuse-without-links.py FOLDER MOUNTPOINT [SECONDS] (stays in the
+# foreground). SECONDS, when given, is how long each write waits first: a
+# slow USB stick or network share, where a copy takes a while.
 import errno
 import os
 import sys
+import time
 
 from fusepy import FUSE, FuseOSError, Operations
 
@@ -14,8 +17,9 @@ class WithoutLinks(Operations):
     use_ns = True
     link = None  # libfuse answers ENOSYS, as where the file system has none
 
-    def __init__(self, root):
+    def __init__(self, root, write_delay=0.0):
         self.root = root
+        self.write_delay = write_delay
 
     def init(self, path):
         # Whoever started it waits for this line: the mount is there now.
@@ -70,6 +74,8 @@ class WithoutLinks(Operations):
         return os.pread(fh, size, offset)
 
     def write(self, path, data, offset, fh):
+        if self.write_delay:
+            time.sleep(self.write_delay)
         return os.pwrite(fh, data, offset)
 
     def truncate(self, path, length, fh=None):
@@ -91,4 +97,5 @@ for _name in ('chmod', 'chown', 'mkdir', 'readlink', 'rmdir', 'unlink'):
     setattr(WithoutLinks, _name, lambda self, path, *args, _call=getattr(os, _name): _call(self._path(path), *args))
 
 if __name__ == '__main__':
-    FUSE(WithoutLinks(os.path.realpath(sys.argv[1])), sys.argv[2], foreground=True, nothreads=True)
+    delay = float(sys.argv[3]) if len(sys.argv) > 3 else 0.0
+    FUSE(WithoutLinks(os.path.realpath(sys.argv[1]), delay), sys.argv[2], foreground=True, nothreads=True)

@@ -10,17 +10,20 @@
 #include "Privileges.h"
 #include "ProcessIdentity.h"
 #include "ShellWord.h"
+#include "StdoutCapture.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TmpfsMounts.h"
 #include "WorkFolders.h"
 #include "WorkRoot.h"
+#include "ZipAction.h"
 #include "ZipReader.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QUuid>
 #include <QtTest>
@@ -32,6 +35,7 @@
 #include <filesystem>
 #include <unistd.h>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <tuple>
 
@@ -1290,6 +1294,78 @@ private slots:
         QCOMPARE(readFile(out + "/left"), std::string());
         if (homeThere)
             QCOMPARE(readFile(out + "/modes"), std::string("644\n"));
+    }
+
+    // A destination on a slow file system, as a USB stick or a network share
+    // can be: the archive's copy there goes on while the job still tells
+    // how far it is, and stopping the job meanwhile ends it at once; the
+    // half-made copy goes with it, and nothing is left in the destination
+    // or the work folder.
+    void aSlowCopyIntoTheDestinationCanBeStopped()
+    {
+        if (!run("/usr/bin/python3", {"-c", "import fusepy"}))
+            QSKIP("python3-fusepy is not installed");
+        const std::string backing = m_home->makeFolder("backing"), mnt = m_home->makeFolder("mnt");
+        writeFile(user("items/photo.jpg"), randomBytes(2 << 20));
+        // Every write of 4 KiB waits 50 ms: the whole archive would take
+        // half a minute to arrive.
+        QProcess server;
+        server.start("/usr/bin/python3", {QUILLMERE_FUSE_PASSTHROUGH, QString::fromStdString(backing),
+                                          QString::fromStdString(mnt), "0.05"});
+        const auto unmount = qScopeGuard([&] {
+            ::umount2(mnt.c_str(), MNT_DETACH);
+            server.kill();
+            server.waitForFinished();
+        });
+        if (!server.waitForReadyRead(10000))
+            QSKIP(qPrintable("this machine does not let the test mount a FUSE file system: "
+                             + server.readAllStandardError()));
+        // What the destination holds, seen past the slow file system.
+        const auto partBytes = [&]() -> qint64 {
+            for (const QString& name : namesIn(QString::fromStdString(backing)))
+                if (name.startsWith(".archive-") && name.endsWith(".zip.part"))
+                    return QFileInfo(QString::fromStdString(backing) + "/" + name).size();
+            return -1;
+        };
+
+        std::optional<JobOutcome> outcome;
+        double told = 0; // the most of the copy the job told
+        qint64 partWhenTold = -1;
+        bool toldWhileCopying = false, endedAtOnce = false, wentPromptly = false;
+        std::vector<std::string> lines;
+        {
+            StdoutCapture capture;
+            QPointer<ZipAction> job = new ZipAction;
+            const auto noJobLeft = qScopeGuard([&] { delete job.data(); });
+            connect(job, &ZipAction::progressChanged, job, [&](const JobProgress& progress) {
+                if (progress.phase == JobPhase::Delivering && progress.fraction > told) {
+                    told = progress.fraction;
+                    partWhenTold = partBytes();
+                }
+            });
+            connect(job, &ZipAction::finished, job, [&](const JobOutcome& ended) { outcome = ended; });
+            job->createZip({user("items")}, mnt, false, "");
+            toldWhileCopying = QTest::qWaitFor([&] { return told > 0 && partWhenTold >= 0; }, 10000);
+            if (toldWhileCopying && !outcome) {
+                job->stop();
+                endedAtOnce = outcome.has_value();
+                // The copy stops at its next piece, long before it could end.
+                wentPromptly = QTest::qWaitFor([&] { return job.isNull(); }, 5000);
+            }
+            lines = capture.lines();
+        }
+
+        QVERIFY2(toldWhileCopying, "the job told nothing while the archive was copied");
+        QVERIFY(partWhenTold < (2 << 20));
+        QVERIFY(endedAtOnce);
+        QCOMPARE(outcome->kind, JobOutcome::Kind::Stopped);
+        QCOMPARE(outcome->failedIn, JobPhase::Delivering);
+        QVERIFY(wentPromptly);
+        QCOMPARE(namesIn(QString::fromStdString(backing)), QStringList());
+        QCOMPARE(leftInWorkRoot(), QStringList());
+        // Told as any stop is: no failure of the copy besides.
+        QCOMPARE(std::ranges::count(lines, std::string("job stopped")), 1);
+        QVERIFY(std::ranges::none_of(lines, [](const std::string& line) { return line.starts_with("copy file"); }));
     }
 
     // Whole jobs on trees that lie on another file system than the home
