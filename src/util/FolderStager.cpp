@@ -392,9 +392,15 @@ bool FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
                                  const std::string& path, const std::string& pathShown, const FolderIds& ancestors)
 {
     // A folder that cannot be read is left out whole: made empty, it would
-    // stand in the archive for files it never gave.
-    if (!OpenFolder::open(*item.parent, item.at, item.source)) {
+    // stand in the archive for files it never gave. So is a mount of the
+    // running system's own (/proc bound into a container's tree).
+    const std::shared_ptr<const OpenFolder> opened = OpenFolder::open(*item.parent, item.at, item.source);
+    if (!opened) {
         leaveOut(item.source, reasonFor(errno), describeErrno(errno, item.source));
+        return false;
+    }
+    if (opened->isSystemFileSystem()) {
+        leaveOut(item.source, LeftOutReason::SystemItem, "part of the running system: " + item.source);
         return false;
     }
     const std::string targetPath = target.pathOf(placed.fixedName);

@@ -642,6 +642,30 @@ private slots:
     // folder is counted once, each folder's pair of names that meet is
     // kept apart, and the report lists come out in the order of their
     // paths whichever stager met them.
+    // The running system's own file systems mounted inside the user's
+    // tree (/proc bound into a container's root) are no folder of the
+    // user's: left out, not archived empty.
+    void aSystemMountInsideATreeStaysOut_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("proc") << "proc";
+        QTest::newRow("sysfs") << "sysfs";
+    }
+    void aSystemMountInsideATreeStaysOut()
+    {
+        QFETCH(QString, type);
+        makeTree({"d/ok=1", "d/mounted/"});
+        if (!m_mounts.mountOfType(source("d/mounted"), type.toStdString()))
+            QSKIP("no privilege to mount");
+
+        const StagedContent content = build({"d"});
+
+        QCOMPARE(shown(content), (QStringList{"archive/d/ok"}));
+        QCOMPARE(content.report.folderCount, 1);
+        QCOMPARE(content.report.leftOut.size(), size_t(1));
+        QCOMPARE(content.report.leftOut.front().reason, LeftOutReason::SystemItem);
+    }
+
     void manyFoldersFilledSideBySide()
     {
         QStringList tree;
