@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "LogPrefix.h"
 #include "PathText.h"
+#include "PrivateFolder.h"
 #include "UniqueFd.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +20,9 @@
 namespace {
 
 const char* const kNewSuffix = ".new";
+const char* const kLockSuffix = ".lock";
+// A record is a few lines per item: anything larger is no record.
+constexpr off_t kLargestRecord = 1 << 20;
 // A record is written in well under a second: one without its owner that
 // is older than this was cut short.
 constexpr time_t kUnfinishedRecordSeconds = 60;
@@ -117,6 +120,17 @@ std::string WorkJournal::recordPath() const
     return m_folders.journalFolder() + "/" + m_folders.job();
 }
 
+std::string WorkJournal::lockPath() const
+{
+    return recordPath() + kLockSuffix;
+}
+
+bool WorkJournal::isLockHeld(const std::string& lockFile)
+{
+    const UniqueFd file(::open(lockFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return file.isOpen() && ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
 Failure WorkJournal::intend(Kind kind, const std::string& path, int* systemError)
 {
     m_record.entries.push_back({kind, path, 0, 0});
@@ -149,12 +163,21 @@ void WorkJournal::forget(const std::string& path)
 
 // The whole record at once, by renaming a new one over it: a reader never
 // sees half of it.
-Failure WorkJournal::write(int* systemError) const
+Failure WorkJournal::write(int* systemError)
 {
-    if (Failure error = FileManager::createDirectory(m_folders.journalFolder(), 0700)) {
-        if (systemError)
-            *systemError = errno;
+    // Records of a folder that is not the user's own could name anything
+    // to remove.
+    if (Failure error = PrivateFolder::make(m_folders.journalFolder(), systemError))
         return error;
+    if (!m_lock.isOpen() && !m_record.ended) {
+        UniqueFd lock(::open(lockPath().c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!lock.isOpen() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            if (systemError)
+                *systemError = error;
+            return describeErrno(error, lockPath());
+        }
+        m_lock = std::move(lock);
     }
     std::ostringstream text;
     text << "owner " << m_record.owner.pid << ' ' << m_record.owner.startTime << '\n';
@@ -181,13 +204,25 @@ void WorkJournal::clear()
 {
     ::unlink(recordPath().c_str());
     ::unlink((recordPath() + kNewSuffix).c_str());
+    ::unlink(lockPath().c_str());
+    m_lock = UniqueFd();
 }
 
 std::optional<WorkJournal::Record> WorkJournal::read(const std::string& file)
 {
-    std::ifstream in(file);
-    if (!in)
+    // Only a file of the user's own is a record: not what a link leads to,
+    // and not a FIFO, which would wait for a writer for ever.
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
+        || info.st_size > kLargestRecord)
         return std::nullopt;
+    std::string text(static_cast<size_t>(info.st_size), '\0');
+    const ssize_t got = ::pread(fd.get(), text.data(), text.size(), 0);
+    if (got < 0)
+        return std::nullopt;
+    text.resize(static_cast<size_t>(got));
+    std::istringstream in(text);
     Record record;
     std::string word;
     bool hasOwner = false;
@@ -300,21 +335,43 @@ void WorkJournal::removeUnfinished(const std::string& file, const ProcessIdentit
     ::unlink(file.c_str());
 }
 
+// The lock of a job killed before its first record was whole: a job
+// makes its lock just before that record, so only an old one is left over.
+void WorkJournal::removeUnheldLock(const std::string& file)
+{
+    if (FileManager::exists(file.substr(0, file.size() - std::string(kLockSuffix).size())))
+        return;
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 || ::time(nullptr) - info.st_mtim.tv_sec < kUnfinishedRecordSeconds
+        || isLockHeld(file))
+        return;
+    ::unlink(file.c_str());
+}
+
 void WorkJournal::removeLeftovers(const WorkFolders& folders)
 {
     removeSharedStagingFolder(folders);
     const std::string journal = folders.journalFolder();
     const ProcessIdentity self = ProcessIdentity::ofThisProcess();
+    if (!FileManager::exists(journal) || PrivateFolder::make(journal))
+        return;
     for (const std::string& name : namesIn(journal)) {
         if (name.ends_with(kNewSuffix)) {
             removeUnfinished(journal + "/" + name, self);
             continue;
         }
+        if (name.ends_with(kLockSuffix)) {
+            removeUnheldLock(journal + "/" + name);
+            continue;
+        }
         const std::optional<Record> record = read(journal + "/" + name);
         // This process's jobs clean up after themselves, on a thread of
         // their own that may be at work right now; a process that has gone
-        // cleans up nothing.
+        // cleans up nothing. One in another pid namespace, or on another
+        // machine, is known by its lock alone.
         if (record && (record->owner == self || record->owner.isAlive()))
+            continue;
+        if (isLockHeld(journal + "/" + name + kLockSuffix))
             continue;
         WorkJournal(WorkFolders(PathText::parentFolder(folders.tmpDirectory()), name), record.value_or(Record{}))
             .removeAll();

@@ -2,6 +2,7 @@
 
 #include "Failure.h"
 #include "ProcessIdentity.h"
+#include "UniqueFd.h"
 #include "WorkFolders.h"
 
 #include <sys/types.h>
@@ -72,13 +73,20 @@ private:
     WorkJournal(WorkFolders folders, Record record);
 
     std::string recordPath() const;
+    // The lock its owner holds for as long as it runs: its pid tells
+    // nothing to a process in another pid namespace, or on another machine
+    // that shares the home folder.
+    std::string lockPath() const;
+    static bool isLockHeld(const std::string& lockFile);
     // systemError, when given, takes the errno of the call that failed.
-    Failure write(int* systemError = nullptr) const;
+    Failure write(int* systemError = nullptr);
     void clear();
     static std::optional<Record> read(const std::string& file);
     static bool isOurs(const Entry& entry, const WorkFolders& folders);
     static void removeUnfinished(const std::string& file, const ProcessIdentity& self);
+    static void removeUnheldLock(const std::string& file);
 
     WorkFolders m_folders;
     Record m_record;
+    UniqueFd m_lock; // held from the first record written on
 };

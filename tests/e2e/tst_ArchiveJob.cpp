@@ -32,6 +32,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <filesystem>
 #include <unistd.h>
 #include <set>
@@ -929,18 +930,19 @@ private slots:
                                              << "No space left on device";
         // Out of inodes, not of bytes, at each step that makes a file: the
         // cause is the disk that is full, and the one line says so. (A
-        // tmpfs's own folder takes the first inode.)
+        // tmpfs's own folder takes the first inode, the job's lock in the
+        // journal one more.)
         QTest::newRow("no inode for the job's folder") << "size=4m,nr_inodes=4" << FailureCause::WorkFolderFull
                                                        << "No space left on device";
         // The record of the job's folder is not brought up to date either:
         // that costs nothing, and is not told beside the failure.
         QTest::newRow("no inode for the output folder") << "size=4m,nr_inodes=5" << FailureCause::WorkFolderFull
                                                         << "No space left on device";
-        QTest::newRow("no inode for the content folder") << "size=4m,nr_inodes=6" << FailureCause::WorkFolderFull
+        QTest::newRow("no inode for the content folder") << "size=4m,nr_inodes=7" << FailureCause::WorkFolderFull
                                                          << "^create dir error:No space left on device: .*/archive$";
-        QTest::newRow("no inode for php's archive") << "size=4m,nr_inodes=8" << FailureCause::WorkFolderFull
+        QTest::newRow("no inode for php's archive") << "size=4m,nr_inodes=9" << FailureCause::WorkFolderFull
                                                     << "and wrote no archive; no space left in ";
-        QTest::newRow("no inode for the record of the delivery") << "size=4m,nr_inodes=9"
+        QTest::newRow("no inode for the record of the delivery") << "size=4m,nr_inodes=10"
                                                                  << FailureCause::WorkFolderFull
                                                                  << "^work journal error:No space left on device";
     }
@@ -1004,6 +1006,9 @@ private slots:
         QTest::newRow("empty, just opened") << "" << false << true;
         QTest::newRow("empty, cut short long ago") << "" << true << false;
         QTest::newRow("a killed job's, renamed") << "killed" << false << false;
+        // Its process in another pid namespace, or on another machine that
+        // shares the home folder: its pid tells nothing, its lock does.
+        QTest::newRow("a running job's that the pid does not tell") << "elsewhere" << false << true;
     }
     void whatKilledJobsLeftIsRemovedNotWhatRuns()
     {
@@ -1022,7 +1027,7 @@ private slots:
             text = "owner " + std::to_string(running->pid) + " " + std::to_string(running->startTime) + "\n";
         } else if (owner == "gone") {
             text = "owner " + std::to_string(endedProcess()) + " 1\n";
-        } else if (owner == "killed") {
+        } else if (owner == "killed" || owner == "elsewhere") {
             record = other.journalFolder() + "/" + other.job();
             writeFile(part, "the dead job's part");
             writeFile(dest + "/.archive-usersown.zip.part", "the user's own file");
@@ -1036,22 +1041,67 @@ private slots:
         writeFile(record, text);
         if (old)
             fs::last_write_time(record, fs::file_time_type::clock::now() - std::chrono::hours(2));
+        const std::string lock = other.journalFolder() + "/" + other.job() + ".lock";
+        const int held = owner == "elsewhere" ? ::open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600) : -1;
+        QVERIFY(owner != "elsewhere" || ::flock(held, LOCK_EX) == 0);
         writeFile(user("items/a.txt"), "a");
         fs::create_directories(dest);
 
         const bool delivered = JobRun::of({user("items")}, dest).delivered();
         const bool left = fs::exists(record);
+        const bool itsOwnLeft = fs::exists(other.stagingFolder()) && fs::exists(part);
         fs::remove(record);
+        if (held >= 0) {
+            ::close(held);
+            fs::remove(lock);
+            fs::remove_all(other.stagingFolder());
+            fs::remove(part);
+        }
         live.kill();
         live.waitForFinished();
         QVERIFY(delivered);
         QCOMPARE(left, kept);
         QCOMPARE(leftInWorkRoot(), QStringList());
+        QCOMPARE(itsOwnLeft, owner == "elsewhere");
         if (owner == "killed") {
             QVERIFY(!fs::exists(other.stagingFolder()));
             QVERIFY(!fs::exists(part));
             QCOMPARE(readFile(dest + "/.archive-usersown.zip.part"), std::string("the user's own file"));
         }
+    }
+
+    // Only the user's own files in the journal folder are records: a link
+    // there could name another's record, and a FIFO would wait for ever.
+    void theJournalReadsOnlyItsOwnRecords_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("a link to a record elsewhere") << "link";
+        QTest::newRow("a FIFO") << "fifo";
+    }
+    void theJournalReadsOnlyItsOwnRecords()
+    {
+        QFETCH(QString, planted);
+        const WorkFolders folders = workFolders();
+        const std::string dest = user("dest"), usersFile = dest + "/.archive-usersown1234.zip.part";
+        writeFile(usersFile, "the user's own file");
+        const std::string elsewhere = user("elsewhere/record"), entry = folders.journalFolder() + "/abcdefgh";
+        writeFile(elsewhere, "owner " + std::to_string(endedProcess()) + " 1\npart "
+                                 + QByteArray::fromStdString(usersFile).toHex().toStdString() + " 0 0\n");
+        fs::create_directories(folders.journalFolder());
+        fs::permissions(folders.journalFolder(), fs::perms::owner_all);
+        if (planted == "link")
+            fs::create_symlink(elsewhere, entry);
+        else
+            QCOMPARE(::mkfifo(entry.c_str(), 0600), 0);
+        writeFile(user("items/a.txt"), "a");
+
+        const JobRun job = JobRun::of({user("items")}, dest);
+
+        QVERIFY(job.delivered());
+        QCOMPARE(readFile(usersFile), std::string("the user's own file"));
+        QVERIFY(fs::exists(elsewhere));
+        QVERIFY(!fs::exists(fs::symlink_status(entry)));
+        QCOMPARE(leftInWorkRoot(), QStringList());
     }
 
     // A whole job on a folder of names a Japanese office user really has,
