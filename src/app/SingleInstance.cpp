@@ -94,10 +94,12 @@ void appendNumber(QByteArray& message, quint32 number)
 
 } // namespace
 
-SingleInstance::SingleInstance(std::string workFolder, std::vector<std::string> channelFolders, QObject* parent)
+SingleInstance::SingleInstance(std::string workFolder, std::vector<std::string> channelFolders,
+                               SessionDisplay display, QObject* parent)
     : QObject(parent)
     , m_workFolder(std::move(workFolder))
     , m_channelFolders(std::move(channelFolders))
+    , m_display(std::move(display))
 {
 }
 
@@ -162,6 +164,11 @@ SingleInstance::Role SingleInstance::claim(const std::vector<std::string>& paths
             Log::line(LogPrefix::kNotConfirmed + m_socketPath);
             m_shortfall = Shortfall::NotConfirmed;
             return Role::Failed;
+        case HandOver::OtherDisplay:
+            Log::line(LogPrefix::kOnOtherDisplay + m_runningDisplay.described() + " (this start: "
+                      + m_display.described() + ")");
+            m_shortfall = Shortfall::OtherDisplay;
+            return Role::Failed;
         case HandOver::NotReached:
             break;
         }
@@ -203,6 +210,10 @@ SingleInstance::Lock SingleInstance::tryLock()
 void SingleInstance::openChannel()
 {
     const ChannelRecord record(m_workFolder);
+    // Holding the lock, whatever record is there was left by an instance
+    // that has ended: until this one records its own, later starts must
+    // find none, not an ended instance's display.
+    record.remove();
     m_channel = std::make_unique<ChannelFolder>(m_channelFolders, socketName(m_workFolder));
     m_socketPath = m_channel->socketPath();
     if (!listen()) {
@@ -214,7 +225,7 @@ void SingleInstance::openChannel()
         m_socketPath.clear();
         return;
     }
-    if (Failure error = record.write(m_socketPath)) {
+    if (Failure error = record.write(m_socketPath, m_display)) {
         Log::line(LogPrefix::kInstanceNotRecorded + *error);
         record.remove();
     }
@@ -266,7 +277,8 @@ SingleInstance::HandOver SingleInstance::handOverToRecorded(const std::vector<st
     // Read again on every attempt: the running instance records its channel
     // only once it listens.
     std::string socketPath;
-    Failure refused = ChannelRecord(m_workFolder).read(socketPath);
+    SessionDisplay display;
+    Failure refused = ChannelRecord(m_workFolder).read(socketPath, display);
     if (!refused)
         refused = ChannelFolder::checkStillPrivate(socketPath);
     if (refused) {
@@ -274,6 +286,7 @@ SingleInstance::HandOver SingleInstance::handOverToRecorded(const std::vector<st
         return HandOver::NotReached;
     }
     m_socketPath = socketPath;
+    m_runningDisplay = display;
     return handOver(paths, giveUp);
 }
 
@@ -290,6 +303,10 @@ SingleInstance::HandOver SingleInstance::handOver(const std::vector<std::string>
         m_unreachable = *refused;
         return HandOver::NotReached;
     }
+    // Told only once the recorded instance is known to run: a record left
+    // behind must not turn a start away.
+    if (m_display.isOtherThan(m_runningDisplay))
+        return HandOver::OtherDisplay;
     socket.write(encode(paths));
     // Waited for in short steps: a signal ends the wait for an instance
     // that is stopped or busy at once.

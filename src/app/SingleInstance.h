@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SessionDisplay.h"
 #include "UniqueFd.h"
 
 #include <QObject>
@@ -24,6 +25,11 @@ class QLocalSocket;
 // addresses are limited to about a hundred bytes, which a long home folder
 // path alone would exceed. The running instance records where it listens in
 // the work folder, and later starts go by that record alone.
+//
+// The running instance records the display its window is on as well. A
+// later start with a window of its own on another display (another desktop
+// session of the same user) does not hand its paths over: the archive, and
+// any question about it, would come up where its user cannot see them.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -44,6 +50,7 @@ public:
         NotConfirmed, // sent, but never confirmed: the instance may still act on them
         NotReached,   // the instance holds the lock but takes no message
         GivenUp,      // the program is ending (a signal) while it waited
+        OtherDisplay, // the instance shows its window on another display: nothing was sent
     };
 
     // workFolder holds the lock and the channel's record (it is created
@@ -51,7 +58,11 @@ public:
     // socket goes into the first of channelFolders that can be made private
     // and gives a short enough address; when none can, into a fresh private
     // folder beside the last, named after it with a random suffix.
-    SingleInstance(std::string workFolder, std::vector<std::string> channelFolders, QObject* parent = nullptr);
+    // display is where this start would show its window: the running
+    // instance records it, a later start compares it with the recorded one.
+    // A start that cannot show a window names none.
+    SingleInstance(std::string workFolder, std::vector<std::string> channelFolders, SessionDisplay display = {},
+                   QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // The application's work folder, $HOME/.quillmere.
@@ -72,6 +83,8 @@ public:
     Role claim(const std::vector<std::string>& paths, const std::function<bool()>& giveUp = {},
                Claim mode = Claim::RunOrHandOver);
     Shortfall shortfall() const { return m_shortfall; }
+    // The display the running instance recorded, after Shortfall::OtherDisplay.
+    const SessionDisplay& runningDisplay() const { return m_runningDisplay; }
 
 signals:
     // Paths from a later start, in the order that start gave them.
@@ -81,7 +94,7 @@ signals:
 
 private:
     enum class Lock { Taken, HeldElsewhere, Unavailable };
-    enum class HandOver { NotReached, Confirmed, Unconfirmed, GivenUp };
+    enum class HandOver { NotReached, Confirmed, Unconfirmed, GivenUp, OtherDisplay };
     enum class Parse { Incomplete, Invalid, Complete };
 
     Lock tryLock();
@@ -100,7 +113,10 @@ private:
 
     std::string m_workFolder;
     std::vector<std::string> m_channelFolders;
+    SessionDisplay m_display;
     std::string m_socketPath;
+    // Where the instance at m_socketPath recorded its window.
+    SessionDisplay m_runningDisplay;
     // Why the last attempt did not reach the running instance.
     std::string m_unreachable;
     Shortfall m_shortfall = Shortfall::NotReached;

@@ -17,6 +17,7 @@
 #include "QuitOnSignal.h"
 #include "QuitQuestion.h"
 #include "SecretStore.h"
+#include "SessionDisplay.h"
 #include "ShowInFileManager.h"
 #include "SingleInstance.h"
 #include "UpdateCheck.h"
@@ -160,13 +161,28 @@ void tellOnTerminal(const StartSentence& told)
 // The running window did not take the files (or, for a start without
 // files, did not say it came to the front). Not after a signal, which
 // asked for the end.
-void tellHandOverFailed(SingleInstance::Shortfall shortfall, bool withFiles, const Tell& tell)
+void tellHandOverFailed(const SingleInstance& instance, bool withFiles, const Tell& tell)
 {
     const QString notAnswering = QStringLiteral("起動中の Quillmere が応答していません。そのウィンドウを閉じるか、"
                                                 "少し待ってから、もう一度開いてください。");
-    switch (shortfall) {
+    switch (instance.shortfall()) {
     case SingleInstance::Shortfall::GivenUp:
         return;
+    case SingleInstance::Shortfall::OtherDisplay: {
+        // Its window, and every question a job asks there, are out of this
+        // user's sight; one window stays the rule, since all jobs stage in
+        // one work folder.
+        const std::string display = instance.runningDisplay().shownName();
+        const std::string english = "Quillmere is already running on another display (" + display
+            + "); close its window there, then start it again.";
+        tell({QStringLiteral("Quillmere はすでに別の画面（ディスプレイ %1）で動いています。")
+                  .arg(QString::fromStdString(display)),
+              withFiles ? QStringLiteral("ファイルはそちらに渡していません。そちらのウィンドウを閉じてから、"
+                                         "もう一度開いてください。")
+                        : QStringLiteral("そちらのウィンドウを閉じてから、もう一度開いてください。"),
+              english.c_str()});
+        return;
+    }
     case SingleInstance::Shortfall::NotConfirmed:
         if (withFiles)
             tell({QStringLiteral("起動中の Quillmere がファイルを受け取ったか確かめられませんでした。"),
@@ -204,7 +220,7 @@ QuitOnSignal::Ending handOverWithoutDisplay(char* argv[], const std::vector<std:
         status = 0;
         break;
     case SingleInstance::Role::Failed:
-        tellHandOverFailed(instance.shortfall(), !paths.empty(), &tellOnTerminal);
+        tellHandOverFailed(instance, !paths.empty(), &tellOnTerminal);
         break;
     case SingleInstance::Role::NotRunning:
     case SingleInstance::Role::Primary:
@@ -236,12 +252,15 @@ QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& ite
     QTranslator qtTexts;
     JapaneseQtTexts::install(application, qtTexts);
 
-    SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders());
+    // This start reached its display: where its window would go is what
+    // the running instance records, or is compared with the one it did.
+    SingleInstance instance(SingleInstance::defaultFolder(), SingleInstance::defaultChannelFolders(),
+                            SessionDisplay::current());
     switch (instance.claim(paths, [&quitOnSignal] { return quitOnSignal.hasSignalled(); })) {
     case SingleInstance::Role::HandedOver:
         return {0, quitOnSignal.endingSignal()};
     case SingleInstance::Role::Failed:
-        tellHandOverFailed(instance.shortfall(), !paths.empty(), &tellInWindow);
+        tellHandOverFailed(instance, !paths.empty(), &tellInWindow);
         return {1, quitOnSignal.endingSignal()};
     case SingleInstance::Role::Primary:
     case SingleInstance::Role::Alone:

@@ -68,6 +68,7 @@ inline constexpr const char* kRecordLeftBehind = "single instance record left be
 inline constexpr const char* kNotConfirmed = "the running Quillmere did not confirm the files: ";
 inline constexpr const char* kStoppedWaiting = "stopped waiting for the running Quillmere: ";
 inline constexpr const char* kNotReached = "the running Quillmere could not be reached: ";
+inline constexpr const char* kOnOtherDisplay = "the running Quillmere shows its window on another display: ";
 inline constexpr const char* kMalformedMessage = "ignored a malformed message on ";
 
 // The application's life.

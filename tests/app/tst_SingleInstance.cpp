@@ -2,8 +2,9 @@
 // through a link or into a folder of another user; whatever someone else put
 // at the shared fallback, a later start still reaches the running instance,
 // and hands paths to nobody else; a malformed message is refused without
-// breaking the channel. (Handing paths over between two processes is tested
-// with the real program.)
+// breaking the channel; a start with a window of its own on another display
+// than the running instance's keeps its paths. (Handing paths over between
+// two processes is tested with the real program.)
 #include "SingleInstance.h"
 #include "StdoutCapture.h"
 #include "TestFiles.h"
@@ -28,6 +29,7 @@
 using Folders = std::vector<std::string>;
 using Paths = std::vector<std::string>;
 using Role = SingleInstance::Role;
+using Shortfall = SingleInstance::Shortfall;
 namespace fs = std::filesystem;
 
 namespace {
@@ -35,11 +37,11 @@ namespace {
 // A later start, in a thread of its own as another process would be, while
 // this thread's event loop serves the running instance.
 Role startElsewhere(const std::string& workFolder, const Folders& channels, const Paths& paths,
-                    const std::function<bool()>& giveUp = {})
+                    const std::function<bool()>& giveUp = {}, const SessionDisplay& display = {})
 {
     Role role = Role::Alone;
     std::unique_ptr<QThread> thread(
-        QThread::create([&] { role = SingleInstance(workFolder, channels).claim(paths, giveUp); }));
+        QThread::create([&] { role = SingleInstance(workFolder, channels, display).claim(paths, giveUp); }));
     QSignalSpy finished(thread.get(), &QThread::finished);
     thread->start();
     finished.wait(30000);
@@ -362,6 +364,78 @@ private slots:
                  std::vector<std::string>{"stopped waiting for the running Quillmere: " + m_work});
         QCOMPARE(role, Role::Failed);
         QVERIFY(listener.bytesReceived().value_or(0) > 0);
+    }
+
+    void aStartOnAnotherDisplayKeepsItsPaths_data()
+    {
+        // Each display as $DISPLAY, $WAYLAND_DISPLAY and $XDG_RUNTIME_DIR.
+        QTest::addColumn<QStringList>("running");
+        QTest::addColumn<QStringList>("later");
+        QTest::addColumn<QString>("refusedFor"); // the running display as told; empty: handed over
+        const auto x11 = [](const char* display) { return QStringList{display, "", "/run/a"}; };
+        const QStringList session{":0", "wayland-0", "/run/a"};
+        QTest::newRow("another X display") << x11(":76") << QStringList{":77", "", "/run/b"} << ":76";
+        QTest::newRow("another screen of the same X display") << x11(":76") << x11(":76.0") << "";
+        QTest::newRow("the local X display by its host") << x11(":76.1") << x11("unix:76") << "";
+        QTest::newRow("another host's X display") << x11("localhost:10.0") << x11(":10") << "localhost:10";
+        QTest::newRow("wayland-0 of another session") << QStringList{"", "wayland-0", "/run/a"}
+                                                      << QStringList{"", "wayland-0", "/run/b/"} << "wayland-0";
+        QTest::newRow("a Wayland socket by its path") << QStringList{"", "wayland-0", "/run/a/"}
+                                                      << QStringList{"", "/run/a/wayland-0", "/run/b"} << "";
+        QTest::newRow("another session with X under Wayland")
+            << session << QStringList{":1", "wayland-1", "/run/a"} << ":0";
+        QTest::newRow("the same session, Wayland not named here") << session << x11(":0") << "";
+        // Nothing tells these apart: the start goes on as it always has.
+        QTest::newRow("X there, Wayland here") << x11(":0") << QStringList{"", "wayland-0", "/run/a"} << "";
+        QTest::newRow("no display recorded (an earlier version)") << QStringList{"", "", ""} << x11(":77") << "";
+        QTest::newRow("a start without a display") << x11(":76") << QStringList{"", "", "/run/b"} << "";
+    }
+    // A start whose window would be on another display than the running
+    // instance's sends it nothing and says where that one runs: its archive,
+    // and a destination chooser, would come up out of its user's sight. The
+    // same display, however written, takes the paths as ever.
+    void aStartOnAnotherDisplayKeepsItsPaths()
+    {
+        QFETCH(QStringList, running);
+        QFETCH(QStringList, later);
+        QFETCH(QString, refusedFor);
+        const auto display = [](const QStringList& values) {
+            return SessionDisplay(bytes(values[0]), bytes(values[1]), bytes(values[2]));
+        };
+        SingleInstance instance(m_work, m_channels, display(running));
+        QSignalSpy received(&instance, &SingleInstance::filesReceived);
+        QCOMPARE(instance.claim({}), Role::Primary);
+
+        Role role = Role::Alone;
+        std::optional<SingleInstance> start;
+        const std::vector<std::string> lines = linesOf([&] {
+            std::unique_ptr<QThread> thread(QThread::create([&] {
+                start.emplace(m_work, m_channels, display(later));
+                role = start->claim({"/data/b.txt"});
+            }));
+            QSignalSpy finished(thread.get(), &QThread::finished);
+            thread->start();
+            finished.wait(30000);
+            thread->wait();
+        });
+        if (refusedFor.isEmpty()) {
+            QCOMPARE(role, Role::HandedOver);
+            QCOMPARE(lines, std::vector<std::string>{});
+            QTRY_COMPARE(received.count(), 1);
+            return;
+        }
+        QCOMPARE(role, Role::Failed);
+        QCOMPARE(start->shortfall(), Shortfall::OtherDisplay);
+        QCOMPARE(start->runningDisplay().shownName(), bytes(refusedFor));
+        const std::string told = "the running Quillmere shows its window on another display: ";
+        QCOMPARE(lines.size(), size_t(1));
+        QVERIFY2(lines[0].starts_with(told) && lines[0].find(bytes(refusedFor), told.size()) != std::string::npos,
+                 lines[0].c_str());
+        // The channel still serves a start on the running display, and only
+        // its paths arrive.
+        QCOMPARE(startElsewhere(m_work, m_channels, {"/data/a.txt"}, {}, display(running)), Role::HandedOver);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().value<Paths>(), Paths{"/data/a.txt"});
     }
 
     // Counts and lengths are 32-bit big-endian numbers.
