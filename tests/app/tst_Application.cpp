@@ -314,6 +314,65 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
     }
 
+    // Two desktop sessions of one user share the home folder, not the
+    // display. A window start in the second session tells its own user that
+    // Quillmere runs on the other display, and keeps its files: the running
+    // window would make the archive, and ask for its folder, out of sight.
+    // A start on the running display, written another way, hands over, and
+    // so does one whose display is gone.
+    void aStartOnAnotherDisplayKeepsItsFiles()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        writeFile(items + "/b.txt", "b\n");
+        writeFile(items + "/c.txt", "c\n");
+        // Offscreen, as every test: the starts see only their environment's
+        // names for the display, which is what tells the sessions apart.
+        const auto onDisplay = [&session](const QString& display, const std::string& runtime) {
+            QProcessEnvironment environment = session.environment();
+            environment.remove("WAYLAND_DISPLAY");
+            environment.insert("DISPLAY", display);
+            environment.insert("XDG_RUNTIME_DIR", qs(runtime));
+            return environment;
+        };
+        QProcess& first = session.start(session.home(), {}, onDisplay(":76", session.path("run")));
+        QTRY_VERIFY_WITH_TIMEOUT(session.channelIsOpen(), kStartMilliseconds);
+
+        const std::string otherRun = session.path("run-b");
+        fs::create_directories(otherRun);
+        fs::permissions(otherRun, fs::perms::owner_all);
+        QProcess& other = session.start(items, {"b.txt"}, onDisplay(":77", otherRun));
+        QByteArray out;
+        const auto toldOrEnded = [&out, &other] {
+            out += other.readAllStandardOutput();
+            return out.contains('\n') || other.state() == QProcess::NotRunning;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(toldOrEnded(), kStartMilliseconds);
+        QCOMPARE(out, QByteArray("the running Quillmere shows its window on another display: DISPLAY :76 "
+                                 "(this start: DISPLAY :77)\n"));
+        // Its message box waits for its user.
+        QCOMPARE(other.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(other.processId()), SIGTERM);
+        QVERIFY(other.waitForFinished(kJobMilliseconds));
+
+        const BatchRun same = finished(session.start(items, {"c.txt"}, onDisplay(":76.0", session.path("run"))));
+        QVERIFY2(same.status == 0, same.out.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/archive.zip"), kJobMilliseconds);
+        // Had the files of the start on :77 gone over, their archive would
+        // have been made first.
+        QCOMPARE(ZipReader(items + "/archive.zip").names(), Names{"archive/c.txt"});
+        QCOMPARE(QDir(qs(items)).entryList({"*.zip"}), QStringList{"archive.zip"});
+        // A display that is gone leaves the start no window of its own: it
+        // hands its files over, as one from a terminal without a display.
+        QProcessEnvironment gone = onDisplay(":7391", otherRun);
+        gone.insert("QT_QPA_PLATFORM", "xcb");
+        const BatchRun stale = finished(session.start(items, {"b.txt"}, gone));
+        QVERIFY2(stale.status == 0, stale.out.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(items + "/archive1.zip"), kJobMilliseconds);
+        QCOMPARE(ZipReader(items + "/archive1.zip").names(), Names{"archive/b.txt"});
+        QCOMPARE(first.state(), QProcess::Running);
+    }
+
     void aSignalEndsTheJobAndItsPrograms_data()
     {
         QTest::addColumn<bool>("batch");
