@@ -167,8 +167,9 @@ Failure WorkJournal::write(int* systemError)
 {
     // Records of a folder that is not the user's own could name anything
     // to remove.
-    if (Failure error = PrivateFolder::make(m_folders.journalFolder(), systemError))
-        return error;
+    for (const std::string& folder : {m_folders.tmpDirectory(), m_folders.journalFolder()})
+        if (Failure error = PrivateFolder::make(folder, systemError))
+            return error;
     if (!m_lock.isOpen() && !m_record.ended) {
         UniqueFd lock(::open(lockPath().c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!lock.isOpen() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
