@@ -23,6 +23,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 enum Page { Ready, Running, Result };
@@ -239,10 +241,19 @@ void JobStatusView::onQueueChanged()
     m_running = busy;
     const std::vector<std::string> names = m_jobs.waitingNames();
     AccessibleText::setMessage(waitingLabel, JobStatusText::waiting(static_cast<int>(names.size())));
+    // The list is made anew. While the user is in it, the same place stays
+    // current, so that Delete goes on down the list. Otherwise the first job
+    // is only selected, for the button: making it current would tell a
+    // screen reader that the list has the focus when another control has.
+    const bool inList = waitingList->hasFocus();
+    const int current = waitingList->currentRow();
     waitingList->clear();
     for (const std::string& name : names)
         waitingList->addItem(JobStatusText::path(name));
-    waitingList->setCurrentRow(0);
+    if (!names.empty() && inList)
+        waitingList->setCurrentRow(std::clamp(current, 0, waitingList->count() - 1));
+    else if (!names.empty())
+        waitingList->item(0)->setSelected(true);
     waitingList->parentWidget()->setVisible(!names.empty());
 }
 
@@ -304,7 +315,8 @@ void JobStatusView::setDetails(const QString& details)
 
 void JobStatusView::removeSelectedWaiting()
 {
-    const int row = waitingList->currentRow();
+    const QList<QListWidgetItem*> selected = waitingList->selectedItems();
+    const int row = selected.isEmpty() ? waitingList->currentRow() : waitingList->row(selected.first());
     if (row >= 0)
         m_jobs.removeWaiting(row);
 }

@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -327,6 +328,42 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(button->text(), text, 10000);
         QCOMPARE(button->accessibleName(), name);
         QVERIFY(events.count(QAccessible::NameChanged, button) > announced);
+    }
+
+    // A job queued while the focus is on another control leaves it there,
+    // and no focus event says otherwise; tabbed into, the list takes Delete
+    // for its current job, and the button takes the first one, which is
+    // the one shown selected.
+    void queuedJobsLeaveTheFocusWhereItIs()
+    {
+        StandInWindow w;
+        QVERIFY(w.shown());
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        using Names = std::vector<std::string>;
+        QListWidget* list = w.status.waitingList;
+        w.view.nameAfterItemsCheckBox->setFocus(Qt::TabFocusReason);
+        w.start("first.txt");
+        AccessibilityEvents events;
+        for (const char* item : {"/data/second.txt", "/data/third.txt", "/data/fourth.txt", "/data/fifth.txt"})
+            w.jobs.enqueue({item}, "/data", SettingStatus());
+        QCOMPARE(events.count(QAccessible::Focus, list), 0);
+        QCOMPARE(QApplication::focusWidget(), w.view.nameAfterItemsCheckBox);
+        QCOMPARE(list->selectedItems().size(), 1);
+        QCOMPARE(list->selectedItems().first()->text(), QStringLiteral("second.txt"));
+        w.status.removeWaitingButton->click();
+        QCOMPARE(w.jobs.waitingNames(), (Names{"third.txt", "fourth.txt", "fifth.txt"}));
+
+        w.status.removeWaitingButton->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(w.status.removeWaitingButton, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), list);
+        QVERIFY(events.count(QAccessible::Focus, list) >= 1);
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(w.jobs.waitingNames(), (Names{"third.txt", "fifth.txt"}));
+        // The next one takes its place, for the next Delete.
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(w.jobs.waitingNames(), Names{"third.txt"});
     }
 
     // A screen reader that listens hears the phase label's name change.
