@@ -7,12 +7,10 @@
 #include "ViewController.h"
 
 #include <QEvent>
-#include <QLabel>
 #include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QStackedWidget>
 #include <QScrollBar>
 
 JobPresenter::JobPresenter(ViewController& view, JobQueue& jobs, const ViewServices& services)
@@ -74,7 +72,10 @@ bool JobPresenter::eventFilter(QObject* watched, QEvent* event)
 void JobPresenter::onJobFinished(const JobOutcome& outcome)
 {
     // A refused password ends a job that never ran, while another may run.
-    m_showsPasswordRefusal = outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
+    // A cancelled folder chooser brings back what was shown, refusal and all.
+    if (outcome.kind != JobOutcome::Kind::Cancelled)
+        m_showsPasswordRefusal =
+            outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
     m_view.jobStatusView->showOutcome(outcome, PasswordRule::check(m_view.passwordTextField->text().toStdString()));
     showStatus();
     if (!isWindowInFront())
@@ -90,9 +91,8 @@ void JobPresenter::onPasswordChanged()
         return;
     // The refusal no longer holds: the window is ready for the next try.
     m_showsPasswordRefusal = false;
-    JobStatusView& status = *m_view.jobStatusView;
     if (!m_jobs.isBusy())
-        status.pages->setCurrentWidget(status.readyLabel->parentWidget());
+        m_view.jobStatusView->showReady();
 }
 
 void JobPresenter::notify(const JobOutcome& outcome)

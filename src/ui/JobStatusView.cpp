@@ -222,6 +222,9 @@ void JobStatusView::onQueueChanged()
 {
     const bool busy = m_jobs.isBusy();
     if (busy && !m_running) {
+        m_beforeJob = {pages->currentIndex() == Running ? int(Ready) : pages->currentIndex(), m_archive,
+                       m_shownSummary, m_earlier, detailsButton->isChecked()};
+        m_focusBeforeJob = window()->focusWidget();
         // A new job: the previous result goes, the bar starts from nothing.
         // A result that went at once, with no time to be read, stays below
         // until a job starts after one the user could see.
@@ -236,7 +239,7 @@ void JobStatusView::onQueueChanged()
         m_archive.clear();
         progressPage->restart();
         detailsButton->setChecked(false);
-        pages->setCurrentIndex(Running);
+        showPage(Running);
     }
     m_running = busy;
     const std::vector<std::string> names = m_jobs.waitingNames();
@@ -260,14 +263,15 @@ void JobStatusView::onQueueChanged()
 void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem password)
 {
     m_running = false;
+    if (outcome.kind == JobOutcome::Kind::Cancelled) {
+        // No folder was chosen: nothing was made and nothing is to be said.
+        showBeforeJob();
+        return;
+    }
     detailsButton->setChecked(false);
     // The queue starts the next job right after this one's end.
     m_followedAtOnce = !m_jobs.waitingNames().empty();
     m_shownSummary = JobStatusText::summary(outcome);
-    if (outcome.kind == JobOutcome::Kind::Cancelled) {
-        pages->setCurrentIndex(Ready);
-        return;
-    }
     const bool delivered = outcome.kind == JobOutcome::Kind::Delivered;
     if (delivered)
         progressPage->showDelivered();
@@ -294,8 +298,74 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     showButton->setVisible(delivered);
     copyPathButton->setVisible(delivered);
     setDetails(delivered ? JobReportText::details(outcome.report) : JobStatusText::technicalDetail(outcome));
-    pages->setCurrentIndex(Result);
+    showPage(Result);
     AccessibleText::announce(headlineLabel);
+}
+
+void JobStatusView::showReady()
+{
+    showPage(Ready);
+}
+
+void JobStatusView::showBeforeJob()
+{
+    m_archive = m_beforeJob.archive;
+    m_shownSummary = m_beforeJob.summary;
+    m_earlier = m_beforeJob.earlier;
+    // Back in view, the result can be read, unless a waiting job replaces it
+    // at once.
+    m_followedAtOnce = !m_jobs.waitingNames().empty();
+    showEarlier();
+    detailsButton->setChecked(m_beforeJob.details);
+    showPage(m_beforeJob.page);
+}
+
+void JobStatusView::showPage(int page)
+{
+    QWidget* const next = pages->widget(page);
+    QWidget* const focus = window()->focusWidget();
+    if (next != pages->currentWidget() && focus && pages->currentWidget()->isAncestorOf(focus)) {
+        // The focus would go with the page. Left to the stack it lands on a
+        // hidden button or on the new page itself, which a screen reader
+        // announces as a nameless filler: it goes straight to a control the
+        // user will see instead. A control of the new page can take the
+        // focus only once the page is shown; the stack hides the old one.
+        if (QWidget* control = focusAfter(next)) {
+            if (next->isAncestorOf(control))
+                next->show();
+            control->setFocus(Qt::OtherFocusReason);
+        }
+    }
+    pages->setCurrentIndex(page);
+}
+
+// The control to take the focus from the page giving way to next: the one
+// that had it when the job started, if next brings it back; else next's
+// first control; else the one that had it when the job started, wherever
+// it is; else the window's first control.
+QWidget* JobStatusView::focusAfter(QWidget* next) const
+{
+    const auto takesFocus = [this, next](QWidget* widget) {
+        if (!widget || widget->isWindow() || !widget->isEnabled()
+            || (widget->focusPolicy() & Qt::TabFocus) != Qt::TabFocus)
+            return false;
+        if (pages->isAncestorOf(widget))
+            return next->isAncestorOf(widget) && widget->isVisibleTo(next);
+        return widget->isVisibleTo(window());
+    };
+    QWidget* const started = m_focusBeforeJob;
+    if (takesFocus(started) && next->isAncestorOf(started))
+        return started;
+    QWidget* first = nullptr;
+    for (QWidget* widget = window()->nextInFocusChain(); widget != window(); widget = widget->nextInFocusChain()) {
+        if (!takesFocus(widget))
+            continue;
+        if (next->isAncestorOf(widget))
+            return widget;
+        if (!first)
+            first = widget;
+    }
+    return takesFocus(started) ? started : first;
 }
 
 void JobStatusView::showEarlier()

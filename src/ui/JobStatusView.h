@@ -3,6 +3,7 @@
 #include "JobOutcome.h"
 #include "PasswordRule.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -55,6 +56,8 @@ public:
     // Shows how a job ended; password is what is wrong with the password
     // the window shows, for a job refused for its password.
     void showOutcome(const JobOutcome& outcome, PasswordRule::Problem password);
+    // Shows that the window is ready, in place of a result.
+    void showReady();
 
 signals:
     void showInFileManagerRequested(const std::string& archivePath);
@@ -70,6 +73,9 @@ private:
     void removeSelectedWaiting();
     void setDetails(const QString& details);
     void showEarlier();
+    void showBeforeJob();
+    void showPage(int page);
+    QWidget* focusAfter(QWidget* page) const;
 
     JobQueue& m_jobs;
     bool m_running = false;
@@ -79,4 +85,16 @@ private:
     QString m_shownSummary;
     bool m_followedAtOnce = false;
     QStringList m_earlier;
+    // What the view showed when the running job started, and the control
+    // that had the focus then: a job whose folder chooser is cancelled
+    // leaves the window as it was.
+    struct Shown {
+        int page = 0;
+        std::string archive;
+        QString summary;
+        QStringList earlier;
+        bool details = false;
+    };
+    Shown m_beforeJob;
+    QPointer<QWidget> m_focusBeforeJob;
 };

@@ -4,6 +4,7 @@
 // run-with-accessibility-bus, which gives it a private session bus, the
 // accessibility bus and an X server, so that Qt's bridge is on and sends its
 // update events at all; the reader is atspi-reader.py.
+#include "DialogFolderChooser.h"
 #include "ScopedEnvironment.h"
 #include "StandInJob.h"
 #include "TestFiles.h"
@@ -14,16 +15,19 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDeadlineTimer>
+#include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QStackedWidget>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
@@ -364,6 +368,61 @@ private slots:
         // The next one takes its place, for the next Delete.
         QTest::keyClick(list, Qt::Key_Delete);
         QCOMPARE(w.jobs.waitingNames(), Names{"third.txt"});
+    }
+
+    // However the status' page changes under the focus, the focus goes to
+    // a control the user sees and a screen reader names, never to a page:
+    // back to the result the user was on when a cancelled folder chooser
+    // brings it back, unchanged; to the control the job started from when
+    // the new page has none.
+    void theFocusStaysOnAVisibleControl_data()
+    {
+        QTest::addColumn<bool>("chooserCancelled"); // else the job is stopped with its button
+        QTest::newRow("folder chooser cancelled") << true;
+        QTest::newRow("job stopped") << false;
+    }
+    void theFocusStaysOnAVisibleControl()
+    {
+        QFETCH(bool, chooserCancelled);
+        StandInWindow w;
+        QVERIFY(w.shown());
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        emit w.start("first.txt").finished(JobOutcome::delivered("/data/送付/archive.zip", false));
+        const QString result = w.status.headlineLabel->accessibleName();
+        QWidget* const started = chooserCancelled ? static_cast<QWidget*>(w.status.copyPathButton)
+                                                  : w.view.nameAfterItemsCheckBox;
+        started->setFocus(Qt::TabFocusReason);
+        AccessibilityEvents events;
+        StandInJob& job = w.start("second.txt");
+        if (chooserCancelled) {
+            DialogFolderChooser chooser(&w.view);
+            chooser.chooseFolderIn("/data", [&job](bool chosen, const std::string&) {
+                if (!chosen)
+                    emit job.finished(JobOutcome::cancelled());
+            });
+            const QPointer<QFileDialog> dialog = w.view.findChild<QFileDialog*>(QStringLiteral("folderChooser"));
+            QVERIFY(dialog);
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
+            QTRY_VERIFY(!dialog);
+            // As a window manager does when the dialog has gone.
+            w.view.activateWindow();
+        } else {
+            w.status.cancelButton->setFocus(Qt::TabFocusReason);
+            // The stand-in stops as a job does: finished, as stopped.
+            QTest::keyClick(w.status.cancelButton, Qt::Key_Space);
+        }
+        QTRY_COMPARE(QApplication::focusWidget(), started);
+        for (QWidget* page : w.status.pages->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            QCOMPARE(events.count(QAccessible::Focus, page), 0);
+        QCOMPARE(events.count(QAccessible::Focus, w.status.pages), 0);
+        if (!chooserCancelled)
+            return;
+        QCOMPARE(w.status.pages->currentWidget(), w.status.headlineLabel->parentWidget());
+        QCOMPARE(w.status.headlineLabel->accessibleName(), result);
+        QTest::keyClick(w.status.copyPathButton, Qt::Key_Space);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/data/送付/archive.zip"));
     }
 
     // A screen reader that listens hears the phase label's name change.
