@@ -10,6 +10,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QPointer>
 #include <QUrl>
 
 namespace {
@@ -56,7 +57,18 @@ void ShowInFileManager::fallBack(const std::string& path, const QString& why)
 {
     Log::line(LogPrefix::kShowInFileManager + why.toStdString() + LogPrefix::kErrorFilePath + path);
     const std::string folder = PathText::parentFolder(path);
-    const bool opened = m_openFolder && m_openFolder(folder);
+    if (!m_openFolder) {
+        folderOpened(folder, false);
+        return;
+    }
+    m_openFolder(folder, [self = QPointer<ShowInFileManager>(this), folder](bool opened) {
+        if (self)
+            self->folderOpened(folder, opened);
+    });
+}
+
+void ShowInFileManager::folderOpened(const std::string& folder, bool opened)
+{
     if (!opened) {
         Log::line(LogPrefix::kOpenFolder + folder);
         // The button did nothing the user can see: the folder's path, on

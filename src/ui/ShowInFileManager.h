@@ -11,11 +11,13 @@
 // org.freedesktop.FileManager1 ShowItems call on the session bus; where no
 // file manager answers it, opens the file's folder instead; where that fails
 // too, tells the user in a sentence, with the folder to open by hand. Never
-// blocks: the call's answer arrives later.
+// blocks: the call's answer, and the folder opener's, arrive later.
 class ShowInFileManager : public QObject {
     Q_OBJECT
 public:
-    using OpenFolder = std::function<bool(const std::string& folder)>;
+    // Opens folder and calls done once, with whether it opened.
+    using OpenFolder =
+        std::function<void(const std::string& folder, std::function<void(bool opened)> done)>;
     // A sentence and a piece of advice, for the user to read in the window.
     using TellProblem = std::function<void(const QString& sentence, const QString& advice)>;
 
@@ -32,6 +34,7 @@ signals:
 
 private:
     void fallBack(const std::string& path, const QString& why);
+    void folderOpened(const std::string& folder, bool opened);
 
     QDBusConnection m_bus;
     OpenFolder m_openFolder;

@@ -4,6 +4,7 @@
 // window), and notifications go through notify-send; and
 // notifications where a notification service runs on the bus. The
 // destination chooser starts where the items are.
+#include "DesktopFolderOpener.h"
 #include "DesktopNotifier.h"
 #include "DialogFolderChooser.h"
 #include "NotificationService.h"
@@ -25,6 +26,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using Paths = std::vector<std::string>;
 
@@ -75,9 +77,9 @@ private slots:
         Paths opened;
         ShowInFileManager shower(
             noBus(),
-            [&opened, opens](const std::string& folder) {
+            [&opened, opens](const std::string& folder, const std::function<void(bool)>& done) {
                 opened.push_back(folder);
-                return opens;
+                QTimer::singleShot(0, [done, opens] { done(opens); });
             },
             [&window](const QString& sentence, const QString& advice) {
                 ProblemBox::showOver(&window, sentence, advice);
@@ -87,6 +89,7 @@ private slots:
             // Nothing is asserted while standard output is captured: the message would vanish.
             StdoutCapture log;
             shower.showItem("/data/out 資/archive.zip");
+            (void)QTest::qWaitFor([&shown] { return !shown.isEmpty(); }, 5000);
         }
         QCOMPARE(opened, Paths{"/data/out 資"});
         QCOMPARE(shown.size(), 1);
@@ -103,6 +106,75 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QTRY_VERIFY(!box);
         QTRY_COMPARE(QApplication::focusWidget(), button);
+    }
+
+    void openingTheFolderTakesTheLaunchersAnswer_data()
+    {
+        QTest::addColumn<QString>("launcher"); // the stand-in xdg-open's script; none on PATH if empty
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("it opens the folder") << QStringLiteral("exit 0") << true;
+        QTest::newRow("it finds no way to open it")
+            << QStringLiteral("echo 'xdg-open: no method available' >&2\nexit 3") << false;
+        QTest::newRow("it stays with the file manager")
+            << QStringLiteral("while [ ! -e \"$here/closed\" ]; do /bin/sleep 0.05; done\n: > \"$here/ended\"")
+            << true;
+        QTest::newRow("there is no launcher") << QString() << false;
+    }
+    // The launcher's own end decides whether the folder opened: a launcher
+    // that starts and then fails says so in the window and in the log line,
+    // as a missing one does. It is handed the folder's URL, built from its
+    // bytes.
+    void openingTheFolderTakesTheLaunchersAnswer()
+    {
+        QFETCH(QString, launcher);
+        QFETCH(bool, opens);
+        QTemporaryDir bin;
+        const QString here = bin.path();
+        if (!launcher.isEmpty()) {
+            QFile script(bin.filePath("xdg-open"));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\nhere='%1'\nprintf '%s\\n' \"$1\" > \"$here/called\"\n%2\n")
+                             .arg(here, launcher)
+                             .toUtf8());
+            script.close();
+            QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const auto path = scopedEnvironment("PATH", QFile::encodeName(here));
+        const bool staying = launcher.contains(QStringLiteral("closed"));
+        QStringList told;
+        ShowInFileManager shower(
+            noBus(),
+            [staying](const std::string& folder, const std::function<void(bool)>& done) {
+                if (staying)
+                    DesktopFolderOpener::openFolderWithin(folder, 200, done);
+                else
+                    DesktopFolderOpener::openFolder(folder, done);
+            },
+            [&told](const QString& sentence, const QString& advice) { told << sentence << advice; });
+        QSignalSpy shown(&shower, &ShowInFileManager::shown);
+        Paths written;
+        {
+            // Nothing is asserted while standard output is captured: the message would vanish.
+            StdoutCapture log;
+            shower.showItem("/data/out 資/archive.zip");
+            (void)QTest::qWaitFor([&shown] { return !shown.isEmpty(); }, 10000);
+            written = log.lines();
+        }
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.at(0).at(1).toBool(), opens);
+        QCOMPARE(told.isEmpty(), opens);
+        const bool logged = std::count(written.begin(), written.end(), "could not open the folder: /data/out 資") == 1;
+        QCOMPARE(logged, !opens);
+        if (launcher.isEmpty())
+            return;
+        QFile called(bin.filePath("called"));
+        QVERIFY(called.open(QIODevice::ReadOnly));
+        QCOMPARE(called.readAll(), QByteArray("file:///data/out%20%E8%B3%87\n"));
+        if (!staying)
+            return;
+        // The file manager closes, and the launcher with it.
+        QFile(bin.filePath("closed")).open(QIODevice::WriteOnly);
+        QTRY_VERIFY(QFile::exists(bin.filePath("ended")));
     }
 
     void notificationIsHandedToNotifySend()
