@@ -40,14 +40,15 @@ Failure checkNames(const std::vector<Entry>& entries, const std::vector<std::str
     names.reserve(entries.size());
     for (const Entry& entry : entries) {
         if (entry.flags & ZipDirectory::kUtf8NameFlag)
-            return "an entry name is marked as UTF-8: " + entry.name;
+            return ArchiveCheck::kUtf8Name + entry.name;
         names.push_back(entry.name);
     }
     std::vector<std::string_view> expected(expectedEntries.begin(), expectedEntries.end());
     std::sort(expected.begin(), expected.end());
     std::sort(names.begin(), names.end());
     if (names != expected)
-        return "the archive holds " + std::to_string(names.size()) + " entries where " + std::to_string(expected.size())
+        return ArchiveCheck::kEntryCount + std::to_string(names.size()) + ArchiveCheck::kEntriesExpected
+            + std::to_string(expected.size())
             + " were expected, or under other names: " + archivePath;
     return std::nullopt;
 }
@@ -56,7 +57,7 @@ Failure checkEncrypted(const std::vector<Entry>& entries, const std::string& arc
 {
     for (const Entry& entry : entries)
         if (!entry.name.ends_with('/') && !(entry.flags & ZipDirectory::kEncryptedFlag))
-            return "entry " + entry.name + " is not encrypted: " + archivePath;
+            return EntryCheck::kEntry + entry.name + ArchiveCheck::kNotEncrypted + archivePath;
     return std::nullopt;
 }
 

@@ -17,6 +17,11 @@
 // password.
 class ArchiveCheck {
 public:
+    // The failures about the archive as a whole, and an entry left plain.
+    static constexpr const char* kEntryCount = "the archive holds ";
+    static constexpr const char* kEntriesExpected = " entries where ";
+    static constexpr const char* kUtf8Name = "an entry name is marked as UTF-8: ";
+    static constexpr const char* kNotEncrypted = " is not encrypted: ";
     // Gives up, with a failure, as soon as abandoned is set. What followed
     // read while the archive was written counts only when archivePath is
     // still that file.

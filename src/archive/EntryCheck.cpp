@@ -1,5 +1,7 @@
 #include "EntryCheck.h"
 
+#include "ArchiveCheck.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <string_view>
@@ -77,7 +79,7 @@ Failure EntryCheck::locate(const ZipDirectory::Entry& entry, uint64_t& dataAt)
     const size_t nameSize = ZipDirectory::le16(header.data() + 26);
     const size_t extraSize = ZipDirectory::le16(header.data() + 28);
     if (flags & ZipDirectory::kUtf8NameFlag)
-        return "an entry name is marked as UTF-8: " + entry.name;
+        return ArchiveCheck::kUtf8Name + entry.name;
     if ((flags ^ entry.flags) & ZipDirectory::kEncryptedFlag)
         return broken(entry, "local and central headers disagree on encryption");
     const uint64_t nameAt = entry.localHeaderAt + ZipDirectory::kLocalHeaderSize;
@@ -134,7 +136,7 @@ Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
     uint64_t remaining = entry.compressedSize;
     if (entry.flags & ZipDirectory::kEncryptedFlag) {
         if (!m_password)
-            return "entry " + entry.name + " is encrypted: " + m_path;
+            return kEntry + entry.name + kEncrypted + m_path;
         const std::span<const uint8_t> head = bytesAt(dataAt, kEncryptionHeaderSize);
         if (remaining < kEncryptionHeaderSize || head.size() != kEncryptionHeaderSize)
             return broken(entry, "encryption header cut short");
@@ -253,15 +255,15 @@ std::span<const uint8_t> EntryCheck::bytesAt(uint64_t at, size_t want)
 
 Failure EntryCheck::broken(const ZipDirectory::Entry& entry, const std::string& what) const
 {
-    return "entry " + entry.name + " is not readable (" + what + "): " + m_path;
+    return kEntry + entry.name + kNotReadable + what + "): " + m_path;
 }
 
 Failure EntryCheck::damaged(const ZipDirectory::Entry& entry) const
 {
-    return "entry " + entry.name + " does not read back: its data is damaged, or the password does not open it: " + m_path;
+    return kEntry + entry.name + kDamaged + m_path;
 }
 
 Failure EntryCheck::wrongSize(const ZipDirectory::Entry& entry) const
 {
-    return "entry " + entry.name + " does not read back: its checksum or size is wrong: " + m_path;
+    return kEntry + entry.name + kWrongSize + m_path;
 }

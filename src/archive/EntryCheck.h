@@ -26,6 +26,13 @@
 // side by side.
 class EntryCheck {
 public:
+    // A failure about one entry is kEntry, the entry's name as stored, then
+    // one of these, then the archive's path.
+    static constexpr const char* kEntry = "entry ";
+    static constexpr const char* kDamaged = " does not read back: its data is damaged, or the password does not open it: ";
+    static constexpr const char* kWrongSize = " does not read back: its checksum or size is wrong: ";
+    static constexpr const char* kNotReadable = " is not readable (";
+    static constexpr const char* kEncrypted = " is encrypted: ";
     // A large entry is read in pieces: stopped is asked between them, and
     // between entries.
     EntryCheck(int fd, const std::string& archivePath, const std::optional<std::string>& password,

@@ -31,7 +31,7 @@ public:
         return at <= m_size && size <= m_size - at
             && ::pread(m_fd, data, size, static_cast<off_t>(at)) == static_cast<ssize_t>(size);
     }
-    Failure broken(const std::string& what) const { return "not a readable ZIP file (" + what + "): " + m_path; }
+    Failure broken(const std::string& what) const { return ZipDirectory::kUnreadable + what + "): " + m_path; }
 
 private:
     int m_fd;

@@ -23,6 +23,8 @@ public:
         uint64_t centralHeaderAt = 0;
     };
 
+    // The start of a failure to read the archive's directory.
+    static constexpr const char* kUnreadable = "not a readable ZIP file (";
     static constexpr uint32_t kLocalHeader = 0x04034b50;
     static constexpr uint32_t kCentralHeader = 0x02014b50;
     static constexpr size_t kLocalHeaderSize = 30;

@@ -94,7 +94,7 @@ Failure ZipEntryFlags::clearUtf8Names(const std::string& archivePath,
         uint8_t local[kLocalRead];
         if (::pread(file.get(), local, sizeof local, static_cast<off_t>(entry.localHeaderAt)) != sizeof local
             || ZipDirectory::le32(local) != ZipDirectory::kLocalHeader)
-            return "not a readable ZIP file (bad local header): " + archivePath;
+            return ZipDirectory::kUnreadable + std::string("bad local header): ") + archivePath;
         const uint8_t centralHigh = static_cast<uint8_t>(entry.flags >> 8);
         if (((centralHigh & kUtf8NameBit) && !writeCleared(file.get(), entry.centralHeaderAt + kCentralFlagsHigh, centralHigh))
             || ((local[kLocalFlagsHigh] & kUtf8NameBit)

@@ -5,6 +5,7 @@
 #include "JobReportText.h"
 #include "PathText.h"
 #include "ProgramFailureText.h"
+#include "ReadBackText.h"
 #include "Utf8Sequence.h"
 #include "WorkPathText.h"
 
@@ -301,7 +302,9 @@ QString JobStatusText::technicalDetail(const JobOutcome& outcome)
     const std::optional<std::string> changed = outcome.cause == FailureCause::ItemChanged
         ? ArchiveCheck::changedPathOf(outcome.description)
         : std::nullopt;
-    const std::optional<QString> programFailure = ProgramFailureText::inJapanese(outcome.description);
+    std::optional<QString> programFailure = ProgramFailureText::inJapanese(outcome.description);
+    if (!programFailure)
+        programFailure = ReadBackText::inJapanese(outcome.description);
     if (changed)
         lines << QStringLiteral("作成中に変わった項目: %1").arg(inSentence(*changed));
     else if (programFailure)

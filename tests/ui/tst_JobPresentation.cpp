@@ -150,6 +150,35 @@ private slots:
             << JobOutcome::failed(JobPhase::Encrypting, "the encrypted archive could not be moved to the destination folder",
                                   FailureCause::DestinationFull)
             << QStringList{QStringLiteral("何が起きたか: 暗号化したアーカイブを保存先のフォルダへ移せませんでした")};
+        // So are the read-back's findings, with the entry as Windows shows it.
+        const std::string part = "/data/out/.archive-3kfqdn4lpya3.zip.part";
+        QTest::newRow("an entry that does not read back")
+            << JobOutcome::failed(JobPhase::Verifying,
+                                  "entry archive/\x8c\xa9\x90\xcf.txt does not read back: its checksum or size is wrong: "
+                                      + part,
+                                  FailureCause::Other)
+            << QStringList{QStringLiteral("何が起きたか: できたアーカイブを読み直したところ、archive/見積.txt のデータが"
+                                          "正しくありませんでした（チェックサムかサイズが違います）")};
+        QTest::newRow("an entry left plain")
+            << JobOutcome::failed(JobPhase::Verifying, "entry archive/a.txt is not encrypted: " + part, FailureCause::Other)
+            << QStringList{QStringLiteral("何が起きたか: できたアーカイブを読み直したところ、archive/a.txt が暗号化されて"
+                                          "いませんでした")};
+        QTest::newRow("an entry cut short")
+            << JobOutcome::failed(JobPhase::Verifying, "entry archive/a.txt is not readable (data cut short): " + part,
+                                  FailureCause::Other)
+            << QStringList{QStringLiteral("何が起きたか: できたアーカイブを読み直したところ、archive/a.txt を読み取れません"
+                                          "でした")};
+        QTest::newRow("entries missing")
+            << JobOutcome::failed(JobPhase::Verifying,
+                                  "the archive holds 3 entries where 4 were expected, or under other names: " + part,
+                                  FailureCause::Other)
+            << QStringList{QStringLiteral("何が起きたか: できたアーカイブを読み直したところ、入っている項目が 3 個で、"
+                                          "入るはずの 4 個と合いませんでした")};
+        QTest::newRow("no archive to read")
+            << JobOutcome::failed(JobPhase::Writing, "not a readable ZIP file (no end of central directory): " + part,
+                                  FailureCause::Other)
+            << QStringList{QStringLiteral("何が起きたか: できたアーカイブを読み直したところ、ZIP ファイルとして読めません"
+                                          "でした")};
         // The path may hold parentheses of its own.
         QTest::newRow("a folder gone while staged")
             << JobOutcome::failed(JobPhase::Copying, "changed while the job ran: /data/見積 (2) (the folder could not "
@@ -227,7 +256,8 @@ private slots:
         for (const QString& line : expected)
             QVERIFY2(details.contains(line), qPrintable(details));
         for (const char* english : {"none of the items", "a .DS_Store file", "changed while the job ran", "the writer",
-                                    "expect was", "could not be moved"})
+                                    "expect was", "could not be moved", "read back", "readable", "encrypted:",
+                                    "entries where", ".zip.part"})
             QVERIFY2(!details.contains(QLatin1String(english)), qPrintable(details));
         QVERIFY2(!details.contains(QStringLiteral(".quillmere/")), qPrintable(details));
         QVERIFY(!details.contains(QStringLiteral("phase")));
