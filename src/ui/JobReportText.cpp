@@ -127,6 +127,8 @@ QString JobReportText::renaming(const RenamedItem& item)
         why << QStringLiteral("Windows が作れない名前（CON などの予約名、末尾の点や空白）に「_」を使用");
     if (item.transliterated)
         why << QStringLiteral("Windows の文字コードにない文字を置き換え");
+    if (item.readAsJapanese)
+        why << QStringLiteral("UTF-8 でない名前を Windows の日本語（シフト JIS）の名前として読み取り");
     if (item.numbered)
         why << QStringLiteral("同じ名前と区別するため番号を追加");
     return why.join(QStringLiteral("、"));

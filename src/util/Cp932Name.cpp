@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace {
@@ -36,18 +37,50 @@ bool isAscii(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// True when text holds a character of two bytes whose first lies between
-// 0x81 and 0x9F: kana, the common kanji and the full-width signs all do.
-// Those bytes are no letters in Latin-1, whose accented letters could
-// otherwise read as rarer kanji or as half-width katakana.
-bool holdsCommonJapanese(const std::string& text)
+// True when most of what is not ASCII in text reads as UTF-8: text that is
+// UTF-8 but for a stray byte ("見積書" and a byte of Windows' Western code
+// page) is UTF-8 still. Code page 932 reads as UTF-8 only here and there.
+bool isMostlyUtf8(const std::string& text)
 {
+    std::size_t inSequences = 0;
+    std::size_t stray = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = Utf8Sequence::at(text, at).second;
+        if (length == 0)
+            ++stray;
+        else if (length > 1)
+            inSequences += length;
+        at += std::max<std::size_t>(length, 1);
+    }
+    return inSequences >= 2 * stray;
+}
+
+// True when the characters of two bytes that text holds, read as code page
+// 932, look like Japanese: one whose first byte lies between 0x81 and 0x9F
+// (kana, the common kanji, the full-width signs) with a second byte of
+// 0x80 or more, or two such characters in a row. The accented letters of
+// the Western code pages (0x80 to 0x9F in the DOS ones and in Windows'
+// own) stand alone between plain letters: "M\x81ller" is no Japanese.
+bool looksJapanese(const std::string& text)
+{
+    int run = 0;
+    bool commonInRun = false;
     for (std::size_t at = 0; at < text.size(); ++at) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        if (byte >= 0x81 && byte <= 0x9F)
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const bool twoBytes = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) && at + 1 < text.size();
+        if (!twoBytes) {
+            run = 0;
+            commonInRun = false;
+            continue;
+        }
+        const auto trail = static_cast<unsigned char>(text[++at]);
+        const bool common = lead <= 0x9F;
+        if (common && trail >= 0x80)
             return true;
-        if (byte >= 0xE0 && byte <= 0xFC)
-            ++at; // its second byte may be anything from 0x40 up
+        ++run;
+        commonInRun = commonInRun || common;
+        if (run >= 2 && commonInRun)
+            return true;
     }
     return false;
 }
@@ -92,7 +125,10 @@ std::string Cp932Name::toUtf8(const std::string& cp932) const
 std::string Cp932Name::readable(const std::string& name) const
 {
     // A UTF-8 name cut short inside its last character is UTF-8 still.
-    if (Utf8Sequence::isWhole(name.substr(0, Utf8Sequence::cutAt(name))) || !holdsCommonJapanese(name))
+    if (Utf8Sequence::isWhole(name.substr(0, Utf8Sequence::cutAt(name))) || isMostlyUtf8(name)
+        || !looksJapanese(name))
         return name;
-    return convert(m_toUtf8, name).value_or(name);
+    // Read, it must still fit where a name may be staged.
+    const std::optional<std::string> text = convert(m_toUtf8, name);
+    return text && text->size() <= NAME_MAX ? *text : name;
 }

@@ -25,11 +25,12 @@ public:
     std::optional<std::string> fromFileName(const std::string& name) const;
     // The UTF-8 text of code page 932 bytes.
     std::string toUtf8(const std::string& cp932) const;
-    // A file name as text: name itself when it is UTF-8. One that is not
-    // but reads whole as code page 932, with Japanese in it, most often
-    // came from Windows that way, out of an archive unpacked with its names
-    // as they were: Windows reads it as that text again, and it comes back
-    // as UTF-8. Any other comes back as it is.
+    // A file name as text: name itself when it is UTF-8, or UTF-8 but for
+    // stray bytes. One that is no UTF-8 at all but reads whole as code page
+    // 932, and looks Japanese that way, most often came from Windows so, out
+    // of an archive unpacked with its names as they were: Windows reads it
+    // as that text again, and it comes back as UTF-8. Any other comes back
+    // as it is.
     std::string readable(const std::string& name) const;
 
 private:

@@ -281,6 +281,7 @@ FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
 {
     Placed name;
     const std::string ownName = m_converter.readable(givenName);
+    name.readAsJapanese = ownName != givenName;
     const std::string replaced = Util::replaceProhibitedCharacters(withEndCompleted(ownName));
     const std::string substituted = NameSubstitutes::apply(replaced);
     name.fixedName = WindowsName::creatable(substituted);
@@ -294,18 +295,19 @@ FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
     name.transliterated = name.shownName != name.fixedName && composed(name.shownName) != composed(name.fixedName);
     // The conversion can itself make a name Windows refuses: "CÖN.txt"
     // reads "CON.txt", "nül" reads "nul", "a≮b" reads "a<b". The rules then
-    // go by the name as converted.
+    // go by the name as converted, and the staged name is that name: one
+    // that lost its first character (an accent alone: ".txt") numbers its
+    // twins as Windows will read it.
     if (name.transliterated) {
         const std::string replacedShown = Util::replaceProhibitedCharacters(name.shownName);
         const std::string creatableShown = WindowsName::creatable(replacedShown);
-        if (creatableShown != name.shownName) {
-            name.replacedCharacters = name.replacedCharacters || replacedShown != name.shownName;
-            name.madeCreatable = name.madeCreatable || creatableShown != replacedShown;
-            name.fixedName = creatableShown;
-            name.shownName = shown(name.fixedName);
-        }
+        name.replacedCharacters = name.replacedCharacters || replacedShown != name.shownName;
+        name.madeCreatable = name.madeCreatable || creatableShown != replacedShown;
+        name.fixedName = creatableShown;
+        name.shownName = shown(name.fixedName);
     }
-    name.changed = name.replacedCharacters || name.substituted || name.madeCreatable || name.transliterated;
+    name.changed = name.replacedCharacters || name.substituted || name.madeCreatable || name.transliterated
+        || name.readAsJapanese;
     return name;
 }
 
@@ -523,6 +525,7 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
         renamed.numbered = placed.number > 1;
         renamed.substituted = placed.substituted;
         renamed.madeCreatable = placed.madeCreatable;
+        renamed.readAsJapanese = placed.readAsJapanese;
         report.renamed.push_back(renamed);
     }
     if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))

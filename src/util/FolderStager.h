@@ -89,6 +89,7 @@ private:
         bool substituted = false;
         bool madeCreatable = false;
         bool transliterated = false;
+        bool readAsJapanese = false;
     };
 
     // given: the user named the item itself, so a link there is followed;

@@ -15,6 +15,7 @@ struct RenamedItem {
     bool numbered = false;           // " (2)", " (3)", ... keeps it apart from a sibling
     bool substituted = false;        // characters outside code page 932 got their usual stand-in
     bool madeCreatable = false;      // a device name, or trailing dots or blanks, got "_"
+    bool readAsJapanese = false;     // bytes that are no UTF-8, read as Windows' Japanese (code page 932)
 };
 
 enum class LeftOutReason {
