@@ -25,6 +25,9 @@ struct JobProgress {
     // empty outside the writing.
     std::string item;
     bool encrypted = false; // the job has an encrypting phase
+    // A plain job's archive is copied into another file system (a USB
+    // stick, a network share): delivering takes time of its own.
+    bool copiedAcross = false;
 };
 
 // Why a job failed, as far as the user can do something about it; the

@@ -289,6 +289,11 @@ void ZipAction::onStaged()
     }
     m_content = std::move(staged->content);
     m_baseName = staged->baseName;
+    // php's archive is moved into the destination folder: a rename, or a
+    // copy where the two lie on different file systems.
+    struct stat output {}, destination {};
+    m_copiedAcross = !m_isEncrypt && ::stat(m_folders.outputFolder().c_str(), &output) == 0
+        && ::stat(m_destDir.c_str(), &destination) == 0 && output.st_dev != destination.st_dev;
     if (staged->refused) {
         refuse(*staged->refused);
         return;
@@ -683,7 +688,8 @@ void ZipAction::enterPhase(JobPhase phase)
 
 void ZipAction::reportProgress(double fraction, const std::string& item)
 {
-    emit progressChanged({m_phase, std::clamp(fraction, 0.0, 1.0), item.empty() ? item : userPathOf(item), m_isEncrypt});
+    emit progressChanged(
+        {m_phase, std::clamp(fraction, 0.0, 1.0), item.empty() ? item : userPathOf(item), m_isEncrypt, m_copiedAcross});
 }
 
 // Renamed items are told by the names the user gave them; the deepest

@@ -24,9 +24,10 @@ public:
     // done, some seconds gone).
     std::optional<std::chrono::seconds> timeLeft(Clock::time_point now) const;
 
-    // The share of the whole job that a phase takes, 0 to 1, in a plain or
-    // an encrypted job; step counts the phases that came before in this job.
-    static double share(bool encrypted, int step);
+    // The share of the whole job that a phase takes, 0 to 1, in a job such
+    // as progress tells of (plain, encrypted, copied into another file
+    // system); step counts the phases that came before in this job.
+    static double share(const JobProgress& progress, int step);
     static int stepCount();
 
 private:

@@ -419,6 +419,25 @@ private slots:
         QCOMPARE(meter.timeLeft(start + 20s), std::nullopt);
     }
 
+    // A plain job's archive copied into another file system: the copy has
+    // its share of the bar, and the time left follows it, where a rename
+    // is over at once.
+    void aCopyIntoAnotherFileSystemMovesTheBar()
+    {
+        JobProgressMeter meter;
+        const auto start = JobProgressMeter::Clock::time_point();
+        meter.update({JobPhase::Copying, 1, {}, false, true}, start);
+        meter.update({JobPhase::Writing, 1, {}, false, true}, start + 10s);
+        QVERIFY2(meter.percent() <= 60, qPrintable(QString::number(meter.percent())));
+        meter.update({JobPhase::Delivering, 0.25, {}, false, true}, start + 15s);
+        const int quarter = meter.percent();
+        meter.update({JobPhase::Delivering, 0.75, {}, false, true}, start + 25s);
+        QVERIFY2(meter.percent() - quarter >= 15, qPrintable(QString::number(meter.percent())));
+        const auto left = meter.timeLeft(start + 25s);
+        QVERIFY(left.has_value());
+        QVERIFY2(left->count() >= 3, qPrintable(QString::number(left->count())));
+    }
+
     void timeLeftIsRounded_data()
     {
         QTest::addColumn<int>("seconds");
