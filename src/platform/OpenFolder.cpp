@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 
 namespace {
@@ -37,6 +38,9 @@ OpenFolder::OpenFolder(UniqueFd fd, std::string path)
         m_localPermissions = holds(kLocalFileSystems, info.f_type);
         m_systemFileSystem = holds(kSystemFileSystems, info.f_type);
     }
+    struct stat own {};
+    if (m_fd.isOpen() && ::fstat(m_fd.get(), &own) == 0)
+        m_device = own.st_dev;
 }
 
 bool OpenFolder::leadsIntoSystem(const std::string& name) const

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <sys/types.h>
 
 // A folder held open, so that names in it are reached without walking its
 // whole path again: fstatat, linkat and mkdirat take it with a plain name.
@@ -30,6 +31,9 @@ public:
     // True when name in this folder, a link followed, lies on one of those;
     // opening it for this never blocks, not even on a pipe.
     bool leadsIntoSystem(const std::string& name) const;
+    // The device the folder lies on; 0 for the working folder. What lies on
+    // another device in it is mounted there.
+    dev_t device() const { return m_device; }
     const std::string& path() const { return m_path; }
     // Where name in this folder is, for messages and the slow paths.
     std::string pathOf(const std::string& name) const;
@@ -41,4 +45,5 @@ private:
     std::string m_path;
     bool m_localPermissions = false;
     bool m_systemFileSystem = false;
+    dev_t m_device = 0;
 };

@@ -183,8 +183,11 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     }
     // A link may lead into the running system's own files, of which some
     // never end (/proc/kmsg) and some tell about their reader
-    // (/proc/self/status): none is the user's.
-    if (S_ISLNK(link.st_mode) && item.parent->leadsIntoSystem(item.at)) {
+    // (/proc/self/status): none is the user's. So may what is mounted in
+    // a folder (/proc bound into a container's tree), which alone lies on
+    // another device than its folder.
+    const bool mounted = info.st_dev != item.parent->device();
+    if ((S_ISLNK(link.st_mode) || mounted) && item.parent->leadsIntoSystem(item.at)) {
         leaveOut(source, LeftOutReason::SystemItem, "leads into the running system: " + source);
         return std::nullopt;
     }

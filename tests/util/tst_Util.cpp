@@ -18,6 +18,8 @@
 
 #include <QtTest>
 
+#include <sys/mount.h>
+
 #include <climits>
 #include <fcntl.h>
 #include <filesystem>
@@ -652,20 +654,31 @@ private slots:
     // kept apart, and the report lists come out in the order of their
     // paths whichever stager met them.
     // The running system's own file systems mounted inside the user's
-    // tree (/proc bound into a container's root) are no folder of the
-    // user's: left out, not archived empty.
+    // tree (/proc bound into a container's root), or one of their files
+    // bound there, are not the user's: left out, a folder not archived
+    // empty, a file not handed to php, which cannot read some of them.
     void aSystemMountInsideATreeStaysOut_data()
     {
-        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("type"); // or the file bound
         QTest::newRow("proc") << "proc";
         QTest::newRow("sysfs") << "sysfs";
+        QTest::newRow("a file of proc") << "/proc/self/mountinfo";
+        QTest::newRow("a file of sysfs") << "/sys/kernel/mm/transparent_hugepage/enabled";
     }
     void aSystemMountInsideATreeStaysOut()
     {
         QFETCH(QString, type);
-        makeTree({"d/ok=1", "d/mounted/"});
-        if (!m_mounts.mountOfType(source("d/mounted"), type.toStdString()))
-            QSKIP("no privilege to mount");
+        const bool file = type.startsWith('/');
+        makeTree({"d/ok=1", file ? "d/mounted=" : "d/mounted/"});
+        const bool mounted = file ? ::mount(type.toLocal8Bit().constData(), source("d/mounted").c_str(), nullptr,
+                                            MS_BIND, nullptr) == 0
+                                  : m_mounts.mountOfType(source("d/mounted"), type.toStdString());
+        if (!mounted)
+            QSKIP("no privilege to mount, or nothing there to bind");
+        const auto unbind = qScopeGuard([&] {
+            if (file)
+                ::umount(source("d/mounted").c_str());
+        });
 
         const StagedContent content = build({"d"});
 
