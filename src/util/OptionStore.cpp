@@ -180,14 +180,15 @@ void OptionStore::onKeyringWritten(const std::optional<std::string>& password, b
         // The keyring refused: the file keeps the password from now on, and
         // says that the keyring's, if any, is not the user's any more. A
         // removal that failed has nothing to keep; the keyring told why.
-        if (password)
-            Log::line(LogPrefix::kPasswordInFile + std::string("the keyring did not store it"));
         m_useKeyring = false;
         m_keyringStale = true;
         m_filePassword.clear();
         m_filePasswordStuck = false;
+        // Told as kept only once the file has it.
         if (!writeFile())
             Log::line(LogPrefix::kSaveOptions + std::string("the settings file could not be written"));
+        else if (password)
+            Log::line(LogPrefix::kPasswordInFile + std::string("the keyring did not store it"));
         if (m_placeChanged)
             m_placeChanged();
         return;

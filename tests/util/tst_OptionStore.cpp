@@ -411,13 +411,17 @@ private slots:
         fs::permissions(m_file, fs::perms::owner_read);
         fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
         const SettingStatus typed{true, "new-pass-1", false, false};
+        std::vector<std::string> said;
         {
             StdoutCapture output;
             QVERIFY(!store.save(typed));
             if (keyring != "none")
                 fake.answer(keyring == "stores");
+            said = output.lines();
         }
         QCOMPARE(int(store.passwordPlace(typed)), place);
+        // Nothing is told as kept in a file that could not be written.
+        QVERIFY(std::ranges::none_of(said, [](const std::string& line) { return line.starts_with("password kept"); }));
         if (keyring == "none")
             QCOMPARE(store.passwordPlace(loaded), PasswordPlace::SettingsFile);
 
