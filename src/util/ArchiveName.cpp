@@ -115,6 +115,20 @@ std::string visibleComposed(const std::string& name)
     return result;
 }
 
+// An accent before any letter forms none, and goes, as it goes from the
+// names inside the archive.
+std::string withoutLeadingMarks(const std::string& name)
+{
+    std::size_t at = 0;
+    while (at < name.size()) {
+        const auto [code, length] = Utf8Sequence::at(name, at);
+        if (length == 0 || QChar::combiningClass(code) == 0)
+            break;
+        at += length;
+    }
+    return name.substr(at);
+}
+
 // Bytes that are no UTF-8 and control characters become "_"; the name is
 // cut at a character's end.
 std::string plainUtf8(const std::string& name)
@@ -142,7 +156,8 @@ std::string ArchiveName::fitted(const std::string& name)
     // The root folder has no name of its own.
     if (name.empty() || name == "/")
         return kDefault;
-    std::string result = plainUtf8(Util::replaceProhibitedCharacters(visibleComposed(Cp932Name().readable(name))));
+    std::string result = plainUtf8(
+        Util::replaceProhibitedCharacters(withoutLeadingMarks(visibleComposed(Cp932Name().readable(name)))));
     // Blanks around the name are left over from cutting or from the user.
     while (const std::size_t length = edgeLength(result, true))
         result.erase(0, length);
@@ -159,6 +174,7 @@ std::string ArchiveName::forItems(const std::vector<std::string>& paths)
         return kDefault;
     if (paths.size() > 1)
         return fitted(lastComponent(parentOf(paths.front())));
-    const std::string name = lastComponent(paths.front());
+    // Read whole before the extension goes, as the item's entry is read.
+    const std::string name = Cp932Name().readable(lastComponent(paths.front()));
     return fitted(isFolder(paths.front()) ? name : withoutExtension(name));
 }

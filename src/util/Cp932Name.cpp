@@ -37,22 +37,34 @@ bool isAscii(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// True when most of what is not ASCII in text reads as UTF-8: text that is
-// UTF-8 but for a stray byte ("見積書" and a byte of Windows' Western code
-// page) is UTF-8 still. Code page 932 reads as UTF-8 only here and there.
+// True for a character that UTF-8 text in a Japanese name is made of:
+// kana, the common kanji, the full-width forms, the rarer kanji and the
+// pictures of four bytes.
+bool isJapaneseOrPicture(char32_t code)
+{
+    return (code >= 0x3000 && code <= 0x30FF) || (code >= 0x4E00 && code <= 0x9FFF)
+        || (code >= 0xFF00 && code <= 0xFFEF) || (code >= 0x1F000 && code <= 0x1FAFF)
+        || (code >= 0x20000 && code <= 0x2FFFF);
+}
+
+// True when text is UTF-8 but for stray bytes ("見積書" and a byte of
+// Windows' Western code page): its whole characters of three bytes or more
+// are what such names are made of, and outweigh the strays. Code page 932
+// reads as such a character of UTF-8 only now and then, and mostly as one
+// no name holds (一覧 holds U+A5D7 so).
 bool isMostlyUtf8(const std::string& text)
 {
-    std::size_t inSequences = 0;
+    std::size_t inCharacters = 0;
     std::size_t stray = 0;
     for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = Utf8Sequence::at(text, at).second;
+        const auto [code, length] = Utf8Sequence::at(text, at);
         if (length == 0)
             ++stray;
-        else if (length > 1)
-            inSequences += length;
+        else if (length >= 3 && isJapaneseOrPicture(code))
+            inCharacters += length;
         at += std::max<std::size_t>(length, 1);
     }
-    return inSequences >= 2 * stray;
+    return inCharacters >= 2 * stray;
 }
 
 // True when the characters of two bytes that text holds, read as code page

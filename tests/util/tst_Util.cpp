@@ -267,6 +267,9 @@ private slots:
         row("ideographic spaces at the ends, kept inside", "\u3000見積書\u3000最終\u3000", "見積書\u3000最終");
         row("nothing but ideographic spaces", "\u3000\u3000", "archive");
         row("a dot behind a blank would still hide it", " .\u3000.config", "config");
+        // An accent before any letter forms none.
+        row("an accent first", "\u0301a", "a");
+        row("nothing but an accent", "\u0301", "archive");
     }
     void fitsTheArchiveNameForWindows()
     {
@@ -301,6 +304,10 @@ private slots:
         QTest::newRow("a folder given with a slash") << Names{"見積書フォルダ/v1.2/"} << QByteArray("v1.2");
         QTest::newRow("several: the first one's folder") << Names{"見積書フォルダ/見積書.xlsx", "other/b.txt"} << QByteArray("見積書フォルダ");
         QTest::newRow("a missing file is named all the same") << Names{"見積書フォルダ/gone.txt"} << QByteArray("gone");
+        // Read whole as Windows' Japanese, as its entry is, before the
+        // extension goes: "ソ" alone would not read so.
+        QTest::newRow("a name from Windows") << Names{"見積書フォルダ/\x83\x5c.\x83\x65\x83\x58\x83\x67"}
+                                             << QByteArray("ソ");
         QTest::newRow("the root folder gives no name") << Names{"/etc", "/usr"} << QByteArray("archive");
         QTest::newRow("nothing") << Names{} << QByteArray("archive");
     }
@@ -310,8 +317,8 @@ private slots:
         QFETCH(QByteArray, name);
         makeTree({"見積書フォルダ/見積書.xlsx=x", "見積書フォルダ/data.tar.gz=x", "見積書フォルダ/README=x",
                   "見積書フォルダ/.profile=x", "見積書フォルダ/v1.2/inside.txt=x", "other/b.txt=x"});
-        for (std::string& item : items)
-            item = item.starts_with('/') ? item : source(QString::fromStdString(item));
+        for (std::string& item : items) // bytes as they are
+            item = item.starts_with('/') ? item : source({}) + item;
         QCOMPARE(QByteArray::fromStdString(ArchiveName::forItems(items)), name);
     }
 
@@ -460,6 +467,10 @@ private slots:
         QTest::newRow("second bytes in ASCII")
             << QByteArray("\x83\x5c\x83\x74\x83\x67\x88\xea\x97\x97\x95\x5c.txt") << "archive/d/ソフト一覧表.txt" << 1;
         QTest::newRow("katakana alone") << QByteArray("\x83\x66\x81\x5b\x83\x5e.txt") << "archive/d/データ.txt" << 1;
+        // Parts of them read as characters of UTF-8 no name holds.
+        QTest::newRow("一覧") << QByteArray("\x88\xea\x97\x97.txt") << "archive/d/一覧.txt" << 1;
+        QTest::newRow("報告書") << QByteArray("\x95\xf1\x8d\x90\x8f\x91.docx") << "archive/d/報告書.docx" << 1;
+        QTest::newRow("写真") << QByteArray("\x8e\xca\x90\x5e") << "archive/d/写真" << 1;
         QTest::newRow("half-width katakana") << QByteArray("\xc3\xbd\xc4\x8e\x91\x97\xbf.txt") << "archive/d/ﾃｽﾄ資料.txt"
                                              << 1;
         QTest::newRow("beside a prohibited character") << QByteArray("\x8c\xa9\x90\xcf*.txt")
