@@ -44,6 +44,7 @@ void JobProgressMeter::restart()
     m_done = 0;
     m_percent = 0;
     m_started.reset();
+    m_doneAtStep = 0;
 }
 
 int JobProgressMeter::stepCount()
@@ -77,6 +78,10 @@ void JobProgressMeter::update(const JobProgress& progress, Clock::time_point now
     const int step = stepOf(progress.phase, progress.encrypted);
     if (step < 0)
         return;
+    if (step != m_step) {
+        m_stepStarted = now;
+        m_doneAtStep = m_done;
+    }
     m_step = step;
     double before = 0;
     for (int i = 0; i < step; ++i)
@@ -93,6 +98,11 @@ std::optional<std::chrono::seconds> JobProgressMeter::timeLeft(Clock::time_point
     const auto elapsed = now - *m_started;
     if (elapsed < kEstimateAfterTime)
         return std::nullopt;
-    const double seconds = std::chrono::duration<double>(elapsed).count() * (1 - m_done) / m_done;
+    double seconds = std::chrono::duration<double>(elapsed).count() * (1 - m_done) / m_done;
+    // The pace of the step under way, once it has shown one, where it is
+    // the slower.
+    const auto inStep = now - m_stepStarted;
+    if (inStep >= kEstimateAfterTime && m_done > m_doneAtStep)
+        seconds = std::max(seconds, std::chrono::duration<double>(inStep).count() * (1 - m_done) / (m_done - m_doneAtStep));
     return std::chrono::seconds(static_cast<long long>(std::ceil(seconds)));
 }

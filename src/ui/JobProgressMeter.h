@@ -37,4 +37,8 @@ private:
     double m_done = 0; // 0 to 1
     int m_percent = 0;
     std::optional<Clock::time_point> m_started;
+    // Where the step now under way began: a step slower than the ones
+    // before (a copy onto a USB stick after a quick writing) sets the pace.
+    Clock::time_point m_stepStarted;
+    double m_doneAtStep = 0;
 };
