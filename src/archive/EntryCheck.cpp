@@ -260,7 +260,7 @@ Failure EntryCheck::broken(const ZipDirectory::Entry& entry, const std::string& 
 
 Failure EntryCheck::damaged(const ZipDirectory::Entry& entry) const
 {
-    return kEntry + entry.name + kDamaged + m_path;
+    return kEntry + entry.name + (m_password ? kDamaged : kDamagedPlain) + m_path;
 }
 
 Failure EntryCheck::wrongSize(const ZipDirectory::Entry& entry) const

@@ -30,6 +30,7 @@ public:
     // one of these, then the archive's path.
     static constexpr const char* kEntry = "entry ";
     static constexpr const char* kDamaged = " does not read back: its data is damaged, or the password does not open it: ";
+    static constexpr const char* kDamagedPlain = " does not read back: its data is damaged: "; // no password
     static constexpr const char* kWrongSize = " does not read back: its checksum or size is wrong: ";
     static constexpr const char* kNotReadable = " is not readable (";
     static constexpr const char* kEncrypted = " is encrypted: ";

@@ -50,9 +50,10 @@ std::optional<QString> ReadBackText::aboutEntry(const std::string& description)
         const char* what;
         QString sentence;
     };
-    const std::array<Finding, 5> findings{{
+    const std::array<Finding, 6> findings{{
         {EntryCheck::kWrongSize, QStringLiteral("%1 のデータが正しくありませんでした（チェックサムかサイズが違います）")},
         {EntryCheck::kDamaged, QStringLiteral("%1 のデータが壊れているか、パスワードで開けませんでした")},
+        {EntryCheck::kDamagedPlain, QStringLiteral("%1 のデータが壊れていました")},
         {EntryCheck::kNotReadable, QStringLiteral("%1 を読み取れませんでした")},
         {EntryCheck::kEncrypted, QStringLiteral("暗号化しないはずの %1 が暗号化されていました")},
         {ArchiveCheck::kNotEncrypted, QStringLiteral("%1 が暗号化されていませんでした")},
