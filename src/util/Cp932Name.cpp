@@ -136,6 +136,10 @@ std::string Cp932Name::toUtf8(const std::string& cp932) const
 
 std::string Cp932Name::readable(const std::string& name) const
 {
+    // Asked of every name the staging places: the names that are UTF-8,
+    // nearly all of them, are let go without a copy.
+    if (Utf8Sequence::isWhole(name))
+        return name;
     // A UTF-8 name cut short inside its last character is UTF-8 still.
     if (Utf8Sequence::isWhole(name.substr(0, Utf8Sequence::cutAt(name))) || isMostlyUtf8(name)
         || !looksJapanese(name))
