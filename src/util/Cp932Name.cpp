@@ -48,23 +48,28 @@ bool isJapaneseOrPicture(char32_t code)
 }
 
 // True when text is UTF-8 but for stray bytes ("見積書" and a byte of
-// Windows' Western code page): its whole characters of three bytes or more
-// are what such names are made of, and outweigh the strays. Code page 932
-// reads as such a character of UTF-8 only now and then, and mostly as one
-// no name holds (一覧 holds U+A5D7 so).
+// Windows' Western code page) or a last character cut short: its whole
+// characters of three bytes or more are what such names are made of, at
+// least two of them and twice as many as the strays, or any where nothing
+// but the end is wrong. Code page 932 reads as such a character of UTF-8
+// now and then (画像 holds U+645C so, beside a stray byte), and mostly as
+// one no name holds (一覧 holds U+A5D7).
 bool isMostlyUtf8(const std::string& text)
 {
-    std::size_t inCharacters = 0;
+    const std::size_t whole = Utf8Sequence::cutAt(text);
+    std::size_t characters = 0;
     std::size_t stray = 0;
-    for (std::size_t at = 0; at < text.size();) {
+    for (std::size_t at = 0; at < whole;) {
         const auto [code, length] = Utf8Sequence::at(text, at);
         if (length == 0)
             ++stray;
         else if (length >= 3 && isJapaneseOrPicture(code))
-            inCharacters += length;
+            ++characters;
         at += std::max<std::size_t>(length, 1);
     }
-    return inCharacters >= 2 * stray;
+    if (stray == 0)
+        return characters > 0;
+    return characters >= 2 && characters >= 2 * stray;
 }
 
 // True when the characters of two bytes that text holds, read as code page
@@ -140,9 +145,7 @@ std::string Cp932Name::readable(const std::string& name) const
     // nearly all of them, are let go without a copy.
     if (Utf8Sequence::isWhole(name))
         return name;
-    // A UTF-8 name cut short inside its last character is UTF-8 still.
-    if (Utf8Sequence::isWhole(name.substr(0, Utf8Sequence::cutAt(name))) || isMostlyUtf8(name)
-        || !looksJapanese(name))
+    if (isMostlyUtf8(name) || !looksJapanese(name))
         return name;
     // Read, it must still fit where a name may be staged.
     const std::optional<std::string> text = convert(m_toUtf8, name);

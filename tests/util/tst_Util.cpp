@@ -473,6 +473,13 @@ private slots:
         QTest::newRow("写真") << QByteArray("\x8e\xca\x90\x5e") << "archive/d/写真" << 1;
         QTest::newRow("half-width katakana") << QByteArray("\xc3\xbd\xc4\x8e\x91\x97\xbf.txt") << "archive/d/ﾃｽﾄ資料.txt"
                                              << 1;
+        // One character of UTF-8 by chance, beside a stray byte or before a
+        // last byte that starts another.
+        QTest::newRow("画像") << QByteArray("\x89\xe6\x91\x9c.jpg") << "archive/d/画像.jpg" << 1;
+        QTest::newRow("秘密") << QByteArray("\x94\xe9\x96\xa7.txt") << "archive/d/秘密.txt" << 1;
+        QTest::newRow("大西") << QByteArray("\x91\xe5\x90\xbc") << "archive/d/大西" << 1;
+        QTest::newRow("蜆搭") << QByteArray("\xe5\x84\x93\x8b") << "archive/d/蜆搭" << 1;
+        QTest::newRow("羸寅") << QByteArray("\xe3\xbe\x93\xd0") << "archive/d/羸寅" << 1;
         QTest::newRow("beside a prohibited character") << QByteArray("\x8c\xa9\x90\xcf*.txt")
                                                        << "archive/d/見積_.txt" << 1;
         // Otherwise each byte that is no UTF-8 becomes "_", as it always has:
@@ -485,6 +492,9 @@ private slots:
         QTest::newRow("a DOS Western name") << QByteArray("M\x81ller.txt") << "archive/d/M_ller.txt" << 1;
         QTest::newRow("Windows' Western quote") << QByteArray("Don\x92t.txt") << "archive/d/Don_t.txt" << 1;
         QTest::newRow("UTF-8 and a stray byte") << QByteArray("見積書\x92t.txt") << "archive/d/見積書_t.txt" << 1;
+        QTest::newRow("UTF-8 of two characters and a stray byte") << QByteArray("見積\x92.txt")
+                                                                  << "archive/d/見積_.txt" << 1;
+        QTest::newRow("UTF-8 of one character cut short") << QByteArray("見\xe7\xa9") << "archive/d/見_" << 1;
         QTest::newRow("UTF-8 cut short at its end") << QByteArray("abc\xe3\x81") << "archive/d/abc_" << 1;
         QTest::newRow("too long once read") << QByteArray("\x8c\xa9").repeated(86) + ".txt"
                                             << "archive/d/" + QString(172, '_') + ".txt" << 1;
