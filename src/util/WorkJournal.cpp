@@ -125,9 +125,11 @@ std::string WorkJournal::lockPath() const
     return recordPath() + kLockSuffix;
 }
 
+// Over NFS a lock of the whole file stands for flock, and an exclusive one
+// needs the file open for writing: the lock file is opened so everywhere.
 bool WorkJournal::isLockHeld(const std::string& lockFile)
 {
-    const UniqueFd file(::open(lockFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd file(::open(lockFile.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     return file.isOpen() && ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
@@ -171,8 +173,11 @@ Failure WorkJournal::write(int* systemError)
         if (Failure error = PrivateFolder::make(folder, systemError))
             return error;
     if (!m_lock.isOpen() && !m_record.ended) {
-        UniqueFd lock(::open(lockPath().c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!lock.isOpen() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        UniqueFd lock(::open(lockPath().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        // A home folder whose file system keeps no locks (a network share
+        // without its lock service) still takes jobs: their records are
+        // then known by their process alone, as before locks.
+        if (!lock.isOpen() || (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK)) {
             const int error = errno;
             if (systemError)
                 *systemError = error;
