@@ -5,12 +5,23 @@
 namespace {
 
 const char* const kAlertProperty = "quillmereAlert";
+const char* const kQuietProperty = "quillmereAlertQuiet";
 
 } // namespace
 
 AlertAccessible::AlertAccessible(QWidget* widget)
     : QAccessibleWidget(widget, QAccessible::AlertMessage)
 {
+}
+
+QAccessible::Role AlertAccessible::role() const
+{
+    return widget()->property(kQuietProperty).toBool() ? QAccessible::StaticText : QAccessible::AlertMessage;
+}
+
+void AlertAccessible::setAlerting(QWidget* widget, bool alerting)
+{
+    widget->setProperty(kQuietProperty, !alerting);
 }
 
 void AlertAccessible::markAsAlert(QWidget* widget)

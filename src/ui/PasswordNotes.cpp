@@ -23,9 +23,11 @@ PasswordNotes::PasswordNotes(QLabel* problemLabel, QLabel* storageLabel, QLabel*
 {
     // A problem is read out as it appears, wherever the focus is: the one
     // typing the password is in the field, not on the note. So is a
-    // password that will not be remembered after all.
+    // password that will not be remembered after all, and no other note on
+    // where it goes.
     AlertAccessible::markAsAlert(m_problem);
     AlertAccessible::markAsAlert(m_storage);
+    AlertAccessible::setAlerting(m_storage, false);
 }
 
 void PasswordNotes::update(const SettingStatus& shown, PasswordPlace place)
@@ -65,6 +67,9 @@ void PasswordNotes::showStorage(const SettingStatus& shown, PasswordPlace place)
     // typed, and read where the user looks for it.
     const bool lost = place == PasswordPlace::Unsaved && !storage.isEmpty();
     const bool news = lost && storage != m_storage->text();
+    // Read out while it tells the loss, and only then: where the password
+    // goes is no alarm to stop the typing for.
+    AlertAccessible::setAlerting(m_storage, lost);
     AccessibleText::showMessage(m_storage, storage, kStorageRole);
     m_storage->setVisible(!storage.isEmpty());
     const QString colour = lost ? AlertColour::failure(m_storage) : QString();

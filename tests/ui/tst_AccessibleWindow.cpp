@@ -217,6 +217,9 @@ private slots:
         QCOMPARE(events.count(QAccessible::NameChanged, w.view.passwordStorageLabel), 1);
         w.view.passwordTextField->setText(QStringLiteral("secret-1"));
         QVERIFY(w.view.passwordStorageLabel->accessibleName().contains(QStringLiteral("記憶されます")));
+        // Where a kept password goes is read where the user looks, not
+        // read out over the typing.
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.view.passwordStorageLabel)->role(), QAccessible::StaticText);
         QCOMPARE(events.count(QAccessible::NameChanged, note), 2);
         // The same text again is no news.
         w.view.passwordTextField->setText(QStringLiteral("secret-2"));
@@ -262,6 +265,7 @@ private slots:
         view.selectDirCheckBox->click();
         QVERIFY(note->accessibleName().contains(QStringLiteral("記憶されます")));
         QCOMPARE(events.count(QAccessible::Alert, note), 1);
+        QCOMPARE(labelled(readTree(), QStringLiteral("パスワードの保存先")).role, QStringLiteral("label"));
     }
 
     // Without php the window does not claim to be ready: it says what is

@@ -522,6 +522,7 @@ private slots:
         QCOMPARE(note->text(), QStringLiteral("パスワードは記憶されます（キーリングが使えないため、"
                                               "あなただけが読める設定ファイルに保存）"));
         QVERIFY(!note->styleSheet().contains("#b3261e"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::StaticText);
         QCOMPARE(QString::fromStdString(Util::loadSettingStatus().password), view.passwordTextField->text());
     }
 };
