@@ -558,9 +558,13 @@ private slots:
         QCOMPARE(zipcloak.size(), size_t(1));
         const std::string& encryptor = *zipcloak.begin();
         QVERIFY(procFile(encryptor, "cmdline").contains(QByteArray::fromStdString(session.home())));
-        // expect forks for stty too: for a moment a child of it has its name.
-        QTRY_COMPARE_WITH_TIMEOUT(processesOf({"expect"}, session.home()), std::set<std::string>{parentOf(encryptor)},
-                                  kStartMilliseconds);
+        // No other expect runs for the session. expect forks for stty too:
+        // for a moment a child of it has its name, the more often the busier
+        // the machine.
+        const std::string expect = parentOf(encryptor);
+        QVERIFY(processesOf({"expect"}, session.home()).count(expect));
+        for (const std::string& pid : processesOf({"expect"}, session.home()))
+            QVERIFY2(pid == expect || parentOf(pid) == expect || !isRunning(pid), pid.c_str());
 
         app.kill();
         QTRY_VERIFY_WITH_TIMEOUT(processesOf({"expect", "zipcloak"}, session.home()).empty(), kOrphanMilliseconds);
