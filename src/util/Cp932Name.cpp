@@ -72,19 +72,25 @@ bool isMostlyUtf8(const std::string& text)
     return characters >= 2 && characters >= 2 * stray;
 }
 
-// True when the characters of two bytes that text holds, read as code page
-// 932, look like Japanese: one whose first byte lies between 0x81 and 0x9F
-// (kana, the common kanji, the full-width signs) with a second byte of
-// 0x80 or more, or two such characters in a row. The accented letters of
-// the Western code pages (0x80 to 0x9F in the DOS ones and in Windows'
-// own) stand alone between plain letters: "M\x81ller" is no Japanese.
+// True when the characters that text holds, read as code page 932, look
+// like Japanese: one of two bytes whose first byte lies between 0x81 and
+// 0x9F (kana, the common kanji, the full-width signs) with a second byte
+// of 0x80 or more, or two such characters in a row, or two half-width
+// katakana in a row (ﾒﾓ). The accented letters of the Western code pages
+// (0x80 to 0x9F in the DOS ones and in Windows' own, 0xC0 and up in
+// Latin-1) stand alone between plain letters: "M\x81ller" and "b\xe9x"
+// are no Japanese.
 bool looksJapanese(const std::string& text)
 {
     int run = 0;
     bool commonInRun = false;
+    int halfWidthRun = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {
         const auto lead = static_cast<unsigned char>(text[at]);
         const bool twoBytes = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) && at + 1 < text.size();
+        halfWidthRun = lead >= 0xA1 && lead <= 0xDF ? halfWidthRun + 1 : 0;
+        if (halfWidthRun >= 2)
+            return true;
         if (!twoBytes) {
             run = 0;
             commonInRun = false;

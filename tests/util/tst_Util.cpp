@@ -473,6 +473,10 @@ private slots:
         QTest::newRow("写真") << QByteArray("\x8e\xca\x90\x5e") << "archive/d/写真" << 1;
         QTest::newRow("half-width katakana") << QByteArray("\xc3\xbd\xc4\x8e\x91\x97\xbf.txt") << "archive/d/ﾃｽﾄ資料.txt"
                                              << 1;
+        QTest::newRow("half-width katakana alone") << QByteArray("\xb6\xc0\xb6\xc5.txt") << "archive/d/ｶﾀｶﾅ.txt" << 1;
+        QTest::newRow("two half-width katakana") << QByteArray("\xd2\xd3.txt") << "archive/d/ﾒﾓ.txt" << 1;
+        QTest::newRow("half-width katakana and digits") << QByteArray("\xb6\xc0\xdb\xb8\xde" "2024.pdf")
+                                                        << "archive/d/ｶﾀﾛｸﾞ2024.pdf" << 1;
         // One character of UTF-8 by chance, beside a stray byte or before a
         // last byte that starts another.
         QTest::newRow("画像") << QByteArray("\x89\xe6\x91\x9c.jpg") << "archive/d/画像.jpg" << 1;
@@ -487,7 +491,9 @@ private slots:
         // read as rarer kanji or half-width katakana; text that is UTF-8 but
         // for a stray byte; a UTF-8 name cut short at its end; a reading too
         // long to be staged.
-        QTest::newRow("half-width katakana alone") << QByteArray("\xb6\xc0\xb6\xc5.txt") << "archive/d/____.txt" << 1;
+        QTest::newRow("one half-width katakana") << QByteArray("\xb1.txt") << "archive/d/_.txt" << 1;
+        QTest::newRow("Latin-1 letters apart") << QByteArray("\xc9t\xe9 \xc0 Z\xfcrich.txt")
+                                               << "archive/d/_t_ _ Z_rich.txt" << 1;
         QTest::newRow("Latin-1 that reads as a kanji") << QByteArray("b\xe9x.txt") << "archive/d/b_x.txt" << 1;
         QTest::newRow("a DOS Western name") << QByteArray("M\x81ller.txt") << "archive/d/M_ller.txt" << 1;
         QTest::newRow("Windows' Western quote") << QByteArray("Don\x92t.txt") << "archive/d/Don_t.txt" << 1;
