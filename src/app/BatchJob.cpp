@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "LogPrefix.h"
 #include "OptionStore.h"
+#include "PasswordRule.h"
 #include "PathText.h"
 #include "ReportLines.h"
 #include "ReportJson.h"
@@ -186,6 +187,7 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
         }
         options.password = *given;
     }
+    m_passwordNeedsJapaneseWindows = options.isEncrypt && PasswordRule::needsJapaneseWindows(options.password);
     m_jobs.enqueue(paths, destination, options);
 }
 
@@ -208,6 +210,12 @@ void BatchJob::onJobFinished(const JobOutcome& outcome)
     if (m_status)
         return;
     m_status = exitStatusOf(outcome);
+    // As the window says it beside the password: the one who sends the
+    // archive tells the receiver.
+    if (outcome.kind == JobOutcome::Kind::Delivered && m_passwordNeedsJapaneseWindows)
+        Log::line(std::string(LogPrefix::kPasswordNote)
+                  + "the password holds characters beyond ASCII: the receiver types them as given on Japanese "
+                    "Windows; Windows in other languages and macOS may not open the archive");
     if (m_writeJson)
         m_writeJson(ReportJson::of(outcome) + "\n");
     emit ended(*m_status);

@@ -54,4 +54,6 @@ private:
     JobQueue& m_jobs;
     WriteJson m_writeJson;
     std::optional<int> m_status;
+    // The job's password holds characters beyond ASCII.
+    bool m_passwordNeedsJapaneseWindows = false;
 };

@@ -29,6 +29,8 @@ inline constexpr const char* kDelivered = "archive delivered: ";
 inline constexpr const char* kRenamed = "renamed: ";
 inline constexpr const char* kLeftOut = "left out: ";
 inline constexpr const char* kWindowsWarning = "windows warning: ";
+// An encrypted archive whose password only Japanese Windows types as given.
+inline constexpr const char* kPasswordNote = "password note: ";
 inline constexpr const char* kStopped = "job stopped";
 // A waiting job dropped as the application ends, with its first item.
 inline constexpr const char* kNotStarted = "job not started: ";

@@ -900,6 +900,40 @@ private slots:
         QVERIFY(QProcess::execute("unzip", {"-qq", "-t", "-Pwrong", archive}) != 0);
     }
 
+    void batchTellsAPasswordForJapaneseWindows_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("noted");
+        QTest::newRow("ASCII") << "plain-Pass 1" << false;
+        QTest::newRow("Japanese") << QStringLiteral("ひみつ-1") << true;
+        QTest::newRow("full-width digits") << QStringLiteral("１２３４") << true;
+    }
+    // As the window does beside the field, the report tells the sender that
+    // only Japanese Windows types such a password as given: once, after the
+    // delivery, without making the job one that changed something.
+    void batchTellsAPasswordForJapaneseWindows()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, noted);
+        Session session;
+        const std::string items = session.path("items");
+        writeFile(items + "/a.txt", "a");
+        QProcessEnvironment environment = session.environment();
+        environment.insert("QUILLMERE_PASSWORD", password);
+        const BatchRun run = finished(session.start(items, {"-b", "--encrypt", "a.txt"}, environment));
+        QCOMPARE(run.status, 0);
+        const QByteArrayList lines = run.out.trimmed().split('\n');
+        QCOMPARE(linesStartingWith(run.out, "archive delivered: ").size(), 1);
+        QCOMPARE(linesStartingWith(run.out, "password note: ").size(), noted ? 1 : 0);
+        if (noted)
+            QVERIFY2(lines.back().startsWith("password note: the password holds characters beyond ASCII"),
+                     run.out.constData());
+        const QString archive = qs(items + "/archive.zip");
+        QVERIFY(QProcess::execute("unzip", {"-qq", "-t", "-Pwrong", archive}) != 0);
+        if (!noted)
+            QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-P" + password, archive}), 0);
+    }
+
     // Standard input that cannot be read (closed by the caller, or a
     // folder) is told as such, not as an empty password.
     void aPasswordThatCannotBeReadSaysWhy()
