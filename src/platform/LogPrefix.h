@@ -78,6 +78,7 @@ inline constexpr const char* kSignalHandling = "signal handling unavailable: ";
 inline constexpr const char* kEndingOnSignal = "ending on signal ";
 // --json could not keep standard output for the report alone.
 inline constexpr const char* kDivertOutput = "divert standard output error:";
+inline constexpr const char* kWriteReport = "write report error:";
 // --password-stdin found nothing to read.
 inline constexpr const char* kPasswordInput = "read password error:";
 

@@ -29,5 +29,12 @@ StdoutDivert::~StdoutDivert()
 bool StdoutDivert::writeOriginal(const std::string& text) const
 {
     const int fd = m_original.isOpen() ? m_original.get() : STDOUT_FILENO;
-    return UniqueFd::writeAll(fd, text.data(), text.size());
+    if (UniqueFd::writeAll(fd, text.data(), text.size()))
+        return true;
+    // A result that did not arrive (a full disk behind "> report.json") is
+    // told where the other lines go; a stream that could not be diverted
+    // was told at the start.
+    if (m_original.isOpen())
+        Log::line(LogPrefix::kWriteReport + describeErrno(errno, "standard output"));
+    return false;
 }

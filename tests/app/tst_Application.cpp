@@ -1012,6 +1012,24 @@ private slots:
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
 
+    // A report that cannot be written (standard output on a full disk) is
+    // told on standard error, where the other lines go; the archive is
+    // there all the same.
+    void batchJsonThatCannotBeWrittenIsTold()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        const BatchRun run = finished(session.start(items, {"-b", "--json", "tree"}, {}, [] {
+            const int full = ::open("/dev/full", O_WRONLY);
+            ::dup2(full, STDOUT_FILENO);
+        }));
+        QCOMPARE(run.status, 0);
+        QCOMPARE(linesStartingWith(run.err, "write report error:"),
+                 QByteArrayList{"write report error:No space left on device: standard output"});
+        QCOMPARE(sortedNames(items + "/archive.zip"), (Names{"archive/tree/a.txt", "archive/tree/sub/b.txt"}));
+    }
+
     void batchJsonHoldsTheReport_data()
     {
         QTest::addColumn<bool>("withWriter");
