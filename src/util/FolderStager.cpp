@@ -588,6 +588,9 @@ void FolderStager::failWorkFolder(int error, const std::string& description, con
 bool FolderStager::isSystemItem(const std::string& path)
 {
     const std::optional<std::string> real = PathText::real(path);
+    // The root folder is the whole running system, /proc and all.
+    if (real == "/")
+        return true;
     for (const char* top : {"/proc", "/sys", "/dev"})
         if (real && PathText::isAtOrBelow(*real, top))
             return true;

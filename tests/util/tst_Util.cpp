@@ -616,6 +616,9 @@ private slots:
         row("link loop", {"d/ok=1", "d/loop->."}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::LinkToFolder});
         row("the running system's items", {"ok=1"}, {"ok", "/dev/null", "/proc/self", "/sys/kernel"}, {"ARCHIVE/OK"},
             0, {LeftOutReason::SystemItem, LeftOutReason::SystemItem, LeftOutReason::SystemItem});
+        // The root folder holds the whole system, the user's files a part of it.
+        row("the root folder given, or a given link to it", {"ok=1", "rootlink->/"}, {"ok", "/", "rootlink"},
+            {"ARCHIVE/OK"}, 0, {LeftOutReason::SystemItem, LeftOutReason::SystemItem});
         // Inside a folder too: /proc's files tell about their reader, and
         // some never end.
         row("links into the running system", {"d/ok=1", "d/status->/proc/self/status", "d/version->/proc/version"},
