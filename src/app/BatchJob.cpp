@@ -35,12 +35,13 @@ std::optional<std::string> firstLine(const BatchJob::InputWait& waitForInput, st
             continue;
         if (got < 0) {
             // A folder, say: what the system says, not "empty".
-            readError = describeErrno(errno, "standard input");
+            readError = "standard input cannot be read: " + describeErrno(errno, "standard input");
             return text;
         }
         if (got == 0) {
+            // Nothing at all (/dev/null, Ctrl+D at once) is no empty line.
             if (text.empty())
-                Log::line(LogPrefix::kPasswordInput + std::string("standard input holds no line"));
+                readError = "standard input ended before any line";
             return text;
         }
         if (byte == '\n')
@@ -174,8 +175,8 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
         std::string readError;
         const std::optional<std::string> given = password(line, waitForInput, readError);
         if (!readError.empty()) {
-            const JobOutcome refused = JobOutcome::failed(
-                JobPhase::ChoosingFolder, "standard input cannot be read: " + readError, FailureCause::PasswordRefused);
+            const JobOutcome refused
+                = JobOutcome::failed(JobPhase::ChoosingFolder, readError, FailureCause::PasswordRefused);
             Log::line(ReportLines::refused(refused));
             onJobFinished(refused);
             return;

@@ -78,9 +78,8 @@ inline constexpr const char* kSignalHandling = "signal handling unavailable: ";
 inline constexpr const char* kEndingOnSignal = "ending on signal ";
 // --json could not keep standard output for the report alone.
 inline constexpr const char* kDivertOutput = "divert standard output error:";
+// --json's report could not be written.
 inline constexpr const char* kWriteReport = "write report error:";
-// --password-stdin found nothing to read.
-inline constexpr const char* kPasswordInput = "read password error:";
 
 // The update check.
 inline constexpr const char* kUpdateCheck = "update check: ";

@@ -934,22 +934,31 @@ private slots:
             QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", "-P" + password, archive}), 0);
     }
 
-    // Standard input that cannot be read (closed by the caller, or a
-    // folder) is told as such, not as an empty password.
+    void aPasswordThatCannotBeReadSaysWhy_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QByteArray>("why");
+        QTest::newRow("a folder") << "/" << QByteArray("standard input cannot be read: Is a directory: standard input");
+        QTest::newRow("nothing at all") << "/dev/null" << QByteArray("standard input ended before any line");
+    }
+    // Standard input that cannot be read (a folder), or that holds nothing
+    // at all, is told as such, not as an empty password.
     void aPasswordThatCannotBeReadSaysWhy()
     {
+        QFETCH(QString, input);
+        QFETCH(QByteArray, why);
         Session session;
         const std::string items = session.path("items");
         writeFile(items + "/a.txt", "a");
-        QProcess& app = session.start(items, {"-b", "--encrypt", "--password-stdin", "a.txt"}, {}, [] {
-            const int folder = ::open("/", O_RDONLY | O_DIRECTORY);
-            ::dup2(folder, STDIN_FILENO);
+        const QByteArray inputPath = input.toLocal8Bit();
+        QProcess& app = session.start(items, {"-b", "--encrypt", "--password-stdin", "a.txt"}, {}, [inputPath] {
+            const int fd = ::open(inputPath.constData(), O_RDONLY);
+            ::dup2(fd, STDIN_FILENO);
         });
         const BatchRun run = finished(app);
         QCOMPARE(run.status, 1);
         // One line, with the cause: nothing was typed, so nothing is empty.
-        QCOMPARE(run.out, QByteArray("job refused: the password cannot be used: standard input cannot be read: "
-                                     "Is a directory: standard input\n"));
+        QCOMPARE(run.out, "job refused: the password cannot be used: " + why + "\n");
         QVERIFY(!fs::exists(items + "/archive.zip"));
     }
 
