@@ -5,8 +5,10 @@
 #include "WorkJournal.h"
 
 #include <QCoreApplication>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -29,6 +31,14 @@ void AppStart::nameApplication(const char* version)
     QCoreApplication::setOrganizationName("Quillmere");
     QCoreApplication::setApplicationName("Quillmere");
     QCoreApplication::setApplicationVersion(QString::fromUtf8(version));
+}
+
+void AppStart::widenThreadPool()
+{
+    const int kThreadsPerProcessor = 2;
+    const int kFewestThreads = 4;
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(std::max(kFewestThreads, QThread::idealThreadCount() * kThreadsPerProcessor));
 }
 
 QFuture<void> AppStart::removeLeftovers()

@@ -124,6 +124,7 @@ int main(int argc, char* argv[])
     }
     // Qt keeps the names for the application object either start makes.
     AppStart::nameApplication(QUILLMERE_VERSION);
+    AppStart::widenThreadPool();
     if (line.action == CommandLine::Action::Batch)
         return QuitOnSignal::end(runBatch(argv, line));
     return WindowModule::run(executableFolder, argv, line.items);
