@@ -62,7 +62,6 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
     m_entryStamps = std::move(entryStamps);
-    m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
     m_started = true;
     emit progressChanged(0, {});
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
@@ -116,6 +115,13 @@ std::vector<WriterStep::Piece> WriterStep::readingOrder(const std::string& conte
 
 std::string WriterStep::itemAt(uint64_t bytesRead)
 {
+    // Walked when the progress is first asked for: beside php's start it
+    // would only compete with php for a processor, and a job done before
+    // the first look never needs it.
+    if (!m_orderWalked) {
+        m_orderWalked = true;
+        m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
+    }
     if (m_order.empty() && m_orderWalk.isValid() && m_orderWalk.isFinished()) {
         m_order = m_orderWalk.takeResult();
         m_orderWalk = {};

@@ -90,6 +90,7 @@ private:
     // Walked on a worker thread: a large tree takes a while.
     QFuture<std::vector<Piece>> m_orderWalk;
     std::vector<Piece> m_order;
+    bool m_orderWalked = false;
     bool m_done = false;
     bool m_started = false;
 };
