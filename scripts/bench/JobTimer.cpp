@@ -4,6 +4,7 @@
 #include "EncryptScript.h"
 #include "FileManager.h"
 #include "PathText.h"
+#include "PhpStartup.h"
 #include "Util.h"
 #include "WorkFolders.h"
 #include "WriterCommand.h"
@@ -108,7 +109,7 @@ std::vector<std::string> JobTimer::writerEnvironment() const
                               + (existing && *existing ? std::string(":") + existing : std::string()));
     }
     // The writer alone runs as the application runs it.
-    const std::vector<std::string> writer = WriterStep::environment();
+    const std::vector<std::string> writer = WriterStep::environment(PhpStartup::ofCurrentUser().environmentEntry());
     environment.insert(environment.end(), writer.begin(), writer.end());
     return environment;
 }

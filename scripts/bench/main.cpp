@@ -6,6 +6,7 @@
 
 #include "FileManager.h"
 #include "JobTimer.h"
+#include "PhpStartup.h"
 #include "ReportTable.h"
 #include "ShapeBench.h"
 #include "ShapeCatalog.h"
@@ -155,6 +156,10 @@ int main(int argc, char* argv[])
     std::printf("Text files: stretches of %s.\n", corpus.description().c_str());
     std::printf("Runtime folder: %s.\n",
                 runtime.mounted() ? "a tmpfs of its own, as in a desktop session" : runtime.failure().c_str());
+    // As for every job of the application after its first on a machine.
+    const bool writerExtensionsOnly = PhpStartup::ofCurrentUser().checkIfNew();
+    std::printf("php: %s.\n", writerExtensionsOnly ? "started with the writer's two extensions only (zip, iconv)"
+                                                   : "started with the system's configuration (the check failed)");
 
     const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
     std::vector<ShapeFigures> figures;

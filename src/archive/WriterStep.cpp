@@ -4,11 +4,13 @@
 #include "FileManager.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "PhpStartup.h"
 #include "WriterCommand.h"
 #include "ZipEntryFlags.h"
 
 #include <QFutureWatcher>
 #include <QProcess>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -41,7 +43,7 @@ WriterStep::WriterStep(const WorkFolders& folders, QObject* parent)
 
 WriterStep::~WriterStep() = default;
 
-std::vector<std::string> WriterStep::environment()
+std::vector<std::string> WriterStep::environment(const std::optional<std::string>& extensions)
 {
     // php's archive library allocates and frees its compression state for
     // every file it adds, and glibc hands that memory back to the kernel
@@ -53,7 +55,11 @@ std::vector<std::string> WriterStep::environment()
     // room. The archive comes out byte for byte the same.
     const char* existing = std::getenv("GLIBC_TUNABLES");
     const std::string pad = "glibc.malloc.top_pad=16777216";
-    return {"GLIBC_TUNABLES=" + (existing && *existing ? std::string(existing) + ":" + pad : pad)};
+    std::vector<std::string> environment {"GLIBC_TUNABLES="
+                                          + (existing && *existing ? std::string(existing) + ":" + pad : pad)};
+    if (extensions)
+        environment.push_back(*extensions);
+    return environment;
 }
 
 void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
@@ -65,9 +71,15 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
     m_started = true;
     emit progressChanged(0, {});
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
+    const PhpStartup php = PhpStartup::ofCurrentUser();
+    const std::optional<std::string> extensions = php.environmentEntry();
     // A shell that cannot start has ended: the poll tells it, in the job's
     // one line.
-    m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment());
+    m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment(extensions));
+    // A php not checked yet starts as configured; the check, beside the
+    // job, is for the jobs after it.
+    if (!extensions)
+        QThreadPool::globalInstance()->start([php] { php.checkIfNew(); });
     m_poll.start();
 }
 

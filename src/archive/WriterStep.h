@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,9 @@ public:
     // that goes with the ending application. True when it has.
     bool waitForProgram(int milliseconds);
 
-    // The environment the writer runs with besides the application's.
-    static std::vector<std::string> environment();
+    // The environment the writer runs with besides the application's;
+    // extensions as PhpStartup::environmentEntry gives it.
+    static std::vector<std::string> environment(const std::optional<std::string>& extensions);
     // Whether php runs and has its archive library. Runs php: call it off
     // the window's thread.
     static bool phpCanWriteArchives();

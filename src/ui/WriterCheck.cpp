@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "LogPrefix.h"
+#include "PhpStartup.h"
 #include "WriterStep.h"
 
 #include <QFutureWatcher>
@@ -41,6 +42,9 @@ void WriterCheck::start()
         Answer answer;
         answer.phpFound = !QStandardPaths::findExecutable(QStringLiteral("php")).isEmpty();
         answer.canWrite = answer.phpFound && WriterStep::phpCanWriteArchives();
+        // So that the first job already finds php checked.
+        if (answer.canWrite)
+            PhpStartup::ofCurrentUser().checkIfNew();
         return answer;
     }));
 }

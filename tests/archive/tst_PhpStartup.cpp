@@ -1,0 +1,199 @@
+// Which configuration php starts the writer with: only the writer's two
+// extensions once php has been seen to start cleanly so, the system's
+// otherwise. The real php, and stand-ins for a php that does not.
+#include "PhpStartup.h"
+#include "WorkFolders.h"
+#include "WriterCommand.h"
+#include "WriterStep.h"
+
+#include <QtTest>
+
+#include <optional>
+
+class TestPhpStartup : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_scratch;
+    QByteArray m_savedPath;
+    QString m_realPhp;
+
+    QString path(const QString& relative) const { return m_scratch.filePath(relative); }
+
+    static QByteArray readAll(const QString& file)
+    {
+        QFile in(file);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    }
+
+    // A php of the test's own, first on the PATH: it notes every start and
+    // the configuration folder it was given, then does as body says.
+    QString installPhp(const QString& folder, const QByteArray& body) const
+    {
+        QDir().mkpath(folder);
+        const QString php = folder + "/php";
+        QFile script(php);
+        if (!script.open(QIODevice::WriteOnly))
+            return {};
+        script.write("#!/bin/sh\necho \"start ${PHP_INI_SCAN_DIR:-system}\" >> \"" + QFile::encodeName(folder)
+                     + "/starts\"\n" + body + "\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        qputenv("PATH", QFile::encodeName(folder) + ":" + m_savedPath);
+        return php;
+    }
+
+    static int startsOf(const QString& folder) { return readAll(folder + "/starts").count("start "); }
+
+    // The writer's own command on a staged tree, as the application runs it.
+    static QByteArray writeArchive(const std::string& home, const std::vector<std::string>& environment)
+    {
+        const WorkFolders folders(home, "job");
+        QFile::remove(QString::fromStdString(folders.archiveInOutput("archive.zip")));
+        QProcess shell;
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        for (const std::string& entry : environment) {
+            const size_t equals = entry.find('=');
+            variables.insert(QString::fromStdString(entry.substr(0, equals)), QString::fromStdString(entry.substr(equals + 1)));
+        }
+        shell.setProcessEnvironment(variables);
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        shell.start("/bin/sh", {"-c", QString::fromStdString(WriterCommand::text(folders, "archive.zip"))});
+        if (!shell.waitForFinished(60000) || shell.exitCode() != 0) {
+            qWarning() << "writer:" << shell.readAll();
+            return {};
+        }
+        const QByteArray said = shell.readAll();
+        if (!said.isEmpty())
+            qWarning() << "writer said:" << said;
+        return readAll(QString::fromStdString(folders.archiveInOutput("archive.zip")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_scratch.isValid());
+        m_savedPath = qgetenv("PATH");
+        m_realPhp = QStandardPaths::findExecutable("php");
+        QVERIFY2(!m_realPhp.isEmpty(), "php is needed: scripts/setup installs it");
+    }
+
+    void cleanup() { qputenv("PATH", m_savedPath); }
+
+    // Checked once, with the folder it will then be given; every later job
+    // takes the answer without starting php again.
+    void theRealPhpIsCheckedOnceThenStartedWithTheWritersExtensions()
+    {
+        const QString bin = path("real/bin");
+        installPhp(bin, "exec \"" + QFile::encodeName(m_realPhp) + "\" \"$@\"");
+        const PhpStartup php(QFile::encodeName(path("real/config")).toStdString());
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+        QVERIFY(php.checkIfNew());
+        QVERIFY(php.checkIfNew());
+        QCOMPARE(startsOf(bin), 1);
+        QCOMPARE(readAll(bin + "/starts"), "start " + QFile::encodeName(path("real/config")) + "\n");
+        QCOMPARE(php.environmentEntry(), std::optional<std::string>("PHP_INI_SCAN_DIR=" + php.folder()));
+        const QByteArray settings = readAll(path("real/config/") + PhpStartup::kSettingsName);
+        QVERIFY(settings.contains("\nextension=zip\n"));
+        QVERIFY(settings.contains("\nextension=iconv\n"));
+    }
+
+    void aPhpThatDoesNotStartCleanlyKeepsTheSystemsConfiguration_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("clean");
+        QTest::newRow("silent, status 0") << QByteArray("exit 0") << true;
+        QTest::newRow("a warning on standard error")
+            << QByteArray("echo 'PHP Warning:  Module \"iconv\" is already loaded in Unknown on line 0' >&2; exit 0")
+            << false;
+        QTest::newRow("a word on standard output") << QByteArray("echo notice; exit 0") << false;
+        QTest::newRow("an extension missing") << QByteArray("exit 3") << false;
+        QTest::newRow("killed") << QByteArray("kill -9 $$") << false;
+    }
+    // Whatever the answer, it is kept: a php that failed the check is not
+    // started again for it at every job.
+    void aPhpThatDoesNotStartCleanlyKeepsTheSystemsConfiguration()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, clean);
+        const QString bin = path(QStringLiteral("standin-%1/bin").arg(QTest::currentDataTag()));
+        installPhp(bin, body);
+        const PhpStartup php(QFile::encodeName(path(QStringLiteral("standin-%1/config").arg(QTest::currentDataTag())))
+                                 .toStdString());
+        QCOMPARE(php.checkIfNew(), clean);
+        QCOMPARE(php.checkIfNew(), clean);
+        QCOMPARE(startsOf(bin), 1);
+        QCOMPARE(php.environmentEntry().has_value(), clean);
+    }
+
+    // An update puts another php in place: the old answer is not taken for
+    // it, and it is checked anew.
+    void anotherPhpIsCheckedAgain()
+    {
+        const QString bin = path("updated/bin");
+        const QString standin = installPhp(bin, "exit 0");
+        const PhpStartup php(QFile::encodeName(path("updated/config")).toStdString());
+        QVERIFY(php.checkIfNew());
+        QVERIFY(php.environmentEntry());
+        QFile::remove(standin);
+        installPhp(bin, "echo 'PHP Warning:  Unable to load dynamic library' >&2");
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+        QVERIFY(!php.checkIfNew());
+        QCOMPARE(startsOf(bin), 2);
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+    }
+
+    void aDamagedRecordIsCheckedAgain()
+    {
+        const QString bin = path("damaged/bin");
+        installPhp(bin, "exit 0");
+        const PhpStartup php(QFile::encodeName(path("damaged/config")).toStdString());
+        QVERIFY(php.checkIfNew());
+        QFile record(path("damaged/config/") + PhpStartup::kCheckName);
+        QVERIFY(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        record.write("clean\n");
+        record.close();
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+        QVERIFY(php.checkIfNew());
+        QCOMPARE(startsOf(bin), 2);
+    }
+
+    void withoutPhpNothingIsWritten()
+    {
+        qputenv("PATH", QFile::encodeName(path("empty")));
+        const PhpStartup php(QFile::encodeName(path("none/config")).toStdString());
+        QVERIFY(!php.checkIfNew());
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+        QVERIFY(!QFileInfo::exists(path("none")));
+    }
+
+    // The writer with only its two extensions makes the very archive it
+    // makes with all of the system's: names converted alike (decomposed
+    // Japanese composed, a circled digit), ".DS_Store" left out,
+    // the empty folder kept.
+    void theArchiveIsTheSameEitherWay()
+    {
+        QVERIFY2(qEnvironmentVariableIsSet("GCONV_PATH"), "the converter module's folder comes from CTest");
+        const std::string home = QFile::encodeName(path("writer-home")).toStdString();
+        const WorkFolders folders(home, "job");
+        const QString content = QString::fromStdString(folders.contentFolder());
+        for (const QString& file : {QStringLiteral("資料/見積書.txt"), QStringLiteral("資料/ク\u3099ラフ.csv"),
+                                    QStringLiteral("①メモ.txt"), QStringLiteral("資料/.DS_Store")}) {
+            QDir().mkpath(QFileInfo(content + "/" + file).path());
+            QFile out(content + "/" + file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(QByteArray(3000, 'x') + file.toUtf8());
+        }
+        QVERIFY(QDir().mkpath(content + "/空のフォルダ"));
+        const PhpStartup php(QFile::encodeName(path("writer-config")).toStdString());
+        QVERIFY(php.checkIfNew());
+        const QByteArray usual = writeArchive(home, WriterStep::environment(std::nullopt));
+        const QByteArray fewer = writeArchive(home, WriterStep::environment(php.environmentEntry()));
+        QVERIFY(usual.contains("\x8c\xa9\x90\xcf\x8f\x91.txt")); // 見積書 in code page 932
+        QVERIFY(usual.contains("\x83\x4f\x83\x89\x83\x74.csv")); // グラフ, composed
+        QVERIFY(!usual.contains(".DS_Store"));
+        QCOMPARE(fewer.size(), usual.size());
+        QVERIFY(fewer == usual);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPhpStartup)
+#include "tst_PhpStartup.moc"
