@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,12 @@ std::string PhpStartup::identityOfPhp()
 
 std::optional<bool> PhpStartup::recordedVerdict(const std::string& identity) const
 {
+    // The verdict was on these settings: a file changed since (by hand, or
+    // by another version of this program) is checked again.
+    std::ifstream settings(m_folder + "/" + kSettingsName);
+    const std::string inPlace((std::istreambuf_iterator<char>(settings)), std::istreambuf_iterator<char>());
+    if (inPlace != kSettings)
+        return std::nullopt;
     std::ifstream file(m_folder + "/" + kCheckName);
     std::string checked;
     std::string verdict;
@@ -101,11 +108,12 @@ bool PhpStartup::startsCleanly() const
     return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0 && php.readAll().isEmpty();
 }
 
-// Whole or not at all: another process may be reading it, or writing it too.
+// Whole or not at all: another process may be reading it, or another
+// thread or process writing it too.
 bool PhpStartup::writeFile(const std::string& name, const std::string& text) const
 {
     const std::string path = m_folder + "/" + name;
-    const std::string fresh = path + "." + std::to_string(::getpid()) + ".new";
+    const std::string fresh = path + "." + std::to_string(::getpid()) + "-" + std::to_string(::gettid()) + ".new";
     {
         std::ofstream file(fresh, std::ios::trunc);
         file << text;

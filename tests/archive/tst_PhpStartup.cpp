@@ -156,6 +156,27 @@ private slots:
         QCOMPARE(startsOf(bin), 2);
     }
 
+    // Settings changed by hand (an extension added) are not taken on the
+    // old verdict: they are written anew and checked again.
+    void changedSettingsAreCheckedAgain()
+    {
+        const QString bin = path("edited/bin");
+        installPhp(bin, "exit 0");
+        const PhpStartup php(QFile::encodeName(path("edited/config")).toStdString());
+        QVERIFY(php.checkIfNew());
+        const QString settingsFile = path("edited/config/") + PhpStartup::kSettingsName;
+        const QByteArray written = readAll(settingsFile);
+        QFile settings(settingsFile);
+        QVERIFY(settings.open(QIODevice::Append));
+        settings.write("zend_extension=xdebug\n");
+        settings.close();
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+        QVERIFY(php.checkIfNew());
+        QCOMPARE(startsOf(bin), 2);
+        QCOMPARE(readAll(settingsFile), written);
+        QVERIFY(php.environmentEntry());
+    }
+
     void withoutPhpNothingIsWritten()
     {
         qputenv("PATH", QFile::encodeName(path("empty")));
