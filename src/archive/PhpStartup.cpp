@@ -18,7 +18,6 @@ const char* const kClean = "clean";
 const char* const kNotClean = "not clean";
 // Says nothing and ends with 0 only where both extensions are there.
 const char* const kProbe = "exit(class_exists('ZipArchive') && function_exists('iconv') ? 0 : 3);";
-const int kAnswerMs = 10000;
 
 } // namespace
 
@@ -94,18 +93,27 @@ std::optional<bool> PhpStartup::recordedVerdict(const std::string& identity) con
 
 bool PhpStartup::startsCleanly() const
 {
-    QProcess php;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromUtf8(kVariable), QString::fromStdString(m_folder));
+    return runs(kProbe, environment, true);
+}
+
+bool PhpStartup::runs(const char* program, const QProcessEnvironment& environment, bool silently)
+{
+    // A php that does not answer within seconds is of no use either, and
+    // must not hold up the application's end, which waits for the thread
+    // that asks.
+    const int kAnswerMs = 10000;
+    QProcess php;
     php.setProcessEnvironment(environment);
     php.setProcessChannelMode(QProcess::MergedChannels);
-    php.start(QStringLiteral("php"), {QStringLiteral("-r"), QString::fromUtf8(kProbe)});
+    php.start(QStringLiteral("php"), {QStringLiteral("-r"), QString::fromUtf8(program)});
     if (!php.waitForFinished(kAnswerMs)) {
         php.kill();
         php.waitForFinished(1000);
         return false;
     }
-    return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0 && php.readAll().isEmpty();
+    return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0 && (!silently || php.readAll().isEmpty());
 }
 
 // Whole or not at all: another process may be reading it, or another

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QProcessEnvironment>
+
 #include <optional>
 #include <string>
 
@@ -35,6 +37,10 @@ public:
     bool checkIfNew() const;
 
     const std::string& folder() const { return m_folder; }
+
+    // Runs php -r program; true when php ended by itself with status 0
+    // within seconds, and had nothing to say where silently is set.
+    static bool runs(const char* program, const QProcessEnvironment& environment, bool silently);
 
 private:
     // The php the shell would start, as its real path, size and time; empty

@@ -9,7 +9,6 @@
 #include "ZipEntryFlags.h"
 
 #include <QFutureWatcher>
-#include <QProcess>
 #include <QThreadPool>
 #include <QtConcurrent>
 
@@ -186,18 +185,8 @@ void WriterStep::emitFailure(const std::string& description, FailureCause cause)
 
 bool WriterStep::phpCanWriteArchives()
 {
-    // Without php-zip, php runs but knows no ZipArchive. A php that does not
-    // answer within seconds cannot write archives either, and must not hold
-    // up the application's end, which waits for this thread.
-    const int kAnswerMs = 10000;
-    QProcess php;
-    php.start("php", {"-r", "exit(class_exists('ZipArchive') ? 0 : 3);"});
-    if (!php.waitForFinished(kAnswerMs)) {
-        php.kill();
-        php.waitForFinished(1000);
-        return false;
-    }
-    return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0;
+    // Without php-zip, php runs but knows no ZipArchive.
+    return PhpStartup::runs("exit(class_exists('ZipArchive') ? 0 : 3);", QProcessEnvironment::systemEnvironment(), false);
 }
 
 // Whatever comes next, the archive is no longer waited for.
