@@ -19,6 +19,8 @@
 namespace {
 
 const int kPollMilliseconds = 200;
+// Once php has started.
+const int kWalkDelayMilliseconds = 50;
 // The shell's status for a command it cannot find.
 const int kCommandNotFound = 127;
 
@@ -80,6 +82,7 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
     if (!extensions)
         QThreadPool::globalInstance()->start([php] { php.checkIfNew(); });
     m_poll.start();
+    QTimer::singleShot(kWalkDelayMilliseconds, this, &WriterStep::walkReadingOrder);
 }
 
 void WriterStep::waitForArchive()
@@ -124,15 +127,19 @@ std::vector<WriterStep::Piece> WriterStep::readingOrder(const std::string& conte
     return order;
 }
 
+// Not with php's start, which it would only slow down, competing for a
+// processor; a job done by then never needs it.
+void WriterStep::walkReadingOrder()
+{
+    if (m_done || m_orderWalked)
+        return;
+    m_orderWalked = true;
+    m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
+}
+
 std::string WriterStep::itemAt(uint64_t bytesRead)
 {
-    // Walked when the progress is first asked for: beside php's start it
-    // would only compete with php for a processor, and a job done before
-    // the first look never needs it.
-    if (!m_orderWalked) {
-        m_orderWalked = true;
-        m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
-    }
+    walkReadingOrder();
     if (m_order.empty() && m_orderWalk.isValid() && m_orderWalk.isFinished()) {
         m_order = m_orderWalk.takeResult();
         m_orderWalk = {};

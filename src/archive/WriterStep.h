@@ -73,6 +73,7 @@ private:
     // The files in the order php's directory iterator meets them, which is
     // the order it reads them in.
     static std::vector<Piece> readingOrder(const std::string& contentFolder);
+    void walkReadingOrder();
     std::string itemAt(uint64_t bytesRead);
     void waitForArchive();
     void takeArchiveIfPresent();
