@@ -158,8 +158,9 @@ int main(int argc, char* argv[])
                 runtime.mounted() ? "a tmpfs of its own, as in a desktop session" : runtime.failure().c_str());
     // As for every job of the application after its first on a machine.
     const bool writerExtensionsOnly = PhpStartup::ofCurrentUser().checkIfNew();
-    std::printf("php: %s.\n", writerExtensionsOnly ? "started with the writer's two extensions only (zip, iconv)"
-                                                   : "started with the system's configuration (the check failed)");
+    std::printf("php: %s.\n", writerExtensionsOnly
+                    ? "started with the writer's two extensions only (zip, iconv)"
+                    : "started with the system's configuration (no php, no cache folder, or the check failed)");
 
     const int runs = options.runs > 0 ? options.runs : (options.quick ? 1 : 3);
     std::vector<ShapeFigures> figures;

@@ -1,8 +1,13 @@
 #include "PhpStartup.h"
 
+#include "FileManager.h"
+#include "PathText.h"
+
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,12 +33,29 @@ PhpStartup::PhpStartup(std::string folder)
 
 PhpStartup PhpStartup::ofCurrentUser()
 {
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    return PhpStartup(cache.toStdString() + "/quillmere/php");
+    // As the base directory rules say, a relative path there is ignored.
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/')
+        return PhpStartup(PathText::withoutTrailingSlashes(cache) + "/quillmere/php");
+    // Nothing is made where there is no home folder.
+    const std::string home = FileManager::homeDirectory();
+    if (home == "/" || !FileManager::isDirectory(home))
+        return PhpStartup({});
+    return PhpStartup(home + "/.cache/quillmere/php");
+}
+
+// php is asked through Qt, which has the folder's name as text: a name that
+// is not text would reach php otherwise than the writer gets it.
+bool PhpStartup::isUsable() const
+{
+    const QByteArray name = QByteArray::fromStdString(m_folder);
+    return m_folder.starts_with('/') && QFile::encodeName(QFile::decodeName(name)) == name;
 }
 
 std::optional<std::string> PhpStartup::environmentEntry() const
 {
+    if (!isUsable())
+        return std::nullopt;
     const std::string identity = identityOfPhp();
     if (identity.empty() || recordedVerdict(identity) != true)
         return std::nullopt;
@@ -42,6 +64,8 @@ std::optional<std::string> PhpStartup::environmentEntry() const
 
 bool PhpStartup::checkIfNew() const
 {
+    if (!isUsable())
+        return false;
     const std::string identity = identityOfPhp();
     if (identity.empty())
         return false;
@@ -51,10 +75,18 @@ bool PhpStartup::checkIfNew() const
     std::filesystem::create_directories(m_folder, error);
     if (error || !writeFile(kSettingsName, kSettings))
         return false;
-    const bool clean = startsCleanly();
+    const std::optional<bool> clean = startsCleanly();
+    if (!clean)
+        return false;
     // Where the verdict cannot be kept, the next job asks again.
-    writeFile(kCheckName, identity + "\n" + (clean ? kClean : kNotClean) + "\n");
-    return clean;
+    writeFile(kCheckName, identity + "\n" + (*clean ? kClean : kNotClean) + "\n");
+    return *clean;
+}
+
+void PhpStartup::forgetVerdict() const
+{
+    if (isUsable())
+        ::unlink((m_folder + "/" + kCheckName).c_str());
 }
 
 std::string PhpStartup::identityOfPhp()
@@ -63,7 +95,7 @@ std::string PhpStartup::identityOfPhp()
     if (found.isEmpty())
         return {};
     std::error_code error;
-    const std::filesystem::path real = std::filesystem::canonical(found.toStdString(), error);
+    const std::filesystem::path real = std::filesystem::canonical(QFile::encodeName(found).toStdString(), error);
     struct stat info {};
     if (error || ::stat(real.c_str(), &info) != 0)
         return {};
@@ -91,18 +123,17 @@ std::optional<bool> PhpStartup::recordedVerdict(const std::string& identity) con
     return std::nullopt;
 }
 
-bool PhpStartup::startsCleanly() const
+std::optional<bool> PhpStartup::startsCleanly() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromUtf8(kVariable), QString::fromStdString(m_folder));
-    return runs(kProbe, environment, true);
+    environment.insert(QString::fromUtf8(kVariable), QFile::decodeName(m_folder.c_str()));
+    return answer(kProbe, environment, true);
 }
 
-bool PhpStartup::runs(const char* program, const QProcessEnvironment& environment, bool silently)
+std::optional<bool> PhpStartup::answer(const char* program, const QProcessEnvironment& environment, bool silently)
 {
-    // A php that does not answer within seconds is of no use either, and
-    // must not hold up the application's end, which waits for the thread
-    // that asks.
+    // A php that does not answer within seconds must not hold up the
+    // application's end either, which waits for the thread that asks.
     const int kAnswerMs = 10000;
     QProcess php;
     php.setProcessEnvironment(environment);
@@ -111,9 +142,11 @@ bool PhpStartup::runs(const char* program, const QProcessEnvironment& environmen
     if (!php.waitForFinished(kAnswerMs)) {
         php.kill();
         php.waitForFinished(1000);
-        return false;
+        return std::nullopt;
     }
-    return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0 && (!silently || php.readAll().isEmpty());
+    if (php.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return php.exitCode() == 0 && (!silently || php.readAll().isEmpty());
 }
 
 // Whole or not at all: another process may be reading it, or another

@@ -23,9 +23,11 @@ public:
     static constexpr const char* kSettingsName = "quillmere.ini";
     static constexpr const char* kCheckName = "checked";
 
-    // folder: where the configuration and the check's result are kept.
+    // folder: where the configuration and the check's result are kept; an
+    // empty or relative one, or one whose name is not text, is never used.
     explicit PhpStartup(std::string folder);
-    // In the user's cache folder.
+    // In the user's cache folder ($XDG_CACHE_HOME, else ~/.cache): none
+    // where there is no home folder to hold it.
     static PhpStartup ofCurrentUser();
 
     // "PHP_INI_SCAN_DIR=<folder>" when the php found now on the PATH was
@@ -33,21 +35,29 @@ public:
     std::optional<std::string> environmentEntry() const;
     // Checks the php found now, unless it was checked before: takes as long
     // as php needs to start, so never on the window's thread. True when the
-    // folder is then to be used.
+    // folder is then to be used. A check that got no answer (php killed,
+    // or silent for seconds) leaves no verdict: the next job asks again.
     bool checkIfNew() const;
+    // A writer that failed with the folder may have failed for it (another
+    // php behind the same command, say): the verdict goes, and the next
+    // jobs start php as configured until it is checked again.
+    void forgetVerdict() const;
 
     const std::string& folder() const { return m_folder; }
 
-    // Runs php -r program; true when php ended by itself with status 0
-    // within seconds, and had nothing to say where silently is set.
-    static bool runs(const char* program, const QProcessEnvironment& environment, bool silently);
+    // What php -r program answers: true when php ends by itself with status
+    // 0 within seconds (having said nothing, where silently is set), false
+    // when it ends by itself otherwise; nothing when it cannot start, is
+    // killed or has not ended within seconds.
+    static std::optional<bool> answer(const char* program, const QProcessEnvironment& environment, bool silently);
 
 private:
     // The php the shell would start, as its real path, size and time; empty
     // when there is none.
     static std::string identityOfPhp();
     std::optional<bool> recordedVerdict(const std::string& identity) const;
-    bool startsCleanly() const;
+    std::optional<bool> startsCleanly() const;
+    bool isUsable() const;
     bool writeFile(const std::string& name, const std::string& text) const;
 
     std::string m_folder;

@@ -77,6 +77,7 @@ void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
     // A shell that cannot start has ended: the poll tells it, in the job's
     // one line.
     m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment(extensions));
+    m_withExtensionsOnly = extensions.has_value();
     // A php not checked yet starts as configured; the check, beside the
     // job, is for the jobs after it.
     if (!extensions)
@@ -171,6 +172,8 @@ void WriterStep::takeArchive()
 void WriterStep::fail(const std::string& description)
 {
     stopWaiting();
+    if (m_withExtensionsOnly)
+        PhpStartup::ofCurrentUser().forgetVerdict();
     if (m_writer->exitCode() == kCommandNotFound) {
         emitFailure(description, FailureCause::WriterMissing);
         return;
@@ -193,7 +196,8 @@ void WriterStep::emitFailure(const std::string& description, FailureCause cause)
 bool WriterStep::phpCanWriteArchives()
 {
     // Without php-zip, php runs but knows no ZipArchive.
-    return PhpStartup::runs("exit(class_exists('ZipArchive') ? 0 : 3);", QProcessEnvironment::systemEnvironment(), false);
+    return PhpStartup::answer("exit(class_exists('ZipArchive') ? 0 : 3);", QProcessEnvironment::systemEnvironment(), false)
+        == true;
 }
 
 // Whatever comes next, the archive is no longer waited for.

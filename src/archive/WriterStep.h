@@ -94,6 +94,7 @@ private:
     QFuture<std::vector<Piece>> m_orderWalk;
     std::vector<Piece> m_order;
     bool m_orderWalked = false;
+    bool m_withExtensionsOnly = false;
     bool m_done = false;
     bool m_started = false;
 };

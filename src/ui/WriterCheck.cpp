@@ -7,6 +7,7 @@
 
 #include <QFutureWatcher>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 namespace {
@@ -42,9 +43,10 @@ void WriterCheck::start()
         Answer answer;
         answer.phpFound = !QStandardPaths::findExecutable(QStringLiteral("php")).isEmpty();
         answer.canWrite = answer.phpFound && WriterStep::phpCanWriteArchives();
-        // So that the first job already finds php checked.
+        // So that the first job already finds php checked; the window does
+        // not wait for it.
         if (answer.canWrite)
-            PhpStartup::ofCurrentUser().checkIfNew();
+            QThreadPool::globalInstance()->start([] { PhpStartup::ofCurrentUser().checkIfNew(); });
         return answer;
     }));
 }

@@ -6,8 +6,11 @@
 #include "WriterCommand.h"
 #include "WriterStep.h"
 
+#include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
+#include <filesystem>
 #include <optional>
 
 class TestPhpStartup : public QObject {
@@ -78,6 +81,9 @@ private slots:
 
     void cleanup() { qputenv("PATH", m_savedPath); }
 
+    // By bytes: a name that is no UTF-8 stays otherwise.
+    void cleanupTestCase() { std::filesystem::remove_all(QFile::encodeName(m_scratch.path()).toStdString()); }
+
     // Checked once, with the folder it will then be given; every later job
     // takes the answer without starting php again.
     void theRealPhpIsCheckedOnceThenStartedWithTheWritersExtensions()
@@ -100,27 +106,31 @@ private slots:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("clean");
-        QTest::newRow("silent, status 0") << QByteArray("exit 0") << true;
+        QTest::addColumn<int>("starts");
+        QTest::newRow("silent, status 0") << QByteArray("exit 0") << true << 1;
         QTest::newRow("a warning on standard error")
             << QByteArray("echo 'PHP Warning:  Module \"iconv\" is already loaded in Unknown on line 0' >&2; exit 0")
-            << false;
-        QTest::newRow("a word on standard output") << QByteArray("echo notice; exit 0") << false;
-        QTest::newRow("an extension missing") << QByteArray("exit 3") << false;
-        QTest::newRow("killed") << QByteArray("kill -9 $$") << false;
+            << false << 1;
+        QTest::newRow("a word on standard output") << QByteArray("echo notice; exit 0") << false << 1;
+        QTest::newRow("an extension missing") << QByteArray("exit 3") << false << 1;
+        // No answer, as when Ctrl+C in the terminal reaches the check too:
+        // nothing is kept, and the next job asks again.
+        QTest::newRow("killed") << QByteArray("kill -INT $$; sleep 1") << false << 2;
     }
-    // Whatever the answer, it is kept: a php that failed the check is not
+    // An answer is kept, whatever it is: a php that failed the check is not
     // started again for it at every job.
     void aPhpThatDoesNotStartCleanlyKeepsTheSystemsConfiguration()
     {
         QFETCH(QByteArray, body);
         QFETCH(bool, clean);
+        QFETCH(int, starts);
         const QString bin = path(QStringLiteral("standin-%1/bin").arg(QTest::currentDataTag()));
         installPhp(bin, body);
         const PhpStartup php(QFile::encodeName(path(QStringLiteral("standin-%1/config").arg(QTest::currentDataTag())))
                                  .toStdString());
         QCOMPARE(php.checkIfNew(), clean);
         QCOMPARE(php.checkIfNew(), clean);
-        QCOMPARE(startsOf(bin), 1);
+        QCOMPARE(startsOf(bin), starts);
         QCOMPARE(php.environmentEntry().has_value(), clean);
     }
 
@@ -175,6 +185,114 @@ private slots:
         QCOMPARE(startsOf(bin), 2);
         QCOMPARE(readAll(settingsFile), written);
         QVERIFY(php.environmentEntry());
+    }
+
+    // The folder is the user's cache folder, as the base directory rules
+    // have it, in the home's own bytes; nothing is made where there is no
+    // home folder.
+    void theFolderIsInTheUsersCacheFolder_data()
+    {
+        QTest::addColumn<QByteArray>("cache");
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray root = QFile::encodeName(path("cache-rows"));
+        QTest::newRow("XDG_CACHE_HOME") << root + "/xdg/" << root + "/home" << root + "/xdg/quillmere/php";
+        QTest::newRow("XDG_CACHE_HOME relative: ignored") << QByteArray("relative") << root + "/home"
+                                                          << root + "/home/.cache/quillmere/php";
+        QTest::newRow("no XDG_CACHE_HOME") << QByteArray() << root + "/home" << root + "/home/.cache/quillmere/php";
+        QTest::newRow("a home that is not there") << QByteArray() << root + "/missing" << QByteArray();
+        // Its name would not reach php as the writer gets it: not used.
+        QTest::newRow("a home that is no UTF-8") << QByteArray() << root + "/ho\xffme" << root + "/ho\xffme/.cache/quillmere/php";
+    }
+    void theFolderIsInTheUsersCacheFolder()
+    {
+        QFETCH(QByteArray, cache);
+        QFETCH(QByteArray, home);
+        QFETCH(QByteArray, expected);
+        const QString bin = path(QStringLiteral("cache-bin-%1").arg(QTest::currentDataTag()));
+        installPhp(bin, "exit 0");
+        if (!home.endsWith("missing"))
+            std::filesystem::create_directories(home.toStdString());
+        const QByteArray savedHome = qgetenv("HOME");
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("HOME", home);
+        if (cache.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", cache);
+        const PhpStartup php = PhpStartup::ofCurrentUser();
+        const bool checked = php.checkIfNew();
+        qputenv("HOME", savedHome);
+        qputenv("XDG_CACHE_HOME", savedCache);
+        QCOMPARE(QByteArray::fromStdString(php.folder()), expected);
+        const bool used = !expected.isEmpty() && !expected.contains('\xff');
+        QCOMPARE(checked, used);
+        QCOMPARE(php.environmentEntry().has_value(), used);
+        QCOMPARE(std::filesystem::is_regular_file((expected + "/" + PhpStartup::kCheckName).toStdString()), used);
+        if (!used)
+            QVERIFY(!std::filesystem::exists((home + "/.cache").toStdString()));
+        QVERIFY(!QFileInfo::exists("relative"));
+    }
+
+    // The writer gets the folder only once php was found to start cleanly
+    // with it; a writer that then fails takes the verdict with it, and the
+    // next writer starts as configured, its php checked anew.
+    void theWriterStartsWithTheFolderOnlyAfterACleanCheck()
+    {
+        const QString bin = path("wiring/bin");
+        // The writer's program is told by its ZipArchive; the flag file makes
+        // a writer given the folder fail.
+        installPhp(bin, "case \"$2\" in *'new ZipArchive()'*) role=writer ;; *) role=probe ;; esac\n"
+                        "echo \"$role ${PHP_INI_SCAN_DIR:-system}\" >> \"" + QFile::encodeName(bin) + "/roles\"\n"
+                        "if [ $role = writer ] && [ -n \"$PHP_INI_SCAN_DIR\" ] && [ -e \"" + QFile::encodeName(bin)
+                        + "/fail\" ]; then exit 1; fi\n"
+                        "exec \"" + QFile::encodeName(m_realPhp) + "\" \"$@\"");
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(path("wiring/cache")));
+        const std::string folder = PhpStartup::ofCurrentUser().folder();
+        const WorkFolders folders(QFile::encodeName(path("wiring/home")).toStdString(), "job");
+        QVERIFY(QDir().mkpath(QString::fromStdString(folders.contentFolder()) + "/資料"));
+        QFile note(QString::fromStdString(folders.contentFolder()) + "/資料/メモ.txt");
+        QVERIFY(note.open(QIODevice::WriteOnly));
+        note.write("a note\n");
+        note.close();
+        const auto runWriter = [&folders] {
+            QFile::remove(QString::fromStdString(folders.archiveInOutput("archive.zip")));
+            WriterStep writer(folders);
+            QSignalSpy succeeded(&writer, &WriterStep::succeeded);
+            QSignalSpy failed(&writer, &WriterStep::failed);
+            writer.start("archive.zip", 7, {});
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(succeeded.count() + failed.count() == 1, 30000); }();
+            writer.waitForProgram(10000);
+            QThreadPool::globalInstance()->waitForDone();
+            return succeeded.count() == 1;
+        };
+        const QByteArray folderBytes = QByteArray::fromStdString(folder);
+        // What php was started for in each run, in any order: the check runs
+        // beside the writer.
+        qsizetype seen = 0;
+        const auto startedSince = [&] {
+            QList<QByteArray> roles = readAll(bin + "/roles").split('\n');
+            roles.removeLast();
+            QList<QByteArray> latest = roles.mid(seen);
+            seen = roles.size();
+            std::sort(latest.begin(), latest.end());
+            return latest;
+        };
+        QVERIFY(runWriter());
+        QCOMPARE(startedSince(), QList<QByteArray>({"probe " + folderBytes, "writer system"}));
+        QVERIFY(runWriter());
+        QCOMPARE(startedSince(), QList<QByteArray>({"writer " + folderBytes}));
+        QFile flag(bin + "/fail");
+        QVERIFY(flag.open(QIODevice::WriteOnly));
+        flag.close();
+        QVERIFY(!runWriter());
+        // The writer's failure asks whether php can write archives at all.
+        QCOMPARE(startedSince(), QList<QByteArray>({"probe system", "writer " + folderBytes}));
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(folderBytes + "/" + PhpStartup::kCheckName)));
+        QVERIFY(runWriter());
+        QCOMPARE(startedSince(), QList<QByteArray>({"probe " + folderBytes, "writer system"}));
+        qputenv("XDG_CACHE_HOME", savedCache);
     }
 
     void withoutPhpNothingIsWritten()
