@@ -324,6 +324,17 @@ private slots:
         QVERIFY(QDir().mkpath(content + "/空のフォルダ"));
         const PhpStartup php(QFile::encodeName(path("writer-config")).toStdString());
         QVERIFY(php.checkIfNew());
+        // The folder is in effect: php has fewer extensions with it.
+        const auto extensionCount = [](const QProcessEnvironment& environment) {
+            QProcess count;
+            count.setProcessEnvironment(environment);
+            count.start("php", {"-r", "echo count(get_loaded_extensions());"});
+            return count.waitForFinished(10000) ? count.readAllStandardOutput().toInt() : -1;
+        };
+        QProcessEnvironment fewerExtensions = QProcessEnvironment::systemEnvironment();
+        fewerExtensions.insert(PhpStartup::kVariable, QString::fromStdString(php.folder()));
+        const int configured = extensionCount(QProcessEnvironment::systemEnvironment());
+        QVERIFY2(extensionCount(fewerExtensions) < configured, "the system's configuration adds no extension here");
         const QByteArray usual = writeArchive(home, WriterStep::environment(std::nullopt));
         const QByteArray fewer = writeArchive(home, WriterStep::environment(php.environmentEntry()));
         QVERIFY(usual.contains("\x8c\xa9\x90\xcf\x8f\x91.txt")); // 見積書 in code page 932
