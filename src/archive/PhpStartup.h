@@ -9,8 +9,9 @@
 // runs a line: twenty on Debian (opcache, ffi, phar, ...) and whatever else
 // the machine has added since, a debugger perhaps. The writer uses two of
 // them, zip and iconv. Pointed at a folder of its own that names only those,
-// php is ready about a third sooner, and no extension added to the system
-// can slow the writer down or write into its output.
+// php is ready a quarter sooner (13 of 53 ms, measured on Debian 12), and
+// no extension added to the system can slow the writer down or write into
+// its output.
 //
 // That folder is used only once php has been seen to start with it cleanly
 // (both extensions loaded, not a word written); the check is made again for
