@@ -21,6 +21,7 @@ const char* const kSettings = "; Quillmere's writer: only the extensions it uses
                               "extension=iconv\n";
 const char* const kClean = "clean";
 const char* const kNotClean = "not clean";
+const char* const kUnfinishedSuffix = ".new";
 // Says nothing and ends with 0 only where both extensions are there.
 const char* const kProbe = "exit(class_exists('ZipArchive') && function_exists('iconv') ? 0 : 3);";
 
@@ -73,7 +74,10 @@ bool PhpStartup::checkIfNew() const
         return *verdict;
     std::error_code error;
     std::filesystem::create_directories(m_folder, error);
-    if (error || !writeFile(kSettingsName, kSettings))
+    if (error)
+        return false;
+    removeUnfinished();
+    if (!writeFile(kSettingsName, kSettings))
         return false;
     const std::optional<bool> clean = startsCleanly();
     if (!clean)
@@ -149,12 +153,23 @@ std::optional<bool> PhpStartup::answer(const char* program, const QProcessEnviro
     return php.exitCode() == 0 && (!silently || php.readAll().isEmpty());
 }
 
+// What a process killed while it wrote left: a process writing right now
+// then fails to put its file in place, and its verdict is asked again.
+void PhpStartup::removeUnfinished() const
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder, error))
+        if (entry.path().string().ends_with(kUnfinishedSuffix))
+            std::filesystem::remove(entry.path(), error);
+}
+
 // Whole or not at all: another process may be reading it, or another
 // thread or process writing it too.
 bool PhpStartup::writeFile(const std::string& name, const std::string& text) const
 {
     const std::string path = m_folder + "/" + name;
-    const std::string fresh = path + "." + std::to_string(::getpid()) + "-" + std::to_string(::gettid()) + ".new";
+    const std::string fresh =
+        path + "." + std::to_string(::getpid()) + "-" + std::to_string(::gettid()) + kUnfinishedSuffix;
     {
         std::ofstream file(fresh, std::ios::trunc);
         file << text;

@@ -59,6 +59,7 @@ private:
     std::optional<bool> recordedVerdict(const std::string& identity) const;
     std::optional<bool> startsCleanly() const;
     bool isUsable() const;
+    void removeUnfinished() const;
     bool writeFile(const std::string& name, const std::string& text) const;
 
     std::string m_folder;

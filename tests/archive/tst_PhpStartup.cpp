@@ -135,13 +135,19 @@ private slots:
     }
 
     // An update puts another php in place: the old answer is not taken for
-    // it, and it is checked anew.
+    // it, and it is checked anew. What a check killed while it wrote left
+    // goes then.
     void anotherPhpIsCheckedAgain()
     {
         const QString bin = path("updated/bin");
         const QString standin = installPhp(bin, "exit 0");
         const PhpStartup php(QFile::encodeName(path("updated/config")).toStdString());
+        QVERIFY(QDir().mkpath(path("updated/config")));
+        QFile unfinished(path("updated/config/checked.4242-4243.new"));
+        QVERIFY(unfinished.open(QIODevice::WriteOnly));
+        unfinished.close();
         QVERIFY(php.checkIfNew());
+        QCOMPARE(QDir(path("updated/config")).entryList(QDir::Files, QDir::Name), QStringList({"checked", "quillmere.ini"}));
         QVERIFY(php.environmentEntry());
         QFile::remove(standin);
         installPhp(bin, "echo 'PHP Warning:  Unable to load dynamic library' >&2");
