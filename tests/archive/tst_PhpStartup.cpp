@@ -134,63 +134,43 @@ private slots:
         QCOMPARE(php.environmentEntry().has_value(), clean);
     }
 
-    // An update puts another php in place: the old answer is not taken for
-    // it, and it is checked anew. What a check killed while it wrote left
-    // goes then.
-    void anotherPhpIsCheckedAgain()
+    void whatChangedSinceTheCheckIsCheckedAgain_data()
     {
-        const QString bin = path("updated/bin");
+        QTest::addColumn<QString>("change");
+        QTest::newRow("another php in its place (an update)") << "php";
+        QTest::newRow("the settings changed by hand") << "settings";
+        QTest::newRow("the record damaged") << "record";
+    }
+    // The old answer is not taken for what changed since: the settings are
+    // written anew and php checked again. What a check killed while it
+    // wrote left goes then.
+    void whatChangedSinceTheCheckIsCheckedAgain()
+    {
+        QFETCH(QString, change);
+        const QString bin = path(change + "/bin");
+        const QString config = path(change + "/config");
         const QString standin = installPhp(bin, "exit 0");
-        const PhpStartup php(QFile::encodeName(path("updated/config")).toStdString());
-        QVERIFY(QDir().mkpath(path("updated/config")));
-        QFile unfinished(path("updated/config/checked.4242-4243.new"));
+        const PhpStartup php(QFile::encodeName(config).toStdString());
+        QVERIFY(php.checkIfNew());
+        const QByteArray settings = readAll(config + "/" + PhpStartup::kSettingsName);
+        QFile changed(change == "settings" ? config + "/" + PhpStartup::kSettingsName : config + "/" + PhpStartup::kCheckName);
+        if (change == "php") {
+            QFile::remove(standin);
+            installPhp(bin, "exit 0 # updated");
+        } else {
+            QVERIFY(changed.open(change == "settings" ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate));
+            changed.write(change == "settings" ? "zend_extension=xdebug\n" : "clean\n");
+            changed.close();
+        }
+        QFile unfinished(config + "/checked.4242-4243.new");
         QVERIFY(unfinished.open(QIODevice::WriteOnly));
         unfinished.close();
+        QCOMPARE(php.environmentEntry(), std::nullopt);
         QVERIFY(php.checkIfNew());
-        QCOMPARE(QDir(path("updated/config")).entryList(QDir::Files, QDir::Name), QStringList({"checked", "quillmere.ini"}));
+        QCOMPARE(startsOf(bin), 2);
         QVERIFY(php.environmentEntry());
-        QFile::remove(standin);
-        installPhp(bin, "echo 'PHP Warning:  Unable to load dynamic library' >&2");
-        QCOMPARE(php.environmentEntry(), std::nullopt);
-        QVERIFY(!php.checkIfNew());
-        QCOMPARE(startsOf(bin), 2);
-        QCOMPARE(php.environmentEntry(), std::nullopt);
-    }
-
-    void aDamagedRecordIsCheckedAgain()
-    {
-        const QString bin = path("damaged/bin");
-        installPhp(bin, "exit 0");
-        const PhpStartup php(QFile::encodeName(path("damaged/config")).toStdString());
-        QVERIFY(php.checkIfNew());
-        QFile record(path("damaged/config/") + PhpStartup::kCheckName);
-        QVERIFY(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        record.write("clean\n");
-        record.close();
-        QCOMPARE(php.environmentEntry(), std::nullopt);
-        QVERIFY(php.checkIfNew());
-        QCOMPARE(startsOf(bin), 2);
-    }
-
-    // Settings changed by hand (an extension added) are not taken on the
-    // old verdict: they are written anew and checked again.
-    void changedSettingsAreCheckedAgain()
-    {
-        const QString bin = path("edited/bin");
-        installPhp(bin, "exit 0");
-        const PhpStartup php(QFile::encodeName(path("edited/config")).toStdString());
-        QVERIFY(php.checkIfNew());
-        const QString settingsFile = path("edited/config/") + PhpStartup::kSettingsName;
-        const QByteArray written = readAll(settingsFile);
-        QFile settings(settingsFile);
-        QVERIFY(settings.open(QIODevice::Append));
-        settings.write("zend_extension=xdebug\n");
-        settings.close();
-        QCOMPARE(php.environmentEntry(), std::nullopt);
-        QVERIFY(php.checkIfNew());
-        QCOMPARE(startsOf(bin), 2);
-        QCOMPARE(readAll(settingsFile), written);
-        QVERIFY(php.environmentEntry());
+        QCOMPARE(readAll(config + "/" + PhpStartup::kSettingsName), settings);
+        QCOMPARE(QDir(config).entryList(QDir::Files, QDir::Name), QStringList({"checked", "quillmere.ini"}));
     }
 
     // The folder is the user's cache folder, as the base directory rules
