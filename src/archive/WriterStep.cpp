@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
 namespace {
 
@@ -64,11 +63,12 @@ std::vector<std::string> WriterStep::environment(const std::optional<std::string
 }
 
 void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
-                       std::vector<StagedContent::EntryStamp> entryStamps)
+                       std::vector<StagedContent::EntryStamp> entryStamps, const std::vector<StagedFile>* stagedFiles)
 {
     m_archivePath = m_folders.archiveInOutput(archiveName);
     m_stagedBytes = stagedBytes;
     m_entryStamps = std::move(entryStamps);
+    m_stagedFiles = stagedFiles;
     m_started = true;
     emit progressChanged(0, {});
     m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
@@ -106,28 +106,6 @@ void WriterStep::waitForArchive()
     takeArchive();
 }
 
-std::vector<WriterStep::Piece> WriterStep::readingOrder(const std::string& contentFolder)
-{
-    namespace fs = std::filesystem;
-    std::vector<Piece> order;
-    std::error_code error;
-    uint64_t total = 0;
-    // Both walk each folder in the order the file system lists it and go
-    // into a folder where they meet it.
-    for (auto it = fs::recursive_directory_iterator(contentFolder, fs::directory_options::skip_permission_denied, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        std::error_code ignored;
-        if (!it->is_regular_file(ignored))
-            continue;
-        const std::string path = it->path().string();
-        if (path.find(".DS_Store") != std::string::npos)
-            continue;
-        total += it->file_size(ignored);
-        order.push_back({total, path.substr(std::min(path.size(), contentFolder.size() + 1))});
-    }
-    return order;
-}
-
 // Not with php's start, which it would only slow down, competing for a
 // processor; a job done by then never needs it.
 void WriterStep::walkReadingOrder()
@@ -135,7 +113,11 @@ void WriterStep::walkReadingOrder()
     if (m_done || m_orderWalked)
         return;
     m_orderWalked = true;
-    m_orderWalk = QtConcurrent::run(&WriterStep::readingOrder, m_folders.contentFolder());
+    m_orderWalk = QtConcurrent::run([folder = m_folders.contentFolder(),
+                                     known = m_stagedFiles ? ReadingOrder::sizesOf(*m_stagedFiles)
+                                                           : ReadingOrder::KnownSizes()] {
+        return ReadingOrder::of(folder, known);
+    });
 }
 
 std::string WriterStep::itemAt(uint64_t bytesRead)
@@ -145,9 +127,7 @@ std::string WriterStep::itemAt(uint64_t bytesRead)
         m_order = m_orderWalk.takeResult();
         m_orderWalk = {};
     }
-    const auto reading = std::upper_bound(m_order.begin(), m_order.end(), bytesRead,
-                                          [](uint64_t read, const Piece& piece) { return read < piece.readAfter; });
-    return reading == m_order.end() ? std::string() : reading->path;
+    return m_order.itemAt(bytesRead);
 }
 
 void WriterStep::takeArchiveIfPresent()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JobOutcome.h"
+#include "ReadingOrder.h"
 #include "StagedContent.h"
 #include "WorkFolders.h"
 
@@ -29,9 +30,12 @@ public:
 
     // stagedBytes is what the writer has to read, for the progress;
     // entryStamps the entries whose time or attributes the writer cannot
-    // give.
+    // give. stagedFiles, when given, are the files staged as links, kept by
+    // the caller for as long as this step is there: their sizes spare the
+    // progress a look at each file.
     void start(const std::string& archiveName, uint64_t stagedBytes,
-               std::vector<StagedContent::EntryStamp> entryStamps);
+               std::vector<StagedContent::EntryStamp> entryStamps,
+               const std::vector<StagedFile>* stagedFiles = nullptr);
 
     // Ends php and everything it started; programEnded() follows.
     void stopProgram();
@@ -64,15 +68,6 @@ signals:
     void programEnded();
 
 private:
-    // A file of the content folder, and how many bytes the writer has read
-    // once it is through with it.
-    struct Piece {
-        uint64_t readAfter = 0;
-        std::string path;
-    };
-    // The files in the order php's directory iterator meets them, which is
-    // the order it reads them in.
-    static std::vector<Piece> readingOrder(const std::string& contentFolder);
     void walkReadingOrder();
     std::string itemAt(uint64_t bytesRead);
     void waitForArchive();
@@ -90,9 +85,10 @@ private:
     std::string m_archivePath;
     uint64_t m_stagedBytes = 0;
     std::vector<StagedContent::EntryStamp> m_entryStamps;
+    const std::vector<StagedFile>* m_stagedFiles = nullptr;
     // Walked on a worker thread: a large tree takes a while.
-    QFuture<std::vector<Piece>> m_orderWalk;
-    std::vector<Piece> m_order;
+    QFuture<ReadingOrder> m_orderWalk;
+    ReadingOrder m_order;
     bool m_orderWalked = false;
     bool m_withExtensionsOnly = false;
     bool m_done = false;
