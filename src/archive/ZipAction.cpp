@@ -371,7 +371,7 @@ void ZipAction::write()
         m_follower = std::make_shared<ArchiveFollower>(m_folders.outputFolder(), m_archiveName, m_content, m_abandoned);
         m_follower->start();
     }
-    m_writer->start(m_archiveName, m_content.totalBytes, m_content.entryStamps);
+    m_writer->start(m_archiveName, m_content.totalBytes, m_content.entryStamps, &m_content.linkedFiles);
 }
 
 // Step 3, when asked: zipcloak encrypts, and mv moves the archive into the
@@ -398,8 +398,9 @@ void ZipAction::encrypt()
         fail(outcome);
     });
     connect(m_encryptStep.get(), &EncryptStep::succeeded, this, [this] {
-        m_journal->made(m_partPath);
+        // The record is written while the archive is read back.
         verify();
+        m_journal->made(m_partPath);
     });
     connect(m_encryptStep.get(), &EncryptStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
     // zipcloak's copy is read while zipcloak writes it, as php's archive is
@@ -457,8 +458,9 @@ void ZipAction::onMoved()
         fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, archiveBytes)));
         return;
     }
-    m_journal->made(m_partPath);
+    // The record is written while the archive is read back.
     verify();
+    m_journal->made(m_partPath);
 }
 
 // The hidden name the archive arrives under, written down before anything
