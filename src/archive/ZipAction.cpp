@@ -311,7 +311,10 @@ void ZipAction::onStaged()
         fail(JobOutcome::failed(JobPhase::Copying, m_content.changedItem, FailureCause::ItemChanged));
         return;
     }
-    if (m_content.report.fileCount + m_content.report.folderCount == 0) {
+    // Nor when the writer would add no entry: a folder whose only files it
+    // leaves out (their names hold ".DS_Store") is not empty to it, and
+    // gets no entry of its own either. It would write no archive at all.
+    if (m_content.report.fileCount + m_content.report.folderCount == 0 || m_content.expectedEntries.empty()) {
         // Each item, and why it could not be taken; then the refusal.
         for (const std::string& line : ReportLines::leftOut(m_content.report))
             Log::line(line);

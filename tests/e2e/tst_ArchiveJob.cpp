@@ -707,6 +707,10 @@ private slots:
             << FailureCause::DestinationFull;
         QTest::newRow("/dev/null alone") << "system" << false << "job refused: nothing to archive: "
                                          << FailureCause::NothingToArchive;
+        // The writer leaves the file out and, the folder not being empty,
+        // gives it no entry either: it would write no archive at all.
+        QTest::newRow("a folder whose only file the writer leaves out")
+            << "only left out" << false << "job refused: nothing to archive: " << FailureCause::NothingToArchive;
         // Its folder, where the archive would go, is gone with it: the item
         // is what is missing.
         QTest::newRow("an item gone with its folder") << "item gone" << false
@@ -805,6 +809,10 @@ private slots:
         }
         if (edge == "system")
             given = {"/dev/null"};
+        if (edge == "only left out") {
+            writeFile(user("mine/notes.DS_Store.txt"), "n");
+            given = {user("mine")};
+        }
         if (edge == "read-only")
             fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_exec);
         const QByteArray before = userFiles(items);
@@ -856,6 +864,8 @@ private slots:
         }
         if (edge == "system")
             QVERIFY(job.logged("left out: /dev/null (part of the running system)"));
+        if (edge == "only left out")
+            QVERIFY(job.logged("left out: " + user("mine/notes.DS_Store.txt") + " (name holds .DS_Store)"));
         if (edge == "item gone")
             QVERIFY(job.logged("left out: " + dest + "/a.txt (missing)"));
         if (edge.startsWith("full") && !delivered)
