@@ -152,7 +152,7 @@ bool ArchiveFollower::openWritten()
     }
     m_read->device = info.st_dev;
     m_read->inode = info.st_ino;
-    m_buffer.resize(kBufferSize);
+    m_buffer = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);
     // zipcloak reads no staged file.
     if (!m_password)
         m_folder = UniqueFd(::open(m_outputFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -179,14 +179,14 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
     // beginning is read again; once the first entry is whole, all there is
     // (as much as the buffer holds).
     const uint64_t available = fileSize - m_next;
-    size_t got = readAt(m_file.get(), m_buffer.data(), std::min<uint64_t>(available, kFirstRead), m_next);
-    if (got >= ZipDirectory::kLocalHeaderSize && isMethodUsed(ZipDirectory::le16(m_buffer.data() + 8))) {
-        const uint8_t* header = m_buffer.data();
+    size_t got = readAt(m_file.get(), m_buffer.get(), std::min<uint64_t>(available, kFirstRead), m_next);
+    if (got >= ZipDirectory::kLocalHeaderSize && isMethodUsed(ZipDirectory::le16(m_buffer.get() + 8))) {
+        const uint8_t* header = m_buffer.get();
         const uint64_t firstEntry = ZipDirectory::kLocalHeaderSize + ZipDirectory::le16(header + 26)
             + ZipDirectory::le16(header + 28) + ZipDirectory::le32(header + 18) + 4;
-        const auto all = static_cast<size_t>(std::min<uint64_t>(available, m_buffer.size()));
+        const auto all = static_cast<size_t>(std::min<uint64_t>(available, kBufferSize));
         if (firstEntry > got && firstEntry <= all)
-            got = readAt(m_file.get(), m_buffer.data(), all, m_next);
+            got = readAt(m_file.get(), m_buffer.get(), all, m_next);
     }
     uint64_t largeFirst = 0;
     const std::vector<Written> written = writtenIn(got, largeFirst);
@@ -199,7 +199,7 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
     for (const Written& entry : written) {
         const size_t dataSize = static_cast<size_t>(entry.entry.compressedSize);
         const uint8_t* data = m_password ? m_plain.data() + plainAt + kEncryptionHeaderSize
-                                         : m_buffer.data() + entry.at + entry.headerSize;
+                                         : m_buffer.get() + entry.at + entry.headerSize;
         plainAt += dataSize;
         if (m_check->checkWhole(entry.entry, data, m_password ? dataSize - kEncryptionHeaderSize : dataSize)) {
             // php may still rewrite the header: read again at the next
@@ -210,8 +210,8 @@ bool ArchiveFollower::readFinished(uint64_t fileSize)
         m_read->entries.push_back({m_next + entry.at, m_next + entry.at + entry.headerSize, entry.entry.compressedSize,
                                    entry.entry.size, entry.entry.crc, entry.entry.method});
         if (!m_password)
-            askAboutFile({reinterpret_cast<const char*>(m_buffer.data()) + entry.at + ZipDirectory::kLocalHeaderSize,
-                          ZipDirectory::le16(m_buffer.data() + entry.at + 26)});
+            askAboutFile({reinterpret_cast<const char*>(m_buffer.get()) + entry.at + ZipDirectory::kLocalHeaderSize,
+                          ZipDirectory::le16(m_buffer.get() + entry.at + 26)});
         taken = entry.at + entry.headerSize + dataSize;
     }
     m_next += taken;
@@ -223,7 +223,7 @@ std::vector<ArchiveFollower::Written> ArchiveFollower::writtenIn(size_t got, uin
     std::vector<Written> written;
     size_t at = 0;
     while (got - at >= 4) {
-        const uint8_t* header = m_buffer.data() + at;
+        const uint8_t* header = m_buffer.get() + at;
         if (ZipDirectory::le32(header) == ZipDirectory::kCentralHeader) {
             m_done = true;
             break;
@@ -250,7 +250,7 @@ std::vector<ArchiveFollower::Written> ArchiveFollower::writtenIn(size_t got, uin
         if (!isMethodUsed(entry.method))
             break;
         const uint64_t entrySize = headerSize + entry.compressedSize;
-        if (entrySize + 4 > m_buffer.size() || entry.size > kLargestInflated) {
+        if (entrySize + 4 > kBufferSize || entry.size > kLargestInflated) {
             if (written.empty())
                 largeFirst = entrySize;
             break;
@@ -273,7 +273,7 @@ void ArchiveFollower::decryptAll(const std::vector<Written>& written)
     pieces.reserve(written.size());
     size_t at = 0;
     for (const Written& entry : written) {
-        const uint8_t* data = m_buffer.data() + entry.at + entry.headerSize;
+        const uint8_t* data = m_buffer.get() + entry.at + entry.headerSize;
         const size_t size = static_cast<size_t>(entry.entry.compressedSize);
         std::copy(data, data + size, m_plain.data() + at);
         pieces.emplace_back(m_plain.data() + at, size);

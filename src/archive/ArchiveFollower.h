@@ -106,7 +106,8 @@ private:
     std::shared_ptr<FollowedArchive> m_read = std::make_shared<FollowedArchive>();
     uint64_t m_next = 0;
     bool m_done = false;
-    std::vector<uint8_t> m_buffer;
+    // Not cleared when made: only the pages data is read into are touched.
+    std::unique_ptr<uint8_t[]> m_buffer;
     std::vector<uint8_t> m_plain;
     std::unique_ptr<EntryCheck> m_check;
     std::mutex m_mutex;

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
+// What a read reads at least: the headers of small entries one after the
+// other, without the whole buffer's worth of data between them.
+constexpr size_t kLeastRead = 64 << 10;
 constexpr size_t kOutputSize = 1 << 16;
 // The most an entry inflated in one call may give: its output buffer stays
 // with the reader.
@@ -30,7 +33,7 @@ EntryCheck::EntryCheck(int fd, const std::string& archivePath, const std::option
     , m_path(archivePath)
     , m_stopped(std::move(stopped))
     , m_password(password)
-    , m_buffer(kBufferSize)
+    , m_buffer(std::make_unique_for_overwrite<uint8_t[]>(kBufferSize))
     , m_output(kOutputSize)
 {
     m_inflaterReady = inflateInit2(&m_inflater, kRawDeflateWindow) == Z_OK;
@@ -94,7 +97,7 @@ bool EntryCheck::holds(const ZipDirectory::Entry& entry) const
 {
     return m_password && (entry.flags & ZipDirectory::kEncryptedFlag)
         && (entry.method == kStored || entry.method == kDeflated) && entry.compressedSize >= kEncryptionHeaderSize
-        && entry.compressedSize <= m_buffer.size() && entry.size <= kWholeEntryLimit;
+        && entry.compressedSize <= kBufferSize && entry.size <= kWholeEntryLimit;
 }
 
 Failure EntryCheck::hold(const ZipDirectory::Entry& entry, uint64_t dataAt)
@@ -147,7 +150,7 @@ Failure EntryCheck::checkData(const ZipDirectory::Entry& entry, uint64_t dataAt)
         dataAt += kEncryptionHeaderSize;
         remaining -= kEncryptionHeaderSize;
     }
-    if (entry.method == kDeflated && remaining <= m_buffer.size() && entry.size <= kWholeEntryLimit) {
+    if (entry.method == kDeflated && remaining <= kBufferSize && entry.size <= kWholeEntryLimit) {
         const std::span<const uint8_t> piece = bytesAt(dataAt, static_cast<size_t>(remaining));
         if (piece.size() != remaining)
             return broken(entry, "data cut short");
@@ -239,18 +242,18 @@ bool EntryCheck::take(const ZipDirectory::Entry& entry, const uint8_t* data, siz
 
 std::span<const uint8_t> EntryCheck::bytesAt(uint64_t at, size_t want)
 {
-    want = std::min(want, m_buffer.size());
+    want = std::min(want, kBufferSize);
     const bool inBuffer = at >= m_bufferAt && at - m_bufferAt + want <= m_bufferSize;
     if (!inBuffer) {
         ssize_t got = -1;
         do
-            got = ::pread(m_fd, m_buffer.data(), m_buffer.size(), static_cast<off_t>(at));
+            got = ::pread(m_fd, m_buffer.get(), std::max(want, kLeastRead), static_cast<off_t>(at));
         while (got < 0 && errno == EINTR);
         m_bufferAt = at;
         m_bufferSize = got > 0 ? static_cast<size_t>(got) : 0;
     }
     const size_t offset = static_cast<size_t>(at - m_bufferAt);
-    return {m_buffer.data() + offset, std::min(want, m_bufferSize - offset)};
+    return {m_buffer.get() + offset, std::min(want, m_bufferSize - offset)};
 }
 
 Failure EntryCheck::broken(const ZipDirectory::Entry& entry, const std::string& what) const

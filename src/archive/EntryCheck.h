@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -82,7 +83,9 @@ private:
     std::string m_path;
     std::function<bool()> m_stopped;
     std::optional<std::string> m_password;
-    std::vector<uint8_t> m_buffer;
+    // Not cleared when made: a page of it is touched only when data is read
+    // into it, and touching a page is what costs.
+    std::unique_ptr<uint8_t[]> m_buffer;
     uint64_t m_bufferAt = 0;
     size_t m_bufferSize = 0;
     std::vector<uint8_t> m_plain;
