@@ -99,9 +99,10 @@ void ViewController::connectActions()
     connect(randomButton, &QPushButton::clicked, this, [this] { onRandomBtnClick(randomButton); });
     connect(showPasswordButton, &QPushButton::toggled, this, [this](bool shown) {
         passwordTextField->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+        // Its name stays "パスワードを表示": a screen reader tells the
+        // toggle's state beside it, and "hide, on" would read as shown
+        // hidden.
         showPasswordButton->setText(shown ? QStringLiteral("隠す") : QStringLiteral("表示"));
-        AccessibleText::setName(showPasswordButton, shown ? QStringLiteral("パスワードを隠す")
-                                                         : QStringLiteral("パスワードを表示"));
     });
     connect(copyPasswordButton, &QPushButton::clicked, this, [this] {
         QGuiApplication::clipboard()->setText(passwordTextField->text());

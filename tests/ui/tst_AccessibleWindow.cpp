@@ -338,6 +338,24 @@ private slots:
         QVERIFY(events.count(QAccessible::NameChanged, button) > announced);
     }
 
+    // The show button is a toggle: its name says what it does when on,
+    // and its state whether the password is shown; a name that turned to
+    // "hide" would be read as "hide, on" while the password is shown.
+    void theShowButtonTellsItsStateNotANewName()
+    {
+        StandInWindow w;
+        QVERIFY(w.shown());
+        w.view.encryptCheckBox->click();
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(w.view.showPasswordButton);
+        for (const bool shown : {true, false, true}) {
+            w.view.showPasswordButton->click();
+            QCOMPARE(w.view.passwordTextField->echoMode() == QLineEdit::Normal, shown);
+            QCOMPARE(button->text(QAccessible::Name), QStringLiteral("パスワードを表示"));
+            QVERIFY(button->state().checkable);
+            QCOMPARE(bool(button->state().checked), shown);
+        }
+    }
+
     // A job queued while the focus is on another control leaves it there,
     // and no focus event says otherwise; tabbed into, the list takes Delete
     // for its current job, and the button takes the first one, which is
