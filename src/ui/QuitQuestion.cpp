@@ -6,7 +6,7 @@
 QMessageBox* QuitQuestion::make(QWidget* window)
 {
     auto* box = new QMessageBox(window);
-    box->setObjectName(QStringLiteral("quitQuestion"));
+    box->setObjectName(QLatin1String(kObjectName));
     box->setIcon(QMessageBox::Question);
     box->setWindowTitle(QStringLiteral("Quillmere"));
     box->setText(QStringLiteral("アーカイブを作成しています。終了しますか？"));

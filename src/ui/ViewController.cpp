@@ -17,6 +17,7 @@
 #include "PasswordNotes.h"
 #include "PathText.h"
 #include "PictureView.h"
+#include "QuitQuestion.h"
 #include "StoredOptions.h"
 #include "Util.h"
 #include "WindowGrowth.h"
@@ -26,6 +27,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -200,7 +202,17 @@ void ViewController::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    if (m_services.confirmQuit && !m_services.confirmQuit(this)) {
+    // Once nothing runs or waits the question asks about nothing: it goes
+    // unanswered, and the window stays with the last job's result.
+    const QMetaObject::Connection settled = connect(&m_jobs, &JobQueue::changed, this, [this] {
+        if (m_jobs.isBusy() || m_jobs.waitingCount() > 0)
+            return;
+        if (auto* question = findChild<QDialog*>(QLatin1String(QuitQuestion::kObjectName)))
+            question->reject();
+    });
+    const bool quit = !m_services.confirmQuit || m_services.confirmQuit(this);
+    disconnect(settled);
+    if (!quit) {
         event->ignore();
         return;
     }

@@ -8,6 +8,7 @@
 #include "PictureView.h"
 #include "Privileges.h"
 #include "ProblemBox.h"
+#include "QuitQuestion.h"
 #include "StandInJob.h"
 #include "StdoutCapture.h"
 #include "TestHome.h"
@@ -32,6 +33,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSysInfo>
@@ -318,6 +320,44 @@ private slots:
         QCOMPARE(w.view.isHidden(), !busy || quit);
         QCOMPARE(w.asked, busy ? 1 : 0);
         QCOMPARE(quitConfirmed.count(), busy && quit ? 1 : 0);
+    }
+
+    // The job ends while the quit question is up: it asked about work that
+    // is no longer there, and goes unanswered; the window stays, with the
+    // job's result.
+    void theQuitQuestionGoesWhenTheJobsEnd()
+    {
+        std::vector<StandInJob*> made;
+        JobQueue jobs{[&] { return made.emplace_back(new StandInJob); }};
+        ViewServices services;
+        services.confirmQuit = &QuitQuestion::ask;
+        ViewController view(jobs, services);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        jobs.enqueue({"/data/a.txt"}, "/data", SettingStatus());
+        QSignalSpy quitConfirmed(&view, &ViewController::quitConfirmed);
+        bool askedWhileBusy = false;
+        QTimer::singleShot(0, &view, [&] {
+            askedWhileBusy = view.findChild<QMessageBox*>(QuitQuestion::kObjectName) && jobs.isBusy();
+            emit made.back()->finished(JobOutcome::delivered("/data/archive.zip", false));
+        });
+        // Should the question stay, this answers it, so that the test ends.
+        QTimer stuck;
+        stuck.setSingleShot(true);
+        connect(&stuck, &QTimer::timeout, &view, [&] {
+            if (auto* question = view.findChild<QMessageBox*>(QuitQuestion::kObjectName))
+                question->findChild<QPushButton*>(QStringLiteral("stay"))->click();
+        });
+        stuck.start(10000);
+        view.close();
+        QVERIFY(stuck.isActive());
+        QVERIFY(askedWhileBusy);
+        QVERIFY(!view.isHidden());
+        QCOMPARE(quitConfirmed.count(), 0);
+        QVERIFY(!view.findChild<QMessageBox*>(QuitQuestion::kObjectName));
+        // Now nothing is asked.
+        view.close();
+        QVERIFY(view.isHidden());
     }
 
     void enterPressesTheFocusedButton()
