@@ -64,12 +64,17 @@ void PasswordNotes::showStorage(const SettingStatus& shown, PasswordPlace place)
 {
     const QString storage = storageText(shown, place);
     // Only the loss is news: where a kept password goes is said as it is
-    // typed, and read where the user looks for it.
+    // typed, and read where the user looks for it. So is a password the
+    // note gave to the keyring that the keyring then refused: it is in the
+    // settings file, as plain text, after all.
     const bool lost = place == PasswordPlace::Unsaved && !storage.isEmpty();
-    const bool news = lost && storage != m_storage->text();
-    // Read out while it tells the loss, and only then: where the password
-    // goes is no alarm to stop the typing for.
-    AlertAccessible::setAlerting(m_storage, lost);
+    const bool refused = m_shownPlace == PasswordPlace::Keyring
+        && (place == PasswordPlace::SettingsFile || place == PasswordPlace::OpenSettingsFile);
+    const bool news = (lost || refused) && storage != m_storage->text();
+    m_shownPlace = place;
+    // Read out while it tells the loss or the refusal, and only then: where
+    // the password goes is no alarm to stop the typing for.
+    AlertAccessible::setAlerting(m_storage, lost || refused);
     AccessibleText::showMessage(m_storage, storage, kStorageRole);
     m_storage->setVisible(!storage.isEmpty());
     const QString colour = lost ? AlertColour::failure(m_storage) : QString();

@@ -27,4 +27,6 @@ private:
     QLabel* m_problem;
     QLabel* m_storage;
     QLabel* m_receiver;
+    // Where the note last said the password goes.
+    PasswordPlace m_shownPlace = PasswordPlace::NotStored;
 };

@@ -268,6 +268,35 @@ private slots:
         QCOMPARE(labelled(readTree(), QStringLiteral("パスワードの保存先")).role, QStringLiteral("label"));
     }
 
+    // The note gave the password to the keyring, which then refused it: it
+    // is in the settings file after all, and that is read out once; more
+    // typing, kept in the file as well, is no news.
+    void aKeyringsRefusalIsAnnounced()
+    {
+        PasswordPlace place = PasswordPlace::Keyring;
+        ViewServices services;
+        services.passwordPlace = [&](const SettingStatus& options) {
+            return options.password.empty() ? PasswordPlace::NotStored : place;
+        };
+        JobQueue jobs{[] { return new StandInJob; }};
+        ViewController view(jobs, services);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QLabel* note = view.passwordStorageLabel;
+        AccessibilityEvents events;
+        view.encryptCheckBox->click();
+        view.passwordTextField->setText(QStringLiteral("secret-1"));
+        QVERIFY(note->accessibleName().contains(QStringLiteral("キーリングに保存")));
+        QCOMPARE(events.count(QAccessible::Alert, note), 0);
+        place = PasswordPlace::SettingsFile;
+        view.updatePasswordNotes();
+        QVERIFY(note->accessibleName().contains(QStringLiteral("設定ファイルに保存")));
+        QCOMPARE(events.count(QAccessible::Alert, note), 1);
+        view.passwordTextField->setText(QStringLiteral("secret-2"));
+        QCOMPARE(events.count(QAccessible::Alert, note), 1);
+        QCOMPARE(labelled(readTree(), QStringLiteral("パスワードの保存先")).role, QStringLiteral("label"));
+    }
+
     // Without php the window does not claim to be ready: it says what is
     // missing and what to install, and says it aloud wherever the focus is.
     void missingWriterIsAnnounced_data()
