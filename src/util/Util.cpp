@@ -149,7 +149,15 @@ SettingStatus Util::loadSettingStatusChecked(std::string& unreadable)
         unreadable = file + ": " + reason;
         return status;
     }
-    status.isEncrypt = storedBool(settings.value("settings/isEncrypt")).value_or(false);
+    // Whether to encrypt is never guessed: a value written by hand that is
+    // neither true nor false is told, and a job that would go by it without
+    // being told on its command line refuses.
+    const QVariant encrypt = settings.value("settings/isEncrypt");
+    const std::optional<bool> storedEncrypt = storedBool(encrypt);
+    if (encrypt.isValid() && !storedEncrypt)
+        unreadable = QFile::encodeName(settings.fileName()).toStdString()
+            + ": isEncrypt is neither true nor false: " + encrypt.toString().toStdString();
+    status.isEncrypt = storedEncrypt.value_or(false);
     const QVariant password = settings.value("settings/password");
     if (password.typeId() == QMetaType::QString)
         status.password = password.toString().toStdString();

@@ -134,6 +134,32 @@ private slots:
         QCOMPARE(Util::loadSettingStatus(), SettingStatus());
     }
 
+    // Whether to encrypt is never guessed: what is neither true nor false
+    // makes the file unreliable, which a job without --encrypt or
+    // --no-encrypt refuses.
+    void anEncryptionChoiceWrittenByHandIsReadOrTold_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("true") << QByteArray("isEncrypt=true") << true << false;
+        QTest::newRow("False, blanks around") << QByteArray("isEncrypt= False ") << false << false;
+        QTest::newRow("missing") << QByteArray("isSelectDir=true") << false << false;
+        QTest::newRow("1") << QByteArray("isEncrypt=1") << false << true;
+        QTest::newRow("yes") << QByteArray("isEncrypt=yes") << false << true;
+        QTest::newRow("empty") << QByteArray("isEncrypt=") << false << true;
+    }
+    void anEncryptionChoiceWrittenByHandIsReadOrTold()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, encrypt);
+        QFETCH(bool, told);
+        writeFile("[settings]\n" + line + "\n");
+        std::string unreadable;
+        QCOMPARE(Util::loadSettingStatusChecked(unreadable).isEncrypt, encrypt);
+        QCOMPARE(unreadable.find("isEncrypt is neither true nor false") != std::string::npos, told);
+    }
+
     // A save writes the group whole (others' keys go), the password as a
     // string, into a file for its owner alone. A password that cannot
     // encrypt an archive is left out, an empty one too.
