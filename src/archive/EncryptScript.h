@@ -15,8 +15,10 @@ public:
     // and takes it out before it starts anything: an argument list can be
     // read by every user of the machine, an environment only by its owner.
     // The variable holds the password's bytes as hexadecimal digits
-    // (hexOf), so that no locale changes them on their way to zipcloak.
-    static constexpr const char* kPasswordVariable = "QUILLMERE_PASSWORD";
+    // (hexOf), so that no locale changes them on their way to zipcloak. Its
+    // name is not the one a batch job takes the password from, which the
+    // application removes from its own environment at once.
+    static constexpr const char* kPasswordVariable = "QUILLMERE_ZIPCLOAK_PASSWORD_HEX";
 
     static std::string text(const std::string& archivePath, const std::string& target);
     // The value of kPasswordVariable for password's bytes.
