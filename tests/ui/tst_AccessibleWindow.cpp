@@ -131,6 +131,30 @@ void startEncrypting(QProcess& window, const QString& password)
           password);
 }
 
+// A window over stand-in jobs whose options the services keep, for the
+// note on where the password goes.
+struct StorageNoteWindow {
+    JobQueue jobs{[] { return new StandInJob; }};
+    ViewController view;
+    QLabel* note = view.passwordStorageLabel;
+
+    explicit StorageNoteWindow(const ViewServices& services)
+        : view(jobs, services)
+    {
+    }
+    bool shown()
+    {
+        view.show();
+        return QTest::qWaitForWindowExposed(&view);
+    }
+    // Turns encryption on and types a first password.
+    void typeAPassword()
+    {
+        view.encryptCheckBox->click();
+        view.passwordTextField->setText(QStringLiteral("secret-1"));
+    }
+};
+
 } // namespace
 
 class TestAccessibleWindow : public QObject {
@@ -246,14 +270,12 @@ private slots:
                 return PasswordPlace::NotStored;
             return lastWritten ? PasswordPlace::SettingsFile : PasswordPlace::Unsaved;
         };
-        JobQueue jobs{[] { return new StandInJob; }};
-        ViewController view(jobs, services);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QLabel* note = view.passwordStorageLabel;
+        StorageNoteWindow w(services);
+        QVERIFY(w.shown());
+        ViewController& view = w.view;
+        QLabel* note = w.note;
         AccessibilityEvents events;
-        view.encryptCheckBox->click();
-        view.passwordTextField->setText(QStringLiteral("secret-1"));
+        w.typeAPassword();
         QCOMPARE(events.count(QAccessible::Alert, note), 1);
         view.passwordTextField->setText(QStringLiteral("secret-2"));
         view.savePendingOptions();
@@ -278,22 +300,18 @@ private slots:
         services.passwordPlace = [&](const SettingStatus& options) {
             return options.password.empty() ? PasswordPlace::NotStored : place;
         };
-        JobQueue jobs{[] { return new StandInJob; }};
-        ViewController view(jobs, services);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QLabel* note = view.passwordStorageLabel;
+        StorageNoteWindow w(services);
+        QVERIFY(w.shown());
         AccessibilityEvents events;
-        view.encryptCheckBox->click();
-        view.passwordTextField->setText(QStringLiteral("secret-1"));
-        QVERIFY(note->accessibleName().contains(QStringLiteral("キーリングに保存")));
-        QCOMPARE(events.count(QAccessible::Alert, note), 0);
+        w.typeAPassword();
+        QVERIFY(w.note->accessibleName().contains(QStringLiteral("キーリングに保存")));
+        QCOMPARE(events.count(QAccessible::Alert, w.note), 0);
         place = PasswordPlace::SettingsFile;
-        view.updatePasswordNotes();
-        QVERIFY(note->accessibleName().contains(QStringLiteral("設定ファイルに保存")));
-        QCOMPARE(events.count(QAccessible::Alert, note), 1);
-        view.passwordTextField->setText(QStringLiteral("secret-2"));
-        QCOMPARE(events.count(QAccessible::Alert, note), 1);
+        w.view.updatePasswordNotes();
+        QVERIFY(w.note->accessibleName().contains(QStringLiteral("設定ファイルに保存")));
+        QCOMPARE(events.count(QAccessible::Alert, w.note), 1);
+        w.view.passwordTextField->setText(QStringLiteral("secret-2"));
+        QCOMPARE(events.count(QAccessible::Alert, w.note), 1);
         QCOMPARE(labelled(readTree(), QStringLiteral("パスワードの保存先")).role, QStringLiteral("label"));
     }
 
