@@ -1,7 +1,14 @@
 #include "PathText.h"
 
+#include "UniqueFd.h"
+
+#include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
 #include <strings.h>
+#include <sys/stat.h>
+#include <vector>
 
 std::string PathText::join(const std::string& folder, const std::string& name)
 {
@@ -66,6 +73,37 @@ bool PathText::isAtOrBelow(const std::string& path, const std::string& top)
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// The folder a relative path names, as the kernel knows it, when the
+// working folder has been removed (getcwd fails, but ".." and what lies
+// beyond still lead somewhere); nullopt for a folder that is gone or
+// cannot be opened.
+std::optional<std::string> folderByKernel(const std::string& folder)
+{
+    const UniqueFd opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!opened.isOpen())
+        return std::nullopt;
+    std::error_code error;
+    const std::string path = fs::read_symlink("/proc/self/fd/" + std::to_string(opened.get()), error).string();
+    if (error || !path.starts_with('/') || path.ends_with(" (deleted)"))
+        return std::nullopt;
+    return path;
+}
+
+// A relative path below a removed working folder, made absolute by the
+// folder that holds it; as given where that folder is gone too.
+std::string absoluteByKernel(const std::string& path)
+{
+    if (const std::optional<std::string> folder = folderByKernel(path))
+        return *folder;
+    const fs::path given(path);
+    const std::optional<std::string> parent
+        = folderByKernel(given.has_parent_path() ? given.parent_path().string() : std::string("."));
+    const std::string name = given.filename().string();
+    return parent && !name.empty() && name != "." && name != ".." ? (fs::path(*parent) / name).string() : path;
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -114,4 +152,41 @@ std::optional<std::string> PathText::fromFileAddress(const std::string& text)
         i += 2;
     }
     return path;
+}
+
+// The item a path names, by its own name and the folder that holds it: a
+// job takes its name from the last part and puts the archive beside it, so
+// "." is the working folder by its name, not a folder called ".". What
+// comes up to the last ".." is where the kernel goes, links and all ("link/.."
+// is the folder that holds the link's target); "." and "//" change nothing.
+// A path the kernel refuses ("typo/..", "file.txt/.") stays as given, so that
+// the job tells why.
+std::string PathText::absoluteItem(const std::string& path)
+{
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    if (error)
+        return absoluteByKernel(path);
+    const std::vector<fs::path> parts(absolute.begin(), absolute.end());
+    const bool plain = std::none_of(parts.begin() + 1, parts.end(),
+                                    [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });
+    struct stat found {};
+    if (plain || ::stat(absolute.c_str(), &found) != 0)
+        return absolute.string();
+    const auto lastUp = std::find(parts.rbegin(), parts.rend(), fs::path(".."));
+    const auto rest = lastUp.base();
+    fs::path result = absolute.root_path();
+    if (lastUp != parts.rend()) {
+        fs::path upTo;
+        for (auto part = parts.begin(); part != rest; ++part)
+            upTo /= *part;
+        result = fs::canonical(upTo, error);
+        if (error)
+            return absolute.string();
+    }
+    for (auto part = rest == parts.begin() ? rest + 1 : rest; part != parts.end(); ++part) {
+        if (!part->empty() && *part != ".")
+            result /= *part;
+    }
+    return result.string();
 }

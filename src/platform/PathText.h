@@ -26,4 +26,9 @@ public:
     // "file://localhost/tmp", "file:/tmp"), its escapes decoded to bytes;
     // nullopt for any other text, and for an address on another host.
     static std::optional<std::string> fromFileAddress(const std::string& text);
+    // The item path names, as an absolute path: its own name and the folder
+    // that holds it. "." is the working folder by its name, what comes up
+    // to the last ".." is where the kernel goes, and a path the kernel
+    // refuses stays as given, so that the job tells why.
+    static std::string absoluteItem(const std::string& path);
 };

@@ -1,6 +1,7 @@
 #include "DroppedItems.h"
 
-#include <QByteArray>
+#include "PathText.h"
+
 #include <QList>
 #include <QMimeData>
 #include <QSysInfo>
@@ -22,6 +23,18 @@ bool isHere(const QUrl& url)
         || host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
 }
 
+// The item a file URL of this machine names, by the rules a path given on
+// the command line follows: an escaped NUL byte or "/" names nothing, and
+// "." and ".." are resolved as the kernel resolves them.
+std::optional<std::string> itemOf(const QUrl& url)
+{
+    if (!isHere(url))
+        return std::nullopt;
+    const std::optional<std::string> path
+        = PathText::fromFileAddress("file:" + url.path(QUrl::FullyEncoded).toStdString());
+    return path ? std::optional(PathText::absoluteItem(*path)) : std::nullopt;
+}
+
 } // namespace
 
 bool DroppedItems::areLocalFiles(const QMimeData* data)
@@ -29,7 +42,8 @@ bool DroppedItems::areLocalFiles(const QMimeData* data)
     if (!data || !data->hasUrls())
         return false;
     const QList<QUrl> urls = data->urls();
-    return !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), isHere);
+    return !urls.isEmpty()
+        && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return itemOf(url).has_value(); });
 }
 
 std::optional<std::vector<std::string>> DroppedItems::localPaths(const QMimeData* data)
@@ -38,15 +52,10 @@ std::optional<std::vector<std::string>> DroppedItems::localPaths(const QMimeData
         return std::nullopt;
     std::vector<std::string> paths;
     for (const QUrl& url : data->urls()) {
-        if (!isHere(url))
+        std::optional<std::string> item = itemOf(url);
+        if (!item)
             return std::nullopt;
-        paths.push_back(pathBytes(url));
+        paths.push_back(std::move(*item));
     }
     return paths;
-}
-
-std::string DroppedItems::pathBytes(const QUrl& url)
-{
-    const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
-    return QByteArray::fromPercentEncoding(encoded).toStdString();
 }

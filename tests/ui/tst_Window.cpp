@@ -72,6 +72,15 @@ private slots:
             << Paths{"/to/a.txt", "/to/b.txt"} << 0;
         QTest::newRow("a file of another machine")
             << QList<QUrl>{QUrl::fromLocalFile("/to/a.txt"), QUrl("file://otherhost.example/to/b.txt")} << Paths() << 0;
+        // The items a drop names are those the same addresses name on the
+        // command line: no escaped NUL byte or "/" (a NUL would cut the
+        // name short and name another file), "." and ".." resolved.
+        QTest::newRow("an escaped NUL byte")
+            << QList<QUrl>{QUrl::fromEncoded("file:///to/private%00/report.txt")} << Paths() << 0;
+        QTest::newRow("an escaped slash") << QList<QUrl>{QUrl::fromEncoded("file:///to/sub%2Fx.txt")} << Paths() << 0;
+        QTest::newRow("a folder by . and ..")
+            << QList<QUrl>{QUrl::fromEncoded("file:///usr/share/.."), QUrl::fromEncoded("file:///tmp/.")}
+            << Paths{"/usr", "/tmp"} << 0;
         // Qt delivers a drag over a widget that takes none to the nearest
         // one up that does; the window routes it to the drop layer.
         const QList<QUrl> one{QUrl::fromLocalFile("/data/見積書.txt")};
