@@ -17,6 +17,8 @@ namespace {
 
 // How often a name whose placeholder someone else removed is held again.
 constexpr int kHoldAttempts = 3;
+// How many hidden names are drawn before the last one is taken as it is.
+constexpr int kPartNameAttempts = 100;
 
 std::string archiveName(const std::string& baseName, int n)
 {
@@ -144,12 +146,17 @@ std::string Delivery::freeArchiveName(const std::string& destDir, const std::str
 
 std::string Delivery::partName(const std::string& destDir)
 {
-    for (;;) {
-        const std::string name = WorkJournal::kPartPrefix + Util::randomPassword(WorkJournal::kPartNameDrawn)
-            + WorkJournal::kPartSuffix;
+    // Twelve characters drawn from 36 are never all taken: a folder where
+    // every name seems to be (a path the system reads otherwise than
+    // written) gets the last one drawn, which the move, never replacing a
+    // file, then refuses.
+    std::string name;
+    for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
+        name = WorkJournal::kPartPrefix + Util::randomPassword(WorkJournal::kPartNameDrawn) + WorkJournal::kPartSuffix;
         if (!FileManager::exists(destDir + "/" + name))
-            return name;
+            break;
     }
+    return name;
 }
 
 Failure Delivery::placeUnderFreeName(const std::string& partPath, const std::string& destDir, std::string& finalPath,

@@ -206,6 +206,18 @@ private slots:
         QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
     }
 
+    // A folder where every hidden name seems taken (here: its path holds a
+    // NUL byte, so the system reads a shorter one, which exists) does not
+    // hold the job up for ever: a name of the usual shape comes back.
+    void aHiddenNameIsFoundEvenWhereAllSeemTaken()
+    {
+        const std::string existing = m_home->makeFolder("dest");
+        const std::string unreadable = existing + std::string(1, '\0') + "x";
+        const std::string name = Delivery::partName(unreadable);
+        QVERIFY2(WorkJournal::isPartName(name), name.c_str());
+        QVERIFY(!fs::exists(existing + "/" + name));
+    }
+
     void whatAJobKilledBetweenTheStepsLeftIsRemoved_data()
     {
         QTest::addColumn<QString>("meanwhile");
