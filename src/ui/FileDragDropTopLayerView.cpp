@@ -85,9 +85,17 @@ void FileDragDropTopLayerView::dragLeaveEvent(QDragLeaveEvent* event)
 
 void FileDragDropTopLayerView::dropEvent(QDropEvent* event)
 {
+    const bool wasTaken = m_dragTaken;
     m_dragTaken = false;
-    if (!acceptAsCopy(event))
+    if (!acceptAsCopy(event)) {
+        // The drag was shown as taken, and its data is gone or other at the
+        // drop: the window takes its idle look back, as when a drag leaves.
+        if (DragAndDropDelegate* delegate = m_delegate; delegate && wasTaken) {
+            Log::line(LogPrefix::kDragOff);
+            delegate->offDragBeforeDrop();
+        }
         return;
+    }
     if (DragAndDropDelegate* delegate = m_delegate)
         delegate->onDrop(event->mimeData());
 }

@@ -135,6 +135,31 @@ private slots:
         QCOMPARE(w.view.passwordTextField->text(), QStringLiteral("typed")); // not typed into the field
     }
 
+    // A drop whose data is not what the drag showed (its source freed it,
+    // say) starts nothing, and the window takes its idle look back, as when
+    // the drag leaves.
+    void aDropWhoseDataWentGivesTheIdleLookBack()
+    {
+        StandInWindow w;
+        QVERIFY(w.shown());
+        const QPoint at = w.view.imageView->mapTo(&w.view, w.view.imageView->rect().center());
+        QMimeData shown;
+        shown.setUrls({QUrl::fromLocalFile("/data/a.txt")});
+        const QMimeData gone;
+        QDragEnterEvent enter(at, Qt::CopyAction, &shown, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(at, Qt::CopyAction, &gone, Qt::LeftButton, Qt::NoModifier);
+        Paths lines;
+        {
+            StdoutCapture log;
+            QApplication::sendEvent(w.view.windowHandle(), &enter);
+            QApplication::sendEvent(w.view.windowHandle(), &drop);
+            lines = log.lines();
+        }
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(lines, (Paths{"on drag before drop", "off drag before drop"}));
+        QVERIFY(w.made.empty());
+    }
+
     void updateCheckFollowsTheFirstJobOrTwoSeconds_data()
     {
         QTest::addColumn<QString>("job"); // how the first job comes, if one does
