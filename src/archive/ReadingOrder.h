@@ -2,6 +2,7 @@
 
 #include "StagedContent.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -18,10 +19,13 @@ public:
 
     ReadingOrder() = default;
     // Walks contentFolder. A file whose size is known is not looked at: on
-    // a large tree that is most of the walk's time.
-    static ReadingOrder of(const std::string& contentFolder, const KnownSizes& known = {});
-    // The sizes of the files staged as links, as they were staged.
-    static KnownSizes sizesOf(const std::vector<StagedFile>& files);
+    // a large tree that is most of the walk's time. Once stop is set, what
+    // was walked so far.
+    static ReadingOrder of(const std::string& contentFolder, const KnownSizes& known = {},
+                           const std::atomic_bool& stop = false);
+    // The sizes of the files staged as links, as they were staged; once
+    // stop is set, those taken so far.
+    static KnownSizes sizesOf(const std::vector<StagedFile>& files, const std::atomic_bool& stop = false);
 
     bool empty() const { return m_pieces.empty(); }
     // The file php is reading once it has read bytesRead bytes, as a path

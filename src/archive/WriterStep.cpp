@@ -41,7 +41,13 @@ WriterStep::WriterStep(const WorkFolders& folders, QObject* parent)
     connect(&m_outputWatch, &QFileSystemWatcher::directoryChanged, this, &WriterStep::takeArchiveIfPresent);
 }
 
-WriterStep::~WriterStep() = default;
+WriterStep::~WriterStep()
+{
+    // The walk reads the staged files' list, which goes with the job.
+    m_walkStop->store(true);
+    if (m_orderWalk.isValid())
+        m_orderWalk.waitForFinished();
+}
 
 std::vector<std::string> WriterStep::environment(const std::optional<std::string>& extensions)
 {
@@ -113,10 +119,11 @@ void WriterStep::walkReadingOrder()
     if (m_done || m_orderWalked)
         return;
     m_orderWalked = true;
-    m_orderWalk = QtConcurrent::run([folder = m_folders.contentFolder(),
-                                     known = m_stagedFiles ? ReadingOrder::sizesOf(*m_stagedFiles)
-                                                           : ReadingOrder::KnownSizes()] {
-        return ReadingOrder::of(folder, known);
+    // All of it on the worker: the sizes of a large tree take a while too.
+    // The staged files stay until this step goes, which waits for the walk.
+    m_orderWalk = QtConcurrent::run([folder = m_folders.contentFolder(), files = m_stagedFiles, stop = m_walkStop] {
+        const ReadingOrder::KnownSizes known = files ? ReadingOrder::sizesOf(*files, *stop) : ReadingOrder::KnownSizes();
+        return ReadingOrder::of(folder, known, *stop);
     });
 }
 
@@ -185,9 +192,10 @@ void WriterStep::stopWaiting()
 {
     m_done = true;
     m_poll.stop();
-    // Only the progress needed the reading order.
+    // Only the progress needed the reading order: a walk still going stops
+    // (and is waited for when this step goes).
     m_order = {};
-    m_orderWalk = {};
+    m_walkStop->store(true);
     if (!m_outputWatch.directories().isEmpty())
         m_outputWatch.removePaths(m_outputWatch.directories());
 }

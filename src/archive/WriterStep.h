@@ -10,7 +10,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -88,6 +90,7 @@ private:
     const std::vector<StagedFile>* m_stagedFiles = nullptr;
     // Walked on a worker thread: a large tree takes a while.
     QFuture<ReadingOrder> m_orderWalk;
+    std::shared_ptr<std::atomic_bool> m_walkStop = std::make_shared<std::atomic_bool>(false);
     ReadingOrder m_order;
     bool m_orderWalked = false;
     bool m_withExtensionsOnly = false;

@@ -78,12 +78,26 @@ private slots:
         QCOMPARE(order.itemAt(before), std::string());
     }
 
-    void anEmptyFolderHasNothingToRead()
+    // php looks for ".DS_Store" below the output folder: a work folder
+    // whose own path holds it leaves nothing out, and a folder with no file
+    // leaves nothing to read.
+    void onlyTheArchivesPathsCount_data()
     {
-        QVERIFY(QDir().mkpath(path("bare/archive")));
-        const ReadingOrder order = ReadingOrder::of(path("bare/archive").toStdString());
-        QVERIFY(order.empty());
-        QCOMPARE(order.itemAt(0), std::string());
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("file"); // the only file, if any
+        QTest::newRow("work folder named like .DS_Store") << "home.DS_Store/archive" << "g.txt";
+        QTest::newRow("an empty content folder") << "bare/archive" << "";
+    }
+    void onlyTheArchivesPathsCount()
+    {
+        QFETCH(QString, content);
+        QFETCH(QString, file);
+        QVERIFY(QDir().mkpath(path(content)));
+        if (!file.isEmpty())
+            writeFile(content + "/" + file, 10);
+        const ReadingOrder order = ReadingOrder::of(path(content).toStdString());
+        QCOMPARE(order.empty(), file.isEmpty());
+        QCOMPARE(QString::fromStdString(order.itemAt(0)), file);
     }
 
 private:
