@@ -10,9 +10,10 @@
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
-// What a read reads at least: the headers of small entries one after the
-// other, without the whole buffer's worth of data between them.
-constexpr size_t kLeastRead = 64 << 10;
+// What a read for little reads: the headers of small entries one after the
+// other, without the whole buffer's worth of data between them. A read for
+// more fills the buffer, so that the entries after a large one are there.
+constexpr size_t kSmallRead = 64 << 10;
 constexpr size_t kOutputSize = 1 << 16;
 // The most an entry inflated in one call may give: its output buffer stays
 // with the reader.
@@ -247,7 +248,7 @@ std::span<const uint8_t> EntryCheck::bytesAt(uint64_t at, size_t want)
     if (!inBuffer) {
         ssize_t got = -1;
         do
-            got = ::pread(m_fd, m_buffer.get(), std::max(want, kLeastRead), static_cast<off_t>(at));
+            got = ::pread(m_fd, m_buffer.get(), want <= kSmallRead ? kSmallRead : kBufferSize, static_cast<off_t>(at));
         while (got < 0 && errno == EINTR);
         m_bufferAt = at;
         m_bufferSize = got > 0 ? static_cast<size_t>(got) : 0;

@@ -19,7 +19,8 @@
 // header agrees with the central one, and the data (decrypted with the
 // password when the entry is encrypted) inflates to the size and checksum
 // the directory gives. Entries taken in the order of their offsets are read
-// through one buffer, a few large reads for many small files. An entry whose
+// through one buffer, a read of 64 KiB for many small files, of 1 MiB
+// where an entry wants more. An entry whose
 // data lies whole in that buffer and inflates to a few megabytes is inflated
 // in one call with libdeflate, twice as fast as zlib on the small files most
 // archives hold; larger ones stream through zlib in pieces. Small encrypted
