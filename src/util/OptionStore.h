@@ -48,8 +48,9 @@ public:
     // a password, which the settings file keeps from then on, or the file
     // could not give up one the keyring took.
     void whenPasswordPlaceChanges(std::function<void()> changed) { m_placeChanged = std::move(changed); }
-    // Why the settings file could not be read at load (which file, and the
-    // system's reason); empty when it could, or when there is none.
+    // Why the settings file could not be relied on at load (which file, and
+    // the system's reason, or the isEncrypt value it holds); empty when it
+    // could, or when there is none.
     const std::string& unreadable() const { return m_unreadable; }
     // Whether the password may be in a keyring that did not answer at load
     // (none reachable, locked, refusing, or silent): the settings file holds

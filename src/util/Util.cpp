@@ -156,7 +156,7 @@ SettingStatus Util::loadSettingStatusChecked(std::string& unreadable)
     const std::optional<bool> storedEncrypt = storedBool(encrypt);
     if (encrypt.isValid() && !storedEncrypt)
         unreadable = QFile::encodeName(settings.fileName()).toStdString()
-            + ": isEncrypt is neither true nor false: " + encrypt.toString().toStdString();
+            + ": isEncrypt is neither true nor false: " + encrypt.toStringList().join(", ").toStdString();
     status.isEncrypt = storedEncrypt.value_or(false);
     const QVariant password = settings.value("settings/password");
     if (password.typeId() == QMetaType::QString)

@@ -33,8 +33,10 @@ public:
     // The file holds a password only where no keyring keeps it (OptionStore).
     static SettingStatus loadSettingStatus();
     // The same; where the settings file exists but cannot be read, the
-    // defaults, and unreadable says which file and the system's reason
-    // (empty otherwise).
+    // defaults, and unreadable says which file and the system's reason.
+    // Where it holds an isEncrypt that is neither true nor false, encryption
+    // off and the other options as stored, and unreadable says so. Empty
+    // otherwise.
     static SettingStatus loadSettingStatusChecked(std::string& unreadable);
     // Replaces the options in the settings file (created for its owner
     // alone); true when they reached the disk. A password that cannot
