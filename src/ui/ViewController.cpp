@@ -100,11 +100,12 @@ void ViewController::connectActions()
     connect(encryptCheckBox, &QCheckBox::toggled, this, [this] { onEncryptClick(encryptCheckBox); });
     connect(randomButton, &QPushButton::clicked, this, [this] { onRandomBtnClick(randomButton); });
     connect(showPasswordButton, &QPushButton::toggled, this, [this](bool shown) {
+        // The toggle's label and name stay "表示" and "パスワードを表示": it
+        // shows pressed while the password is shown, and a screen reader
+        // tells that state beside the name ("hide, on" would read as shown
+        // hidden). A label that changed would also no longer be in the name
+        // that voice control goes by.
         passwordTextField->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
-        // Its name stays "パスワードを表示": a screen reader tells the
-        // toggle's state beside it, and "hide, on" would read as shown
-        // hidden.
-        showPasswordButton->setText(shown ? QStringLiteral("隠す") : QStringLiteral("表示"));
     });
     connect(copyPasswordButton, &QPushButton::clicked, this, [this] {
         QGuiApplication::clipboard()->setText(passwordTextField->text());

@@ -387,7 +387,8 @@ private slots:
 
     // The show button is a toggle: its name says what it does when on,
     // and its state whether the password is shown; a name that turned to
-    // "hide" would be read as "hide, on" while the password is shown.
+    // "hide" would be read as "hide, on" while the password is shown. Its
+    // label stays in its name, for voice control.
     void theShowButtonTellsItsStateNotANewName()
     {
         StandInWindow w;
@@ -398,6 +399,7 @@ private slots:
             w.view.showPasswordButton->click();
             QCOMPARE(w.view.passwordTextField->echoMode() == QLineEdit::Normal, shown);
             QCOMPARE(button->text(QAccessible::Name), QStringLiteral("パスワードを表示"));
+            QVERIFY(button->text(QAccessible::Name).contains(w.view.showPasswordButton->text()));
             QVERIFY(button->state().checkable);
             QCOMPARE(bool(button->state().checked), shown);
         }
