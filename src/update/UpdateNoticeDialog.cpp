@@ -1,8 +1,11 @@
 #include "UpdateNoticeDialog.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -42,9 +45,19 @@ UpdateNoticeDialog::UpdateNoticeDialog(const QString& message, QWidget* parent)
     icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation, nullptr, this).pixmap(side, side));
     icon->setAlignment(Qt::AlignTop);
 
+    // However long the service's message, the buttons stay on the screen:
+    // the message scrolls within at most half of it.
+    auto* messageArea = new QScrollArea(this);
+    messageArea->setWidget(messageLabel);
+    messageArea->setWidgetResizable(true);
+    messageArea->setFrameShape(QFrame::NoFrame);
+    messageArea->setFocusPolicy(Qt::NoFocus);
+    const QScreen* shownOn = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (shownOn)
+        messageArea->setMaximumHeight(shownOn->availableGeometry().height() / 2);
     auto* texts = new QVBoxLayout;
     texts->addWidget(headingLabel);
-    texts->addWidget(messageLabel);
+    texts->addWidget(messageArea, 1);
     auto* top = new QHBoxLayout;
     top->addWidget(icon);
     top->addLayout(texts, 1);

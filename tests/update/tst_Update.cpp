@@ -60,6 +60,25 @@ class TestUpdate : public QObject
     Q_OBJECT
 
 private slots:
+    // A message of hundreds of lines scrolls: the notice and its buttons
+    // stay on the screen.
+    void aLongMessageLeavesTheButtonsOnTheScreen()
+    {
+        QStringList lines;
+        for (int i = 0; i < 300; ++i)
+            lines << QStringLiteral("更新の内容 %1").arg(i);
+        UpdateNoticeDialog dialog(lines.join(QLatin1Char('\n')));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QRect screen = dialog.screen()->availableGeometry();
+        QVERIFY2(dialog.frameGeometry().height() <= screen.height(), qPrintable(QString::number(dialog.height())));
+        for (QPushButton* button : {dialog.confirmButton, dialog.closeButton}) {
+            QVERIFY(button->isVisible());
+            QVERIFY(dialog.rect().contains(QRect(button->mapTo(&dialog, QPoint()), button->size())));
+        }
+        QCOMPARE(dialog.messageLabel->text(), lines.join(QLatin1Char('\n')));
+    }
+
     void check_data()
     {
         QTest::addColumn<int>("status");
