@@ -143,6 +143,10 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
             text += QStringLiteral("\n変えた名前は「詳細」で確認できます。");
         else if (outcome.lostSomething())
             text += QStringLiteral("\n入れられなかった項目は「詳細」で確認できます。");
+        // What Windows may not extract as it was is the sender's to know
+        // before sending, even where nothing else happened.
+        if (!outcome.report.warnings.empty())
+            text += QStringLiteral("\nWindows で展開できないおそれのある項目とその理由も「詳細」で確認できます。");
         return text;
     }
     case JobOutcome::Kind::Failed:
@@ -173,6 +177,8 @@ QString JobStatusText::contents(const JobReport& report)
         facts << QStringLiteral("%1 個の名前を変えました").arg(report.renamed.size());
     if (const int lost = lostCount(report))
         facts << QStringLiteral("%1 個は入れられませんでした").arg(lost);
+    if (!report.warnings.empty())
+        facts << QStringLiteral("%1 個は Windows で元のとおりに展開できないおそれがあります").arg(report.warnings.size());
     return facts.join(QStringLiteral("、"));
 }
 

@@ -213,6 +213,14 @@ private slots:
         QTest::addColumn<QString>("remedy"); // a part of it
         QTest::newRow("delivered") << JobOutcome::delivered("/data/out/archive.zip", false)
                                    << QStringLiteral("archive.zip を作成しました") << QStringLiteral("保存先: /data/out");
+        JobReport warned;
+        warned.fileCount = 1;
+        warned.warnings.push_back({"archive/長い名前.txt", WindowsWarning::PathTooLong, 270});
+        QTest::newRow("delivered with a Windows warning only")
+            << JobOutcome::delivered("/data/out/archive.zip", false, warned)
+            << QStringLiteral("archive.zip を作成しました")
+            << QStringLiteral("ファイル 1 個、フォルダ 0 個、1 個は Windows で元のとおりに展開できないおそれがあります\n"
+                              "Windows で展開できないおそれのある項目とその理由も「詳細」で確認できます。");
         QTest::newRow("a name written right to left")
             << JobOutcome::delivered("/data/דוח/דוח.zip", false)
             << QStringLiteral("\u2068דוח.zip\u2069 を作成しました")
