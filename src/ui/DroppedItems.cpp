@@ -23,16 +23,14 @@ bool isHere(const QUrl& url)
         || host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
 }
 
-// The item a file URL of this machine names, by the rules a path given on
-// the command line follows: an escaped NUL byte or "/" names nothing, and
-// "." and ".." are resolved as the kernel resolves them.
-std::optional<std::string> itemOf(const QUrl& url)
+// The path a file URL of this machine names, decoded by the rules an
+// address given on the command line follows: an escaped NUL byte or "/"
+// names nothing.
+std::optional<std::string> pathOf(const QUrl& url)
 {
     if (!isHere(url))
         return std::nullopt;
-    const std::optional<std::string> path
-        = PathText::fromFileAddress("file:" + url.path(QUrl::FullyEncoded).toStdString());
-    return path ? std::optional(PathText::absoluteItem(*path)) : std::nullopt;
+    return PathText::fromFileAddress("file:" + url.path(QUrl::FullyEncoded).toStdString());
 }
 
 } // namespace
@@ -43,7 +41,7 @@ bool DroppedItems::areLocalFiles(const QMimeData* data)
         return false;
     const QList<QUrl> urls = data->urls();
     return !urls.isEmpty()
-        && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return itemOf(url).has_value(); });
+        && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return pathOf(url).has_value(); });
 }
 
 std::optional<std::vector<std::string>> DroppedItems::localPaths(const QMimeData* data)
@@ -52,10 +50,12 @@ std::optional<std::vector<std::string>> DroppedItems::localPaths(const QMimeData
         return std::nullopt;
     std::vector<std::string> paths;
     for (const QUrl& url : data->urls()) {
-        std::optional<std::string> item = itemOf(url);
-        if (!item)
+        const std::optional<std::string> path = pathOf(url);
+        if (!path)
             return std::nullopt;
-        paths.push_back(std::move(*item));
+        // "." and ".." as the kernel resolves them, as on the command line:
+        // once, at the drop, not at every move of the drag.
+        paths.push_back(PathText::absoluteItem(*path));
     }
     return paths;
 }
