@@ -6,6 +6,8 @@
 #include "ProcessTree.h"
 #include "SupervisorProcess.h"
 
+#include <cerrno>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 ChildProcess::ChildProcess(QObject* parent)
@@ -35,10 +37,11 @@ std::optional<std::string> ChildProcess::start(const std::string& program,
     // The program gets its arguments and environment as the exact bytes:
     // names on Linux need not be UTF-8.
     const ProcessSupervisor supervisor(program, arguments, ProcessText::environmentWith(environment),
-                                       m_output ? m_output->writeEnd() : -1);
+                                       m_output ? m_output->writeEnd() : -1, m_childInput.get());
     const std::optional<std::string> error = m_process->start(supervisor);
     if (m_output)
         m_output->closeWriteEnd();
+    m_childInput = UniqueFd();
     if (error) {
         m_ended = true;
         m_startError = *error + ": " + program;
@@ -50,6 +53,36 @@ std::optional<std::string> ChildProcess::start(const std::string& program,
 void ChildProcess::passOutputLinesTo(std::function<void(const std::string& line)> handler)
 {
     m_output = new OutputLines(std::move(handler), this);
+}
+
+void ChildProcess::takeInputLater()
+{
+    // A socket, not a pipe: writing to a child that has ended then fails
+    // with EPIPE instead of raising SIGPIPE in the application.
+    int ends[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return;
+    m_input = UniqueFd(ends[0]);
+    m_childInput = UniqueFd(ends[1]);
+    // Only written to, never read from.
+    ::shutdown(ends[0], SHUT_RD);
+    ::shutdown(ends[1], SHUT_WR);
+}
+
+bool ChildProcess::sendInput(const std::string& data)
+{
+    if (!m_input.isOpen())
+        return false;
+    bool sent = true;
+    for (size_t done = 0; sent && done < data.size();) {
+        const ssize_t written = ::send(m_input.get(), data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (written > 0)
+            done += size_t(written);
+        else if (written < 0 && errno != EINTR)
+            sent = false;
+    }
+    m_input = UniqueFd();
+    return sent;
 }
 
 bool ChildProcess::succeeded() const

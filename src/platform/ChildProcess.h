@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UniqueFd.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -39,6 +41,14 @@ public:
     // application's streams. The lines written before the child ended come
     // before ended().
     void passOutputLinesTo(std::function<void(const std::string& line)> handler);
+    // Before start: the child's standard input is a stream the application
+    // writes once, with sendInput(), and which then ends. A child that
+    // reads its input only once it has started up can so be started
+    // before its input is known.
+    void takeInputLater();
+    // Hands data to the child and ends its input. False when the child
+    // cannot take it (it has ended, or it has no such input).
+    bool sendInput(const std::string& data);
 
     bool hasEnded() const { return m_ended; }
     bool succeeded() const;
@@ -69,6 +79,8 @@ private:
 
     SupervisorProcess* m_process;
     OutputLines* m_output = nullptr;
+    UniqueFd m_input;
+    UniqueFd m_childInput;
     bool m_ended = false;
     int m_waitStatus = 0;
     std::string m_startError;

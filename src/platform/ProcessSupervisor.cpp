@@ -45,9 +45,10 @@ void resetSignalActions()
 } // namespace
 
 ProcessSupervisor::ProcessSupervisor(const std::string& program, const std::vector<std::string>& arguments,
-                                     std::vector<std::string> environment, int outputFd)
+                                     std::vector<std::string> environment, int outputFd, int inputFd)
     : m_application(::getpid())
     , m_outputFd(outputFd)
+    , m_inputFd(inputFd)
     , m_envp(std::move(environment))
 {
     m_argv.push_back(program);
@@ -107,8 +108,11 @@ void ProcessSupervisor::becomeProgram(pid_t supervisor, int reportFd, const sigs
     if (::getppid() != supervisor)
         ::_exit(kParentGone);
     ::sigprocmask(SIG_SETMASK, &programMask, nullptr);
-    // The copies dup2 makes are not close-on-exec, unlike outputFd.
+    // The copies dup2 makes are not close-on-exec, unlike outputFd and
+    // inputFd.
     if (m_outputFd >= 0 && (::dup2(m_outputFd, STDOUT_FILENO) < 0 || ::dup2(m_outputFd, STDERR_FILENO) < 0))
+        failStart(reportFd, errno);
+    if (m_inputFd >= 0 && ::dup2(m_inputFd, STDIN_FILENO) < 0)
         failStart(reportFd, errno);
     char* const* args = m_argPointers.data();
     // execvpe would hand a file that is not a program to /bin/sh.

@@ -20,9 +20,10 @@ class ProcessSupervisor {
 public:
     // environment: every "NAME=value" the program gets. The program is
     // looked up in $PATH when its name has no "/". outputFd, when not -1,
-    // becomes the program's standard output and error.
+    // becomes the program's standard output and error; inputFd, when not
+    // -1, its standard input.
     ProcessSupervisor(const std::string& program, const std::vector<std::string>& arguments,
-                      std::vector<std::string> environment, int outputFd = -1);
+                      std::vector<std::string> environment, int outputFd = -1, int inputFd = -1);
     ProcessSupervisor(const ProcessSupervisor&) = delete;
     ProcessSupervisor& operator=(const ProcessSupervisor&) = delete;
 
@@ -39,6 +40,7 @@ private:
 
     pid_t m_application;
     int m_outputFd;
+    int m_inputFd;
     std::vector<std::string> m_argv;
     std::vector<std::string> m_envp;
     std::vector<char*> m_argPointers;

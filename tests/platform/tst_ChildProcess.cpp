@@ -81,6 +81,51 @@ private slots:
         QCOMPARE(capture.text(), std::string());
     }
 
+    // Input given later reaches the child whole and then ends, whenever it
+    // is given: while the child waits for it, or once the child has gone,
+    // which is no signal to the application (a test leaves SIGPIPE at its
+    // default action, which would end it). The child does not read the
+    // application's own standard input meanwhile.
+    void takesInputGivenLater_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<QStringList>("output");
+        QTest::newRow("read after start") << "cat; echo end" << true << QStringList{"one", "two", "end"};
+        QTest::newRow("ended before it is given") << "exit 4" << false << QStringList();
+        // More than the socket holds is given to it: the child's end closes
+        // while it waits.
+        QTest::newRow("input closed unread") << "exec 0<&-; echo end" << false << QStringList{"end"};
+    }
+    void takesInputGivenLater()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, sent);
+        QFETCH(QStringList, output);
+        ChildProcess child;
+        QStringList lines;
+        child.passOutputLinesTo([&](const std::string& line) { lines << QString::fromStdString(line); });
+        child.takeInputLater();
+        QVERIFY(!child.start("/bin/sh", {"-c", script.toStdString()}));
+        if (script.startsWith("exit"))
+            QTRY_VERIFY(child.hasEnded());
+        const std::string input = sent ? "one\ntwo\n" : std::string(8 << 20, 'x');
+        QCOMPARE(child.sendInput(input), sent);
+        QTRY_VERIFY(child.hasEnded());
+        QCOMPARE(lines, output);
+        // Given once: the input has ended.
+        QVERIFY(!child.sendInput("again"));
+    }
+
+    // Without takeInputLater there is no input to give.
+    void givesNoInputUnasked()
+    {
+        ChildProcess child;
+        QVERIFY(!child.start("/bin/sh", {"-c", "exit 0"}));
+        QVERIFY(!child.sendInput("x"));
+        QTRY_VERIFY(child.hasEnded());
+    }
+
     void reportsHowItEnded_data()
     {
         QTest::addColumn<QString>("program");
