@@ -119,7 +119,10 @@ ProcessTimer::Result JobTimer::writeArchive() const
     const std::string archive = writerFolders().archiveInOutput(kArchiveName);
     removeIfPresent(archive);
     ProcessTimer::Command command;
-    command.arguments = {"/bin/sh", "-c", WriterCommand::text(writerFolders(), kArchiveName)};
+    command.arguments = {"/bin/sh", "-c", WriterCommand::text(writerFolders())};
+    // php reads its program from standard input, as from the application.
+    command.inputFile = m_root + "/writer-program.php";
+    std::ofstream(command.inputFile, std::ios::binary | std::ios::trunc) << WriterCommand::program(kArchiveName);
     command.environment = writerEnvironment();
     command.logFile = m_root + "/logs/writer.log";
     ProcessTimer::Result result = ProcessTimer::run(command);

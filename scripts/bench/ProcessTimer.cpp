@@ -50,7 +50,7 @@ pid_t spawn(const ProcessTimer::Command& command)
     std::vector<char*> argv = ProcessText::pointersTo(arguments);
     std::vector<char*> envp = ProcessText::pointersTo(environment);
     const int log = ::open(command.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int input = ::open(command.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (input >= 0)

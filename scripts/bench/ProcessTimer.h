@@ -15,6 +15,8 @@ public:
         std::vector<std::string> environment;
         // Standard output and error of this run go here, never to the table.
         std::string logFile = "/dev/null";
+        // Standard input of this run.
+        std::string inputFile = "/dev/null";
     };
 
     struct Result {

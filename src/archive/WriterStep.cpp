@@ -68,33 +68,47 @@ std::vector<std::string> WriterStep::environment(const std::optional<std::string
     return environment;
 }
 
-void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
-                       std::vector<StagedContent::EntryStamp> entryStamps, const std::vector<StagedFile>* stagedFiles)
+void WriterStep::prepare()
 {
-    m_archivePath = m_folders.archiveInOutput(archiveName);
-    m_stagedBytes = stagedBytes;
-    m_entryStamps = std::move(entryStamps);
-    m_stagedFiles = stagedFiles;
+    if (m_started)
+        return;
     m_started = true;
-    emit progressChanged(0, {});
-    m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
     const PhpStartup php = PhpStartup::ofCurrentUser();
     const std::optional<std::string> extensions = php.environmentEntry();
     // A shell that cannot start has ended: the poll tells it, in the job's
-    // one line.
-    m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders, archiveName)}, environment(extensions));
+    // one line, once the step has started.
+    m_writer->takeInputLater();
+    m_writer->start("/bin/sh", {"-c", WriterCommand::text(m_folders)}, environment(extensions));
     m_withExtensionsOnly = extensions.has_value();
     // A php not checked yet starts as configured; the check, beside the
     // job, is for the jobs after it.
     if (!extensions)
         QThreadPool::globalInstance()->start([php] { php.checkIfNew(); });
+}
+
+void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
+                       std::vector<StagedContent::EntryStamp> entryStamps, const std::vector<StagedFile>* stagedFiles)
+{
+    prepare();
+    m_archivePath = m_folders.archiveInOutput(archiveName);
+    m_stagedBytes = stagedBytes;
+    m_entryStamps = std::move(entryStamps);
+    m_stagedFiles = stagedFiles;
+    emit progressChanged(0, {});
+    m_outputWatch.addPath(QString::fromStdString(m_folders.outputFolder()));
+    // php that has gone already tells nothing here: the poll finds it ended
+    // without an archive.
+    m_writer->sendInput(WriterCommand::program(archiveName));
     m_poll.start();
+    if (m_writer->hasEnded())
+        waitForArchive();
     QTimer::singleShot(kWalkDelayMilliseconds, this, &WriterStep::walkReadingOrder);
 }
 
 void WriterStep::waitForArchive()
 {
-    if (m_done)
+    // Nothing to wait for before start().
+    if (m_done || m_archivePath.empty())
         return;
     Log::line(LogPrefix::kPollTick);
     Log::line(m_archivePath);

@@ -20,7 +20,8 @@
 class ChildProcess;
 
 // Has php write the archive of the content folder into the output folder:
-// starts the writer command, polls every 0.2 seconds for the archive, and
+// starts the writer command (at prepare(), or else at start()), gives php
+// its program at start(), polls every 0.2 seconds for the archive, and
 // reports how far the writer has read, the file it is reading, and how it
 // ended. The output folder
 // is also watched, so the archive is taken the moment php puts it in place.
@@ -30,6 +31,11 @@ public:
     WriterStep(const WorkFolders& folders, QObject* parent = nullptr);
     ~WriterStep() override;
 
+    // Starts php in the output folder, which must be there, while the
+    // content is staged: it has started up when it gets its program. The
+    // step reports nothing until start(); a job that ends before it stops
+    // the program as it would a running writer.
+    void prepare();
     // stagedBytes is what the writer has to read, for the progress;
     // entryStamps the entries whose time or attributes the writer cannot
     // give. stagedFiles, when given, are the files staged as links, kept by

@@ -205,9 +205,14 @@ void ZipAction::stage(const Paths& paths)
     enterPhase(JobPhase::Copying);
     m_staging = std::make_unique<QFutureWatcher<std::shared_ptr<Staged>>>();
     connect(m_staging.get(), &QFutureWatcher<std::shared_ptr<Staged>>::finished, this, &ZipAction::onStaged);
+    // php starts up while the content is staged; the job, on this thread,
+    // starts it.
+    const auto outputReady = [self = QPointer<ZipAction>(this)] {
+        QMetaObject::invokeMethod(self, &ZipAction::prepareWriter, Qt::QueuedConnection);
+    };
     m_staging->setFuture(QtConcurrent::run([paths, folders = m_folders, abandoned = m_abandoned,
-                                            nameAfterItems = m_nameAfterItems] {
-        auto staged = std::make_shared<Staged>(stageItems(paths, folders, abandoned));
+                                            nameAfterItems = m_nameAfterItems, outputReady] {
+        auto staged = std::make_shared<Staged>(stageItems(paths, folders, abandoned, outputReady));
         // Looked at here: naming may look at the item, which can be slow.
         if (nameAfterItems)
             staged->baseName = ArchiveName::forItems(paths);
@@ -216,7 +221,8 @@ void ZipAction::stage(const Paths& paths)
 }
 
 ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& folders,
-                                        const std::shared_ptr<std::atomic_bool>& abandoned)
+                                        const std::shared_ptr<std::atomic_bool>& abandoned,
+                                        const std::function<void()>& outputReady)
 {
     Staged staged;
     // A folder that is not safe to use is refused; one that cannot be made
@@ -244,6 +250,9 @@ ZipAction::Staged ZipAction::stageItems(const Paths& paths, const WorkFolders& f
         return staged;
     }
     staged.journal->made(staging);
+    // Inside the staging folder, it goes with it.
+    if (::mkdir(folders.outputFolder().c_str(), 0700) == 0)
+        outputReady();
     // Which links the work folder takes is tried in the job's own folder,
     // so that a job killed meanwhile leaves nothing the next start misses.
     const SpaceCheck::WorkLinks links = SpaceCheck::linksIn(staging);
@@ -332,14 +341,11 @@ void ZipAction::onStaged()
     write();
 }
 
-// Step 2: php writes the archive into the output folder.
-void ZipAction::write()
+// Started while the content is staged, or else as it is written.
+void ZipAction::prepareWriter()
 {
-    enterPhase(JobPhase::Writing);
-    // The writer's own name is always one of the plain archive names: the
-    // writer's command holds it, and a name taken from the user's items
-    // could hold anything. The items' name is given at delivery.
-    m_archiveName = Delivery::freeArchiveName(m_destDir);
+    if (m_finished || m_writer)
+        return;
     m_writer = std::make_unique<WriterStep>(m_folders);
     connect(m_writer.get(), &WriterStep::progressChanged, this, &ZipAction::reportProgress);
     connect(m_writer.get(), &WriterStep::failed, this, [this](JobOutcome outcome) {
@@ -367,6 +373,18 @@ void ZipAction::write()
     connect(m_writer.get(), &WriterStep::succeeded, this, &ZipAction::releaseContent);
     connect(m_writer.get(), &WriterStep::succeeded, this, m_isEncrypt ? &ZipAction::encrypt : &ZipAction::moveToDestination);
     connect(m_writer.get(), &WriterStep::programEnded, this, &ZipAction::cleanUpWhenIdle);
+    m_writer->prepare();
+}
+
+// Step 2: php writes the archive into the output folder.
+void ZipAction::write()
+{
+    enterPhase(JobPhase::Writing);
+    // The writer's own name is always one of the plain archive names: the
+    // writer's program holds it, and a name taken from the user's items
+    // could hold anything. The items' name is given at delivery.
+    m_archiveName = Delivery::freeArchiveName(m_destDir);
+    prepareWriter();
     // The archive php writes is the one read back only when nothing
     // encrypts it afterwards: then it is read while php writes it (and
     // otherwise zipcloak's copy while zipcloak writes it).

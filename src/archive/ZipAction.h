@@ -70,11 +70,15 @@ private:
     void report(const std::string& archivePath);
 
     // Runs on a worker thread, so it touches no member.
+    // outputReady is called once the output folder is there, where php can
+    // be started.
     static Staged stageItems(const Paths& paths, const WorkFolders& folders,
-                             const std::shared_ptr<std::atomic_bool>& abandoned);
+                             const std::shared_ptr<std::atomic_bool>& abandoned,
+                             const std::function<void()>& outputReady);
     static bool wantsMemory(const Paths& paths, const SpaceCheck::WorkLinks& links);
     static bool makeMemoryFolder(const WorkFolders& folders, WorkJournal& journal);
     void onStaged();
+    void prepareWriter();
     void onMoved();
     void onVerified();
     void releaseContent();

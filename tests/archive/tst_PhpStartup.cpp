@@ -5,6 +5,7 @@
 #include "WorkFolders.h"
 #include "WriterCommand.h"
 #include "WriterStep.h"
+#include "ZipReader.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -25,6 +26,27 @@ class TestPhpStartup : public QObject {
     {
         QFile in(file);
         return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    }
+
+    // php gives a folder's entry the time it adds it: two runs can fall in
+    // different two-second steps of the ZIP format. Those times are blanked
+    // in both headers; everything else stays as written.
+    QByteArray withoutFolderTimes(QByteArray archive) const
+    {
+        QFile file(path("compared.zip"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(archive) != archive.size())
+            return {};
+        file.close();
+        const ZipReader reader(QFile::encodeName(file.fileName()).toStdString());
+        if (!reader.error.empty())
+            return {};
+        // The time and date follow the flags in either header.
+        constexpr int kTimeAfterFlags = 4;
+        for (const ZipReader::Entry& entry : reader.entries)
+            if (entry.name.ends_with('/'))
+                for (const uint64_t flagsAt : {entry.centralFlagsAt, entry.localFlagsAt})
+                    archive.replace(qsizetype(flagsAt + kTimeAfterFlags), 4, QByteArray(4, '\0'));
+        return archive;
     }
 
     // A php of the test's own, first on the PATH: it notes every start and
@@ -59,7 +81,9 @@ class TestPhpStartup : public QObject {
         }
         shell.setProcessEnvironment(variables);
         shell.setProcessChannelMode(QProcess::MergedChannels);
-        shell.start("/bin/sh", {"-c", QString::fromStdString(WriterCommand::text(folders, "archive.zip"))});
+        shell.start("/bin/sh", {"-c", QString::fromStdString(WriterCommand::text(folders))});
+        shell.write(QByteArray::fromStdString(WriterCommand::program("archive.zip")));
+        shell.closeWriteChannel();
         if (!shell.waitForFinished(60000) || shell.exitCode() != 0) {
             qWarning() << "writer:" << shell.readAll();
             return {};
@@ -226,9 +250,9 @@ private slots:
     void theWriterStartsWithTheFolderOnlyAfterACleanCheck()
     {
         const QString bin = path("wiring/bin");
-        // The writer's program is told by its ZipArchive; the flag file makes
-        // a writer given the folder fail.
-        installPhp(bin, "case \"$2\" in *'new ZipArchive()'*) role=writer ;; *) role=probe ;; esac\n"
+        // The writer is told by its program, which comes on standard input;
+        // the flag file makes a writer given the folder fail.
+        installPhp(bin, "if [ $# -eq 0 ]; then role=writer; else role=probe; fi\n"
                         "echo \"$role ${PHP_INI_SCAN_DIR:-system}\" >> \"" + QFile::encodeName(bin) + "/roles\"\n"
                         "if [ $role = writer ] && [ -n \"$PHP_INI_SCAN_DIR\" ] && [ -e \"" + QFile::encodeName(bin)
                         + "/fail\" ]; then exit 1; fi\n"
@@ -327,7 +351,9 @@ private slots:
         QVERIFY(usual.contains("\x83\x4f\x83\x89\x83\x74.csv")); // グラフ, composed
         QVERIFY(!usual.contains(".DS_Store"));
         QCOMPARE(fewer.size(), usual.size());
-        QVERIFY(fewer == usual);
+        const QByteArray comparable = withoutFolderTimes(usual);
+        QCOMPARE(comparable.size(), usual.size());
+        QVERIFY(withoutFolderTimes(fewer) == comparable);
     }
 };
 

@@ -34,6 +34,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 #include <set>
 #include <sys/mount.h>
@@ -108,6 +110,27 @@ QByteArray shell(const std::string& command)
     sh.closeWriteChannel();
     sh.waitForFinished(300000);
     return sh.readAllStandardOutput();
+}
+
+// The processes whose command line or working folder names root: a
+// program the job started, even one that was started in the work folder and
+// whose arguments name nothing.
+QStringList runningIn(const std::string& root)
+{
+    QStringList found;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc", error)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        const std::string commandLine((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::error_code unreadable;
+        const std::string folder = fs::read_symlink(entry.path() / "cwd", unreadable).string();
+        if (commandLine.find(root) != std::string::npos || folder.starts_with(root))
+            found << QString::fromStdString(pid + " " + commandLine.substr(0, commandLine.find('\0')));
+    }
+    return found;
 }
 
 // "-P" shares its word with the password, which may start with "-".
@@ -879,7 +902,7 @@ private slots:
         }
         QCOMPARE(userFiles(items), before);
         QCOMPARE(leftInWorkRoot(), QStringList());
-        QCOMPARE(shell("pgrep -f -- " + workFolders().tmpDirectory() + " || true"), QByteArray());
+        QCOMPARE(runningIn(workFolders().tmpDirectory()), QStringList());
         // Nothing of this job stands in the next one's way.
         if (edge == "read-only")
             fs::permissions(dest, fs::perms::owner_all);
