@@ -1386,6 +1386,72 @@ private slots:
     // how far it is, and stopping the job meanwhile ends it at once; the
     // half-made copy goes with it, and nothing is left in the destination
     // or the work folder.
+    void aStoppedJobEndsItsWriterWhereverItIs_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<JobPhase>("phase");
+        // Before the job has started php: none may start after.
+        QTest::newRow("as staging begins") << "at once" << JobPhase::Copying;
+        // php is started while the items are staged, and waits for its
+        // program.
+        QTest::newRow("php waiting for its program") << "php waits" << JobPhase::Copying;
+        QTest::newRow("php writing") << "php writes" << JobPhase::Writing;
+    }
+    // Stopped in each phase where the writer may run, the job ends at once
+    // and takes php with it: nothing of it runs on, nothing stays in the
+    // work folder, nothing is delivered.
+    void aStoppedJobEndsItsWriterWhereverItIs()
+    {
+        QFETCH(QString, when);
+        QFETCH(JobPhase, phase);
+        // Enough files that staging and writing each take a while.
+        for (int folder = 0; folder < 40; ++folder)
+            for (int file = 0; file < 100; ++file)
+                writeFile(user("items/" + std::to_string(folder) + "/" + std::to_string(file) + ".txt"),
+                          randomBytes(when == "php writes" ? 20000 : 16));
+        fs::create_directories(user("dest"));
+        const std::string root = workFolders().tmpDirectory();
+        std::optional<JobOutcome> outcome;
+        std::optional<JobPhase> stoppedIn;
+        bool wentPromptly = false;
+        std::vector<std::string> lines;
+        {
+            StdoutCapture capture;
+            QPointer<ZipAction> job = new ZipAction;
+            const auto noJobLeft = qScopeGuard([&] { delete job.data(); });
+            JobPhase current = JobPhase::Copying;
+            connect(job, &ZipAction::phaseChanged, job, [&](JobPhase entered) {
+                current = entered;
+                if (when == "at once" && entered == JobPhase::Copying && !stoppedIn) {
+                    stoppedIn = entered;
+                    job->stop();
+                }
+            });
+            connect(job, &ZipAction::finished, job, [&](const JobOutcome& ended) { outcome = ended; });
+            job->createZip({user("items")}, user("dest"), false, "");
+            if (when != "at once"
+                && QTest::qWaitFor([&] { return outcome || (current == phase && !runningIn(root).isEmpty()); }, 30000)
+                && !outcome) {
+                stoppedIn = current;
+                job->stop();
+            }
+            wentPromptly = QTest::qWaitFor([&] { return job.isNull(); }, 5000);
+            lines = capture.lines();
+        }
+
+        QVERIFY(stoppedIn);
+        if (*stoppedIn != phase)
+            QSKIP("the job went past the phase before the test saw php in it");
+        QVERIFY(outcome);
+        QCOMPARE(outcome->kind, JobOutcome::Kind::Stopped);
+        QCOMPARE(outcome->failedIn, phase);
+        QVERIFY(wentPromptly);
+        QCOMPARE(runningIn(root), QStringList());
+        QCOMPARE(leftInWorkRoot(), QStringList());
+        QCOMPARE(namesIn(QString::fromStdString(user("dest"))), QStringList());
+        QCOMPARE(std::ranges::count(lines, std::string("job stopped")), 1);
+    }
+
     void aSlowCopyIntoTheDestinationCanBeStopped()
     {
         if (!run("/usr/bin/python3", {"-c", "import fusepy"}))
