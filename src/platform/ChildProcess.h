@@ -47,7 +47,9 @@ public:
     // before its input is known.
     void takeInputLater();
     // Hands data to the child and ends its input. False when the child
-    // cannot take it (it has ended, or it has no such input).
+    // cannot take it (it has ended, or it has no such input). Blocks while
+    // the child has not read what the socket cannot hold (some hundred
+    // kilobytes): meant for a short text.
     bool sendInput(const std::string& data);
 
     bool hasEnded() const { return m_ended; }
