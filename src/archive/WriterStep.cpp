@@ -58,9 +58,14 @@ std::vector<std::string> WriterStep::environment(const std::optional<std::string
     // the kernel than compressing. A pad above the heap keeps the memory in
     // the process. Measured on 20,000 files of 1-4 KB: 1 MiB made it worse,
     // 4 MiB and more cut the writer's time from 14 s to 2.5 s; 16 MiB leaves
-    // room. The archive comes out byte for byte the same.
+    // room. The heap is then also asked for huge pages where the system
+    // gives them on request (transparent huge pages in "madvise" mode, as on
+    // Debian): every first touch of a 4 KiB page is a page fault, and on
+    // 20,000 files php took 5,000 of them; with huge pages 1,000, and the
+    // writer's time fell from 1.87 to 1.81 s. The archive comes out byte for
+    // byte the same either way.
     const char* existing = std::getenv("GLIBC_TUNABLES");
-    const std::string pad = "glibc.malloc.top_pad=16777216";
+    const std::string pad = "glibc.malloc.top_pad=16777216:glibc.malloc.hugetlb=1";
     std::vector<std::string> environment {"GLIBC_TUNABLES="
                                           + (existing && *existing ? std::string(existing) + ":" + pad : pad)};
     if (extensions)
