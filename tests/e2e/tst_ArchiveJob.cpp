@@ -1381,11 +1381,6 @@ private slots:
             QCOMPARE(readFile(out + "/modes"), std::string("644\n"));
     }
 
-    // A destination on a slow file system, as a USB stick or a network share
-    // can be: the archive's copy there goes on while the job still tells
-    // how far it is, and stopping the job meanwhile ends it at once; the
-    // half-made copy goes with it, and nothing is left in the destination
-    // or the work folder.
     void aStoppedJobEndsItsWriterWhereverItIs_data()
     {
         QTest::addColumn<QString>("when");
@@ -1452,6 +1447,11 @@ private slots:
         QCOMPARE(std::ranges::count(lines, std::string("job stopped")), 1);
     }
 
+    // A destination on a slow file system, as a USB stick or a network share
+    // can be: the archive's copy there goes on while the job still tells
+    // how far it is, and stopping the job meanwhile ends it at once; the
+    // half-made copy goes with it, and nothing is left in the destination
+    // or the work folder.
     void aSlowCopyIntoTheDestinationCanBeStopped()
     {
         if (!run("/usr/bin/python3", {"-c", "import fusepy"}))
