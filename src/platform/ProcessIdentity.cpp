@@ -13,7 +13,8 @@ namespace {
 // The start time is field 22 of /proc/PID/stat. The command name in field 2
 // may hold blanks and parentheses, so the fields are counted from the last
 // ")". Plain reads: the process may end while it is read, which is an
-// answer, not an error.
+// answer, not an error. A process that has ended and waits to be reaped
+// (state Z, or X on its way out) runs nothing: it has no start time here.
 std::optional<uint64_t> startTimeOf(pid_t pid)
 {
     const std::string path = "/proc/" + std::to_string(pid) + "/stat";
@@ -29,6 +30,8 @@ std::optional<uint64_t> startTimeOf(pid_t pid)
         return std::nullopt;
     text[size] = '\0';
     const char* field = std::strrchr(text, ')');
+    if (!field || field[1] != ' ' || field[2] == 'Z' || field[2] == 'X')
+        return std::nullopt;
     // Field 3 follows the name; 19 more blanks lead to field 22.
     for (int blanks = 0; field && blanks < 20; ++blanks)
         field = std::strchr(field + 1, ' ');

@@ -40,6 +40,7 @@
 #include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -1039,6 +1040,9 @@ private slots:
         QTest::newRow("empty, just opened") << "" << false << true;
         QTest::newRow("empty, cut short long ago") << "" << true << false;
         QTest::newRow("a killed job's, renamed") << "killed" << false << false;
+        // Killed, and not yet reaped by a parent that is not waiting for it:
+        // a zombie runs nothing.
+        QTest::newRow("a killed job's, its process not reaped") << "unreaped" << false << false;
         // Its process in another pid namespace, or on another machine that
         // shares the home folder: its pid tells nothing, its lock does.
         QTest::newRow("a running job's that the pid does not tell") << "elsewhere" << false << true;
@@ -1051,6 +1055,29 @@ private slots:
         QProcess live;
         live.start("sleep", {"60"});
         QVERIFY(live.waitForStarted());
+        // A child that ends when told, and is then left unreaped.
+        std::optional<ProcessIdentity> unreaped;
+        int tell[2] = {-1, -1};
+        QCOMPARE(::pipe2(tell, O_CLOEXEC), 0);
+        const pid_t child = owner == "unreaped" ? ::fork() : -1;
+        if (child == 0) {
+            ::close(tell[1]);
+            char byte = 0;
+            ::_exit(int(::read(tell[0], &byte, 1)));
+        }
+        const auto reapChild = qScopeGuard([&] {
+            ::close(tell[0]);
+            ::close(tell[1]);
+            if (child > 0)
+                ::waitpid(child, nullptr, 0);
+        });
+        if (child > 0) {
+            unreaped = ProcessIdentity::of(child);
+            QVERIFY(unreaped);
+            ::close(tell[1]);
+            tell[1] = -1;
+            QTRY_VERIFY(readFile("/proc/" + std::to_string(child) + "/stat").find(") Z ") != std::string::npos);
+        }
         const WorkFolders other = workFolders().forNewJob();
         const std::string dest = user("dest"), part = dest + "/.archive-killedjob1234.zip.part";
         std::string text, record = other.journalFolder() + "/" + other.job() + ".new";
@@ -1060,7 +1087,7 @@ private slots:
             text = "owner " + std::to_string(running->pid) + " " + std::to_string(running->startTime) + "\n";
         } else if (owner == "gone") {
             text = "owner " + std::to_string(endedProcess()) + " 1\n";
-        } else if (owner == "killed" || owner == "elsewhere") {
+        } else if (owner == "killed" || owner == "elsewhere" || owner == "unreaped") {
             record = other.journalFolder() + "/" + other.job();
             writeFile(part, "the dead job's part");
             writeFile(dest + "/.archive-usersown.zip.part", "the user's own file");
@@ -1068,7 +1095,10 @@ private slots:
             struct stat partInfo {};
             QCOMPARE(::stat(part.c_str(), &partInfo), 0);
             const auto hex = [](const std::string& path) { return QByteArray::fromStdString(path).toHex().toStdString(); };
-            text = "owner " + std::to_string(endedProcess()) + " 1\nstaging " + hex(other.stagingFolder()) + " 0 0\npart "
+            const std::string ownerLine = unreaped
+                ? std::to_string(unreaped->pid) + " " + std::to_string(unreaped->startTime)
+                : std::to_string(endedProcess()) + " 1";
+            text = "owner " + ownerLine + "\nstaging " + hex(other.stagingFolder()) + " 0 0\npart "
                 + hex(part) + " " + std::to_string(partInfo.st_dev) + " " + std::to_string(partInfo.st_ino) + "\n";
         }
         writeFile(record, text);
@@ -1096,7 +1126,7 @@ private slots:
         QCOMPARE(left, kept);
         QCOMPARE(leftInWorkRoot(), QStringList());
         QCOMPARE(itsOwnLeft, owner == "elsewhere");
-        if (owner == "killed") {
+        if (owner == "killed" || owner == "unreaped") {
             QVERIFY(!fs::exists(other.stagingFolder()));
             QVERIFY(!fs::exists(part));
             QCOMPARE(readFile(dest + "/.archive-usersown.zip.part"), std::string("the user's own file"));
