@@ -206,9 +206,10 @@ void ZipAction::stage(const Paths& paths)
     m_staging = std::make_unique<QFutureWatcher<std::shared_ptr<Staged>>>();
     connect(m_staging.get(), &QFutureWatcher<std::shared_ptr<Staged>>::finished, this, &ZipAction::onStaged);
     // php starts up while the content is staged; the job, on this thread,
-    // starts it.
-    const auto outputReady = [self = QPointer<ZipAction>(this)] {
-        QMetaObject::invokeMethod(self, &ZipAction::prepareWriter, Qt::QueuedConnection);
+    // starts it. The job outlives the staging (its destructor waits for it),
+    // and a call still queued when it goes goes with it.
+    const auto outputReady = [this] {
+        QMetaObject::invokeMethod(this, &ZipAction::prepareWriter, Qt::QueuedConnection);
     };
     m_staging->setFuture(QtConcurrent::run([paths, folders = m_folders, abandoned = m_abandoned,
                                             nameAfterItems = m_nameAfterItems, outputReady] {
