@@ -1,6 +1,7 @@
 #include "AppStart.h"
 
 #include "SecretStore.h"
+#include "Util.h"
 #include "WorkFolders.h"
 #include "WorkJournal.h"
 
@@ -58,4 +59,11 @@ OptionStore::Keyring AppStart::keyringOf(SecretStore& secrets)
         secrets.write(password, std::move(done));
     };
     return keyring;
+}
+
+bool AppStart::storedOptionsEncrypt()
+{
+    std::string unreadable;
+    const SettingStatus stored = Util::loadSettingStatusChecked(unreadable);
+    return unreadable.empty() && stored.isEncrypt;
 }

@@ -43,4 +43,9 @@ public:
 
     // The store's way to the keyring, through secrets.
     static OptionStore::Keyring keyringOf(SecretStore& secrets);
+
+    // Whether the settings file can be read and asks for encryption: only
+    // then does a job that its command line leaves to the stored options
+    // use the stored password.
+    static bool storedOptionsEncrypt();
 };

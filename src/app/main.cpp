@@ -67,12 +67,13 @@ QuitOnSignal::Ending runBatch(char* argv[], const CommandLine& line)
         divert.emplace();
     QFuture<void> leftovers = AppStart::removeLeftovers();
     // The stored password comes from the keyring; a password moved there
-    // from the settings file is written before the process ends. A command
-    // line that says whether to encrypt needs no stored password: the
-    // keyring is not asked, which a locked one would make wait.
-    // Nor is the session bus then connected.
+    // from the settings file is written before the process ends. Only a job
+    // that goes by stored options that encrypt uses it: for any other (the
+    // command line says whether to encrypt, or the options do not) the
+    // keyring is not asked, which a locked one would make wait, nor is the
+    // session bus connected.
     std::optional<SecretStore> secrets;
-    if (!line.encrypt)
+    if (!line.encrypt && AppStart::storedOptionsEncrypt())
         secrets.emplace("Quillmere", "password", QDBusConnection::sessionBus(), AppStart::kKeyringWriteLimit);
     OptionStore options(secrets ? AppStart::keyringOf(*secrets) : OptionStore::Keyring{});
 

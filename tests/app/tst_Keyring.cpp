@@ -343,6 +343,29 @@ private slots:
         QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-3"));
     }
 
+    // Stored options that do not encrypt leave the stored password unused:
+    // the job neither waits for a keyring that hangs nor moves the password
+    // out of the file into one that answers.
+    void aJobTheStoredOptionsDoNotEncryptLeavesTheKeyringAlone_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::newRow("keyring that never answers") << "silent";
+        QTest::newRow("keyring") << "keyring";
+    }
+    void aJobTheStoredOptionsDoNotEncryptLeavesTheKeyringAlone()
+    {
+        QFETCH(QString, bus);
+        const std::optional<QString> before = lookup();
+        writeSettings("[settings]\nisEncrypt=false\npassword=file-pass-5\n");
+        const QString name = "plain-" + bus;
+        QVERIFY2(archive(bus == "silent" ? m_silentAddress : m_keyringAddress, name) == 0, m_output.constData());
+        QVERIFY(opens(archiveOf(name), "any"));
+        QVERIFY2(!m_output.contains("keyring error:"), m_output.constData());
+        QVERIFY2(!m_output.contains("password kept in the settings file"), m_output.constData());
+        QCOMPARE(settings().value("settings/password").toString(), QString("file-pass-5"));
+        QCOMPARE(lookup(), before);
+    }
+
     // A locked keyring hides its items: a removal finds nothing and must not
     // be taken as done, since the password is still there. Last: the
     // keyring stays locked, with no one to type its password.
