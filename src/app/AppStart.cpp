@@ -1,6 +1,5 @@
 #include "AppStart.h"
 
-#include "SecretStore.h"
 #include "Util.h"
 #include "WorkFolders.h"
 #include "WorkJournal.h"
@@ -49,16 +48,6 @@ QFuture<void> AppStart::removeLeftovers()
         if (!folders.makePrivate())
             WorkJournal::removeLeftovers(folders);
     });
-}
-
-OptionStore::Keyring AppStart::keyringOf(SecretStore& secrets)
-{
-    OptionStore::Keyring keyring;
-    keyring.read = [&secrets] { return secrets.read(kKeyringReadLimit); };
-    keyring.write = [&secrets](const std::optional<std::string>& password, std::function<void(bool)> done) {
-        secrets.write(password, std::move(done));
-    };
-    return keyring;
 }
 
 bool AppStart::storedOptionsEncrypt()

@@ -6,8 +6,6 @@
 
 #include <chrono>
 
-class SecretStore;
-
 // What a start with a window and a start for one batch job both do.
 class AppStart {
 public:
@@ -40,9 +38,6 @@ public:
     // What jobs of an earlier run left behind when they were killed goes,
     // off the main thread.
     static QFuture<void> removeLeftovers();
-
-    // The store's way to the keyring, through secrets.
-    static OptionStore::Keyring keyringOf(SecretStore& secrets);
 
     // Whether the settings file can be read and asks for encryption: only
     // then does a job that its command line leaves to the stored options

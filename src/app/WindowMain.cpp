@@ -16,6 +16,7 @@
 #include "ProcessText.h"
 #include "QuitOnSignal.h"
 #include "QuitQuestion.h"
+#include "SecretKeyring.h"
 #include "SecretStore.h"
 #include "SessionDisplay.h"
 #include "ShowInFileManager.h"
@@ -291,7 +292,7 @@ QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& ite
     // (below, and again when the store goes, for a save made by the window
     // as it goes).
     SecretStore secrets("Quillmere", "password", QDBusConnection::sessionBus(), AppStart::kKeyringWriteLimit);
-    OptionStore options(AppStart::keyringOf(secrets));
+    OptionStore options(SecretKeyring::of(secrets, AppStart::kKeyringReadLimit));
     // Read here, before the window and the channel's handlers exist.
     options.load();
 

@@ -15,15 +15,11 @@ public:
     static constexpr const char* kEntryName = "quillmere_run_window";
     static constexpr const char* kFileName = "quillmere-window.so";
 
-    // Beside the executable in the build folder, or where the package puts
-    // it; empty when neither holds it.
-    static std::string path(const std::string& executableDir);
-
-    // Loads the library and runs its window; when it cannot be loaded, one
-    // line says why, a desktop notice says so in Japanese, and the status
-    // is 1.
+    // Loads the library (see ModuleLibrary) and runs its window; when it
+    // cannot be loaded, one line says why, a desktop notice says so in
+    // Japanese, and the status is 1.
     static int run(const std::string& executableDir, char* argv[], const std::vector<std::string>& items);
 
 private:
-    static int fail(char* argv[], const std::string& reason);
+    static int fail(const std::string& executableDir, char* argv[], const std::string& reason);
 };

@@ -2,20 +2,20 @@
 #include "BatchJob.h"
 #include "CommandLine.h"
 #include "ConverterPath.h"
+#include "DesktopModule.h"
 #include "JobQueue.h"
 #include "OptionStore.h"
 #include "QuitOnSignal.h"
-#include "SecretStore.h"
 #include "StdoutDivert.h"
 #include "UniqueFd.h"
 #include "UpdateAddress.h"
 #include "WindowModule.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -54,7 +54,7 @@ CommandLine parseArguments(int argc, char* argv[])
 // One job without a window, the single-instance channel or the update
 // check; the process ends when the job has. Everything the job made is
 // gone on return.
-QuitOnSignal::Ending runBatch(char* argv[], const CommandLine& line)
+QuitOnSignal::Ending runBatch(const std::string& executableFolder, char* argv[], const CommandLine& line)
 {
     // The arguments are ours: Qt must not take a file named like one of its
     // own options.
@@ -71,11 +71,14 @@ QuitOnSignal::Ending runBatch(char* argv[], const CommandLine& line)
     // that goes by stored options that encrypt uses it: for any other (the
     // command line says whether to encrypt, or the options do not) the
     // keyring is not asked, which a locked one would make wait, nor is the
-    // session bus connected.
-    std::optional<SecretStore> secrets;
-    if (!line.encrypt && AppStart::storedOptionsEncrypt())
-        secrets.emplace("Quillmere", "password", QDBusConnection::sessionBus(), AppStart::kKeyringWriteLimit);
-    OptionStore options(secrets ? AppStart::keyringOf(*secrets) : OptionStore::Keyring{});
+    // session bus connected or its library loaded.
+    std::unique_ptr<DesktopServices> desktop;
+    OptionStore::Keyring keyring;
+    if (!line.encrypt && AppStart::storedOptionsEncrypt()) {
+        desktop = DesktopModule::load(executableFolder);
+        keyring = desktop ? desktop->keyring(AppStart::kKeyringWriteLimit) : DesktopModule::unreachableKeyring();
+    }
+    OptionStore options(std::move(keyring));
 
     JobQueue jobs(JobQueue::archiveJobs({}));
     BatchJob::WriteJson writeJson;
@@ -94,8 +97,8 @@ QuitOnSignal::Ending runBatch(char* argv[], const CommandLine& line)
     // queue, going, waits for its programs and removes what it made.
     if (!batch.hasEnded())
         batch.stop();
-    if (secrets)
-        secrets->finish(AppStart::kKeyringWriteLimit);
+    if (desktop)
+        desktop->finishKeyring(AppStart::kKeyringWriteLimit);
     leftovers.waitForFinished();
     return {batch.exitStatus(), quitOnSignal.endingSignal()};
 }
@@ -127,6 +130,6 @@ int main(int argc, char* argv[])
     AppStart::nameApplication(QUILLMERE_VERSION);
     AppStart::widenThreadPool();
     if (line.action == CommandLine::Action::Batch)
-        return QuitOnSignal::end(runBatch(argv, line));
+        return QuitOnSignal::end(runBatch(executableFolder, argv, line));
     return WindowModule::run(executableFolder, argv, line.items);
 }

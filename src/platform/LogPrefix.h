@@ -50,6 +50,7 @@ inline constexpr const char* kKeyring = "keyring error:";
 inline constexpr const char* kPasswordInFile = "password kept in the settings file: ";
 inline constexpr const char* kTranslations = "load Qt translations error:";
 inline constexpr const char* kWindowModule = "load window error:";
+inline constexpr const char* kDesktopModule = "load desktop library error:";
 inline constexpr const char* kPictureMissing = "picture not found: ";
 inline constexpr const char* kNotification = "notification error:";
 inline constexpr const char* kNoNotification = "no desktop notification could be shown: ";

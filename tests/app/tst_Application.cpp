@@ -742,22 +742,27 @@ private slots:
     // A window start that cannot open says so in one line and ends, in the
     // user's language, with no crash and nothing begun: over ssh, say, with
     // no display, or in an installation that lost the window's library.
-    // Started from a menu, the user sees the desktop's notice of the latter.
+    // Started from a menu, the user sees the desktop's notice of the latter,
+    // given through the session bus's library: without that one too, a
+    // second line says so.
     void aWindowStartThatCannotOpenSaysSo_data()
     {
         QTest::addColumn<bool>("withLibrary"); // else without a display
         QTest::addColumn<bool>("desktop");
         QTest::addColumn<QString>("display"); // named but unreachable; empty: none named
-        QTest::newRow("no display") << true << false << QString();
-        QTest::newRow("a display that is gone") << true << false << QString(":7391");
-        QTest::newRow("no library, no session bus") << false << false << QString();
-        QTest::newRow("no library, a notification service") << false << true << QString();
+        QTest::addColumn<bool>("desktopLibrary");
+        QTest::newRow("no display") << true << false << QString() << true;
+        QTest::newRow("a display that is gone") << true << false << QString(":7391") << true;
+        QTest::newRow("no library, no session bus") << false << false << QString() << true;
+        QTest::newRow("no library, a notification service") << false << true << QString() << true;
+        QTest::newRow("neither library, a notification service") << false << true << QString() << false;
     }
     void aWindowStartThatCannotOpenSaysSo()
     {
         QFETCH(bool, withLibrary);
         QFETCH(bool, desktop);
         QFETCH(QString, display);
+        QFETCH(bool, desktopLibrary);
         Session session;
         const std::string items = session.path("items");
         makeTree(items + "/tree", false);
@@ -777,6 +782,9 @@ private slots:
             const std::string alone = session.path("alone");
             fs::create_directories(alone);
             fs::copy_file(QUILLMERE_BINARY, alone + "/quillmere");
+            if (desktopLibrary)
+                fs::copy_file(fs::path(QUILLMERE_BINARY).parent_path() / "quillmere-desktop.so",
+                              alone + "/quillmere-desktop.so");
             program = qs(alone + "/quillmere");
             line = "load window error:quillmere-window.so is neither in " + QByteArray::fromStdString(alone) + " nor in ";
         }
@@ -795,13 +803,15 @@ private slots:
         const BatchRun run = finished(app);
         QCOMPARE(run.status, 1);
         QCOMPARE(linesStartingWith(run.out, line).size(), 1);
-        QCOMPARE(run.out.count('\n'), 1);
+        QCOMPARE(linesStartingWith(run.out, "load desktop library error:quillmere-desktop.so is neither in ").size(),
+                 desktopLibrary ? 0 : 1);
+        QCOMPARE(run.out.count('\n'), desktopLibrary ? 1 : 2);
         if (withLibrary)
             QVERIFY2(QString::fromUtf8(run.err).contains("画面に接続できないため、ウィンドウを開けません"), run.err.constData());
         QVERIFY(!session.channelIsOpen());
         QVERIFY(!fs::exists(items + "/archive.zip"));
-        QCOMPARE(notices.received.size(), desktop ? 1u : 0u);
-        if (desktop) {
+        QCOMPARE(notices.received.size(), desktop && desktopLibrary ? 1u : 0u);
+        if (desktop && desktopLibrary) {
             QCOMPARE(notices.received[0].summary, QString("Quillmere を開けません"));
             QVERIFY2(notices.received[0].body.contains("quillmere-window.so") && notices.received[0].body.contains("入れ直して"),
                      qPrintable(notices.received[0].body));

@@ -5,8 +5,9 @@
 // address that leads nowhere stands for a desktop without a session bus.
 #include "OptionStore.h"
 #include "PrivateBus.h"
-#include "SilentKeyring.h"
+#include "SecretKeyring.h"
 #include "SecretStore.h"
+#include "SilentKeyring.h"
 #include "TestFiles.h"
 #include "Util.h"
 
@@ -14,6 +15,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -31,14 +34,11 @@ namespace {
 
 const int kStartMilliseconds = 20000;
 const int kJobMilliseconds = 60000;
+// Reads get longer than the program's own limit: the keyring here runs
+// beside the tests.
 OptionStore::Keyring keyringOf(SecretStore& secrets)
 {
-    OptionStore::Keyring keyring;
-    keyring.read = [&secrets] { return secrets.read(2000ms); };
-    keyring.write = [&secrets](const std::optional<std::string>& password, std::function<void(bool)> done) {
-        secrets.write(password, std::move(done));
-    };
-    return keyring;
+    return SecretKeyring::of(secrets, 2000ms);
 }
 
 } // namespace
@@ -94,7 +94,7 @@ class TestKeyring : public QObject {
     // ordinary user: root, who reads any file, runs it without that
     // capability. Its exit status, or -1 when it did not end by itself.
     int archive(const QString& busAddress, const QString& name, const QStringList& options = {},
-                const QString& password = {})
+                const QString& password = {}, const QString& binary = QUILLMERE_BINARY)
     {
         const QString item = path("items/" + name + "/見積書.txt");
         writeFile(QFile::encodeName(item).toStdString(), "quote\n");
@@ -102,7 +102,7 @@ class TestKeyring : public QObject {
         if (!password.isEmpty())
             env.insert("QUILLMERE_PASSWORD", password);
         QStringList arguments = QStringList{"--batch"} + options + QStringList{item};
-        QString program = QUILLMERE_BINARY;
+        QString program = binary;
         if (::geteuid() == 0) {
             arguments = QStringList{"--inh-caps=-dac_override,-dac_read_search",
                                     "--bounding-set=-dac_override,-dac_read_search", program}
@@ -315,15 +315,25 @@ private slots:
         QTest::newRow("no session bus") << "none";
         QTest::newRow("bus without a keyring") << "bare";
         QTest::newRow("keyring that never answers") << "silent";
+        QTest::newRow("the session bus's library missing") << "library";
     }
     void aKeyringOutOfReachRefusesAJobThatDoesNotSay()
     {
         QFETCH(QString, bus);
         const QString address = bus == "bare" ? m_bareAddress
             : bus == "silent"                 ? m_silentAddress
+            : bus == "library"                ? m_keyringAddress
                                               : "unix:path=" + path("no-bus-here");
+        // The executable alone, without the library beside it.
+        QString binary = QUILLMERE_BINARY;
+        if (bus == "library") {
+            binary = path("alone/quillmere");
+            QVERIFY(QDir().mkpath(path("alone")));
+            QVERIFY(QFile::exists(binary) || QFile::copy(QUILLMERE_BINARY, binary));
+        }
         writeSettings("[settings]\nisEncrypt=true\nisSelectDir=false\n");
-        QVERIFY2(archive(address, "unreached-" + bus) == 1, m_output.constData());
+        QVERIFY2(archive(address, "unreached-" + bus, {}, {}, binary) == 1, m_output.constData());
+        QCOMPARE(m_output.contains("load desktop library error:quillmere-desktop.so is neither in "), bus == "library");
         QVERIFY2(m_output.contains("job refused: the stored options cannot be read: the keyring where the password "
                                    "is kept could not be reached; give --encrypt with QUILLMERE_PASSWORD or "
                                    "--password-stdin, or --no-encrypt\n"),

@@ -206,6 +206,27 @@ private slots:
             QVERIFY2(words.contains("%F"), file);
         }
     }
+
+    // A batch job that the stored options encrypt asks the keyring through
+    // the session bus's library, which the installed binary finds in the
+    // package: with no session bus here it is refused for the keyring, and
+    // no line says the library is missing. (Its own home: the running
+    // window's options stay as they are.)
+    void theInstalledBinaryFindsTheSessionBusLibrary()
+    {
+        const std::string home = m_home.makeFolder("stored-encrypt");
+        writeFile(home + "/.config/Quillmere/Quillmere.conf", "[settings]\nisEncrypt=true\n");
+        writeFile(home + "/items/a.txt", "a\n");
+        QProcessEnvironment environment = sessionEnvironment();
+        environment.insert("HOME", qs(home));
+        environment.insert("XDG_CONFIG_HOME", qs(home + "/.config"));
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", qs("unix:path=" + home + "/no-bus-here"));
+        const Run job = run(qs(root() + "/usr/bin/quillmere"), {"--batch", qs(home + "/items/a.txt")}, environment);
+        QCOMPARE(job.exitCode, 1);
+        QVERIFY2(job.out.contains("the keyring where the password is kept could not be reached"), job.out.constData());
+        QVERIFY2(!job.out.contains("load desktop library error:"), job.out.constData());
+        QVERIFY(!fs::exists(home + "/items/archive.zip"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPackage)
