@@ -78,11 +78,27 @@ const char* const kRowFormat = "%-50s %7s %7s %7s %7s %7s %9s %9s  %-18s %-16s %
 
 } // namespace
 
+// A short shape runs more rounds than asked: the table says which.
+void ReportTable::printRuns(const std::vector<ShapeFigures>& shapes, const Series& singleFile, int runs)
+{
+    std::string more;
+    for (const ShapeFigures& figures : shapes) {
+        if (figures.skipped.empty() && figures.runs != runs)
+            more += (more.empty() ? "" : ", ") + figures.shape.key + " " + std::to_string(figures.runs);
+    }
+    const int singleRuns = singleFile.succeeded() + singleFile.failures();
+    if (singleRuns > 0 && singleRuns != runs)
+        more += (more.empty() ? "" : ", ") + std::string("single ") + std::to_string(singleRuns);
+    if (!more.empty())
+        std::printf("Short shapes ran more rounds, for steadier medians: %s.\n", more.c_str());
+}
+
 void ReportTable::print(const std::vector<ShapeFigures>& shapes, const Series& singleFile, const LoadWatch& singleLoad,
                         int runs, bool quick)
 {
     std::printf("\nQuillmere benchmark%s: %d interleaved runs, warm file cache.\n",
                 quick ? " (quick: small trees, a smoke test; the targets are for the full trees)" : "", runs);
+    printRuns(shapes, singleFile, runs);
     printLoad("at the end");
     std::printf("app = the whole application process (quillmere --batch ITEM) from its start to the archive in\n"
                 "place; writer = php's writer command alone on the same staged tree; seconds, medians.\n"

@@ -21,6 +21,7 @@ public:
     static void printLoad(const char* when);
 
 private:
+    static void printRuns(const std::vector<ShapeFigures>& shapes, const Series& singleFile, int runs);
     static void printShapeRow(const ShapeFigures& figures);
     static void printSingleFile(const Series& singleFile, const LoadWatch& load);
     static void printEncrypted(const ShapeFigures& figures);

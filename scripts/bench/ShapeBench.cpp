@@ -38,7 +38,8 @@ void ShapeBench::warmCache(const std::string& item)
     }
 }
 
-ShapeFigures ShapeBench::measure(const JobTimer& timer, const Shape& shape, const std::string& item, int runs)
+ShapeFigures ShapeBench::measure(const JobTimer& timer, const Shape& shape, const std::string& item, int runs,
+                                 bool quick)
 {
     ShapeFigures figures;
     figures.shape = shape;
@@ -62,6 +63,7 @@ ShapeFigures ShapeBench::measure(const JobTimer& timer, const Shape& shape, cons
     figures.load = LoadWatch();
     std::fprintf(stderr, "  %s: load average %.2f at the start\n", shape.key.c_str(), figures.load.atStart());
     for (int run = 0; run < runs; ++run) {
+        double roundSeconds = 0;
         for (size_t i = 0; i < steps.size(); ++i) {
             const Step& step = steps[(i + static_cast<size_t>(run)) % steps.size()];
             const ProcessTimer::Result result = step.run();
@@ -69,8 +71,15 @@ ShapeFigures ShapeBench::measure(const JobTimer& timer, const Shape& shape, cons
             std::fprintf(stderr, "  %s run %d/%d, %s: %s\n", shape.key.c_str(), run + 1, runs, step.name,
                          result.ok ? (std::to_string(result.seconds) + " s").c_str() : result.failure.c_str());
             step.series->add(result);
+            roundSeconds += result.seconds;
+        }
+        if (run == 0 && !quick && roundSeconds < kShortRoundSeconds && runs < kShortShapeRuns) {
+            runs = kShortShapeRuns;
+            std::fprintf(stderr, "  %s: a round takes %.2f s, so it runs %d rounds\n", shape.key.c_str(), roundSeconds,
+                         runs);
         }
     }
+    figures.runs = runs;
     figures.load.finish();
     std::fprintf(stderr, "  %s: load average %.2f at the end, %.2f at the highest\n", shape.key.c_str(),
                  figures.load.atEnd(), figures.load.highest());

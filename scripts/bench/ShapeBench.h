@@ -20,6 +20,7 @@ struct ShapeFigures {
     Series zipEncrypted; // zip -qr -P
     Series encryption;   // the encryption step alone on the writer's archive
     LoadWatch load;
+    int runs = 0; // the rounds it was measured in
     // The work folder's peak disk during one more plain job, and the
     // archive that job made, in bytes (shapes with a disk target).
     uint64_t workFolderPeakBytes = 0;
@@ -32,7 +33,17 @@ struct ShapeFigures {
 // round compare programs that ran side by side.
 class ShapeBench {
 public:
-    static ShapeFigures measure(const JobTimer& timer, const Shape& shape, const std::string& item, int runs);
+    // A shape whose first round takes less than kShortRoundSeconds in all
+    // runs at least kShortShapeRuns rounds: a few milliseconds of the
+    // machine's jitter move the ratio of a 0.15 s job by several hundredths,
+    // and more rounds cost little there.
+    static constexpr double kShortRoundSeconds = 2.0;
+    static constexpr int kShortShapeRuns = 15;
+
+    // runs: the rounds asked for; a short shape may run more (not in a
+    // quick run, whose figures judge nothing).
+    static ShapeFigures measure(const JobTimer& timer, const Shape& shape, const std::string& item, int runs,
+                                bool quick);
 
     // Reads every file below item once, so that every program finds them in
     // the file cache.

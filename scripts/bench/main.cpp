@@ -179,7 +179,7 @@ int main(int argc, char* argv[])
             continue;
         }
         const std::string item = ShapeCatalog::build(shape, folder);
-        figures.push_back(ShapeBench::measure(timer, shape, item, runs));
+        figures.push_back(ShapeBench::measure(timer, shape, item, runs, options.quick));
         if (tmpfs)
             FileManager::removeItem(item); // the mount point itself stays until the unmount
         else
@@ -188,7 +188,8 @@ int main(int argc, char* argv[])
     Series singleFile;
     LoadWatch singleLoad;
     if (selected(options, "single"))
-        singleFile = timeSingleFile(timer, root, std::max(runs, 5), singleLoad);
+        singleFile = timeSingleFile(timer, root, std::max(runs, options.quick ? 5 : ShapeBench::kShortShapeRuns),
+                                    singleLoad);
     ReportTable::print(figures, singleFile, singleLoad, runs, options.quick);
     return 0;
 }
