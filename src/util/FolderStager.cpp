@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -272,7 +273,30 @@ std::vector<FolderStager::Item> FolderStager::listFolder(const FolderTask& task)
             children.push_back(std::move(*examined));
     }
     ::closedir(dir);
+    inPlacingOrder(children);
     return children;
+}
+
+void FolderStager::inPlacingOrder(std::vector<Item>& siblings)
+{
+    // Of two names Windows takes for one, the first placed keeps it. The
+    // file system lists a folder in an order of its own (a hash of the
+    // names on ext4): the same tree would come out numbered differently
+    // from disk to disk. A composed name comes first, as Windows would
+    // write it itself, and then the byte order: "A.txt" before "a.txt".
+    const auto decomposed = [](const Item& item) {
+        const bool ascii = std::ranges::all_of(item.ownName, [](char c) { return (c & 0x80) == 0; });
+        return !ascii && composed(item.ownName) != item.ownName;
+    };
+    std::vector<std::pair<bool, Item>> keyed;
+    keyed.reserve(siblings.size());
+    for (Item& item : siblings)
+        keyed.emplace_back(decomposed(item), std::move(item));
+    std::ranges::sort(keyed, [](const auto& a, const auto& b) {
+        return a.first != b.first ? b.first : a.second.ownName < b.second.ownName;
+    });
+    for (size_t i = 0; i < keyed.size(); ++i)
+        siblings[i] = std::move(keyed[i].second);
 }
 
 std::string FolderStager::shown(const std::string& name) const
@@ -377,8 +401,9 @@ bool FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
         // system holds: "©" becomes "(C)".
         if (names[i].fixedName.size() > NAME_MAX) {
             leaveOut(kept[i].source, LeftOutReason::NameTooLong,
-                     "its name in the archive would have " + std::to_string(names[i].fixedName.size())
-                         + " bytes: " + kept[i].source);
+                     "its changed name would have " + std::to_string(names[i].fixedName.size())
+                         + " bytes, more than a file name may have (" + std::to_string(NAME_MAX)
+                         + "): " + kept[i].source);
             continue;
         }
         if (isTooLongForWriter(path)) {

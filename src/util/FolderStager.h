@@ -104,6 +104,8 @@ private:
     // in folder as access (R_OK, X_OK) asks; false when the kernel must say.
     bool ownerMayRead(const OpenFolder& folder, const struct stat& info, int access) const;
     std::vector<Item> listFolder(const FolderTask& task);
+    // Sorts a folder's items into the order in which they claim names.
+    static void inPlacingOrder(std::vector<Item>& siblings);
     // The name the staging rules give givenName, before any number.
     Placed nameFor(const std::string& givenName) const;
     // Names that need no change keep them; a changed name is numbered
