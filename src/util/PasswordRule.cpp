@@ -6,6 +6,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -98,6 +99,15 @@ std::optional<std::string> PasswordRule::windowsBytes(const std::string& passwor
 
 bool PasswordRule::needsJapaneseWindows(const std::string& password)
 {
-    return std::any_of(password.begin(), password.end(),
-                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    const auto beyondAscii = [](char c) { return static_cast<unsigned char>(c) >= 0x80; };
+    const std::optional<std::string> bytes = windowsBytes(password);
+    if (!bytes)
+        return std::any_of(password.begin(), password.end(), beyondAscii);
+    // What shows nothing (a byte-order mark from a file saved by Notepad)
+    // gives no bytes: a password whose other characters are ASCII is
+    // typed alike everywhere. "¥" gives 0x5C, which only Japanese Windows
+    // types for it.
+    std::string ascii;
+    std::copy_if(password.begin(), password.end(), std::back_inserter(ascii), [&](char c) { return !beyondAscii(c); });
+    return *bytes != ascii;
 }

@@ -33,7 +33,9 @@ public:
     // "か" and a sound mark) gives the one character the receiver types.
     static std::optional<std::string> windowsBytes(const std::string& password);
 
-    // True when the password holds characters outside ASCII: the receiver
-    // opens the archive on Japanese Windows, typing them as they are.
+    // True when the receiver types characters outside ASCII: opening the
+    // archive then takes Japanese Windows, where they are typed as they
+    // are. Characters that give no bytes (a byte-order mark) do not count;
+    // a password that cannot be used counts any such character.
     static bool needsJapaneseWindows(const std::string& password);
 };

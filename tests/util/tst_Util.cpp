@@ -172,8 +172,11 @@ private slots:
         row("compatibility kanji", "\xef\xa8\x90x", P::None, "\xfa\x9cx", true);
         row("angstrom sign", "\xe2\x84\xabx", P::None, "\x81\xf0x", true);
         // A file saved by Notepad starts with one; nothing is typed for it.
-        row("byte-order mark", "\xef\xbb\xbfpw", P::None, "pw", true);
-        row("tag characters alone", "\xf3\xa0\x81\x81", P::OutsideCp932, "", true);
+        // nor is a note given: the receiver types plain ASCII.
+        row("byte-order mark", "\xef\xbb\xbfpw", P::None, "pw", false);
+        row("tag characters alone", "\xf3\xa0\x81\x81", P::OutsideCp932, "", false);
+        // Code page 932's 0x5C: elsewhere a backslash.
+        row("yen sign", "\xc2\xa5pw", P::None, "\x5cpw", true);
         // zipcloak counts bytes: 39 Japanese characters are 78 of them in
         // code page 932 (117 in UTF-8).
         const QByteArray japanese = QString(39, QChar(0x79D8)).toUtf8();
