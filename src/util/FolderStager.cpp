@@ -53,6 +53,7 @@ LeftOutReason reasonFor(int error)
 {
     switch (error) {
     case ENOENT:
+    case ENOTDIR: // a path through a file: nothing is there
         return LeftOutReason::Missing;
     case ELOOP:
         return LeftOutReason::LinkLoop;
@@ -170,7 +171,8 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     if (S_ISLNK(link.st_mode) && ::fstatat(folder, name, &info, 0) != 0) {
         // A link is archived as what it leads to; one that leads nowhere
         // has nothing to give.
-        const LeftOutReason reason = errno == ENOENT ? LeftOutReason::DanglingLink : reasonFor(errno);
+        const LeftOutReason reason = reasonFor(errno) == LeftOutReason::Missing ? LeftOutReason::DanglingLink
+                                                                                  : reasonFor(errno);
         leaveOut(source, reason, describeErrno(errno, source));
         return std::nullopt;
     }

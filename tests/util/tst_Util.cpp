@@ -644,6 +644,9 @@ private slots:
         row("a given link to a folder is followed once", {"outside/o.txt=o", "outside/again->.", "given->outside"},
             {"given"}, {"ARCHIVE/GIVEN/O.TXT"}, 0, {LeftOutReason::LinkToFolder});
         row("dangling link", {"d/ok=1", "d/gone->nowhere"}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::DanglingLink});
+        // A path on through a file leads nowhere either: not "unreadable".
+        row("through a file", {"d/ok=1", "d/through->ok/x"}, {"d", "d/ok/x"}, {"ARCHIVE/D/OK"}, 0,
+            {LeftOutReason::Missing, LeftOutReason::DanglingLink});
         row("link loop", {"d/ok=1", "d/loop->."}, {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::LinkToFolder});
         row("the running system's items", {"ok=1"}, {"ok", "/dev/null", "/proc/self", "/sys/kernel"}, {"ARCHIVE/OK"},
             0, {LeftOutReason::SystemItem, LeftOutReason::SystemItem, LeftOutReason::SystemItem});
