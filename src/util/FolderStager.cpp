@@ -33,10 +33,7 @@ std::string numberedWithin(const std::string& name, int n, bool isFolder)
 {
     auto [stem, extension] = isFolder ? std::pair(name, std::string()) : PathText::splitExtension(name);
     const size_t room = NAME_MAX - std::min<size_t>(NAME_MAX, WindowsName::numbered("", n, true).size() + extension.size());
-    size_t end = std::min(stem.size(), room);
-    while (end > 0 && end < stem.size() && Utf8Sequence::continues(stem[end]))
-        --end;
-    return WindowsName::numbered(stem.substr(0, end), n, true) + extension;
+    return WindowsName::numbered(Utf8Sequence::prefixWithin(stem, room), n, true) + extension;
 }
 
 // name with "_" for a character cut short at its end ("a" and the first

@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 std::pair<char32_t, std::size_t> Utf8Sequence::at(const std::string& text, std::size_t at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
@@ -58,6 +60,14 @@ bool Utf8Sequence::isWhole(const std::string& text)
         at += length;
     }
     return true;
+}
+
+std::string Utf8Sequence::prefixWithin(const std::string& text, std::size_t bytes)
+{
+    std::size_t end = std::min(text.size(), bytes);
+    while (end > 0 && end < text.size() && continues(text[end]))
+        --end;
+    return text.substr(0, end);
 }
 
 std::size_t Utf8Sequence::cutAt(const std::string& text)

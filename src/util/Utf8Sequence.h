@@ -21,6 +21,9 @@ public:
     // Where the sequence that text ends in begins when it is cut short
     // ("a" and the first byte of "é"); text.size() when it is not.
     static std::size_t cutAt(const std::string& text);
+    // The longest start of text of at most bytes bytes that does not end
+    // inside a sequence.
+    static std::string prefixWithin(const std::string& text, std::size_t bytes);
     // text as Qt's text, every character kept: a byte-order mark at the
     // start too, which QString::fromUtf8 drops. What is no UTF-8 reads as
     // U+FFFD.

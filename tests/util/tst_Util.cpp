@@ -520,8 +520,7 @@ private slots:
         // Otherwise each byte that is no UTF-8 becomes "_", as it always has:
         // Latin-1 and the Western code pages, whose accented letters could
         // read as rarer kanji or half-width katakana; text that is UTF-8 but
-        // for a stray byte; a UTF-8 name cut short at its end; a reading too
-        // long to be staged.
+        // for a stray byte; a UTF-8 name cut short at its end.
         QTest::newRow("one half-width katakana") << QByteArray("\xb1.txt") << "archive/d/_.txt" << 1;
         QTest::newRow("Latin-1 letters apart") << QByteArray("\xc9t\xe9 \xc0 Z\xfcrich.txt")
                                                << "archive/d/_t_ _ Z_rich.txt" << 1;
@@ -533,8 +532,13 @@ private slots:
                                                                   << "archive/d/見積_.txt" << 1;
         QTest::newRow("UTF-8 of one character cut short") << QByteArray("見\xe7\xa9") << "archive/d/見_" << 1;
         QTest::newRow("UTF-8 cut short at its end") << QByteArray("abc\xe3\x81") << "archive/d/abc_" << 1;
+        // A reading too long to be staged (a kanji takes three bytes in
+        // UTF-8, two here) is cut at the end of its stem, between
+        // characters: it still reads as what the sender wrote.
         QTest::newRow("too long once read") << QByteArray("\x8c\xa9").repeated(86) + ".txt"
-                                            << "archive/d/" + QString(172, '_') + ".txt" << 1;
+                                            << "archive/d/" + QString(83, QChar(0x898B)) + ".txt" << 1;
+        QTest::newRow("too long once read, no extension") << QByteArray("\x83\x65").repeated(127) + "x"
+                                                          << "archive/d/" + QString(85, QChar(0x30C6)) << 1;
     }
     void readsNamesWindowsWrote()
     {
