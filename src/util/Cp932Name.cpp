@@ -1,11 +1,9 @@
 #include "Cp932Name.h"
 
-#include "PathText.h"
 #include "Utf8Sequence.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <vector>
 
 namespace {
@@ -154,16 +152,5 @@ std::string Cp932Name::readable(const std::string& name) const
         return name;
     if (isMostlyUtf8(name) || !looksJapanese(name))
         return name;
-    const std::optional<std::string> text = convert(m_toUtf8, name);
-    if (!text)
-        return name;
-    if (text->size() <= NAME_MAX)
-        return *text;
-    // Read, it must still fit where a name may be staged: the stem gives
-    // way, never inside a character, and the extension stays. Cut, it
-    // still reads as the sender wrote it, where "_" for each byte would not.
-    auto [stem, extension] = PathText::splitExtension(*text);
-    if (extension.size() >= NAME_MAX)
-        return Utf8Sequence::prefixWithin(*text, NAME_MAX);
-    return Utf8Sequence::prefixWithin(stem, NAME_MAX - extension.size()) + extension;
+    return convert(m_toUtf8, name).value_or(name);
 }

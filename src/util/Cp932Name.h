@@ -29,9 +29,9 @@ public:
     // stray bytes. One that is no UTF-8 at all but reads whole as code page
     // 932, and looks Japanese that way, most often came from Windows so, out
     // of an archive unpacked with its names as they were: Windows reads it
-    // as that text again, and it comes back as UTF-8, its stem cut where
-    // the UTF-8 would not fit in a name (a kana takes three bytes there,
-    // two in code page 932). Any other comes back as it is.
+    // as that text again, and it comes back as UTF-8, which may be longer
+    // than a name can be (a kana takes three bytes there, two in code page
+    // 932). Any other comes back as it is.
     std::string readable(const std::string& name) const;
 
 private:

@@ -332,8 +332,18 @@ FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
         name.fixedName = creatableShown;
         name.shownName = shown(name.fixedName);
     }
+    // A name grows with its reading (a kana takes three bytes in UTF-8, two
+    // in code page 932) and its stand-ins ("©" is "(C)", "ゔ" is "う゛"),
+    // past what a file system holds, and past what Windows holds as well.
+    // Its stem gives way, never inside a character; cut, the name still
+    // reads as the sender wrote it.
+    if (name.fixedName.size() > NAME_MAX) {
+        name.fixedName = WindowsName::creatable(Utf8Sequence::nameWithin(name.fixedName, NAME_MAX));
+        name.shownName = shown(name.fixedName);
+        name.shortened = true;
+    }
     name.changed = name.replacedCharacters || name.substituted || name.madeCreatable || name.transliterated
-        || name.readAsJapanese;
+        || name.readAsJapanese || name.shortened;
     return name;
 }
 
@@ -396,8 +406,8 @@ bool FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
     for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i) {
         const std::string path = PathText::below(relative, names[i].fixedName);
         const std::string pathShown = PathText::below(relativeShown, names[i].shownName);
-        // Stand-ins and numbers can make a name longer than any file
-        // system holds: "©" becomes "(C)".
+        // Cut, a device name's stem may still need its "_" ("CON" and
+        // an extension of 252 bytes): no name that Windows takes is left.
         if (names[i].fixedName.size() > NAME_MAX) {
             leaveOut(kept[i].source, LeftOutReason::NameTooLong,
                      "its changed name would have " + std::to_string(names[i].fixedName.size())
@@ -553,6 +563,7 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
         renamed.substituted = placed.substituted;
         renamed.madeCreatable = placed.madeCreatable;
         renamed.readAsJapanese = placed.readAsJapanese;
+        renamed.shortened = placed.shortened;
         report.renamed.push_back(renamed);
     }
     if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))

@@ -90,6 +90,7 @@ private:
         bool madeCreatable = false;
         bool transliterated = false;
         bool readAsJapanese = false;
+        bool shortened = false;
     };
 
     // given: the user named the item itself, so a link there is followed;

@@ -16,6 +16,7 @@ struct RenamedItem {
     bool substituted = false;        // characters outside code page 932 got their usual stand-in
     bool madeCreatable = false;      // a device name, or trailing dots or blanks, got "_"
     bool readAsJapanese = false;     // bytes that are no UTF-8, read as Windows' Japanese (code page 932)
+    bool shortened = false;          // grown past 255 bytes by the above, its stem was cut
 };
 
 enum class LeftOutReason {
@@ -30,7 +31,7 @@ enum class LeftOutReason {
     LinkToFolder, // a link to a folder inside a given folder: the archive holds no links
     SystemItem,   // below /proc, /sys or /dev: the running system, not the user's files
     PathTooLong,  // its path in the archive is longer than the writer can open
-    NameTooLong,  // its name, made fit for Windows, grew longer than a name can be
+    NameTooLong,  // its name, made fit for Windows and cut, is still longer than a name can be
     WorkFolder,   // in this program's own work folders
     PartFile,     // the hidden archive a job of this program delivers (or a killed one left)
 };

@@ -1,5 +1,7 @@
 #include "Utf8Sequence.h"
 
+#include "PathText.h"
+
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -68,6 +70,16 @@ std::string Utf8Sequence::prefixWithin(const std::string& text, std::size_t byte
     while (end > 0 && end < text.size() && continues(text[end]))
         --end;
     return text.substr(0, end);
+}
+
+std::string Utf8Sequence::nameWithin(const std::string& name, std::size_t bytes)
+{
+    if (name.size() <= bytes)
+        return name;
+    auto [stem, extension] = PathText::splitExtension(name);
+    if (extension.size() >= bytes)
+        return prefixWithin(name, bytes);
+    return prefixWithin(stem, bytes - extension.size()) + extension;
 }
 
 std::size_t Utf8Sequence::cutAt(const std::string& text)

@@ -24,6 +24,10 @@ public:
     // The longest start of text of at most bytes bytes that does not end
     // inside a sequence.
     static std::string prefixWithin(const std::string& text, std::size_t bytes);
+    // A file name cut to at most bytes bytes: its stem gives way, never
+    // inside a character, and its extension stays (unless the extension
+    // alone is too long, when the whole is cut).
+    static std::string nameWithin(const std::string& name, std::size_t bytes);
     // text as Qt's text, every character kept: a byte-order mark at the
     // start too, which QString::fromUtf8 drops. What is no UTF-8 reads as
     // U+FFFD.

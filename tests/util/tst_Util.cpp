@@ -555,6 +555,40 @@ private slots:
         QVERIFY(content.report.warnings.empty());
     }
 
+    // A name cut to fit says so, beside what made it grow; one that fits
+    // with its stand-ins is not called cut.
+    void grownNamesSayTheyWereCut_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("shortened");
+        QTest::addColumn<bool>("substituted");
+        QTest::addColumn<bool>("readAsJapanese");
+        QTest::newRow("stand-ins") << QString(125, QChar(0xA9)).toUtf8() + ".txt" << true << true << false;
+        QTest::newRow("stand-ins that fit") << QString(80, QChar(0xA9)).toUtf8() + ".txt" << false << true << false;
+        QTest::newRow("a long reading") << QByteArray("\x8c\xa9").repeated(86) + ".txt" << true << false << true;
+        QTest::newRow("a reading that fits") << QByteArray("\x8c\xa9").repeated(83) + ".txt" << false << false << true;
+    }
+    void grownNamesSayTheyWereCut()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, shortened);
+        QFETCH(bool, substituted);
+        QFETCH(bool, readAsJapanese);
+        m_home->writeFile("src/d/" + name.toStdString(), "content");
+
+        const StagedContent content = build({"d"});
+
+        QCOMPARE(content.report.renamed.size(), size_t(1));
+        const RenamedItem& item = content.report.renamed.front();
+        QCOMPARE(item.shortened, shortened);
+        QCOMPARE(item.substituted, substituted);
+        QCOMPARE(item.readAsJapanese, readAsJapanese);
+        QVERIFY(content.report.leftOut.empty());
+        // The staged name, one path component of the entry, fits.
+        const std::string inArchive = item.inArchive;
+        QVERIFY(inArchive.size() - inArchive.rfind('/') - 1 <= 255);
+    }
+
     // A folder whose name holds ".DS_Store" keeps the writer's result: its
     // files stay out, and only a folder with no visible name in it gets an
     // entry of its own.
@@ -685,18 +719,22 @@ private slots:
              "ARCHIVE/D/.ARCHIVE-SHORT.ZIP.PART", "ARCHIVE/D/OK"},
             0, {LeftOutReason::PartFile, LeftOutReason::PartFile});
         // Names that fit, grown past 255 bytes by stand-ins ("©" is
-        // "(C)", "ゔ" is "う゛"): those items stay out, the rest is
-        // archived. A twin that a number would push past the limit gives up
-        // the end of its stem instead, never half a character.
+        // "(C)", "ゔ" is "う゛"), give up the end of their stem, never half a
+        // character, and keep their extension; so does a twin that a number
+        // would push past the limit. A device name cut still needs its "_"
+        // ("CON" and an extension of 252 bytes): nothing Windows takes is
+        // left, and it stays out.
         row("names grown too long",
             {"d/ok=1", "d/" + QString(125, QChar(0xA9)) + ".txt=2", "d/" + QString(83, QChar(0x3094)) + "/f=3",
              "d/" + QString(251, 'A') + ".txt=4", "d/" + QString(251, 'a') + ".txt=5",
-             "d/" + QString(83, QChar(0x6587)) + ".txt=6", "d/" + QString(83, QChar(0x6587)) + ".TXT=7"},
+             "d/" + QString(83, QChar(0x6587)) + ".txt=6", "d/" + QString(83, QChar(0x6587)) + ".TXT=7",
+             "d/CON." + QString(251, 'x') + "=8"},
             {"d"},
-            {"ARCHIVE/D/" + QString(247, 'A') + " (2).TXT", "ARCHIVE/D/" + QString(251, 'A') + ".TXT",
-             "ARCHIVE/D/OK", "ARCHIVE/D/" + QString(82, QChar(0x6587)) + " (2).TXT",
-             "ARCHIVE/D/" + QString(83, QChar(0x6587)) + ".TXT"},
-            2, {LeftOutReason::NameTooLong, LeftOutReason::NameTooLong});
+            {"ARCHIVE/D/" + QString("(C)").repeated(83) + "(C.TXT", "ARCHIVE/D/" + QString(247, 'A') + " (2).TXT",
+             "ARCHIVE/D/" + QString(251, 'A') + ".TXT", "ARCHIVE/D/OK",
+             "ARCHIVE/D/" + QString::fromUtf8("う゛").repeated(42) + QString::fromUtf8("う") + "/F",
+             "ARCHIVE/D/" + QString(82, QChar(0x6587)) + " (2).TXT", "ARCHIVE/D/" + QString(83, QChar(0x6587)) + ".TXT"},
+            4, {LeftOutReason::NameTooLong});
     }
 
     void stagesTheTree()
