@@ -7,7 +7,7 @@
 
 QString AboutBox::text(const QString& version, const QString& buildNumber)
 {
-    return QStringLiteral("Quillmere バージョン %1（ビルド %2）\n\n"
+    return QStringLiteral("Quillmere バージョン %1（ビルド\u00A0%2）\n\n"
                           "ファイルやフォルダを、日本語版 Windows で正しく開ける ZIP アーカイブにまとめます。")
         .arg(version.isEmpty() ? QStringLiteral("不明") : version, buildNumber);
 }

@@ -9,8 +9,14 @@ QMessageBox* QuitQuestion::make(QWidget* window)
     box->setObjectName(QLatin1String(kObjectName));
     box->setIcon(QMessageBox::Question);
     box->setWindowTitle(QStringLiteral("Quillmere"));
-    box->setText(QStringLiteral("アーカイブを作成しています。終了しますか？"));
-    box->setInformativeText(QStringLiteral("終了すると、作成中と待機中のアーカイブは作成されません。"));
+    const QString question = QStringLiteral("アーカイブを作成しています。終了しますか？");
+    const QString consequence = QStringLiteral("終了すると、作成中と待機中のアーカイブは作成されません。");
+    box->setText(question);
+    box->setInformativeText(consequence);
+    // A screen reader announces the dialog by its name when it opens, then
+    // the focused button: the question has to be that name, not the title.
+    box->setAccessibleName(question);
+    box->setAccessibleDescription(consequence);
     QPushButton* quitButton = box->addButton(QStringLiteral("終了する"), QMessageBox::DestructiveRole);
     QPushButton* stayButton = box->addButton(QStringLiteral("作成を続ける"), QMessageBox::RejectRole);
     quitButton->setObjectName(QStringLiteral("quit"));

@@ -371,8 +371,13 @@ private slots:
         jobs.enqueue({"/data/a.txt"}, "/data", SettingStatus());
         QSignalSpy quitConfirmed(&view, &ViewController::quitConfirmed);
         bool askedWhileBusy = false;
+        QString spokenQuestion;
         QTimer::singleShot(0, &view, [&] {
-            askedWhileBusy = view.findChild<QMessageBox*>(QuitQuestion::kObjectName) && jobs.isBusy();
+            auto* question = view.findChild<QMessageBox*>(QuitQuestion::kObjectName);
+            askedWhileBusy = question && jobs.isBusy();
+            // What a screen reader says as the question opens.
+            if (question)
+                spokenQuestion = QAccessible::queryAccessibleInterface(question)->text(QAccessible::Name);
             emit made.back()->finished(JobOutcome::delivered("/data/archive.zip", false));
         });
         // Should the question stay, this answers it, so that the test ends.
@@ -386,6 +391,7 @@ private slots:
         view.close();
         QVERIFY(stuck.isActive());
         QVERIFY(askedWhileBusy);
+        QCOMPARE(spokenQuestion, QStringLiteral("アーカイブを作成しています。終了しますか？"));
         QVERIFY(!view.isHidden());
         QCOMPARE(quitConfirmed.count(), 0);
         QVERIFY(!view.findChild<QMessageBox*>(QuitQuestion::kObjectName));
