@@ -83,6 +83,14 @@ std::vector<std::string> JobQueue::waitingNames() const
     return names;
 }
 
+std::vector<JobQueue::Paths> JobQueue::waitingItems() const
+{
+    std::vector<Paths> items;
+    for (const Request& request : m_waiting)
+        items.push_back(request.paths);
+    return items;
+}
+
 void JobQueue::cancelRunning()
 {
     if (m_running)

@@ -37,6 +37,8 @@ public:
     int waitingCount() const { return static_cast<int>(m_waiting.size()); }
     // The name of each waiting job's first item, in the order they will run.
     std::vector<std::string> waitingNames() const;
+    // The items of each waiting job, in the same order.
+    std::vector<Paths> waitingItems() const;
 
     // Stops the running job: its programs end, nothing is delivered, and
     // jobFinished reports it as stopped. The next job then starts.

@@ -62,6 +62,24 @@ QString JobStatusText::waiting(int count)
     return QStringLiteral("待機中: %1 件").arg(count);
 }
 
+QString JobStatusText::waitingEntry(const std::vector<std::string>& paths)
+{
+    if (paths.empty())
+        return {};
+    const std::string& first = paths.front();
+    const std::string name = PathText::lastComponent(first);
+    const QString shown = path(name.empty() ? first : name);
+    const QString folder = path(PathText::parentFolder(first));
+    if (paths.size() == 1)
+        return QStringLiteral("%1（%2）").arg(shown, folder);
+    return QStringLiteral("%1 ほか %2 項目（%3）").arg(shown).arg(paths.size() - 1).arg(folder);
+}
+
+QString JobStatusText::removedFromWaiting(const QString& entry, int remaining)
+{
+    return QStringLiteral("待機から外しました: %1。待機中は残り %2 件です").arg(entry).arg(remaining);
+}
+
 QString JobStatusText::path(const std::string& bytes)
 {
     return Utf8Sequence::decoded(bytes);

@@ -18,6 +18,11 @@ public:
     static QString ready();
     // "待機中: N 件".
     static QString waiting(int count);
+    // A waiting job in its list, told apart from others of the same first
+    // item: where its items are and how many there are.
+    static QString waitingEntry(const std::vector<std::string>& paths);
+    // Said when the user took a job off the list.
+    static QString removedFromWaiting(const QString& entry, int remaining);
 
     // The first line of a finished job's result: what became of the
     // request. Empty for a cancelled folder chooser, which needs no word.

@@ -77,6 +77,12 @@ JobStatusView::JobStatusView(JobQueue& jobs, QWidget* parent)
     // is found, and is read out then.
     AlertAccessible::markAsAlert(headlineLabel);
     AlertAccessible::markAsAlert(readyLabel);
+    // Only a problem that keeps jobs from starting is one.
+    AlertAccessible::setAlerting(readyLabel, false);
+    // The count is read where the user looks for it; a job taken off the
+    // list is said aloud, as the focus stays in the list.
+    AlertAccessible::markAsAlert(waitingLabel);
+    AlertAccessible::setAlerting(waitingLabel, false);
     WrapPoints::keepOutOfCopies({headlineLabel, remedyLabel});
     pages->addWidget(buildReadyPage());
     pages->addWidget(progressPage);
@@ -238,12 +244,14 @@ void JobStatusView::onQueueChanged()
         m_running = true;
         m_archive.clear();
         progressPage->restart();
+        const bool refocus = releaseFocusFrom(detailsText->parentWidget());
         detailsButton->setChecked(false);
-        showPage(Running);
+        showPage(Running, refocus);
     }
     m_running = busy;
-    const std::vector<std::string> names = m_jobs.waitingNames();
-    AccessibleText::setMessage(waitingLabel, JobStatusText::waiting(static_cast<int>(names.size())));
+    const std::vector<JobQueue::Paths> waiting = m_jobs.waitingItems();
+    AlertAccessible::setAlerting(waitingLabel, false);
+    AccessibleText::setMessage(waitingLabel, JobStatusText::waiting(static_cast<int>(waiting.size())));
     // The list is made anew. While the user is in it, the same place stays
     // current, so that Delete goes on down the list. Otherwise the first job
     // is only selected, for the button: making it current would tell a
@@ -251,13 +259,25 @@ void JobStatusView::onQueueChanged()
     const bool inList = waitingList->hasFocus();
     const int current = waitingList->currentRow();
     waitingList->clear();
-    for (const std::string& name : names)
-        waitingList->addItem(JobStatusText::path(name));
-    if (!names.empty() && inList)
+    // Jobs of the same first item read apart: where its items are and how
+    // many. The tip lists them.
+    for (const JobQueue::Paths& paths : waiting) {
+        auto* item = new QListWidgetItem(JobStatusText::waitingEntry(paths), waitingList);
+        QStringList all;
+        for (const std::string& path : paths)
+            all << JobStatusText::path(path);
+        item->setToolTip(all.join(QLatin1Char('\n')));
+    }
+    if (!waiting.empty() && inList)
         waitingList->setCurrentRow(std::clamp(current, 0, waitingList->count() - 1));
-    else if (!names.empty())
+    else if (!waiting.empty())
         waitingList->item(0)->setSelected(true);
-    waitingList->parentWidget()->setVisible(!names.empty());
+    // The last waiting job has started: the list goes, and a control in it
+    // that had the focus hands it on as a page does.
+    const bool refocus = waiting.empty() && releaseFocusFrom(waitingList->parentWidget());
+    waitingList->parentWidget()->setVisible(!waiting.empty());
+    if (refocus)
+        showPage(pages->currentIndex(), true);
 }
 
 void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem password)
@@ -268,6 +288,7 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
         showBeforeJob();
         return;
     }
+    const bool refocus = releaseFocusFrom(detailsText->parentWidget());
     detailsButton->setChecked(false);
     // The queue starts the next job right after this one's end.
     m_followedAtOnce = !m_jobs.waitingNames().empty();
@@ -298,7 +319,7 @@ void JobStatusView::showOutcome(const JobOutcome& outcome, PasswordRule::Problem
     showButton->setVisible(delivered);
     copyPathButton->setVisible(delivered);
     setDetails(delivered ? JobReportText::details(outcome.report) : JobStatusText::technicalDetail(outcome));
-    showPage(Result);
+    showPage(Result, refocus);
     AccessibleText::announce(headlineLabel);
 }
 
@@ -320,11 +341,11 @@ void JobStatusView::showBeforeJob()
     showPage(m_beforeJob.page);
 }
 
-void JobStatusView::showPage(int page)
+void JobStatusView::showPage(int page, bool takeFocus)
 {
     QWidget* const next = pages->widget(page);
     QWidget* const focus = window()->focusWidget();
-    if (next != pages->currentWidget() && focus && pages->currentWidget()->isAncestorOf(focus)) {
+    if (takeFocus || (next != pages->currentWidget() && focus && pages->currentWidget()->isAncestorOf(focus))) {
         // The focus would go with the page. Left to the stack it lands on a
         // hidden button or on the new page itself, which a screen reader
         // announces as a nameless filler: it goes straight to a control the
@@ -337,6 +358,19 @@ void JobStatusView::showPage(int page)
         }
     }
     pages->setCurrentIndex(page);
+}
+
+// A part of the window about to hide gives up the focus first, and says
+// whether it had it: left to Qt, the focus would jump to the next control
+// in the window, the version box's button, and a screen reader user would
+// find herself there.
+bool JobStatusView::releaseFocusFrom(QWidget* area)
+{
+    QWidget* const focus = window()->focusWidget();
+    if (!focus || !area->isVisible() || !area->isAncestorOf(focus))
+        return false;
+    focus->clearFocus();
+    return true;
 }
 
 // The control to take the focus from the page giving way to next: the one
@@ -387,6 +421,15 @@ void JobStatusView::removeSelectedWaiting()
 {
     const QList<QListWidgetItem*> selected = waitingList->selectedItems();
     const int row = selected.isEmpty() ? waitingList->currentRow() : waitingList->row(selected.first());
-    if (row >= 0)
-        m_jobs.removeWaiting(row);
+    if (row < 0 || row >= waitingList->count())
+        return;
+    const QString removed = waitingList->item(row)->text();
+    m_jobs.removeWaiting(row);
+    // The list shows the change; a screen reader, in the list, hears only
+    // the next job's name. With the list gone the focus tells.
+    if (m_jobs.waitingCount() == 0)
+        return;
+    AlertAccessible::setAlerting(waitingLabel, true);
+    AccessibleText::setName(waitingLabel, JobStatusText::removedFromWaiting(removed, m_jobs.waitingCount()));
+    AccessibleText::announce(waitingLabel);
 }

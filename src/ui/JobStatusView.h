@@ -74,7 +74,10 @@ private:
     void setDetails(const QString& details);
     void showEarlier();
     void showBeforeJob();
-    void showPage(int page);
+    // takeFocus: the focus goes to a control of page even where it was not
+    // on the page that gives way.
+    void showPage(int page, bool takeFocus = false);
+    bool releaseFocusFrom(QWidget* area);
     QWidget* focusAfter(QWidget* page) const;
 
     JobQueue& m_jobs;

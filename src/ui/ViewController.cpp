@@ -3,6 +3,7 @@
 #include "AboutBox.h"
 #include "AccessibleRoles.h"
 #include "AccessibleText.h"
+#include "AlertAccessible.h"
 #include "AlertColour.h"
 #include "ButtonFeedback.h"
 #include "DroppedItems.h"
@@ -268,6 +269,7 @@ void ViewController::showWriterProblem(const QString& problem)
     if (problem.isEmpty())
         return;
     // Not "ready": nothing can be archived until php is installed.
+    AlertAccessible::setAlerting(jobStatusView->readyLabel, true);
     AccessibleText::showMessage(jobStatusView->readyLabel, problem, QStringLiteral("状況"));
     jobStatusView->readyLabel->setStyleSheet(AlertColour::failure(jobStatusView->readyLabel));
     AccessibleText::announce(jobStatusView->readyLabel);

@@ -337,6 +337,8 @@ private slots:
         AccessibilityEvents events;
         StandInWindow w;
         QLabel* status = w.status.readyLabel;
+        // "Ready" is no alarm, read out each time the page comes back.
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->role(), QAccessible::StaticText);
         QTRY_VERIFY(status->text().contains(missing));
         QVERIFY(status->text().contains(QStringLiteral("sudo apt install php-cli php-zip")));
         QVERIFY(!status->text().contains(QStringLiteral("準備完了")));
@@ -425,9 +427,15 @@ private slots:
         QCOMPARE(events.count(QAccessible::Focus, list), 0);
         QCOMPARE(QApplication::focusWidget(), w.view.nameAfterItemsCheckBox);
         QCOMPARE(list->selectedItems().size(), 1);
-        QCOMPARE(list->selectedItems().first()->text(), QStringLiteral("second.txt"));
+        QCOMPARE(list->selectedItems().first()->text(), QStringLiteral("second.txt（/data）"));
+        QLabel* count = w.status.waitingLabel;
+        QCOMPARE(QAccessible::queryAccessibleInterface(count)->role(), QAccessible::StaticText);
         w.status.removeWaitingButton->click();
         QCOMPARE(w.jobs.waitingNames(), (Names{"third.txt", "fourth.txt", "fifth.txt"}));
+        // Said aloud, the job that went and how many are left.
+        QCOMPARE(count->accessibleName(), QStringLiteral("待機から外しました: second.txt（/data）。待機中は残り 3 件です"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(count)->role(), QAccessible::AlertMessage);
+        QCOMPARE(events.count(QAccessible::Alert, count), 1);
 
         w.status.removeWaitingButton->setFocus(Qt::TabFocusReason);
         QTest::keyClick(w.status.removeWaitingButton, Qt::Key_Backtab);
@@ -494,6 +502,42 @@ private slots:
         QCOMPARE(w.status.headlineLabel->accessibleName(), result);
         QTest::keyClick(w.status.copyPathButton, Qt::Key_Space);
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/data/送付/archive.zip"));
+    }
+
+    // A part of the window that hides under the focus (the details of a
+    // result as a new job starts, the waiting list as its last job starts)
+    // hands it to the running job's control, never to a control elsewhere
+    // in the window.
+    void theFocusLeavesAPartThatHides_data()
+    {
+        QTest::addColumn<bool>("inDetails"); // else in the waiting list
+        QTest::newRow("details, as a new job starts") << true;
+        QTest::newRow("waiting list, as its last job starts") << false;
+    }
+    void theFocusLeavesAPartThatHides()
+    {
+        QFETCH(bool, inDetails);
+        StandInWindow w;
+        QVERIFY(w.shown());
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        if (inDetails) {
+            emit w.start("first.txt").finished(
+                JobOutcome::failed(JobPhase::Writing, "php ended with status 255", FailureCause::Other));
+            QTest::keyClick(w.status.detailsButton, Qt::Key_Space);
+            QVERIFY(w.status.copyDetailsButton->isVisible());
+            w.status.copyDetailsButton->setFocus(Qt::TabFocusReason);
+            w.start("second.txt");
+        } else {
+            StandInJob& first = w.start("first.txt");
+            w.jobs.enqueue({"/data/second.txt"}, "/data", SettingStatus());
+            w.status.waitingList->setFocus(Qt::TabFocusReason);
+            QCOMPARE(QApplication::focusWidget(), w.status.waitingList);
+            emit first.finished(JobOutcome::delivered("/data/archive.zip", false));
+            QTRY_VERIFY(!w.status.waitingList->isVisible());
+        }
+        QVERIFY(w.status.pages->currentWidget()->isAncestorOf(w.status.cancelButton));
+        QTRY_COMPARE(QApplication::focusWidget(), w.status.cancelButton);
     }
 
     // A screen reader that listens hears the phase label's name change.

@@ -471,6 +471,28 @@ private slots:
         QCOMPARE(JobProgressText::timeLeft(std::chrono::seconds(seconds)), text);
     }
 
+    // Two waiting jobs of the same first item read apart: by the folder the
+    // items are in, and by how many there are.
+    void waitingJobsReadApart_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("one item") << QStringList{"/data/h2/video.bin"} << QStringLiteral("video.bin（/data/h2）");
+        QTest::newRow("three items") << QStringList{"/data/h2/video.bin", "/data/h2/a", "/data/b"}
+                                     << QStringLiteral("video.bin ほか 2 項目（/data/h2）");
+        QTest::newRow("a folder at the top") << QStringList{"/写真"} << QStringLiteral("写真（/）");
+        QTest::newRow("the root folder") << QStringList{"/"} << QStringLiteral("/（/）");
+    }
+    void waitingJobsReadApart()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QString, entry);
+        std::vector<std::string> bytes;
+        for (const QString& path : paths)
+            bytes.push_back(path.toStdString());
+        QCOMPARE(JobStatusText::waitingEntry(bytes), entry);
+    }
+
     // A real encrypted job of a few megabytes through php, zipcloak and the
     // check: the bar only grows, passes through every phase and ends full.
     void realEncryptedJobNeverGoesBack()
