@@ -20,6 +20,7 @@
 
 #include <sys/mount.h>
 
+#include <atomic>
 #include <climits>
 #include <fcntl.h>
 #include <filesystem>
@@ -752,6 +753,27 @@ private slots:
         for (const LeftOutItem& item : content.report.leftOut)
             reasons.push_back(item.reason);
         QVERIFY(reasons == leftOut);
+    }
+
+    // Asked to stop, the stagers stop between two files, however large the
+    // tree: a signal that ends the program must not wait for a whole
+    // system folder to be staged.
+    void stagingStopsBetweenTwoFiles()
+    {
+        QStringList tree;
+        for (int folder = 0; folder < 20; ++folder)
+            for (int file = 0; file < 50; ++file)
+                tree << QString("big/d%1/f%2=x").arg(folder).arg(file);
+        makeTree(tree);
+        const WorkFolders folders(m_home->path());
+        fs::create_directories(folders.stagingFolder());
+        // The stagers ask from their own threads.
+        std::atomic<int> asked {0};
+        Util::fixProhibitedCharacters(folders, {source("big")}, [&asked] { return ++asked > 40; });
+        int staged = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(folders.contentFolder()))
+            staged += entry.is_regular_file() ? 1 : 0;
+        QVERIFY2(staged <= 60, qPrintable(QString("%1 of 1000 files staged").arg(staged)));
     }
 
     // Many folders, filled by several stagers at once: every file and
