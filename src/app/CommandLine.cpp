@@ -24,6 +24,7 @@ struct Texts {
     const char* stdinNeedsEncrypt;
     const char* noItems;
     const char* noPassword;
+    const char* passwordUnused;
     const char* emptyOutput;
     const char* emptyItem;
     const char* foreignAddress;
@@ -53,7 +54,8 @@ const Texts kEnglish{
     "      --              end of options: every argument after it is a FILE\n"
     "\n"
     "--output, --encrypt, --no-encrypt, --password-stdin, --name-after-items,\n"
-    "--no-name-after-items and --json need --batch.\n"
+    "--no-name-after-items and --json need --batch; with QUILLMERE_PASSWORD set,\n"
+    "--batch needs --encrypt or --no-encrypt.\n"
     "Exit status with --batch: 0 archive delivered as given, 1 nothing delivered,\n"
     "3 delivered with renamed or left-out items or Windows warnings; 2 usage error.\n"
     "Ended by a signal (Ctrl+C, kill), it cleans up and then ends by that signal.\n",
@@ -66,6 +68,8 @@ const Texts kEnglish{
     "--password-stdin needs --encrypt",
     "--batch needs at least one FILE",
     "--encrypt needs QUILLMERE_PASSWORD set or --password-stdin",
+    "QUILLMERE_PASSWORD is set, but without --encrypt it would not be used: give --encrypt to protect the "
+    "archive with it, or --no-encrypt",
     "--output names no folder (an empty argument)",
     "a FILE argument is empty (a variable left unset?)",
     "names no file on this computer (an address of another host, or a broken one):",
@@ -95,7 +99,8 @@ const Texts kJapanese{
     "      --              オプションの終わり: 以降の引数はすべてファイル\n"
     "\n"
     "--output, --encrypt, --no-encrypt, --password-stdin, --name-after-items,\n"
-    "--no-name-after-items, --json には --batch が必要です。\n"
+    "--no-name-after-items, --json には --batch が必要です。QUILLMERE_PASSWORD が\n"
+    "設定されているとき、--batch には --encrypt か --no-encrypt が必要です。\n"
     "--batch の終了ステータス: 0 そのまま作成, 1 作成されず,\n"
     "3 名前の変更・除外・Windows の警告ありで作成; 2 使い方の誤り。\n"
     "シグナル (Ctrl+C, kill) を受けると、後片付けをしてからそのシグナルで終了します。\n",
@@ -108,6 +113,8 @@ const Texts kJapanese{
     "--password-stdin には --encrypt が必要です",
     "--batch にはファイルが一つ以上必要です",
     "--encrypt には QUILLMERE_PASSWORD か --password-stdin が必要です",
+    "QUILLMERE_PASSWORD が設定されていますが、--encrypt がないと使われません: そのパスワードで保護するには "
+    "--encrypt を、保護しないなら --no-encrypt を付けてください",
     "--output のフォルダが空です",
     "空のファイル名が指定されました (設定されていない変数ではありませんか)",
     "このコンピュータのファイルを指していません (ほかのホストのアドレスか、壊れたアドレスです):",
@@ -218,6 +225,11 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, const 
     // machine could read it.
     if (parser.isSet("encrypt") && !parser.isSet("password-stdin") && !context.passwordVariableSet)
         return failure(texts, texts.noPassword);
+    // Without --encrypt the job goes by the stored options: no password, or
+    // the window's, which is not the one the user means to tell the
+    // receiver.
+    if (batch && context.passwordVariableSet && !parser.isSet("encrypt") && !parser.isSet("no-encrypt"))
+        return failure(texts, texts.passwordUnused);
     // Most often a variable a script left unset: the archive would go
     // elsewhere without a word.
     if (parser.isSet("output") && parser.value("output").isEmpty())

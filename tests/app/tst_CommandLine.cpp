@@ -74,6 +74,7 @@ private slots:
         row("--encrypt with the variable", {"-b", "--encrypt", "a"}, {batch, {"a"}, {}, 1}, {}, true);
         row("--encrypt --password-stdin", {"-b", "--encrypt", "--password-stdin", "a"}, {batch, {"a"}, {}, 1, true});
         row("--no-encrypt", {"-b", "--no-encrypt", "a"}, {batch, {"a"}, {}, 0}, {}, true);
+        row("the variable for the window", {"a"}, {.items = {"a"}}, {}, true);
         row("--json", {"-b", "--json", "a"}, {.action = batch, .items = {"a"}, .json = true});
         row("--name-after-items", {"-b", "--name-after-items", "a"}, {.action = batch, .items = {"a"}, .nameAfterItems = 1});
         row("--no-name-after-items", {"a", "--no-name-after-items", "-b"}, {.action = batch, .items = {"a"}, .nameAfterItems = 0});
@@ -104,6 +105,8 @@ private slots:
         mistake("an empty item in a batch, Japanese", {"-b", "a", ""}, false, "空のファイル名", true);
         mistake("a password as an argument", {"-b", "--encrypt=secret", "a"}, true, "no value is taken after '--encrypt'");
         mistake("--encrypt without a password", {"-b", "--encrypt", "a"}, false, "QUILLMERE_PASSWORD");
+        mistake("the variable without --encrypt", {"-b", "a"}, true, "QUILLMERE_PASSWORD is set, but without --encrypt");
+        mistake("the variable without --encrypt, Japanese", {"-b", "--json", "a"}, true, "--encrypt がないと使われません", true);
         mistake("--encrypt with --no-encrypt", {"-b", "--encrypt", "--no-encrypt", "a"}, true, "exclude each other");
         mistake("both namings", {"-b", "--name-after-items", "--no-name-after-items", "a"}, false, "--name-after-items and --no-name-after-items exclude each other");
         mistake("--name-after-items without --batch", {"--name-after-items", "a"}, false, "--name-after-items needs --batch");
