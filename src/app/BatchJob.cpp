@@ -217,7 +217,7 @@ void BatchJob::onJobFinished(const JobOutcome& outcome)
         Log::line(std::string(LogPrefix::kPasswordNote)
                   + "the password holds characters beyond ASCII: the receiver types them as given on Japanese "
                     "Windows; Windows in other languages and macOS may not open the archive");
-    if (m_writeJson)
-        m_writeJson(ReportJson::of(outcome) + "\n");
+    if (m_writeJson && !m_writeJson(ReportJson::of(outcome) + "\n"))
+        m_status = kReportNotWritten;
     emit ended(*m_status);
 }

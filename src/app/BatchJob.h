@@ -21,9 +21,14 @@ public:
     // Exit statuses besides 0 (delivered as given).
     static constexpr int kNothingDelivered = 1;
     static constexpr int kDeliveredWithChanges = 3;
+    // The report --json asked for could not be written: a script that reads
+    // it must not go on with none. The archive may be there all the same,
+    // as a copy's is when cp cannot print.
+    static constexpr int kReportNotWritten = 1;
 
-    // writeJson, when given, takes the report as one JSON line.
-    using WriteJson = std::function<void(const std::string&)>;
+    // writeJson, when given, takes the report as one JSON line and says
+    // whether it was written.
+    using WriteJson = std::function<bool(const std::string&)>;
     explicit BatchJob(JobQueue& jobs, WriteJson writeJson = {}, QObject* parent = nullptr);
 
     // Blocks until fd can be read: true then, false when the program is to

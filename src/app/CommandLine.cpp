@@ -56,8 +56,9 @@ const Texts kEnglish{
     "--output, --encrypt, --no-encrypt, --password-stdin, --name-after-items,\n"
     "--no-name-after-items and --json need --batch; with QUILLMERE_PASSWORD set,\n"
     "--batch needs --encrypt or --no-encrypt.\n"
-    "Exit status with --batch: 0 archive delivered as given, 1 nothing delivered,\n"
-    "3 delivered with renamed or left-out items or Windows warnings; 2 usage error.\n"
+    "Exit status with --batch: 0 archive delivered as given, 1 nothing delivered\n"
+    "(or the --json report not written), 3 delivered with renamed or left-out items\n"
+    "or Windows warnings; 2 usage error.\n"
     "Ended by a signal (Ctrl+C, kill), it cleans up and then ends by that signal.\n",
     "unknown option",
     "missing value after",
@@ -101,8 +102,8 @@ const Texts kJapanese{
     "--output, --encrypt, --no-encrypt, --password-stdin, --name-after-items,\n"
     "--no-name-after-items, --json には --batch が必要です。QUILLMERE_PASSWORD が\n"
     "設定されているとき、--batch には --encrypt か --no-encrypt が必要です。\n"
-    "--batch の終了ステータス: 0 そのまま作成, 1 作成されず,\n"
-    "3 名前の変更・除外・Windows の警告ありで作成; 2 使い方の誤り。\n"
+    "--batch の終了ステータス: 0 そのまま作成, 1 作成されず (または --json の報告を\n"
+    "書き出せず), 3 名前の変更・除外・Windows の警告ありで作成; 2 使い方の誤り。\n"
     "シグナル (Ctrl+C, kill) を受けると、後片付けをしてからそのシグナルで終了します。\n",
     "不明なオプション",
     "値がありません:",

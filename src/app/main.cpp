@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -83,7 +84,7 @@ QuitOnSignal::Ending runBatch(const std::string& executableFolder, char* argv[],
     JobQueue jobs(JobQueue::archiveJobs({}));
     BatchJob::WriteJson writeJson;
     if (divert)
-        writeJson = [&divert](const std::string& json) { divert->writeOriginal(json); };
+        writeJson = [&divert](const std::string& json) { return divert->writeOriginal(json); };
     BatchJob batch(jobs, writeJson);
     // Queued, and the loop always runs: a job refused at once ends inside
     // start(), and exit() outside the loop would end every later wait at
@@ -103,6 +104,17 @@ QuitOnSignal::Ending runBatch(const std::string& executableFolder, char* argv[],
     return {batch.exitStatus(), quitOnSignal.endingSignal()};
 }
 
+// --help's or --version's text; 1 when it did not arrive (a full disk
+// behind ">"), as for any program whose output is its work.
+int printAsked(const std::string& text)
+{
+    if (UniqueFd::writeAll(STDOUT_FILENO, text.data(), text.size()))
+        return 0;
+    const std::string error = std::string("quillmere: standard output: ") + std::strerror(errno) + "\n";
+    UniqueFd::writeAll(STDERR_FILENO, error.data(), error.size());
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -117,8 +129,7 @@ int main(int argc, char* argv[])
     switch (line.action) {
     case CommandLine::Action::Help:
     case CommandLine::Action::Version:
-        UniqueFd::writeAll(STDOUT_FILENO, line.text.data(), line.text.size());
-        return 0;
+        return printAsked(line.text);
     case CommandLine::Action::Error:
         UniqueFd::writeAll(STDERR_FILENO, line.text.data(), line.text.size());
         return CommandLine::kUsageStatus;

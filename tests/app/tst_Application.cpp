@@ -1029,8 +1029,8 @@ private slots:
     }
 
     // A report that cannot be written (standard output on a full disk) is
-    // told on standard error, where the other lines go; the archive is
-    // there all the same.
+    // told on standard error, where the other lines go, and the status
+    // tells a script not to read it; the archive is there all the same.
     void batchJsonThatCannotBeWrittenIsTold()
     {
         Session session;
@@ -1040,10 +1040,30 @@ private slots:
             const int full = ::open("/dev/full", O_WRONLY);
             ::dup2(full, STDOUT_FILENO);
         }));
-        QCOMPARE(run.status, 0);
+        QCOMPARE(run.status, 1);
         QCOMPARE(linesStartingWith(run.err, "write report error:"),
                  QByteArrayList{"write report error:No space left on device: standard output"});
         QCOMPARE(sortedNames(items + "/archive.zip"), (Names{"archive/tree/a.txt", "archive/tree/sub/b.txt"}));
+    }
+
+    // --help and --version, their text lost, say so, as a program whose
+    // output is its work does.
+    void textThatCannotBeWrittenFails_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--help") << QStringLiteral("--help");
+        QTest::newRow("--version") << QStringLiteral("--version");
+    }
+    void textThatCannotBeWrittenFails()
+    {
+        QFETCH(QString, option);
+        Session session;
+        const BatchRun run = finished(session.start(session.path("items"), {option.toStdString()}, {}, [] {
+            const int full = ::open("/dev/full", O_WRONLY);
+            ::dup2(full, STDOUT_FILENO);
+        }));
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, QByteArray("quillmere: standard output: No space left on device\n"));
     }
 
     void batchJsonHoldsTheReport_data()
