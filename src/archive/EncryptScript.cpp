@@ -63,7 +63,12 @@ std::string EncryptScript::text(const std::string& archivePath, const std::strin
     // terminal here, where it would).
     script += "set timeout -1; spawn -ignore HUP mv -n " + archive + " " + TclText::escape(target);
     script += "; expect eof; " + exitUnlessSucceeded(kMoveFailed) + "exit 0;";
-    return script;
+    // expect ends with 0 on an error the script does not catch ("couldn't
+    // execute \"mv\"", with no mv on the search path), which would read as
+    // success. The error's text says which program; the password is never
+    // in it.
+    return "if {[catch {" + script + "} problem]} {send_user -- \"$problem\\r\\n\"; exit "
+        + std::to_string(kScriptFailed) + "}";
 }
 
 std::string EncryptScript::hexOf(const std::string& password)

@@ -10,6 +10,8 @@ public:
     // Exit statuses of the script besides 0 (encrypted and moved).
     static constexpr int kZipcloakFailed = 1;
     static constexpr int kMoveFailed = 2;
+    // The script itself stopped: a program it spawns could not be started.
+    static constexpr int kScriptFailed = 3;
 
     // The script reads the password from this variable of its environment
     // and takes it out before it starts anything: an argument list can be

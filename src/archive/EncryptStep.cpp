@@ -38,8 +38,9 @@ EncryptStep::EncryptStep(QObject* parent)
     // expect repeats what zipcloak writes to its terminal, the names of the
     // archive's entries among it: raw, a name could hold a terminal's
     // control sequences. Each line goes out as the application's own.
-    m_expect->passOutputLinesTo([converter = std::make_shared<Cp932Name>()](const std::string& line) {
-        Log::line(readable(line, *converter));
+    m_expect->passOutputLinesTo([this, converter = std::make_shared<Cp932Name>()](const std::string& line) {
+        m_lastLine = readable(line, *converter);
+        Log::line(m_lastLine);
     });
 }
 
@@ -133,6 +134,8 @@ std::string EncryptStep::failureDescription() const
     switch (m_expect->exitCode()) {
     case EncryptScript::kZipcloakFailed:
         return kNotEncrypted;
+    case EncryptScript::kScriptFailed:
+        return kScriptStopped + m_lastLine;
     case EncryptScript::kMoveFailed:
         // What is missing then is the destination folder, not the archive.
         if (!FileManager::exists(PathText::parentFolder(m_target)))

@@ -41,6 +41,7 @@ public:
     // says the same in Japanese. expect's own end follows kExpect.
     static constexpr const char* kNotPlaced = "the archive could not be moved to the destination folder under a free name";
     static constexpr const char* kNotEncrypted = "zipcloak failed to encrypt the archive";
+    static constexpr const char* kScriptStopped = "the encryption script stopped: ";
     static constexpr const char* kNotMoved = "the encrypted archive could not be moved to the destination folder";
     static constexpr const char* kExpect = "expect ";
 
@@ -64,6 +65,8 @@ private:
     ChildProcess* m_expect = nullptr;
     bool m_pending = false;
     bool m_started = false;
+    // The last line expect wrote: where the script stopped, what it says.
+    std::string m_lastLine;
     bool m_startFailed = false;
     std::string m_archivePath;
     std::string m_target;

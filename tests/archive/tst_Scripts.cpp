@@ -16,6 +16,22 @@ class TestScripts : public QObject {
     QTemporaryDir m_scratch;
     const std::string m_folder = QFile::encodeName(m_scratch.path()).toStdString();
 
+    // A search path of its own, in folder, with the zipcloak stand-in and
+    // the tools the script and the stand-in run, but not program.
+    static QString searchPathWithout(const char* program, const std::string& folder)
+    {
+        fs::create_directories(folder);
+        fs::create_symlink(QFINDTESTDATA("standins/zipcloak").toStdString(), folder + "/zipcloak");
+        // The system's own: a tool on the search path may be a wrapper that
+        // needs more of it.
+        for (const char* tool : {"mv", "sleep", "stty", "python3"}) {
+            const std::string found = std::string("/usr/bin/") + tool;
+            if (std::string(tool) != program)
+                fs::create_symlink(found, folder + "/" + tool);
+        }
+        return QString::fromStdString(folder);
+    }
+
 private slots:
     void scriptEndsAsItsChildrenDid_data()
     {
@@ -33,6 +49,8 @@ private slots:
         QTest::newRow("zipcloak killed") << pw << "C.UTF-8" << "killed" << EncryptScript::kZipcloakFailed;
         QTest::newRow("zipcloak closes its output early") << pw << "C.UTF-8" << "quiet" << 0;
         QTest::newRow("mv fails") << pw << "C.UTF-8" << "mv" << EncryptScript::kMoveFailed;
+        // expect itself would end with 0, as if all went well.
+        QTest::newRow("no mv to run") << pw << "C.UTF-8" << "no mv" << EncryptScript::kScriptFailed;
         QTest::newRow("target taken") << pw << "C.UTF-8" << "taken" << 0;
         // Neither is answered: the script gives up after its time-out.
         QTest::newRow("zipcloak never turns echo off") << pw << "C.UTF-8" << "echoing"
@@ -65,6 +83,8 @@ private slots:
         QProcess expect;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("PATH", QFINDTESTDATA("standins") + ":" + environment.value("PATH"));
+        if (mode == "no mv")
+            environment.insert("PATH", searchPathWithout("mv", folder + "/bin"));
         environment.insert("MODE", mode);
         environment.insert("RECORD", QString::fromStdString(folder + "/answers"));
         environment.insert("LC_ALL", locale);
@@ -78,7 +98,10 @@ private slots:
         const bool answered = mode != "echoing" && mode != "mute";
         QCOMPARE(QByteArray::fromStdString(readFile(folder + "/answers")),
                  answered ? password + "\n" + password : QByteArray());
-        QVERIFY(!expect.readAllStandardOutput().contains(password));
+        const QByteArray transcript = expect.readAllStandardOutput();
+        QVERIFY(!transcript.contains(password));
+        // What stopped the script is told.
+        QCOMPARE(transcript.contains("couldn't execute \"mv\""), mode == "no mv");
         QCOMPARE(fs::exists(archive), status != 0 || taken);
         QCOMPARE(readFile(target), std::string(taken ? "someone else's" : status == 0 ? "zip data encrypted" : ""));
         QVERIFY(!fs::exists(folder + "/marker"));
