@@ -66,6 +66,19 @@ void tellNoDisplay()
     UniqueFd::writeAll(STDERR_FILENO, sentence.data(), sentence.size());
 }
 
+// What chose the display that could not be reached: a platform plugin the
+// user named, and the session's variables that are set.
+std::string unreachedDisplay()
+{
+    std::string named;
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            named += (named.empty() ? "" : ", ") + std::string(variable) + " " + value;
+    }
+    return named.empty() ? "no DISPLAY or WAYLAND_DISPLAY" : named;
+}
+
 // The program again, with the same arguments, as if no display were named:
 // it then hands its files to the window that runs on the desktop, or says
 // that none does. Returns only when it cannot start again.
@@ -85,11 +98,7 @@ void startAgainWithoutDisplay()
     }
     if (arguments.empty())
         return;
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const std::string named = display && *display ? "DISPLAY " + std::string(display)
-                                                  : "WAYLAND_DISPLAY " + std::string(wayland ? wayland : "");
-    ::setenv(kUnreachedDisplay, named.c_str(), 1);
+    ::setenv(kUnreachedDisplay, unreachedDisplay().c_str(), 1);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     std::vector<char*> argv = ProcessText::pointersTo(arguments);

@@ -744,11 +744,15 @@ private slots:
         QTest::addColumn<bool>("desktop");
         QTest::addColumn<QString>("display"); // named but unreachable; empty: none named
         QTest::addColumn<bool>("desktopLibrary");
-        QTest::newRow("no display") << true << false << QString() << true;
-        QTest::newRow("a display that is gone") << true << false << QString(":7391") << true;
-        QTest::newRow("no library, no session bus") << false << false << QString() << true;
-        QTest::newRow("no library, a notification service") << false << true << QString() << true;
-        QTest::newRow("neither library, a notification service") << false << true << QString() << false;
+        QTest::addColumn<QString>("platform"); // QT_QPA_PLATFORM, when set
+        QTest::newRow("no display") << true << false << QString() << true << QString();
+        QTest::newRow("a display that is gone") << true << false << QString(":7391") << true << QString("xcb");
+        // The line names what the user chose, not a display never named.
+        QTest::newRow("a platform that is not there") << true << false << QString() << true << QString("bogus");
+        QTest::newRow("no library, no session bus") << false << false << QString() << true << QString();
+        QTest::newRow("no library, a notification service") << false << true << QString() << true << QString();
+        QTest::newRow("neither library, a notification service")
+            << false << true << QString() << false << QString();
     }
     void aWindowStartThatCannotOpenSaysSo()
     {
@@ -756,21 +760,27 @@ private slots:
         QFETCH(bool, desktop);
         QFETCH(QString, display);
         QFETCH(bool, desktopLibrary);
+        QFETCH(QString, platform);
         Session session;
         const std::string items = session.path("items");
         makeTree(items + "/tree", false);
         QProcessEnvironment environment = session.environment();
         QString program = QUILLMERE_BINARY;
-        QByteArray line = "load window error:no display could be reached (DISPLAY "
-            + (display.isEmpty() ? QByteArray("unset") : display.toUtf8()) + ")";
+        QStringList named;
+        if (!platform.isEmpty())
+            named << "QT_QPA_PLATFORM " + platform;
+        if (!display.isEmpty())
+            named << "DISPLAY " + display;
+        QByteArray line = "load window error:no display could be reached ("
+            + (named.isEmpty() ? QByteArray("DISPLAY unset") : named.join(", ").toUtf8()) + ")";
         if (withLibrary) {
             for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES"})
                 environment.remove(variable);
             environment.insert("LANG", "ja_JP.UTF-8");
-            if (!display.isEmpty()) {
+            if (!display.isEmpty())
                 environment.insert("DISPLAY", display);
-                environment.insert("QT_QPA_PLATFORM", "xcb");
-            }
+            if (!platform.isEmpty())
+                environment.insert("QT_QPA_PLATFORM", platform);
         } else {
             const std::string alone = session.path("alone");
             fs::create_directories(alone);
