@@ -59,14 +59,17 @@ JobOutcome shortageOutcome(const SpaceCheck::Shortage& shortage, FailureCause ca
     return outcome;
 }
 
-// The writer and zipcloak tell only that they failed; a full disk found
-// afterwards is the cause, and the failure's one line names it.
-std::string spaceNote(FailureCause cause, const std::string& workFolder, const std::string& destination)
+// The writer and zipcloak tell only that they failed; a full disk or a
+// missing program found afterwards is the cause, and the failure's one line
+// names it, as the report does.
+std::string causeNote(FailureCause cause, const std::string& workFolder, const std::string& destination)
 {
     if (cause == FailureCause::WorkFolderFull)
         return "; no space left in " + workFolder;
     if (cause == FailureCause::DestinationFull)
         return "; no space left in " + destination;
+    if (cause == FailureCause::WriterMissing || cause == FailureCause::EncryptorMissing)
+        return std::string("; ") + ReportLines::causeText(cause);
     return {};
 }
 
@@ -368,7 +371,7 @@ void ZipAction::prepareWriter()
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
         }
-        Log::line(LogPrefix::kWriter + outcome.description + spaceNote(outcome.cause, m_folders.tmpDirectory(), m_destDir));
+        Log::line(LogPrefix::kWriter + outcome.description + causeNote(outcome.cause, m_folders.tmpDirectory(), m_destDir));
         fail(outcome);
     });
     connect(m_writer.get(), &WriterStep::succeeded, this, &ZipAction::releaseContent);
@@ -416,7 +419,7 @@ void ZipAction::encrypt()
         }
         if (outcome.cause == FailureCause::Other)
             outcome.cause = Delivery::destinationCause(m_destDir, archiveBytes);
-        Log::line(LogPrefix::kEncrypt + outcome.description + spaceNote(outcome.cause, m_folders.tmpDirectory(), m_destDir));
+        Log::line(LogPrefix::kEncrypt + outcome.description + causeNote(outcome.cause, m_folders.tmpDirectory(), m_destDir));
         fail(outcome);
     });
     connect(m_encryptStep.get(), &EncryptStep::succeeded, this, [this] {

@@ -749,9 +749,10 @@ private slots:
             << FailureCause::DestinationInWorkFolder;
         QTest::newRow("php missing") << "php" << false << "" << FailureCause::WriterMissing;
         // php runs but writes nothing and knows no ZipArchive: asked off the
-        // window's thread once the writer has failed.
-        QTest::newRow("php without its zip extension") << "php without zip" << false << ""
-                                                       << FailureCause::WriterMissing;
+        // window's thread once the writer has failed, and named in the line.
+        QTest::newRow("php without its zip extension")
+            << "php without zip" << false << "and wrote no archive; php or its zip extension is missing"
+            << FailureCause::WriterMissing;
         QTest::newRow("destination fills up, plain") << "destination full" << false << ""
                                                      << FailureCause::DestinationFull;
         QTest::newRow("destination fills up, encrypted") << "destination full encrypted" << false << ""
