@@ -72,12 +72,13 @@ QString JobStatusText::waitingEntry(const std::vector<std::string>& paths)
     const QString folder = path(PathText::parentFolder(first));
     if (paths.size() == 1)
         return QStringLiteral("%1（%2）").arg(shown, folder);
-    return QStringLiteral("%1 ほか %2 項目（%3）").arg(shown).arg(paths.size() - 1).arg(folder);
+    // One arg() for all: a name may hold "%1" itself.
+    return QStringLiteral("%1 ほか %2 項目（%3）").arg(shown, QString::number(paths.size() - 1), folder);
 }
 
 QString JobStatusText::removedFromWaiting(const QString& entry, int remaining)
 {
-    return QStringLiteral("待機から外しました: %1。待機中は残り %2 件です").arg(entry).arg(remaining);
+    return QStringLiteral("待機から外しました: %1。待機中は残り %2 件です").arg(entry, QString::number(remaining));
 }
 
 QString JobStatusText::path(const std::string& bytes)

@@ -482,6 +482,8 @@ private slots:
                                      << QStringLiteral("video.bin ほか 2 項目（/data/h2）");
         QTest::newRow("a folder at the top") << QStringList{"/写真"} << QStringLiteral("写真（/）");
         QTest::newRow("the root folder") << QStringList{"/"} << QStringLiteral("/（/）");
+        QTest::newRow("a name like a placeholder") << QStringList{"/d/%1 %2.txt", "/d/b"}
+                                                   << QStringLiteral("%1 %2.txt ほか 1 項目（/d）");
     }
     void waitingJobsReadApart()
     {
