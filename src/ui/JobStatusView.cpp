@@ -362,8 +362,8 @@ void JobStatusView::showPage(int page, bool takeFocus)
 
 // A part of the window about to hide gives up the focus first, and says
 // whether it had it: left to Qt, the focus would jump to the next control
-// in the window, the version box's button, and a screen reader user would
-// find herself there.
+// in the window, the version box's button, and a screen reader would
+// announce that.
 bool JobStatusView::releaseFocusFrom(QWidget* area)
 {
     QWidget* const focus = window()->focusWidget();
