@@ -73,6 +73,14 @@ struct StandInWindow {
         view.show();
         return QTest::qWaitForWindowExposed(&view);
     }
+    // False when the window, shown and given the focus, never had it.
+    bool active()
+    {
+        if (!shown())
+            return false;
+        view.activateWindow();
+        return QTest::qWaitForWindowActive(&view);
+    }
     // The file dropped on the window, as a file manager drops it.
     void drop(const QString& path)
     {

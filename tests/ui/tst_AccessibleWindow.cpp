@@ -414,9 +414,7 @@ private slots:
     void queuedJobsLeaveTheFocusWhereItIs()
     {
         StandInWindow w;
-        QVERIFY(w.shown());
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QVERIFY(w.active());
         using Names = std::vector<std::string>;
         QListWidget* list = w.status.waitingList;
         w.view.nameAfterItemsCheckBox->setFocus(Qt::TabFocusReason);
@@ -464,9 +462,7 @@ private slots:
     {
         QFETCH(bool, chooserCancelled);
         StandInWindow w;
-        QVERIFY(w.shown());
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QVERIFY(w.active());
         emit w.start("first.txt").finished(JobOutcome::delivered("/data/送付/archive.zip", false));
         const QString result = w.status.headlineLabel->accessibleName();
         QWidget* const started = chooserCancelled ? static_cast<QWidget*>(w.status.copyPathButton)
@@ -518,9 +514,7 @@ private slots:
     {
         QFETCH(bool, inDetails);
         StandInWindow w;
-        QVERIFY(w.shown());
-        w.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QVERIFY(w.active());
         if (inDetails) {
             emit w.start("first.txt").finished(
                 JobOutcome::failed(JobPhase::Writing, "php ended with status 255", FailureCause::Other));
