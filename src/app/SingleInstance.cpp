@@ -4,6 +4,7 @@
 #include "ChannelRecord.h"
 #include "Log.h"
 #include "LogPrefix.h"
+#include "PathText.h"
 #include "PrivateFolder.h"
 #include "WorkFolders.h"
 
@@ -214,9 +215,24 @@ void SingleInstance::openChannel()
     // that has ended: until this one records its own, later starts must
     // find none, not an ended instance's display.
     record.remove();
-    m_channel = std::make_unique<ChannelFolder>(m_channelFolders, socketName(m_workFolder));
-    m_socketPath = m_channel->socketPath();
-    if (!listen()) {
+    // A folder that is there but takes no socket (its file system out of
+    // room or inodes, or read-only) gives way to the next, as one that
+    // cannot be made does: otherwise every later start would be told that
+    // this instance does not answer, for as long as that folder stays full.
+    std::vector<std::string> candidates = m_channelFolders;
+    bool listening = false;
+    while (!candidates.empty()) {
+        m_channel = std::make_unique<ChannelFolder>(candidates, socketName(m_workFolder));
+        m_socketPath = m_channel->socketPath();
+        // A fresh folder beside the last candidate is the last resort.
+        const auto used = std::find(candidates.begin(), candidates.end(), PathText::parentFolder(m_socketPath));
+        const bool another = used != candidates.end() && used + 1 != candidates.end();
+        listening = listen(another ? LogPrefix::kChannelNotListening : LogPrefix::kInstanceCannotListen);
+        if (listening || !another)
+            break;
+        candidates.erase(candidates.begin(), used + 1);
+    }
+    if (!listening) {
         // Without a channel this instance still runs, and later starts say
         // that they cannot reach it rather than stage beside it; a record
         // left by an instance that died must not send them elsewhere.
@@ -231,7 +247,7 @@ void SingleInstance::openChannel()
     }
 }
 
-bool SingleInstance::listen()
+bool SingleInstance::listen(const char* failurePrefix)
 {
     if (m_socketPath.empty())
         return false;
@@ -242,7 +258,7 @@ bool SingleInstance::listen()
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(path)) {
-        Log::line(LogPrefix::kInstanceCannotListen + m_socketPath + ": "
+        Log::line(failurePrefix + m_socketPath + ": "
                   + m_server->errorString().toStdString());
         delete m_server;
         m_server = nullptr;

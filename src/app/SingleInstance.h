@@ -99,7 +99,8 @@ private:
 
     Lock tryLock();
     void openChannel();
-    bool listen();
+    // Listens at m_socketPath; a failure is told after failurePrefix.
+    bool listen(const char* failurePrefix);
     void stopListening();
     HandOver handOverToRecorded(const std::vector<std::string>& paths, const std::function<bool()>& giveUp);
     HandOver handOver(const std::vector<std::string>& paths, const std::function<bool()>& giveUp);

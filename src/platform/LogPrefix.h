@@ -65,6 +65,7 @@ inline constexpr const char* kInstanceCannotListen = "single instance unavailabl
 inline constexpr const char* kChannelLeftBehind = "single instance channel folder left behind: ";
 inline constexpr const char* kChannelTooLong = "single instance channel not used, path too long: ";
 inline constexpr const char* kChannelNotUsed = "single instance channel not used: ";
+inline constexpr const char* kChannelNotListening = "single instance channel not used, cannot listen at ";
 inline constexpr const char* kChannelNotMadeTooLong = "single instance channel not made, path too long: ";
 inline constexpr const char* kChannelNotMade = "single instance channel not made: ";
 inline constexpr const char* kRecordLeftBehind = "single instance record left behind: ";

@@ -8,6 +8,7 @@
 #include "SingleInstance.h"
 #include "StdoutCapture.h"
 #include "TestFiles.h"
+#include "TmpfsMounts.h"
 
 #include <QDir>
 #include <QFile>
@@ -296,6 +297,46 @@ private slots:
         if (!paths.empty())
             QCOMPARE(received.first().first().value<Paths>(), paths);
         QVERIFY(fs::is_empty(elsewhere));
+    }
+
+    // The runtime channel folder is there, left by an earlier start, but
+    // its file system has no room for one more file (or is read-only): the
+    // socket cannot be made in it. The instance listens in the fallback
+    // instead, says once why it passed the runtime folder over, and a later
+    // start hands its paths over rather than being told that no one answers.
+    void aFullRuntimeFolderGivesWayToTheFallback()
+    {
+        const QTemporaryDir tmp;
+        const std::string runtime = bytes(tmp.path()) + "/runtime";
+        const std::string fallback = bytes(tmp.path()) + "/fallback";
+        fs::create_directory(runtime);
+        TmpfsMounts mounts;
+        if (!mounts.mount(runtime, "size=64k,nr_inodes=4,mode=0700"))
+            QSKIP("mounting a tmpfs needs privileges this run does not have");
+        QVERIFY(fs::create_directory(runtime + "/quillmere"));
+        fs::permissions(runtime + "/quillmere", fs::perms::owner_all);
+        // Every inode left goes to files of someone else's.
+        for (int index = 0; std::ofstream(runtime + "/filler" + std::to_string(index)); ++index)
+            QVERIFY(index < 16);
+        const Folders channels{runtime + "/quillmere", fallback};
+        const std::string work = bytes(tmp.path()) + "/.quillmere";
+
+        std::optional<SingleInstance> running(std::in_place, work, channels);
+        QSignalSpy received(&*running, &SingleInstance::filesReceived);
+        Role role = Role::Alone;
+        const std::vector<std::string> lines = linesOf([&] { role = running->claim({}); });
+        QCOMPARE(role, Role::Primary);
+        QCOMPARE(lines.size(), size_t(1));
+        QVERIFY2(lines.front().starts_with("single instance channel not used, cannot listen at " + runtime
+                                           + "/quillmere/"),
+                 lines.front().c_str());
+        QCOMPARE(fs::path(running->socketPath()).parent_path().string(), fallback);
+        QCOMPARE(readFile(work + "/instance.channel"), running->socketPath());
+
+        QCOMPARE(startElsewhere(work, channels, {"/data/a.txt"}), Role::HandedOver);
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().value<Paths>(), Paths({"/data/a.txt"}));
+        running.reset();
     }
 
     // Where the record leads must still be a private folder of this user,
