@@ -312,7 +312,11 @@ QuitOnSignal::Ending runWindow(char* argv[], const std::vector<std::string>& ite
     services.showInFileManager = [&fileManager](const std::string& archive) { fileManager.showItem(archive); };
     services.notify = [&notifier](const Notification& notification) { notifier.notify(notification); };
     services.confirmQuit = &QuitQuestion::ask;
-    services.loadOptions = [&options] { return options.load(); };
+    services.loadOptions = [&options] {
+        SettingStatus stored = options.load();
+        stored.encryptUnknown = !options.unreadable().empty();
+        return stored;
+    };
     services.saveOptions = [&options](const SettingStatus& status) { return options.save(status); };
     services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
     ViewController window(jobs, services);

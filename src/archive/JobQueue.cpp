@@ -23,14 +23,10 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
 {
     if (paths.empty())
         return;
-    const PasswordRule::Problem problem =
-        options.isEncrypt ? PasswordRule::check(options.password) : PasswordRule::Problem::None;
-    if (problem != PasswordRule::Problem::None) {
-        JobOutcome refused =
-            JobOutcome::failed(JobPhase::Encrypting, PasswordRule::describe(problem), FailureCause::PasswordRefused);
-        refused.firstItem = PathText::lastComponent(paths.front());
-        Log::line(ReportLines::refused(refused));
-        emit jobFinished(refused);
+    if (std::optional<JobOutcome> refused = refusal(options)) {
+        refused->firstItem = PathText::lastComponent(paths.front());
+        Log::line(ReportLines::refused(*refused));
+        emit jobFinished(*refused);
         return;
     }
     m_waiting.push_back({paths, destDir, options});
@@ -38,6 +34,19 @@ void JobQueue::enqueue(const Paths& paths, const std::string& destDir, const Set
         emit changed();
     else
         startNext();
+}
+
+std::optional<JobOutcome> JobQueue::refusal(const SettingStatus& options)
+{
+    if (options.encryptUnknown)
+        return JobOutcome::failed(JobPhase::Encrypting,
+                                  "the stored options cannot be read and whether to encrypt has not been chosen since",
+                                  FailureCause::OptionsUnreadable);
+    const PasswordRule::Problem problem =
+        options.isEncrypt ? PasswordRule::check(options.password) : PasswordRule::Problem::None;
+    if (problem != PasswordRule::Problem::None)
+        return JobOutcome::failed(JobPhase::Encrypting, PasswordRule::describe(problem), FailureCause::PasswordRefused);
+    return std::nullopt;
 }
 
 void JobQueue::startNext()

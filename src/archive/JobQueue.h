@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,9 @@ public:
 
     // Queues a job for the items at paths into destDir with the given
     // options; a request without items starts nothing. A request to
-    // encrypt with a password zipcloak cannot take is refused at once:
-    // jobFinished reports it and nothing is copied.
+    // encrypt with a password zipcloak cannot take, or one that does not
+    // know whether to encrypt, is refused at once: jobFinished reports it
+    // and nothing is copied.
     void enqueue(const Paths& paths, const std::string& destDir, const SettingStatus& options);
 
     bool isBusy() const { return m_running != nullptr; }
@@ -59,6 +61,9 @@ signals:
     void changed();
 
 private:
+    // Why a job with these options must not start; nullopt when it may.
+    static std::optional<JobOutcome> refusal(const SettingStatus& options);
+
     struct Request {
         Paths paths;
         std::string destDir;

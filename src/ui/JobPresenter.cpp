@@ -71,11 +71,12 @@ bool JobPresenter::eventFilter(QObject* watched, QEvent* event)
 
 void JobPresenter::onJobFinished(const JobOutcome& outcome)
 {
-    // A refused password ends a job that never ran, while another may run.
+    // A refused password, or a job refused while the window does not know
+    // whether to encrypt, ends a job that never ran, while another may run.
     // A cancelled folder chooser brings back what was shown, refusal and all.
     if (outcome.kind != JobOutcome::Kind::Cancelled)
-        m_showsPasswordRefusal =
-            outcome.kind == JobOutcome::Kind::Failed && outcome.cause == FailureCause::PasswordRefused;
+        m_showsOptionsRefusal = outcome.kind == JobOutcome::Kind::Failed
+            && (outcome.cause == FailureCause::PasswordRefused || outcome.cause == FailureCause::OptionsUnreadable);
     m_view.jobStatusView->showOutcome(outcome, PasswordRule::check(m_view.passwordTextField->text().toStdString()));
     showStatus();
     if (!isWindowInFront())
@@ -84,13 +85,13 @@ void JobPresenter::onJobFinished(const JobOutcome& outcome)
 
 void JobPresenter::onPasswordChanged()
 {
-    if (!m_showsPasswordRefusal)
+    if (!m_showsOptionsRefusal)
         return;
     const SettingStatus shown = m_view.currentSettingStatus();
-    if (shown.isEncrypt && PasswordRule::check(shown.password) != PasswordRule::Problem::None)
+    if (shown.encryptUnknown || (shown.isEncrypt && PasswordRule::check(shown.password) != PasswordRule::Problem::None))
         return;
     // The refusal no longer holds: the window is ready for the next try.
-    m_showsPasswordRefusal = false;
+    m_showsOptionsRefusal = false;
     if (!m_jobs.isBusy())
         m_view.jobStatusView->showReady();
 }

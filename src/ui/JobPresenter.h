@@ -44,7 +44,7 @@ private:
     QTimer m_updateDelay;
     bool m_updateScheduled = false;
     bool m_updateStarted = false;
-    bool m_showsPasswordRefusal = false;
+    bool m_showsOptionsRefusal = false;
     // The status is kept in view as the content changes size, until the
     // user scrolls.
     bool m_statusPending = false;

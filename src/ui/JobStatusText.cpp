@@ -284,8 +284,7 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
     case FailureCause::ItemChanged:
         return QStringLiteral("どのファイルかは「詳細」で確認できます。ファイルの移動や変更が終わってから、もう一度お試しください。");
     case FailureCause::OptionsUnreadable:
-        return QStringLiteral("設定ファイル（~/.config/Quillmere/Quillmere.conf）を読めるようにするか、"
-                              "--encrypt または --no-encrypt を指定してください。");
+        return QStringLiteral("「パスワードで暗号化する」で暗号化するかどうかを選んでから、もう一度お試しください。");
     case FailureCause::NothingToArchive:
         return QStringLiteral("入れられなかった項目とその理由は「詳細」で確認できます。");
     case FailureCause::WorkFolderRefused:
@@ -364,6 +363,12 @@ QString JobStatusText::passwordProblem(PasswordRule::Problem problem)
         return QStringLiteral("パスワードが UTF-8 の文字になっていません。UTF-8 で渡してください。");
     }
     return {};
+}
+
+QString JobStatusText::encryptionUnknown()
+{
+    return QStringLiteral("保存されている設定を読み込めなかったため、暗号化するかどうかが分かりません。"
+                          "「パスワードで暗号化する」をオンかオフにするまで、アーカイブは作成しません。");
 }
 
 QString JobStatusText::passwordWindowsWarning()

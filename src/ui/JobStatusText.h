@@ -49,6 +49,8 @@ public:
     static QString passwordProblem(PasswordRule::Problem problem);
     // The note for a password with Japanese characters: what the receiver types.
     static QString passwordWindowsWarning();
+    // The note while the window does not know whether to encrypt.
+    static QString encryptionUnknown();
 
     // A path as the file system's bytes, for display.
     static QString path(const std::string& bytes);

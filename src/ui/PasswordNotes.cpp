@@ -44,7 +44,10 @@ void PasswordNotes::showProblem(const SettingStatus& shown)
     // going to be used.
     QString note;
     bool refused = false;
-    if (shown.isEncrypt) {
+    if (shown.encryptUnknown) {
+        note = JobStatusText::encryptionUnknown();
+        refused = true;
+    } else if (shown.isEncrypt) {
         note = JobStatusText::passwordProblem(PasswordRule::check(shown.password));
         refused = !note.isEmpty();
         if (!refused && PasswordRule::needsJapaneseWindows(shown.password))

@@ -19,7 +19,12 @@ StoredOptions::StoredOptions(const ViewServices& services, std::function<Setting
 
 SettingStatus StoredOptions::load() const
 {
-    return m_load ? m_load() : Util::loadSettingStatus();
+    if (m_load)
+        return m_load();
+    std::string unreadable;
+    SettingStatus stored = Util::loadSettingStatusChecked(unreadable);
+    stored.encryptUnknown = !unreadable.empty();
+    return stored;
 }
 
 bool StoredOptions::save(const SettingStatus& options)
@@ -51,7 +56,11 @@ PasswordPlace StoredOptions::passwordPlace(const SettingStatus& options) const
 void StoredOptions::saveNow()
 {
     m_pause.stop();
-    save(m_current());
+    // Until the user has chosen whether to encrypt, the settings file keeps
+    // what they stored, unreadable as it is here.
+    const SettingStatus shown = m_current();
+    if (!shown.encryptUnknown)
+        save(shown);
 }
 
 void StoredOptions::saveSoon()

@@ -98,7 +98,8 @@ ViewController::~ViewController() = default;
 void ViewController::connectActions()
 {
     // toggled, not clicked: a screen reader's toggle action clicks nothing.
-    connect(encryptCheckBox, &QCheckBox::toggled, this, [this] { onEncryptClick(encryptCheckBox); });
+    // stateChanged, not toggled: leaving "unknown" for on toggles nothing.
+    connect(encryptCheckBox, &QCheckBox::stateChanged, this, [this] { onEncryptClick(encryptCheckBox); });
     connect(randomButton, &QPushButton::clicked, this, [this] { onRandomBtnClick(randomButton); });
     connect(showPasswordButton, &QPushButton::toggled, this, [this](bool shown) {
         // The toggle's label and name stay "表示" and "パスワードを表示": it
@@ -122,7 +123,7 @@ void ViewController::connectOptions()
 {
     // A check box is stored when clicked; the password when typing pauses
     // and when editing ends, not for each key.
-    connect(encryptCheckBox, &QCheckBox::toggled, m_options, &StoredOptions::saveNow);
+    connect(encryptCheckBox, &QCheckBox::stateChanged, m_options, &StoredOptions::saveNow);
     connect(selectDirCheckBox, &QCheckBox::toggled, m_options, &StoredOptions::saveNow);
     connect(nameAfterItemsCheckBox, &QCheckBox::toggled, m_options, &StoredOptions::saveNow);
     connect(passwordTextField, &QLineEdit::textChanged, m_options, &StoredOptions::saveSoon);
@@ -135,8 +136,8 @@ void ViewController::connectOptions()
     // write that works again means it is.
     connect(m_options, &StoredOptions::saved, this, &ViewController::updatePasswordNotes);
     connect(passwordTextField, &QLineEdit::textChanged, m_presenter, &JobPresenter::onPasswordChanged);
-    connect(encryptCheckBox, &QCheckBox::toggled, this, &ViewController::updatePasswordNotes);
-    connect(encryptCheckBox, &QCheckBox::toggled, m_presenter, &JobPresenter::onPasswordChanged);
+    connect(encryptCheckBox, &QCheckBox::stateChanged, this, &ViewController::updatePasswordNotes);
+    connect(encryptCheckBox, &QCheckBox::stateChanged, m_presenter, &JobPresenter::onPasswordChanged);
 }
 
 void ViewController::connectShortcuts()
@@ -160,6 +161,12 @@ void ViewController::viewDidLoad()
     if (stored.isEncrypt) {
         encryptCheckBox->setChecked(true);
         passwordTextField->setEnabled(true);
+    }
+    // Neither on nor off, until the user says which: an archive without a
+    // password must not be what an unreadable settings file gives.
+    if (stored.encryptUnknown) {
+        encryptCheckBox->setTristate(true);
+        encryptCheckBox->setCheckState(Qt::PartiallyChecked);
     }
     if (!stored.password.empty())
         passwordTextField->setText(QString::fromStdString(stored.password));
@@ -248,8 +255,13 @@ void ViewController::bringToFront()
 
 void ViewController::onEncryptClick(QObject* sender)
 {
-    if (auto* button = qobject_cast<QAbstractButton*>(sender))
-        passwordTextField->setEnabled(button->isChecked());
+    auto* box = qobject_cast<QCheckBox*>(sender);
+    if (!box)
+        return;
+    // Once chosen, the choice is on or off: "unknown" is never offered again.
+    if (box->checkState() != Qt::PartiallyChecked)
+        box->setTristate(false);
+    passwordTextField->setEnabled(box->checkState() == Qt::Checked);
 }
 
 void ViewController::onRandomBtnClick(QObject*)
@@ -322,6 +334,7 @@ SettingStatus ViewController::currentSettingStatus() const
 {
     SettingStatus status;
     status.isEncrypt = encryptCheckBox->checkState() == Qt::Checked;
+    status.encryptUnknown = encryptCheckBox->checkState() == Qt::PartiallyChecked;
     status.password = passwordTextField->text().toStdString();
     status.isSelectDir = selectDirCheckBox->checkState() == Qt::Checked;
     status.nameAfterItems = nameAfterItemsCheckBox->checkState() == Qt::Checked;

@@ -21,8 +21,10 @@ struct ViewServices {
     // Asks over window whether to quit while jobs run; true to quit.
     std::function<bool(QWidget* window)> confirmQuit;
     // The remembered options: read once when the window loads, written
-    // whenever an option changes. Empty: the settings file alone. A save
-    // that fails returns false and has said why on standard output.
+    // whenever an option changes. Empty: the settings file alone. The
+    // options loaded say encryptUnknown when they could not be relied on to
+    // say whether to encrypt. A save that fails returns false and has said
+    // why on standard output.
     std::function<SettingStatus()> loadOptions;
     std::function<bool(const SettingStatus& options)> saveOptions;
     // Where the password the window shows is (or would be) remembered.

@@ -61,6 +61,13 @@ void OptionStore::loadOnce()
         // and a job say what is wrong with it rather than call it empty.
         options.password = file.password;
     m_current = options;
+    m_keyringWanted = inKeyring;
+    m_filePassword = fromFile.value_or("");
+    // A file that cannot be relied on stays as it is until the user has
+    // chosen again: a rewrite now would put "false" over an isEncrypt they
+    // wrote, or replace a file this user cannot read.
+    if (!m_unreadable.empty())
+        return;
 
     // An empty entry (old versions wrote one) goes, and so does one the
     // keyring's password replaces.
@@ -71,8 +78,6 @@ void OptionStore::loadOnce()
             writeFile();
         return;
     }
-    m_keyringWanted = inKeyring;
-    m_filePassword = fromFile.value_or("");
     const std::optional<std::string> wanted = keepable(options.password);
     if (rewrite)
         writeFile();

@@ -10,6 +10,10 @@ struct SettingStatus {
     // Name the archive after the single item given, or after the folder
     // that holds several, instead of "archive".
     bool nameAfterItems = false;
+    // The window does not know whether to encrypt: the stored options
+    // could not be read, and the user has not chosen since. isEncrypt is
+    // then false, and no job may go by it.
+    bool encryptUnknown = false;
 
     bool operator==(const SettingStatus&) const = default;
 };

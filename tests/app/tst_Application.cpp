@@ -311,6 +311,32 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
     }
 
+    // Settings that cannot be read do not say whether to encrypt: a file
+    // opened with the window is refused, not archived without the password
+    // the user stored, and the settings file keeps what they wrote.
+    void aWindowStartWithUnreadableOptionsArchivesNothing()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        writeFile(items + "/first.txt", "first\n");
+        const std::string settings = session.path("config") + "/Quillmere/Quillmere.conf";
+        fs::create_directories(fs::path(settings).parent_path());
+        const std::string written = "[settings]\nisEncrypt=1\npassword=secret123\n";
+        writeFile(settings, written);
+        QProcess& window = session.start(items, {"first.txt"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += window.readAllStandardOutput()).contains("job refused:"), kJobMilliseconds);
+        QCOMPARE(linesStartingWith(out, "read options error:").size(), 1);
+        const QByteArrayList refused = linesStartingWith(out, "job refused:");
+        QCOMPARE(refused.size(), 1);
+        QVERIFY2(refused.front().contains("whether to encrypt"), refused.front().constData());
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+        ::kill(window.processId(), SIGTERM);
+        QVERIFY(window.waitForFinished(kStartMilliseconds));
+        QCOMPARE(readFile(settings), written);
+        QCOMPARE(QDir(qs(items)).entryList(QDir::Files), QStringList{"first.txt"});
+    }
+
     // Two desktop sessions of one user share the home folder, not the
     // display. A window start in the second session tells its own user that
     // Quillmere runs on the other display, and keeps its files: the running

@@ -4,6 +4,7 @@
 // Cancelling is tested on a real job in tst_JobPresentation; what the window
 // tells screen readers as it changes, in tst_AccessibleWindow.
 #include "JobPresenter.h"
+#include "JobStatusText.h"
 #include "OptionStore.h"
 #include "PictureView.h"
 #include "Privileges.h"
@@ -453,6 +454,71 @@ private slots:
         QVERIFY(!box->isChecked());
         QVERIFY(!w.view.passwordTextField->isEnabled());
         QVERIFY(hint->isHidden());
+    }
+
+    // Stored options that could not be read leave the window not knowing
+    // whether to encrypt: the box shows neither, nothing is archived (a file
+    // opened from the file manager included) and nothing is written over the
+    // settings file, until the user turns encryption on or off.
+    void anUnreadableEncryptionChoiceHoldsJobsBack_data() { passwordOpensWithEncryption_data(); }
+    void anUnreadableEncryptionChoiceHoldsJobsBack()
+    {
+        QFETCH(QString, how);
+        std::vector<SettingStatus> saved;
+        std::vector<StandInJob*> made;
+        JobQueue jobs{[&made] { return made.emplace_back(new StandInJob); }};
+        ViewServices services;
+        SettingStatus stored{false, "stored-pw", false, false};
+        stored.encryptUnknown = true;
+        services.loadOptions = [stored] { return stored; };
+        services.saveOptions = [&saved](const SettingStatus& options) { saved.push_back(options); return true; };
+        ViewController view(jobs, services);
+        QCheckBox* box = view.encryptCheckBox;
+        QCOMPARE(box->checkState(), Qt::PartiallyChecked);
+        QVERIFY(!view.passwordTextField->isEnabled());
+        QVERIFY(view.currentSettingStatus().encryptUnknown);
+        QVERIFY(!view.passwordNoteLabel->isHidden());
+        QCOMPARE(view.passwordNoteLabel->text(), JobStatusText::encryptionUnknown());
+
+        std::vector<std::string> lines;
+        {
+            StdoutCapture log;
+            jobs.enqueue({"/data/a.txt"}, "/data", view.currentSettingStatus());
+            view.selectDirCheckBox->click();
+            view.hide();
+            lines = log.lines();
+        }
+        QVERIFY(made.empty());
+        QCOMPARE(lines.size(), size_t(1));
+        QVERIFY2(lines.front().starts_with("job refused:") && lines.front().find("whether to encrypt") != std::string::npos,
+                 lines.front().c_str());
+        QCOMPARE(view.jobStatusView->headlineLabel->text(),
+                 QStringLiteral("保存されている設定を読み込めないため、暗号化するかどうかが分からず、作成しませんでした"));
+        QVERIFY(saved.empty());
+
+        if (how == "click") {
+            box->click();
+        } else if (how == "space key") {
+            QTest::keyClick(box, Qt::Key_Space);
+        } else {
+            QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(box)->actionInterface();
+            QVERIFY(actions);
+            actions->doAction(QAccessibleActionInterface::toggleAction());
+        }
+        QVERIFY(box->checkState() != Qt::PartiallyChecked);
+        QVERIFY(!box->isTristate());
+        const bool on = box->checkState() == Qt::Checked;
+        QCOMPARE(view.passwordTextField->isEnabled(), on);
+        QVERIFY(view.passwordNoteLabel->isHidden());
+        QCOMPARE(saved.size(), size_t(1));
+        QCOMPARE(saved.back(), (SettingStatus{on, "stored-pw", true, false}));
+        // The refusal no longer holds, and the choice is never "unknown" again.
+        QCOMPARE(view.jobStatusView->pages->currentWidget(), view.jobStatusView->readyLabel->parentWidget());
+        box->click();
+        box->click();
+        QCOMPARE(box->checkState(), on ? Qt::Checked : Qt::Unchecked);
+        jobs.enqueue({"/data/a.txt"}, "/data", view.currentSettingStatus());
+        QCOMPARE(made.size(), size_t(1));
     }
 
     // A failure while the window is out of sight is told by the desktop,

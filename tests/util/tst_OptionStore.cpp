@@ -225,6 +225,31 @@ private slots:
         QCOMPARE(keyring.asked.size(), size_t(written ? 1 : 0));
     }
 
+    // A file whose encryption choice cannot be read is left as it is at
+    // load: no password moves out of it, and no "false" goes over what the
+    // user wrote, until a save of the user's own.
+    void anUnreadableChoiceLeavesTheFileAsItIs_data()
+    {
+        QTest::addColumn<int>("keyringReading");
+        QTest::newRow("keyring") << int(kAbsent.result);
+        QTest::newRow("no keyring") << int(kNoKeyring.result);
+    }
+    void anUnreadableChoiceLeavesTheFileAsItIs()
+    {
+        QFETCH(int, keyringReading);
+        const QByteArray written = "[settings]\nisEncrypt=1\npassword=\n";
+        writeFile(written + "[other]\nkept=1\n");
+        const QByteArray before = QByteArray::fromStdString(readFile(m_file));
+        FakeKeyring keyring(SecretReading{SecretReading::Result(keyringReading), {}});
+        OptionStore store(keyring.functions());
+        QCOMPARE(store.load().isEncrypt, false);
+        QVERIFY(store.unreadable().find("isEncrypt is neither true nor false: 1") != std::string::npos);
+        QCOMPARE(QByteArray::fromStdString(readFile(m_file)), before);
+        QVERIFY(keyring.asked.empty());
+        QVERIFY(store.save({true, "chosen-pw", false, false}));
+        QCOMPARE(value("settings/isEncrypt").toBool(), true);
+    }
+
     // Where no keyring answers, the file keeps the password for its owner
     // alone and the keyring is never written.
     void fallsBackToTheFile()
