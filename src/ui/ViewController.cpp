@@ -25,6 +25,7 @@
 #include "WindowLayout.h"
 #include "WriterCheck.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -251,6 +252,12 @@ void ViewController::bringToFront()
         show();
     raise();
     activateWindow();
+    // A dialog open over the window (the folder chooser, a question) takes
+    // the keys: given to the window it blocks, they would go nowhere.
+    if (QWidget* dialog = QApplication::activeModalWidget(); dialog && dialog != this) {
+        dialog->raise();
+        dialog->activateWindow();
+    }
 }
 
 void ViewController::onEncryptClick(QObject* sender)

@@ -21,6 +21,7 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QDialog>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -519,6 +520,25 @@ private slots:
         QCOMPARE(box->checkState(), on ? Qt::Checked : Qt::Unchecked);
         jobs.enqueue({"/data/a.txt"}, "/data", view.currentSettingStatus());
         QCOMPARE(made.size(), size_t(1));
+    }
+
+    // Brought to the front (a second start, the file manager) while a dialog
+    // is open over it, the window gives the keys to the dialog: the blocked
+    // window itself would take none.
+    void aDialogOverTheWindowComesToTheFrontWithIt()
+    {
+        StandInWindow w;
+        QVERIFY(w.active());
+        QDialog dialog(&w.view);
+        dialog.setWindowModality(Qt::WindowModal);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        w.view.bringToFront();
+        QTRY_VERIFY(dialog.isActiveWindow());
     }
 
     // A failure while the window is out of sight is told by the desktop,
