@@ -161,7 +161,12 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     const std::string& source = item.source;
     struct stat link {};
     if (::fstatat(folder, name, &link, AT_SYMLINK_NOFOLLOW) != 0) {
-        leaveOut(source, reasonFor(errno), describeErrno(errno, source));
+        const int error = errno;
+        // What the user gave may be missing from the start; what its
+        // folder's listing named was there a moment ago.
+        if (!given && tellIfGone(source, error))
+            return std::nullopt;
+        leaveOut(source, reasonFor(error), describeErrno(error, source));
         return std::nullopt;
     }
     struct stat info = link;
@@ -435,7 +440,10 @@ bool FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
     // running system's own (/proc bound into a container's tree).
     const std::shared_ptr<const OpenFolder> opened = OpenFolder::open(*item.parent, item.at, item.source);
     if (!opened) {
-        leaveOut(item.source, reasonFor(errno), describeErrno(errno, item.source));
+        const int error = errno;
+        if (tellIfGone(item.source, error))
+            return false;
+        leaveOut(item.source, reasonFor(error), describeErrno(error, item.source));
         return false;
     }
     if (opened->isSystemFileSystem()) {
@@ -482,7 +490,7 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
                                                                    m_abandoned, [&] { return linkTextFor(item, entry); });
     if (const auto& error = staged.failure) {
         const int code = error->error;
-        if (m_abandoned())
+        if (m_abandoned() || (!error->atTarget && tellIfGone(item.source, code)))
             return false;
         const std::string line = LogPrefix::kFixNames + error->description + LogPrefix::kErrorFileName + item.original;
         // Only what lies in the user's file leaves it out; a failure of our
@@ -604,6 +612,16 @@ void FolderStager::stampEntry(const std::string& entry, const std::string& pathS
         m_content.report.warnings.push_back(
             {entryShown, WindowsWarning::DateOutOfRange, WindowsName::length(entryShown), modified});
     }
+}
+
+bool FolderStager::tellIfGone(const std::string& source, int error)
+{
+    if (error != ENOENT && error != ENOTDIR)
+        return false;
+    if (m_content.changedItem.empty())
+        m_content.changedItem =
+            kChangedWhileRunning + source + " (gone before it was staged: " + std::strerror(error) + ")";
+    return true;
 }
 
 void FolderStager::leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail)

@@ -133,6 +133,10 @@ private:
     void stampEntry(const std::string& entry, const std::string& pathShown, std::time_t modified,
                     std::optional<uint32_t> attributes);
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
+    // An item found a moment before and gone now (error ENOENT or ENOTDIR)
+    // was removed or renamed while the job ran: the job fails, rather than
+    // leave a gap in the archive. False for any other error.
+    bool tellIfGone(const std::string& source, int error);
     // The content folder refused something: the job cannot go on.
     void failWorkFolder(int error, const std::string& description, const std::string& line);
     std::string shown(const std::string& name) const;

@@ -776,6 +776,53 @@ private slots:
         QVERIFY2(staged <= 60, qPrintable(QString("%1 of 1000 files staged").arg(staged)));
     }
 
+    // Items listed a moment before and removed while the tree is staged
+    // (files cleared out, folders moved away) fail the job as changed: left
+    // out as "missing", they would be a gap the user never made, in an
+    // archive that looks whole.
+    void itemsGoneWhileStagedFailTheJob_data()
+    {
+        QTest::addColumn<int>("folders");
+        QTest::addColumn<int>("files"); // in each folder
+        QTest::addColumn<int>("askedBefore"); // the stagers ask once for each name they list, and each they stage
+        QTest::newRow("files of the folder being listed") << 1 << 1000 << 30;
+        QTest::newRow("folders") << 20 << 5 << 3;
+    }
+    void itemsGoneWhileStagedFailTheJob()
+    {
+        QFETCH(int, folders);
+        QFETCH(int, files);
+        QFETCH(int, askedBefore);
+        QStringList tree;
+        for (int folder = 0; folder < folders; ++folder)
+            for (int file = 0; file < files; ++file)
+                tree << QString("big/d%1/f%2=x").arg(folder).arg(file);
+        makeTree(tree);
+        const WorkFolders work(m_home->path());
+        fs::create_directories(work.stagingFolder());
+        std::atomic<int> asked {0};
+        const auto removeOnce = [&] {
+            if (++asked != askedBefore)
+                return false;
+            for (int folder = 0; folder < folders; ++folder) {
+                const std::string path = source(QString("big/d%1").arg(folder));
+                if (folders > 1)
+                    fs::remove_all(path);
+                else
+                    for (int file = 0; file < files; ++file)
+                        fs::remove(path + "/f" + std::to_string(file));
+            }
+            return false;
+        };
+        const StagedContent content = Util::fixProhibitedCharacters(work, {source("big")}, removeOnce);
+        QVERIFY2(content.changedItem.starts_with(std::string(kChangedWhileRunning) + source("big/d")),
+                 content.changedItem.c_str());
+        QVERIFY2(content.changedItem.ends_with("(gone before it was staged: No such file or directory)"),
+                 content.changedItem.c_str());
+        QVERIFY(std::ranges::none_of(content.report.leftOut,
+                                     [](const LeftOutItem& item) { return item.reason == LeftOutReason::Missing; }));
+    }
+
     // Many folders, filled by several stagers at once: every file and
     // folder is counted once, each folder's pair of names that meet is
     // kept apart, and the report lists come out in the order of their
