@@ -475,9 +475,13 @@ void ZipAction::onMoved()
         return;
     }
     if (Failure error = m_moving->result()) {
-        // The archive is there: what is missing is the destination folder.
+        // The archive is there: what is missing is the destination folder,
+        // or the right to write into it. A rename tells its refusal without
+        // saying which side refused, and the archive's side is ours.
         if (!FileManager::exists(m_destDir))
             error = describeErrno(ENOENT, m_destDir);
+        else if (::access(m_destDir.c_str(), W_OK | X_OK) != 0)
+            error = describeErrno(errno, m_destDir);
         Log::line(LogPrefix::kCopy + *error + LogPrefix::kErrorFilePath + m_destDir);
         const uint64_t archiveBytes = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
         fail(JobOutcome::failed(JobPhase::Delivering, *error, Delivery::destinationCause(m_destDir, archiveBytes)));

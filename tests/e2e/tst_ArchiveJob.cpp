@@ -771,6 +771,9 @@ private slots:
                                                              << FailureCause::DestinationNotWritable;
         QTest::newRow("destination removed while zipcloak works") << "gone encrypted" << false << ""
                                                                   << FailureCause::DestinationNotWritable;
+        QTest::newRow("destination closed while php works") << "closed" << false
+                                                            << "copy file or directories error:"
+                                                            << FailureCause::DestinationNotWritable;
     }
     // Hostile trees, full disks, a missing writer and a destination that
     // goes: the job takes only what the user meant, fails with the cause
@@ -856,6 +859,8 @@ private slots:
                                           if (edge.startsWith("gone")
                                               && phase == (edge == "gone" ? JobPhase::Writing : JobPhase::Encrypting))
                                               fs::remove(dest);
+                                          if (edge == "closed" && phase == JobPhase::Writing)
+                                              fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_exec);
                                           // Another program takes all but 1 MB.
                                           if (edge.startsWith("work full") && phase == JobPhase::Encrypting)
                                               writeFile(small + "/other.bin",
@@ -863,6 +868,8 @@ private slots:
                                       });
 
         qputenv("PATH", savedPath);
+        if (edge == "closed")
+            fs::permissions(dest, fs::perms::owner_all);
         QVERIFY(job.ended);
         QCOMPARE(job.delivered(), delivered);
         if (!line.isEmpty()) {
@@ -901,6 +908,15 @@ private slots:
             // Told by what is missing, not by the archive, which was there.
             QCOMPARE(job.outcome.description, describeErrno(ENOENT, dest));
             QVERIFY(!fs::exists(dest));
+        }
+        // The refusal is the destination's: the archive's own path in the
+        // work folder would send the user to look there.
+        if (edge == "closed") {
+            QVERIFY2(job.outcome.description.ends_with(": " + dest), job.outcome.description.c_str());
+            QVERIFY(std::ranges::none_of(job.lines, [&](const std::string& l) {
+                return l.starts_with("copy file or directories error:")
+                    && l.find(workFolders().tmpDirectory()) != l.npos;
+            }));
         }
         QCOMPARE(userFiles(items), before);
         QCOMPARE(leftInWorkRoot(), QStringList());
