@@ -823,10 +823,6 @@ private slots:
                                      [](const LeftOutItem& item) { return item.reason == LeftOutReason::Missing; }));
     }
 
-    // Many folders, filled by several stagers at once: every file and
-    // folder is counted once, each folder's pair of names that meet is
-    // kept apart, and the report lists come out in the order of their
-    // paths whichever stager met them.
     // The running system's own file systems mounted inside the user's
     // tree (/proc bound into a container's root), or one of their files
     // bound there, are not the user's: left out, a folder not archived
@@ -862,6 +858,10 @@ private slots:
         QCOMPARE(content.report.leftOut.front().reason, LeftOutReason::SystemItem);
     }
 
+    // Many folders, filled by several stagers at once: every file and
+    // folder is counted once, each folder's pair of names that meet is
+    // kept apart, and the report lists come out in the order of their
+    // paths whichever stager met them.
     void manyFoldersFilledSideBySide()
     {
         QStringList tree;
