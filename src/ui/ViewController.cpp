@@ -98,8 +98,8 @@ ViewController::~ViewController() = default;
 
 void ViewController::connectActions()
 {
-    // toggled, not clicked: a screen reader's toggle action clicks nothing.
-    // stateChanged, not toggled: leaving "unknown" for on toggles nothing.
+    // stateChanged, not clicked: a screen reader's toggle action clicks
+    // nothing. Nor toggled: leaving "unknown" for on toggles nothing.
     connect(encryptCheckBox, &QCheckBox::stateChanged, this, [this] { onEncryptClick(encryptCheckBox); });
     connect(randomButton, &QPushButton::clicked, this, [this] { onRandomBtnClick(randomButton); });
     connect(showPasswordButton, &QPushButton::toggled, this, [this](bool shown) {
