@@ -22,7 +22,7 @@ const char* ReportLines::reasonText(LeftOutReason reason)
     case LeftOutReason::ExcludedName:
         return "name holds .DS_Store";
     case LeftOutReason::SameItem:
-        return "given twice, archived once";
+        return "given more than once, archived once";
     case LeftOutReason::LinkToFolder:
         return "link to a folder";
     case LeftOutReason::SystemItem:

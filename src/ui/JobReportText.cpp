@@ -84,7 +84,7 @@ QString JobReportText::reason(LeftOutReason reason)
     case LeftOutReason::ExcludedName:
         return QStringLiteral("名前に「.DS_Store」を含むため、アーカイブには入りません");
     case LeftOutReason::SameItem:
-        return QStringLiteral("同じ項目が二度指定されました（一つだけ入れています）");
+        return QStringLiteral("同じ項目が重ねて指定されました（一つだけ入れています）");
     case LeftOutReason::LinkToFolder:
         return QStringLiteral("フォルダへのリンクです（リンク先はアーカイブに入れません）");
     case LeftOutReason::SystemItem:

@@ -107,6 +107,8 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
     // An item is its name in its folder: hard links and links given by
     // their own names are items of their own, as they are inside a folder.
     std::set<std::string> given;
+    // Each path given again is told once, however often it was given.
+    std::set<std::string> toldAgain;
     for (const std::string& path : items) {
         const std::string name = PathText::lastComponent(path);
         if (isSystemItem(path)) {
@@ -129,7 +131,8 @@ void FolderStager::stageGiven(const std::vector<std::string>& items, const OpenF
         }
         const std::string folder = PathText::parentFolder(path);
         if (!given.insert(PathText::real(folder).value_or(folder) + "/" + name).second) {
-            leaveOut(path, LeftOutReason::SameItem, "given more than once");
+            if (toldAgain.insert(path).second)
+                leaveOut(path, LeftOutReason::SameItem, "given more than once");
             continue;
         }
         topLevel.push_back(*item);

@@ -703,6 +703,8 @@ private slots:
             {LeftOutReason::ExcludedName});
         row("same item given twice", {"ok=1", "d/"}, {"ok", "d/../ok", "ok"}, {"ARCHIVE/OK"}, 0,
             {LeftOutReason::SameItem, LeftOutReason::SameItem});
+        row("same path given four times", {"ok=1"}, {"ok", "ok", "ok", "ok"}, {"ARCHIVE/OK"}, 0,
+            {LeftOutReason::SameItem});
         row("one file by several names", {"a.txt=1", "b.txt->a.txt", "d/a.txt->../a.txt"}, {"a.txt", "b.txt", "d/a.txt"},
             {"ARCHIVE/A (2).TXT", "ARCHIVE/A.TXT", "ARCHIVE/B.TXT"}, 1);
         // Given by a link or not, the work root and what is in it (the
