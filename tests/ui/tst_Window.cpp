@@ -47,6 +47,28 @@
 using Paths = std::vector<std::string>;
 Q_DECLARE_METATYPE(Paths)
 
+namespace {
+
+// Turns a check box as a user does: "click", "space key", or else a screen
+// reader's toggle action. False when the box offers no such action.
+bool turnAsAUser(QCheckBox* box, const QString& how)
+{
+    if (how == "click") {
+        box->click();
+    } else if (how == "space key") {
+        QTest::keyClick(box, Qt::Key_Space);
+    } else {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(box);
+        QAccessibleActionInterface* actions = accessible ? accessible->actionInterface() : nullptr;
+        if (!actions)
+            return false;
+        actions->doAction(QAccessibleActionInterface::toggleAction());
+    }
+    return true;
+}
+
+} // namespace
+
 class TestWindow : public QObject {
     Q_OBJECT
     TestHome m_home;
@@ -431,27 +453,16 @@ private slots:
         QFETCH(QString, how);
         StandInWindow w;
         QCheckBox* box = w.view.encryptCheckBox;
-        const auto turn = [&] {
-            if (how == "click") {
-                box->click();
-            } else if (how == "space key") {
-                QTest::keyClick(box, Qt::Key_Space);
-            } else {
-                QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(box)->actionInterface();
-                QVERIFY(actions);
-                actions->doAction(QAccessibleActionInterface::toggleAction());
-            }
-        };
         QLabel* hint = w.view.receiverHintLabel;
         QVERIFY(!w.view.passwordTextField->isEnabled());
         QVERIFY(hint->isHidden());
-        turn();
+        QVERIFY(turnAsAUser(box, how));
         QVERIFY(box->isChecked());
         QVERIFY(w.view.passwordTextField->isEnabled());
         QVERIFY(!hint->isHidden());
         QVERIFY(hint->text().contains(QStringLiteral("別の方法")));
         QVERIFY(hint->accessibleName().contains(QStringLiteral("エクスプローラー")));
-        turn();
+        QVERIFY(turnAsAUser(box, how));
         QVERIFY(!box->isChecked());
         QVERIFY(!w.view.passwordTextField->isEnabled());
         QVERIFY(hint->isHidden());
@@ -497,15 +508,7 @@ private slots:
                  QStringLiteral("保存されている設定を読み込めないため、暗号化するかどうかが分からず、作成しませんでした"));
         QVERIFY(saved.empty());
 
-        if (how == "click") {
-            box->click();
-        } else if (how == "space key") {
-            QTest::keyClick(box, Qt::Key_Space);
-        } else {
-            QAccessibleActionInterface* actions = QAccessible::queryAccessibleInterface(box)->actionInterface();
-            QVERIFY(actions);
-            actions->doAction(QAccessibleActionInterface::toggleAction());
-        }
+        QVERIFY(turnAsAUser(box, how));
         QVERIFY(box->checkState() != Qt::PartiallyChecked);
         QVERIFY(!box->isTristate());
         const bool on = box->checkState() == Qt::Checked;
