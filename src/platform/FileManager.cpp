@@ -37,6 +37,14 @@ bool isOutOfSpace(int error)
     return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
+// What a file system that cannot hold a file's mode or times answers when
+// asked to; the file the job has just made is its own, so on any other
+// file system these do not happen.
+bool isAttributeRefusal(int error)
+{
+    return error == EPERM || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
+}
+
 // A failure of the folder a link was to be made in, not of the file.
 bool isTargetFailure(int error)
 {
@@ -119,9 +127,16 @@ std::optional<FileManager::CopyFailure> copyFileData(const Place& source, const 
         const bool atTarget = copied != Copied::ReadFailed;
         return copyFailure(error, atTarget ? target.path : source.path, atTarget);
     }
+    // A file system that keeps no modes or times of its own (FAT through
+    // FUSE, a stick mounted for everyone but owned by root) refuses to take
+    // them, as cp and mv find: the data is there all the same.
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::fchmod(out.get(), info.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0)
-        return copyFailure(errno, target.path, true);
+    if ((::fchmod(out.get(), info.st_mode & 07777) != 0 && !isAttributeRefusal(errno))
+        || (::futimens(out.get(), times) != 0 && !isAttributeRefusal(errno))) {
+        const int error = errno;
+        ::unlinkat(target.folder, target.name.c_str(), 0);
+        return copyFailure(error, target.path, true);
+    }
     // Space the file system promised but could not give shows up here.
     if (::close(out.release()) != 0) {
         const int error = errno;

@@ -4,6 +4,7 @@
 #include "OpenFolder.h"
 #include "PathText.h"
 #include "Privileges.h"
+#include "SyscallRefusal.h"
 #include "TestFiles.h"
 #include "TmpfsMounts.h"
 
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 namespace fs = std::filesystem;
 
@@ -115,6 +117,40 @@ private slots:
         QCOMPARE(look(target), occupied ? there : stopped ? "(nothing)" : source);
         if (!occupied && !elsewhere)
             QCOMPARE(statOf(target).st_ino, inode);
+    }
+
+    void aDiskThatKeepsNoModesStillTakesTheArchive_data()
+    {
+        QTest::addColumn<long>("call");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("delivered");
+        QTest::newRow("FAT: no permissions") << long(SYS_fchmod) << EPERM << true;
+        QTest::newRow("a driver without permissions") << long(SYS_fchmod) << ENOSYS << true;
+        QTest::newRow("a driver without times") << long(SYS_utimensat) << EOPNOTSUPP << true;
+        QTest::newRow("the disk fails") << long(SYS_fchmod) << EIO << false;
+    }
+    // A stick formatted for Windows keeps no permissions, and may refuse
+    // to take them: the archive copied onto it is there all the same. A
+    // disk that fails is a failure, and the half-made copy goes.
+    void aDiskThatKeepsNoModesStillTakesTheArchive()
+    {
+        QFETCH(long, call);
+        QFETCH(int, error);
+        QFETCH(bool, delivered);
+        const std::string archive = user() + "/readonly.txt";
+        const std::string target = other() + "/moved";
+        const std::string content = readFile(archive);
+
+        const std::optional<std::string> answer = SyscallRefusal::run({{call, error}}, [&] {
+            return text(FileManager::moveItem(archive, target)).toStdString();
+        });
+        QVERIFY(answer);
+        QCOMPARE(QByteArray::fromStdString(*answer), delivered ? "(no error)" : described(error, target));
+        if (delivered)
+            QCOMPARE(readFile(target), content);
+        else
+            QCOMPARE(look(target), std::string("(nothing)"));
+        QCOMPARE(FileManager::exists(archive), !delivered);
     }
 
     void linkOrCopyNeverReplaces_data()

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Runs a piece of work in a child process in which some system calls fail
+// with a given error, as a file system or a disk would make them fail: a
+// stick that keeps no permissions, a disk pulled out while data was still
+// on its way. The work's answer comes back as text.
+class SyscallRefusal {
+public:
+    struct Refusal {
+        long call;  // SYS_... number
+        int error;  // what the call fails with
+    };
+
+    // The work's answer; nothing when the filter could not be set up or the
+    // child did not end normally.
+    static std::optional<std::string> run(const std::vector<Refusal>& refusals, const std::function<std::string()>& work);
+};
