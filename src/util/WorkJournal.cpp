@@ -104,6 +104,30 @@ std::optional<WorkJournal::Kind> kindOf(const std::string& word)
 
 } // namespace
 
+// A file of the job beside the user's items that cannot be looked for now:
+// it cannot be looked at (an input/output error), or the nearest folder
+// above it that is there lies on another disk than the file did (the bare
+// mount point of a stick that was pulled out). A folder removed from a disk
+// that is still there took the file with it.
+bool WorkJournal::isOutOfReach(const Entry& entry)
+{
+    if (entry.kind == Kind::Staging)
+        return false;
+    struct stat info {};
+    if (::lstat(entry.path.c_str(), &info) == 0)
+        return false;
+    if (errno != ENOENT)
+        return true;
+    for (std::string folder = PathText::parentFolder(entry.path);; folder = PathText::parentFolder(folder)) {
+        if (::stat(folder.c_str(), &info) == 0)
+            return entry.device != 0 && info.st_dev != entry.device;
+        if (errno != ENOENT)
+            return true;
+        if (folder == "/" || folder == ".")
+            return false;
+    }
+}
+
 WorkJournal::WorkJournal(WorkFolders folders)
     : WorkJournal(std::move(folders), Record{ProcessIdentity::ofThisProcess(), false, false, {}})
 {
@@ -135,7 +159,14 @@ bool WorkJournal::isLockHeld(const std::string& lockFile)
 
 Failure WorkJournal::intend(Kind kind, const std::string& path, int* systemError)
 {
-    m_record.entries.push_back({kind, path, 0, 0});
+    // Beside the user's items, the disk of the folder is noted at once: a
+    // stick pulled out before the file is there leaves a bare mount point
+    // in its place, which is no sign that the file has gone.
+    struct stat folder {};
+    const dev_t device = kind != Kind::Staging && ::stat(PathText::parentFolder(path).c_str(), &folder) == 0
+        ? folder.st_dev
+        : 0;
+    m_record.entries.push_back({kind, path, device, 0});
     return write(systemError);
 }
 
@@ -303,19 +334,25 @@ void WorkJournal::removeAll()
     m_record.ended = true;
     write();
     Failure first;
+    bool awaited = false;
     for (const Entry& entry : m_record.entries) {
-        if (!isOurs(entry, m_folders))
+        if (!isOurs(entry, m_folders)) {
+            // Its folder out of reach (a stick pulled out or unmounted, a
+            // share gone), the file may be there again when it comes back:
+            // the record waits for it. The job's own failure told the user.
+            awaited = awaited || isOutOfReach(entry);
             continue;
+        }
         // Another clean-up (the start's, or another process's) may have
         // taken it meanwhile: gone is what was wanted.
         if (Failure error = FileManager::removeItem(entry.path); error && !first && FileManager::exists(entry.path))
             first = error;
     }
-    if (!first) {
+    if (!first && !awaited) {
         clear();
         return;
     }
-    if (!m_record.reported) {
+    if (first && !m_record.reported) {
         Log::line(LogPrefix::kCleanup + *first);
         m_record.reported = true;
     }

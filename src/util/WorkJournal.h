@@ -72,6 +72,8 @@ private:
 
     WorkJournal(WorkFolders folders, Record record);
 
+    static bool isOutOfReach(const Entry& entry);
+
     std::string recordPath() const;
     // The lock its owner holds for as long as it runs: its pid tells
     // nothing to a process in another pid namespace, or on another machine

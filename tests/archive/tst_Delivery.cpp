@@ -218,6 +218,70 @@ private slots:
         QVERIFY(!fs::exists(existing + "/" + name));
     }
 
+    // A stick pulled out while the archive went onto it: where it was
+    // mounted a bare folder of the disk above is left, and the job's part
+    // file is out of reach when the job ends. The record keeps it, and the
+    // first start after the stick is back at the same place removes it. A
+    // destination folder removed from a disk that is still there took the
+    // part file with it: its record goes at once.
+    void aPartOnAStickPulledOutIsRemovedWhenItIsBack_data()
+    {
+        QTest::addColumn<bool>("pulled");
+        QTest::newRow("the stick pulled out") << true;
+        QTest::newRow("the folder removed") << false;
+    }
+    void aPartOnAStickPulledOutIsRemovedWhenItIsBack()
+    {
+        QFETCH(bool, pulled);
+        // The stick: a folder on another disk, reached through its place.
+        QTemporaryDir stickDisk("/dev/shm/tst_Delivery-XXXXXX");
+        QVERIFY(stickDisk.isValid());
+        const std::string disk = stickDisk.path().toStdString();
+        struct stat home {}, other {};
+        QVERIFY(::stat(m_home->path().c_str(), &home) == 0 && ::stat(disk.c_str(), &other) == 0);
+        if (home.st_dev == other.st_dev)
+            QSKIP("the temporary folder and /dev/shm are on one disk here");
+        const std::string place = m_home->path() + "/stick";
+        fs::create_directory_symlink(disk, place);
+        const std::string dest = place + "/out";
+        fs::create_directory(dest);
+        const std::string part = dest + "/" + Delivery::partName(dest);
+        writeFile(part, kArchive);
+
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            auto journal = std::make_unique<WorkJournal>(*m_folders);
+            journal->intend(WorkJournal::Kind::Part, part);
+            journal->made(part);
+            if (pulled) {
+                fs::remove(place);
+                fs::create_directory(place); // the bare mount point
+            } else {
+                fs::remove_all(dest);
+            }
+            journal->removeAll();
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QCOMPARE(fs::exists(disk + "/out/" + fs::path(part).filename().string()), pulled);
+        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()).isEmpty(), !pulled);
+        if (!pulled)
+            return;
+        // Not back yet: the record waits.
+        WorkJournal::removeLeftovers(*m_folders);
+        QVERIFY(!leftInWorkRoot(m_folders->tmpDirectory()).isEmpty());
+
+        fs::remove(place);
+        fs::create_directory_symlink(disk, place);
+        WorkJournal::removeLeftovers(*m_folders);
+
+        QCOMPARE(namesIn(dest), QStringList());
+        QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
+    }
+
     void whatAJobKilledBetweenTheStepsLeftIsRemoved_data()
     {
         QTest::addColumn<QString>("meanwhile");
