@@ -1,6 +1,7 @@
 #include "Delivery.h"
 
 #include "FileManager.h"
+#include "UniqueFd.h"
 #include "SpaceCheck.h"
 #include "Util.h"
 #include "WorkJournal.h"
@@ -200,4 +201,37 @@ FailureCause Delivery::destinationCause(const std::string& destDir, uint64_t byt
     if (SpaceCheck::isFull(destDir, bytes))
         return FailureCause::DestinationFull;
     return FailureCause::Other;
+}
+
+namespace {
+
+bool isOnAnotherDisk(const std::string& path, const std::string& workFolder)
+{
+    struct stat item {}, work {};
+    return ::stat(path.c_str(), &item) == 0 && ::stat(workFolder.c_str(), &work) == 0 && item.st_dev != work.st_dev;
+}
+
+} // namespace
+
+Failure Delivery::writeOut(const std::string& partPath, const std::string& workFolder)
+{
+    if (!isOnAnotherDisk(partPath, workFolder))
+        return std::nullopt;
+    // Read-only is enough: fsync writes out what the file has, whoever
+    // wrote it (mv, in an encrypted job).
+    const UniqueFd file(::open(partPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.isOpen() || ::fsync(file.get()) != 0)
+        return describeErrno(errno, partPath);
+    return std::nullopt;
+}
+
+void Delivery::writeOutName(const std::string& destDir, const std::string& workFolder)
+{
+    if (!isOnAnotherDisk(destDir, workFolder))
+        return;
+    // Not every file system writes out a folder on request (some refuse
+    // fsync on one); the archive's data is out already.
+    const UniqueFd folder(::open(destDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.isOpen())
+        ::fsync(folder.get());
 }

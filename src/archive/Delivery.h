@@ -52,6 +52,16 @@ public:
     // writable by all.
     static void giveUsualMode(const std::string& partPath);
 
+    // A part file copied onto another disk than the work folder's (a
+    // stick, a share) has its data written out to that disk: "delivered"
+    // must hold for a user who pulls the stick out on reading it. On the
+    // work folder's own disk it is the very file the writer made, and
+    // nothing is asked of the disk.
+    static Failure writeOut(const std::string& partPath, const std::string& workFolder);
+    // The same for the destination folder once the archive has its name
+    // there: the new name is written out too, as far as the disk will.
+    static void writeOutName(const std::string& destDir, const std::string& workFolder);
+
     // Why the destination refused an archive of size bytes.
     static FailureCause destinationCause(const std::string& destDir, uint64_t bytes);
 };

@@ -525,7 +525,10 @@ void ZipAction::verify()
     connect(m_checkProgress.get(), &QTimer::timeout, this, &ZipAction::reportCheckProgress);
     m_checkProgress->start();
     m_checking->setFuture(QtConcurrent::run([part = m_partPath, expected = &m_content.expectedEntries, password,
-                                             abandoned = m_abandoned, follower = m_follower] {
+                                             abandoned = m_abandoned, follower = m_follower,
+                                             work = m_folders.outputFolder()] {
+        if (Failure unwritten = Delivery::writeOut(part, work))
+            return unwritten;
         const std::shared_ptr<const FollowedArchive> followed = follower ? follower->finish() : nullptr;
         return ArchiveCheck::verify(part, *expected, password, abandoned, followed.get());
     }));
@@ -607,7 +610,12 @@ void ZipAction::onVerified()
     }
     if (const Failure failure = m_checking->result()) {
         Log::line(LogPrefix::kVerify + *failure);
-        fail(JobOutcome::failed(JobPhase::Verifying, *failure, FailureCause::VerificationFailed));
+        // A destination gone meanwhile (a stick pulled out) or out of
+        // inodes is what the user can mend; the archive is not to blame.
+        FailureCause cause = Delivery::destinationCause(m_destDir, 0);
+        if (cause == FailureCause::Other)
+            cause = FailureCause::VerificationFailed;
+        fail(JobOutcome::failed(JobPhase::Verifying, *failure, cause));
         return;
     }
     deliver();
@@ -625,6 +633,7 @@ void ZipAction::deliver()
         return;
     }
     m_partPath.clear();
+    Delivery::writeOutName(m_destDir, m_folders.outputFolder());
     report(finalPath);
 }
 

@@ -2,6 +2,8 @@
 // destination may be: calls that answer as one without RENAME_NOREPLACE,
 // and without hard links too, stand in for the system's on a real folder.
 #include "Delivery.h"
+#include "SpaceCheck.h"
+#include "SyscallRefusal.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "WorkFolders.h"
@@ -14,6 +16,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -280,6 +283,44 @@ private slots:
 
         QCOMPARE(namesIn(dest), QStringList());
         QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
+    }
+
+    void anArchiveOnAnotherDiskIsWrittenOutBeforeItIsDelivered_data()
+    {
+        QTest::addColumn<bool>("elsewhere");
+        QTest::addColumn<int>("diskError"); // what the disk answers to fsync; 0 for nothing
+        QTest::newRow("a stick: written out") << true << 0;
+        QTest::newRow("a stick that fails: the job is told") << true << EIO;
+        QTest::newRow("the work folder's disk: nothing is asked of it") << false << EIO;
+    }
+    // Only a copy on another disk waits in memory for the disk; a failure
+    // to write it out names the part file, so that the job fails and says
+    // where.
+    void anArchiveOnAnotherDiskIsWrittenOutBeforeItIsDelivered()
+    {
+        QFETCH(bool, elsewhere);
+        QFETCH(int, diskError);
+        QTemporaryDir stick("/dev/shm/tst_Delivery-XXXXXX");
+        QVERIFY(stick.isValid());
+        const std::string work = m_folders->outputFolder();
+        fs::create_directories(work);
+        const std::string dest = elsewhere ? stick.path().toStdString() : m_dest;
+        if (elsewhere && SpaceCheck::deviceOf(dest) == SpaceCheck::deviceOf(work))
+            QSKIP("the temporary folder and /dev/shm are on one disk here");
+        const std::string part = dest + "/" + Delivery::partName(dest);
+        writeFile(part, kArchive);
+
+        std::vector<SyscallRefusal::Refusal> refusals;
+        if (diskError != 0)
+            refusals = {{SYS_fsync, diskError}, {SYS_fdatasync, diskError}};
+        const std::optional<std::string> answer = SyscallRefusal::run(refusals, [&] {
+            const Failure failure = Delivery::writeOut(part, work);
+            return failure ? *failure : std::string("(written out)");
+        });
+        QVERIFY(answer);
+        const bool fails = elsewhere && diskError != 0;
+        QCOMPARE(*answer, fails ? describeErrno(diskError, part) : std::string("(written out)"));
+        QCOMPARE(readFile(part), kArchive);
     }
 
     void whatAJobKilledBetweenTheStepsLeftIsRemoved_data()
