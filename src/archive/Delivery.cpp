@@ -4,11 +4,15 @@
 #include "UniqueFd.h"
 #include "SpaceCheck.h"
 #include "Util.h"
+#include "Utf8Sequence.h"
+#include "WindowsName.h"
 #include "WorkJournal.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
+#include <set>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -24,6 +28,26 @@ constexpr int kPartNameAttempts = 100;
 std::string archiveName(const std::string& baseName, int n)
 {
     return baseName + (n == 0 ? std::string() : std::to_string(n)) + ".zip";
+}
+
+// The names in folder as Windows tells files apart. The archive is meant
+// for Windows: beside "ARCHIVE.ZIP" (on a stick with case-sensitive names,
+// or in a Linux folder that goes there later), "archive.zip" would be a
+// second file of the same name. A folder that cannot be listed gives none,
+// and the names themselves still decide.
+std::set<std::string> windowsNamesIn(const std::string& folder)
+{
+    std::set<std::string> names;
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing)
+        return names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (Utf8Sequence::isWhole(name))
+            names.insert(WindowsName::sameFileKey(name));
+    }
+    ::closedir(listing);
+    return names;
 }
 
 // What became of one name.
@@ -139,9 +163,11 @@ Delivery::Calls Delivery::Calls::ofSystem()
 
 std::string Delivery::freeArchiveName(const std::string& destDir, const std::string& baseName)
 {
+    const std::set<std::string> windowsNames = windowsNamesIn(destDir);
     for (int n = 0;; ++n) {
-        if (!FileManager::exists(destDir + "/" + archiveName(baseName, n)))
-            return archiveName(baseName, n);
+        const std::string name = archiveName(baseName, n);
+        if (!FileManager::exists(destDir + "/" + name) && !windowsNames.contains(WindowsName::sameFileKey(name)))
+            return name;
     }
 }
 
@@ -163,7 +189,10 @@ std::string Delivery::partName(const std::string& destDir)
 Failure Delivery::placeUnderFreeName(const std::string& partPath, const std::string& destDir, std::string& finalPath,
                                      const std::string& baseName, WorkJournal& journal, const Calls& calls)
 {
+    const std::set<std::string> windowsNames = windowsNamesIn(destDir);
     for (int n = 0;; ++n) {
+        if (windowsNames.contains(WindowsName::sameFileKey(archiveName(baseName, n))))
+            continue;
         const std::string candidate = destDir + "/" + archiveName(baseName, n);
         Attempt attempt = Attempt::Lost;
         Failure error;

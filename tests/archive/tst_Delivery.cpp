@@ -131,6 +131,11 @@ private slots:
             QTest::addRow("%s, two taken", name) << fileSystem << QStringList{"archive.zip", "archive1.zip"} << ""
                                                         << "archive2.zip" << 0;
             QTest::addRow("%s, a gap", name) << fileSystem << QStringList{"archive1.zip"} << "" << "archive.zip" << 0;
+            // Windows takes these for the archive's own name.
+            QTest::addRow("%s, ARCHIVE.ZIP there", name) << fileSystem << QStringList{"ARCHIVE.ZIP"} << ""
+                                                                << "archive1.zip" << 0;
+            QTest::addRow("%s, Archive.zip and archive1.zip. there", name)
+                << fileSystem << QStringList{"Archive.zip", "archive1.zip."} << "" << "archive2.zip" << 0;
         }
         // Without RENAME_NOREPLACE and hard links the name is held by an
         // empty file first: what others do to that name meanwhile never
