@@ -17,6 +17,8 @@ UpdateNoticeDialog::UpdateNoticeDialog(const QString& message, QWidget* parent)
     , closeButton(new QPushButton(QStringLiteral("閉じる"), this))
 {
     setWindowTitle(QStringLiteral("Quillmere"));
+    // A screen reader names the window by this, not by its title.
+    setAccessibleName(QStringLiteral("Quillmere の更新のお知らせ"));
     setWindowModality(Qt::ApplicationModal);
 
     QFont heading = headingLabel->font();
@@ -46,12 +48,18 @@ UpdateNoticeDialog::UpdateNoticeDialog(const QString& message, QWidget* parent)
     icon->setAlignment(Qt::AlignTop);
 
     // However long the service's message, the buttons stay on the screen:
-    // the message scrolls within at most half of it.
+    // the message scrolls within at most half of it. Tab reaches the message
+    // after the buttons, so that the keyboard scrolls it as well (arrows,
+    // Page Up and Page Down); the notice still opens on "確認する".
     auto* messageArea = new QScrollArea(this);
     messageArea->setWidget(messageLabel);
     messageArea->setWidgetResizable(true);
     messageArea->setFrameShape(QFrame::NoFrame);
-    messageArea->setFocusPolicy(Qt::NoFocus);
+    messageArea->setFocusPolicy(Qt::StrongFocus);
+    messageArea->setAccessibleName(QStringLiteral("更新のお知らせ"));
+    setTabOrder(confirmButton, closeButton);
+    setTabOrder(closeButton, messageArea);
+    confirmButton->setFocus();
     const QScreen* shownOn = parent ? parent->screen() : QGuiApplication::primaryScreen();
     if (shownOn)
         messageArea->setMaximumHeight(shownOn->availableGeometry().height() / 2);

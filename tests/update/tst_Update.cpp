@@ -11,6 +11,8 @@
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -77,6 +79,40 @@ private slots:
             QVERIFY(dialog.rect().contains(QRect(button->mapTo(&dialog, QPoint()), button->size())));
         }
         QCOMPARE(dialog.messageLabel->text(), lines.join(QLatin1Char('\n')));
+    }
+
+    // Without a mouse: the notice opens on "確認する", Tab goes on to
+    // "閉じる" and then to the message, which the keyboard scrolls to its end.
+    void theKeyboardReadsALongMessageToItsEnd()
+    {
+        QStringList lines;
+        for (int i = 0; i < 300; ++i)
+            lines << QStringLiteral("更新の内容 %1").arg(i);
+        UpdateNoticeDialog dialog(lines.join(QLatin1Char('\n')));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(dialog.accessibleName().contains(QStringLiteral("更新のお知らせ")));
+        QTRY_COMPARE(QApplication::focusWidget(), dialog.confirmButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), dialog.closeButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto* area = qobject_cast<QScrollArea*>(QApplication::focusWidget());
+        QVERIFY(area);
+        QVERIFY(area->isAncestorOf(dialog.messageLabel));
+        QScrollBar* bar = area->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), 0);
+        QTest::keyClick(area, Qt::Key_PageDown);
+        QVERIFY(bar->value() > 0);
+        while (bar->value() < bar->maximum()) {
+            const int before = bar->value();
+            QTest::keyClick(area, Qt::Key_PageDown);
+            QVERIFY(bar->value() > before);
+        }
+        QTest::keyClick(area, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), dialog.confirmButton);
     }
 
     void check_data()
