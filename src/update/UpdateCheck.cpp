@@ -14,10 +14,6 @@
 
 namespace {
 
-// An idle transfer is given up after a minute, so a silent server cannot keep
-// the check open for the whole session.
-constexpr int transferTimeoutMs = 60 * 1000;
-
 void logLine(const std::string& text)
 {
     Log::line(LogPrefix::kUpdateCheck + text);
@@ -60,7 +56,10 @@ QString UpdateCheck::defaultBuildNumber()
     return QStringLiteral(QUILLMERE_BUILD_NUMBER);
 }
 
-QNetworkRequest UpdateCheck::makeRequest(const QUrl& endpoint)
+// An idle transfer is given up, so a silent server does not keep the check
+// waiting; one that keeps sending a byte now and then is harmless, as the
+// check holds nothing else up.
+QNetworkRequest UpdateCheck::makeRequest(const QUrl& endpoint, int transferTimeoutMs)
 {
     QNetworkRequest request(endpoint);
     request.setRawHeader("Content-Type", "text/plain");
@@ -70,7 +69,7 @@ QNetworkRequest UpdateCheck::makeRequest(const QUrl& endpoint)
 
 void UpdateCheck::fetchAppInfo()
 {
-    QNetworkReply* reply = m_network.get(makeRequest(m_endpoint));
+    QNetworkReply* reply = m_network.get(makeRequest(m_endpoint, m_transferTimeoutMs));
     m_pending.insert(reply, Answer{reply, {}, false});
     // The answer is taken as it arrives, so that an endless one is cut off
     // at the limit instead of filling the memory.
@@ -86,7 +85,8 @@ void UpdateCheck::fetchAppInfo()
 void UpdateCheck::collect(QNetworkReply* reply)
 {
     auto answer = m_pending.find(reply);
-    if (answer == m_pending.end() || answer->tooLarge)
+    // A reply given up (timed out, aborted) has nothing more to read.
+    if (answer == m_pending.end() || answer->tooLarge || !reply->isOpen())
         return;
     answer->body += reply->read(kMaxAnswerBytes + 1 - answer->body.size());
     refuseIfLarger(reply, answer->body.size());
@@ -127,6 +127,23 @@ std::optional<AppInfo> UpdateCheck::appInfoFrom(QNetworkReply& reply, const Answ
     if (answer.tooLarge) {
         Log::line(LogPrefix::kUpdateError + std::string("the answer is larger than ") + std::to_string(kMaxAnswerBytes) + " bytes");
         return std::nullopt;
+    }
+    // These come with the status of the last answer (a redirection), and Qt
+    // tells a silent transfer it gave up as cancelled: nothing else cancels
+    // one here. Said in the words of the other lines, not Qt's.
+    switch (reply.error()) {
+    case QNetworkReply::OperationCanceledError:
+        Log::line(LogPrefix::kUpdateError + std::string("the service sent nothing for ")
+                  + QString::number(m_transferTimeoutMs / 1000.0).toStdString() + " s");
+        return std::nullopt;
+    case QNetworkReply::TooManyRedirectsError:
+        Log::line(LogPrefix::kUpdateError + std::string("the service redirected too many times"));
+        return std::nullopt;
+    case QNetworkReply::InsecureRedirectError:
+        Log::line(LogPrefix::kUpdateError + std::string("the service redirected to an address that is not https"));
+        return std::nullopt;
+    default:
+        break;
     }
     // Qt reports an HTTP error status as a reply error as well; an answer that
     // came with a status is a status problem, not a transfer problem.

@@ -46,8 +46,14 @@ public:
     static QUrl defaultEndpoint();
     static QString defaultBuildNumber();
 
+    // How long a transfer may stay silent before it is given up.
+    static constexpr int kTransferTimeoutMs = 60 * 1000;
+
     // The request as sent: a GET with only "Content-Type: text/plain" added.
-    static QNetworkRequest makeRequest(const QUrl& endpoint);
+    static QNetworkRequest makeRequest(const QUrl& endpoint, int transferTimeoutMs = kTransferTimeoutMs);
+
+    // Tests wait less than a minute for a silent server.
+    void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
 
     // Sends the request and returns at once; the answer is handled when it
     // arrives, and finished() follows.
@@ -84,5 +90,6 @@ private:
     TellProblem m_tellProblem;
     QUrl m_endpoint;
     QString m_buildNumber;
+    int m_transferTimeoutMs = kTransferTimeoutMs;
     QHash<QNetworkReply*, Answer> m_pending;
 };

@@ -30,16 +30,20 @@ QByteArray body(const QByteArray& versionCode, const QString& url = kPage)
         + R"(", "url": ")" + url.toUtf8() + "\"}";
 }
 
-// Answers every request on 127.0.0.1 with one canned reply.
+// Status 0: takes the request and never answers.
+constexpr int kSilent = 0;
+
+// Answers every request on 127.0.0.1 with one canned reply; headers, when
+// given, are added to it, each ending in CR LF.
 struct LocalServer {
-    LocalServer(int status, const QByteArray& reply)
+    LocalServer(int status, const QByteArray& reply, const QByteArray& headers = {})
     {
         QObject::connect(&tcp, &QTcpServer::pendingConnectionAvailable, &tcp, [=, this] {
             while (QTcpSocket* socket = tcp.nextPendingConnection()) {
                 const auto serve = [=] {
-                    if (!socket->peek(64 * 1024).contains("\r\n\r\n"))
+                    if (status == kSilent || !socket->peek(64 * 1024).contains("\r\n\r\n"))
                         return;
-                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: "
+                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + headers + "Content-Length: "
                                   + QByteArray::number(reply.size()) + "\r\nConnection: close\r\n\r\n" + reply);
                     socket->disconnectFromHost();
                 };
@@ -124,25 +128,33 @@ private slots:
         QTest::addColumn<QByteArray>("log");
         QTest::addColumn<bool>("browserOpens");
         QTest::addColumn<QString>("told"); // the sentence the window shows when no page opened
+        QTest::addColumn<QByteArray>("headers");
         QByteArray oversized = body("2");
         oversized.insert(oversized.size() - 1, QByteArray(UpdateCheck::kMaxAnswerBytes, ' '));
-        QTest::newRow("newer") << 200 << body("2") << true << kPage << QByteArray() << true << QString();
-        QTest::newRow("same") << 200 << body("1") << false << QString() << QByteArray() << true << QString();
+        QTest::newRow("newer") << 200 << body("2") << true << kPage << QByteArray() << true << QString() << QByteArray();
+        QTest::newRow("same") << 200 << body("1") << false << QString() << QByteArray() << true << QString() << QByteArray();
         QTest::newRow("failed") << 500 << body("2") << false << QString()
-                                << QByteArray("update check: unexpected HTTP status 500\n") << true << QString();
+                                << QByteArray("update check: unexpected HTTP status 500\n") << true << QString() << QByteArray();
         QTest::newRow("oversized") << 200 << oversized << false << QString()
-                                   << QByteArray("error:the answer is larger than 65536 bytes\n") << true << QString();
+                                   << QByteArray("error:the answer is larger than 65536 bytes\n") << true << QString() << QByteArray();
         QTest::newRow("malformed") << 200 << body("\"2\"") << false << QString()
             << QByteArray("update check: the answer does not decode: \"versionCode\" is missing or not an integer\n")
-            << true << QString();
+            << true << QString() << QByteArray();
         // The answer comes from the network: only web pages are handed to the browser.
         QTest::newRow("local file address") << 200 << body("2", "file:///etc/passwd") << true << QString()
             << QByteArray("update check: cannot open the address \"file:///etc/passwd\"\n") << true
-            << QStringLiteral("更新のページを開けませんでした。|お知らせにあったアドレスはウェブページのものではないため、開きませんでした: file:///etc/passwd");
+            << QStringLiteral("更新のページを開けませんでした。|お知らせにあったアドレスはウェブページのものではないため、開きませんでした: file:///etc/passwd") << QByteArray();
         // No browser: the user is told, with the address to open by hand.
         QTest::newRow("no browser") << 200 << body("2") << true << kPage
             << QByteArray("update check: the browser did not open " + kPage.toUtf8() + "\n") << false
-            << QStringLiteral("ブラウザで更新のページを開けませんでした。|次のアドレスをブラウザで開いてください: ") + kPage;
+            << QStringLiteral("ブラウザで更新のページを開けませんでした。|次のアドレスをブラウザで開いてください: ") + kPage << QByteArray();
+        // Told as what happened, not as the last status or a cancellation.
+        QTest::newRow("silent") << kSilent << QByteArray() << false << QString()
+                                << QByteArray("error:the service sent nothing for 2 s\n") << true << QString() << QByteArray();
+        QTest::newRow("redirected in a loop")
+            << 302 << QByteArray() << false << QString()
+            << QByteArray("error:the service redirected too many times\n") << true << QString()
+            << QByteArray("Location: /appinfo\r\n");
     }
     void check()
     {
@@ -153,7 +165,10 @@ private slots:
         QFETCH(QByteArray, log);
         QFETCH(bool, browserOpens);
         QFETCH(QString, told);
-        LocalServer server(status, reply);
+        QFETCH(QByteArray, headers);
+        // Nothing is read from a reply that was given up.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("QIODevice")));
+        LocalServer server(status, reply, headers);
 
         // Confirms the real notice once it is open, keeping the message it
         // shows as a screen reader reads it.
@@ -181,6 +196,7 @@ private slots:
         };
         UpdateCheck check(network, [](const QString& text) { return UpdateNoticeDialog::ask(text); }, openUrl, tell,
                           server.url, QStringLiteral("1"));
+        check.setTransferTimeout(2000);
         QSignalSpy finished(&check, &UpdateCheck::finished);
         QString output;
         {
