@@ -19,8 +19,12 @@
 void AppStart::keepStandardStreams()
 {
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        // open gives the lowest free number: the closed one.
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd)
+        // open gives the lowest free number: the closed one. Standard
+        // output stays one that cannot be written: the lines are lost all
+        // the same, and the text or report a caller asked for fails, with
+        // its status, instead of seeming to have been written.
+        const int mode = fd == STDOUT_FILENO ? O_RDONLY : O_RDWR;
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", mode) != fd)
             break;
     }
     ::signal(SIGPIPE, SIG_IGN);
