@@ -1,10 +1,10 @@
 #include "Delivery.h"
 
 #include "FileManager.h"
-#include "UniqueFd.h"
 #include "SpaceCheck.h"
-#include "Util.h"
+#include "UniqueFd.h"
 #include "Utf8Sequence.h"
+#include "Util.h"
 #include "WindowsName.h"
 #include "WorkJournal.h"
 
@@ -14,8 +14,10 @@
 #include <fstream>
 #include <set>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace {
@@ -227,6 +229,8 @@ FailureCause Delivery::destinationCause(const std::string& destDir, uint64_t byt
 {
     if (::access(destDir.c_str(), W_OK | X_OK) != 0)
         return FailureCause::DestinationNotWritable;
+    if (!holdsFileOf(destDir, bytes))
+        return FailureCause::DestinationFileTooLarge;
     if (SpaceCheck::isFull(destDir, bytes))
         return FailureCause::DestinationFull;
     return FailureCause::Other;
@@ -263,4 +267,11 @@ void Delivery::writeOutName(const std::string& destDir, const std::string& workF
     const UniqueFd folder(::open(destDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.isOpen())
         ::fsync(folder.get());
+}
+
+bool Delivery::holdsFileOf(const std::string& destDir, uint64_t bytes)
+{
+    constexpr uint64_t kFatLargestFile = 0xFFFFFFFFull;
+    struct statfs disk {};
+    return bytes <= kFatLargestFile || ::statfs(destDir.c_str(), &disk) != 0 || disk.f_type != MSDOS_SUPER_MAGIC;
 }

@@ -62,6 +62,10 @@ public:
     // there: the new name is written out too, as far as the disk will.
     static void writeOutName(const std::string& destDir, const std::string& workFolder);
 
+    // False where the destination's file system holds no file of size
+    // bytes: FAT, as Windows formats most sticks, holds 4 GB less a byte.
+    static bool holdsFileOf(const std::string& destDir, uint64_t bytes);
+
     // Why the destination refused an archive of size bytes.
     static FailureCause destinationCause(const std::string& destDir, uint64_t bytes);
 };

@@ -38,6 +38,7 @@ enum class FailureCause {
     EncryptorMissing,       // expect or zipcloak is not installed
     DestinationNotWritable, // the destination folder refuses new files, or is gone
     DestinationFull,        // no space left in the destination folder
+    DestinationFileTooLarge, // the destination's file system holds no file as large as the archive (FAT: 4 GB)
     NothingToArchive,       // none of the items can go into the archive
     WorkFolderRefused,      // ~/.quillmere is a link or belongs to someone else
     PasswordRefused,        // empty, a character outside code page 932, over 80 bytes, or control characters

@@ -56,6 +56,8 @@ const char* ReportLines::causeText(FailureCause cause)
         return "the destination path is too long";
     case FailureCause::DestinationFull:
         return "no space in the destination folder";
+    case FailureCause::DestinationFileTooLarge:
+        return "the destination's file system holds no file as large as the archive";
     case FailureCause::NothingToArchive:
         return "nothing to archive";
     case FailureCause::WorkFolderRefused:

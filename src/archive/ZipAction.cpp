@@ -404,6 +404,8 @@ void ZipAction::write()
 void ZipAction::encrypt()
 {
     enterPhase(JobPhase::Encrypting);
+    if (!destinationHoldsArchive())
+        return;
     const std::optional<std::string> part = newPartPath();
     if (!part)
         return;
@@ -445,6 +447,8 @@ void ZipAction::moveToDestination()
 {
     enterPhase(JobPhase::Delivering);
     const std::string archive = m_folders.archiveInOutput(m_archiveName);
+    if (!destinationHoldsArchive())
+        return;
     const std::optional<std::string> part = newPartPath();
     if (!part)
         return;
@@ -490,6 +494,20 @@ void ZipAction::onMoved()
     // The record is written while the archive is read back.
     verify();
     m_journal->made(m_partPath);
+}
+
+// An archive larger than the destination's file system holds any file
+// (a FAT stick: 4 GB) is refused before it is copied there for nothing.
+bool ZipAction::destinationHoldsArchive()
+{
+    const uint64_t bytes = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
+    if (Delivery::holdsFileOf(m_destDir, bytes))
+        return true;
+    const std::string description = "the archive (" + std::to_string(bytes)
+        + " bytes) is larger than the destination's file system holds a file: " + m_destDir;
+    Log::line(LogPrefix::kCopy + description);
+    fail(JobOutcome::failed(m_phase, description, FailureCause::DestinationFileTooLarge));
+    return false;
 }
 
 // The hidden name the archive arrives under, written down before anything

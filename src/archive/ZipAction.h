@@ -88,6 +88,7 @@ private:
     std::optional<JobOutcome> archivePathTooLong() const;
     std::optional<JobOutcome> spaceShortage() const;
     std::optional<std::string> newPartPath();
+    bool destinationHoldsArchive();
     void enterPhase(JobPhase phase);
     // item: a path below the content folder, told as the user's own.
     void reportProgress(double fraction, const std::string& item = {});

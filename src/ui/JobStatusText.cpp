@@ -224,6 +224,8 @@ QString JobStatusText::failureHeadline(const JobOutcome& outcome)
         return QStringLiteral("保存先のフォルダの場所（パス）が長すぎるため、作成しませんでした");
     case FailureCause::DestinationFull:
         return QStringLiteral("保存先のディスクに空きがありません");
+    case FailureCause::DestinationFileTooLarge:
+        return QStringLiteral("保存先のディスクには 4 GB を超えるファイルを保存できません");
     case FailureCause::NothingToArchive:
         return QStringLiteral("アーカイブに入れられる項目がありませんでした");
     case FailureCause::WorkFolderRefused:
@@ -274,6 +276,9 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
     case FailureCause::DestinationPathTooLong:
         return QStringLiteral("フォルダが深すぎて、システムが扱えるパスの長さ（4096 バイト）を超えています。"
                               "「保存先を選択する」で、もっと浅い場所にあるフォルダを選んでください。");
+    case FailureCause::DestinationFileTooLarge:
+        return QStringLiteral("保存先のディスクは FAT 形式のため、4 GB を超えるアーカイブを保存できません。"
+                              "「保存先を選択する」で別のディスクのフォルダを選ぶか、項目を分けてアーカイブしてください。");
     case FailureCause::DestinationFull:
         return shortage(outcome)
             + QStringLiteral("不要なファイルを削除して空きを作るか、「保存先を選択する」で別のディスクのフォルダを選んでください。");

@@ -328,6 +328,22 @@ private slots:
         QCOMPARE(readFile(part), kArchive);
     }
 
+    // Only FAT (as most sticks come) stops at 4 GB: the disks of Linux take
+    // larger archives, which are not refused for their size.
+    void onlyAFatDiskRefusesAnArchiveOver4GB_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("the home folder's disk") << QString();
+        QTest::newRow("tmpfs") << QStringLiteral("/dev/shm");
+    }
+    void onlyAFatDiskRefusesAnArchiveOver4GB()
+    {
+        QFETCH(QString, folder);
+        const std::string dest = folder.isEmpty() ? m_dest : folder.toStdString();
+        QVERIFY(Delivery::holdsFileOf(dest, 0xFFFFFFFFull));
+        QVERIFY(Delivery::holdsFileOf(dest, 5'000'000'000ull));
+    }
+
     void whatAJobKilledBetweenTheStepsLeftIsRemoved_data()
     {
         QTest::addColumn<QString>("meanwhile");

@@ -236,6 +236,11 @@ private slots:
                                   FailureCause::DestinationPathTooLong)
             << QStringLiteral("保存先のフォルダの場所（パス）が長すぎるため、作成しませんでした")
             << QStringLiteral("浅い場所にあるフォルダを選んで");
+        QTest::newRow("archive larger than a FAT stick holds")
+            << JobOutcome::failed(JobPhase::Delivering, "the archive (5000000000 bytes) is larger than ...",
+                                  FailureCause::DestinationFileTooLarge)
+            << QStringLiteral("保存先のディスクには 4 GB を超えるファイルを保存できません")
+            << QStringLiteral("別のディスクのフォルダを選ぶか、項目を分けて");
         QTest::newRow("nothing to archive")
             << JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive",
                                   FailureCause::NothingToArchive)
