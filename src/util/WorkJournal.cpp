@@ -409,10 +409,13 @@ void WorkJournal::removeLeftovers(const WorkFolders& folders)
         }
         const std::optional<Record> record = read(journal + "/" + name);
         // This process's jobs clean up after themselves, on a thread of
-        // their own that may be at work right now; a process that has gone
-        // cleans up nothing. One in another pid namespace, or on another
-        // machine, is known by its lock alone.
-        if (record && (record->owner == self || record->owner.isAlive()))
+        // their own that may be at work right now: only a record of one
+        // that has ended, and let its lock go, is left here (what it could
+        // not reach then: a stick pulled out, plugged in again since). A
+        // process that has gone cleans up nothing. One in another pid
+        // namespace, or on another machine, is known by its lock alone.
+        const bool ownJob = record && record->owner == self;
+        if (ownJob ? !record->ended : record && record->owner.isAlive())
             continue;
         if (isLockHeld(journal + "/" + name + kLockSuffix))
             continue;

@@ -235,12 +235,15 @@ private slots:
     void aPartOnAStickPulledOutIsRemovedWhenItIsBack_data()
     {
         QTest::addColumn<bool>("pulled");
-        QTest::newRow("the stick pulled out") << true;
-        QTest::newRow("the folder removed") << false;
+        QTest::addColumn<bool>("sameProcess"); // the window that ran the job is still open
+        QTest::newRow("the stick pulled out, found by a later start") << true << false;
+        QTest::newRow("the stick pulled out, found by the window's next job") << true << true;
+        QTest::newRow("the folder removed") << false << false;
     }
     void aPartOnAStickPulledOutIsRemovedWhenItIsBack()
     {
         QFETCH(bool, pulled);
+        QFETCH(bool, sameProcess);
         // The stick: a folder on another disk, reached through its place.
         QTemporaryDir stickDisk("/dev/shm/tst_Delivery-XXXXXX");
         QVERIFY(stickDisk.isValid());
@@ -256,9 +259,7 @@ private slots:
         const std::string part = dest + "/" + Delivery::partName(dest);
         writeFile(part, kArchive);
 
-        const pid_t child = ::fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
+        const auto runJob = [&] {
             auto journal = std::make_unique<WorkJournal>(*m_folders);
             journal->intend(WorkJournal::Kind::Part, part);
             journal->made(part);
@@ -269,11 +270,20 @@ private slots:
                 fs::remove_all(dest);
             }
             journal->removeAll();
-            ::_exit(0);
+        };
+        if (sameProcess) {
+            runJob();
+        } else {
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                runJob();
+                ::_exit(0);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         }
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         QCOMPARE(fs::exists(disk + "/out/" + fs::path(part).filename().string()), pulled);
         QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()).isEmpty(), !pulled);
         if (!pulled)
