@@ -240,8 +240,8 @@ namespace {
 
 bool isOnAnotherDisk(const std::string& path, const std::string& workFolder)
 {
-    struct stat item {}, work {};
-    return ::stat(path.c_str(), &item) == 0 && ::stat(workFolder.c_str(), &work) == 0 && item.st_dev != work.st_dev;
+    const dev_t disk = SpaceCheck::deviceOf(path), work = SpaceCheck::deviceOf(workFolder);
+    return disk != 0 && work != 0 && disk != work;
 }
 
 } // namespace
@@ -271,7 +271,12 @@ void Delivery::writeOutName(const std::string& destDir, const std::string& workF
 
 bool Delivery::holdsFileOf(const std::string& destDir, uint64_t bytes)
 {
-    constexpr uint64_t kFatLargestFile = 0xFFFFFFFFull;
     struct statfs disk {};
-    return bytes <= kFatLargestFile || ::statfs(destDir.c_str(), &disk) != 0 || disk.f_type != MSDOS_SUPER_MAGIC;
+    return ::statfs(destDir.c_str(), &disk) != 0 || fileSystemHolds(static_cast<long>(disk.f_type), bytes);
+}
+
+bool Delivery::fileSystemHolds(long fileSystemType, uint64_t bytes)
+{
+    constexpr uint64_t kFatLargestFile = 0xFFFFFFFFull;
+    return fileSystemType != MSDOS_SUPER_MAGIC || bytes <= kFatLargestFile;
 }

@@ -65,6 +65,8 @@ public:
     // False where the destination's file system holds no file of size
     // bytes: FAT, as Windows formats most sticks, holds 4 GB less a byte.
     static bool holdsFileOf(const std::string& destDir, uint64_t bytes);
+    // The same for a file system known by its type (statfs's f_type).
+    static bool fileSystemHolds(long fileSystemType, uint64_t bytes);
 
     // Why the destination refused an archive of size bytes.
     static FailureCause destinationCause(const std::string& destDir, uint64_t bytes);

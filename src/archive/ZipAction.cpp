@@ -413,7 +413,7 @@ void ZipAction::encrypt()
     m_encryptStep = std::make_unique<EncryptStep>();
     connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, [this](double fraction) { reportProgress(fraction); });
     connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
-        const uint64_t archiveBytes = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
+        const uint64_t archiveBytes = archiveBytesAtDestination();
         // zipcloak writes its copy beside php's archive, in the work folder.
         if (outcome.cause == FailureCause::Other && SpaceCheck::isFull(m_folders.tmpDirectory(), archiveBytes)) {
             outcome.cause = FailureCause::WorkFolderFull;
@@ -500,14 +500,23 @@ void ZipAction::onMoved()
 // (a FAT stick: 4 GB) is refused before it is copied there for nothing.
 bool ZipAction::destinationHoldsArchive()
 {
-    const uint64_t bytes = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
+    const uint64_t bytes = archiveBytesAtDestination();
     if (Delivery::holdsFileOf(m_destDir, bytes))
         return true;
     const std::string description = "the archive (" + std::to_string(bytes)
-        + " bytes) is larger than the destination's file system holds a file: " + m_destDir;
+        + " bytes) is larger than a file can be on the destination's file system: " + m_destDir;
     Log::line(LogPrefix::kCopy + description);
     fail(JobOutcome::failed(m_phase, description, FailureCause::DestinationFileTooLarge));
     return false;
+}
+
+// The archive as it arrives: zipcloak puts 12 bytes of its own before the
+// data of each file it encrypts.
+uint64_t ZipAction::archiveBytesAtDestination() const
+{
+    constexpr uint64_t kEncryptionHeaderBytes = 12;
+    const uint64_t written = FileManager::sizeOf(m_folders.archiveInOutput(m_archiveName));
+    return written + (m_isEncrypt ? kEncryptionHeaderBytes * static_cast<uint64_t>(m_content.report.fileCount) : 0);
 }
 
 // The hidden name the archive arrives under, written down before anything
@@ -628,12 +637,11 @@ void ZipAction::onVerified()
     }
     if (const Failure failure = m_checking->result()) {
         Log::line(LogPrefix::kVerify + *failure);
-        // A destination gone meanwhile (a stick pulled out) or out of
-        // inodes is what the user can mend; the archive is not to blame.
-        FailureCause cause = Delivery::destinationCause(m_destDir, 0);
-        if (cause == FailureCause::Other)
-            cause = FailureCause::VerificationFailed;
-        fail(JobOutcome::failed(JobPhase::Verifying, *failure, cause));
+        // A destination gone meanwhile (a stick pulled out) is what the
+        // user can mend; the archive is not to blame.
+        const bool gone = Delivery::destinationCause(m_destDir, 0) == FailureCause::DestinationNotWritable;
+        fail(JobOutcome::failed(JobPhase::Verifying, *failure,
+                                gone ? FailureCause::DestinationNotWritable : FailureCause::VerificationFailed));
         return;
     }
     deliver();

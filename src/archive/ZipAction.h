@@ -89,6 +89,7 @@ private:
     std::optional<JobOutcome> spaceShortage() const;
     std::optional<std::string> newPartPath();
     bool destinationHoldsArchive();
+    uint64_t archiveBytesAtDestination() const;
     void enterPhase(JobPhase phase);
     // item: a path below the content folder, told as the user's own.
     void reportProgress(double fraction, const std::string& item = {});

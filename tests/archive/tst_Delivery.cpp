@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -338,20 +339,30 @@ private slots:
         QCOMPARE(readFile(part), kArchive);
     }
 
-    // Only FAT (as most sticks come) stops at 4 GB: the disks of Linux take
-    // larger archives, which are not refused for their size.
+    // Only FAT (as most sticks come) stops at 4 GB less a byte: the disks
+    // of Linux take larger archives, which are not refused for their size.
     void onlyAFatDiskRefusesAnArchiveOver4GB_data()
     {
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("the home folder's disk") << QString();
-        QTest::newRow("tmpfs") << QStringLiteral("/dev/shm");
+        QTest::addColumn<long>("fileSystem");
+        QTest::addColumn<qulonglong>("bytes");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("FAT, its largest file") << long(MSDOS_SUPER_MAGIC) << 0xFFFFFFFFull << true;
+        QTest::newRow("FAT, 4 GB") << long(MSDOS_SUPER_MAGIC) << 0x100000000ull << false;
+        QTest::newRow("ext4, 5 GB") << long(EXT4_SUPER_MAGIC) << 5'000'000'000ull << true;
+        QTest::newRow("tmpfs, 5 GB") << long(TMPFS_MAGIC) << 5'000'000'000ull << true;
     }
     void onlyAFatDiskRefusesAnArchiveOver4GB()
     {
-        QFETCH(QString, folder);
-        const std::string dest = folder.isEmpty() ? m_dest : folder.toStdString();
-        QVERIFY(Delivery::holdsFileOf(dest, 0xFFFFFFFFull));
-        QVERIFY(Delivery::holdsFileOf(dest, 5'000'000'000ull));
+        QFETCH(long, fileSystem);
+        QFETCH(qulonglong, bytes);
+        QFETCH(bool, held);
+        QCOMPARE(Delivery::fileSystemHolds(fileSystem, bytes), held);
+    }
+    // The folders here are not FAT: a large archive is not refused there.
+    void theDisksHereTakeALargeArchive()
+    {
+        QVERIFY(Delivery::holdsFileOf(m_dest, 5'000'000'000ull));
+        QVERIFY(Delivery::holdsFileOf("/dev/shm", 5'000'000'000ull));
     }
 
     void whatAJobKilledBetweenTheStepsLeftIsRemoved_data()
