@@ -56,14 +56,31 @@ bool isTargetFailure(int error)
 // large file goes in pieces, so that stop is asked every megabyte, and with
 // plain writes before each of them: a USB stick or a network share may take
 // seconds for a megabyte. stop is told how many bytes are copied so far.
-Copied copyBytes(int in, int out, const FileManager::CopyStop& stop)
+// writeThrough: the copy goes onto another disk and is to be on it when it
+// is done. Every few megabytes the copy then waits until they are on the
+// disk, so that the bytes told are the disk's pace, not memory's, stop is
+// still asked while a slow stick writes, and the flush at the end is short.
+Copied copyBytes(int in, int out, const FileManager::CopyStop& stop, bool writeThrough)
 {
     if (::ioctl(out, FICLONE, in) == 0)
         return Copied::All;
     constexpr size_t kPiece = 1 << 20;
+    constexpr uint64_t kWrittenOutEvery = 8 << 20;
     bool rangeWorks = true;
     uint64_t copied = 0;
+    uint64_t writtenOut = 0;
     for (;;) {
+        // The disk's own failure shows here (a full stick that took the
+        // data into memory): the copy stops at once. A file system that
+        // cannot do this leaves it to the flush at the end.
+        if (writeThrough && copied - writtenOut >= kWrittenOutEvery) {
+            if (::sync_file_range(out, static_cast<off_t>(writtenOut), static_cast<off_t>(copied - writtenOut),
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
+                    != 0
+                && errno != EINVAL && errno != ESPIPE && errno != ENOSYS && errno != EOPNOTSUPP)
+                return Copied::WriteFailed;
+            writtenOut = copied;
+        }
         if (stop && stop(copied))
             return Copied::Stopped;
         if (rangeWorks) {
@@ -109,10 +126,11 @@ struct Place {
 };
 
 // A new file at target with the data, permissions and times of source.
-// openFlags says whether a link at source is followed.
+// openFlags says whether a link at source is followed; writeThrough, whether
+// the data is to be on the target's disk as the copy goes.
 std::optional<FileManager::CopyFailure> copyFileData(const Place& source, const Place& target,
                                                      const struct stat& info, int openFlags,
-                                                     const FileManager::CopyStop& stop = {})
+                                                     const FileManager::CopyStop& stop = {}, bool writeThrough = false)
 {
     UniqueFd in(::openat(source.folder, source.name.c_str(), O_RDONLY | O_CLOEXEC | openFlags));
     if (in.get() < 0)
@@ -120,7 +138,7 @@ std::optional<FileManager::CopyFailure> copyFileData(const Place& source, const 
     UniqueFd out(::openat(target.folder, target.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0)
         return copyFailure(errno, target.path, true);
-    const Copied copied = copyBytes(in.get(), out.get(), stop);
+    const Copied copied = copyBytes(in.get(), out.get(), stop, writeThrough);
     if (copied != Copied::All) {
         const int error = copied == Copied::Stopped ? ECANCELED : errno;
         ::unlinkat(target.folder, target.name.c_str(), 0);
@@ -237,7 +255,7 @@ Failure FileManager::moveItem(const std::string& source, const std::string& targ
     if (!S_ISREG(info.st_mode))
         return failure(EXDEV, source);
     const Place from{AT_FDCWD, source, source}, to{AT_FDCWD, target, target};
-    if (const std::optional<CopyFailure> copied = copyFileData(from, to, info, O_NOFOLLOW, stop)) {
+    if (const std::optional<CopyFailure> copied = copyFileData(from, to, info, O_NOFOLLOW, stop, true)) {
         removeItem(target);
         return copied->description;
     }

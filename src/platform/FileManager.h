@@ -64,9 +64,10 @@ public:
 
     // Moves an item; fails when something already exists at target. A
     // file also moves across file systems, copied with its permissions and
-    // times and then removed. Such a copy asks stop as it goes; when stop
-    // says so, the half-made copy goes, the source stays, and the move
-    // fails with "Operation canceled".
+    // times and then removed. Such a copy asks stop as it goes, and waits
+    // for the other disk every few megabytes, so that stop is told how far
+    // the disk has got; when stop says so, the half-made copy goes, the
+    // source stays, and the move fails with "Operation canceled".
     static Failure moveItem(const std::string& source, const std::string& target, const CopyStop& stop = {});
 
     // Removes a file, a link or a folder with all its contents, at any

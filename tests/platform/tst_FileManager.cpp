@@ -153,6 +153,40 @@ private slots:
         QCOMPARE(FileManager::exists(archive), !delivered);
     }
 
+    void aCopyOntoAnotherDiskWaitsForIt_data()
+    {
+        QTest::addColumn<int>("error"); // what the disk answers when waited for; 0 for nothing
+        QTest::addColumn<bool>("moved");
+        QTest::newRow("written out") << 0 << true;
+        QTest::newRow("a file system that cannot be waited for") << ENOSYS << true;
+        QTest::newRow("the disk fails") << EIO << false;
+        QTest::newRow("the disk is full") << ENOSPC << false;
+    }
+    // The archive copied onto a stick is written out as it goes: what the
+    // disk fails with then fails the move at once, and the source stays.
+    void aCopyOntoAnotherDiskWaitsForIt()
+    {
+        QFETCH(int, error);
+        QFETCH(bool, moved);
+        const std::string archive = user() + "/large.zip";
+        const std::string content(9 << 20, 'z'); // more than is written before the first wait
+        writeFile(archive, content);
+        const std::string target = other() + "/moved";
+
+        std::vector<SyscallRefusal::Refusal> refusals;
+        if (error != 0)
+            refusals = {{SYS_sync_file_range, error}};
+        const std::optional<std::string> answer = SyscallRefusal::run(refusals, [&] {
+            return text(FileManager::moveItem(archive, target)).toStdString();
+        });
+        QVERIFY(answer);
+        QCOMPARE(QByteArray::fromStdString(*answer), moved ? "(no error)" : described(error, target));
+        QCOMPARE(FileManager::exists(target), moved);
+        QCOMPARE(FileManager::exists(archive), !moved);
+        if (moved)
+            QVERIFY(readFile(target) == content);
+    }
+
     void linkOrCopyNeverReplaces_data()
     {
         QTest::addColumn<bool>("elsewhere");
