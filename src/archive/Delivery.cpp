@@ -250,9 +250,12 @@ Failure Delivery::writeOut(const std::string& partPath, const std::string& workF
 {
     if (!isOnAnotherDisk(partPath, workFolder))
         return std::nullopt;
-    // Read-only is enough: fsync writes out what the file has, whoever
-    // wrote it (mv, in an encrypted job).
-    const UniqueFd file(::open(partPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // fsync writes out what the file has, whoever wrote it (mv, in an
+    // encrypted job). It is opened for writing where it may be: a share
+    // may refuse to flush a file opened for reading only.
+    UniqueFd file(::open(partPath.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.isOpen())
+        file = UniqueFd(::open(partPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!file.isOpen() || ::fsync(file.get()) != 0)
         return describeErrno(errno, partPath);
     return std::nullopt;
