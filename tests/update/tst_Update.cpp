@@ -30,6 +30,15 @@ QByteArray body(const QByteArray& versionCode, const QString& url = kPage)
         + R"(", "url": ")" + url.toUtf8() + "\"}";
 }
 
+// A message of hundreds of lines.
+QString longMessage()
+{
+    QStringList lines;
+    for (int i = 0; i < 300; ++i)
+        lines << QStringLiteral("更新の内容 %1").arg(i);
+    return lines.join(QLatin1Char('\n'));
+}
+
 // Status 0: takes the request and never answers.
 constexpr int kSilent = 0;
 
@@ -70,10 +79,7 @@ private slots:
     // stay on the screen.
     void aLongMessageLeavesTheButtonsOnTheScreen()
     {
-        QStringList lines;
-        for (int i = 0; i < 300; ++i)
-            lines << QStringLiteral("更新の内容 %1").arg(i);
-        UpdateNoticeDialog dialog(lines.join(QLatin1Char('\n')));
+        UpdateNoticeDialog dialog(longMessage());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         const QRect screen = dialog.screen()->availableGeometry();
@@ -82,17 +88,14 @@ private slots:
             QVERIFY(button->isVisible());
             QVERIFY(dialog.rect().contains(QRect(button->mapTo(&dialog, QPoint()), button->size())));
         }
-        QCOMPARE(dialog.messageLabel->text(), lines.join(QLatin1Char('\n')));
+        QCOMPARE(dialog.messageLabel->text(), longMessage());
     }
 
     // Without a mouse: the notice opens on "確認する", Tab goes on to
     // "閉じる" and then to the message, which the keyboard scrolls to its end.
     void theKeyboardReadsALongMessageToItsEnd()
     {
-        QStringList lines;
-        for (int i = 0; i < 300; ++i)
-            lines << QStringLiteral("更新の内容 %1").arg(i);
-        UpdateNoticeDialog dialog(lines.join(QLatin1Char('\n')));
+        UpdateNoticeDialog dialog(longMessage());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.activateWindow();
