@@ -23,10 +23,10 @@ public:
     // error closed by the caller ("2>&-") are opened on /dev/null, so that
     // no descriptor of ours takes their numbers and receives what is
     // written there (standard output for reading only, so that writing
-    // the text asked for still fails). A reader of our output that goes away ("| head")
-    // makes writes fail instead of ending the process: the job goes on
-    // and cleans up after itself. (The programs a job starts get the
-    // default back.)
+    // the text asked for still fails). A reader of our output that goes
+    // away ("| head") makes writes fail instead of ending the process: the
+    // job goes on and cleans up after itself. (The programs a job starts
+    // get the default back.)
     static void keepStandardStreams();
 
     // The shared worker threads. A job's short steps (moving the archive,
