@@ -35,6 +35,8 @@ const char* ReportLines::reasonText(LeftOutReason reason)
         return "an archive the program has not finished delivering";
     case LeftOutReason::NameTooLong:
         return "name too long once changed";
+    case LeftOutReason::EmptyFolderTakenForPattern:
+        return "empty folder whose name the archive writer reads as a pattern";
     }
     return "";
 }

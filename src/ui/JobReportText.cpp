@@ -97,6 +97,8 @@ QString JobReportText::reason(LeftOutReason reason)
         return QStringLiteral("Quillmere が保存の途中で作る一時ファイルです");
     case LeftOutReason::NameTooLong:
         return QStringLiteral("Windows 用に直した名前が、名前の長さの上限（255 バイト）を超えます");
+    case LeftOutReason::EmptyFolderTakenForPattern:
+        return QStringLiteral("名前の「[」「]」のため、空のフォルダーとしてアーカイブに記録できません");
     }
     return {};
 }

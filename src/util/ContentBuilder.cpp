@@ -185,7 +185,10 @@ StagedContent ContentBuilder::merged(const std::vector<std::unique_ptr<FolderSta
         append(all.report.renamed, part.report.renamed);
         append(all.report.leftOut, part.report.leftOut);
         append(all.report.warnings, part.report.warnings);
+        append(all.pendingFolderEntries, part.pendingFolderEntries);
     }
+    // The tree is whole: what the writer's glob() will find is known now.
+    FolderStager::settlePendingFolderEntries(all);
     sortBy(all.report.renamed, [](const RenamedItem& item) { return item.original; });
     sortBy(all.report.leftOut, [](const LeftOutItem& item) { return item.path; });
     sortBy(all.report.warnings, [](const WarnedItem& item) { return item.inArchive; });

@@ -585,36 +585,80 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
 
 void FolderStager::expectEmptyFolderEntry(const FolderTask& folder, bool hasVisible)
 {
-    // What was placed under a visible name is what glob() finds.
-    if (hasVisible)
-        return;
     const std::string& relative = folder.relative;
     const std::string entry = entryName(relative.empty() ? "" : relative + "/");
-    const std::string pattern = globEscaped(m_folders.outputFolder()) + "/" + entry + "/*";
+    // The writer asks glob() with the path as it is: a "[" there makes a
+    // pattern, whose answer depends on other folders, some still to come.
+    const bool readAsPattern = entry.find('[') != std::string::npos;
+    // Otherwise what was placed under a visible name is what glob() finds.
+    if (hasVisible && !readAsPattern)
+        return;
+    // The folder's own permissions, never the writer's drwxrwxrwx, and the
+    // DOS folder attribute, which Windows goes by. Shown as the entry is
+    // named, with its "/".
+    const uint32_t mode = S_IFDIR | (folder.mode & 07777);
+    const std::string shown = folder.relativeShown.empty() ? "" : folder.relativeShown + "/";
+    StagedContent::PendingFolderEntry pending =
+        stamped(m_converter.fromFileName(entry).value_or(entry), shown, folder.modified, mode << 16 | kDosFolder);
+    pending.pattern = globEscaped(m_folders.outputFolder()) + "/" + entry + "/*";
+    pending.source = folder.source;
+    pending.empty = !hasVisible;
+    if (readAsPattern)
+        m_content.pendingFolderEntries.push_back(std::move(pending));
+    else
+        settle(m_content, std::move(pending));
+}
+
+void FolderStager::settlePendingFolderEntries(StagedContent& content)
+{
+    std::vector<StagedContent::PendingFolderEntry> pending = std::move(content.pendingFolderEntries);
+    content.pendingFolderEntries.clear();
+    for (StagedContent::PendingFolderEntry& folder : pending)
+        settle(content, std::move(folder));
+}
+
+void FolderStager::settle(StagedContent& content, StagedContent::PendingFolderEntry pending)
+{
     glob_t found {};
-    const int result = ::glob(pattern.c_str(), 0, nullptr, &found);
+    const int result = ::glob(pending.pattern.c_str(), 0, nullptr, &found);
     const size_t visible = result == 0 ? found.gl_pathc : 0;
     ::globfree(&found);
-    if (visible == 0) {
-        m_content.expectedEntries.push_back(m_converter.fromFileName(entry).value_or(entry));
-        // The folder's own permissions, never the writer's drwxrwxrwx,
-        // and the DOS folder attribute, which Windows goes by.
-        const uint32_t mode = S_IFDIR | (folder.mode & 07777);
-        // Shown as the entry is named, with its "/".
-        const std::string shown = folder.relativeShown.empty() ? "" : folder.relativeShown + "/";
-        stampEntry(m_content.expectedEntries.back(), shown, folder.modified, mode << 16 | kDosFolder);
+    if (visible != 0) {
+        // The names glob() found are another folder's: the writer gives
+        // this empty one no entry, and the archive cannot hold it.
+        if (pending.empty && !pending.source.empty()) {
+            content.report.leftOut.push_back({pending.source, LeftOutReason::EmptyFolderTakenForPattern,
+                                              "an empty folder, which the archive writer takes for one with files in it: "
+                                                  + pending.source});
+            --content.report.folderCount;
+        }
+        return;
     }
+    content.expectedEntries.push_back(pending.stamp.entry);
+    content.entryStamps.push_back(std::move(pending.stamp));
+    if (pending.warning)
+        content.report.warnings.push_back(std::move(*pending.warning));
+}
+
+StagedContent::PendingFolderEntry FolderStager::stamped(const std::string& entry, const std::string& pathShown,
+                                                        std::time_t modified, std::optional<uint32_t> attributes) const
+{
+    StagedContent::PendingFolderEntry stamped;
+    stamped.stamp = {entry, DosTime::at(modified), attributes};
+    if (DosTime::clampedIfOutside(modified)) {
+        const std::string entryShown = entryName(pathShown);
+        stamped.warning = WarnedItem{entryShown, WindowsWarning::DateOutOfRange, WindowsName::length(entryShown), modified};
+    }
+    return stamped;
 }
 
 void FolderStager::stampEntry(const std::string& entry, const std::string& pathShown, std::time_t modified,
                               std::optional<uint32_t> attributes)
 {
-    m_content.entryStamps.push_back({entry, DosTime::at(modified), attributes});
-    if (DosTime::clampedIfOutside(modified)) {
-        const std::string entryShown = entryName(pathShown);
-        m_content.report.warnings.push_back(
-            {entryShown, WindowsWarning::DateOutOfRange, WindowsName::length(entryShown), modified});
-    }
+    StagedContent::PendingFolderEntry entryStamp = stamped(entry, pathShown, modified, attributes);
+    m_content.entryStamps.push_back(std::move(entryStamp.stamp));
+    if (entryStamp.warning)
+        m_content.report.warnings.push_back(std::move(*entryStamp.warning));
 }
 
 bool FolderStager::tellIfGone(const std::string& source, int error)

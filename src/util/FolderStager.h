@@ -64,6 +64,9 @@ public:
 
     // What it staged, taken: the stager holds nothing afterwards.
     StagedContent takeContent() { return std::move(m_content); }
+    // Settles the folder entries that waited for the whole tree to be
+    // staged: each is expected where glob() finds no visible name.
+    static void settlePendingFolderEntries(StagedContent& content);
 
 private:
     struct Item {
@@ -129,9 +132,13 @@ private:
     // visible name in it; hasVisible says a visible name was placed there.
     // The entry is to carry the folder's time and mode.
     void expectEmptyFolderEntry(const FolderTask& folder, bool hasVisible);
+    // Expects the entry where glob() finds no visible name in its folder.
+    static void settle(StagedContent& content, StagedContent::PendingFolderEntry pending);
     // A time the entry's headers cannot hold is clamped, and warned.
     void stampEntry(const std::string& entry, const std::string& pathShown, std::time_t modified,
                     std::optional<uint32_t> attributes);
+    StagedContent::PendingFolderEntry stamped(const std::string& entry, const std::string& pathShown,
+                                              std::time_t modified, std::optional<uint32_t> attributes) const;
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
     // An item found a moment before and gone now (error ENOENT or ENOTDIR)
     // was removed or renamed while the job ran: the job fails, rather than

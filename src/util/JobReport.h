@@ -34,6 +34,7 @@ enum class LeftOutReason {
     NameTooLong,  // its name, made fit for Windows and cut, is still longer than a name can be
     WorkFolder,   // in this program's own work folders
     PartFile,     // the hidden archive a job of this program delivers (or a killed one left)
+    EmptyFolderTakenForPattern, // an empty folder that "[...]" in its path makes the writer take for a full one
 };
 
 // An item the user gave, or one inside a given folder, that is not in the

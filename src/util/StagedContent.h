@@ -47,6 +47,17 @@ struct StagedContent {
         std::optional<uint32_t> attributes;
     };
     std::vector<EntryStamp> entryStamps;
+    // A folder entry that waits for the whole tree: with a "[" in its path
+    // the writer's glob() reads a pattern, which may find the names of
+    // another folder and miss the folder's own ("v[1]" looks into "v1").
+    struct PendingFolderEntry {
+        std::string pattern; // what the writer asks glob(), as an absolute path
+        EntryStamp stamp;    // the entry, if glob() finds nothing
+        std::optional<WarnedItem> warning; // for a time its headers cannot hold
+        std::string source; // the user's folder
+        bool empty = false; // nothing visible was placed in it
+    };
+    std::vector<PendingFolderEntry> pendingFolderEntries;
     // The files staged as links, hard or symbolic, in no set order; copies
     // are the job's own and cannot change.
     std::vector<StagedFile> linkedFiles;

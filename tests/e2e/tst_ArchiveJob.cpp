@@ -1331,6 +1331,68 @@ private slots:
         QCOMPARE(int(job.outcome.report.leftOut.size()), 2);
     }
 
+    void foldersWithBracketsArriveWhole_data()
+    {
+        QTest::addColumn<QStringList>("files");        // below "names", each holding its name
+        QTest::addColumn<QStringList>("emptyFolders"); // below "names"
+        QTest::addColumn<QStringList>("entries");      // below "archive/names/"
+        QTest::addColumn<QString>("lost"); // an empty folder the writer takes for a full one
+        QTest::addColumn<int>("folders");  // the folders the report counts, "names" included
+        // The writer asks glob() whether a folder holds visible names, and
+        // glob() reads "[...]" as a class of characters: it looks into other
+        // folders, or into none, and gives folders with files an entry too.
+        QTest::newRow("year") << QStringList{"Photos [2023]/a.jpg"} << QStringList{}
+                              << QStringList{"Photos [2023]/", "Photos [2023]/a.jpg"} << QString() << 2;
+        QTest::newRow("in a parent") << QStringList{"v[1]/sub/a.txt"} << QStringList{"v[1]/empty"}
+                                     << QStringList{"v[1]/", "v[1]/empty/", "v[1]/sub/", "v[1]/sub/a.txt"}
+                                     << QString() << 4;
+        QTest::newRow("class names an empty sibling")
+            << QStringList{"[c]/in.txt"} << QStringList{"c"} << QStringList{"[c]/", "[c]/in.txt", "c/"} << QString() << 3;
+        QTest::newRow("class names a sibling with files")
+            << QStringList{"x/file.txt"} << QStringList{"[x]"} << QStringList{"x/file.txt"} << QString("[x]") << 2;
+        QTest::newRow("both empty") << QStringList{} << QStringList{"[ab]", "a", "b["}
+                                    << QStringList{"[ab]/", "a/", "b[/"} << QString() << 4;
+        QTest::newRow("an unclosed class") << QStringList{"a[b/k.txt"} << QStringList{"a[c"}
+                                           << QStringList{"a[b/k.txt", "a[c/"} << QString() << 3;
+    }
+    // Whatever glob() makes of a name, the job expects what the writer
+    // writes: the archive is delivered, every file arrives, every folder
+    // entry opens as a folder on Windows, and an empty folder the writer
+    // passes over is reported, not counted.
+    void foldersWithBracketsArriveWhole()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, emptyFolders);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, lost);
+        QFETCH(int, folders);
+        for (const QString& folder : emptyFolders)
+            fs::create_directories(user("names/") + folder.toStdString());
+        std::vector<std::string> names;
+        for (const QString& file : files)
+            names.push_back(file.toStdString());
+        const auto [job, inArchive] = archived(names);
+        QVERIFY2(job.delivered(), job.outcome.description.c_str());
+        QStringList got;
+        for (const std::string& name : inArchive)
+            got << QString::fromStdString(name).remove(0, int(std::string("archive/names/").size()));
+        entries.sort();
+        QCOMPARE(got, entries);
+        const ZipReader archive(user("dest/archive.zip"));
+        for (const ZipReader::Entry& entry : archive.entries)
+            if (entry.name.ends_with('/') && entry.name != "archive/names/")
+                QVERIFY2(entry.attributes & 0x10, entry.name.c_str());
+        const std::vector<LeftOutItem>& leftOut = job.outcome.report.leftOut;
+        QCOMPARE(int(leftOut.size()), lost.isEmpty() ? 0 : 1);
+        if (!lost.isEmpty()) {
+            QCOMPARE(leftOut[0].path, user("names/") + lost.toStdString());
+            QCOMPARE(leftOut[0].reason, LeftOutReason::EmptyFolderTakenForPattern);
+        }
+        QCOMPARE(job.outcome.report.folderCount, folders);
+        QVERIFY(job.outcome.report.warnings.empty());
+        QCOMPARE(QProcess::execute("unzip", {"-tqq", QString::fromStdString(user("dest/archive.zip"))}), 0);
+    }
+
     void aFuseDestinationTakesTheFirstFreeName_data()
     {
         QTest::addColumn<QString>("kind");
