@@ -98,7 +98,7 @@ std::string ReportLines::warningDetail(const WarnedItem& item)
     if (item.warning == WindowsWarning::PathTooLong)
         return std::to_string(item.length) + " characters: " + warningText(item.warning);
     if (item.warning == WindowsWarning::DateOutOfRange)
-        return "dated " + dateText(item.modified) + ": " + warningText(item.warning);
+        return "dated " + localDateText(item.modified) + ": " + warningText(item.warning);
     return warningText(item.warning);
 }
 
@@ -109,6 +109,18 @@ std::string ReportLines::dateText(std::time_t when)
     if (!::gmtime_r(&when, &utc) || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
         return std::to_string(when) + " seconds after 1970-01-01T00:00:00Z";
     return text;
+}
+
+std::string ReportLines::localDateText(std::time_t when)
+{
+    struct tm local {};
+    char text[64];
+    if (!::localtime_r(&when, &local) || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0)
+        return dateText(when);
+    // "+0900" as ISO 8601 writes it beside a time: "+09:00".
+    std::string shown = text;
+    shown.insert(shown.size() - 2, ":");
+    return shown;
 }
 
 std::vector<std::string> ReportLines::leftOut(const JobReport& report)

@@ -25,4 +25,7 @@ public:
     static std::string warningDetail(const WarnedItem& item);
     // A time as scripts read it, in UTC: "1970-01-01T00:00:00Z".
     static std::string dateText(std::time_t when);
+    // The same time on this computer's clock, which the headers hold, with
+    // its offset: "1970-01-01T09:00:00+09:00".
+    static std::string localDateText(std::time_t when);
 };

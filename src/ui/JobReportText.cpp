@@ -111,9 +111,14 @@ QString JobReportText::warning(const WarnedItem& item)
     case WindowsWarning::PathTooLong:
         return QStringLiteral("パスが %1 文字あり、60 文字ほどの展開先フォルダーの下では 260 文字に達します")
             .arg(item.length);
-    case WindowsWarning::DateOutOfRange:
+    case WindowsWarning::DateOutOfRange: {
+        // A file system may hold times no calendar shows: then its seconds.
+        const QDateTime when = QDateTime::fromSecsSinceEpoch(item.modified);
+        const QString shown = when.isValid() ? when.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"))
+                                             : QStringLiteral("1970 年から %1 秒").arg(qint64(item.modified));
         return QStringLiteral("日時（%1）は ZIP に記録できる範囲（1980〜2107 年）の外のため、最も近い日時で記録しました")
-            .arg(QDateTime::fromSecsSinceEpoch(item.modified).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+            .arg(shown);
+    }
     }
     return {};
 }

@@ -5,8 +5,10 @@
 // as accessible names. Real jobs: a missing php, an encrypted job's bar, and
 // cancelling from the window.
 #include "JobProgressMeter.h"
+#include "JobReportText.h"
 #include "JobProgressText.h"
 #include "JobStatusText.h"
+#include "ReportLines.h"
 #include "ScopedEnvironment.h"
 #include "StandInJob.h"
 #include "TestFiles.h"
@@ -281,6 +283,43 @@ private slots:
         QVERIFY(!details.contains(QStringLiteral("phase")));
         QCOMPARE(w.status.detailsText->lineWrapMode(), QPlainTextEdit::WidgetWidth);
         QVERIFY(w.status.detailsButton->isVisibleTo(&w.view));
+    }
+
+    // A time a header cannot hold is clamped on this computer's clock, and
+    // told on that clock: the line with its offset, so that a time just
+    // outside the range never reads as inside it; a time no calendar shows
+    // in seconds.
+    void anOutOfRangeTimeIsToldOnTheSendersClock_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("shown");
+        const qint64 first1980 = 315532800; // 1980-01-01T00:00:00Z
+        QTest::newRow("New York") << QByteArray("America/New_York") << first1980
+                                  << "dated 1979-12-31T19:00:00-05:00: " << QStringLiteral("日時（1979/12/31 19:00:00）");
+        QTest::newRow("Tokyo") << QByteArray("Asia/Tokyo") << qint64(0) << "dated 1970-01-01T09:00:00+09:00: "
+                               << QStringLiteral("日時（1970/01/01 09:00:00）");
+        QTest::newRow("UTC") << QByteArray("UTC") << qint64(4354819200) << "dated 2108-01-01T00:00:00+00:00: "
+                             << QStringLiteral("日時（2108/01/01 00:00:00）");
+        QTest::newRow("beyond any calendar") << QByteArray("UTC") << (qint64(1) << 62)
+                                             << "dated 4611686018427387904 seconds after 1970-01-01T00:00:00Z: "
+                                             << QStringLiteral("日時（1970 年から 4611686018427387904 秒）");
+    }
+    void anOutOfRangeTimeIsToldOnTheSendersClock()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(qint64, seconds);
+        QFETCH(QString, line);
+        QFETCH(QString, shown);
+        const auto restoreZone = qScopeGuard([] { ::tzset(); });
+        const auto zoneSet = scopedEnvironment("TZ", zone);
+        ::tzset();
+        const WarnedItem item{"archive/a.txt", WindowsWarning::DateOutOfRange, 13, std::time_t(seconds)};
+        const QString detail = QString::fromStdString(ReportLines::warningDetail(item));
+        QVERIFY2(detail.startsWith(line), qPrintable(detail));
+        const QString sentence = JobReportText::warning(item);
+        QVERIFY2(sentence.startsWith(shown), qPrintable(sentence));
     }
 
     // A failure whose result the next waiting job replaced at once stays in
