@@ -138,6 +138,8 @@ QString JobReportText::renaming(const RenamedItem& item)
         why << QStringLiteral("UTF-8 でない名前を Windows の日本語（シフト JIS）の名前として読み取り");
     if (item.shortened)
         why << QStringLiteral("長くなった名前を上限（255 バイト）に収まるよう短縮");
+    if (item.keptFromExclusion)
+        why << QStringLiteral("「.DS_Store」を含む名前は除外されるため、その「.」を「_」に置き換え");
     if (item.numbered)
         why << QStringLiteral("同じ名前と区別するため番号を追加");
     return why.join(QStringLiteral("、"));

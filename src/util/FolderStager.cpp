@@ -46,6 +46,14 @@ std::string withEndCompleted(const std::string& name)
     return cut == name.size() ? name : name.substr(0, cut) + "_";
 }
 
+// name with "_" for the dot of each ".DS_Store" in it.
+std::string withoutExcludedText(std::string name)
+{
+    for (size_t at = name.find(kDsStore); at != std::string::npos; at = name.find(kDsStore, at + 1))
+        name[at] = '_';
+    return name;
+}
+
 LeftOutReason reasonFor(int error)
 {
     switch (error) {
@@ -350,8 +358,17 @@ FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
         name.shownName = shown(name.fixedName);
         name.shortened = true;
     }
+    // The writer leaves out every file whose path holds ".DS_Store", meant
+    // for the file the system leaves in folders: that file stays out before
+    // it is named. Any other name, a folder's too, keeps its files in the
+    // archive with "_" for the dot.
+    if (name.fixedName.find(kDsStore) != std::string::npos) {
+        name.fixedName = withoutExcludedText(name.fixedName);
+        name.shownName = shown(name.fixedName);
+        name.keptFromExclusion = true;
+    }
     name.changed = name.replacedCharacters || name.substituted || name.madeCreatable || name.transliterated
-        || name.readAsJapanese || name.shortened;
+        || name.readAsJapanese || name.shortened || name.keptFromExclusion;
     return name;
 }
 
@@ -479,12 +496,13 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
                                const std::string& path, const std::string& pathShown)
 {
     const std::string entry = entryName(path);
-    // The writer leaves out every file whose path holds ".DS_Store".
+    // The writer leaves out every file whose path holds ".DS_Store". Names
+    // were cleared of it; should a cut or the conversion bring it back, the
+    // file is reported, never lost without a word.
     if (entry.find(kDsStore) != std::string::npos) {
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive holds .DS_Store: " + entry);
         return placeExcluded(target, placed.fixedName);
     }
-    // Nor may the conversion make one: ".DS", a zero-width space, "_Store".
     if (pathShown.find(kDsStore) != std::string::npos) {
         leaveOut(item.source, LeftOutReason::ExcludedName, "its path in the archive reads .DS_Store: " + pathShown);
         return false;
@@ -575,6 +593,7 @@ void FolderStager::noteName(const Item& item, const Placed& placed, const std::s
         renamed.madeCreatable = placed.madeCreatable;
         renamed.readAsJapanese = placed.readAsJapanese;
         renamed.shortened = placed.shortened;
+        renamed.keptFromExclusion = placed.keptFromExclusion;
         report.renamed.push_back(renamed);
     }
     if (std::optional<WindowsWarning> warning = WindowsName::componentWarning(placed.shownName))

@@ -94,6 +94,7 @@ private:
         bool transliterated = false;
         bool readAsJapanese = false;
         bool shortened = false;
+        bool keptFromExclusion = false;
     };
 
     // given: the user named the item itself, so a link there is followed;

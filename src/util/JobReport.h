@@ -17,6 +17,7 @@ struct RenamedItem {
     bool madeCreatable = false;      // a device name, or trailing dots or blanks, got "_"
     bool readAsJapanese = false;     // bytes that are no UTF-8, read as Windows' Japanese (code page 932)
     bool shortened = false;          // grown past 255 bytes by the above, its stem was cut
+    bool keptFromExclusion = false;  // ".DS_Store" in a name of the user's own became "_DS_Store"
 };
 
 enum class LeftOutReason {

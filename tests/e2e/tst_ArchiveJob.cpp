@@ -844,8 +844,8 @@ private slots:
         if (edge == "system")
             given = {"/dev/null"};
         if (edge == "only left out") {
-            writeFile(user("mine/notes.DS_Store.txt"), "n");
-            given = {user("mine")};
+            writeFile(user("mine/.DS_Store"), "n");
+            given = {user("mine/.DS_Store")};
         }
         if (edge == "read-only")
             fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_exec);
@@ -903,7 +903,7 @@ private slots:
         if (edge == "system")
             QVERIFY(job.logged("left out: /dev/null (part of the running system)"));
         if (edge == "only left out")
-            QVERIFY(job.logged("left out: " + user("mine/notes.DS_Store.txt") + " (name holds .DS_Store)"));
+            QVERIFY(job.logged("left out: " + user("mine/.DS_Store") + " (name holds .DS_Store)"));
         if (edge == "item gone")
             QVERIFY(job.logged("left out: " + dest + "/a.txt (missing)"));
         if (edge.startsWith("full") && !delivered)
@@ -1327,14 +1327,20 @@ private slots:
         QCOMPARE(int(job.outcome.report.renamed.size()), 6);
     }
 
-    // A name that reads ".DS_Store" only once converted stays out as the
-    // others do; php's archive agrees with what the job expects of it.
-    void aNameThatReadsDsStoreOnceConvertedStaysOut()
+    // Only the system's own ".DS_Store" stays out. A name of the user's
+    // that holds it, or reads so once converted, arrives with "_" for its
+    // dot, and php's archive agrees with what the job expects of it.
+    void namesHoldingDsStoreArriveRenamed()
     {
-        const auto [job, names] = archived({"d/.DS\u200B_Store", "d/k.txt", "e/.DS\u200B_Store"});
-        QVERIFY(job.delivered());
-        QCOMPARE(names, (std::vector<std::string>{"archive/names/d/k.txt", "archive/names/e/"}));
-        QCOMPARE(int(job.outcome.report.leftOut.size()), 2);
+        const auto [job, names] = archived({"d/.DS\u200B_Store", "d/k.txt", "d/.DS_Store", "e/.DS\u200B_Store",
+                                            "x.DS_Store/f.txt", "notes.DS_Store.txt"});
+        QVERIFY2(job.delivered(), job.outcome.description.c_str());
+        QCOMPARE(names, (std::vector<std::string>{"archive/names/d/_DS_Store", "archive/names/d/k.txt",
+                                                  "archive/names/e/_DS_Store", "archive/names/notes_DS_Store.txt",
+                                                  "archive/names/x_DS_Store/f.txt"}));
+        QVERIFY(job.outcome.report.leftOut.empty());
+        QCOMPARE(int(job.outcome.report.renamed.size()), 4);
+        QVERIFY(job.logged("renamed: names/x.DS_Store -> archive/names/x_DS_Store"));
     }
 
     void foldersWithBracketsArriveWhole_data()

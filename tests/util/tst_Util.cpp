@@ -590,32 +590,46 @@ private slots:
         QVERIFY(inArchive.size() - inArchive.rfind('/') - 1 <= 255);
     }
 
-    // A folder whose name holds ".DS_Store" keeps the writer's result: its
-    // files stay out, and only a folder with no visible name in it gets an
-    // entry of its own.
-    void foldersHoldingDsStore_data()
+    // The writer leaves out every file whose path holds ".DS_Store"; only
+    // the system's own file of that name is meant. Other names holding it,
+    // folders' too, arrive with "_" for its dot, and are told as renamed.
+    void namesHoldingDsStore_data()
     {
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QStringList>("entries");
-        QTest::newRow("with files") << QStringList{"ok", "x.DS_Store/f.txt", "x.DS_Store/g.txt"} << QStringList{"ok"};
-        QTest::newRow("with a hidden file only")
-            << QStringList{"ok", "x.DS_Store/.hidden"} << QStringList{"ok", "x.DS_Store/"};
-        QTest::newRow("empty") << QStringList{"ok", "x.DS_Store/"} << QStringList{"ok", "x.DS_Store/"};
-        QTest::newRow("a file alone in its folder")
-            << QStringList{"ok", "sub/x.DS_Store.txt"} << QStringList{"ok"};
+        QTest::addColumn<int>("renamed");
+        QTest::newRow("a folder with files") << QStringList{"ok", "x.DS_Store/f.txt", "x.DS_Store/g.txt"}
+                                             << QStringList{"ok", "x_DS_Store/f.txt", "x_DS_Store/g.txt"} << 1;
+        QTest::newRow("a folder with a hidden file only") << QStringList{"ok", "x.DS_Store/.hidden"}
+                                                          << QStringList{"ok", "x_DS_Store/", "x_DS_Store/.hidden"} << 1;
+        QTest::newRow("an empty folder") << QStringList{"ok", "x.DS_Store/"} << QStringList{"ok", "x_DS_Store/"} << 1;
+        QTest::newRow("a folder of that very name") << QStringList{".DS_Store/k.txt"} << QStringList{"_DS_Store/k.txt"}
+                                                    << 1;
+        QTest::newRow("twice in one name") << QStringList{"a.DS_Store.DS_Store.txt"}
+                                           << QStringList{"a_DS_Store_DS_Store.txt"} << 1;
+        QTest::newRow("the system's file stays out") << QStringList{"ok", "sub/.DS_Store", "sub/.DS_Store.txt"}
+                                                     << QStringList{"ok", "sub/_DS_Store.txt"} << 1;
+        // Renamed, it meets a name of its own: numbered apart.
+        QTest::newRow("meets the name it becomes") << QStringList{"x.DS_Store.txt", "x_DS_Store.txt"}
+                                                   << QStringList{"x_DS_Store (2).txt", "x_DS_Store.txt"} << 1;
         // A zero-width space converts to nothing: the name then reads
-        // ".DS_Store", and stays out.
-        QTest::newRow("once converted") << QStringList{".DS\u200B_Store", "sub/.DS\u200B_Store", "sub/k.txt"}
-                                        << QStringList{"sub/k.txt"};
+        // ".DS_Store", and is cleared of it all the same.
+        QTest::newRow("once converted") << QStringList{"sub/.DS\u200B_Store", "sub/k.txt"}
+                                        << QStringList{"sub/_DS_Store", "sub/k.txt"} << 1;
     }
-    void foldersHoldingDsStore()
+    void namesHoldingDsStore()
     {
         QFETCH(QStringList, names);
         QFETCH(QStringList, entries);
+        QFETCH(int, renamed);
         const StagedContent content = stage(names);
         for (QString& entry : entries)
             entry.prepend("archive/d/");
         QCOMPARE(shown(content), entries);
+        QVERIFY(content.report.leftOut.empty());
+        QCOMPARE(int(content.report.renamed.size()), renamed);
+        for (const RenamedItem& item : content.report.renamed)
+            QVERIFY2(item.keptFromExclusion, item.inArchive.c_str());
     }
 
     // The path, below a 60-character folder, reaches Windows' 260: warned
@@ -697,8 +711,8 @@ private slots:
         row("links into the running system", {"d/ok=1", "d/status->/proc/self/status", "d/version->/proc/version"},
             {"d"}, {"ARCHIVE/D/OK"}, 0, {LeftOutReason::SystemItem, LeftOutReason::SystemItem});
         row("missing item", {}, {"nothing"}, {"ARCHIVE/"}, 0, {LeftOutReason::Missing});
-        row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2"}, {"d"}, {"ARCHIVE/D/OK"}, 0,
-            {LeftOutReason::ExcludedName});
+        row("path holding .DS_Store", {"d/ok=1", "d/x.DS_Store.txt=2", "d/.DS_Store=3"}, {"d"},
+            {"ARCHIVE/D/OK", "ARCHIVE/D/X_DS_STORE.TXT"}, 1);
         row("a .DS_Store given", {"ok=1", ".DS_Store=2"}, {"ok", ".DS_Store"}, {"ARCHIVE/OK"}, 0,
             {LeftOutReason::ExcludedName});
         row("same item given twice", {"ok=1", "d/"}, {"ok", "d/../ok", "ok"}, {"ARCHIVE/OK"}, 0,
