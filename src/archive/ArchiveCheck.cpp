@@ -14,6 +14,7 @@
 #include <span>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -211,10 +212,19 @@ Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<s
     // and is the failure told.
     Failure names;
     std::atomic_bool namesWrong = false;
-    std::jthread namesCheck([&] {
+    const auto compareNames = [&] {
         names = checkNames(entries, expectedEntries, archivePath);
         namesWrong = names.has_value();
-    });
+    };
+    // Where the system gives no more threads (a limit on the user's
+    // processes or address space), the work is done here, one part after
+    // the other.
+    std::jthread namesCheck;
+    try {
+        namesCheck = std::jthread(compareNames);
+    } catch (const std::system_error&) {
+        compareNames();
+    }
     const std::function<bool()> stopped = [&] { return abandoned->load() || namesWrong.load(); };
     Failure plain = password ? checkEncrypted(entries, archivePath) : std::nullopt;
     std::vector<Failure> failures;
@@ -223,12 +233,20 @@ Failure ArchiveCheck::verify(const std::string& archivePath, const std::vector<s
         const std::vector<std::span<const Entry>> runs = runsOf(entries, followed);
         failures.resize(runs.size());
         std::vector<std::jthread> readers;
-        for (size_t i = 1; i < runs.size(); ++i)
-            readers.emplace_back(
-                [&, i] { failures[i] = checkRun(file.get(), archivePath, password, runs[i], stopped, followed); });
+        for (size_t i = 1; i < runs.size(); ++i) {
+            const auto readRun = [&, i] {
+                failures[i] = checkRun(file.get(), archivePath, password, runs[i], stopped, followed);
+            };
+            try {
+                readers.emplace_back(readRun);
+            } catch (const std::system_error&) {
+                readRun();
+            }
+        }
         failures[0] = checkRun(file.get(), archivePath, password, runs[0], stopped, followed);
     }
-    namesCheck.join();
+    if (namesCheck.joinable())
+        namesCheck.join();
     if (names)
         return names;
     if (plain)

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <span>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -71,7 +72,12 @@ ArchiveFollower::~ArchiveFollower() = default;
 
 void ArchiveFollower::start()
 {
-    m_thread = std::jthread([this](std::stop_token stop) { follow(stop); });
+    // Following only spares the read-back work: where the system gives no
+    // thread for it, the read-back reads the whole archive.
+    try {
+        m_thread = std::jthread([this](std::stop_token stop) { follow(stop); });
+    } catch (const std::system_error&) {
+    }
 }
 
 std::shared_ptr<const FollowedArchive> ArchiveFollower::finish()

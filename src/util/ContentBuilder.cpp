@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -109,8 +110,16 @@ StagedContent ContentBuilder::buildOnce(const std::vector<std::string>& items, b
     stagers.front()->stageGiven(items, *content);
     {
         std::vector<std::jthread> helpers;
-        for (size_t i = 1; i < stagers.size(); ++i)
-            helpers.emplace_back([this, &stager = *stagers[i]] { work(stager); });
+        // The helpers only share the work: where the system gives no more
+        // threads (a limit on the user's processes or address space), the
+        // ones started, and this one, do it all.
+        for (size_t i = 1; i < stagers.size(); ++i) {
+            try {
+                helpers.emplace_back([this, &stager = *stagers[i]] { work(stager); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
         work(*stagers.front());
     }
     return merged(stagers);

@@ -11,6 +11,7 @@
 #include "ArchiveCheck.h"
 #include "ArchiveFollower.h"
 #include "DosTime.h"
+#include "SyscallRefusal.h"
 #include "EncryptScript.h"
 #include "TestFiles.h"
 #include "ZipDirectory.h"
@@ -22,6 +23,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -373,6 +376,37 @@ private slots:
         std::vector<std::string> oneMore = writer.names;
         oneMore.push_back("archive/missing");
         QVERIFY(ArchiveCheck::verify(archive, oneMore, std::nullopt, kRunning).has_value());
+    }
+
+    // Where the system gives no more threads (a limit on the user's
+    // processes or address space), the check reads every part itself and
+    // still finds what is wrong, rather than end the program.
+    void checksWithoutMoreThreads()
+    {
+        const std::string folder = newFolder();
+        StepWriter writer(folder, "archive.zip");
+        // Enough to be read in parts, one to a thread.
+        for (int i = 0; i < 16; ++i) {
+            writer.begin("archive/" + std::to_string(i), randomBytes(size_t(1) << 20));
+            writer.finish();
+        }
+        writer.close();
+        const std::string archive = folder + "/archive.zip";
+        std::vector<std::string> oneMore = writer.names;
+        oneMore.push_back("archive/missing");
+        const std::optional<std::string> answer =
+            SyscallRefusal::run({{SYS_clone3, EAGAIN}, {SYS_clone, EAGAIN}}, [&]() -> std::string {
+                try {
+                    std::thread([] {}).join();
+                    return "a thread was started";
+                } catch (const std::system_error&) {
+                }
+                const Failure whole = ArchiveCheck::verify(archive, writer.names, std::nullopt, kRunning);
+                const Failure short1 = ArchiveCheck::verify(archive, oneMore, std::nullopt, kRunning);
+                return std::string(whole ? "failed: " + *whole : "passed") + (short1 ? ", then failed" : ", then passed");
+            });
+        QVERIFY(answer);
+        QCOMPARE(*answer, std::string("passed, then failed"));
     }
 
     void clampsTimesAHeaderCannotHold_data()

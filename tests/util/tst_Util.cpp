@@ -9,6 +9,7 @@
 #include "FileManager.h"
 #include "PasswordRule.h"
 #include "SpaceCheck.h"
+#include "SyscallRefusal.h"
 #include "TestFiles.h"
 #include "TestHome.h"
 #include "TmpfsMounts.h"
@@ -27,6 +28,8 @@
 #include <map>
 #include <numeric>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -769,6 +772,35 @@ private slots:
         for (const LeftOutItem& item : content.report.leftOut)
             reasons.push_back(item.reason);
         QVERIFY(reasons == leftOut);
+    }
+
+    // Where the system gives no more threads (a limit on the user's
+    // processes or address space), the staging does all its work on the
+    // thread it has, rather than end the program.
+    void stagingWithoutMoreThreadsStagesAll()
+    {
+        QStringList tree;
+        for (int folder = 0; folder < 30; ++folder)
+            tree << QString("d/f%1/a.txt=%1").arg(folder) << QString("d/f%1/b?.txt=b").arg(folder);
+        makeTree(tree);
+        const auto staged = [this] {
+            const StagedContent content = build({"d"});
+            return (shown(content).join('\n') + QString("\nrenamed %1").arg(content.report.renamed.size())).toStdString();
+        };
+        const std::optional<std::string> refused =
+            SyscallRefusal::run({{SYS_clone3, EAGAIN}, {SYS_clone, EAGAIN}}, [&]() -> std::string {
+                try {
+                    std::thread([] {}).join();
+                    return "a thread was started";
+                } catch (const std::system_error&) {
+                }
+                return staged();
+            });
+        QVERIFY(refused);
+        fs::remove_all(WorkFolders(m_home->path()).stagingFolder());
+        const std::string withThreads = staged();
+        QCOMPARE(*refused, withThreads);
+        QVERIFY2(withThreads.find("archive/d/f29/b_.txt") != std::string::npos, withThreads.c_str());
     }
 
     // Asked to stop, the stagers stop between two files, however large the
