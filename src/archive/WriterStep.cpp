@@ -13,6 +13,7 @@
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -22,6 +23,7 @@ const int kPollMilliseconds = 200;
 const int kWalkDelayMilliseconds = 50;
 // The shell's status for a command it cannot find.
 const int kCommandNotFound = 127;
+const int kSignalStatusBase = 128;
 
 } // namespace
 
@@ -121,7 +123,7 @@ void WriterStep::waitForArchive()
         // php writes the archive before it exits: no archive now means
         // none will come.
         if (m_writer->hasEnded())
-            fail(kEnded + m_writer->exitDescription() + kNoArchive);
+            fail(kEnded + writerEnd() + kNoArchive);
         else if (m_stagedBytes > 0) {
             const uint64_t read = m_writer->bytesRead();
             emit progressChanged(std::min(0.99, double(read) / double(m_stagedBytes)), itemAt(read));
@@ -175,6 +177,17 @@ void WriterStep::takeArchive()
     emit succeeded();
 }
 
+// php runs under the shell, which tells php's end by a signal as 128 and
+// the signal's number: told as what it was (9, the system short of memory;
+// 25, the file size limit).
+std::string WriterStep::writerEnd() const
+{
+    const int status = m_writer->exitCode();
+    if (status > kSignalStatusBase && status < kSignalStatusBase + NSIG)
+        return "was killed by signal " + std::to_string(status - kSignalStatusBase);
+    return m_writer->exitDescription();
+}
+
 void WriterStep::fail(const std::string& description)
 {
     stopWaiting();
@@ -201,9 +214,11 @@ void WriterStep::emitFailure(const std::string& description, FailureCause cause)
 
 bool WriterStep::phpCanWriteArchives()
 {
-    // Without php-zip, php runs but knows no ZipArchive.
+    // Without php-zip, php runs but knows no ZipArchive. Only php's own
+    // answer says so: a php that could not be asked (no process to be had
+    // under the user's limits, no answer in time) is not to be reinstalled.
     return PhpStartup::answer("exit(class_exists('ZipArchive') ? 0 : 3);", QProcessEnvironment::systemEnvironment(), false)
-        == true;
+        != false;
 }
 
 // Whatever comes next, the archive is no longer waited for.

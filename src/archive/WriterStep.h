@@ -85,6 +85,8 @@ private:
     // Emits failed once it is known whether php is missing, or lacks its
     // archive library.
     void fail(const std::string& description);
+    // How the writer ended: "exited with status 1", "was killed by signal 9".
+    std::string writerEnd() const;
     void emitFailure(const std::string& description, FailureCause cause);
     WorkFolders m_folders;
     QTimer m_poll;

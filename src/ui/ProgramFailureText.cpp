@@ -3,6 +3,8 @@
 #include "EncryptStep.h"
 #include "WriterStep.h"
 
+#include <csignal>
+
 namespace {
 
 bool endsWith(const std::string& text, const std::string& end)
@@ -41,8 +43,15 @@ QString ProgramFailureText::howItEnded(const std::string& exit)
     const std::string status = "exited with status ", signal = "was killed by signal ", notStarted = "could not be started";
     if (exit.starts_with(status))
         return QStringLiteral("終了コード %1 で終わりました").arg(number(exit, status));
-    if (exit.starts_with(signal))
-        return QStringLiteral("シグナル %1 で止められました").arg(number(exit, signal));
+    if (exit.starts_with(signal)) {
+        const QString stopped = QStringLiteral("シグナル %1 で止められました").arg(number(exit, signal));
+        // The two the system itself sends when a limit is reached.
+        if (exit == signal + std::to_string(SIGKILL))
+            return stopped + QStringLiteral("（メモリが足りなくなったときなどに、システムが強制的に終了させます）");
+        if (exit == signal + std::to_string(SIGXFSZ))
+            return stopped + QStringLiteral("（ファイルの大きさの上限（ulimit -f）に達しました）");
+        return stopped;
+    }
     if (exit.starts_with(notStarted))
         return QStringLiteral("起動できませんでした") + QString::fromStdString(exit.substr(notStarted.size()));
     return QString::fromStdString(exit);

@@ -759,6 +759,11 @@ private slots:
         QTest::newRow("php without its zip extension")
             << "php without zip" << false << "and wrote no archive; php or its zip extension is missing"
             << FailureCause::WriterMissing;
+        // php that never answers (killed, as by the memory limit, or not
+        // started under the user's process limit) is not said to be missing.
+        QTest::newRow("php that cannot answer")
+            << "php killed" << false << "the writer was killed by signal 9 and wrote no archive"
+            << FailureCause::Other;
         QTest::newRow("destination fills up, plain") << "destination full" << false << ""
                                                      << FailureCause::DestinationFull;
         QTest::newRow("destination fills up, encrypted") << "destination full encrypted" << false << ""
@@ -853,8 +858,8 @@ private slots:
         const QByteArray savedPath = qgetenv("PATH");
         if (edge == "php") // a search path that holds no php
             qputenv("PATH", QByteArray::fromStdString(m_home->makeFolder("bin")));
-        if (edge == "php without zip") {
-            writeFile(m_home->path() + "/bin/php", "#!/bin/sh\nexit 3\n");
+        if (edge == "php without zip" || edge == "php killed") {
+            writeFile(m_home->path() + "/bin/php", edge == "php killed" ? "#!/bin/sh\nkill -KILL $$\n" : "#!/bin/sh\nexit 3\n");
             fs::permissions(m_home->path() + "/bin/php", fs::perms::owner_all);
             qputenv("PATH", QByteArray::fromStdString(m_home->path() + "/bin:") + savedPath);
         }
@@ -900,6 +905,10 @@ private slots:
             QCOMPARE(job.outcome.cause, cause);
             QCOMPARE(namesIn(QString::fromStdString(dest)), fullOfFiles ? QStringList{"last inode"} : QStringList());
         }
+        if (edge == "php killed")
+            QVERIFY(std::ranges::none_of(job.lines, [](const std::string& l) {
+                return l.find("php or its zip extension is missing") != l.npos;
+            }));
         if (edge == "system")
             QVERIFY(job.logged("left out: /dev/null (part of the running system)"));
         if (edge == "only left out")

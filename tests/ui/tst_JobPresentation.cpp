@@ -148,6 +148,16 @@ private slots:
         QTest::newRow("expect killed")
             << JobOutcome::failed(JobPhase::Encrypting, "expect was killed by signal 9", FailureCause::Other)
             << QStringList{QStringLiteral("何が起きたか: 暗号化を進める expect がシグナル 9 で止められました")};
+        // The limits the system ends a program at are named.
+        QTest::newRow("php past the file size limit")
+            << JobOutcome::failed(JobPhase::Writing, "the writer was killed by signal 25 and wrote no archive",
+                                  FailureCause::Other)
+            << QStringList{QStringLiteral("何が起きたか: アーカイブを書く php がシグナル 25 で止められました"
+                                          "（ファイルの大きさの上限（ulimit -f）に達しました）。アーカイブはできていません")};
+        QTest::newRow("php out of memory")
+            << JobOutcome::failed(JobPhase::Writing, "the writer was killed by signal 9 and wrote no archive",
+                                  FailureCause::Other)
+            << QStringList{QStringLiteral("php がシグナル 9 で止められました（メモリが足りなくなったときなどに")};
         QTest::newRow("mv refused by a full destination")
             << JobOutcome::failed(JobPhase::Encrypting, "the encrypted archive could not be moved to the destination folder",
                                   FailureCause::DestinationFull)
