@@ -49,6 +49,7 @@ enum class FailureCause {
     DestinationInWorkFolder, // the destination lies in ~/.quillmere or the folder in memory
     DestinationPathTooLong, // the destination's path, or an archive's in it, is longer than the system takes
     OptionsUnreadable,      // the settings file cannot be read and the command line does not say whether to encrypt
+    SystemLimit,            // too many open files, or no memory: the system's limits, not the items
 };
 
 // What a job tells whoever started it when it has ended.

@@ -76,6 +76,8 @@ const char* ReportLines::causeText(FailureCause cause)
         return "an item changed while the job ran";
     case FailureCause::OptionsUnreadable:
         return "the stored options cannot be read";
+    case FailureCause::SystemLimit:
+        return "the system's limits were reached";
     }
     return "";
 }

@@ -43,6 +43,8 @@ namespace {
 
 FailureCause workFolderCause(int error)
 {
+    if (error == EMFILE || error == ENFILE || error == ENOMEM)
+        return FailureCause::SystemLimit;
     return error == ENOSPC || error == EDQUOT ? FailureCause::WorkFolderFull : FailureCause::WorkFolderFailed;
 }
 

@@ -54,6 +54,12 @@ std::string withoutExcludedText(std::string name)
     return name;
 }
 
+// The system's own limits (open files, memory): not the user's file.
+bool isSystemLimit(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
 LeftOutReason reasonFor(int error)
 {
     switch (error) {
@@ -175,13 +181,15 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
         const int error = errno;
         // What the user gave may be missing from the start; what its
         // folder's listing named was there a moment ago.
-        if (!given && tellIfGone(source, error))
+        if ((!given && tellIfGone(source, error)) || failsAtSystemLimit(error, source))
             return std::nullopt;
         leaveOut(source, reasonFor(error), describeErrno(error, source));
         return std::nullopt;
     }
     struct stat info = link;
     if (S_ISLNK(link.st_mode) && ::fstatat(folder, name, &info, 0) != 0) {
+        if (failsAtSystemLimit(errno, source))
+            return std::nullopt;
         // A link is archived as what it leads to; one that leads nowhere
         // has nothing to give.
         const LeftOutReason reason = reasonFor(errno) == LeftOutReason::Missing ? LeftOutReason::DanglingLink
@@ -238,7 +246,8 @@ std::optional<FolderStager::Item> FolderStager::examine(Item item, const FolderI
     // would spoil the whole archive, so it stays out.
     const int access = item.isFolder ? R_OK | X_OK : R_OK;
     if (!ownerMayRead(*item.parent, info, access) && ::faccessat(folder, name, access, 0) != 0) {
-        leaveOut(source, LeftOutReason::Unreadable, describeErrno(errno, source));
+        if (!failsAtSystemLimit(errno, source))
+            leaveOut(source, LeftOutReason::Unreadable, describeErrno(errno, source));
         return std::nullopt;
     }
     return item;
@@ -263,6 +272,11 @@ std::vector<FolderStager::Item> FolderStager::listFolder(const FolderTask& task)
         // It could be read when it was staged: it went, or became another,
         // since. Its staged folder would be an empty folder in the archive.
         const int error = errno;
+        if (failsAtSystemLimit(error, task.source)) {
+            if (listing >= 0)
+                ::close(listing);
+            return children;
+        }
         if (m_content.changedItem.empty())
             m_content.changedItem = kChangedWhileRunning + task.source
                 + " (the folder could not be listed: " + std::strerror(error) + ")";
@@ -461,7 +475,7 @@ bool FolderStager::stageFolder(const Item& item, const Placed& placed, const Ope
     const std::shared_ptr<const OpenFolder> opened = OpenFolder::open(*item.parent, item.at, item.source);
     if (!opened) {
         const int error = errno;
-        if (tellIfGone(item.source, error))
+        if (tellIfGone(item.source, error) || failsAtSystemLimit(error, item.source))
             return false;
         leaveOut(item.source, reasonFor(error), describeErrno(error, item.source));
         return false;
@@ -512,6 +526,8 @@ bool FolderStager::stageFile(const Item& item, const Placed& placed, const OpenF
     if (const auto& error = staged.failure) {
         const int code = error->error;
         if (m_abandoned() || (!error->atTarget && tellIfGone(item.source, code)))
+            return false;
+        if (!error->atTarget && failsAtSystemLimit(code, item.source))
             return false;
         const std::string line = LogPrefix::kFixNames + error->description + LogPrefix::kErrorFileName + item.original;
         // Only what lies in the user's file leaves it out; a failure of our
@@ -687,6 +703,15 @@ bool FolderStager::tellIfGone(const std::string& source, int error)
     if (m_content.changedItem.empty())
         m_content.changedItem =
             kChangedWhileRunning + source + " (gone before it was staged: " + std::strerror(error) + ")";
+    return true;
+}
+
+bool FolderStager::failsAtSystemLimit(int error, const std::string& source)
+{
+    if (!isSystemLimit(error))
+        return false;
+    const std::string description = describeErrno(error, source);
+    failWorkFolder(error, description, LogPrefix::kFixNames + description);
     return true;
 }
 

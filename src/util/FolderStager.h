@@ -141,6 +141,10 @@ private:
     StagedContent::PendingFolderEntry stamped(const std::string& entry, const std::string& pathShown,
                                               std::time_t modified, std::optional<uint32_t> attributes) const;
     void leaveOut(const std::string& path, LeftOutReason reason, const std::string& detail);
+    // An item that cannot be read for the system's own limits (too many
+    // open files, no memory) fails the job: nothing is wrong with the item,
+    // and trying again with fewer programs open will do. True then.
+    bool failsAtSystemLimit(int error, const std::string& source);
     // An item found a moment before and gone now (error ENOENT or ENOTDIR)
     // was removed or renamed while the job ran: the job fails, rather than
     // leave a gap in the archive. False for any other error.

@@ -253,6 +253,11 @@ private slots:
                                   FailureCause::DestinationFileTooLarge)
             << QStringLiteral("保存先のディスクには 4 GB を超えるファイルを保存できません")
             << QStringLiteral("別のディスクのフォルダを選ぶか、項目を分けて");
+        // The system's limit is no fault of the items, and says so.
+        QTest::newRow("too many open files")
+            << JobOutcome::failed(JobPhase::Copying, "Too many open files: /data/d1", FailureCause::SystemLimit)
+            << QStringLiteral("同時に開けるファイルの数やメモリなど、システムの上限に達したため、作成できませんでした")
+            << QStringLiteral("項目に問題はありません。");
         QTest::newRow("nothing to archive")
             << JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive",
                                   FailureCause::NothingToArchive)

@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <climits>
@@ -801,6 +802,50 @@ private slots:
         const std::string withThreads = staged();
         QCOMPARE(*refused, withThreads);
         QVERIFY2(withThreads.find("archive/d/f29/b_.txt") != std::string::npos, withThreads.c_str());
+    }
+
+    // Out of open files the staging blames the system, never the user's
+    // items: nothing is left out as unreadable, nothing called changed, and
+    // the job fails with the limit's own error (or, given room enough,
+    // stages the whole tree).
+    void theOpenFileLimitFailsTheJobNotTheItems_data()
+    {
+        QTest::addColumn<int>("spare"); // descriptors left above those open
+        for (int spare : {0, 1, 2, 3, 4, 5, 8})
+            QTest::addRow("%d spare", spare) << spare;
+    }
+    void theOpenFileLimitFailsTheJobNotTheItems()
+    {
+        QFETCH(int, spare);
+        QString deep = "d";
+        for (int level = 0; level < 40; ++level)
+            deep += QString("/l%1").arg(level);
+        makeTree({deep + "/f.txt=1", "d/a/b/c/g.txt=2"});
+        const std::optional<std::string> answer = SyscallRefusal::run({}, [&]() -> std::string {
+            int highest = 0;
+            for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+                highest = std::max(highest, std::stoi(entry.path().filename().string()));
+            // The gaps below the highest are filled: spare is all there is.
+            for (int fd = ::open("/dev/null", O_RDONLY); fd >= 0 && fd < highest; fd = ::open("/dev/null", O_RDONLY))
+                highest = std::max(highest, fd);
+            const rlim_t limit = rlim_t(highest + 1 + spare);
+            const rlimit low {limit, limit};
+            if (::setrlimit(RLIMIT_NOFILE, &low) != 0)
+                return "no limit";
+            const StagedContent content = build({"d"});
+            std::string said = content.workFolderError == EMFILE ? "too many open files"
+                : content.workFolderError == 0 && content.report.fileCount == 2 ? "staged whole"
+                                                                                : "error " + std::to_string(content.workFolderError);
+            for (const LeftOutItem& item : content.report.leftOut)
+                said += ", left out " + item.path;
+            if (!content.changedItem.empty())
+                said += ", " + content.changedItem;
+            return said;
+        });
+        QVERIFY(answer);
+        // With room enough the job simply runs.
+        const QString said = QString::fromStdString(*answer);
+        QVERIFY2(said == "too many open files" || (spare > 0 && said == "staged whole"), qPrintable(said));
     }
 
     // Asked to stop, the stagers stop between two files, however large the
