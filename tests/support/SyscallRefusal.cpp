@@ -1,11 +1,15 @@
 #include "SyscallRefusal.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -64,4 +68,16 @@ std::optional<std::string> SyscallRefusal::run(const std::vector<Refusal>& refus
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return answer;
+}
+
+std::optional<std::string> SyscallRefusal::runWithoutNewThreads(const std::function<std::string()>& work)
+{
+    return run({{SYS_clone3, EAGAIN}, {SYS_clone, EAGAIN}}, [&]() -> std::string {
+        try {
+            std::thread([] {}).join();
+            return "a thread was started";
+        } catch (const std::system_error&) {
+        }
+        return work();
+    });
 }

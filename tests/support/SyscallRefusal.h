@@ -19,4 +19,8 @@ public:
     // The work's answer; nothing when the filter could not be set up or the
     // child did not end normally.
     static std::optional<std::string> run(const std::vector<Refusal>& refusals, const std::function<std::string()>& work);
+    // The same where no thread can be started, as under a limit on the
+    // user's processes: the answer is "a thread was started" should one
+    // be started all the same.
+    static std::optional<std::string> runWithoutNewThreads(const std::function<std::string()>& work);
 };

@@ -29,8 +29,6 @@
 #include <map>
 #include <numeric>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -788,15 +786,7 @@ private slots:
             const StagedContent content = build({"d"});
             return (shown(content).join('\n') + QString("\nrenamed %1").arg(content.report.renamed.size())).toStdString();
         };
-        const std::optional<std::string> refused =
-            SyscallRefusal::run({{SYS_clone3, EAGAIN}, {SYS_clone, EAGAIN}}, [&]() -> std::string {
-                try {
-                    std::thread([] {}).join();
-                    return "a thread was started";
-                } catch (const std::system_error&) {
-                }
-                return staged();
-            });
+        const std::optional<std::string> refused = SyscallRefusal::runWithoutNewThreads(staged);
         QVERIFY(refused);
         fs::remove_all(WorkFolders(m_home->path()).stagingFolder());
         const std::string withThreads = staged();
