@@ -1,14 +1,12 @@
 #include "AppStart.h"
 
+#include "BackgroundTask.h"
 #include "Util.h"
 #include "WorkFolders.h"
 #include "WorkJournal.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -37,17 +35,9 @@ void AppStart::nameApplication(const char* version)
     QCoreApplication::setApplicationVersion(QString::fromUtf8(version));
 }
 
-void AppStart::widenThreadPool()
-{
-    const int kThreadsPerProcessor = 2;
-    const int kFewestThreads = 4;
-    QThreadPool* pool = QThreadPool::globalInstance();
-    pool->setMaxThreadCount(std::max(kFewestThreads, QThread::idealThreadCount() * kThreadsPerProcessor));
-}
-
 QFuture<void> AppStart::removeLeftovers()
 {
-    return QtConcurrent::run([] {
+    return BackgroundTask::run([] {
         const WorkFolders folders = WorkFolders::ofCurrentUser();
         if (!folders.makePrivate())
             WorkJournal::removeLeftovers(folders);

@@ -29,13 +29,6 @@ public:
     // get the default back.)
     static void keepStandardStreams();
 
-    // The shared worker threads. A job's short steps (moving the archive,
-    // reading it back, asking whether the staged files changed, removing
-    // the staged tree) mostly wait on the disk, and each is on the way to
-    // the archive the user waits for: with only one thread per processor
-    // they queued behind one another while a processor sat idle.
-    static void widenThreadPool();
-
     // What jobs of an earlier run left behind when they were killed goes,
     // off the main thread.
     static QFuture<void> removeLeftovers();

@@ -139,7 +139,6 @@ int main(int argc, char* argv[])
     }
     // Qt keeps the names for the application object either start makes.
     AppStart::nameApplication(QUILLMERE_VERSION);
-    AppStart::widenThreadPool();
     if (line.action == CommandLine::Action::Batch)
         return QuitOnSignal::end(runBatch(executableFolder, argv, line));
     return WindowModule::run(executableFolder, argv, line.items);

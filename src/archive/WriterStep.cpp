@@ -1,5 +1,6 @@
 #include "WriterStep.h"
 
+#include "BackgroundTask.h"
 #include "ChildProcess.h"
 #include "FileManager.h"
 #include "Log.h"
@@ -9,8 +10,6 @@
 #include "ZipEntryFlags.h"
 
 #include <QFutureWatcher>
-#include <QThreadPool>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <csignal>
@@ -47,8 +46,10 @@ WriterStep::~WriterStep()
 {
     // The walk reads the staged files' list, which goes with the job.
     m_walkStop->store(true);
-    if (m_orderWalk.isValid())
-        m_orderWalk.waitForFinished();
+    m_orderWalk.waitForFinished();
+    // Both questions to php run php, which must not outlive the application.
+    m_phpCheck.waitForFinished();
+    m_phpAnswer.waitForFinished();
 }
 
 std::vector<std::string> WriterStep::environment(const std::optional<std::string>& extensions)
@@ -90,7 +91,7 @@ void WriterStep::prepare()
     // A php not checked yet starts as configured; the check, beside the
     // job, is for the jobs after it.
     if (!extensions)
-        QThreadPool::globalInstance()->start([php] { php.checkIfNew(); });
+        m_phpCheck = BackgroundTask::run([php] { return php.checkIfNew(); });
 }
 
 void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
@@ -142,7 +143,7 @@ void WriterStep::walkReadingOrder()
     m_orderWalked = true;
     // All of it on the worker: the sizes of a large tree take a while too.
     // The staged files stay until this step goes, which waits for the walk.
-    m_orderWalk = QtConcurrent::run([folder = m_folders.contentFolder(), files = m_stagedFiles, stop = m_walkStop] {
+    m_orderWalk = BackgroundTask::run([folder = m_folders.contentFolder(), files = m_stagedFiles, stop = m_walkStop] {
         const ReadingOrder::KnownSizes known = files ? ReadingOrder::sizesOf(*files, *stop) : ReadingOrder::KnownSizes();
         return ReadingOrder::of(folder, known, *stop);
     });
@@ -198,13 +199,15 @@ void WriterStep::fail(const std::string& description)
         return;
     }
     // Asking php takes as long as php needs to start: not on the window's
-    // thread. The watcher goes with this step, and with it the answer.
+    // thread. The watcher goes with this step, and with it the answer; the
+    // step waits for php to have answered before it goes.
     auto* check = new QFutureWatcher<bool>(this);
     connect(check, &QFutureWatcher<bool>::finished, this, [this, check, description] {
         check->deleteLater();
         emitFailure(description, check->result() ? FailureCause::Other : FailureCause::WriterMissing);
     });
-    check->setFuture(QtConcurrent::run(&WriterStep::phpCanWriteArchives));
+    m_phpAnswer = BackgroundTask::run(&WriterStep::phpCanWriteArchives);
+    check->setFuture(m_phpAnswer);
 }
 
 void WriterStep::emitFailure(const std::string& description, FailureCause cause)

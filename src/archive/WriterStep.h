@@ -98,6 +98,10 @@ private:
     const std::vector<StagedFile>* m_stagedFiles = nullptr;
     // Walked on a worker thread: a large tree takes a while.
     QFuture<ReadingOrder> m_orderWalk;
+    // php's start-up check, for the jobs after this one.
+    QFuture<bool> m_phpCheck;
+    // Whether php can write archives at all, asked when the writer failed.
+    QFuture<bool> m_phpAnswer;
     std::shared_ptr<std::atomic_bool> m_walkStop = std::make_shared<std::atomic_bool>(false);
     ReadingOrder m_order;
     bool m_orderWalked = false;

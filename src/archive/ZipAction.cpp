@@ -3,6 +3,7 @@
 #include "ArchiveCheck.h"
 #include "ArchiveFollower.h"
 #include "ArchiveName.h"
+#include "BackgroundTask.h"
 #include "ContentBuilder.h"
 #include "Cp932Name.h"
 #include "Delivery.h"
@@ -22,7 +23,6 @@
 #include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cerrno>
@@ -216,7 +216,7 @@ void ZipAction::stage(const Paths& paths)
     const auto outputReady = [this] {
         QMetaObject::invokeMethod(this, &ZipAction::prepareWriter, Qt::QueuedConnection);
     };
-    m_staging->setFuture(QtConcurrent::run([paths, folders = m_folders, abandoned = m_abandoned,
+    m_staging->setFuture(BackgroundTask::run([paths, folders = m_folders, abandoned = m_abandoned,
                                             nameAfterItems = m_nameAfterItems, outputReady] {
         auto staged = std::make_shared<Staged>(stageItems(paths, folders, abandoned, outputReady));
         // Looked at here: naming may look at the item, which can be slow.
@@ -463,7 +463,7 @@ void ZipAction::moveToDestination()
     m_moveProgress->setInterval(kProgressMilliseconds);
     connect(m_moveProgress.get(), &QTimer::timeout, this, &ZipAction::reportMoveProgress);
     m_moveProgress->start();
-    m_moving->setFuture(QtConcurrent::run([archive, part = m_partPath, abandoned = m_abandoned, moved = m_movedBytes] {
+    m_moving->setFuture(BackgroundTask::run([archive, part = m_partPath, abandoned = m_abandoned, moved = m_movedBytes] {
         return FileManager::moveItem(archive, part, [abandoned, moved](uint64_t copied) {
             moved->store(copied);
             return abandoned->load();
@@ -553,7 +553,7 @@ void ZipAction::verify()
     m_checkProgress->setInterval(kProgressMilliseconds);
     connect(m_checkProgress.get(), &QTimer::timeout, this, &ZipAction::reportCheckProgress);
     m_checkProgress->start();
-    m_checking->setFuture(QtConcurrent::run([part = m_partPath, expected = &m_content.expectedEntries, password,
+    m_checking->setFuture(BackgroundTask::run([part = m_partPath, expected = &m_content.expectedEntries, password,
                                              abandoned = m_abandoned, follower = m_follower,
                                              work = m_folders.outputFolder()] {
         if (Failure unwritten = Delivery::writeOut(part, work))
@@ -581,7 +581,7 @@ void ZipAction::releaseContent()
     });
     // Only php's follower asks about staged files.
     std::shared_ptr<ArchiveFollower> phpFollower = m_isEncrypt ? nullptr : m_follower;
-    m_changeCheck->setFuture(QtConcurrent::run([files = &m_content.linkedFiles, output = m_folders.outputFolder(),
+    m_changeCheck->setFuture(BackgroundTask::run([files = &m_content.linkedFiles, output = m_folders.outputFolder(),
                                                 abandoned = m_abandoned, follower = std::move(phpFollower)] {
         // What the follower asked need not be asked again.
         const std::shared_ptr<const FollowedArchive> followed = follower ? follower->finish() : nullptr;
@@ -598,7 +598,7 @@ void ZipAction::startRelease()
         return;
     m_release = std::make_unique<QFutureWatcher<void>>();
     connect(m_release.get(), &QFutureWatcher<void>::finished, this, &ZipAction::cleanUpWhenIdle);
-    m_release->setFuture(QtConcurrent::run([folders = m_folders] { ContentBuilder::release(folders); }));
+    m_release->setFuture(BackgroundTask::run([folders = m_folders] { ContentBuilder::release(folders); }));
 }
 
 void ZipAction::reportMoveProgress()
@@ -827,5 +827,5 @@ void ZipAction::cleanUpWhenIdle()
     }
     m_cleaning = std::make_unique<QFutureWatcher<void>>();
     connect(m_cleaning.get(), &QFutureWatcher<void>::finished, this, &QObject::deleteLater);
-    m_cleaning->setFuture(QtConcurrent::run([journal = m_journal] { journal->removeAll(); }));
+    m_cleaning->setFuture(BackgroundTask::run([journal = m_journal] { journal->removeAll(); }));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 #include <QString>
 
@@ -10,6 +11,8 @@ class WriterCheck : public QObject {
     Q_OBJECT
 public:
     explicit WriterCheck(QObject* parent = nullptr);
+    // Waits for the checks still running: they start php.
+    ~WriterCheck() override;
 
     // Returns at once; checked() follows.
     void start();
@@ -19,4 +22,15 @@ public:
 
 signals:
     void checked(const QString& problem);
+
+private:
+    struct Answer {
+        bool canWrite = false;
+        bool phpFound = false;
+    };
+
+    void tell(const Answer& answer);
+
+    QFuture<Answer> m_check;
+    QFuture<bool> m_startupCheck;
 };

@@ -3,6 +3,7 @@
 // socket once lived below it and could not be reached from such a path.
 #include "NotificationService.h"
 #include "PrivateBus.h"
+#include "SyscallRefusal.h"
 #include "TestFiles.h"
 #include "TmpfsMounts.h"
 #include "WorkRoot.h"
@@ -39,6 +40,8 @@ const int kOrphanMilliseconds = 2000;
 const size_t kLargeFileBytes = 300'000'000;
 // Large enough that encrypting it is seen running.
 const size_t kMediumFileBytes = 40'000'000;
+// A child's status when it could not be kept from starting threads.
+const int kNoRefusal = 125;
 
 QString qs(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
@@ -422,17 +425,20 @@ private slots:
         QTest::addColumn<bool>("batch");
         QTest::addColumn<int>("ignored"); // since the start; 0: none
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << false << 0 << int(SIGTERM);
-        QTest::newRow("SIGHUP") << false << 0 << int(SIGHUP);
-        QTest::newRow("SIGQUIT") << false << 0 << int(SIGQUIT);
-        QTest::newRow("SIGKILL") << false << 0 << int(SIGKILL);
-        QTest::newRow("batch, SIGINT") << true << 0 << int(SIGINT);
+        QTest::addColumn<bool>("withoutThreads"); // none can be started, as at the user's process limit
+        QTest::newRow("SIGTERM") << false << 0 << int(SIGTERM) << false;
+        QTest::newRow("SIGHUP") << false << 0 << int(SIGHUP) << false;
+        QTest::newRow("SIGQUIT") << false << 0 << int(SIGQUIT) << false;
+        QTest::newRow("SIGKILL") << false << 0 << int(SIGKILL) << false;
+        QTest::newRow("batch, SIGINT") << true << 0 << int(SIGINT) << false;
         // Sent by kill -USR1, or a CPU time limit (ulimit -t) running out.
-        QTest::newRow("batch, SIGUSR1") << true << 0 << int(SIGUSR1);
-        QTest::newRow("batch, SIGXCPU") << true << 0 << int(SIGXCPU);
-        QTest::newRow("batch, SIGIO") << true << 0 << int(SIGIO);
-        QTest::newRow("batch, SIGHUP ignored (nohup)") << true << int(SIGHUP) << int(SIGTERM);
-        QTest::newRow("batch, SIGINT ignored (a job started in the background)") << true << int(SIGINT) << int(SIGTERM);
+        QTest::newRow("batch, SIGUSR1") << true << 0 << int(SIGUSR1) << false;
+        QTest::newRow("batch, SIGXCPU") << true << 0 << int(SIGXCPU) << false;
+        QTest::newRow("batch, SIGIO") << true << 0 << int(SIGIO) << false;
+        QTest::newRow("batch, SIGHUP ignored (nohup)") << true << int(SIGHUP) << int(SIGTERM) << false;
+        QTest::newRow("batch, SIGINT ignored (a job started in the background)")
+            << true << int(SIGINT) << int(SIGTERM) << false;
+        QTest::newRow("batch, SIGTERM, no thread to be had") << true << 0 << int(SIGTERM) << true;
     }
     // Ended in the middle of a job, the program ends as quitting does (a
     // batch job as cancelling does): every program of the job ended, even
@@ -446,14 +452,17 @@ private slots:
         QFETCH(bool, batch);
         QFETCH(int, ignored);
         QFETCH(int, signalNumber);
+        QFETCH(bool, withoutThreads);
         Session session;
         const std::string items = session.path("items");
         writeFile(items + "/report.txt", "report\n");
         writeFile(items + "/later.txt", "later\n");
         QProcess& app = session.start(items, batch ? Names{"-b", "report.txt"} : Names{items + "/report.txt"},
-                                      session.environment(QUILLMERE_STANDINS), [ignored] {
+                                      session.environment(QUILLMERE_STANDINS), [ignored, withoutThreads] {
                                           if (ignored)
                                               ::signal(ignored, SIG_IGN);
+                                          if (withoutThreads && !SyscallRefusal::refuseNewThreads())
+                                              ::_exit(kNoRefusal);
                                       });
         const std::optional<Writer> job = session.writing();
         QVERIFY(job);
@@ -779,6 +788,50 @@ private slots:
         QVERIFY(!session.channelIsOpen());
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
+    void aBatchWithoutThreadsEnds_data()
+    {
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("plain") << false;
+        QTest::newRow("encrypted") << true;
+    }
+    // At the user's process limit no thread can be started: the job does
+    // its work on the threads it has. The encryption's expect cannot run
+    // without one; the job then fails with its line. Either way the
+    // program ends and leaves nothing behind.
+    void aBatchWithoutThreadsEnds()
+    {
+        QFETCH(bool, encrypted);
+        Session session;
+        const std::string items = session.path("items");
+        Names expected;
+        for (int file = 0; file < 300; ++file) {
+            const std::string name = "tree/" + std::to_string(file % 7) + "/" + std::to_string(file) + ".txt";
+            writeFile(items + "/" + name, name);
+            expected.push_back("archive/" + name);
+        }
+        writeFile(items + "/tree/large.bin", randomBytes(kMediumFileBytes));
+        expected.push_back("archive/tree/large.bin");
+        std::sort(expected.begin(), expected.end());
+        QProcessEnvironment environment = session.environment();
+        environment.insert("QUILLMERE_PASSWORD", "plain-Pass 1");
+        const BatchRun run = finished(session.start(
+            items, {"-b", encrypted ? "--encrypt" : "--no-encrypt", "tree"}, environment,
+            [] {
+                if (!SyscallRefusal::refuseNewThreads())
+                    ::_exit(kNoRefusal);
+            }));
+        QVERIFY2(run.status != kNoRefusal, "no filter");
+        QVERIFY2(run.status == (encrypted ? 1 : 0), run.out.constData());
+        if (encrypted) {
+            QVERIFY2(linesStartingWith(run.out, "grant password error:").size() == 1, run.out.constData());
+            QVERIFY(!fs::exists(items + "/archive.zip"));
+        } else {
+            QCOMPARE(sortedNames(items + "/archive.zip"), expected);
+            QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", qs(items + "/archive.zip")}), 0);
+        }
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
+    }
+
     // A window start that cannot open says so in one line and ends, in the
     // user's language, with no crash and nothing begun: over ssh, say, with
     // no display, or in an installation that lost the window's library.
