@@ -4,6 +4,8 @@
 #include "ConverterPath.h"
 #include "DesktopModule.h"
 #include "JobQueue.h"
+#include "Log.h"
+#include "LogPrefix.h"
 #include "OptionStore.h"
 #include "QuitOnSignal.h"
 #include "StdoutDivert.h"
@@ -76,7 +78,9 @@ QuitOnSignal::Ending runBatch(const std::string& executableFolder, char* argv[],
     std::unique_ptr<DesktopServices> desktop;
     OptionStore::Keyring keyring;
     if (!line.encrypt && AppStart::storedOptionsEncrypt()) {
-        desktop = DesktopModule::load(executableFolder);
+        // The session bus's library waits for a thread of its own.
+        if (!AppStart::threadStartFailure())
+            desktop = DesktopModule::load(executableFolder);
         keyring = desktop ? desktop->keyring(AppStart::kKeyringWriteLimit) : DesktopModule::unreachableKeyring();
     }
     OptionStore options(std::move(keyring));
@@ -115,6 +119,20 @@ int printAsked(const std::string& text)
     return 1;
 }
 
+// The window needs threads of its own (the display's events, the session
+// bus): without them it would wait for ever, unseen.
+int tellNoThreadForWindow(const std::string& failure)
+{
+    Log::line(std::string(LogPrefix::kWindowModule) + "no thread could be started (" + failure + ")");
+    const std::string sentence = CommandLine::languageOfLocale() == CommandLine::Language::Japanese
+        ? "quillmere: プロセスの数やメモリの上限に達したため、ウィンドウを開けません。ほかのプログラムを閉じてから、"
+          "もう一度開いてください。\n"
+        : "quillmere: the limit on processes or memory was reached, so the window cannot open; close other "
+          "programs, then start it again.\n";
+    UniqueFd::writeAll(STDERR_FILENO, sentence.data(), sentence.size());
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -141,5 +159,7 @@ int main(int argc, char* argv[])
     AppStart::nameApplication(QUILLMERE_VERSION);
     if (line.action == CommandLine::Action::Batch)
         return QuitOnSignal::end(runBatch(executableFolder, argv, line));
+    if (const std::optional<std::string> failure = AppStart::threadStartFailure())
+        return tellNoThreadForWindow(*failure);
     return WindowModule::run(executableFolder, argv, line.items);
 }

@@ -788,19 +788,31 @@ private slots:
         QVERIFY(!session.channelIsOpen());
         QCOMPARE(session.leftInWorkFolder(), QStringList());
     }
-    void aBatchWithoutThreadsEnds_data()
+    void aStartWithoutThreadsEnds_data()
     {
-        QTest::addColumn<bool>("encrypted");
-        QTest::newRow("plain") << false;
-        QTest::newRow("encrypted") << true;
+        QTest::addColumn<Names>("options");
+        QTest::addColumn<bool>("storedEncrypt");
+        QTest::addColumn<QByteArray>("failure"); // the line's start; empty: delivered
+        QTest::newRow("plain") << Names{"-b", "--no-encrypt"} << false << QByteArray();
+        // expect cannot run without a thread.
+        QTest::newRow("encrypted") << Names{"-b", "--encrypt"} << false << QByteArray("grant password error:");
+        // The keyring is reached through the session bus, whose library
+        // waits for a thread.
+        QTest::newRow("the stored options encrypt") << Names{"-b"} << true
+                                                    << QByteArray("job refused: the stored options cannot be read: "
+                                                                  "the keyring where the password is kept could not be reached");
+        // So does the window's display connection.
+        QTest::newRow("the window") << Names{} << false << QByteArray("load window error:no thread could be started (");
     }
-    // At the user's process limit no thread can be started: the job does
-    // its work on the threads it has. The encryption's expect cannot run
-    // without one; the job then fails with its line. Either way the
-    // program ends and leaves nothing behind.
-    void aBatchWithoutThreadsEnds()
+    // At the user's limit on processes no thread can be started. A batch
+    // job then does its work on the threads it has, or fails with its line
+    // where a program needs one; the window says it cannot open. Nothing
+    // waits for ever, and nothing is left behind.
+    void aStartWithoutThreadsEnds()
     {
-        QFETCH(bool, encrypted);
+        QFETCH(Names, options);
+        QFETCH(bool, storedEncrypt);
+        QFETCH(QByteArray, failure);
         Session session;
         const std::string items = session.path("items");
         Names expected;
@@ -812,24 +824,31 @@ private slots:
         writeFile(items + "/tree/large.bin", randomBytes(kMediumFileBytes));
         expected.push_back("archive/tree/large.bin");
         std::sort(expected.begin(), expected.end());
+        if (storedEncrypt)
+            writeFile(session.path("config/Quillmere/Quillmere.conf"), "[settings]\nisEncrypt=true\n");
         QProcessEnvironment environment = session.environment();
-        environment.insert("QUILLMERE_PASSWORD", "plain-Pass 1");
-        const BatchRun run = finished(session.start(
-            items, {"-b", encrypted ? "--encrypt" : "--no-encrypt", "tree"}, environment,
-            [] {
-                if (!SyscallRefusal::refuseNewThreads())
-                    ::_exit(kNoRefusal);
-            }));
+        environment.insert("LANG", "ja_JP.UTF-8");
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        if (options.size() > 1)
+            environment.insert("QUILLMERE_PASSWORD", "plain-Pass 1");
+        options.push_back("tree");
+        const BatchRun run = finished(session.start(items, options, environment, [] {
+            if (!SyscallRefusal::refuseNewThreads())
+                ::_exit(kNoRefusal);
+        }));
         QVERIFY2(run.status != kNoRefusal, "no filter");
-        QVERIFY2(run.status == (encrypted ? 1 : 0), run.out.constData());
-        if (encrypted) {
-            QVERIFY2(linesStartingWith(run.out, "grant password error:").size() == 1, run.out.constData());
-            QVERIFY(!fs::exists(items + "/archive.zip"));
-        } else {
+        QVERIFY2(run.status == (failure.isEmpty() ? 0 : 1), run.out.constData());
+        if (failure.isEmpty()) {
             QCOMPARE(sortedNames(items + "/archive.zip"), expected);
             QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", qs(items + "/archive.zip")}), 0);
+        } else {
+            QVERIFY2(linesStartingWith(run.out, failure).size() == 1, run.out.constData());
+            QVERIFY(!fs::exists(items + "/archive.zip"));
         }
+        if (options.size() == 1)
+            QVERIFY2(QString::fromUtf8(run.err).contains("上限に達したため、ウィンドウを開けません"), run.err.constData());
         QCOMPARE(session.leftInWorkFolder(), QStringList());
+        QVERIFY(!session.channelIsOpen());
     }
 
     // A window start that cannot open says so in one line and ends, in the
