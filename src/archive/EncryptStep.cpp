@@ -148,6 +148,8 @@ std::string EncryptStep::failureDescription() const
 
 FailureCause EncryptStep::failureCause() const
 {
+    if (m_startFailed && m_expect->startHitSystemLimit())
+        return FailureCause::SystemLimit;
     if (m_startFailed || QStandardPaths::findExecutable("zipcloak").isEmpty())
         return FailureCause::EncryptorMissing;
     if (m_expect->exitCode() == EncryptScript::kMoveFailed)

@@ -194,6 +194,10 @@ void WriterStep::fail(const std::string& description)
     stopWaiting();
     if (m_withExtensionsOnly)
         PhpStartup::ofCurrentUser().forgetVerdict();
+    if (m_writer->startHitSystemLimit()) {
+        emitFailure(description, FailureCause::SystemLimit);
+        return;
+    }
     if (m_writer->exitCode() == kCommandNotFound) {
         emitFailure(description, FailureCause::WriterMissing);
         return;

@@ -43,7 +43,7 @@ namespace {
 
 FailureCause workFolderCause(int error)
 {
-    if (error == EMFILE || error == ENFILE || error == ENOMEM)
+    if (isSystemLimit(error))
         return FailureCause::SystemLimit;
     return error == ENOSPC || error == EDQUOT ? FailureCause::WorkFolderFull : FailureCause::WorkFolderFailed;
 }

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "Failure.h"
+
 #include "OutputLines.h"
 #include "ProcessSupervisor.h"
 #include "ProcessText.h"
@@ -104,6 +106,13 @@ std::string ChildProcess::exitDescription() const
     if (WIFSIGNALED(m_waitStatus))
         return "was killed by signal " + std::to_string(WTERMSIG(m_waitStatus));
     return "exited with status " + std::to_string(WEXITSTATUS(m_waitStatus));
+}
+
+bool ChildProcess::startHitSystemLimit() const
+{
+    const int error = m_process->startError();
+    // fork's EAGAIN: the user's limit on processes.
+    return isSystemLimit(error) || error == EAGAIN;
 }
 
 uint64_t ChildProcess::bytesRead() const

@@ -59,6 +59,9 @@ public:
     // How it ended, to follow the program's name in a sentence: "exited
     // with status 3", "was killed by signal 9", "could not be started (...)".
     std::string exitDescription() const;
+    // The start failed for want of descriptors, memory or processes: the
+    // system's limits, not the program.
+    bool startHitSystemLimit() const;
 
     // The bytes the child and everything it started have read so far: a
     // measure of progress for programs that read their input once.

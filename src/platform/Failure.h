@@ -10,3 +10,6 @@ using Failure = std::optional<std::string>;
 
 // The description of the system error number error for path.
 std::string describeErrno(int error, const std::string& path);
+
+// The system's own limits (open files, memory), not the user's file.
+bool isSystemLimit(int error);

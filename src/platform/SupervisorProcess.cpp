@@ -38,13 +38,13 @@ std::optional<std::string> SupervisorProcess::start(const ProcessSupervisor& sup
 {
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)
-        return failureOf("pipe2", errno);
+        return startFailed("pipe2", errno);
     UniqueFd readEnd(report[0]);
     const pid_t pid = fork(supervisor, report[1]);
     const int forkError = errno;
     ::close(report[1]);
     if (pid < 0)
-        return failureOf("fork", forkError);
+        return startFailed("fork", forkError);
     if (auto failure = readStartFailure(readEnd.get())) {
         reapAtOnce(pid);
         return failure;
@@ -56,7 +56,7 @@ std::optional<std::string> SupervisorProcess::start(const ProcessSupervisor& sup
         const int error = errno;
         ::kill(pid, SIGTERM);
         reapAtOnce(pid);
-        return failureOf("pidfd_open", error);
+        return startFailed("pidfd_open", error);
     }
     m_pid = pid;
     m_exitNotifier = new QSocketNotifier(m_pidfd.get(), QSocketNotifier::Read, this);
@@ -114,8 +114,15 @@ std::optional<std::string> SupervisorProcess::readStartFailure(int reportFd)
     if (count == 0)
         return std::nullopt;
     if (count < 0)
-        return failureOf("read", errno);
-    return std::strerror(count == sizeof error ? error : EIO);
+        return startFailed("read", errno);
+    m_startError = count == sizeof error ? error : EIO;
+    return std::strerror(m_startError);
+}
+
+std::string SupervisorProcess::startFailed(const char* call, int error)
+{
+    m_startError = error;
+    return failureOf(call, error);
 }
 
 // For a supervisor that is ending already: a start that failed ends it.

@@ -27,6 +27,8 @@ public:
     // Forks and waits until the program has started or failed to: returns
     // the failure's description, the supervisor then already reaped.
     std::optional<std::string> start(const ProcessSupervisor& supervisor);
+    // The system error number a failed start ended with; 0 otherwise.
+    int startError() const { return m_startError; }
 
     // From a successful start until exited().
     bool isRunning() const { return m_pid > 0; }
@@ -44,7 +46,8 @@ signals:
 
 private:
     pid_t fork(const ProcessSupervisor& supervisor, int reportFd) const;
-    static std::optional<std::string> readStartFailure(int reportFd);
+    std::optional<std::string> readStartFailure(int reportFd);
+    std::string startFailed(const char* call, int error);
     void reapAtOnce(pid_t pid);
     void onExited();
     void endGroupOfKilled() const;
@@ -52,4 +55,5 @@ private:
     pid_t m_pid = -1;
     UniqueFd m_pidfd;
     QSocketNotifier* m_exitNotifier = nullptr;
+    int m_startError = 0;
 };

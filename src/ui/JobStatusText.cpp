@@ -243,7 +243,7 @@ QString JobStatusText::failureHeadline(const JobOutcome& outcome)
     case FailureCause::OptionsUnreadable:
         return QStringLiteral("保存されている設定を読み込めないため、暗号化するかどうかが分からず、作成しませんでした");
     case FailureCause::SystemLimit:
-        return QStringLiteral("同時に開けるファイルの数やメモリなど、システムの上限に達したため、作成できませんでした");
+        return QStringLiteral("同時に開けるファイルやプロセスの数、メモリなど、システムの上限に達したため、作成できませんでした");
     case FailureCause::Other:
         break;
     }
@@ -293,7 +293,7 @@ QString JobStatusText::failureRemedy(const JobOutcome& outcome, PasswordRule::Pr
     case FailureCause::OptionsUnreadable:
         return QStringLiteral("「パスワードで暗号化する」で暗号化するかどうかを選んでから、もう一度お試しください。");
     case FailureCause::SystemLimit:
-        return QStringLiteral("項目に問題はありません。ほかのプログラムを終了するか、上限（ulimit -n など）を上げてから、"
+        return QStringLiteral("項目に問題はありません。ほかのプログラムを終了するか、上限（ulimit -n、ulimit -u など）を上げてから、"
                               "もう一度お試しください。");
     case FailureCause::NothingToArchive:
         return QStringLiteral("入れられなかった項目とその理由は「詳細」で確認できます。");

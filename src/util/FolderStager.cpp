@@ -54,12 +54,6 @@ std::string withoutExcludedText(std::string name)
     return name;
 }
 
-// The system's own limits (open files, memory): not the user's file.
-bool isSystemLimit(int error)
-{
-    return error == EMFILE || error == ENFILE || error == ENOMEM;
-}
-
 LeftOutReason reasonFor(int error)
 {
     switch (error) {

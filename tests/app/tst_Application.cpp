@@ -851,6 +851,28 @@ private slots:
         QVERIFY(!session.channelIsOpen());
     }
 
+    // At the limit on processes php cannot be started: the job blames the
+    // limit, not a missing php, and leaves nothing behind.
+    void aWriterThatCannotBeStartedBlamesTheLimit()
+    {
+        Session session;
+        const std::string items = session.path("items");
+        makeTree(items + "/tree", false);
+        const BatchRun run = finished(session.start(items, {"-b", "--no-encrypt", "--json", "tree"}, session.environment(), [] {
+            if (!SyscallRefusal::refuseNewProcesses())
+                ::_exit(kNoRefusal);
+        }));
+        QVERIFY2(run.status == 1, run.err.constData());
+        QVERIFY2(linesStartingWith(run.err, "convert charset and create zip error:the writer could not be started (fork: ")
+                         .size()
+                     == 1,
+                 run.err.constData());
+        const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+        QCOMPARE(report["failure"]["cause"].toString(), QString("the system's limits were reached"));
+        QVERIFY(!fs::exists(items + "/archive.zip"));
+        QCOMPARE(session.leftInWorkFolder(), QStringList());
+    }
+
     // A window start that cannot open says so in one line and ends, in the
     // user's language, with no crash and nothing begun: over ssh, say, with
     // no display, or in an installation that lost the window's library.

@@ -57,12 +57,20 @@ bool refuse(const std::vector<SyscallRefusal::Refusal>& refusals)
 // unknown, it makes the C library fall back on clone, whose flags tell a
 // thread from a process.
 const std::vector<SyscallRefusal::Refusal> kNoNewThreads{{SYS_clone3, ENOSYS}, {SYS_clone, EAGAIN, CLONE_THREAD}};
+// fork alone asks for the child's thread id to be set in the child.
+const std::vector<SyscallRefusal::Refusal> kNoNewProcesses{{SYS_clone3, ENOSYS},
+                                                            {SYS_clone, EAGAIN, CLONE_CHILD_SETTID}};
 
 } // namespace
 
 bool SyscallRefusal::refuseNewThreads()
 {
     return refuse(kNoNewThreads);
+}
+
+bool SyscallRefusal::refuseNewProcesses()
+{
+    return refuse(kNoNewProcesses);
 }
 
 std::optional<std::string> SyscallRefusal::run(const std::vector<Refusal>& refusals,

@@ -30,4 +30,6 @@ public:
     // thread; false when that could not be set up. For a QProcess's child
     // before it starts its program.
     static bool refuseNewThreads();
+    // The same for processes: threads can still be started.
+    static bool refuseNewProcesses();
 };

@@ -256,7 +256,7 @@ private slots:
         // The system's limit is no fault of the items, and says so.
         QTest::newRow("too many open files")
             << JobOutcome::failed(JobPhase::Copying, "Too many open files: /data/d1", FailureCause::SystemLimit)
-            << QStringLiteral("同時に開けるファイルの数やメモリなど、システムの上限に達したため、作成できませんでした")
+            << QStringLiteral("同時に開けるファイルやプロセスの数、メモリなど、システムの上限に達したため、作成できませんでした")
             << QStringLiteral("項目に問題はありません。");
         QTest::newRow("nothing to archive")
             << JobOutcome::failed(JobPhase::Copying, "none of the items can go into the archive",
