@@ -90,8 +90,15 @@ void WriterStep::prepare()
     m_withExtensionsOnly = extensions.has_value();
     // A php not checked yet starts as configured; the check, beside the
     // job, is for the jobs after it.
-    if (!extensions)
+    if (!extensions) {
         m_phpCheck = BackgroundTask::run([php] { return php.checkIfNew(); });
+        auto* answered = new QFutureWatcher<bool>(this);
+        connect(answered, &QFutureWatcher<bool>::finished, this, [this, answered] {
+            answered->deleteLater();
+            emit programEnded();
+        });
+        answered->setFuture(m_phpCheck);
+    }
 }
 
 void WriterStep::start(const std::string& archiveName, uint64_t stagedBytes,
@@ -249,7 +256,7 @@ void WriterStep::stopProgram()
 
 bool WriterStep::isProgramRunning() const
 {
-    return m_started && !m_writer->hasEnded();
+    return (m_started && !m_writer->hasEnded()) || m_phpCheck.isRunning() || m_phpAnswer.isRunning();
 }
 
 bool WriterStep::waitForProgram(int milliseconds)

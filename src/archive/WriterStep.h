@@ -47,6 +47,8 @@ public:
 
     // Ends php and everything it started; programEnded() follows.
     void stopProgram();
+    // The writer, or a question to php beside it, still runs: the step
+    // waits for the questions when it goes.
     bool isProgramRunning() const;
     // Blocks until the program has ended, at most milliseconds: for a job
     // that goes with the ending application. True when it has.
@@ -72,7 +74,7 @@ signals:
     void succeeded();
     void failed(const JobOutcome& outcome);
     // The writer's shell has ended, whether it succeeded, failed or was
-    // stopped.
+    // stopped; or a question to php has been answered.
     void programEnded();
 
 private:

@@ -273,8 +273,9 @@ private slots:
             QSignalSpy failed(&writer, &WriterStep::failed);
             writer.start("archive.zip", 7, {});
             [&] { QTRY_VERIFY_WITH_TIMEOUT(succeeded.count() + failed.count() == 1, 30000); }();
-            writer.waitForProgram(10000);
-            QThreadPool::globalInstance()->waitForDone();
+            // The check beside the writer counts as the step's program: the
+            // job waits for it before it goes.
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(!writer.isProgramRunning(), 20000); }();
             return succeeded.count() == 1;
         };
         const QByteArray folderBytes = QByteArray::fromStdString(folder);
@@ -302,6 +303,40 @@ private slots:
         QVERIFY(!QFileInfo::exists(QFile::decodeName(folderBytes + "/" + PhpStartup::kCheckName)));
         QVERIFY(runWriter());
         QCOMPARE(startedSince(), QList<QByteArray>({"probe " + folderBytes, "writer system"}));
+        qputenv("XDG_CACHE_HOME", savedCache);
+    }
+
+    // The check beside a job's writer belongs to the job: once the writer
+    // has ended the step still runs until php has answered, and then says
+    // so, so that the job is not taken down (waiting for php on the
+    // window's thread) while the check runs.
+    void theCheckBesideTheWriterKeepsTheStepRunning()
+    {
+        const QString bin = path("held/bin");
+        const QByteArray answer = QFile::encodeName(bin) + "/answer";
+        installPhp(bin, "if [ $# -ne 0 ]; then while [ ! -e \"" + answer + "\" ]; do sleep 0.05; done; fi\n"
+                        "exec \"" + QFile::encodeName(m_realPhp) + "\" \"$@\"");
+        qputenv("PATH", QFile::encodeName(bin) + ":" + m_savedPath);
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(path("held/cache")));
+        const WorkFolders folders(QFile::encodeName(path("held/home")).toStdString(), "job");
+        QVERIFY(QDir().mkpath(QString::fromStdString(folders.contentFolder())));
+        QFile note(QString::fromStdString(folders.contentFolder()) + "/note.txt");
+        QVERIFY(note.open(QIODevice::WriteOnly));
+        note.write("a note\n");
+        note.close();
+        {
+            WriterStep writer(folders);
+            QSignalSpy succeeded(&writer, &WriterStep::succeeded);
+            QSignalSpy ended(&writer, &WriterStep::programEnded);
+            writer.start("archive.zip", 8, {});
+            QTRY_COMPARE_WITH_TIMEOUT(succeeded.count(), 1, 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
+            QVERIFY(writer.isProgramRunning());
+            QFile(QFile::decodeName(answer)).open(QIODevice::WriteOnly);
+            QTRY_VERIFY_WITH_TIMEOUT(!writer.isProgramRunning(), 20000);
+            QTRY_COMPARE(ended.count(), 2);
+        }
         qputenv("XDG_CACHE_HOME", savedCache);
     }
 
