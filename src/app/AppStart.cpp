@@ -12,8 +12,6 @@
 #include <fcntl.h>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 void AppStart::keepStandardStreams()
@@ -51,14 +49,4 @@ bool AppStart::storedOptionsEncrypt()
     std::string unreadable;
     const SettingStatus stored = Util::loadSettingStatusChecked(unreadable);
     return unreadable.empty() && stored.isEncrypt;
-}
-
-std::optional<std::string> AppStart::threadStartFailure()
-{
-    try {
-        std::thread([] {}).join();
-    } catch (const std::system_error& error) {
-        return error.code().message();
-    }
-    return std::nullopt;
 }

@@ -5,8 +5,6 @@
 #include <QFuture>
 
 #include <chrono>
-#include <optional>
-#include <string>
 
 // What a start with a window and a start for one batch job both do.
 class AppStart {
@@ -39,10 +37,4 @@ public:
     // then does a job that its command line leaves to the stored options
     // use the stored password.
     static bool storedOptionsEncrypt();
-
-    // Why no thread can be started (the user's limit on processes, ulimit
-    // -u, or on memory, ulimit -v, is reached); nothing when one can. The
-    // session bus's library and the window's display connection each wait
-    // for a thread of their own, for ever where none comes.
-    static std::optional<std::string> threadStartFailure();
 };

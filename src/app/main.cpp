@@ -1,4 +1,5 @@
 #include "AppStart.h"
+#include "BackgroundTask.h"
 #include "BatchJob.h"
 #include "CommandLine.h"
 #include "ConverterPath.h"
@@ -78,8 +79,9 @@ QuitOnSignal::Ending runBatch(const std::string& executableFolder, char* argv[],
     std::unique_ptr<DesktopServices> desktop;
     OptionStore::Keyring keyring;
     if (!line.encrypt && AppStart::storedOptionsEncrypt()) {
-        // The session bus's library waits for a thread of its own.
-        if (!AppStart::threadStartFailure())
+        // The session bus's library waits for a thread of its own, for ever
+        // where none can be started.
+        if (!BackgroundTask::threadStartFailure())
             desktop = DesktopModule::load(executableFolder);
         keyring = desktop ? desktop->keyring(AppStart::kKeyringWriteLimit) : DesktopModule::unreachableKeyring();
     }
@@ -159,7 +161,7 @@ int main(int argc, char* argv[])
     AppStart::nameApplication(QUILLMERE_VERSION);
     if (line.action == CommandLine::Action::Batch)
         return QuitOnSignal::end(runBatch(executableFolder, argv, line));
-    if (const std::optional<std::string> failure = AppStart::threadStartFailure())
+    if (const std::optional<std::string> failure = BackgroundTask::threadStartFailure())
         return tellNoThreadForWindow(*failure);
     return WindowModule::run(executableFolder, argv, line.items);
 }

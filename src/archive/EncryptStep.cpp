@@ -1,5 +1,6 @@
 #include "EncryptStep.h"
 
+#include "BackgroundTask.h"
 #include "ChildProcess.h"
 #include "Cp932Name.h"
 #include "Delivery.h"
@@ -149,6 +150,9 @@ std::string EncryptStep::failureDescription() const
 FailureCause EncryptStep::failureCause() const
 {
     if (m_startFailed && m_expect->startHitSystemLimit())
+        return FailureCause::SystemLimit;
+    // expect's event loop aborts where it cannot start its thread.
+    if (!m_startFailed && m_expect->exitCode() < 0 && BackgroundTask::threadStartFailure())
         return FailureCause::SystemLimit;
     if (m_startFailed || QStandardPaths::findExecutable("zipcloak").isEmpty())
         return FailureCause::EncryptorMissing;

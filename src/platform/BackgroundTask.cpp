@@ -19,3 +19,13 @@ void BackgroundTask::startOrRunHere(std::unique_ptr<std::function<void()>> body)
     }
     (*body)();
 }
+
+std::optional<std::string> BackgroundTask::threadStartFailure()
+{
+    try {
+        std::thread([] {}).join();
+    } catch (const std::system_error& error) {
+        return error.code().message();
+    }
+    return std::nullopt;
+}

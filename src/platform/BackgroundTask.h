@@ -5,7 +5,9 @@
 
 #include <functional>
 #include <memory>
+#include <exception>
 #include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -19,8 +21,9 @@
 // piece queued for a thread that never comes, and the job would wait for
 // it for ever.
 //
-// The work and everything it holds are gone before its future ends, so
-// whoever waits for the future may then let the process end.
+// The work and everything it holds are gone before its future ends; the
+// thread itself ends a moment later. Whoever starts a piece waits for its
+// future before the process ends.
 class BackgroundTask {
 public:
     template <typename Work>
@@ -32,18 +35,28 @@ public:
         promise->start();
         startOrRunHere(std::make_unique<std::function<void()>>(
             [promise, held = std::make_optional(std::move(work))]() mutable {
-                if constexpr (std::is_void_v<Result>) {
-                    (*held)();
+                try {
+                    if constexpr (std::is_void_v<Result>) {
+                        (*held)();
+                        held.reset();
+                    } else {
+                        Result result = (*held)();
+                        held.reset();
+                        promise->addResult(std::move(result));
+                    }
+                } catch (...) {
+                    // Thrown again where the result is read.
                     held.reset();
-                } else {
-                    Result result = (*held)();
-                    held.reset();
-                    promise->addResult(std::move(result));
+                    promise->setException(std::current_exception());
                 }
                 promise->finish();
             }));
         return future;
     }
+
+    // Why no thread can be started now (the user's limit on processes,
+    // ulimit -u, or on memory, ulimit -v, is reached); nothing when one can.
+    static std::optional<std::string> threadStartFailure();
 
 private:
     static void startOrRunHere(std::unique_ptr<std::function<void()>> body);

@@ -1,7 +1,6 @@
 #include "ChildProcess.h"
 
 #include "Failure.h"
-
 #include "OutputLines.h"
 #include "ProcessSupervisor.h"
 #include "ProcessText.h"

@@ -790,19 +790,25 @@ private slots:
     }
     void aStartWithoutThreadsEnds_data()
     {
-        QTest::addColumn<Names>("options");
+        QTest::addColumn<bool>("window");
+        QTest::addColumn<QString>("encryption"); // the batch job's option; empty: the stored options
         QTest::addColumn<bool>("storedEncrypt");
         QTest::addColumn<QByteArray>("failure"); // the line's start; empty: delivered
-        QTest::newRow("plain") << Names{"-b", "--no-encrypt"} << false << QByteArray();
-        // expect cannot run without a thread.
-        QTest::newRow("encrypted") << Names{"-b", "--encrypt"} << false << QByteArray("grant password error:");
+        QTest::addColumn<QString>("cause");      // the report's, for a batch job that failed
+        QTest::newRow("plain") << false << "--no-encrypt" << false << QByteArray() << QString();
+        // expect aborts where it cannot start its thread.
+        QTest::newRow("encrypted") << false << "--encrypt" << false << QByteArray("grant password error:")
+                                   << "the system's limits were reached";
         // The keyring is reached through the session bus, whose library
         // waits for a thread.
-        QTest::newRow("the stored options encrypt") << Names{"-b"} << true
-                                                    << QByteArray("job refused: the stored options cannot be read: "
-                                                                  "the keyring where the password is kept could not be reached");
+        QTest::newRow("the stored options encrypt")
+            << false << QString() << true
+            << QByteArray("job refused: the stored options cannot be read: the keyring where the password is kept could "
+                          "not be reached")
+            << "the stored options cannot be read";
         // So does the window's display connection.
-        QTest::newRow("the window") << Names{} << false << QByteArray("load window error:no thread could be started (");
+        QTest::newRow("the window") << true << QString() << false
+                                    << QByteArray("load window error:no thread could be started (") << QString();
     }
     // At the user's limit on processes no thread can be started. A batch
     // job then does its work on the threads it has, or fails with its line
@@ -810,9 +816,11 @@ private slots:
     // waits for ever, and nothing is left behind.
     void aStartWithoutThreadsEnds()
     {
-        QFETCH(Names, options);
+        QFETCH(bool, window);
+        QFETCH(QString, encryption);
         QFETCH(bool, storedEncrypt);
         QFETCH(QByteArray, failure);
+        QFETCH(QString, cause);
         Session session;
         const std::string items = session.path("items");
         Names expected;
@@ -829,23 +837,32 @@ private slots:
         QProcessEnvironment environment = session.environment();
         environment.insert("LANG", "ja_JP.UTF-8");
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        if (options.size() > 1)
+        Names arguments{"tree"};
+        if (!window)
+            arguments.insert(arguments.begin(), {"-b", "--json"});
+        if (!encryption.isEmpty()) {
+            arguments.insert(arguments.begin() + 1, encryption.toStdString());
             environment.insert("QUILLMERE_PASSWORD", "plain-Pass 1");
-        options.push_back("tree");
-        const BatchRun run = finished(session.start(items, options, environment, [] {
+        }
+        const BatchRun run = finished(session.start(items, arguments, environment, [] {
             if (!SyscallRefusal::refuseNewThreads())
                 ::_exit(kNoRefusal);
         }));
         QVERIFY2(run.status != kNoRefusal, "no filter");
-        QVERIFY2(run.status == (failure.isEmpty() ? 0 : 1), run.out.constData());
+        QVERIFY2(run.status == (failure.isEmpty() ? 0 : 1), run.err.constData());
+        // With --json the lines go to standard error.
+        const QByteArray& lines = window ? run.out : run.err;
         if (failure.isEmpty()) {
             QCOMPARE(sortedNames(items + "/archive.zip"), expected);
             QCOMPARE(QProcess::execute("unzip", {"-qq", "-t", qs(items + "/archive.zip")}), 0);
         } else {
-            QVERIFY2(linesStartingWith(run.out, failure).size() == 1, run.out.constData());
+            QVERIFY2(linesStartingWith(lines, failure).size() == 1, lines.constData());
             QVERIFY(!fs::exists(items + "/archive.zip"));
         }
-        if (options.size() == 1)
+        const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+        if (!window)
+            QCOMPARE(report["failure"]["cause"].toString(), cause);
+        else
             QVERIFY2(QString::fromUtf8(run.err).contains("上限に達したため、ウィンドウを開けません"), run.err.constData());
         QCOMPARE(session.leftInWorkFolder(), QStringList());
         QVERIFY(!session.channelIsOpen());

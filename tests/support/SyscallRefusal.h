@@ -30,6 +30,7 @@ public:
     // thread; false when that could not be set up. For a QProcess's child
     // before it starts its program.
     static bool refuseNewThreads();
-    // The same for processes: threads can still be started.
+    // The same for fork(), as the job's programs are started; threads, and
+    // processes started by posix_spawn or vfork, still can be.
     static bool refuseNewProcesses();
 };
