@@ -136,6 +136,21 @@ std::optional<bool> PhpStartup::startsCleanly() const
 
 std::optional<bool> PhpStartup::answer(const char* program, const QProcessEnvironment& environment, bool silently)
 {
+    QByteArray said;
+    const std::optional<int> ended = run(program, environment, said);
+    if (!ended)
+        return std::nullopt;
+    return *ended == 0 && (!silently || said.isEmpty());
+}
+
+std::optional<int> PhpStartup::status(const char* program, const QProcessEnvironment& environment)
+{
+    QByteArray said;
+    return run(program, environment, said);
+}
+
+std::optional<int> PhpStartup::run(const char* program, const QProcessEnvironment& environment, QByteArray& said)
+{
     // A php that does not answer within seconds must not hold up the
     // application's end either, which waits for the thread that asks.
     const int kAnswerMs = 10000;
@@ -150,7 +165,8 @@ std::optional<bool> PhpStartup::answer(const char* program, const QProcessEnviro
     }
     if (php.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
-    return php.exitCode() == 0 && (!silently || php.readAll().isEmpty());
+    said = php.readAll();
+    return php.exitCode();
 }
 
 // What a process killed while it wrote left: a process writing right now

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QProcessEnvironment>
 
 #include <optional>
@@ -51,11 +52,15 @@ public:
     // when it ends by itself otherwise; nothing when it cannot start, is
     // killed or has not ended within seconds.
     static std::optional<bool> answer(const char* program, const QProcessEnvironment& environment, bool silently);
+    // The status php -r program ends with by itself within seconds;
+    // nothing when it cannot start, is killed or has not ended by then.
+    static std::optional<int> status(const char* program, const QProcessEnvironment& environment);
 
 private:
     // The php the shell would start, as its real path, size and time; empty
     // when there is none.
     static std::string identityOfPhp();
+    static std::optional<int> run(const char* program, const QProcessEnvironment& environment, QByteArray& said);
     std::optional<bool> recordedVerdict(const std::string& identity) const;
     std::optional<bool> startsCleanly() const;
     bool isUsable() const;

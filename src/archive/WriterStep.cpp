@@ -228,11 +228,14 @@ void WriterStep::emitFailure(const std::string& description, FailureCause cause)
 
 bool WriterStep::phpCanWriteArchives()
 {
-    // Without php-zip, php runs but knows no ZipArchive. Only php's own
-    // answer says so: a php that could not be asked (no process to be had
-    // under the user's limits, no answer in time) is not to be reinstalled.
-    return PhpStartup::answer("exit(class_exists('ZipArchive') ? 0 : 3);", QProcessEnvironment::systemEnvironment(), false)
-        != false;
+    // Without php-zip, php runs but knows no ZipArchive, and says so with
+    // status 3. Only that answer blames the package: a php that could not
+    // be asked (no process to be had under the user's limits, no answer in
+    // time) or that could not start for want of memory ("Out of memory",
+    // status 255) is not to be reinstalled.
+    const int kNoZipArchive = 3;
+    return PhpStartup::status("exit(class_exists('ZipArchive') ? 0 : 3);", QProcessEnvironment::systemEnvironment())
+        != kNoZipArchive;
 }
 
 // Whatever comes next, the archive is no longer waited for.

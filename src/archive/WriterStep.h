@@ -57,8 +57,8 @@ public:
     // The environment the writer runs with besides the application's;
     // extensions as PhpStartup::environmentEntry gives it.
     static std::vector<std::string> environment(const std::optional<std::string>& extensions);
-    // Whether php runs and has its archive library. Runs php: call it off
-    // the window's thread.
+    // False only when php runs and says it has no archive library. Runs
+    // php: call it off the window's thread.
     static bool phpCanWriteArchives();
 
     // A writer that ended without an archive is told as kEnded, how it

@@ -764,6 +764,10 @@ private slots:
         QTest::newRow("php that cannot answer")
             << "php killed" << false << "the writer was killed by signal 9 and wrote no archive"
             << FailureCause::Other;
+        // As php under a tight memory limit (ulimit -v) answers.
+        QTest::newRow("php out of memory")
+            << "php out of memory" << false << "the writer exited with status 255 and wrote no archive"
+            << FailureCause::Other;
         QTest::newRow("destination fills up, plain") << "destination full" << false << ""
                                                      << FailureCause::DestinationFull;
         QTest::newRow("destination fills up, encrypted") << "destination full encrypted" << false << ""
@@ -858,8 +862,11 @@ private slots:
         const QByteArray savedPath = qgetenv("PATH");
         if (edge == "php") // a search path that holds no php
             qputenv("PATH", QByteArray::fromStdString(m_home->makeFolder("bin")));
-        if (edge == "php without zip" || edge == "php killed") {
-            writeFile(m_home->path() + "/bin/php", edge == "php killed" ? "#!/bin/sh\nkill -KILL $$\n" : "#!/bin/sh\nexit 3\n");
+        if (edge == "php without zip" || edge == "php killed" || edge == "php out of memory") {
+            const char* php = edge == "php killed"      ? "#!/bin/sh\nkill -KILL $$\n"
+                : edge == "php out of memory" ? "#!/bin/sh\necho 'Fatal error: Out of memory' >&2\nexit 255\n"
+                                              : "#!/bin/sh\nexit 3\n";
+            writeFile(m_home->path() + "/bin/php", php);
             fs::permissions(m_home->path() + "/bin/php", fs::perms::owner_all);
             qputenv("PATH", QByteArray::fromStdString(m_home->path() + "/bin:") + savedPath);
         }
@@ -905,7 +912,7 @@ private slots:
             QCOMPARE(job.outcome.cause, cause);
             QCOMPARE(namesIn(QString::fromStdString(dest)), fullOfFiles ? QStringList{"last inode"} : QStringList());
         }
-        if (edge == "php killed")
+        if (edge == "php killed" || edge == "php out of memory")
             QVERIFY(std::ranges::none_of(job.lines, [](const std::string& l) {
                 return l.find("php or its zip extension is missing") != l.npos;
             }));
