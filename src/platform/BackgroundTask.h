@@ -3,9 +3,9 @@
 #include <QFuture>
 #include <QPromise>
 
+#include <exception>
 #include <functional>
 #include <memory>
-#include <exception>
 #include <optional>
 #include <string>
 #include <type_traits>
