@@ -405,13 +405,8 @@ void ZipAction::write()
 // destination folder under its hidden name.
 void ZipAction::encrypt()
 {
-    enterPhase(JobPhase::Encrypting);
-    if (!destinationHoldsArchive())
+    if (!claimPartPath(JobPhase::Encrypting))
         return;
-    const std::optional<std::string> part = newPartPath();
-    if (!part)
-        return;
-    m_partPath = *part;
     m_encryptStep = std::make_unique<EncryptStep>();
     connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, [this](double fraction) { reportProgress(fraction); });
     connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
@@ -447,14 +442,9 @@ void ZipAction::encrypt()
 // copy away.
 void ZipAction::moveToDestination()
 {
-    enterPhase(JobPhase::Delivering);
+    if (!claimPartPath(JobPhase::Delivering))
+        return;
     const std::string archive = m_folders.archiveInOutput(m_archiveName);
-    if (!destinationHoldsArchive())
-        return;
-    const std::optional<std::string> part = newPartPath();
-    if (!part)
-        return;
-    m_partPath = *part;
     m_moving = std::make_unique<QFutureWatcher<Failure>>();
     connect(m_moving.get(), &QFutureWatcher<Failure>::finished, this, &ZipAction::onMoved);
     m_archiveBytes = FileManager::sizeOf(archive);
@@ -496,6 +486,20 @@ void ZipAction::onMoved()
     // The record is written while the archive is read back.
     verify();
     m_journal->made(m_partPath);
+}
+
+// The start of step 3 either way: the archive must fit the destination, and
+// the hidden name it arrives under is taken.
+bool ZipAction::claimPartPath(JobPhase phase)
+{
+    enterPhase(phase);
+    if (!destinationHoldsArchive())
+        return false;
+    const std::optional<std::string> part = newPartPath();
+    if (!part)
+        return false;
+    m_partPath = *part;
+    return true;
 }
 
 // An archive larger than the destination's file system holds any file

@@ -87,6 +87,7 @@ private:
     std::optional<JobOutcome> refusedDestination() const;
     std::optional<JobOutcome> archivePathTooLong() const;
     std::optional<JobOutcome> spaceShortage() const;
+    bool claimPartPath(JobPhase phase);
     std::optional<std::string> newPartPath();
     bool destinationHoldsArchive();
     uint64_t archiveBytesAtDestination() const;
