@@ -2,9 +2,9 @@
 
 #include "FileManager.h"
 #include "PathText.h"
+#include "ShortProgram.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <cstdlib>
@@ -129,44 +129,30 @@ std::optional<bool> PhpStartup::recordedVerdict(const std::string& identity) con
 
 std::optional<bool> PhpStartup::startsCleanly() const
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromUtf8(kVariable), QFile::decodeName(m_folder.c_str()));
-    return answer(kProbe, environment, true);
+    return answer(kProbe, {std::string(kVariable) + "=" + m_folder}, true);
 }
 
-std::optional<bool> PhpStartup::answer(const char* program, const QProcessEnvironment& environment, bool silently)
+std::optional<bool> PhpStartup::answer(const char* program, const std::vector<std::string>& environment,
+                                       bool silently)
 {
-    QByteArray said;
-    const std::optional<int> ended = run(program, environment, said);
+    const std::optional<ShortProgram::Ended> ended = run(program, environment);
     if (!ended)
         return std::nullopt;
-    return *ended == 0 && (!silently || said.isEmpty());
+    return ended->status == 0 && (!silently || ended->said.empty());
 }
 
-std::optional<int> PhpStartup::status(const char* program, const QProcessEnvironment& environment)
+std::optional<int> PhpStartup::status(const char* program, const std::vector<std::string>& environment)
 {
-    QByteArray said;
-    return run(program, environment, said);
+    const std::optional<ShortProgram::Ended> ended = run(program, environment);
+    return ended ? std::optional<int>(ended->status) : std::nullopt;
 }
 
-std::optional<int> PhpStartup::run(const char* program, const QProcessEnvironment& environment, QByteArray& said)
+std::optional<ShortProgram::Ended> PhpStartup::run(const char* program, const std::vector<std::string>& environment)
 {
     // A php that does not answer within seconds must not hold up the
     // application's end either, which waits for the thread that asks.
     const int kAnswerMs = 10000;
-    QProcess php;
-    php.setProcessEnvironment(environment);
-    php.setProcessChannelMode(QProcess::MergedChannels);
-    php.start(QStringLiteral("php"), {QStringLiteral("-r"), QString::fromUtf8(program)});
-    if (!php.waitForFinished(kAnswerMs)) {
-        php.kill();
-        php.waitForFinished(1000);
-        return std::nullopt;
-    }
-    if (php.exitStatus() != QProcess::NormalExit)
-        return std::nullopt;
-    said = php.readAll();
-    return php.exitCode();
+    return ShortProgram::run({"php", "-r", program}, environment, kAnswerMs);
 }
 
 // What a process killed while it wrote left: a process writing right now

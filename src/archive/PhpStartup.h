@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QProcessEnvironment>
+#include "ShortProgram.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // php loads every extension its system configuration folder names before it
 // runs a line: twenty on Debian (opcache, ffi, phar, ...) and whatever else
@@ -47,20 +47,22 @@ public:
 
     const std::string& folder() const { return m_folder; }
 
-    // What php -r program answers: true when php ends by itself with status
-    // 0 within seconds (having said nothing, where silently is set), false
-    // when it ends by itself otherwise; nothing when it cannot start, is
-    // killed or has not ended within seconds.
-    static std::optional<bool> answer(const char* program, const QProcessEnvironment& environment, bool silently);
+    // What php -r program answers, started with environment ("NAME=value"
+    // texts in place of this process's own): true when php ends by itself
+    // with status 0 within seconds (having said nothing, where silently is
+    // set), false when it ends by itself otherwise; nothing when it cannot
+    // start, is killed or has not ended within seconds.
+    static std::optional<bool> answer(const char* program, const std::vector<std::string>& environment,
+                                      bool silently);
     // The status php -r program ends with by itself within seconds;
     // nothing when it cannot start, is killed or has not ended by then.
-    static std::optional<int> status(const char* program, const QProcessEnvironment& environment);
+    static std::optional<int> status(const char* program, const std::vector<std::string>& environment = {});
 
 private:
     // The php the shell would start, as its real path, size and time; empty
     // when there is none.
     static std::string identityOfPhp();
-    static std::optional<int> run(const char* program, const QProcessEnvironment& environment, QByteArray& said);
+    static std::optional<ShortProgram::Ended> run(const char* program, const std::vector<std::string>& environment);
     std::optional<bool> recordedVerdict(const std::string& identity) const;
     std::optional<bool> startsCleanly() const;
     bool isUsable() const;

@@ -234,8 +234,7 @@ bool WriterStep::phpCanWriteArchives()
     // time) or that could not start for want of memory ("Out of memory",
     // status 255) is not to be reinstalled.
     const int kNoZipArchive = 3;
-    return PhpStartup::status("exit(class_exists('ZipArchive') ? 0 : 3);", QProcessEnvironment::systemEnvironment())
-        != kNoZipArchive;
+    return PhpStartup::status("exit(class_exists('ZipArchive') ? 0 : 3);") != kNoZipArchive;
 }
 
 // Whatever comes next, the archive is no longer waited for.
