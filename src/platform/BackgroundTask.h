@@ -23,7 +23,10 @@
 //
 // The work and everything it holds are gone before its future ends; the
 // thread itself ends a moment later. Whoever starts a piece waits for its
-// future before the process ends.
+// future before the process ends. So the work makes no QObject (a QProcess,
+// say; ShortProgram runs a program without one): Qt would give the thread
+// data of its own, torn down only in that moment after the future, perhaps
+// while the process itself is ending.
 class BackgroundTask {
 public:
     template <typename Work>
