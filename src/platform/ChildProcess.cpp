@@ -8,6 +8,7 @@
 #include "SupervisorProcess.h"
 
 #include <cerrno>
+#include <cstring>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
@@ -35,6 +36,11 @@ std::optional<std::string> ChildProcess::start(const std::string& program,
                                                const std::vector<std::string>& arguments,
                                                const std::vector<std::string>& environment)
 {
+    if (m_inputError != 0) {
+        m_ended = true;
+        m_startError = std::string("socketpair: ") + std::strerror(m_inputError) + ": " + program;
+        return m_startError;
+    }
     // The program gets its arguments and environment as the exact bytes:
     // names on Linux need not be UTF-8.
     const ProcessSupervisor supervisor(program, arguments, ProcessText::environmentWith(environment),
@@ -61,8 +67,13 @@ void ChildProcess::takeInputLater()
     // A socket, not a pipe: writing to a child that has ended then fails
     // with EPIPE instead of raising SIGPIPE in the application.
     int ends[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        // Without a stream of its own the child would read the
+        // application's standard input (a terminal, or a file a script
+        // passed): it is not started at all.
+        m_inputError = errno;
         return;
+    }
     m_input = UniqueFd(ends[0]);
     m_childInput = UniqueFd(ends[1]);
     // Only written to, never read from.
@@ -109,7 +120,7 @@ std::string ChildProcess::exitDescription() const
 
 bool ChildProcess::startHitSystemLimit() const
 {
-    const int error = m_process->startError();
+    const int error = m_inputError != 0 ? m_inputError : m_process->startError();
     // fork's EAGAIN: the user's limit on processes.
     return isSystemLimit(error) || error == EAGAIN;
 }

@@ -44,7 +44,9 @@ public:
     // Before start: the child's standard input is a stream the application
     // writes once, with sendInput(), and which then ends. A child that
     // reads its input only once it has started up can so be started
-    // before its input is known.
+    // before its input is known. Where that stream cannot be made, start()
+    // fails (for the system's limits) rather than leave the child the
+    // application's own input.
     void takeInputLater();
     // Hands data to the child and ends its input. False when the child
     // cannot take it (it has ended, or it has no such input). Blocks while
@@ -89,4 +91,5 @@ private:
     bool m_ended = false;
     int m_waitStatus = 0;
     std::string m_startError;
+    int m_inputError = 0;
 };

@@ -3,6 +3,7 @@
 // ended, even what runs in a session of its own.
 #include "ChildProcess.h"
 #include "StdoutCapture.h"
+#include "SyscallRefusal.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -13,6 +14,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
+#include <string>
+#include <sys/syscall.h>
 
 namespace {
 
@@ -124,6 +128,21 @@ private slots:
         QVERIFY(!child.start("/bin/sh", {"-c", "exit 0"}));
         QVERIFY(!child.sendInput("x"));
         QTRY_VERIFY(child.hasEnded());
+    }
+
+    // Where no stream of its own can be made for its input, the child is
+    // not started: it would read the application's instead.
+    void startsNoChildWithoutItsOwnInput()
+    {
+        const std::optional<std::string> answer = SyscallRefusal::run({{SYS_socketpair, EMFILE}}, [] {
+            ChildProcess child;
+            child.takeInputLater();
+            const std::optional<std::string> failure = child.start("/bin/sh", {"-c", "cat"});
+            return (failure ? "refused: " + *failure : std::string("started"))
+                + (child.startHitSystemLimit() ? ", the system's limits" : "");
+        });
+        QCOMPARE(QString::fromStdString(answer.value_or("no answer")),
+                 QStringLiteral("refused: socketpair: Too many open files: /bin/sh, the system's limits"));
     }
 
     void reportsHowItEnded_data()
