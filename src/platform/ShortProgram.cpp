@@ -25,8 +25,9 @@ int millisecondsUntil(Clock::time_point until)
 }
 
 // What posix_spawn is told: the output pipe as standard output and error,
-// nothing to read, and a program that starts as from a shell, whatever
-// signals this process blocks or ignores.
+// nothing to read, no signal blocked, and the default action for each
+// signal this process may ignore or handle (handlers go with the exec, an
+// ignored signal would stay ignored).
 class SpawnSettings {
 public:
     explicit SpawnSettings(int outputFd)
