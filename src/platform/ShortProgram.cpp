@@ -99,6 +99,28 @@ bool reapWithin(pid_t pid, int pidfd, int milliseconds, int& waitStatus)
     }
 }
 
+// Reads the program's output until the program has ended, which its pidfd
+// tells whether or not a program it started still holds the output open
+// (without a pidfd, the output's end tells); what it wrote is read to the
+// end then. False when it has not ended by until.
+bool readUntilExit(int output, int pidfd, Clock::time_point until, std::string& said)
+{
+    ::fcntl(output, F_SETFL, O_NONBLOCK);
+    bool open = true;
+    bool exited = false;
+    while (!exited && millisecondsUntil(until) > 0) {
+        pollfd ready[2] = {{open ? output : -1, POLLIN, 0}, {pidfd, POLLIN, 0}};
+        if (::poll(ready, 2, millisecondsUntil(until)) < 0 && errno != EINTR)
+            return false;
+        if (ready[0].revents)
+            open = readAvailable(output, said);
+        exited = ready[1].revents || (!open && pidfd < 0);
+    }
+    if (exited && open)
+        readAvailable(output, said);
+    return exited;
+}
+
 } // namespace
 
 std::optional<ShortProgram::Ended> ShortProgram::run(const std::vector<std::string>& arguments,
@@ -126,23 +148,8 @@ std::optional<ShortProgram::Ended> ShortProgram::run(const std::vector<std::stri
     // it (an older kernel) the end is looked for every millisecond.
     const UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(milliseconds);
-    // The program has ended when its pidfd says so, whether or not a
-    // program it started still holds the output open; what it wrote is read
-    // on the way and to the end then.
-    ::fcntl(output.get(), F_SETFL, O_NONBLOCK);
     Ended ended;
-    bool open = true;
-    bool exited = false;
-    while (!exited && millisecondsUntil(until) > 0) {
-        pollfd ready[2] = {{open ? output.get() : -1, POLLIN, 0}, {pidfd.get(), POLLIN, 0}};
-        if (::poll(ready, 2, millisecondsUntil(until)) < 0 && errno != EINTR)
-            break;
-        if (ready[0].revents)
-            open = readAvailable(output.get(), ended.said);
-        exited = ready[1].revents || (!open && !pidfd.isOpen());
-    }
-    if (exited && open)
-        readAvailable(output.get(), ended.said);
+    const bool exited = readUntilExit(output.get(), pidfd.get(), until, ended.said);
     int waitStatus = 0;
     if (!exited || !reapWithin(pid, pidfd.get(), std::max(millisecondsUntil(until), 100), waitStatus)) {
         ::kill(pid, SIGKILL);
