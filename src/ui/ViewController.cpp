@@ -62,6 +62,7 @@ ViewController::ViewController(JobQueue& jobs, ViewServices services, QWidget* p
     , receiverHintLabel(new QLabel(this))
     , selectDirCheckBox(new QCheckBox(QStringLiteral("保存先を選択する"), this))
     , nameAfterItemsCheckBox(new QCheckBox(QStringLiteral("項目の名前を付ける"), this))
+    , optionsNoteLabel(new QLabel(this))
     , jobStatusView(new JobStatusView(jobs, this))
     , aboutButton(new QPushButton(QStringLiteral("バージョン情報"), this))
     , scrollArea(new QScrollArea(this))
@@ -136,6 +137,7 @@ void ViewController::connectOptions()
     // A failed write means the password is not remembered after all, and a
     // write that works again means it is.
     connect(m_options, &StoredOptions::saved, this, &ViewController::updatePasswordNotes);
+    connect(m_options, &StoredOptions::saved, this, &ViewController::showOptionsSaved);
     connect(passwordTextField, &QLineEdit::textChanged, m_presenter, &JobPresenter::onPasswordChanged);
     connect(encryptCheckBox, &QCheckBox::stateChanged, this, &ViewController::updatePasswordNotes);
     connect(encryptCheckBox, &QCheckBox::stateChanged, m_presenter, &JobPresenter::onPasswordChanged);
@@ -281,6 +283,22 @@ void ViewController::updatePasswordNotes()
 {
     const SettingStatus shown = currentSettingStatus();
     m_notes->update(shown, m_options->passwordPlace(shown));
+}
+
+void ViewController::showOptionsSaved(bool written)
+{
+    // What the user just changed holds for this run only: without a word,
+    // the next start would quietly bring back the old options. Said once as
+    // it happens, and gone as soon as a save works again.
+    const QString note = written ? QString()
+                                 : QStringLiteral("設定を保存できませんでした。変更した設定は、"
+                                                  "次に起動したときには元に戻ります。");
+    const bool news = !note.isEmpty() && note != optionsNoteLabel->text();
+    AccessibleText::showMessage(optionsNoteLabel, note, QStringLiteral("設定の保存"));
+    optionsNoteLabel->setVisible(!note.isEmpty());
+    optionsNoteLabel->setStyleSheet(written ? QString() : AlertColour::failure(optionsNoteLabel));
+    if (news)
+        AccessibleText::announce(optionsNoteLabel);
 }
 
 void ViewController::showWriterProblem(const QString& problem)

@@ -57,6 +57,8 @@ public:
     QLabel* const receiverHintLabel;
     QCheckBox* const selectDirCheckBox;
     QCheckBox* const nameAfterItemsCheckBox;
+    // Says that the options could not be stored, while that is so.
+    QLabel* const optionsNoteLabel;
     JobStatusView* const jobStatusView;
     QPushButton* const aboutButton;
     // Holds everything above; scrolls what does not fit on the screen.
@@ -96,6 +98,7 @@ private:
     void connectOptions();
     void connectShortcuts();
     void showWriterProblem(const QString& problem);
+    void showOptionsSaved(bool written);
     void chooseFiles();
     void chooseFolder();
     void startJob(const std::vector<std::string>& paths);

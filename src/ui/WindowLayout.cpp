@@ -1,5 +1,6 @@
 #include "WindowLayout.h"
 
+#include "AlertAccessible.h"
 #include "FileDragDropTopLayerView.h"
 #include "JobStatusView.h"
 #include "PictureView.h"
@@ -134,6 +135,8 @@ QLayout* WindowLayout::buildOptions(ViewController& view)
     makeNote(view.passwordStorageLabel);
     SecondaryText::apply(view.passwordStorageLabel);
     makeNote(view.receiverHintLabel);
+    makeNote(view.optionsNoteLabel);
+    view.optionsNoteLabel->hide();
     view.selectDirCheckBox->setToolTip(QStringLiteral("オフのときは、最初の項目と同じフォルダに保存します"));
     view.nameAfterItemsCheckBox->setToolTip(
         QStringLiteral("オンのときは、1 つの項目ならその名前（見積書.zip）、いくつかならそれを入れたフォルダの名前"
@@ -154,6 +157,7 @@ QLayout* WindowLayout::buildOptions(ViewController& view)
     options->addLayout(passwordRows);
     options->addWidget(view.selectDirCheckBox);
     options->addWidget(view.nameAfterItemsCheckBox);
+    options->addWidget(view.optionsNoteLabel);
     return options;
 }
 
@@ -168,6 +172,8 @@ QLayout* WindowLayout::buildAboutRow(ViewController& view)
 
 void WindowLayout::setAccessibility(ViewController& view)
 {
+    // Read out when it appears, wherever the focus is.
+    AlertAccessible::markAsAlert(view.optionsNoteLabel);
     view.imageView->setAccessibleName(QStringLiteral("ドロップ領域"));
     view.chooseFilesButton->setAccessibleName(QStringLiteral("ファイルを選択"));
     view.chooseFilesButton->setAccessibleDescription(view.chooseFilesButton->toolTip());

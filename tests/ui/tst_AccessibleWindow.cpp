@@ -258,7 +258,8 @@ private slots:
     }
 
     // A password the settings cannot keep is said aloud once, as an alert a
-    // screen reader reads; a save that works again is no alarm.
+    // screen reader reads, and so is the options' own note; a save that
+    // works again is no alarm.
     void aPasswordThatIsNotKeptIsAnnounced()
     {
         bool writable = false;
@@ -280,14 +281,22 @@ private slots:
         view.passwordTextField->setText(QStringLiteral("secret-2"));
         view.savePendingOptions();
         QCOMPARE(events.count(QAccessible::Alert, note), 1);
-        const Seen read = labelled(readTree(), QStringLiteral("パスワードの保存先"));
+        // So is the note that the options themselves were not kept.
+        QCOMPARE(events.count(QAccessible::Alert, view.optionsNoteLabel), 1);
+        const std::vector<Seen> unsaved = readTree();
+        const Seen read = labelled(unsaved, QStringLiteral("パスワードの保存先"));
         QCOMPARE(read.role, QStringLiteral("alert"));
         QVERIFY2(read.name.contains(QStringLiteral("記憶されません")), qPrintable(read.name));
+        const Seen options = labelled(unsaved, QStringLiteral("設定の保存"));
+        QCOMPARE(options.role, QStringLiteral("alert"));
+        QVERIFY2(options.name.contains(QStringLiteral("設定を保存できませんでした")), qPrintable(options.name));
         writable = true;
         view.selectDirCheckBox->click();
         QVERIFY(note->accessibleName().contains(QStringLiteral("記憶されます")));
         QCOMPARE(events.count(QAccessible::Alert, note), 1);
-        QCOMPARE(labelled(readTree(), QStringLiteral("パスワードの保存先")).role, QStringLiteral("label"));
+        const std::vector<Seen> saved = readTree();
+        QCOMPARE(labelled(saved, QStringLiteral("パスワードの保存先")).role, QStringLiteral("label"));
+        QVERIFY(!labelled(saved, QStringLiteral("設定の保存")).name.contains(QStringLiteral("できませんでした")));
     }
 
     // The note gave the password to the keyring, which then refused it: it

@@ -639,32 +639,87 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), advice);
     }
 
-    // Settings that cannot be written keep no new password: the note under
-    // the field says so, in red and as an alert, instead of promising it;
-    // each failed save is one line. Once a save works again, the usual note
-    // is back. (Last: the test gives up root's way past file permissions
-    // for good.)
-    void aPasswordThatCannotBeSavedIsNotPromised()
+    // The settings file and its folder made read-only, and root's way past
+    // file permissions given up for good; the function returned makes them
+    // writable again, and is empty when they could not be set up.
+    static std::function<void()> makeSettingsUnwritable()
     {
         namespace fs = std::filesystem;
         const fs::path file = QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName().toStdString();
         fs::create_directories(file.parent_path());
-        QVERIFY(Util::saveSettingStatus({false, "", false, false}));
-        QVERIFY(Privileges::dropFileOverride());
+        if (!Util::saveSettingStatus({false, "", false, false}) || !Privileges::dropFileOverride())
+            return {};
         fs::permissions(file, fs::perms::owner_read);
         fs::permissions(file.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
-        const auto makeWritable = [&file] {
+        return [file] {
             fs::permissions(file.parent_path(), fs::perms::owner_all);
             fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
         };
-        const auto restore = qScopeGuard(makeWritable); // for the tests after a failed check
-        // Where no keyring answers, as main sets the window up.
-        OptionStore options;
-        options.load();
+    }
+
+    // Where no keyring answers, as main sets the window up.
+    static ViewServices servicesOf(OptionStore& options)
+    {
         ViewServices services;
         services.loadOptions = [&options] { return options.load(); };
         services.saveOptions = [&options](const SettingStatus& status) { return options.save(status); };
         services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
+        return services;
+    }
+
+    // Options that cannot be stored are told in the window, in red and as
+    // an alert, password or not: the next start would bring back the old
+    // ones. A save that works again takes the note away. (Last but one:
+    // root's way past file permissions is given up for good.)
+    void optionsThatCannotBeSavedAreTold()
+    {
+        const std::function<void()> makeWritable = makeSettingsUnwritable();
+        QVERIFY(makeWritable);
+        const auto restore = qScopeGuard(makeWritable); // for the tests after a failed check
+        OptionStore options;
+        options.load();
+        JobQueue jobs{[] { return new StandInJob; }};
+        ViewController view(jobs, servicesOf(options));
+        QLabel* note = view.optionsNoteLabel;
+        QVERIFY(note->isHidden());
+        Paths lines;
+        {
+            StdoutCapture log;
+            view.selectDirCheckBox->click();
+            lines = log.lines();
+        }
+        QCOMPARE(lines, Paths(1, "save options error:the settings file could not be written"));
+        const QString unsaved = QStringLiteral("設定を保存できませんでした。変更した設定は、"
+                                               "次に起動したときには元に戻ります。");
+        QCOMPARE(note->text(), unsaved);
+        QVERIFY(!note->isHidden());
+        QCOMPARE(note->accessibleName(), unsaved);
+        QVERIFY(note->styleSheet().contains("#b3261e"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::AlertMessage);
+        // No password is involved: its note has nothing to say.
+        QVERIFY(view.passwordStorageLabel->isHidden());
+
+        makeWritable();
+        view.nameAfterItemsCheckBox->click();
+        QVERIFY(note->isHidden());
+        QVERIFY(note->text().isEmpty());
+        const SettingStatus stored = Util::loadSettingStatus();
+        QVERIFY(stored.isSelectDir);
+        QVERIFY(stored.nameAfterItems);
+    }
+
+    // Settings that cannot be written keep no new password: the note under
+    // the field says so, in red and as an alert, instead of promising it;
+    // each failed save is one line. Once a save works again, the usual note
+    // is back. (Last: root's way past file permissions is given up for good.)
+    void aPasswordThatCannotBeSavedIsNotPromised()
+    {
+        const std::function<void()> makeWritable = makeSettingsUnwritable();
+        QVERIFY(makeWritable);
+        const auto restore = qScopeGuard(makeWritable); // for the tests after a failed check
+        OptionStore options;
+        options.load();
+        const ViewServices services = servicesOf(options);
         JobQueue jobs{[] { return new StandInJob; }};
         ViewController view(jobs, services);
         QLabel* note = view.passwordStorageLabel;
