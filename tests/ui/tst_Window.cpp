@@ -31,7 +31,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -65,6 +64,63 @@ bool turnAsAUser(QCheckBox* box, const QString& how)
         actions->doAction(QAccessibleActionInterface::toggleAction());
     }
     return true;
+}
+
+// A window whose options go to a settings file that, like its folder, is
+// read-only, where no keyring answers (as main sets the window up). Root's
+// way past file permissions is given up for good; makeWritable() undoes the
+// rest, as does the end of the window.
+struct UnsavableWindow {
+    static bool makeSettingsUnwritable()
+    {
+        namespace fs = std::filesystem;
+        fs::create_directories(settingsFile().parent_path());
+        if (!Util::saveSettingStatus({false, "", false, false}) || !Privileges::dropFileOverride())
+            return false;
+        fs::permissions(settingsFile(), fs::perms::owner_read);
+        fs::permissions(settingsFile().parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+        return true;
+    }
+    static void makeWritable()
+    {
+        namespace fs = std::filesystem;
+        fs::permissions(settingsFile().parent_path(), fs::perms::owner_all);
+        fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write);
+    }
+    static std::filesystem::path settingsFile()
+    {
+        return QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName().toStdString();
+    }
+    ViewServices services()
+    {
+        ViewServices services;
+        services.loadOptions = [this] { return options.load(); };
+        services.saveOptions = [this](const SettingStatus& status) { return options.save(status); };
+        services.passwordPlace = [this](const SettingStatus& status) { return options.passwordPlace(status); };
+        return services;
+    }
+
+    const bool unwritable = makeSettingsUnwritable();
+    OptionStore options;
+    JobQueue jobs{[] { return new StandInJob; }};
+    ViewController view{jobs, services()};
+
+    ~UnsavableWindow()
+    {
+        if (unwritable)
+            makeWritable();
+    }
+};
+
+// A note that tells a failure: shown with text, in red, and read out as an
+// alert under that text.
+void checkFailureNote(QLabel* note, const QString& text)
+{
+    QCOMPARE(note->text(), text);
+    QVERIFY(!note->isHidden());
+    QCOMPARE(note->accessibleName(), text);
+    QVERIFY(note->styleSheet().contains("#b3261e"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::AlertMessage);
 }
 
 } // namespace
@@ -639,47 +695,15 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), advice);
     }
 
-    // The settings file and its folder made read-only, and root's way past
-    // file permissions given up for good; the function returned makes them
-    // writable again, and is empty when they could not be set up.
-    static std::function<void()> makeSettingsUnwritable()
-    {
-        namespace fs = std::filesystem;
-        const fs::path file = QSettings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere")).fileName().toStdString();
-        fs::create_directories(file.parent_path());
-        if (!Util::saveSettingStatus({false, "", false, false}) || !Privileges::dropFileOverride())
-            return {};
-        fs::permissions(file, fs::perms::owner_read);
-        fs::permissions(file.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
-        return [file] {
-            fs::permissions(file.parent_path(), fs::perms::owner_all);
-            fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-        };
-    }
-
-    // Where no keyring answers, as main sets the window up.
-    static ViewServices servicesOf(OptionStore& options)
-    {
-        ViewServices services;
-        services.loadOptions = [&options] { return options.load(); };
-        services.saveOptions = [&options](const SettingStatus& status) { return options.save(status); };
-        services.passwordPlace = [&options](const SettingStatus& status) { return options.passwordPlace(status); };
-        return services;
-    }
-
     // Options that cannot be stored are told in the window, in red and as
     // an alert, password or not: the next start would bring back the old
     // ones. A save that works again takes the note away. (Last but one:
     // root's way past file permissions is given up for good.)
     void optionsThatCannotBeSavedAreTold()
     {
-        const std::function<void()> makeWritable = makeSettingsUnwritable();
-        QVERIFY(makeWritable);
-        const auto restore = qScopeGuard(makeWritable); // for the tests after a failed check
-        OptionStore options;
-        options.load();
-        JobQueue jobs{[] { return new StandInJob; }};
-        ViewController view(jobs, servicesOf(options));
+        UnsavableWindow w;
+        QVERIFY(w.unwritable);
+        ViewController& view = w.view;
         QLabel* note = view.optionsNoteLabel;
         QVERIFY(note->isHidden());
         Paths lines;
@@ -691,15 +715,12 @@ private slots:
         QCOMPARE(lines, Paths(1, "save options error:the settings file could not be written"));
         const QString unsaved = QStringLiteral("設定を保存できませんでした。変更した設定は、"
                                                "次に起動したときには元に戻ります。");
-        QCOMPARE(note->text(), unsaved);
-        QVERIFY(!note->isHidden());
-        QCOMPARE(note->accessibleName(), unsaved);
-        QVERIFY(note->styleSheet().contains("#b3261e"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::AlertMessage);
+        checkFailureNote(note, unsaved);
+        QVERIFY(!QTest::currentTestFailed());
         // No password is involved: its note has nothing to say.
         QVERIFY(view.passwordStorageLabel->isHidden());
 
-        makeWritable();
+        UnsavableWindow::makeWritable();
         view.nameAfterItemsCheckBox->click();
         QVERIFY(note->isHidden());
         QVERIFY(note->text().isEmpty());
@@ -714,14 +735,9 @@ private slots:
     // is back. (Last: root's way past file permissions is given up for good.)
     void aPasswordThatCannotBeSavedIsNotPromised()
     {
-        const std::function<void()> makeWritable = makeSettingsUnwritable();
-        QVERIFY(makeWritable);
-        const auto restore = qScopeGuard(makeWritable); // for the tests after a failed check
-        OptionStore options;
-        options.load();
-        const ViewServices services = servicesOf(options);
-        JobQueue jobs{[] { return new StandInJob; }};
-        ViewController view(jobs, services);
+        UnsavableWindow w;
+        QVERIFY(w.unwritable);
+        ViewController& view = w.view;
         QLabel* note = view.passwordStorageLabel;
         Paths lines;
         {
@@ -735,13 +751,10 @@ private slots:
         QCOMPARE(lines, Paths(2, "save options error:the settings file could not be written"));
         const QString lost = QStringLiteral("設定を保存できなかったため、このパスワードは記憶されません。"
                                             "忘れないよう、控えておいてください。");
-        QCOMPARE(note->text(), lost);
-        QVERIFY(!note->isHidden());
-        QCOMPARE(note->accessibleName(), lost);
-        QVERIFY(note->styleSheet().contains("#b3261e"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(note)->role(), QAccessible::AlertMessage);
+        checkFailureNote(note, lost);
+        QVERIFY(!QTest::currentTestFailed());
 
-        makeWritable();
+        UnsavableWindow::makeWritable();
         view.nameAfterItemsCheckBox->click();
         QCOMPARE(note->text(), QStringLiteral("パスワードは記憶されます（キーリングが使えないため、"
                                               "あなただけが読める設定ファイルに保存）"));
