@@ -8,6 +8,7 @@
 #include "WindowsName.h"
 #include "WorkJournal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -236,27 +237,59 @@ FailureCause Delivery::destinationCause(const std::string& destDir, uint64_t byt
     return FailureCause::Other;
 }
 
-namespace {
-
-bool isOnAnotherDisk(const std::string& path, const std::string& workFolder)
+bool Delivery::isOnAnotherDisk(const std::string& path, const std::string& workFolder)
 {
     const dev_t disk = SpaceCheck::deviceOf(path), work = SpaceCheck::deviceOf(workFolder);
     return disk != 0 && work != 0 && disk != work;
 }
 
+namespace {
+
+// Writes out the file's data in pieces, each waited for, telling step after
+// each. A file system that cannot write out a range leaves it all to the
+// fsync that follows.
+Failure writeOutInPieces(int file, const std::string& partPath, const Delivery::WriteOutStep& step)
+{
+    constexpr uint64_t kPiece = 8 << 20;
+    struct stat info {};
+    if (::fstat(file, &info) != 0)
+        return describeErrno(errno, partPath);
+    const auto size = static_cast<uint64_t>(info.st_size);
+    for (uint64_t done = 0; done < size;) {
+        if (step && step(done))
+            return Delivery::kWriteOutStopped + partPath;
+        const uint64_t piece = std::min(kPiece, size - done);
+        if (::sync_file_range(file, static_cast<off_t>(done), static_cast<off_t>(piece),
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
+            != 0) {
+            if (FileManager::rangeWriteOutUnsupported(errno))
+                return std::nullopt;
+            return describeErrno(errno, partPath);
+        }
+        done += piece;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-Failure Delivery::writeOut(const std::string& partPath, const std::string& workFolder)
+Failure Delivery::writeOut(const std::string& partPath, const std::string& workFolder, const WriteOutStep& step)
 {
     if (!isOnAnotherDisk(partPath, workFolder))
         return std::nullopt;
-    // fsync writes out what the file has, whoever wrote it (mv, in an
+    // What the file has is written out, whoever wrote it (mv, in an
     // encrypted job). It is opened for writing where it may be: a share
     // may refuse to flush a file opened for reading only.
     UniqueFd file(::open(partPath.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!file.isOpen())
         file = UniqueFd(::open(partPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!file.isOpen() || ::fsync(file.get()) != 0)
+    if (!file.isOpen())
+        return describeErrno(errno, partPath);
+    if (Failure failed = writeOutInPieces(file.get(), partPath, step))
+        return failed;
+    // The rest, and the file's own record, which the pieces do not hold;
+    // the disk's cache too, where the disk has one.
+    if (::fsync(file.get()) != 0)
         return describeErrno(errno, partPath);
     return std::nullopt;
 }

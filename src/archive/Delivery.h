@@ -52,12 +52,23 @@ public:
     // writable by all.
     static void giveUsualMode(const std::string& partPath);
 
+    // Told how many bytes of the part file are on its disk so far; true
+    // stops the writing out.
+    using WriteOutStep = std::function<bool(uint64_t writtenOut)>;
     // A part file copied onto another disk than the work folder's (a
     // stick, a share) has its data written out to that disk: "delivered"
     // must hold for a user who pulls the stick out on reading it. On the
     // work folder's own disk it is the very file the writer made, and
-    // nothing is asked of the disk.
-    static Failure writeOut(const std::string& partPath, const std::string& workFolder);
+    // nothing is asked of the disk. It goes a few megabytes at a time, each
+    // waited for, with step told after each: a copy that went into memory
+    // in a moment (mv's of an encrypted archive) can take a slow stick a
+    // minute, which is then shown and can be stopped.
+    static Failure writeOut(const std::string& partPath, const std::string& workFolder, const WriteOutStep& step = {});
+    // True when path is on another disk than workFolder, where writeOut
+    // has the disk to wait for.
+    static bool isOnAnotherDisk(const std::string& path, const std::string& workFolder);
+    // What writeOut answers when step stopped it.
+    static constexpr const char* kWriteOutStopped = "the writing out was stopped: ";
     // The same for the destination folder once the archive has its name
     // there: the new name is written out too, as far as the disk will.
     static void writeOutName(const std::string& destDir, const std::string& workFolder);

@@ -28,6 +28,7 @@
 #include <cerrno>
 #include <climits>
 #include <fstream>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -552,6 +553,8 @@ void ZipAction::verify()
     connect(m_checking.get(), &QFutureWatcher<Failure>::finished, this, &ZipAction::onVerified);
     const std::optional<std::string> password = m_isEncrypt ? std::optional(m_password) : std::nullopt;
     m_checkedBytes = FileManager::sizeOf(m_partPath);
+    // A plain job's copy waited for the disk as it went; mv's did not.
+    m_writeOutBytes = m_isEncrypt && Delivery::isOnAnotherDisk(m_partPath, m_folders.outputFolder()) ? m_checkedBytes : 0;
     m_readBeforeCheck = bytesReadByThisProcess();
     m_checkProgress = std::make_unique<QTimer>();
     m_checkProgress->setInterval(kProgressMilliseconds);
@@ -559,9 +562,14 @@ void ZipAction::verify()
     m_checkProgress->start();
     m_checking->setFuture(BackgroundTask::run([part = m_partPath, expected = &m_content.expectedEntries, password,
                                              abandoned = m_abandoned, follower = m_follower,
-                                             work = m_folders.outputFolder()] {
-        if (Failure unwritten = Delivery::writeOut(part, work))
+                                             work = m_folders.outputFolder(), writtenOut = m_writtenOut] {
+        const Delivery::WriteOutStep step = [&](uint64_t bytes) {
+            writtenOut->store(bytes);
+            return abandoned->load();
+        };
+        if (Failure unwritten = Delivery::writeOut(part, work, step))
             return unwritten;
+        writtenOut->store(std::numeric_limits<uint64_t>::max());
         const std::shared_ptr<const FollowedArchive> followed = follower ? follower->finish() : nullptr;
         return ArchiveCheck::verify(part, *expected, password, abandoned, followed.get());
     }));
@@ -618,8 +626,10 @@ void ZipAction::reportCheckProgress()
     if (m_checkedBytes == 0 || !m_checking || !m_checking->isRunning())
         return;
     const uint64_t read = bytesReadByThisProcess();
-    if (read > m_readBeforeCheck)
-        reportProgress(std::min(0.99, double(read - m_readBeforeCheck) / double(m_checkedBytes)));
+    const uint64_t readBack = read > m_readBeforeCheck ? read - m_readBeforeCheck : 0;
+    const uint64_t writtenOut = std::min(m_writtenOut->load(), m_writeOutBytes);
+    if (readBack + writtenOut > 0)
+        reportProgress(std::min(0.99, double(writtenOut + readBack) / double(m_writeOutBytes + m_checkedBytes)));
 }
 
 // Called when the read-back or the change check ends: the verdict waits

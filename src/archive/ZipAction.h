@@ -132,10 +132,14 @@ private:
     bool m_verdictGiven = false;
     std::unique_ptr<QFutureWatcher<void>> m_cleaning;
     // How far the check has read: the application's own reads since it
-    // began, against the archive's size.
+    // began, against the archive's size; before them, in an encrypted job
+    // whose archive mv copied onto another disk, what of it is written out
+    // to that disk, as its thread tells it.
     std::unique_ptr<QTimer> m_checkProgress;
     uint64_t m_readBeforeCheck = 0;
     uint64_t m_checkedBytes = 0;
+    uint64_t m_writeOutBytes = 0; // 0 where the copy was written out as it went
+    std::shared_ptr<std::atomic<uint64_t>> m_writtenOut = std::make_shared<std::atomic<uint64_t>>(0);
     // How far a copy into the destination is, as its thread tells it.
     std::unique_ptr<QTimer> m_moveProgress;
     uint64_t m_archiveBytes = 0;

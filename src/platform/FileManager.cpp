@@ -77,7 +77,7 @@ Copied copyBytes(int in, int out, const FileManager::CopyStop& stop, bool writeT
             if (::sync_file_range(out, static_cast<off_t>(writtenOut), static_cast<off_t>(copied - writtenOut),
                                   SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
                     != 0
-                && errno != EINVAL && errno != ESPIPE && errno != ENOSYS && errno != EOPNOTSUPP)
+                && !FileManager::rangeWriteOutUnsupported(errno))
                 return Copied::WriteFailed;
             writtenOut = copied;
         }
@@ -230,6 +230,11 @@ bool FileManager::hardLinkImpossible(int error)
     default:
         return false;
     }
+}
+
+bool FileManager::rangeWriteOutUnsupported(int error)
+{
+    return error == EINVAL || error == ESPIPE || error == ENOSYS || error == EOPNOTSUPP;
 }
 
 Failure FileManager::moveItem(const std::string& source, const std::string& target,

@@ -58,6 +58,9 @@ public:
     // that of the target failed with error for want of what links need,
     // so that a symbolic link or a copy may stand in.
     static bool hardLinkImpossible(int error);
+    // True when sync_file_range failed with error because the file system
+    // cannot write out a range by itself; fsync then does it all.
+    static bool rangeWriteOutUnsupported(int error);
 
     // Asked as a copy goes on, with the bytes copied so far; true stops it.
     using CopyStop = std::function<bool(uint64_t copied)>;

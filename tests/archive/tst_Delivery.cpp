@@ -309,10 +309,17 @@ private slots:
     void anArchiveOnAnotherDiskIsWrittenOutBeforeItIsDelivered_data()
     {
         QTest::addColumn<bool>("elsewhere");
-        QTest::addColumn<int>("diskError"); // what the disk answers to fsync; 0 for nothing
-        QTest::newRow("a stick: written out") << true << 0;
-        QTest::newRow("a stick that fails: the job is told") << true << EIO;
-        QTest::newRow("the work folder's disk: nothing is asked of it") << false << EIO;
+        QTest::addColumn<long>("refusedCall"); // 0 for none
+        QTest::addColumn<int>("diskError");    // what the disk answers to it
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("a stick: written out") << true << 0L << 0 << false;
+        QTest::newRow("a stick that fails at the flush: the job is told") << true << long(SYS_fsync) << EIO << true;
+        QTest::newRow("a stick that fails as a piece goes out: the job is told")
+            << true << long(SYS_sync_file_range) << EIO << true;
+        QTest::newRow("a full stick: the job is told") << true << long(SYS_sync_file_range) << ENOSPC << true;
+        QTest::newRow("a file system that writes out no range: the flush does it all")
+            << true << long(SYS_sync_file_range) << EINVAL << false;
+        QTest::newRow("the work folder's disk: nothing is asked of it") << false << long(SYS_fsync) << EIO << false;
     }
     // Only a copy on another disk waits in memory for the disk; a failure
     // to write it out names the part file, so that the job fails and says
@@ -320,7 +327,9 @@ private slots:
     void anArchiveOnAnotherDiskIsWrittenOutBeforeItIsDelivered()
     {
         QFETCH(bool, elsewhere);
+        QFETCH(long, refusedCall);
         QFETCH(int, diskError);
+        QFETCH(bool, fails);
         QTemporaryDir stick("/dev/shm/tst_Delivery-XXXXXX");
         QVERIFY(stick.isValid());
         const std::string work = m_folders->outputFolder();
@@ -332,16 +341,51 @@ private slots:
         writeFile(part, kArchive);
 
         std::vector<SyscallRefusal::Refusal> refusals;
-        if (diskError != 0)
-            refusals = {{SYS_fsync, diskError}, {SYS_fdatasync, diskError}};
+        if (refusedCall != 0)
+            refusals = {{refusedCall, diskError}};
+        if (refusedCall == SYS_fsync)
+            refusals.push_back({SYS_fdatasync, diskError});
         const std::optional<std::string> answer = SyscallRefusal::run(refusals, [&] {
             const Failure failure = Delivery::writeOut(part, work);
             return failure ? *failure : std::string("(written out)");
         });
         QVERIFY(answer);
-        const bool fails = elsewhere && diskError != 0;
         QCOMPARE(*answer, fails ? describeErrno(diskError, part) : std::string("(written out)"));
         QCOMPARE(readFile(part), kArchive);
+    }
+
+    // The part file goes out a piece at a time, and whoever waits is told
+    // before each piece how much is out; a stop between pieces ends the
+    // writing out with a line of its own.
+    void writingOutIsToldPieceByPieceAndCanStop()
+    {
+        QTemporaryDir stick("/dev/shm/tst_Delivery-XXXXXX");
+        QVERIFY(stick.isValid());
+        const std::string work = m_folders->outputFolder();
+        fs::create_directories(work);
+        const std::string dest = stick.path().toStdString();
+        if (!isAnotherDisk(dest, work))
+            QSKIP("the temporary folder and /dev/shm are on one disk here");
+        const std::string part = dest + "/" + Delivery::partName(dest);
+        constexpr uint64_t kMiB = 1 << 20;
+        writeFile(part, std::string(20 * kMiB + 5, 'x'));
+
+        std::vector<uint64_t> told;
+        const Failure whole = Delivery::writeOut(part, work, [&](uint64_t bytes) {
+            told.push_back(bytes);
+            return false;
+        });
+        QVERIFY2(!whole, whole ? whole->c_str() : "");
+        QVERIFY(told == (std::vector<uint64_t>{0, 8 * kMiB, 16 * kMiB}));
+
+        told.clear();
+        const Failure stopped = Delivery::writeOut(part, work, [&](uint64_t bytes) {
+            told.push_back(bytes);
+            return bytes >= 8 * kMiB;
+        });
+        QCOMPARE(stopped, Failure(Delivery::kWriteOutStopped + part));
+        QVERIFY(told == (std::vector<uint64_t>{0, 8 * kMiB}));
+        QCOMPARE(fs::file_size(part), 20 * kMiB + 5);
     }
 
     // Only FAT (as most sticks come) stops at 4 GB less a byte: the disks
