@@ -71,6 +71,9 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
     m_archivePath = archivePath;
     m_target = target;
     m_archiveBytes = FileManager::sizeOf(archivePath);
+    // zipcloak reads the archive once, and mv reads it again when it
+    // copies it onto another disk (a stick, a share).
+    m_readsOfArchive = Delivery::isOnAnotherDisk(PathText::parentFolder(target), archivePath) ? 2 : 1;
     m_started = true;
     emit progressChanged(0);
     const std::string script = EncryptScript::text(archivePath, target);
@@ -120,10 +123,9 @@ void EncryptStep::waitForMove()
 
 void EncryptStep::reportProgress()
 {
-    // zipcloak reads the archive once, and mv reads it again when it
-    // copies to another file system.
     if (m_pending && !m_expect->hasEnded() && m_archiveBytes > 0)
-        emit progressChanged(std::min(0.99, double(m_expect->bytesRead()) / double(m_archiveBytes)));
+        emit progressChanged(
+            std::min(0.99, double(m_expect->bytesRead()) / double(m_archiveBytes * m_readsOfArchive)));
 }
 
 std::string EncryptStep::failureDescription() const

@@ -46,7 +46,8 @@ public:
     static constexpr const char* kExpect = "expect ";
 
 signals:
-    // How much of the archive zipcloak has read, 0 to 1.
+    // How far zipcloak's reading of the archive, and mv's where it copies
+    // it, have come, 0 to 1.
     void progressChanged(double fraction);
     void succeeded();
     void failed(const JobOutcome& outcome);
@@ -71,4 +72,6 @@ private:
     std::string m_archivePath;
     std::string m_target;
     uint64_t m_archiveBytes = 0;
+    // How often expect's programs read the whole archive.
+    uint64_t m_readsOfArchive = 1;
 };
