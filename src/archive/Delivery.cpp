@@ -245,9 +245,9 @@ bool Delivery::isOnAnotherDisk(const std::string& path, const std::string& workF
 
 namespace {
 
-// Writes out the file's data in pieces, each waited for, telling step after
-// each. A file system that cannot write out a range leaves it all to the
-// fsync that follows.
+// Writes out the file's data in pieces, each waited for, telling step
+// before each how much is out. A file system that cannot write out a range
+// leaves it all to the fsync that follows.
 Failure writeOutInPieces(int file, const std::string& partPath, const Delivery::WriteOutStep& step)
 {
     constexpr uint64_t kPiece = 8 << 20;

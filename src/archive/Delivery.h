@@ -60,9 +60,9 @@ public:
     // must hold for a user who pulls the stick out on reading it. On the
     // work folder's own disk it is the very file the writer made, and
     // nothing is asked of the disk. It goes a few megabytes at a time, each
-    // waited for, with step told after each: a copy that went into memory
-    // in a moment (mv's of an encrypted archive) can take a slow stick a
-    // minute, which is then shown and can be stopped.
+    // waited for, with step told before each how much is out: a copy that
+    // went into memory in a moment (mv's of an encrypted archive) can take
+    // a slow stick a minute, which is then shown and can be stopped.
     static Failure writeOut(const std::string& partPath, const std::string& workFolder, const WriteOutStep& step = {});
     // True when path is on another disk than workFolder, where writeOut
     // has the disk to wait for.
