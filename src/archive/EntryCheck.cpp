@@ -10,10 +10,9 @@
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
-// What a read for little reads: the headers of small entries one after the
-// other, without the whole buffer's worth of data between them. A read for
-// more fills the buffer, so that the entries after a large one are there.
-constexpr size_t kSmallRead = 64 << 10;
+// What a read for a header alone reads where the next header lies beyond a
+// small read: the header and its name, most likely.
+constexpr size_t kHeaderRead = 4 << 10;
 constexpr size_t kOutputSize = 1 << 16;
 // The most an entry inflated in one call may give: its output buffer stays
 // with the reader.
@@ -51,11 +50,13 @@ EntryCheck::~EntryCheck()
 
 Failure EntryCheck::checkAll(std::span<const ZipDirectory::Entry> entries, const FollowedArchive* followed)
 {
-    for (const ZipDirectory::Entry& entry : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const ZipDirectory::Entry& entry = entries[i];
         if (m_stopped())
             return "the check was stopped: " + m_path;
         uint64_t dataAt = 0;
-        Failure failure = locate(entry, dataAt);
+        const uint64_t nextHeaderAt = i + 1 < entries.size() ? entries[i + 1].localHeaderAt : UINT64_MAX;
+        Failure failure = locate(entry, nextHeaderAt, dataAt);
         if (!failure && followed && followed->hasRead(entry, dataAt))
             continue;
         if (!failure && holds(entry)) {
@@ -74,9 +75,13 @@ Failure EntryCheck::checkAll(std::span<const ZipDirectory::Entry> entries, const
     return checkHeld();
 }
 
-Failure EntryCheck::locate(const ZipDirectory::Entry& entry, uint64_t& dataAt)
+Failure EntryCheck::locate(const ZipDirectory::Entry& entry, uint64_t nextHeaderAt, uint64_t& dataAt)
 {
-    const std::span<const uint8_t> header = bytesAt(entry.localHeaderAt, ZipDirectory::kLocalHeaderSize);
+    // Headers far apart are read one by one: the data between them was
+    // read as it was written, or is read in reads of its own.
+    const size_t reach = nextHeaderAt > entry.localHeaderAt && nextHeaderAt - entry.localHeaderAt > kSmallRead
+        ? kHeaderRead : kSmallRead;
+    const std::span<const uint8_t> header = bytesAt(entry.localHeaderAt, ZipDirectory::kLocalHeaderSize, reach);
     if (header.size() != ZipDirectory::kLocalHeaderSize || ZipDirectory::le32(header.data()) != ZipDirectory::kLocalHeader)
         return broken(entry, "no local header");
     const uint16_t flags = ZipDirectory::le16(header.data() + 6);
@@ -87,7 +92,7 @@ Failure EntryCheck::locate(const ZipDirectory::Entry& entry, uint64_t& dataAt)
     if ((flags ^ entry.flags) & ZipDirectory::kEncryptedFlag)
         return broken(entry, "local and central headers disagree on encryption");
     const uint64_t nameAt = entry.localHeaderAt + ZipDirectory::kLocalHeaderSize;
-    const std::span<const uint8_t> name = bytesAt(nameAt, nameSize);
+    const std::span<const uint8_t> name = bytesAt(nameAt, nameSize, reach);
     if (std::string_view(reinterpret_cast<const char*>(name.data()), name.size()) != entry.name)
         return broken(entry, "local header under another name");
     dataAt = nameAt + nameSize + extraSize;
@@ -241,14 +246,15 @@ bool EntryCheck::take(const ZipDirectory::Entry& entry, const uint8_t* data, siz
     return true;
 }
 
-std::span<const uint8_t> EntryCheck::bytesAt(uint64_t at, size_t want)
+std::span<const uint8_t> EntryCheck::bytesAt(uint64_t at, size_t want, size_t reach)
 {
     want = std::min(want, kBufferSize);
     const bool inBuffer = at >= m_bufferAt && at - m_bufferAt + want <= m_bufferSize;
     if (!inBuffer) {
+        const size_t read = want <= reach ? reach : want <= kSmallRead ? kSmallRead : kBufferSize;
         ssize_t got = -1;
         do
-            got = ::pread(m_fd, m_buffer.get(), want <= kSmallRead ? kSmallRead : kBufferSize, static_cast<off_t>(at));
+            got = ::pread(m_fd, m_buffer.get(), read, static_cast<off_t>(at));
         while (got < 0 && errno == EINTR);
         m_bufferAt = at;
         m_bufferSize = got > 0 ? static_cast<size_t>(got) : 0;

@@ -20,7 +20,9 @@
 // password when the entry is encrypted) inflates to the size and checksum
 // the directory gives. Entries taken in the order of their offsets are read
 // through one buffer, a read of 64 KiB for many small files, of 1 MiB
-// where an entry wants more. An entry whose
+// where an entry wants more, of 4 KiB for the header of an entry whose data
+// is large (that data was read as the archive was written, or is read by
+// reads of its own). An entry whose
 // data lies whole in that buffer and inflates to a few megabytes is inflated
 // in one call with libdeflate, twice as fast as zlib on the small files most
 // archives hold; larger ones stream through zlib in pieces. Small encrypted
@@ -53,6 +55,12 @@ public:
     Failure checkWhole(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
 
 private:
+    // What a read for little reads: the headers of small entries one after
+    // the other, without the whole buffer's worth of data between them. A
+    // read for more fills the buffer, so that the entries after a large one
+    // are there.
+    static constexpr size_t kSmallRead = 64 << 10;
+
     // An encrypted entry read but not yet decrypted: its bytes, the
     // encryption header first, lie in m_held from at on.
     struct Held {
@@ -62,8 +70,8 @@ private:
     };
 
     // Where the entry's data begins, after a local header that agrees with
-    // the central one.
-    Failure locate(const ZipDirectory::Entry& entry, uint64_t& dataAt);
+    // the central one. nextHeaderAt: where the next entry to be read begins.
+    Failure locate(const ZipDirectory::Entry& entry, uint64_t nextHeaderAt, uint64_t& dataAt);
     bool holds(const ZipDirectory::Entry& entry) const;
     Failure hold(const ZipDirectory::Entry& entry, uint64_t dataAt);
     // Decrypts and checks the entries held.
@@ -75,7 +83,8 @@ private:
     bool take(const ZipDirectory::Entry& entry, const uint8_t* data, size_t size);
     // Up to want bytes from offset at; fewer only at the end of the buffer's
     // reach, none at the end of the file or when the file cannot be read.
-    std::span<const uint8_t> bytesAt(uint64_t at, size_t want);
+    // A read reads at least reach bytes (up to the buffer's size).
+    std::span<const uint8_t> bytesAt(uint64_t at, size_t want, size_t reach = kSmallRead);
     Failure broken(const ZipDirectory::Entry& entry, const std::string& what) const;
     Failure damaged(const ZipDirectory::Entry& entry) const;
     Failure wrongSize(const ZipDirectory::Entry& entry) const;

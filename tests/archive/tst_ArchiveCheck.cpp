@@ -346,6 +346,46 @@ private slots:
             QVERIFY2(failure->find("were expected") != std::string::npos, failure->c_str());
     }
 
+    void comparesWholeNamesOfEntriesFarApart_data()
+    {
+        QTest::addColumn<int>("nameSize");
+        QTest::addColumn<bool>("spoilLastByte"); // of the name in the first local header
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("short name") << 20 << false << true;
+        QTest::newRow("short name, spoiled") << 20 << true << false;
+        // Longer than a header's read where the next header lies far off.
+        QTest::newRow("long name") << 5000 << false << true;
+        QTest::newRow("long name, spoiled at its end") << 5000 << true << false;
+    }
+    // The local header of an entry whose data is large is read apart from
+    // that data; its whole name is still compared with the directory's.
+    void comparesWholeNamesOfEntriesFarApart()
+    {
+        QFETCH(int, nameSize);
+        QFETCH(bool, spoilLastByte);
+        QFETCH(bool, accepted);
+        const std::string folder = newFolder();
+        const std::string longName = "archive/" + std::string(static_cast<size_t>(nameSize), 'n');
+        StepWriter writer(folder, "archive.zip");
+        writer.begin(longName, randomBytes(200 << 10));
+        writer.finish();
+        writer.begin("archive/b", textOf(2));
+        writer.finish();
+        writer.close();
+        const std::string archive = folder + "/archive.zip";
+        if (spoilLastByte) {
+            std::string bytes = readFile(archive);
+            bytes.at(30 + longName.size() - 1) = 'x';
+            writeFile(archive, bytes);
+        }
+
+        const Failure failure = ArchiveCheck::verify(archive, writer.names, std::nullopt, kRunning);
+
+        QVERIFY2(failure.has_value() != accepted, failure.value_or("accepted").c_str());
+        if (failure)
+            QVERIFY2(failure->find("local header under another name") != std::string::npos, failure->c_str());
+    }
+
     // The end record's 16-bit count is all ones at 65,535 entries, and
     // php's library writes no ZIP64 record for that many: the archive is
     // sound, and it is counted as any other.
