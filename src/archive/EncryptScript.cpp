@@ -61,7 +61,7 @@ std::string EncryptScript::text(const std::string& archivePath, const std::strin
     script += exitUnlessSucceeded(kZipcloakFailed);
     // -n: mv never replaces a file, and never asks whether to (it runs on a
     // terminal here, where it would).
-    script += "set timeout -1; spawn -ignore HUP mv -n " + archive + " " + TclText::escape(target);
+    script += std::string("set timeout -1; ") + kMoveCommand + archive + " " + TclText::escape(target);
     script += "; expect eof; " + exitUnlessSucceeded(kMoveFailed) + "exit 0;";
     // expect ends with 0 on an error the script does not catch ("couldn't
     // execute \"mv\"", with no mv on the search path), which would read as

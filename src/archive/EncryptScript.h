@@ -21,6 +21,9 @@ public:
     // name is not the one a batch job takes the password from, which the
     // application removes from its own environment at once.
     static constexpr const char* kPasswordVariable = "QUILLMERE_ZIPCLOAK_PASSWORD_HEX";
+    // How the script starts mv; expect repeats it as the line that begins
+    // mv's part, once zipcloak has ended well.
+    static constexpr const char* kMoveCommand = "spawn -ignore HUP mv -n ";
 
     static std::string text(const std::string& archivePath, const std::string& target);
     // The value of kPasswordVariable for password's bytes.

@@ -42,6 +42,7 @@ EncryptStep::EncryptStep(QObject* parent)
     m_expect->passOutputLinesTo([this, converter = std::make_shared<Cp932Name>()](const std::string& line) {
         m_lastLine = readable(line, *converter);
         Log::line(m_lastLine);
+        noteCopyOut(line);
     });
 }
 
@@ -66,6 +67,17 @@ std::string EncryptStep::readable(const std::string& line, const Cp932Name& conv
 
 EncryptStep::~EncryptStep() = default;
 
+// Onto another disk mv copies the archive, which on a stick or a share can
+// take longer than the encrypting: the job then tells that it is saving.
+void EncryptStep::noteCopyOut(const std::string& line)
+{
+    if (m_copyingOut || m_readsOfArchive < 2 || !line.starts_with(EncryptScript::kMoveCommand))
+        return;
+    m_copyingOut = true;
+    emit copyingOut();
+    reportProgress();
+}
+
 void EncryptStep::encryptZip(const std::string& archivePath, const std::string& target, const std::string& password)
 {
     m_archivePath = archivePath;
@@ -74,6 +86,7 @@ void EncryptStep::encryptZip(const std::string& archivePath, const std::string& 
     // zipcloak reads the archive once, and mv reads it again when it
     // copies it onto another disk (a stick, a share).
     m_readsOfArchive = Delivery::isOnAnotherDisk(PathText::parentFolder(target), archivePath) ? 2 : 1;
+    m_copyingOut = false;
     m_started = true;
     emit progressChanged(0);
     const std::string script = EncryptScript::text(archivePath, target);

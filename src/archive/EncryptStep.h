@@ -49,6 +49,9 @@ signals:
     // How far zipcloak's reading of the archive, and mv's where it copies
     // it, have come, 0 to 1.
     void progressChanged(double fraction);
+    // zipcloak is done, and mv has begun to copy the archive into the
+    // destination folder on another disk; progressChanged follows.
+    void copyingOut();
     void succeeded();
     void failed(const JobOutcome& outcome);
     // expect has ended, whether it succeeded, failed or was stopped.
@@ -57,6 +60,8 @@ signals:
 private:
     void waitForMove();
     void reportProgress();
+    // Tells copyingOut() where line is expect's word that mv copies.
+    void noteCopyOut(const std::string& line);
     std::string failureDescription() const;
     FailureCause failureCause() const;
 
@@ -74,4 +79,5 @@ private:
     uint64_t m_archiveBytes = 0;
     // How often expect's programs read the whole archive.
     uint64_t m_readsOfArchive = 1;
+    bool m_copyingOut = false;
 };

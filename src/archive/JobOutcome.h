@@ -28,6 +28,14 @@ struct JobProgress {
     // A plain job's archive is copied into another file system (a USB
     // stick, a network share): delivering takes time of its own.
     bool copiedAcross = false;
+    // An encrypted job's archive is on its way into another file system:
+    // mv's copy, the end of the encrypting.
+    bool copyingOut = false;
+
+    // The phase the user is told of: an encrypted job copying its archive
+    // out is saving it, as a plain one is, though its bar stays the
+    // encrypting's.
+    JobPhase shownPhase() const { return copyingOut ? JobPhase::Delivering : phase; }
 };
 
 // Why a job failed, as far as the user can do something about it; the

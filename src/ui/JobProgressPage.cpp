@@ -78,7 +78,7 @@ void JobProgressPage::showProgress(const JobProgress& progress)
     const JobProgressMeter::Clock::time_point now = JobProgressMeter::Clock::now();
     m_meter.update(progress, now);
     setValue(m_meter.percent());
-    AccessibleText::setMessage(phaseLabel, JobProgressText::running(progress.phase, m_meter.timeLeft(now)));
+    AccessibleText::setMessage(phaseLabel, JobProgressText::running(progress.shownPhase(), m_meter.timeLeft(now)));
     if (progress.phase == JobPhase::Writing && !progress.item.empty())
         setItem(progress.item);
 }

@@ -2,9 +2,11 @@
 # A FUSE file system that passes every call on to a folder, built with
 # libfuse 2 like exfat-fuse and most user-space file systems: it knows no
 # renameat2 flags (RENAME_NOREPLACE is refused with EINVAL) and no hard links.
-# Usage: fuse-without-links.py FOLDER MOUNTPOINT [SECONDS] (stays in the
-# foreground). SECONDS, when given, is how long each write waits first: a
-# slow USB stick or network share, where a copy takes a while.
+# Usage: fuse-without-links.py FOLDER MOUNTPOINT [SECONDS [BYTES]] (stays in
+# the foreground). SECONDS, when given, is how long each write waits first: a
+# slow USB stick or network share, where a copy takes a while. BYTES, when
+# given, is where every file ends: a write past it fails with EIO, as a stick
+# pulled out does.
 import errno
 import os
 import sys
@@ -17,9 +19,10 @@ class WithoutLinks(Operations):
     use_ns = True
     link = None  # libfuse answers ENOSYS, as where the file system has none
 
-    def __init__(self, root, write_delay=0.0):
+    def __init__(self, root, write_delay=0.0, fail_after=None):
         self.root = root
         self.write_delay = write_delay
+        self.fail_after = fail_after
 
     def init(self, path):
         # Whoever started it waits for this line: the mount is there now.
@@ -76,6 +79,8 @@ class WithoutLinks(Operations):
     def write(self, path, data, offset, fh):
         if self.write_delay:
             time.sleep(self.write_delay)
+        if self.fail_after is not None and offset + len(data) > self.fail_after:
+            raise FuseOSError(errno.EIO)
         return os.pwrite(fh, data, offset)
 
     def truncate(self, path, length, fh=None):
@@ -98,4 +103,6 @@ for _name in ('chmod', 'chown', 'mkdir', 'readlink', 'rmdir', 'unlink'):
 
 if __name__ == '__main__':
     delay = float(sys.argv[3]) if len(sys.argv) > 3 else 0.0
-    FUSE(WithoutLinks(os.path.realpath(sys.argv[1]), delay), sys.argv[2], foreground=True, nothreads=True)
+    fail_after = int(sys.argv[4]) if len(sys.argv) > 4 else None
+    FUSE(WithoutLinks(os.path.realpath(sys.argv[1]), delay, fail_after), sys.argv[2], foreground=True,
+         nothreads=True)

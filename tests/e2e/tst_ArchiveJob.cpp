@@ -1587,8 +1587,11 @@ private slots:
     void aSlowCopyIntoTheDestinationCanBeStopped_data()
     {
         QTest::addColumn<bool>("encrypted");
-        QTest::newRow("plain: the job copies") << false;
-        QTest::newRow("encrypted: mv copies, after zipcloak") << true;
+        QTest::addColumn<bool>("pulledOut"); // the destination fails writes past 256 KiB
+        QTest::newRow("plain: the job copies") << false << false;
+        QTest::newRow("encrypted: mv copies, after zipcloak") << true << false;
+        QTest::newRow("plain: the stick is pulled out") << false << true;
+        QTest::newRow("encrypted: the stick is pulled out") << true << true;
     }
     // A destination on a slow file system, as a USB stick or a network share
     // can be: the archive's copy there goes on while the job still tells
@@ -1596,10 +1599,13 @@ private slots:
     // half-made copy goes with it, and nothing is left in the destination
     // or the work folder. An encrypted job's copy is mv's, the second half
     // of its encrypting: zipcloak has read the archive once, mv reads it
-    // again.
+    // again; the job tells it as saving all the same. A copy that fails
+    // midway fails the saving, not the encrypting done before it, and leaves
+    // nothing behind either.
     void aSlowCopyIntoTheDestinationCanBeStopped()
     {
         QFETCH(bool, encrypted);
+        QFETCH(bool, pulledOut);
         if (!run("/usr/bin/python3", {"-c", "import fusepy"}))
             QSKIP("python3-fusepy is not installed");
         const std::string backing = m_home->makeFolder("backing"), mnt = m_home->makeFolder("mnt");
@@ -1607,8 +1613,9 @@ private slots:
         // Every write of 4 KiB waits 50 ms: the whole archive would take
         // half a minute to arrive.
         QProcess server;
-        server.start("/usr/bin/python3", {QUILLMERE_FUSE_PASSTHROUGH, QString::fromStdString(backing),
-                                          QString::fromStdString(mnt), "0.05"});
+        server.start("/usr/bin/python3", QStringList{QUILLMERE_FUSE_PASSTHROUGH, QString::fromStdString(backing),
+                                                     QString::fromStdString(mnt), "0.05"}
+                                             + (pulledOut ? QStringList{"262144"} : QStringList{}));
         const auto unmount = qScopeGuard([&] {
             ::umount2(mnt.c_str(), MNT_DETACH);
             server.kill();
@@ -1629,6 +1636,7 @@ private slots:
         std::optional<JobOutcome> outcome;
         double told = 0; // the most of the phase the job told while the copy had begun
         qint64 partWhenTold = -1;
+        JobPhase shownWhenTold = JobPhase::Copying;
         bool toldWhileCopying = false, endedAtOnce = false, wentPromptly = false, toldAsCopied = false;
         std::vector<std::string> lines;
         {
@@ -1646,12 +1654,15 @@ private slots:
                 if (part > 0) {
                     told = progress.fraction;
                     partWhenTold = part;
+                    shownWhenTold = progress.shownPhase();
                 }
             });
             connect(job, &ZipAction::finished, job, [&](const JobOutcome& ended) { outcome = ended; });
             job->createZip({user("items")}, mnt, encrypted, encrypted ? "secret-1" : "");
             toldWhileCopying = QTest::qWaitFor([&] { return told > 0 && partWhenTold >= 0; }, 10000);
-            if (toldWhileCopying && !outcome) {
+            if (pulledOut) {
+                wentPromptly = QTest::qWaitFor([&] { return job.isNull(); }, 30000);
+            } else if (toldWhileCopying && !outcome) {
                 job->stop();
                 endedAtOnce = outcome.has_value();
                 // The copy stops at its next piece, long before it could end.
@@ -1667,15 +1678,24 @@ private slots:
         // and far from the end.
         if (encrypted)
             QVERIFY2(told > 0.5 && told < 0.8, qPrintable(QString::number(told)));
-        QVERIFY(endedAtOnce);
-        QCOMPARE(outcome->kind, JobOutcome::Kind::Stopped);
-        QCOMPARE(outcome->failedIn, copying);
-        QVERIFY(wentPromptly);
+        // The window tells either copy as saving.
+        QCOMPARE(shownWhenTold, JobPhase::Delivering);
+        if (pulledOut) {
+            QVERIFY(wentPromptly);
+            QVERIFY(outcome.has_value());
+            QCOMPARE(outcome->kind, JobOutcome::Kind::Failed);
+            QCOMPARE(outcome->failedIn, JobPhase::Delivering);
+        } else {
+            QVERIFY(endedAtOnce);
+            QCOMPARE(outcome->kind, JobOutcome::Kind::Stopped);
+            QCOMPARE(outcome->failedIn, copying);
+            QVERIFY(wentPromptly);
+            // Told as any stop is: no failure of the copy besides.
+            QCOMPARE(std::ranges::count(lines, std::string("job stopped")), 1);
+            QVERIFY(std::ranges::none_of(lines, [](const std::string& line) { return line.starts_with("copy file"); }));
+        }
         QCOMPARE(namesIn(QString::fromStdString(backing)), QStringList());
         QCOMPARE(leftInWorkRoot(), QStringList());
-        // Told as any stop is: no failure of the copy besides.
-        QCOMPARE(std::ranges::count(lines, std::string("job stopped")), 1);
-        QVERIFY(std::ranges::none_of(lines, [](const std::string& line) { return line.starts_with("copy file"); }));
     }
 
     // Whole jobs on trees that lie on another file system than the home

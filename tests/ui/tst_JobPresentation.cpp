@@ -470,6 +470,31 @@ private slots:
         QCOMPARE(w.status.waitingLabel->accessibleDescription(), QStringLiteral("待機中の件数"));
     }
 
+    // An encrypted job whose archive mv copies onto another disk says it is
+    // saving meanwhile; its bar goes on from the encrypting's place, not
+    // from the saving's at the end, and the check after it is told as ever.
+    void anEncryptedJobsCopyOutIsToldAsSaving()
+    {
+        StandInWindow w;
+        StandInJob& job = w.start();
+        for (JobPhase phase : {JobPhase::Copying, JobPhase::Writing, JobPhase::Encrypting})
+            job.enter(phase, true);
+        job.tell(JobPhase::Encrypting, 0.4, true);
+        QCOMPARE(w.status.phaseLabel->text(), JobStatusText::phase(JobPhase::Encrypting));
+        const int encrypting = w.status.progressBar->value();
+
+        emit job.progressChanged({JobPhase::Encrypting, 0.6, {}, true, false, true});
+
+        QCOMPARE(w.status.phaseLabel->text(), JobStatusText::phase(JobPhase::Delivering));
+        QCOMPARE(w.status.phaseLabel->accessibleName(), w.status.phaseLabel->text());
+        const int copying = w.status.progressBar->value();
+        QVERIFY2(copying > encrypting && copying < 88, qPrintable(QString::number(copying)));
+        job.enter(JobPhase::Verifying, true);
+        QCOMPARE(w.status.phaseLabel->text(), JobStatusText::phase(JobPhase::Verifying));
+        const int verifying = w.status.progressBar->value();
+        QVERIFY2(verifying >= copying && verifying < 95, qPrintable(QString::number(verifying)));
+    }
+
     // The time left appears once a few percent are done and two seconds
     // have passed, and follows the pace so far.
     void timeLeftFollowsThePace()
