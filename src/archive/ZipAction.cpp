@@ -416,8 +416,10 @@ void ZipAction::encrypt()
         if (m_copyingOut)
             outcome.failedIn = JobPhase::Delivering;
         const uint64_t archiveBytes = archiveBytesAtDestination();
-        // zipcloak writes its copy beside php's archive, in the work folder.
-        if (outcome.cause == FailureCause::Other && SpaceCheck::isFull(m_folders.tmpDirectory(), archiveBytes)) {
+        // zipcloak writes its copy beside php's archive, in the work folder;
+        // mv's copy takes no room there.
+        if (!m_copyingOut && outcome.cause == FailureCause::Other
+            && SpaceCheck::isFull(m_folders.tmpDirectory(), archiveBytes)) {
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
         }

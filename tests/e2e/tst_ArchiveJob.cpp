@@ -1588,10 +1588,14 @@ private slots:
     {
         QTest::addColumn<bool>("encrypted");
         QTest::addColumn<bool>("pulledOut"); // the destination fails writes past 256 KiB
-        QTest::newRow("plain: the job copies") << false << false;
-        QTest::newRow("encrypted: mv copies, after zipcloak") << true << false;
-        QTest::newRow("plain: the stick is pulled out") << false << true;
-        QTest::newRow("encrypted: the stick is pulled out") << true << true;
+        QTest::addColumn<bool>("homeFills"); // the home disk fills up once the copy has begun
+        QTest::newRow("plain: the job copies") << false << false << false;
+        QTest::newRow("encrypted: mv copies, after zipcloak") << true << false << false;
+        QTest::newRow("plain: the stick is pulled out") << false << true << false;
+        QTest::newRow("encrypted: the stick is pulled out") << true << true << false;
+        // The work folder holds the encrypted archive, and needs no more
+        // room while mv copies it: its disk is not what failed.
+        QTest::newRow("encrypted: the stick is pulled out, the home disk full") << true << true << true;
     }
     // A destination on a slow file system, as a USB stick or a network share
     // can be: the archive's copy there goes on while the job still tells
@@ -1606,8 +1610,15 @@ private slots:
     {
         QFETCH(bool, encrypted);
         QFETCH(bool, pulledOut);
+        QFETCH(bool, homeFills);
         if (!run("/usr/bin/python3", {"-c", "import fusepy"}))
             QSKIP("python3-fusepy is not installed");
+        const std::string smallHome = homeFills ? m_home->makeFolder("small") : std::string();
+        if (homeFills) {
+            if (!m_mounts.mount(smallHome, "size=8m"))
+                QSKIP("no permission to mount a small file system");
+            qputenv("HOME", QByteArray::fromStdString(smallHome));
+        }
         const std::string backing = m_home->makeFolder("backing"), mnt = m_home->makeFolder("mnt");
         writeFile(user("items/photo.jpg"), randomBytes(2 << 20));
         // Every write of 4 KiB waits 50 ms: the whole archive would take
@@ -1656,6 +1667,9 @@ private slots:
                     partWhenTold = part;
                     shownWhenTold = progress.shownPhase();
                 }
+                // Another program takes all but 1 MB of the home disk.
+                if (homeFills && part > 0 && !fs::exists(smallHome + "/other.bin"))
+                    writeFile(smallHome + "/other.bin", std::string(fs::space(smallHome).available - (1 << 20), 'o'));
             });
             connect(job, &ZipAction::finished, job, [&](const JobOutcome& ended) { outcome = ended; });
             job->createZip({user("items")}, mnt, encrypted, encrypted ? "secret-1" : "");
@@ -1685,6 +1699,7 @@ private slots:
             QVERIFY(outcome.has_value());
             QCOMPARE(outcome->kind, JobOutcome::Kind::Failed);
             QCOMPARE(outcome->failedIn, JobPhase::Delivering);
+            QCOMPARE(outcome->cause, FailureCause::Other);
         } else {
             QVERIFY(endedAtOnce);
             QCOMPARE(outcome->kind, JobOutcome::Kind::Stopped);
