@@ -5,6 +5,7 @@
 #include "ArchiveContent.h"
 #include "Failure.h"
 #include "JobRun.h"
+#include "LogPrefix.h"
 #include "ReportJson.h"
 #include "ReportLines.h"
 #include "Privileges.h"
@@ -1700,6 +1701,10 @@ private slots:
             QCOMPARE(outcome->kind, JobOutcome::Kind::Failed);
             QCOMPARE(outcome->failedIn, JobPhase::Delivering);
             QCOMPARE(outcome->cause, FailureCause::Other);
+            // One line tells the failure: the copy's, or the encrypting step's.
+            const std::string failureLine = encrypted ? LogPrefix::kEncrypt : LogPrefix::kCopy;
+            QCOMPARE(std::ranges::count_if(lines, [&](const std::string& line) { return line.starts_with(failureLine); }),
+                     1);
         } else {
             QVERIFY(endedAtOnce);
             QCOMPARE(outcome->kind, JobOutcome::Kind::Stopped);
