@@ -74,7 +74,6 @@ void EncryptStep::noteCopyOut(const std::string& line)
     if (m_copyingOut || m_readsOfArchive < 2 || !line.starts_with(EncryptScript::kMoveCommand))
         return;
     m_copyingOut = true;
-    emit copyingOut();
     reportProgress();
 }
 

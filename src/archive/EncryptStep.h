@@ -32,6 +32,9 @@ public:
     // Blocks until the program has ended, at most milliseconds: for a job
     // that goes with the ending application. True when it has.
     bool waitForProgram(int milliseconds);
+    // zipcloak is done, and mv copies the archive into the destination
+    // folder on another disk (told by the progressChanged that follows).
+    bool isCopyingOut() const { return m_copyingOut; }
 
     // A line of expect's output as the user can read it: an entry's name
     // read as code page 932, other text as it is.
@@ -49,9 +52,6 @@ signals:
     // How far zipcloak's reading of the archive, and mv's where it copies
     // it, have come, 0 to 1.
     void progressChanged(double fraction);
-    // zipcloak is done, and mv has begun to copy the archive into the
-    // destination folder on another disk; progressChanged follows.
-    void copyingOut();
     void succeeded();
     void failed(const JobOutcome& outcome);
     // expect has ended, whether it succeeded, failed or was stopped.
@@ -60,7 +60,7 @@ signals:
 private:
     void waitForMove();
     void reportProgress();
-    // Tells copyingOut() where line is expect's word that mv copies.
+    // Notes the copy where line is expect's word that mv copies.
     void noteCopyOut(const std::string& line);
     std::string failureDescription() const;
     FailureCause failureCause() const;

@@ -410,15 +410,15 @@ void ZipAction::encrypt()
         return;
     m_encryptStep = std::make_unique<EncryptStep>();
     connect(m_encryptStep.get(), &EncryptStep::progressChanged, this, [this](double fraction) { reportProgress(fraction); });
-    connect(m_encryptStep.get(), &EncryptStep::copyingOut, this, [this] { m_copyingOut = true; });
     connect(m_encryptStep.get(), &EncryptStep::failed, this, [this](JobOutcome outcome) {
         // Once mv copies, the archive was encrypted: what failed is saving it.
-        if (m_copyingOut)
+        const bool copyingOut = m_encryptStep->isCopyingOut();
+        if (copyingOut)
             outcome.failedIn = JobPhase::Delivering;
         const uint64_t archiveBytes = archiveBytesAtDestination();
         // zipcloak writes its copy beside php's archive, in the work folder;
         // mv's copy takes no room there.
-        if (!m_copyingOut && outcome.cause == FailureCause::Other
+        if (!copyingOut && outcome.cause == FailureCause::Other
             && SpaceCheck::isFull(m_folders.tmpDirectory(), archiveBytes)) {
             outcome.cause = FailureCause::WorkFolderFull;
             outcome.spaceFolder = m_folders.tmpDirectory();
@@ -770,16 +770,16 @@ std::optional<JobOutcome> ZipAction::spaceShortage() const
 void ZipAction::enterPhase(JobPhase phase)
 {
     m_phase = phase;
-    m_copyingOut = false;
     emit phaseChanged(phase);
     reportProgress(0);
 }
 
 void ZipAction::reportProgress(double fraction, const std::string& item)
 {
+    const bool copyingOut = m_phase == JobPhase::Encrypting && m_encryptStep && m_encryptStep->isCopyingOut();
     emit progressChanged(
         {m_phase, std::clamp(fraction, 0.0, 1.0), item.empty() ? item : userPathOf(item), m_isEncrypt, m_copiedAcross,
-         m_copyingOut});
+         copyingOut});
 }
 
 // Renamed items are told by the names the user gave them; the deepest

@@ -145,7 +145,6 @@ private:
     uint64_t m_archiveBytes = 0;
     std::shared_ptr<std::atomic<uint64_t>> m_movedBytes = std::make_shared<std::atomic<uint64_t>>(0);
     bool m_copiedAcross = false; // see JobProgress
-    bool m_copyingOut = false;   // see JobProgress
     bool m_finished = false;
     // Set when the job ends while a worker thread still works for it.
     std::shared_ptr<std::atomic_bool> m_abandoned = std::make_shared<std::atomic_bool>(false);
