@@ -28,9 +28,15 @@ constexpr int kHoldAttempts = 3;
 // How many hidden names are drawn before the last one is taken as it is.
 constexpr int kPartNameAttempts = 100;
 
+// "archive1.zip" as always; a name that ends in a digit, such as one
+// named after "報告2025", is numbered "報告2025-1.zip": "報告20251.zip"
+// would read as another report.
 std::string archiveName(const std::string& baseName, int n)
 {
-    return baseName + (n == 0 ? std::string() : std::to_string(n)) + ".zip";
+    if (n == 0)
+        return baseName + ".zip";
+    const bool endsInDigit = !baseName.empty() && baseName.back() >= '0' && baseName.back() <= '9';
+    return baseName + (endsInDigit ? "-" : "") + std::to_string(n) + ".zip";
 }
 
 // The names in folder as Windows tells files apart. The archive is meant

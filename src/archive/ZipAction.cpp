@@ -740,8 +740,8 @@ std::optional<JobOutcome> ZipAction::refusedDestination() const
 // are staged, and told then, before anything is written.
 std::optional<JobOutcome> ZipAction::archivePathTooLong() const
 {
-    // The longest name it may take, numbered as far as archive9999.zip.
-    const size_t longest = m_destDir.size() + 1 + m_baseName.size() + std::string("9999.zip").size();
+    // The longest name it may take, numbered as far as "-9999.zip".
+    const size_t longest = m_destDir.size() + 1 + m_baseName.size() + std::string("-9999.zip").size();
     if (longest < PATH_MAX)
         return std::nullopt;
     return JobOutcome::failed(JobPhase::Delivering, describeErrno(ENAMETOOLONG, m_destDir),

@@ -222,6 +222,36 @@ private slots:
         QCOMPARE(leftInWorkRoot(m_folders->tmpDirectory()), QStringList());
     }
 
+    // A number after a name that ends in a digit would read as part of it.
+    void aNameEndingInADigitIsNumberedAfterAHyphen_data()
+    {
+        QTest::addColumn<QString>("baseName");
+        QTest::addColumn<QStringList>("theirs");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("free") << "報告2025" << QStringList() << "報告2025.zip";
+        QTest::newRow("taken") << "報告2025" << QStringList{"報告2025.zip"} << "報告2025-1.zip";
+        QTest::newRow("two taken, as Windows reads them")
+            << "v2" << QStringList{"V2.ZIP", "v2-1.zip"} << "v2-2.zip";
+        QTest::newRow("no digit at the end") << "見積書" << QStringList{"見積書.zip"} << "見積書1.zip";
+        QTest::newRow("a full-width digit is no digit here") << "報告２" << QStringList{"報告２.zip"} << "報告２1.zip";
+    }
+    void aNameEndingInADigitIsNumberedAfterAHyphen()
+    {
+        QFETCH(QString, baseName);
+        QFETCH(QStringList, theirs);
+        QFETCH(QString, expected);
+        for (const QString& name : theirs)
+            writeFile(m_dest + "/" + name.toStdString(), "theirs");
+        const std::string base = baseName.toStdString();
+        QCOMPARE(QString::fromStdString(Delivery::freeArchiveName(m_dest, base)), expected);
+        const auto journal = journalWithPart();
+        std::string finalPath;
+        QCOMPARE(Delivery::placeUnderFreeName(m_part, m_dest, finalPath, base, *journal, Calls::ofSystem()), Failure());
+        journal->removeAll();
+        QCOMPARE(finalPath, m_dest + "/" + expected.toStdString());
+        QCOMPARE(readFile(finalPath), kArchive);
+    }
+
     // A folder where every hidden name seems taken (here: its path holds a
     // NUL byte, so the system reads a shorter one, which exists) does not
     // hold the job up for ever: a name of the usual shape comes back.
