@@ -142,6 +142,7 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
     const std::vector<std::string> paths = AppDelegate::absolutePaths(line.items);
     const std::string destination = paths.empty() ? std::string() : destinationOf(line, paths);
     std::optional<JobOutcome> refused;
+    stored.leaveUnreadableToCaller();
     // The user may have asked for encryption there: an archive without a
     // password must not be what an unreadable file or a silent keyring
     // gives.
@@ -165,6 +166,8 @@ void BatchJob::start(const CommandLine& line, OptionStore& stored, const InputWa
         return;
     }
     SettingStatus options = stored.load();
+    // Told where the job goes on without the file.
+    stored.tellUnreadable();
     // No window is there to pick a folder in.
     options.isSelectDir = false;
     if (line.encrypt)

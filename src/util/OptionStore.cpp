@@ -17,6 +17,12 @@ std::optional<std::string> OptionStore::keepable(const std::string& password)
     return password;
 }
 
+void OptionStore::tellUnreadable() const
+{
+    if (!m_unreadable.empty())
+        Log::line(LogPrefix::kReadOptions + m_unreadable);
+}
+
 SettingStatus OptionStore::load()
 {
     if (!m_current)
@@ -28,8 +34,8 @@ void OptionStore::loadOnce()
 {
     const SettingStatus file = Util::loadSettingStatusChecked(m_unreadable);
     m_fileHolds = file.password;
-    if (!m_unreadable.empty())
-        Log::line(LogPrefix::kReadOptions + m_unreadable);
+    if (!m_unreadableLeftToCaller)
+        tellUnreadable();
     m_keyringStale = Util::settingsKeyringStale();
     makeFilePrivate();
     SecretReading secret;

@@ -52,6 +52,11 @@ public:
     // the system's reason, or the isEncrypt value it holds); empty when it
     // could, or when there is none.
     const std::string& unreadable() const { return m_unreadable; }
+    // load() tells unreadable() in a line of its own, unless asked before
+    // to leave that to the caller: a job refused for it says it in the
+    // refusal's one line.
+    void leaveUnreadableToCaller() { m_unreadableLeftToCaller = true; }
+    void tellUnreadable() const;
     // Whether the password may be in a keyring that did not answer at load
     // (none reachable, locked, refusing, or silent): the settings file holds
     // none, so an empty password then says nothing of what the user stored.
@@ -85,6 +90,7 @@ private:
     // alone.
     bool m_filePrivate = true;
     std::string m_unreadable;
+    bool m_unreadableLeftToCaller = false;
     bool m_passwordOutOfReach = false;
     // The last write of the settings file failed; what it holds is then
     // m_fileHolds, the password read at load or last written.
