@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,9 +110,7 @@ std::optional<bool> PhpStartup::recordedVerdict(const std::string& identity) con
 {
     // The verdict was on these settings: a file changed since (by hand, or
     // by another version of this program) is checked again.
-    std::ifstream settings(m_folder + "/" + kSettingsName);
-    const std::string inPlace((std::istreambuf_iterator<char>(settings)), std::istreambuf_iterator<char>());
-    if (inPlace != kSettings)
+    if (FileManager::readSmallFile(m_folder + "/" + kSettingsName) != kSettings)
         return std::nullopt;
     std::ifstream file(m_folder + "/" + kCheckName);
     std::string checked;

@@ -178,6 +178,24 @@ bool FileManager::isDirectory(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+std::string FileManager::readSmallFile(const std::string& path)
+{
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
+        return {};
+    char buffer[kSmallFileBytes];
+    size_t size = 0;
+    while (size < sizeof buffer) {
+        const ssize_t count = ::read(fd.get(), buffer + size, sizeof buffer - size);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        size += static_cast<size_t>(count);
+    }
+    return std::string(buffer, size);
+}
+
 uint64_t FileManager::sizeOf(const std::string& path)
 {
     struct stat info {};

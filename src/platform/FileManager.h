@@ -19,6 +19,11 @@ public:
     static bool isDirectory(const std::string& path);
     // The size of the file at path, links followed; 0 when there is none.
     static uint64_t sizeOf(const std::string& path);
+    // The first kSmallFileBytes of a small file (a /proc file, a few lines
+    // of settings); empty when it cannot be read. A folder, or a process
+    // that ends while its /proc file is read, is no exception here.
+    static constexpr size_t kSmallFileBytes = 1024;
+    static std::string readSmallFile(const std::string& path);
 
     // Why a copy failed, and on which side: the source is the user's file,
     // the target lies in the application's own folder.

@@ -1,5 +1,6 @@
 #include "ProcessTree.h"
 
+#include "FileManager.h"
 #include "PidListFile.h"
 
 #include <cerrno>
@@ -8,13 +9,6 @@
 #include <fcntl.h>
 #include <set>
 #include <unistd.h>
-
-namespace {
-
-// /proc/PID/io is about 200 bytes.
-const size_t kSmallFileBytes = 1024;
-
-} // namespace
 
 std::vector<pid_t> ProcessTree::descendants() const
 {
@@ -66,29 +60,10 @@ std::vector<pid_t> ProcessTree::childrenOf(pid_t pid)
 
 uint64_t ProcessTree::bytesReadBy(pid_t pid)
 {
-    const std::string text = readSmallFile("/proc/" + std::to_string(pid) + "/io");
+    const std::string text = FileManager::readSmallFile("/proc/" + std::to_string(pid) + "/io");
     const std::string key = "rchar:";
     const size_t at = text.starts_with(key) ? 0 : text.find("\n" + key);
     if (at == std::string::npos)
         return 0;
     return std::strtoull(text.c_str() + text.find(':', at) + 1, nullptr, 10);
-}
-
-std::string ProcessTree::readSmallFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    char buffer[kSmallFileBytes];
-    size_t size = 0;
-    while (size < sizeof buffer) {
-        const ssize_t count = ::read(fd, buffer + size, sizeof buffer - size);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        size += static_cast<size_t>(count);
-    }
-    ::close(fd);
-    return std::string(buffer, size);
 }

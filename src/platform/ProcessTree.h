@@ -23,8 +23,6 @@ public:
 private:
     static std::vector<pid_t> childrenOf(pid_t pid);
     static uint64_t bytesReadBy(pid_t pid);
-    // The first bytes of a small /proc file; empty when it cannot be read.
-    static std::string readSmallFile(const std::string& path);
 
     pid_t m_root;
 };

@@ -197,6 +197,22 @@ private slots:
         QCOMPARE(QDir(config).entryList(QDir::Files, QDir::Name), QStringList({"checked", "quillmere.ini"}));
     }
 
+    // A folder where the settings were (made by hand, or by a tool gone
+    // wrong) is not read as settings, and php starts as configured.
+    void aFolderInTheSettingsPlaceIsNoSettings()
+    {
+        const QString bin = path("folder/bin");
+        const QString config = path("folder/config");
+        installPhp(bin, "exit 0");
+        const PhpStartup php(QFile::encodeName(config).toStdString());
+        QVERIFY(php.checkIfNew());
+        QVERIFY(QFile::remove(config + "/" + PhpStartup::kSettingsName));
+        QVERIFY(QDir(config).mkdir(PhpStartup::kSettingsName));
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+        QVERIFY(!php.checkIfNew());
+        QCOMPARE(php.environmentEntry(), std::nullopt);
+    }
+
     // The folder is the user's cache folder, as the base directory rules
     // have it, in the home's own bytes; nothing is made where there is no
     // home folder.

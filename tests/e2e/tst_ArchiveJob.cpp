@@ -126,7 +126,12 @@ QStringList runningIn(const std::string& root)
         if (pid.find_first_not_of("0123456789") != std::string::npos)
             continue;
         std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        const std::string commandLine((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string commandLine;
+        try {
+            commandLine.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        } catch (const std::ios_base::failure&) {
+            continue; // it ended meanwhile
+        }
         std::error_code unreadable;
         const std::string folder = fs::read_symlink(entry.path() / "cwd", unreadable).string();
         if (commandLine.find(root) != std::string::npos || folder.starts_with(root))
