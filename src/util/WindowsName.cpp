@@ -16,16 +16,21 @@ bool isDeviceName(std::string stem)
 {
     stem.erase(0, std::min(stem.find_first_not_of(' '), stem.size()));
     stem.erase(stem.find_last_not_of(' ') + 1);
-    if (stem.size() != 3 && stem.size() != 4)
+    if (stem.size() < 3 || stem.size() > 5)
         return false;
     std::transform(stem.begin(), stem.end(), stem.begin(),
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
     static constexpr std::array<const char*, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
     if (std::find(kPlain.begin(), kPlain.end(), stem) != kPlain.end())
         return true;
-    // COM1-COM9 and LPT1-LPT9.
-    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1'
-        && stem[3] <= '9';
+    // COM1-COM9 and LPT1-LPT9, and with "¹", "²" or "³", which Windows
+    // reads as those digits: "COM¹.zip" is a port too.
+    if (!stem.starts_with("COM") && !stem.starts_with("LPT"))
+        return false;
+    const std::string number = stem.substr(3);
+    static constexpr std::array<const char*, 3> kSuperscripts = {"\u00b9", "\u00b2", "\u00b3"};
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9')
+        || std::find(kSuperscripts.begin(), kSuperscripts.end(), number) != kSuperscripts.end();
 }
 
 bool isDotOrBlank(char c)

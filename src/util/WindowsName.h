@@ -18,10 +18,10 @@ public:
     static std::string numbered(const std::string& name, int n, bool isFolder);
 
     // name made one Windows can create: a device name (CON, PRN, AUX, NUL,
-    // COM1-9, LPT1-9, any case, with or without an extension) gets "_"
-    // after its stem, each trailing dot or blank becomes "_", and an empty
-    // name or one of dots alone becomes "_". Any other name comes back as it
-    // is.
+    // COM1-9, LPT1-9, COM¹²³, LPT¹²³, any case, with or without an
+    // extension) gets "_" after its stem, each trailing dot or blank
+    // becomes "_", and an empty name or one of dots alone becomes "_". Any
+    // other name comes back as it is.
     static std::string creatable(const std::string& name);
 
     // Why Windows may refuse the component name (UTF-8), if it does.

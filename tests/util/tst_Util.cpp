@@ -239,6 +239,9 @@ private slots:
         row("the nine characters", "a<b>c:d\"e|f?g*h\\i", "a_b_c_d_e_f_g_h_i");
         row("a device name", "CON", "CON_");
         row("a device name in another case", "lpt1", "lpt1_");
+        row("a port with a superscript digit", "COM\u00b9", "COM\u00b9_");
+        row("a printer with a superscript digit", "lpt\u00b3", "lpt\u00b3_");
+        row("other superscripts name no device", "COM\u2074", "COM\u2074");
         row("trailing dots and blanks go", "report. . ", "report");
         row("leading dots would hide it", "..config", "config");
         row("leading blanks", "  memo", "memo");
