@@ -75,10 +75,11 @@ bool isMostlyUtf8(const std::string& text)
 // like Japanese: one of two bytes whose first byte lies between 0x81 and
 // 0x9F (kana, the common kanji, the full-width signs) with a second byte
 // of 0x80 or more, or two such characters in a row, or two half-width
-// katakana in a row (ﾒﾓ). The accented letters of the Western code pages
-// (0x80 to 0x9F in the DOS ones and in Windows' own, 0xC0 and up in
-// Latin-1) stand alone between plain letters: "M\x81ller" and "b\xe9x"
-// are no Japanese.
+// katakana in a row (ﾒﾓ), or one whose second byte is 0x5C (ソ, 表, 能:
+// no Western name has a backslash, which Windows and DOS forbid, behind a
+// letter). The accented letters of the Western code pages (0x80 to 0x9F in
+// the DOS ones and in Windows' own, 0xC0 and up in Latin-1) stand alone
+// between plain letters: "M\x81ller" and "b\xe9x" are no Japanese.
 bool looksJapanese(const std::string& text)
 {
     int run = 0;
@@ -97,7 +98,7 @@ bool looksJapanese(const std::string& text)
         }
         const auto trail = static_cast<unsigned char>(text[++at]);
         const bool common = lead <= 0x9F;
-        if (common && trail >= 0x80)
+        if ((common && trail >= 0x80) || trail == '\\')
             return true;
         ++run;
         commonInRun = commonInRun || common;

@@ -503,6 +503,9 @@ private slots:
         // as a character of UTF-8 by chance.
         QTest::newRow("second bytes in ASCII")
             << QByteArray("\x83\x5c\x83\x74\x83\x67\x88\xea\x97\x97\x95\x5c.txt") << "archive/d/ソフト一覧表.txt" << 1;
+        QTest::newRow("ソ alone") << QByteArray("\x83\x5c.txt") << "archive/d/ソ.txt" << 1;
+        QTest::newRow("表 between letters") << QByteArray("a\x95\x5c" "b.txt") << "archive/d/a表b.txt" << 1;
+        QTest::newRow("a rarer kanji with a backslash") << QByteArray("\xe0\x5c.txt") << "archive/d/濬.txt" << 1;
         QTest::newRow("katakana alone") << QByteArray("\x83\x66\x81\x5b\x83\x5e.txt") << "archive/d/データ.txt" << 1;
         // Parts of them read as characters of UTF-8 no name holds.
         QTest::newRow("一覧") << QByteArray("\x88\xea\x97\x97.txt") << "archive/d/一覧.txt" << 1;
