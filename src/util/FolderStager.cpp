@@ -327,11 +327,9 @@ std::string FolderStager::shown(const std::string& name) const
     return m_converter.toUtf8(m_converter.fromFileName(name).value_or(name));
 }
 
-FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
+FolderStager::Placed FolderStager::ruledName(const std::string& ownName) const
 {
     Placed name;
-    const std::string ownName = m_converter.readable(givenName);
-    name.readAsJapanese = ownName != givenName;
     const std::string replaced = Util::replaceProhibitedCharacters(withEndCompleted(ownName));
     const std::string substituted = NameSubstitutes::apply(replaced);
     name.fixedName = WindowsName::creatable(substituted);
@@ -356,16 +354,61 @@ FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
         name.fixedName = creatableShown;
         name.shownName = shown(name.fixedName);
     }
+    return name;
+}
+
+FolderStager::Placed FolderStager::shortenedName(const std::string& ownName) const
+{
+    const auto [stem, extension] = PathText::splitExtension(ownName);
+    // Where the stem may end: after a whole character, not before a mark
+    // that goes with the one before it.
+    std::vector<std::size_t> ends;
+    for (std::size_t at = 0; at < stem.size();) {
+        const auto [code, length] = Utf8Sequence::at(stem, at);
+        const bool joinsPrevious = (code >= 0x0300 && code <= 0x036F) || code == 0x3099 || code == 0x309A
+            || (code >= 0xFE00 && code <= 0xFE0F) || (code >= 0xE0100 && code <= 0xE01EF);
+        if (joinsPrevious && !ends.empty())
+            ends.pop_back();
+        at += std::max<std::size_t>(length, 1);
+        ends.push_back(at);
+    }
+    // The most characters whose name fits; the name grows with each.
+    Placed best;
+    std::size_t low = 1;
+    std::size_t high = ends.size();
+    while (low <= high && high > 0) {
+        const std::size_t middle = low + (high - low) / 2;
+        Placed candidate = ruledName(stem.substr(0, ends[middle - 1]) + extension);
+        if (candidate.fixedName.size() <= NAME_MAX) {
+            best = std::move(candidate);
+            low = middle + 1;
+        } else {
+            high = middle - 1;
+        }
+    }
+    if (!best.fixedName.empty())
+        return best;
+    // Not even one character fits beside the extension: its bytes are cut.
+    Placed name = ruledName(ownName);
+    name.fixedName = WindowsName::creatable(Utf8Sequence::nameWithin(name.fixedName, NAME_MAX));
+    name.shownName = shown(name.fixedName);
+    return name;
+}
+
+FolderStager::Placed FolderStager::nameFor(const std::string& givenName) const
+{
+    const std::string ownName = m_converter.readable(givenName);
+    Placed name = ruledName(ownName);
     // A name grows with its reading (a kana takes three bytes in UTF-8, two
     // in code page 932) and its stand-ins ("©" is "(C)", "ゔ" is "う゛"),
     // past what a file system holds, and past what Windows holds as well.
-    // Its stem gives way, never inside a character; cut, the name still
-    // reads as the sender wrote it.
+    // Its stem gives way, never inside a character or its stand-in; cut,
+    // the name still reads as the sender wrote it.
     if (name.fixedName.size() > NAME_MAX) {
-        name.fixedName = WindowsName::creatable(Utf8Sequence::nameWithin(name.fixedName, NAME_MAX));
-        name.shownName = shown(name.fixedName);
+        name = shortenedName(ownName);
         name.shortened = true;
     }
+    name.readAsJapanese = ownName != givenName;
     // The writer leaves out every file whose path holds ".DS_Store", meant
     // for the file the system leaves in folders: that file stays out before
     // it is named. Any other name, a folder's too, keeps its files in the
@@ -439,8 +482,7 @@ bool FolderStager::stageAll(const std::vector<Item>& siblings, const OpenFolder&
     for (size_t i = 0; i < kept.size() && !m_abandoned(); ++i) {
         const std::string path = PathText::below(relative, names[i].fixedName);
         const std::string pathShown = PathText::below(relativeShown, names[i].shownName);
-        // Cut, a device name's stem may still need its "_" ("CON" and
-        // an extension of 252 bytes): no name that Windows takes is left.
+        // Kept as a guard: a name is cut to fit where it is named.
         if (names[i].fixedName.size() > NAME_MAX) {
             leaveOut(kept[i].source, LeftOutReason::NameTooLong,
                      "its changed name would have " + std::to_string(names[i].fixedName.size())

@@ -113,6 +113,10 @@ private:
     static void inPlacingOrder(std::vector<Item>& siblings);
     // The name the staging rules give givenName, before any number.
     Placed nameFor(const std::string& givenName) const;
+    // The rules for a name read as ownName, whatever its length.
+    Placed ruledName(const std::string& ownName) const;
+    // ownName's stem cut short enough for its ruled name to fit NAME_MAX.
+    Placed shortenedName(const std::string& ownName) const;
     // Names that need no change keep them; a changed name is numbered
     // only when it meets one already placed.
     std::vector<Placed> placeNames(const std::vector<Item>& siblings) const;

@@ -745,21 +745,26 @@ private slots:
             0, {LeftOutReason::PartFile, LeftOutReason::PartFile});
         // Names that fit, grown past 255 bytes by stand-ins ("©" is
         // "(C)", "ゔ" is "う゛"), give up the end of their stem, never half a
-        // character, and keep their extension; so does a twin that a number
-        // would push past the limit. A device name cut still needs its "_"
-        // ("CON" and an extension of 252 bytes): nothing Windows takes is
-        // left, and it stays out.
+        // character or half its stand-in ("う" alone reads otherwise), nor
+        // a decomposed letter's mark, and keep their extension; so does a
+        // twin that a number
+        // would push past the limit. A device name that needs its "_" where
+        // there is no room ("CON" and an extension of 251 bytes) gives up a
+        // letter as well.
         row("names grown too long",
             {"d/ok=1", "d/" + QString(125, QChar(0xA9)) + ".txt=2", "d/" + QString(83, QChar(0x3094)) + "/f=3",
              "d/" + QString(251, 'A') + ".txt=4", "d/" + QString(251, 'a') + ".txt=5",
              "d/" + QString(83, QChar(0x6587)) + ".txt=6", "d/" + QString(83, QChar(0x6587)) + ".TXT=7",
-             "d/CON." + QString(251, 'x') + "=8"},
+             "d/CON." + QString(251, 'x') + "=8",
+             "d/" + QString::fromUtf8("\u30c6\u3099\u00a9").repeated(28) + ".txt=9"},
             {"d"},
-            {"ARCHIVE/D/" + QString("(C)").repeated(83) + "(C.TXT", "ARCHIVE/D/" + QString(247, 'A') + " (2).TXT",
-             "ARCHIVE/D/" + QString(251, 'A') + ".TXT", "ARCHIVE/D/OK",
-             "ARCHIVE/D/" + QString::fromUtf8("う゛").repeated(42) + QString::fromUtf8("う") + "/F",
+            {"ARCHIVE/D/" + QString("(C)").repeated(83) + ".TXT", "ARCHIVE/D/" + QString(247, 'A') + " (2).TXT",
+             "ARCHIVE/D/" + QString(251, 'A') + ".TXT",
+             "ARCHIVE/D/CO." + QString(251, 'X'), "ARCHIVE/D/OK",
+             "ARCHIVE/D/" + QString::fromUtf8("う゛").repeated(42) + "/F",
+             "ARCHIVE/D/" + QString::fromUtf8("デ(C)").repeated(27) + QString::fromUtf8("デ") + ".TXT",
              "ARCHIVE/D/" + QString(82, QChar(0x6587)) + " (2).TXT", "ARCHIVE/D/" + QString(83, QChar(0x6587)) + ".TXT"},
-            4, {LeftOutReason::NameTooLong});
+            6, {});
     }
 
     void stagesTheTree()
