@@ -173,6 +173,15 @@ Failure ArchiveCheck::changedItem(const std::string& outputFolder, const std::ve
     return std::nullopt;
 }
 
+Failure ArchiveCheck::changedLink(const std::string& outputFolder, const std::vector<StagedFile>& files,
+                                  const std::atomic_bool& abandoned)
+{
+    std::vector<bool> hardLinks(files.size());
+    for (size_t i = 0; i < files.size(); ++i)
+        hardLinks[i] = !files[i].symbolic;
+    return changedItem(outputFolder, files, abandoned, &hardLinks);
+}
+
 Failure ArchiveCheck::changeOfFile(int outputFolder, const StagedFile& file)
 {
     if (const std::optional<std::string> change = changeOf(outputFolder, file))

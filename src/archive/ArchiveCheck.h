@@ -38,6 +38,11 @@ public:
     // files[i] is passed over where asked[i] is set.
     static Failure changedItem(const std::string& outputFolder, const std::vector<StagedFile>& files,
                                const std::atomic_bool& abandoned, const std::vector<bool>* asked = nullptr);
+    // The same of the files staged as symbolic links alone: whatever took
+    // the place of one is what the writer opens (a FIFO, which blocks it
+    // for ever, among them).
+    static Failure changedLink(const std::string& outputFolder, const std::vector<StagedFile>& files,
+                               const std::atomic_bool& abandoned);
     // The same of one file, below the open output folder.
     static Failure changeOfFile(int outputFolder, const StagedFile& file);
     // True for a failure that changedItem gave.

@@ -1,5 +1,6 @@
 #include "WriterStep.h"
 
+#include "ArchiveCheck.h"
 #include "BackgroundTask.h"
 #include "ChildProcess.h"
 #include "FileManager.h"
@@ -20,6 +21,8 @@ namespace {
 const int kPollMilliseconds = 200;
 // Once php has started.
 const int kWalkDelayMilliseconds = 50;
+// How long php may read nothing before the staged links are asked.
+const int kStallMilliseconds = 2000;
 // The shell's status for a command it cannot find.
 const int kCommandNotFound = 127;
 const int kSignalStatusBase = 128;
@@ -47,6 +50,7 @@ WriterStep::~WriterStep()
     // The walk reads the staged files' list, which goes with the job.
     m_walkStop->store(true);
     m_orderWalk.waitForFinished();
+    m_stallCheck.waitForFinished();
     // Both questions to php run php, which must not outlive the application.
     m_phpCheck.waitForFinished();
     m_phpAnswer.waitForFinished();
@@ -136,15 +140,46 @@ void WriterStep::waitForArchive()
     if (!FileManager::exists(m_archivePath)) {
         // php writes the archive before it exits: no archive now means
         // none will come.
-        if (m_writer->hasEnded())
+        if (m_writer->hasEnded()) {
             fail(kEnded + writerEnd() + kNoArchive);
-        else if (m_stagedBytes > 0) {
-            const uint64_t read = m_writer->bytesRead();
-            emit progressChanged(std::min(0.99, double(read) / double(m_stagedBytes)), itemAt(read));
+            return;
         }
+        const uint64_t read = m_writer->bytesRead();
+        if (m_stagedBytes > 0)
+            emit progressChanged(std::min(0.99, double(read) / double(m_stagedBytes)), itemAt(read));
+        checkWhenStalled(read);
         return;
     }
     takeArchive();
+}
+
+void WriterStep::checkWhenStalled(uint64_t bytesRead)
+{
+    if (!m_sinceRead.isValid() || bytesRead != m_lastRead) {
+        m_lastRead = bytesRead;
+        m_sinceRead.start();
+        return;
+    }
+    if (!m_stagedFiles || m_sinceRead.elapsed() < kStallMilliseconds || m_stallCheck.isRunning())
+        return;
+    m_sinceRead.start();
+    auto* checked = new QFutureWatcher<Failure>(this);
+    connect(checked, &QFutureWatcher<Failure>::finished, this, [this, checked] {
+        checked->deleteLater();
+        onStallChecked(checked->result());
+    });
+    m_stallCheck = BackgroundTask::run([folder = m_folders.outputFolder(), files = m_stagedFiles, stop = m_walkStop] {
+        return ArchiveCheck::changedLink(folder, *files, *stop);
+    });
+    checked->setFuture(m_stallCheck);
+}
+
+void WriterStep::onStallChecked(const Failure& changed)
+{
+    if (m_done || !changed)
+        return;
+    stopProgram();
+    emitFailure(*changed, FailureCause::ItemChanged);
 }
 
 // Not with php's start, which it would only slow down, competing for a

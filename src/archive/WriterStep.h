@@ -1,10 +1,12 @@
 #pragma once
 
+#include "Failure.h"
 #include "JobOutcome.h"
 #include "ReadingOrder.h"
 #include "StagedContent.h"
 #include "WorkFolders.h"
 
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QFuture>
 #include <QObject>
@@ -90,6 +92,12 @@ private:
     // How the writer ended: "exited with status 1", "was killed by signal 9".
     std::string writerEnd() const;
     void emitFailure(const std::string& description, FailureCause cause);
+    // php that has read nothing for a while may be held by what took the
+    // place of a file staged as a symbolic link (opening a FIFO waits for
+    // a writer that never comes): the links are asked then, and one that
+    // changed fails the step, as the read-back would once php had ended.
+    void checkWhenStalled(uint64_t bytesRead);
+    void onStallChecked(const Failure& changed);
     WorkFolders m_folders;
     QTimer m_poll;
     QFileSystemWatcher m_outputWatch;
@@ -104,6 +112,10 @@ private:
     QFuture<bool> m_phpCheck;
     // Whether php can write archives at all, asked when the writer failed.
     QFuture<bool> m_phpAnswer;
+    // What php had read at the last look, and since when.
+    uint64_t m_lastRead = 0;
+    QElapsedTimer m_sinceRead;
+    QFuture<Failure> m_stallCheck;
     std::shared_ptr<std::atomic_bool> m_walkStop = std::make_shared<std::atomic_bool>(false);
     ReadingOrder m_order;
     bool m_orderWalked = false;

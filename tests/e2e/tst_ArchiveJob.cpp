@@ -1839,6 +1839,9 @@ private slots:
         // Gone after php listed it, before it read it: the writer fails.
         QTest::newRow("removed while the writer works") << "remove while writing" << true << plain
                                                         << JobPhase::Writing << false;
+        // php's open waits on a FIFO for a writer that never comes.
+        QTest::newRow("a FIFO in its place while the writer works") << "fifo while writing" << true << plain
+                                                                    << JobPhase::Writing << false;
         QTest::newRow("removed, links in memory") << "remove" << true << plain << JobPhase::Verifying << true;
         QTest::newRow("renamed, links in memory") << "rename" << true << plain << JobPhase::Verifying << true;
         // On the home folder's file system the staged hard link keeps the
@@ -1864,9 +1867,11 @@ private slots:
         const std::string dest = user("dest");
         fs::create_directories(dest);
         const QByteArray savedPath = qgetenv("PATH");
-        if (change == "remove while writing") {
+        if (change.endsWith("while writing")) {
             qputenv("PATH", QByteArray(QUILLMERE_STANDINS ":") + savedPath);
             qputenv("QUILLMERE_TEST_REMOVE", QByteArray::fromStdString(target));
+            if (change.startsWith("fifo"))
+                qputenv("QUILLMERE_TEST_FIFO", "1");
         }
 
         const JobRun job = JobRun::of(
@@ -1888,6 +1893,7 @@ private slots:
 
         qputenv("PATH", savedPath);
         qunsetenv("QUILLMERE_TEST_REMOVE");
+        qunsetenv("QUILLMERE_TEST_FIFO");
         QVERIFY(job.ended);
         QCOMPARE(leftInWorkRoot(), QStringList());
         if (failedIn == JobPhase::Delivering) {
