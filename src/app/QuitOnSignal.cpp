@@ -92,6 +92,8 @@ QuitOnSignal::~QuitOnSignal()
     // us; the descriptors close after this body.
     handleSignals(SIG_DFL);
     writeEndForHandler = -1;
+    if (m_endingAsked && m_signalNumber == 0 && takeSignals())
+        end({0, m_signalNumber});
 }
 
 bool QuitOnSignal::hasSignalled() const
@@ -136,6 +138,7 @@ bool QuitOnSignal::takeSignals()
 
 int QuitOnSignal::endingSignal()
 {
+    m_endingAsked = true;
     takeSignals();
     return m_signalNumber;
 }

@@ -41,7 +41,9 @@ public:
     bool waitForInput(int fd) const;
     // The last signal that came while this object lived, 0 when none did:
     // whether the event loop saw it or not, and one that came while the
-    // application was ending included.
+    // application was ending included. One that comes after this was
+    // answered 0, while the rest goes, ends the process when this object
+    // goes: it is not lost between the two.
     int endingSignal();
 
     // Returns ending's status, or, after a signal, ends the process by it
@@ -58,4 +60,5 @@ private:
     UniqueFd m_writeEnd;
     QSocketNotifier* m_notifier = nullptr;
     int m_signalNumber = 0;
+    bool m_endingAsked = false;
 };

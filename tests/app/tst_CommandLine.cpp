@@ -1,9 +1,16 @@
 // The command line as read, without starting anything: what each option,
-// each combination and each mistake asks for.
+// each combination and each mistake asks for; and how a run ends, by its
+// status or by a signal.
 #include "BatchJob.h"
 #include "CommandLine.h"
+#include "QuitOnSignal.h"
 
+#include <QCoreApplication>
 #include <QTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Action = CommandLine::Action;
 using Bytes = QList<QByteArray>;
@@ -181,6 +188,45 @@ private slots:
         if (changes == 3)
             outcome.report.warnings.push_back({"a\x01", WindowsWarning::ControlCharacter});
         QCOMPARE(BatchJob::exitStatusOf(outcome), status);
+    }
+
+    // A signal that comes after the ending was asked, while the rest of the
+    // application goes, ends the process by it when the handling goes.
+    void aSignalWhileTheApplicationGoesIsNotLost_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("none") << 0;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void aSignalWhileTheApplicationGoesIsNotLost()
+    {
+        QFETCH(int, signalNumber);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            int argc = 1;
+            char name[] = "child";
+            char* argv[] = {name, nullptr};
+            QCoreApplication application(argc, argv);
+            {
+                QuitOnSignal quitOnSignal;
+                if (quitOnSignal.endingSignal() != 0)
+                    ::_exit(2);
+                if (signalNumber != 0)
+                    ::raise(signalNumber);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        if (signalNumber == 0) {
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 0);
+        } else {
+            QVERIFY(WIFSIGNALED(status));
+            QCOMPARE(WTERMSIG(status), signalNumber);
+        }
     }
 };
 
