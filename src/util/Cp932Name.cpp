@@ -108,20 +108,52 @@ bool looksJapanese(const std::string& text)
     return false;
 }
 
+// True when text reads whole as EUC-JP, each byte from 0x80 on in a pair
+// of two from 0xA1 to 0xFE, and reads so as Japanese that code page 932
+// would not: kana (a pair that starts 0xA4 or 0xA5), or two kanji in a row
+// with a byte from 0xE0 on, which no half-width katakana is. Windows' own
+// names hold bytes below 0xA1 as soon as they hold kana or common kanji;
+// its names of half-width katakana alone (ｶﾀｶﾅ, ﾒﾓ) make pairs of other
+// kanji here, and stay its. Latin-1's small accented letters make a pair
+// now and then ("ção"), never two in a row.
+bool looksEucJp(const std::string& text)
+{
+    bool japanese = false;
+    int run = 0;
+    bool highInRun = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        if (lead < 0x80) {
+            run = 0;
+            highInRun = false;
+            continue;
+        }
+        if (lead < 0xA1 || lead == 0xFF || at + 1 == text.size())
+            return false;
+        const auto trail = static_cast<unsigned char>(text[++at]);
+        if (trail < 0xA1 || trail == 0xFF)
+            return false;
+        ++run;
+        highInRun = highInRun || lead >= 0xE0 || trail >= 0xE0;
+        japanese = japanese || lead == 0xA4 || lead == 0xA5 || (run >= 2 && highInRun);
+    }
+    return japanese;
+}
+
 } // namespace
 
 Cp932Name::Cp932Name()
     : m_toCp932(::iconv_open("CP932//TRANSLIT", "UTF-8-MAC"))
     , m_toUtf8(::iconv_open("UTF-8", "CP932"))
+    , m_eucJpToUtf8(::iconv_open("UTF-8", "EUC-JP"))
 {
 }
 
 Cp932Name::~Cp932Name()
 {
-    if (m_toCp932 != kNoConverter)
-        ::iconv_close(m_toCp932);
-    if (m_toUtf8 != kNoConverter)
-        ::iconv_close(m_toUtf8);
+    for (iconv_t converter : {m_toCp932, m_toUtf8, m_eucJpToUtf8})
+        if (converter != kNoConverter)
+            ::iconv_close(converter);
 }
 
 bool Cp932Name::isAvailable() const
@@ -151,7 +183,16 @@ std::string Cp932Name::readable(const std::string& name) const
     // nearly all of them, are let go without a copy.
     if (Utf8Sequence::isWhole(name))
         return name;
-    if (isMostlyUtf8(name) || !looksJapanese(name))
+    if (isMostlyUtf8(name))
+        return name;
+    // UTF-8 cut short inside its last character ("ab\xe8\xa6") may pair
+    // up as EUC-JP too: it is no such name.
+    const std::size_t cut = Utf8Sequence::cutAt(name);
+    const bool utf8CutShort = cut < name.size() && Utf8Sequence::isWhole(name.substr(0, cut));
+    if (!utf8CutShort && looksEucJp(name))
+        if (std::optional<std::string> text = convert(m_eucJpToUtf8, name))
+            return *text;
+    if (!looksJapanese(name))
         return name;
     return convert(m_toUtf8, name).value_or(name);
 }

@@ -31,10 +31,14 @@ public:
     // of an archive unpacked with its names as they were: Windows reads it
     // as that text again, and it comes back as UTF-8, which may be longer
     // than a name can be (a kana takes three bytes there, two in code page
-    // 932). Any other comes back as it is.
+    // 932). So does one that reads whole as EUC-JP, as names from older
+    // Linux and Unix systems are, and reads so as kana or as characters no
+    // half-width katakana of code page 932 make. Any other comes back as it
+    // is.
     std::string readable(const std::string& name) const;
 
 private:
     iconv_t m_toCp932;
     iconv_t m_toUtf8;
+    iconv_t m_eucJpToUtf8;
 };

@@ -524,6 +524,11 @@ private slots:
         QTest::newRow("大西") << QByteArray("\x91\xe5\x90\xbc") << "archive/d/大西" << 1;
         QTest::newRow("蜆搭") << QByteArray("\xe5\x84\x93\x8b") << "archive/d/蜆搭" << 1;
         QTest::newRow("羸寅") << QByteArray("\xe3\xbe\x93\xd0") << "archive/d/羸寅" << 1;
+        // Names from older Linux and Unix systems, in EUC-JP.
+        QTest::newRow("EUC-JP katakana") << QByteArray("\xa5\xc6\xa5\xb9\xa5\xc8.txt") << "archive/d/テスト.txt" << 1;
+        QTest::newRow("EUC-JP kanji") << QByteArray("\xc6\xfc\xcb\xdc\xb8\xec.txt") << "archive/d/日本語.txt" << 1;
+        QTest::newRow("EUC-JP hiragana and ASCII") << QByteArray("memo_\xa4\xe1\xa4\xe2.txt")
+                                                   << "archive/d/memo_めも.txt" << 1;
         QTest::newRow("beside a prohibited character") << QByteArray("\x8c\xa9\x90\xcf*.txt")
                                                        << "archive/d/見積_.txt" << 1;
         // Otherwise each byte that is no UTF-8 becomes "_", as it always has:
@@ -533,6 +538,8 @@ private slots:
         QTest::newRow("one half-width katakana") << QByteArray("\xb1.txt") << "archive/d/_.txt" << 1;
         QTest::newRow("Latin-1 letters apart") << QByteArray("\xc9t\xe9 \xc0 Z\xfcrich.txt")
                                                << "archive/d/_t_ _ Z_rich.txt" << 1;
+        QTest::newRow("Latin-1 that pairs up as EUC-JP") << QByteArray("informa\xe7\xe3o.txt")
+                                                        << "archive/d/informa__o.txt" << 1;
         QTest::newRow("Latin-1 that reads as a kanji") << QByteArray("b\xe9x.txt") << "archive/d/b_x.txt" << 1;
         QTest::newRow("a DOS Western name") << QByteArray("M\x81ller.txt") << "archive/d/M_ller.txt" << 1;
         QTest::newRow("Windows' Western quote") << QByteArray("Don\x92t.txt") << "archive/d/Don_t.txt" << 1;
