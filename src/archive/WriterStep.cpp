@@ -21,8 +21,12 @@ namespace {
 const int kPollMilliseconds = 200;
 // Once php has started.
 const int kWalkDelayMilliseconds = 50;
-// How long php may read nothing before the staged links are asked.
+// How long php may read nothing before the staged links are asked; each
+// time they are as staged, twice as long, up to a minute: php that lists a
+// large tree on a slow share reads nothing for long, and the share is not
+// to be asked about every file every two seconds.
 const int kStallMilliseconds = 2000;
+const int kLongestStallMilliseconds = 64000;
 // The shell's status for a command it cannot find.
 const int kCommandNotFound = 127;
 const int kSignalStatusBase = 128;
@@ -158,11 +162,13 @@ void WriterStep::checkWhenStalled(uint64_t bytesRead)
     if (!m_sinceRead.isValid() || bytesRead != m_lastRead) {
         m_lastRead = bytesRead;
         m_sinceRead.start();
+        m_stallLimit = kStallMilliseconds;
         return;
     }
-    if (!m_stagedFiles || m_sinceRead.elapsed() < kStallMilliseconds || m_stallCheck.isRunning())
+    if (!m_stagedFiles || m_sinceRead.elapsed() < m_stallLimit || m_stallCheck.isRunning())
         return;
     m_sinceRead.start();
+    m_stallLimit = std::min(2 * m_stallLimit, kLongestStallMilliseconds);
     auto* checked = new QFutureWatcher<Failure>(this);
     connect(checked, &QFutureWatcher<Failure>::finished, this, [this, checked] {
         checked->deleteLater();

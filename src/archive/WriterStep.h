@@ -112,9 +112,11 @@ private:
     QFuture<bool> m_phpCheck;
     // Whether php can write archives at all, asked when the writer failed.
     QFuture<bool> m_phpAnswer;
-    // What php had read at the last look, and since when.
+    // What php had read at the last look, since when, and how long it may
+    // read nothing before the links are asked (again).
     uint64_t m_lastRead = 0;
     QElapsedTimer m_sinceRead;
+    int m_stallLimit = 0;
     QFuture<Failure> m_stallCheck;
     std::shared_ptr<std::atomic_bool> m_walkStop = std::make_shared<std::atomic_bool>(false);
     ReadingOrder m_order;
