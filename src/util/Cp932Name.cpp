@@ -145,15 +145,21 @@ bool looksEucJp(const std::string& text)
 Cp932Name::Cp932Name()
     : m_toCp932(::iconv_open("CP932//TRANSLIT", "UTF-8-MAC"))
     , m_toUtf8(::iconv_open("UTF-8", "CP932"))
-    , m_eucJpToUtf8(::iconv_open("UTF-8", "EUC-JP"))
 {
 }
 
 Cp932Name::~Cp932Name()
 {
-    for (iconv_t converter : {m_toCp932, m_toUtf8, m_eucJpToUtf8})
+    for (iconv_t converter : {m_toCp932, m_toUtf8, m_eucJpToUtf8.value_or(kNoConverter)})
         if (converter != kNoConverter)
             ::iconv_close(converter);
+}
+
+iconv_t Cp932Name::eucJpToUtf8() const
+{
+    if (!m_eucJpToUtf8)
+        m_eucJpToUtf8 = ::iconv_open("UTF-8", "EUC-JP");
+    return *m_eucJpToUtf8;
 }
 
 bool Cp932Name::isAvailable() const
@@ -190,7 +196,7 @@ std::string Cp932Name::readable(const std::string& name) const
     const std::size_t cut = Utf8Sequence::cutAt(name);
     const bool utf8CutShort = cut < name.size() && Utf8Sequence::isWhole(name.substr(0, cut));
     if (!utf8CutShort && looksEucJp(name))
-        if (std::optional<std::string> text = convert(m_eucJpToUtf8, name))
+        if (std::optional<std::string> text = convert(eucJpToUtf8(), name))
             return *text;
     if (!looksJapanese(name))
         return name;

@@ -38,7 +38,10 @@ public:
     std::string readable(const std::string& name) const;
 
 private:
+    // Opened at the first name that may be EUC-JP: most jobs have none.
+    iconv_t eucJpToUtf8() const;
+
     iconv_t m_toCp932;
     iconv_t m_toUtf8;
-    iconv_t m_eucJpToUtf8;
+    mutable std::optional<iconv_t> m_eucJpToUtf8;
 };
