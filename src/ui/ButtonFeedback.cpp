@@ -22,14 +22,14 @@ ButtonFeedback::ButtonFeedback(QPushButton* button, QString done)
     button->setMinimumWidth(std::max(widest, button->sizeHint().width()));
 }
 
-void ButtonFeedback::confirm()
+void ButtonFeedback::confirm(const QString& note)
 {
     if (!m_restore.isActive()) {
         m_text = m_button->text();
         m_name = m_button->accessibleName();
     }
     m_button->setText(m_done);
-    AccessibleText::setName(m_button, m_name + QStringLiteral("：") + m_done);
+    AccessibleText::setName(m_button, m_name + QStringLiteral("：") + m_done + note);
     m_restore.start();
 }
 

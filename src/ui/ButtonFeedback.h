@@ -14,7 +14,8 @@ class ButtonFeedback : public QObject {
 public:
     ButtonFeedback(QPushButton* button, QString done);
 
-    void confirm();
+    // note, when given, follows the done text in the accessible name.
+    void confirm(const QString& note = {});
     bool isConfirming() const { return m_restore.isActive(); }
 
     static constexpr int kShownMs = 2000;

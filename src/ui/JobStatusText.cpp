@@ -151,8 +151,9 @@ QString JobStatusText::remedy(const JobOutcome& outcome, PasswordRule::Problem p
         const QString contents = JobStatusText::contents(outcome.report);
         if (!contents.isEmpty())
             facts << contents;
-        if (outcome.encrypted)
-            facts << QStringLiteral("パスワードで暗号化済み");
+        // Said both ways: a password shown in a greyed-out field protects
+        // nothing, and a screen reader does not tell the grey.
+        facts << (outcome.encrypted ? QStringLiteral("パスワードで暗号化済み") : QStringLiteral("暗号化なし"));
         if (!facts.isEmpty())
             text += QLatin1Char('\n') + facts.join(QStringLiteral("、"));
         const bool renamed = !outcome.report.renamed.empty();

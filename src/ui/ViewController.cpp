@@ -276,7 +276,11 @@ void ViewController::onEncryptClick(QObject* sender)
 void ViewController::onRandomBtnClick(QObject*)
 {
     passwordTextField->setText(QString::fromStdString(Util::randomPassword(kRandomPasswordLength)));
-    m_randomFeedback->confirm();
+    // The field is greyed out then, which a screen reader does not say: a
+    // password made is no archive protected.
+    m_randomFeedback->confirm(encryptCheckBox->checkState() == Qt::Checked
+                                  ? QString()
+                                  : QStringLiteral("（暗号化はオフです。オンにするまで使われません）"));
 }
 
 void ViewController::updatePasswordNotes()

@@ -360,25 +360,34 @@ private slots:
     // The copy and generate buttons say that they did it, and are back
     // after a while; both changes of their names are told. The generated
     // password goes into a hidden field: without this, nothing is heard.
+    // Made while encryption is off, in a greyed-out field, it is said to
+    // protect nothing yet.
     void buttonsSayTheyDidIt_data()
     {
         QTest::addColumn<bool>("copy");
-        QTest::addColumn<QString>("done");
+        QTest::addColumn<bool>("encrypt");
+        QTest::addColumn<QString>("done"); // in the name, after the name and "："
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
-        QTest::newRow("copy") << true << QStringLiteral("コピーしました") << QStringLiteral("コピー")
+        QTest::newRow("copy") << true << true << QStringLiteral("コピーしました") << QStringLiteral("コピー")
                               << QStringLiteral("パスワードをコピー");
-        QTest::newRow("generate") << false << QStringLiteral("生成しました") << QStringLiteral("自動生成")
+        QTest::newRow("generate") << false << true << QStringLiteral("生成しました") << QStringLiteral("自動生成")
                                   << QStringLiteral("パスワードを自動生成");
+        QTest::newRow("generate, encryption off")
+            << false << false << QStringLiteral("生成しました（暗号化はオフです。オンにするまで使われません）")
+            << QStringLiteral("自動生成") << QStringLiteral("パスワードを自動生成");
     }
     void buttonsSayTheyDidIt()
     {
         QFETCH(bool, copy);
+        QFETCH(bool, encrypt);
         QFETCH(QString, done);
         QFETCH(QString, text);
         QFETCH(QString, name);
         StandInWindow w;
         QVERIFY(w.shown());
+        if (w.view.encryptCheckBox->isChecked() != encrypt)
+            w.view.encryptCheckBox->click();
         QPushButton* button = copy ? w.view.copyPasswordButton : w.view.randomButton;
         w.view.passwordTextField->setText(QStringLiteral("secret-1"));
         AccessibilityEvents events;
@@ -387,7 +396,7 @@ private slots:
             QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("secret-1"));
         else
             QCOMPARE(w.view.passwordTextField->text().size(), 16);
-        QCOMPARE(button->text(), done);
+        QCOMPARE(button->text(), done.left(done.indexOf(QStringLiteral("（")))); // -1: all of it
         QCOMPARE(button->accessibleName(), name + QStringLiteral("：") + done);
         const int announced = events.count(QAccessible::NameChanged, button);
         QVERIFY(announced >= 1);

@@ -100,6 +100,7 @@ private slots:
         QCOMPARE(w.status.headlineLabel->text(),
                  QStringLiteral("archive.zip を作成しましたが、1 個の項目を入れられませんでした"));
         QCOMPARE(remedy.contains(QStringLiteral("パスワードで暗号化済み")), encrypted);
+        QCOMPARE(remedy.contains(QStringLiteral("暗号化なし")), !encrypted);
 
         const QString receiver = w.status.receiverLabel->text();
         QCOMPARE(w.status.receiverLabel->isVisibleTo(&w.view), encrypted);
@@ -231,7 +232,7 @@ private slots:
         QTest::newRow("delivered with a Windows warning only")
             << JobOutcome::delivered("/data/out/archive.zip", false, warned)
             << QStringLiteral("archive.zip を作成しました")
-            << QStringLiteral("ファイル 1 個、フォルダ 0 個、1 個は Windows で元のとおりに展開できないおそれがあります\n"
+            << QStringLiteral("ファイル 1 個、フォルダ 0 個、1 個は Windows で元のとおりに展開できないおそれがあります、暗号化なし\n"
                               "Windows で展開できないおそれのある項目とその理由も「詳細」で確認できます。");
         QTest::newRow("a name written right to left")
             << JobOutcome::delivered("/data/דוח/דוח.zip", false)
