@@ -129,11 +129,23 @@ QLayout* WindowLayout::buildPasswordRow(ViewController& view)
 QLayout* WindowLayout::buildOptions(ViewController& view)
 {
     makeNote(view.passwordNoteLabel);
-    // Two lines are always kept for the note, so that it appearing and
-    // going does not move the rest of the window.
-    view.passwordNoteLabel->setMinimumHeight(2 * view.passwordNoteLabel->fontMetrics().lineSpacing());
+    // Two lines are always kept for the note, and the storage note's line,
+    // also while they are hidden, so that their appearing and going as the
+    // password is typed does not move the rest of the window (and the
+    // field, where the window scrolls).
     makeNote(view.passwordStorageLabel);
     SecondaryText::apply(view.passwordStorageLabel);
+    for (QLabel* note : {view.passwordNoteLabel, view.passwordStorageLabel}) {
+        // Measured on Japanese text: its glyphs come from a font of their
+        // own, with taller lines than the label's font has.
+        const QString text = note->text();
+        note->setText(QStringLiteral("あ\nあ"));
+        note->setMinimumHeight(note->sizeHint().height());
+        note->setText(text);
+        QSizePolicy keptWhenHidden = note->sizePolicy();
+        keptWhenHidden.setRetainSizeWhenHidden(true);
+        note->setSizePolicy(keptWhenHidden);
+    }
     makeNote(view.receiverHintLabel);
     makeNote(view.optionsNoteLabel);
     view.optionsNoteLabel->hide();

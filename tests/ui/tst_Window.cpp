@@ -331,6 +331,28 @@ private slots:
         QCOMPARE(w.status.pages->currentWidget(), w.status.readyLabel->parentWidget());
     }
 
+    // The notes under the password keep their room while hidden: typing
+    // does not move the rows under them.
+    void theRowsUnderThePasswordStayAsItIsTyped()
+    {
+        StandInWindow w;
+        QVERIFY(w.shown());
+        w.view.encryptCheckBox->click();
+        const QWidget* below = w.view.selectDirCheckBox;
+        const auto top = [below] {
+            QCoreApplication::processEvents();
+            return below->mapTo(below->window(), QPoint()).y();
+        };
+        w.view.passwordTextField->setText(QStringLiteral("secret-1"));
+        const int kept = top();
+        for (const QString& typed : {QString(), QStringLiteral("secret-1x"), QStringLiteral("パスワード"), QString()}) {
+            w.view.passwordTextField->setText(typed);
+            QCOMPARE(top(), kept);
+        }
+        QVERIFY(!w.view.passwordNoteLabel->isHidden());
+        QVERIFY(w.view.passwordStorageLabel->isHidden());
+    }
+
     // A check box is stored when clicked; the password once typing pauses,
     // at once when editing ends, and when the window goes; never per key.
     void optionsAreStoredAsTheyChange()
