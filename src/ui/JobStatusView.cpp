@@ -189,8 +189,12 @@ QWidget* JobStatusView::buildWaiting()
     waitingLabel->setParent(area);
     waitingList->setParent(area);
     removeWaitingButton->setParent(area);
-    // Three names are visible; more scroll.
-    waitingList->setMaximumHeight(3 * waitingList->fontMetrics().lineSpacing() + 8);
+    // Three names are visible; more scroll. A row is measured on Japanese
+    // text, whose glyphs come from a taller font than the list's own.
+    waitingList->addItem(QStringLiteral("あ"));
+    const int rowHeight = waitingList->sizeHintForRow(0);
+    delete waitingList->takeItem(0);
+    waitingList->setMaximumHeight(3 * rowHeight + 2 * waitingList->frameWidth());
     auto* row = new QHBoxLayout;
     row->addWidget(waitingList, 1);
     row->addWidget(removeWaitingButton, 0, Qt::AlignTop);

@@ -434,6 +434,22 @@ private slots:
         QCOMPARE(w.status.waitingList->count(), 1);
     }
 
+    // Three waiting names are seen whole; a fourth scrolls.
+    void threeWaitingNamesAreSeenWhole()
+    {
+        StandInWindow w;
+        QVERIFY(w.shown());
+        for (const char* name : {"a.txt", "見積書.xlsx", "請求書.pdf", "資料.zip", "写真.jpg"})
+            w.start(name);
+        const QListWidget* list = w.status.waitingList;
+        QCOMPARE(list->count(), 4);
+        QTRY_VERIFY(list->isVisible());
+        const QRect seen = list->viewport()->rect();
+        for (int row = 0; row < 3; ++row)
+            QVERIFY2(seen.contains(list->visualItemRect(list->item(row))), qPrintable(list->item(row)->text()));
+        QVERIFY(!seen.contains(list->visualItemRect(list->item(3))));
+    }
+
     void quitAsksOnlyWhileJobsRun_data()
     {
         QTest::addColumn<bool>("busy");
