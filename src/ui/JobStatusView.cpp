@@ -221,6 +221,7 @@ void JobStatusView::setAccessibility()
     detailsButton->setAccessibleDescription(QStringLiteral("詳細の表示と非表示を切り替えます"));
     detailsText->setAccessibleName(QStringLiteral("詳細"));
     copyDetailsButton->setAccessibleName(QStringLiteral("詳細をコピー"));
+    copyDetailsButton->setAccessibleDescription(QStringLiteral("詳細の内容をクリップボードにコピーします"));
     earlierLabel->setAccessibleDescription(QStringLiteral("先に終わったジョブの結果"));
     waitingLabel->setAccessibleDescription(QStringLiteral("待機中の件数"));
     waitingList->setAccessibleName(QStringLiteral("待機中のアーカイブ"));

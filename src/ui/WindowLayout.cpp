@@ -192,6 +192,8 @@ void WindowLayout::setAccessibility(ViewController& view)
     view.chooseFolderButton->setAccessibleName(QStringLiteral("フォルダを選択"));
     view.chooseFolderButton->setAccessibleDescription(view.chooseFolderButton->toolTip());
     view.encryptCheckBox->setAccessibleName(QStringLiteral("パスワードで暗号化する"));
+    view.encryptCheckBox->setAccessibleDescription(
+        QStringLiteral("オンのときは、下のパスワードで保護したアーカイブを作成します"));
     view.passwordTextField->setAccessibleName(QStringLiteral("パスワード"));
     view.passwordTextField->setAccessibleDescription(QStringLiteral("暗号化に使うパスワード"));
     view.showPasswordButton->setAccessibleName(QStringLiteral("パスワードを表示"));
@@ -205,6 +207,8 @@ void WindowLayout::setAccessibility(ViewController& view)
     view.nameAfterItemsCheckBox->setAccessibleName(QStringLiteral("項目の名前を付ける"));
     view.nameAfterItemsCheckBox->setAccessibleDescription(view.nameAfterItemsCheckBox->toolTip());
     view.aboutButton->setAccessibleName(QStringLiteral("バージョン情報"));
+    view.aboutButton->setToolTip(QStringLiteral("Quillmere のバージョンとビルド番号を表示します"));
+    view.aboutButton->setAccessibleDescription(view.aboutButton->toolTip());
     view.scrollArea->setAccessibleName(QStringLiteral("Quillmere のウィンドウ"));
 
     QWidget::setTabOrder(view.chooseFilesButton, view.chooseFolderButton);

@@ -30,6 +30,7 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QAbstractButton>
 #include <QTest>
 #include <QTimer>
 
@@ -355,6 +356,26 @@ private slots:
         QVERIFY(events.count(QAccessible::NameChanged, status) >= 1);
         QCOMPARE(events.count(QAccessible::Alert, status), 1);
         QCOMPARE(QAccessible::queryAccessibleInterface(status)->role(), QAccessible::AlertMessage);
+    }
+
+    // Every button and check box of the window says what it is and what it
+    // does: a screen reader reads both.
+    void everyControlHasANameAndADescription()
+    {
+        StandInWindow w;
+        QVERIFY(w.shown());
+        const QList<QAbstractButton*> controls = w.view.findChildren<QAbstractButton*>();
+        QVERIFY(controls.size() >= 10);
+        QStringList undescribed;
+        for (QAbstractButton* control : controls) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY(accessible);
+            const QString name = accessible->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty(), qPrintable(control->text()));
+            if (accessible->text(QAccessible::Description).isEmpty())
+                undescribed << name;
+        }
+        QVERIFY2(undescribed.isEmpty(), qPrintable(undescribed.join(QStringLiteral("、"))));
     }
 
     // The copy and generate buttons say that they did it, and are back
